@@ -1,0 +1,35 @@
+# Two commands do everything on a fresh Debian 12 machine:
+#   make demo   builds a sample package and runs it under Wine
+#   make test   builds and runs every test
+.PHONY: all deps configure build build64 test demo bench clean
+
+PRESET ?= win32
+BUILD_DIR := build/$(PRESET)
+
+all: build
+
+deps:
+	@bash scripts/deps.sh
+	@bash scripts/minizip.sh
+
+configure: deps
+	@[ -f $(BUILD_DIR)/build.ninja ] || cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET)
+
+build64:
+	$(MAKE) build PRESET=win64
+
+test: build
+	ctest --preset $(PRESET)
+
+demo: build
+	bash scripts/demo.sh
+
+bench: build
+	bash scripts/bench.sh
+
+clean:
+	-bash scripts/winenv.sh stop
+	rm -rf build

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Fails when the program imports a DLL outside the ones Windows loads from
+# KnownDLLs or side by side. Every other system library is loaded at run
+# time from the system folder.
+set -u
+exe=$1
+allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll shlwapi.dll ole32.dll
+oleaut32.dll comdlg32.dll ws2_32.dll msvcrt.dll comctl32.dll"
+objdump=i686-w64-mingw32-objdump
+command -v $objdump >/dev/null || objdump=objdump
+dlls=$($objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}')
+[ -n "$dlls" ] || { echo "no import table read from $exe"; exit 1; }
+bad=0
+for d in $dlls; do
+  if echo "$allowed" | tr ' ' '\n' | grep -qx "$d"; then
+    echo "import ok: $d"
+  else
+    echo "import NOT allowed: $d"; bad=1
+  fi
+done
+file "$exe"
+file "$exe" | grep -q "PE32 executable (GUI) Intel 80386" || { echo "not a 32-bit GUI program"; bad=1; }
+exit $bad

@@ -1,0 +1,12 @@
+// Fixed buffer capacities, in characters including the terminating zero.
+// They are part of the launcher's behaviour: longer input is cut or refused.
+#pragma once
+
+enum : unsigned {
+    PATH_CCH = 260,          // paths and file names
+    CMDLINE_CCH = 8000,      // command lines
+    TITLE_CCH = 256,         // window and message titles
+    SHORTTEXT_CCH = 81,      // short product name and version
+    GUID_CCH = 39,           // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
+    EXPAND_WORK_CCH = 1024,  // work buffer of path-variable expansion
+};

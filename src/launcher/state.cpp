@@ -1,0 +1,17 @@
+#include "launcher/state.h"
+
+WCHAR g_szCmdLine[CMDLINE_CCH];
+WCHAR g_szCmdLineParam[CMDLINE_CCH];
+WORD g_lcID_LangParam;
+BOOL g_bSilent;
+BOOL g_bForceDownload;
+DWORD g_dwExitCode = 1;
+volatile LONG g_bCancel;
+
+HINSTANCE hInstance;
+HINSTANCE hInstRes;
+WCHAR TempPathTRV[PATH_CCH];
+WCHAR DataPath[PATH_CCH];
+WCHAR Title[TITLE_CCH];
+WCHAR ExeFile[PATH_CCH];
+HWND g_hStatusWnd;
