@@ -35,6 +35,8 @@ const WaitCase kWaitCases[] = {
     {"reboot code", L"open", L"--exit 3010", 3010},
     {"default verb", L"", L"--exit 7", 7},
     {"mixed-case verb", L"Open", L"--exit 42", 42},
+    // Without a consent prompt (no UAC here) RunAs starts the program as open does.
+    {"runas verb", L"RunAs", L"--exit 3", 3},
 };
 
 TEST_F(ExecuteFileTest, WaitsAndTakesTheExitCode)
