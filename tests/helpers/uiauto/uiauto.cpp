@@ -7,6 +7,8 @@
 //   uiauto dump  SELECTOR                the window and every child control
 //   uiauto click SELECTOR (--id N | --text T)
 //   uiauto close SELECTOR                WM_CLOSE
+//   uiauto exec CMDLINE [--cwd DIR]      start a program with exactly this command
+//                                        line, wait, print "exit=<code>" (all 32 bits)
 // SELECTOR: --title T (exact) | --title-prefix T | --class C, optionally --pid N.
 // Output is UTF-8; exit code 0 on success, 1 not found, 2 control disabled, 3 usage.
 #include <windows.h>
@@ -160,6 +162,27 @@ int wmain(int argc, wchar_t** argv)
     int id = 0;
     bool haveId = false;
     std::wstring text;
+    if (cmd == L"exec" && argc >= 3) {
+        std::wstring cmdLine = argv[2];
+        std::wstring cwd;
+        if (argc >= 5 && std::wstring(argv[3]) == L"--cwd")
+            cwd = argv[4];
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, &cmdLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+            fprintf(stderr, "uiauto: cannot start (%lu)\n", GetLastError());
+            return 1;
+        }
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        printf("exit=%lu\n", static_cast<unsigned long>(code));
+        return 0;
+    }
     for (int i = 2; i + 1 < argc; i += 2) {
         std::wstring opt = argv[i], val = argv[i + 1];
         if (opt == L"--title")
