@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+#include "common/trace.h"
+#include "support/tracesink.h"
+
+namespace {
+
+const std::string kModule = "[test_common.exe] ";
+
+std::string TimeOfDay()
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    char szTime[100] = "";
+    GetTimeFormatA(0x400, LOCALE_NOUSEROVERRIDE | TIME_FORCE24HOURFORMAT, &st, nullptr, szTime, 100);
+    return szTime;
+}
+
+class TraceTest : public ::testing::Test {
+protected:
+    void SetUp() override { tracesink::Clear(); }
+};
+
+struct FormatCase {
+    const char* name;
+    std::function<void()> call;
+    std::string message;
+};
+
+TEST_F(TraceTest, BothEntryPointsSendTheFormattedLine)
+{
+    const std::string long2000(2000, 'x');
+    const std::wstring wlong2000(2000, L'y');
+    const FormatCase cases[] = {
+        {"wide %s takes a wide string", [] { DebugTrace(L"Open(%s)->%d", L"C:\\a b.txt", 5); },
+         "Open(C:\\a b.txt)->5"},
+        {"wide %u %x %#x", [] { DebugTrace(L"%u %x %#x", 4000000000u, 255u, 255u); },
+         "4000000000 ff 0xff"},
+        {"narrow %s takes an 8-bit string", [] { DebugTraceA("Open(%s)->%d", "C:\\a b.txt", -3); },
+         "Open(C:\\a b.txt)->-3"},
+        {"narrow %u %x %#x", [] { DebugTraceA("%u %x %#x", 4000000000u, 255u, 255u); },
+         "4000000000 ff 0xff"},
+        {"wide message cut to 1024", [&] { DebugTrace(L"%s", wlong2000.c_str()); },
+         std::string(1024, 'y')},
+        {"narrow message cut to 1024", [&] { DebugTraceA("%s", long2000.c_str()); },
+         std::string(1024, 'x')},
+        {"wide empty message", [] { DebugTrace(L""); }, ""},
+        {"narrow empty message", [] { DebugTraceA(""); }, ""},
+    };
+    for (const FormatCase& c : cases) {
+        tracesink::Clear();
+        c.call();
+        std::vector<std::string> raw = tracesink::RawLines();
+        ASSERT_EQ(raw.size(), 1u) << c.name;
+        EXPECT_EQ(raw[0], kModule + c.message) << c.name;
+    }
+}
+
+TEST_F(TraceTest, ListWindowLineHasTimeModuleAndMessage)
+{
+    const struct {
+        const char* name;
+        std::function<void()> call;
+        std::string message;
+    } cases[] = {
+        {"wide", [] { DebugTrace(L"list %s %d", L"wide", 1); }, "list wide 1"},
+        {"narrow", [] { DebugTraceA("list %s %d", "narrow", 2); }, "list narrow 2"},
+    };
+    for (const auto& c : cases) {
+        tracesink::Clear();
+        std::string before = TimeOfDay();
+        c.call();
+        std::string after = TimeOfDay();
+        std::vector<std::string> list = tracesink::ListLines();
+        ASSERT_EQ(list.size(), 1u) << c.name;
+        const std::string tail = "> " + kModule + c.message;
+        EXPECT_TRUE(list[0] == before + tail || list[0] == after + tail) << c.name << ": " << list[0];
+        EXPECT_FALSE(before.empty());
+    }
+}
+
+TEST_F(TraceTest, CallerLastErrorIsKept)
+{
+    SetLastError(1234);
+    DebugTrace(L"a %d", 1);
+    EXPECT_EQ(GetLastError(), 1234u);
+    SetLastError(4321);
+    DebugTraceA("b %d", 2);
+    EXPECT_EQ(GetLastError(), 4321u);
+}
+
+DWORD WINAPI TraceFromWorker(void*)
+{
+    DebugTrace(L"from worker %d", 9);
+    return 0;
+}
+
+TEST_F(TraceTest, OtherThreadsTraceToTheSameWindows)
+{
+    HANDLE hThread = CreateThread(nullptr, 0, TraceFromWorker, nullptr, 0, nullptr);
+    ASSERT_NE(hThread, nullptr);
+    WaitForSingleObject(hThread, INFINITE);
+    CloseHandle(hThread);
+    EXPECT_TRUE(tracesink::Contains("from worker 9")) << tracesink::Dump();
+}
+
+// Runs the trace helper program and returns its exit code and output.
+struct HelperRun {
+    DWORD dwExitCode = 0xFFFFFFFF;
+    std::vector<std::string> lines;
+};
+
+HelperRun RunTraceHelper(const wchar_t* szScenario)
+{
+    HelperRun run;
+    WCHAR szExe[MAX_PATH];
+    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+    WCHAR* pName = wcsrchr(szExe, L'\\');
+    lstrcpyW(pName ? pName + 1 : szExe, L"tracecheck.exe");
+    std::wstring cmd = std::wstring(L"\"") + szExe + L"\" " + szScenario;
+
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE hRead = nullptr;
+    HANDLE hWrite = nullptr;
+    if (!CreatePipe(&hRead, &hWrite, &sa, 0))
+        return run;
+    SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = hWrite;
+    si.hStdError = hWrite;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    BOOL bStarted = CreateProcessW(szExe, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                   nullptr, &si, &pi);
+    CloseHandle(hWrite);
+    if (!bStarted) {
+        CloseHandle(hRead);
+        return run;
+    }
+    std::string output;
+    char buffer[4096];
+    DWORD cbRead = 0;
+    while (ReadFile(hRead, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0)
+        output.append(buffer, cbRead);
+    CloseHandle(hRead);
+    WaitForSingleObject(pi.hProcess, 30000);
+    GetExitCodeProcess(pi.hProcess, &run.dwExitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        std::string line = output.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        run.lines.push_back(line);
+        start = end + 1;
+    }
+    return run;
+}
+
+std::string Join(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& line : lines)
+        out += line + "\n";
+    return out;
+}
+
+// What the helper prints for a monitor line: the text and the byte count
+// sent, which includes the terminating zero.
+std::string Monitor(const std::string& line)
+{
+    return "monitor: " + line + " (" + std::to_string(line.size() + 1) + ")";
+}
+
+// Each scenario runs in a process of its own, on a desktop of its own: the
+// window lookup happens once per process and entry point.
+TEST(TraceLookup, WindowsAreLookedUpOncePerProcessAndEntryPoint)
+{
+    const struct {
+        const wchar_t* scenario;
+        const char* what;
+        std::vector<std::string> expected;  // the list line is checked apart
+    } cases[] = {
+        {L"nowindow", "no window: arguments are never formatted", {"done"}},
+        {L"late", "a monitor started after the first call is not noticed by that entry point",
+         {Monitor("[tracecheck.exe] narrow after 7"), "list: *", "done"}},
+        {L"classonly", "a class-only TMonitor serves the wide entry point only",
+         {Monitor("[tracecheck.exe] wide 1"), "done"}},
+        {L"closed", "a handle once found stays in use after its window is gone",
+         {Monitor("[tracecheck.exe] while open"), "done"}},
+    };
+    for (const auto& c : cases) {
+        HelperRun run = RunTraceHelper(c.scenario);
+        EXPECT_EQ(run.dwExitCode, 0u) << c.what << "\n" << Join(run.lines);
+        ASSERT_EQ(run.lines.size(), c.expected.size()) << c.what << "\n" << Join(run.lines);
+        for (size_t i = 0; i < c.expected.size(); ++i) {
+            if (c.expected[i] == "list: *") {
+                const std::string tail = "> [tracecheck.exe] narrow after 7";
+                const std::string& line = run.lines[i];
+                EXPECT_EQ(line.compare(0, 6, "list: "), 0) << line;
+                ASSERT_GE(line.size(), tail.size());
+                EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << line;
+                EXPECT_GT(line.size(), 6 + tail.size()) << "time of day missing: " << line;
+            } else {
+                EXPECT_EQ(run.lines[i], c.expected[i]) << c.what;
+            }
+        }
+    }
+}
+
+}  // namespace
