@@ -73,7 +73,7 @@ void RunTable(const std::wstring& dir, const std::vector<CommandCase>& cases)
         for (const std::string& line : c.traced)
             EXPECT_TRUE(Traced(Fill(line, n)));
         for (const std::string& prefix : c.notTracedPrefix)
-            EXPECT_FALSE(tracesink::ContainsPrefix(prefix)) << prefix;
+            EXPECT_FALSE(tracesink::ContainsPrefix(Fill(prefix, n))) << prefix;
         for (const std::string& path : c.present)
             EXPECT_TRUE(Exists(dir + L"\\" + Wide(path))) << path;
         for (const std::string& path : c.absent)
@@ -143,6 +143,14 @@ TEST_F(FileCommandTest, FileCommandTable)
          {}, {"src\\inner"}, {}},
         {"COPYDIR", "{d}\\empty,{d}\\out", "0", {"ScriptCopyDir({d}\\empty\\*.*, {d}\\out\\empty, 0)->0"},
          {"out\\empty"}, {}, {}},
+        // The download line is logged even when its guard fails.
+        {"DOWNLOADFILE", "http://127.0.0.1:9/x.bin,{d}\\dl.bin,,,,,Label", "0",
+         {"ScriptDownLoadFile(http://127.0.0.1:9/x.bin,{d}\\dl.bin)->0"}, {}, {"dl.bin"}, {}},
+        // Fields that do not fit are refused, never cut.
+        {"CREATEDIR", "{d}\\" + std::string(300, 'n'), "0",
+         {"ScriptCreateDir()->Parameter too long, line refused!"}, {}, {}, {"ScriptCreateDir({d}"}},
+        {"COPYFILE", "{d}\\src\\*.txt,{d}\\out,<INCLUDE_SUBDIR>,,," + std::string(260, 'L'), "0",
+         {"ScriptCopyFile()->Parameter too long, line refused!"}, {}, {"out"}, {}},
         {"SETFILEATTRIBUTES", "{d}\\src\\*.txt,<FILE_ATTRIBUTE_READONLY>|<file_attribute_hidden>",
          "1", {"ScriptSetFileAttributes({d}\\src\\*.txt, 3)->1"}, {}, {}, {}},
     });
@@ -159,6 +167,28 @@ TEST_F(FileCommandTest, SetFileAttributesReplacesTheAttributes)
     EXPECT_TRUE(Traced("ScriptSetFileAttributes(" + m_n + "\\src\\*.txt, 32)->1"));
     EXPECT_EQ(GetFileAttributesW((m_dir + L"\\src\\a.txt").c_str()) & 0x7, 0u);
     EXPECT_EQ(GetFileAttributesW((m_dir + L"\\src\\sub\\d.txt").c_str()) & 0x7, 0u);
+    RemoveTree(m_dir);
+}
+
+TEST_F(FileCommandTest, LockedFileIsDeletedAtRestart)
+{
+    MakeTree(m_dir);
+    std::wstring file = m_dir + L"\\src\\a.txt";
+    HANDLE hHeld = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    RunLine(L"REMOVEFILE", file + L",<LOCKEDFILE>");
+    // The deletion failed now and is left to the next restart.
+    EXPECT_EQ(LastResult(), "0");
+    EXPECT_TRUE(Traced("RemoveFile(" + Narrow(file) + ", 256)->0"));
+    EXPECT_TRUE(tracesink::ContainsPrefix("MoveFileEx(" + Narrow(file)));
+    EXPECT_TRUE(Exists(file));
+    CloseHandle(hHeld);
+    // Without the option nothing is arranged.
+    hHeld = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    tracesink::Clear();
+    RunLine(L"REMOVEFILE", file);
+    EXPECT_FALSE(tracesink::ContainsPrefix("MoveFileEx("));
+    CloseHandle(hHeld);
     RemoveTree(m_dir);
 }
 
