@@ -1,0 +1,112 @@
+#include "net/connectivity.h"
+#include <winsock.h>
+#include <strsafe.h>
+#include "common/osversion.h"
+#include "common/sysdll.h"
+#include "common/trace.h"
+#include "launcher/state.h"
+#include "net/inetapi.h"
+
+WCHAR g_szPublicHostName[URL_HOST_CCH] = DEFAULT_PUBLIC_HOST_NAME;
+
+namespace {
+
+// InternetGetConnectedState flags that mean a connection is set up.
+enum : DWORD {
+    CONFIGURED_CONNECTION_MASK = INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN |
+                                 INTERNET_RAS_INSTALLED | INTERNET_CONNECTION_CONFIGURED,
+    WINSOCK_VERSION_1_1 = 0x0101,
+};
+
+typedef int(PASCAL* PFN_WSASTARTUP)(WORD, LPWSADATA);
+typedef int(PASCAL* PFN_WSACLEANUP)();
+typedef struct hostent*(PASCAL* PFN_GETHOSTBYNAME)(const char*);
+
+template <typename T>
+T Bind(HMODULE hModule, const char* szName)
+{
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(hModule, szName)));
+}
+
+// Looks a name up (a null name asks for the local machine); true on an answer.
+bool Resolve(PFN_GETHOSTBYNAME pGetHostByName, LPCWSTR szHostName)
+{
+    char szAnsi[URL_HOST_CCH * 2] = "";
+    const char* pszName = nullptr;
+    if (szHostName) {
+        if (!WideCharToMultiByte(CP_ACP, 0, szHostName, -1, szAnsi, sizeof(szAnsi), nullptr,
+                                 nullptr))
+            return false;
+        pszName = szAnsi;
+    }
+    if (!pGetHostByName(pszName))
+        return false;
+    DebugTrace(L"GetInternetConnectedState > Ping OK: %s", szHostName ? szHostName : L"(null)");
+    return true;
+}
+
+}  // namespace
+
+DWORD WinsockLevelForVersion(DWORD dwMajor, DWORD dwMinor)
+{
+    if (dwMajor < 4 || (dwMajor == 4 && dwMinor == 0))
+        return 0;
+    return dwMajor > 5 ? 2 : 1;
+}
+
+DWORD GetWinsockLevel()
+{
+    DWORD dwMajor = 0, dwMinor = 0;
+    if (!GetOSVersion(&dwMajor, &dwMinor))
+        return 0;
+    return WinsockLevelForVersion(dwMajor, dwMinor);
+}
+
+DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost)
+{
+    DebugTrace(L"GetInternetConnectedState-> Test cnx Internet");
+    DWORD dwResult = 0;
+    DWORD dwFlags = 0;
+    const INETAPI* pApi = GetInetApi();
+    if (!pApi || !pApi->pInternetGetConnectedState(&dwFlags, 0)) {
+        DebugTrace(L"GetInternetConnectedState > InternetGetConnectedState returns FALSE with dwFlags = %u",
+                   dwFlags);
+    } else {
+        DebugTrace(L"GetInternetConnectedState > InternetGetConnectedState returns TRUE with dwFlags = %#x",
+                   dwFlags);
+        HMODULE hWinsock = LoadSystemLibrary(GetWinsockLevel() == 0 ? L"wsock32.dll" : L"ws2_32.dll");
+        if (!hWinsock || g_bCancel) {
+            // Without Winsock the check can not tell: let the download try.
+            dwResult |= CONNECTION_ACTIVED;
+        } else {
+            auto pCleanup = Bind<PFN_WSACLEANUP>(hWinsock, "WSACleanup");
+            auto pStartup = Bind<PFN_WSASTARTUP>(hWinsock, "WSAStartup");
+            auto pGetHostByName = Bind<PFN_GETHOSTBYNAME>(hWinsock, "gethostbyname");
+            if (!pCleanup || !pStartup || !pGetHostByName) {
+                dwResult |= CONNECTION_ACTIVED;
+            } else {
+                WSADATA wsaData;
+                if (pStartup(WINSOCK_VERSION_1_1, &wsaData) == 0) {
+                    if (Resolve(pGetHostByName, szHostName))
+                        dwResult |= CONNECTION_ACTIVED;
+                    if (!bSkipPublicHost && Resolve(pGetHostByName, g_szPublicHostName))
+                        dwResult |= CONNECTION_ACTIVED;
+                    pCleanup();
+                }
+            }
+        }
+        if (hWinsock)
+            FreeLibrary(hWinsock);
+    }
+    if (dwFlags & CONFIGURED_CONNECTION_MASK)
+        dwResult |= CONNECTION_CONFIGURED;
+    DebugTrace(L"GetInternetConnectedState > Return %u with 1=CONNECTION_CONFIGURED and 2=CONNECTION_ACTIVED",
+               dwResult);
+    DebugTrace(L"GetInternetConnectedState > End cnx Internet");
+    return dwResult;
+}
+
+BOOL IsInternetActive()
+{
+    return (GetInternetConnectedState(nullptr, FALSE) & CONNECTION_ACTIVED) != 0;
+}

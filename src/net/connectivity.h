@@ -1,0 +1,24 @@
+// Whether the Internet can be reached: the system's own view plus a name
+// lookup through Winsock, which is loaded only for the test.
+#pragma once
+#include <windows.h>
+#include "net/url.h"
+
+// Result bits of GetInternetConnectedState.
+enum : DWORD {
+    CONNECTION_CONFIGURED = 1,  // the system reports a modem, LAN, RAS or configured connection
+    CONNECTION_ACTIVED = 2,     // a host name resolved (or there was no Winsock to test with)
+};
+
+// The well-known host whose name must resolve when the Internet answers.
+// A process-wide setting so that tests can point it at a local name.
+extern WCHAR g_szPublicHostName[URL_HOST_CCH];
+#define DEFAULT_PUBLIC_HOST_NAME L"www.microsoft.com"
+
+DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost);
+BOOL IsInternetActive();
+// 0: Winsock 1 only (before Windows 95 OSR2 / NT 4.0), 1: Winsock 2 on 9x
+// and NT 4 to Windows XP, 2: Vista and later.
+DWORD GetWinsockLevel();
+// The same rule for a given system version.
+DWORD WinsockLevelForVersion(DWORD dwMajor, DWORD dwMinor);

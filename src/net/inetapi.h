@@ -1,0 +1,46 @@
+// WinINet, loaded from the system folder on first use: the launcher does not
+// import it, so a machine without it still runs packages that need no
+// download.
+#pragma once
+#include <windows.h>
+#include <wininet.h>
+
+struct INETAPI {
+    decltype(&InternetCrackUrlW) pInternetCrackUrlW;
+    decltype(&InternetGetConnectedState) pInternetGetConnectedState;
+    decltype(&InternetOpenW) pInternetOpenW;
+    decltype(&InternetConnectW) pInternetConnectW;
+    decltype(&InternetCloseHandle) pInternetCloseHandle;
+    decltype(&InternetSetOptionW) pInternetSetOptionW;
+    decltype(&InternetReadFile) pInternetReadFile;
+    decltype(&InternetQueryDataAvailable) pInternetQueryDataAvailable;
+    decltype(&HttpOpenRequestW) pHttpOpenRequestW;
+    decltype(&HttpSendRequestW) pHttpSendRequestW;
+    decltype(&HttpQueryInfoW) pHttpQueryInfoW;
+    decltype(&FtpFindFirstFileW) pFtpFindFirstFileW;
+    decltype(&FtpOpenFileW) pFtpOpenFileW;
+    decltype(&FtpGetFileSize) pFtpGetFileSize;
+};
+
+// The loaded functions, or null (last error set) when wininet.dll or one of
+// them is missing. The library stays loaded for the life of the process.
+const INETAPI* GetInetApi();
+
+// An Internet handle closed exactly once.
+class CInetHandle {
+public:
+    CInetHandle() : m_h(nullptr) {}
+    ~CInetHandle() { Close(); }
+    CInetHandle(const CInetHandle&) = delete;
+    CInetHandle& operator=(const CInetHandle&) = delete;
+    HINTERNET Get() const { return m_h; }
+    void Reset(HINTERNET h)
+    {
+        Close();
+        m_h = h;
+    }
+    void Close();
+
+private:
+    HINTERNET m_h;
+};

@@ -1,0 +1,148 @@
+#include "net/url.h"
+#include <strsafe.h>
+#include "common/trace.h"
+#include "net/inetapi.h"
+
+namespace {
+
+// Work buffers handed to InternetCrackUrl, larger than what is kept.
+enum : unsigned {
+    CRACK_HOST_CCH = 256,
+    CRACK_USER_CCH = 64,
+    CRACK_PASSWORD_CCH = 64,
+    CRACK_PATH_CCH = 512,
+    CRACK_EXTRA_CCH = 1024,
+};
+
+void CopyPart(LPWSTR szOut, size_t cchOut, LPCWSTR szIn)
+{
+    if (szOut)
+        StringCchCopyW(szOut, cchOut, szIn);  // longer parts are cut
+}
+
+// True when the authority of the URL writes a port: InternetCrackUrl fills
+// in the scheme's default otherwise, and the callers want 0 then.
+bool HasExplicitPort(LPCWSTR szURL)
+{
+    LPCWSTR pAuthority = wcsstr(szURL, L"://");
+    if (!pAuthority)
+        return false;
+    pAuthority += 3;
+    size_t cchAuthority = wcscspn(pAuthority, L"/\\?#");
+    LPCWSTR pHost = pAuthority;
+    for (size_t i = 0; i < cchAuthority; ++i) {
+        if (pAuthority[i] == L'@')
+            pHost = pAuthority + i + 1;
+    }
+    LPCWSTR pEnd = pAuthority + cchAuthority;
+    if (pHost < pEnd && *pHost == L'[') {  // [v6 address]
+        while (pHost < pEnd && *pHost != L']')
+            ++pHost;
+    }
+    for (LPCWSTR p = pHost; p < pEnd; ++p) {
+        if (*p == L':')
+            return p + 1 < pEnd;
+    }
+    return false;
+}
+
+// A file URL cracks into "/C:/dir/name" or "C:/dir/name": make it a path.
+void MakeFilePath(LPWSTR szPath)
+{
+    if (szPath[0] == L'/' && szPath[1] && szPath[2] == L':')
+        memmove(szPath, szPath + 1, (wcslen(szPath + 1) + 1) * sizeof(WCHAR));
+    for (LPWSTR p = szPath; *p; ++p) {
+        if (*p == L'/')
+            *p = L'\\';
+    }
+}
+
+}  // namespace
+
+LPCWSTR UrlFileName(LPCWSTR szUrlPath)
+{
+    if (!szUrlPath)
+        return L"";
+    LPCWSTR pName = szUrlPath;
+    for (LPCWSTR p = szUrlPath; *p; ++p) {
+        if (*p == L'/' || *p == L'\\')
+            pName = p + 1;
+    }
+    return pName;
+}
+
+int SplitURL(LPCWSTR szURL, LPWSTR szHostName, LPWSTR szUrlPath, LPWSTR szUserName,
+             LPWSTR szPassword, int* piScheme, WORD* pwPort)
+{
+    WCHAR szHost[CRACK_HOST_CCH] = L"";
+    WCHAR szUser[CRACK_USER_CCH] = L"";
+    WCHAR szPwd[CRACK_PASSWORD_CCH] = L"";
+    WCHAR szPath[CRACK_PATH_CCH] = L"";
+    WCHAR szExtra[CRACK_EXTRA_CCH] = L"";
+    int iScheme = SPLITURL_SCHEME_UNKNOWN;
+    WORD wPort = 0;
+    if (!szURL)
+        szURL = L"";
+
+    URL_COMPONENTSW uc = {};
+    uc.dwStructSize = sizeof(uc);
+    uc.lpszHostName = szHost;
+    uc.dwHostNameLength = CRACK_HOST_CCH;
+    uc.lpszUserName = szUser;
+    uc.dwUserNameLength = CRACK_USER_CCH;
+    uc.lpszPassword = szPwd;
+    uc.dwPasswordLength = CRACK_PASSWORD_CCH;
+    uc.lpszUrlPath = szPath;
+    uc.dwUrlPathLength = CRACK_PATH_CCH;
+    uc.lpszExtraInfo = szExtra;
+    uc.dwExtraInfoLength = CRACK_EXTRA_CCH;
+
+    const INETAPI* pApi = GetInetApi();
+    if (szURL[0] && pApi && pApi->pInternetCrackUrlW(szURL, 0, ICU_ESCAPE, &uc)) {
+        iScheme = uc.nScheme;
+        if (HasExplicitPort(szURL))
+            wPort = uc.nPort;
+        if (iScheme == INTERNET_SCHEME_FILE)
+            MakeFilePath(szPath);
+    } else {
+        szHost[0] = szUser[0] = szPwd[0] = szPath[0] = L'\0';
+        // A host and a path without a scheme: "www.example.com/setup.exe".
+        LPCWSTR pSep = wcschr(szURL, L'/');
+        if (!pSep)
+            pSep = wcschr(szURL, L'\\');
+        if (pSep) {
+            size_t cchHost = static_cast<size_t>(pSep - szURL);
+            if (cchHost >= URL_HOST_CCH)
+                cchHost = URL_HOST_CCH - 1;
+            WCHAR szPartHost[URL_HOST_CCH] = L"";
+            StringCchCopyNW(szPartHost, URL_HOST_CCH, szURL, cchHost);
+            if (wcschr(szPartHost, L'.')) {
+                iScheme = SPLITURL_SCHEME_PARTIAL;
+                StringCchCopyW(szHost, CRACK_HOST_CCH, szPartHost);
+                StringCchCopyNW(szPath, URL_PATH_CCH, pSep, wcscspn(pSep, L"?"));
+                DebugTrace(L"SplitURL()-> Trying URL = (%s), predicted bad URL)", szURL);
+            } else {
+                szHost[0] = L'\0';
+            }
+        }
+    }
+
+    CopyPart(szHostName, URL_HOST_CCH, szHost);
+    CopyPart(szUrlPath, URL_PATH_CCH, szPath);
+    CopyPart(szUserName, URL_USER_CCH, szUser);
+    CopyPart(szPassword, URL_PASSWORD_CCH, szPwd);
+    if (piScheme)
+        *piScheme = iScheme;
+    if (pwPort)
+        *pwPort = wPort;
+
+    WCHAR szLogHost[URL_HOST_CCH], szLogPath[URL_PATH_CCH], szLogUser[URL_USER_CCH],
+        szLogPwd[URL_PASSWORD_CCH];
+    StringCchCopyW(szLogHost, URL_HOST_CCH, szHost);
+    StringCchCopyW(szLogPath, URL_PATH_CCH, szPath);
+    StringCchCopyW(szLogUser, URL_USER_CCH, szUser);
+    StringCchCopyW(szLogPwd, URL_PASSWORD_CCH, szPwd);
+    DebugTrace(L"SplitURL()->HostName=%s UrlPath=%s UserName=%s Password=%s Scheme=%d Port=%d",
+               szLogHost, szLogPath, szLogUser, szLogPwd, iScheme, static_cast<int>(wPort));
+    return iScheme;
+}

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+#include "net/connectivity.h"
+#include "support/tracesink.h"
+
+namespace {
+
+// A name the resolver refuses without asking any server: a label may not
+// be longer than 63 characters.
+const std::wstring kUnresolvable = std::wstring(64, L'n') + L".invalid";
+
+class Connectivity : public testing::Test {
+protected:
+    void SetUp() override { saved_ = g_szPublicHostName; }
+    void TearDown() override { SetPublicHost(saved_); }
+    static void SetPublicHost(const std::wstring& name)
+    {
+        lstrcpynW(g_szPublicHostName, name.c_str(), URL_HOST_CCH);
+    }
+    std::wstring saved_;
+};
+
+TEST_F(Connectivity, WinsockLevelFollowsTheSystemVersion)
+{
+    const struct {
+        DWORD major, minor, level;
+    } cases[] = {
+        {3, 51, 0}, {4, 0, 0}, {4, 10, 1}, {4, 90, 1}, {5, 0, 1}, {5, 1, 1}, {5, 2, 1}, {6, 0, 2}, {6, 1, 2},
+        {10, 0, 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WinsockLevelForVersion(c.major, c.minor), c.level) << c.major << "." << c.minor;
+    // This system reports a Windows version of the NT 6 family or later.
+    EXPECT_EQ(GetWinsockLevel(), 2u);
+}
+
+TEST_F(Connectivity, ResultBitsFromTheLookups)
+{
+    const struct {
+        const wchar_t* host;  // null: the local machine
+        BOOL skipPublic;
+        std::wstring publicHost;
+        DWORD result;
+        std::string pingLine;  // "" when no lookup answers
+    } cases[] = {
+        {L"localhost", TRUE, kUnresolvable, 3, "GetInternetConnectedState > Ping OK: localhost"},
+        {L"127.0.0.1", TRUE, kUnresolvable, 3, "GetInternetConnectedState > Ping OK: 127.0.0.1"},
+        {nullptr, TRUE, kUnresolvable, 3, "GetInternetConnectedState > Ping OK: (null)"},
+        {kUnresolvable.c_str(), TRUE, L"localhost", 1, ""},
+        // The host does not resolve but the public host does.
+        {kUnresolvable.c_str(), FALSE, L"localhost", 3, "GetInternetConnectedState > Ping OK: localhost"},
+        {kUnresolvable.c_str(), FALSE, kUnresolvable, 1, ""},
+    };
+    for (const auto& c : cases) {
+        SetPublicHost(c.publicHost);
+        tracesink::Clear();
+        EXPECT_EQ(GetInternetConnectedState(c.host, c.skipPublic), c.result);
+        std::string dump = tracesink::Dump();
+        EXPECT_TRUE(tracesink::Contains("GetInternetConnectedState-> Test cnx Internet")) << dump;
+        // Wine reports a configured LAN.
+        EXPECT_TRUE(tracesink::Contains(
+            "GetInternetConnectedState > InternetGetConnectedState returns TRUE with dwFlags = 0x12"))
+            << dump;
+        if (c.pingLine.empty())
+            EXPECT_FALSE(tracesink::ContainsPrefix("GetInternetConnectedState > Ping OK")) << dump;
+        else
+            EXPECT_TRUE(tracesink::Contains(c.pingLine)) << dump;
+        EXPECT_TRUE(tracesink::Contains("GetInternetConnectedState > Return " + std::to_string(c.result) +
+                                        " with 1=CONNECTION_CONFIGURED and 2=CONNECTION_ACTIVED"))
+            << dump;
+        EXPECT_TRUE(tracesink::Contains("GetInternetConnectedState > End cnx Internet")) << dump;
+    }
+}
+
+TEST_F(Connectivity, InternetActiveAsksForTheLocalMachine)
+{
+    // A null host resolves to the machine itself, whatever the public host.
+    SetPublicHost(kUnresolvable);
+    EXPECT_TRUE(IsInternetActive());
+}
+
+}  // namespace

@@ -1,0 +1,384 @@
+#!/usr/bin/python3
+"""Loopback servers for the download tests.
+
+Started with a work folder; everything lives below it:
+  www/          files served over HTTP, HTTPS and FTP (tests put fixtures here)
+  requests.log  one line per HTTP(S) request: "<port> <method> <target> range=<..> if-range=<..>"
+  ca.pem/ca.der the test CA that issued the HTTPS certificate
+  servers.info  key=value lines written once every server listens
+  stop          created by the client: every server stops and the folder is removed
+
+Servers:
+  http   files with Last-Modified, Content-Length, Range and If-Range
+  https  the same over TLS, certificate issued by the test CA (made with openssl)
+  fault  bad answers: /status/<code>, /nolength, /zerolength, /drop/<sent>/<total>,
+         /late/<ms>/<total>,
+         /stall/<total>, /slow/<total>[/<ms>] (a 4 KiB block every 100 ms
+         or every <ms>)
+  ftp    pyftpdlib on www/ with one login
+
+Only 127.0.0.1 is bound. The process also ends on its own after --idle seconds
+without a request, so a crashed client does not leave it behind.
+"""
+import argparse
+import logging
+import email.utils
+import os
+import shutil
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+FTP_USER = "stowaway"
+FTP_PASSWORD = "s3cret"
+BLOCK = 1 << 20
+
+_last_activity = time.monotonic()
+_log_lock = threading.Lock()
+
+
+def touch_activity():
+    global _last_activity
+    _last_activity = time.monotonic()
+
+
+def http_date(ts):
+    return email.utils.formatdate(int(ts), usegmt=True)
+
+
+class LoopbackServer(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        # Clients that hang up early are part of the tests.
+        pass
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "StowawayTest/1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def record(self):
+        touch_activity()
+        line = "%d %s %s range=%s if-range=%s\n" % (
+            self.server.server_address[1], self.command, self.path,
+            self.headers.get("Range", "-"), self.headers.get("If-Range", "-"))
+        with _log_lock:
+            with open(self.server.log_path, "a") as f:
+                f.write(line)
+
+    def do_HEAD(self):
+        self.do_GET(head=True)
+
+
+class FileHandler(Handler):
+    """Static files from www/ with validators and single byte ranges."""
+
+    def do_GET(self, head=False):
+        self.record()
+        rel = self.path.split("?", 1)[0].lstrip("/")
+        path = os.path.realpath(os.path.join(self.server.root, rel))
+        if not path.startswith(self.server.root + os.sep) or not os.path.isfile(path):
+            self.send_error(404)
+            return
+        st = os.stat(path)
+        size = st.st_size
+        last_modified = http_date(st.st_mtime)
+        start, end = 0, size - 1
+        status = 200
+        rng = self.headers.get("Range")
+        if_range = self.headers.get("If-Range")
+        if rng and (if_range is None or if_range == last_modified):
+            parsed = parse_range(rng, size)
+            if parsed is None:
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % size)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            start, end = parsed
+            status = 206
+        self.send_response(status)
+        self.send_header("Last-Modified", last_modified)
+        self.send_header("Accept-Ranges", "bytes")
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(end - start + 1))
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
+        self.end_headers()
+        if head:
+            return
+        with open(path, "rb") as f:
+            f.seek(start)
+            left = end - start + 1
+            while left > 0:
+                data = f.read(min(BLOCK, left))
+                if not data:
+                    break
+                self.wfile.write(data)
+                left -= len(data)
+                touch_activity()
+
+
+def parse_range(value, size):
+    """(first, last) of a single "bytes=a-b" range, None when unsatisfiable."""
+    if not value.startswith("bytes=") or "," in value:
+        return None
+    first, _, last = value[6:].strip().partition("-")
+    try:
+        if first == "":
+            n = int(last)
+            if n <= 0:
+                return None
+            return max(0, size - n), size - 1
+        a = int(first)
+        b = int(last) if last else size - 1
+    except ValueError:
+        return None
+    if a >= size or b < a:
+        return None
+    return a, min(b, size - 1)
+
+
+FIXED_DATE = "Tue, 01 Dec 2026 10:20:30 GMT"
+
+
+class FaultHandler(Handler):
+    """Answers that a download must survive."""
+
+    def body_headers(self, total, length=True):
+        self.send_response(200)
+        self.send_header("Last-Modified", FIXED_DATE)
+        self.send_header("Content-Type", "application/octet-stream")
+        if length:
+            self.send_header("Content-Length", str(total))
+
+    def do_GET(self, head=False):
+        self.record()
+        parts = self.path.split("?", 1)[0].strip("/").split("/")
+        kind = parts[0]
+        try:
+            nums = [int(p) for p in parts[1:] if p.isdigit()]
+        except ValueError:
+            nums = []
+        if kind == "status" and nums:
+            body = b"status %d\n" % nums[0]
+            self.send_response(nums[0])
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            if not head:
+                self.wfile.write(body)
+        elif kind == "nolength":
+            # A body closed by the connection, without a size.
+            self.body_headers(0, length=False)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            if not head:
+                self.wfile.write(b"x" * 1000)
+        elif kind == "zerolength":
+            self.body_headers(0)
+            self.end_headers()
+        elif kind == "drop" and len(nums) == 2:
+            sent, total = nums
+            self.body_headers(total)
+            self.end_headers()
+            if not head:
+                self.wfile.write(pattern(0, sent))
+                self.wfile.flush()
+            self.hang_up()
+        elif kind == "stall" and nums:
+            total = nums[0]
+            self.body_headers(total)
+            self.end_headers()
+            self.wfile.write(pattern(0, min(total, 4096)))
+            self.wfile.flush()
+            # Keep the connection open without sending, until the client goes.
+            self.wait_for_client(120)
+            self.hang_up()
+        elif kind == "late" and len(nums) == 2:
+            # Headers only after a pause, then the whole body.
+            pause, total = nums
+            time.sleep(pause / 1000.0)
+            self.body_headers(total)
+            self.end_headers()
+            if not head:
+                self.wfile.write(pattern(0, total))
+        elif kind == "slow" and nums:
+            total = nums[0]
+            pause = (nums[1] if len(nums) > 1 else 100) / 1000.0
+            self.body_headers(total)
+            self.end_headers()
+            offset = 0
+            try:
+                while offset < total:
+                    n = min(4096, total - offset)
+                    self.wfile.write(pattern(offset, n))
+                    self.wfile.flush()
+                    offset += n
+                    touch_activity()
+                    time.sleep(pause)
+            except OSError:
+                pass
+            self.hang_up()
+        else:
+            self.send_error(404)
+
+    def wait_for_client(self, seconds):
+        sock = self.connection
+        sock.settimeout(0.2)
+        end = time.monotonic() + seconds
+        while time.monotonic() < end and not self.server.stopping:
+            try:
+                if sock.recv(1, socket.MSG_PEEK) == b"":
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+    def hang_up(self):
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
+def pattern(offset, n):
+    """Deterministic bytes: byte i of a fault body is i % 251."""
+    return bytes((offset + i) % 251 for i in range(n))
+
+
+def make_certificates(work):
+    """Test CA and a server certificate for 127.0.0.1/localhost."""
+    def run(*args):
+        subprocess.run(["openssl"] + list(args), cwd=work, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+        "-out", "ca.pem", "-days", "30", "-subj", "/CN=Stowaway Test CA",
+        "-addext", "basicConstraints=critical,CA:TRUE",
+        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
+    run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key",
+        "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+    with open(os.path.join(work, "server.ext"), "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n"
+                "basicConstraints=CA:FALSE\n"
+                "keyUsage=digitalSignature,keyEncipherment\n"
+                "extendedKeyUsage=serverAuth\n")
+    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+        "-CAcreateserial", "-out", "server.pem", "-days", "30", "-extfile", "server.ext")
+
+
+def start_http(handler, root, log_path, context=None):
+    server = LoopbackServer(("127.0.0.1", 0), handler)
+    server.root = root
+    server.log_path = log_path
+    server.stopping = False
+    if context is not None:
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
+                     daemon=True).start()
+    return server
+
+
+def start_ftp(root):
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import ThreadedFTPServer
+
+    class Activity(FTPHandler):
+        def on_connect(self):
+            touch_activity()
+
+        def on_file_sent(self, file):
+            touch_activity()
+
+    logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(FTP_USER, FTP_PASSWORD, root, perm="elr")
+    Activity.authorizer = authorizer
+    Activity.masquerade_address = "127.0.0.1"
+    Activity.use_sendfile = False
+    server = ThreadedFTPServer(("127.0.0.1", 0), Activity)
+    threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.1, "handle_exit": False},
+                     daemon=True).start()
+    return server
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--workdir", required=True)
+    ap.add_argument("--idle", type=float, default=600)
+    ap.add_argument("--no-ftp", action="store_true")
+    args = ap.parse_args()
+
+    work = os.path.abspath(args.workdir)
+    root = os.path.join(work, "www")
+    os.makedirs(root, exist_ok=True)
+    root = os.path.realpath(root)
+    log_path = os.path.join(work, "requests.log")
+    open(log_path, "a").close()
+    stop_file = os.path.join(work, "stop")
+
+    make_certificates(work)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(work, "server.pem"), os.path.join(work, "server.key"))
+
+    servers = {
+        "http": start_http(FileHandler, root, log_path),
+        "https": start_http(FileHandler, root, log_path, context),
+        "fault": start_http(FaultHandler, root, log_path),
+    }
+    ftp = None
+    if not args.no_ftp:
+        ftp = start_ftp(root)
+
+    info = {
+        "root": root,
+        "log": log_path,
+        "ca_pem": os.path.join(work, "ca.pem"),
+        "ca_der": os.path.join(work, "ca.der"),
+        "pid": str(os.getpid()),
+    }
+    for name, server in servers.items():
+        info[name + "_port"] = str(server.server_address[1])
+    if ftp is not None:
+        info["ftp_port"] = str(ftp.address[1])
+        info["ftp_user"] = FTP_USER
+        info["ftp_password"] = FTP_PASSWORD
+    tmp = os.path.join(work, "servers.info.tmp")
+    with open(tmp, "w") as f:
+        for k, v in info.items():
+            f.write("%s=%s\n" % (k, v))
+    os.replace(tmp, os.path.join(work, "servers.info"))
+
+    touch_activity()
+    try:
+        while not os.path.exists(stop_file):
+            if time.monotonic() - _last_activity > args.idle:
+                break
+            time.sleep(0.1)
+    except KeyboardInterrupt:
+        pass
+    for server in servers.values():
+        server.stopping = True
+        server.shutdown()
+        server.server_close()
+    if ftp is not None:
+        ftp.close_all()
+    shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
