@@ -10,6 +10,7 @@
 #include "launcher/state.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
+#include "script/syscmd.h"
 #include "ui/progress.h"
 
 namespace {
@@ -242,12 +243,6 @@ void CreateFolderOf(LPCWSTR szFile)
         CreateAllDirectory(szFolder);
 }
 
-// A program whose executable has the target's file name holds it.
-BOOL CloseProgramHolding(LPCWSTR szFileName)
-{
-    DebugTrace(L"fdintCOPY_FILE: no close-process operation for %s", szFileName);
-    return FALSE;
-}
 
 INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
 {
@@ -288,7 +283,8 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
 
     // Held by a running program: ask it to close, then try once more. The
     // second open truncates too, or a longer old file would keep its tail.
-    CloseProgramHolding(pszFileName);
+    // The program to close is the one whose executable has the target's name.
+    KillModule(pszFileName);
     hFile = CreateFileW(wszTarget, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (hFile != INVALID_HANDLE_VALUE)
