@@ -169,6 +169,76 @@ TEST_F(Packaging, BadInputLeavesTheLauncherCopyUntouched)
               static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+DWORD RunPacker(const std::wstring& args)
+{
+    std::wstring cmd = L"\"" + fixture::BinDir() + L"packer.exe\" " + args;
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &si, &pi))
+        return static_cast<DWORD>(-1);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+std::wstring Quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+// The packer's command line reaches the same resources.
+TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
+{
+    std::wstring pkg = out_ / L"pkg.exe";
+    std::wstring args = L"build --launcher " + Quoted(fixture::BinDir() + L"launcher.exe") + L" --out " +
+                        Quoted(pkg) + L" --config " + Quoted(in_ / L"setup.ini") + L" --embed-config" +
+                        L" --stored " + Quoted(in_ / L"payload.bin") + L" --neutral " +
+                        Quoted(in_ / L"License.rtf");
+    for (const wchar_t* lang : {L"EnglishUS", L"French", L"German", L"Italian", L"Spanish"})
+        args += L" --language " + Quoted(fixture::BinDir() + lang + L".lng");
+
+    // A missing library stops the build and leaves nothing behind.
+    EXPECT_NE(RunPacker(args + L" --language " + Quoted(in_ / L"Dutch.lng")), 0u);
+    EXPECT_FALSE(fixture::FileExists(pkg));
+
+    ASSERT_EQ(RunPacker(args), 0u);
+    EXPECT_FALSE(fixture::FileExists(out_ / L"pkg.cfg"));  // embedded, not beside
+    HMODULE package = LoadLibraryExW(pkg.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(package);
+    hInstance = package;
+    std::wstring temp = out_ / L"run";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    StringCchCopyW(TempPathTRV, PATH_CCH, temp.c_str());
+    std::wstring cfg = temp + L"\\setup.cfg";
+    ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()));
+    InitProjectInfo();
+    g_lcID_LangParam = 1036;
+    ASSERT_TRUE(ReadConfigFile(cfg.c_str()));
+    EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
+    ASSERT_TRUE(ExtractBinaryRes());
+    EXPECT_EQ(fixture::ListFiles(temp),
+              (std::vector<std::wstring>{L"French.lng", L"License.rtf", L"setup.cfg"}));
+    EXPECT_TRUE(g_ProjectInfo.bLicense);
+    FreeLibrary(package);
+
+    // Without --embed-config the configuration lies beside, its web location scrambled.
+    std::wstring pkg2 = out_ / L"pkg2.exe";
+    std::wstring args2 = L"build --launcher " + Quoted(fixture::BinDir() + L"launcher.exe") + L" --out " +
+                         Quoted(pkg2) + L" --config " + Quoted(in_ / L"setup.ini") + L" --stored " +
+                         Quoted(in_ / L"payload.bin");
+    ASSERT_EQ(RunPacker(args2), 0u);
+    std::wstring beside = out_ / L"pkg2.cfg";
+    ASSERT_TRUE(fixture::FileExists(beside));
+    EXPECT_EQ(fixture::ReadBytes(beside).find("127.0.0.1"), std::string::npos);
+    InitProjectInfo();
+    ASSERT_TRUE(ReadConfigFile(beside.c_str()));
+    EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
+}
+
 // A configuration shipped beside the package gets the same treatment.
 TEST_F(Packaging, ConfigurationBesideThePackage)
 {
