@@ -252,3 +252,127 @@ LICENSE_RTF = (r"{\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}\f0\fs20 "
                r"This sample package is provided as it is, for testing the launcher.\par "
                r"You may install it, run it and remove it as often as you like.\par\par "
                r"{\i By choosing I accept you agree to these terms.}\par}")
+
+
+def window_rect(title):
+    rc, dump = uiauto("dump", "--title", title)
+    for c in parse_controls(dump):
+        if c["kind"] == "window":
+            return tuple(int(v) for v in c["rect"].split(","))
+    return None
+
+
+def _sample_package(work, guid, setup_args, license=False, **runtime):
+    payload = sample_payload(os.path.join(work, "payload"))
+    neutral = []
+    if license:
+        lic = os.path.join(work, "License.rtf")
+        with open(lic, "w") as f:
+            f.write(LICENSE_RTF)
+        neutral.append(lic)
+        runtime["LicenseFile"] = "License.rtf"
+    sections = base_config(guid, cmdline=setup_args, Languages=LANGUAGE_IDS, **runtime)
+    return packed_package(os.path.join(work, "out"), "StowawaySample", sections,
+                          payload=payload, neutral=neutral)
+
+
+def take_screenshots(outdir):
+    """Normal and small status windows while the setup program runs, and the
+    license dialog: one PNG each (the window alone) in outdir."""
+    os.makedirs(outdir, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="stowaway-shots-")
+    started = os.path.join(work, "started.flag")
+    release = os.path.join(work, "release.flag")
+    args = '--touch "%s" --wait-file "%s" --exit 0' % (harness.win_path(started),
+                                                      harness.win_path(release))
+    pkg = _sample_package(work, new_guid(), args, license=True, DialogInRun=1)
+    shots = []
+    for name, option in (("status-normal.png", "/NOLICENSE /NORMALSTATUS"),
+                         ("status-small.png", "/NOLICENSE /SMALLSTATUS")):
+        for f in (started, release):
+            if os.path.exists(f):
+                os.remove(f)
+        run = LauncherRun(pkg, option).start()
+        harness.wait_for(lambda: os.path.exists(started), 90)
+        time.sleep(1.0)
+        rect = window_rect("Stowaway Sample")
+        if rect:
+            shots.append(screenshot(os.path.join(outdir, name), rect))
+        open(release, "w").close()
+        run.wait()
+    title = "Stowaway Sample - License Agreement"
+    run = LauncherRun(pkg, "").start()
+    uiauto("wait", "--title", title, "--timeout", "60000")
+    uiauto("click", "--title", title, "--id", "1096")
+    time.sleep(0.5)
+    rect = window_rect(title)
+    if rect:
+        shots.append(screenshot(os.path.join(outdir, "license.png"), rect))
+    uiauto("click", "--title", title, "--id", "2")
+    run.wait()
+    shutil.rmtree(work, ignore_errors=True)
+    return shots
+
+
+def run_demo(outdir):
+    """Builds the sample package (a few MiB of generated files in one cabinet,
+    the sample setup program, a license, five languages), runs it with the
+    trace monitor attached, accepts the license, and keeps the trace and
+    screenshots in outdir. Returns (exit code, trace file, screenshots)."""
+    outdir = os.path.abspath(outdir)
+    shutil.rmtree(outdir, ignore_errors=True)
+    os.makedirs(outdir)
+    work = os.path.join(outdir, "work")
+    payload = os.path.join(work, "payload")
+    files = {"data/random.bin": os.urandom(3 * 1024 * 1024),
+             "data/catalog.txt": b"".join(b"item %06d: sample text line\r\n" % i
+                                          for i in range(60000))}
+    sample_payload(payload, setup_name="setup.exe", extra_files=files)
+    lic = os.path.join(work, "License.rtf")
+    with open(lic, "w") as f:
+        f.write(LICENSE_RTF)
+    started = os.path.join(work, "started.flag")
+    sections = base_config(new_guid(), exe="setup.exe",
+                           cmdline='--touch "%s" --sleep 3000 --exit 0 <SETUPZK>'
+                                   % harness.win_path(started),
+                           DialogInRun=1, LicenseFile="License.rtf", Languages=LANGUAGE_IDS)
+    pkg = packed_package(outdir, "StowawaySample", sections, payload=payload, neutral=[lic])
+
+    shots = []
+    run = LauncherRun(pkg, "", work=work)
+    run.mon.out = os.path.join(outdir, "trace.txt")
+    run.start()
+    title = "Stowaway Sample - License Agreement"
+    if uiauto("wait", "--title", title, "--timeout", "60000")[0] == 0:
+        uiauto("click", "--title", title, "--id", "1096")
+        time.sleep(0.5)
+        rect = window_rect(title)
+        if rect:
+            shots.append(screenshot(os.path.join(outdir, "license.png"), rect))
+        uiauto("click", "--title", title, "--id", "1")
+    if harness.wait_for(lambda: os.path.exists(started), 120):
+        time.sleep(1.0)
+        rect = window_rect("Stowaway Sample")
+        if rect:
+            shots.append(screenshot(os.path.join(outdir, "status.png"), rect))
+        shots.append(screenshot(os.path.join(outdir, "screen.png")))
+    code = run.wait(timeout=300)
+    return code, pkg, run.mon.out, shots
+
+
+if __name__ == "__main__":
+    import sys
+    if len(sys.argv) >= 3 and sys.argv[1] == "screenshots":
+        for s in take_screenshots(sys.argv[2]):
+            print(s)
+    elif len(sys.argv) >= 3 and sys.argv[1] == "demo":
+        code, pkg, trace, shots = run_demo(sys.argv[2])
+        print("package:      %s" % pkg)
+        print("exit code:    %s" % code)
+        print("trace:        %s" % trace)
+        for s in shots:
+            print("screenshot:   %s" % s)
+        sys.exit(0 if code == 0 else 1)
+    else:
+        print("usage: runkit.py screenshots|demo OUTDIR", file=sys.stderr)
+        sys.exit(2)
