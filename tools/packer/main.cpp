@@ -31,11 +31,17 @@ const char USAGE[] =
     "                            a file kept beside the package, used as is\n"
     "  --web FILE[=NAME]         an archive fetched from the web location as NAME\n"
     "  --web-stored FILE[=NAME]  a file fetched from the web location, used as is\n"
+    "  --language FILE.lng       embed a language library (repeatable)\n"
+    "  --neutral FILE            embed a language-neutral file, a license text (repeatable)\n"
+    "  --data FILE               embed the whole payload as one archive resource\n"
+    "  --skin FILE               embed a skin file: Corvel.dll, Corvel.thm ... (repeatable)\n"
+    "  --embed-config            embed the configuration instead of writing it beside\n"
     "\n"
     "Project file:\n"
     "  [Package]  Launcher=, Output=, Config=, Tag=, WebFolder=\n"
     "  [Item1], [Item2] ...  Type=folder|archive|stored|external|web, Source=, Name=,\n"
     "             Stored=0|1 (external, web), File= (table name), Size= (web, no Source)\n"
+    "  [Resources]  EmbedConfig=0|1, Data=, Language1=, Neutral1=, Skin1= ...\n"
     "Relative paths in a project file are taken from its folder.\n";
 
 struct Usage {
@@ -101,7 +107,7 @@ int RunBuild(const std::vector<std::wstring>& args)
             addItem(ItemKind::Web);
         else if (arg == L"--web-stored")
             addItem(ItemKind::WebStored);
-        else
+        else if (!ParseResourceOption(arg, next, flags))
             throw Usage{L"unknown option " + arg};
     }
     if (!projectFile.empty())
@@ -117,6 +123,7 @@ int RunBuild(const std::vector<std::wstring>& args)
     if (!flags.webFolder.empty())
         project.webFolder = flags.webFolder;
     project.items.insert(project.items.end(), flags.items.begin(), flags.items.end());
+    MergeResourceOptions(flags, project);
     if (project.output.empty())
         throw Usage{L"no output package given (--out)"};
     BuildPackage(project);

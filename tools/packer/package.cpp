@@ -319,12 +319,12 @@ void BuildPackage(const PROJECT& project)
             moves.push_back({StageCopy(item.source, target, cleanup), target});
         }
     }
-    if (!project.config.empty()) {
+    if (!project.config.empty() && !project.bEmbedConfig) {
         std::wstring name = NameOf(output);
         size_t dot = name.find_last_of(L'.');
         std::wstring cfg = outFolder + L"\\" + (dot == std::wstring::npos ? name : name.substr(0, dot)) +
                            L".cfg";
-        moves.push_back({StageCopy(project.config, cfg, cleanup), cfg});
+        moves.push_back({PrepareStagedConfig(StageCopy(project.config, cfg, cleanup)), cfg});
     }
     moves.push_back({partial, output});
     for (const auto& move : moves) {

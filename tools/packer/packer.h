@@ -2,8 +2,10 @@
 // makes cabinets and PAC archives from folders.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
+#include "payload/resources_embed.h"
 
 namespace packer {
 
@@ -34,6 +36,8 @@ struct PROJECT {
     std::wstring webFolder;  // web items are copied here for upload
     std::wstring tag;        // three letters of the numbered names
     std::vector<ITEM> items;
+    PACKAGERESOURCES resources;  // languages, neutral files, DATA, skin (embed.cpp)
+    bool bEmbedConfig = false;   // the configuration goes in as CFG 136, not beside
 };
 
 // A failure the user can act on; the message says what and where.
@@ -65,6 +69,12 @@ void BuildPackage(const PROJECT& project);
 // Hook: adds resources to the copy of the launcher before the payload is
 // appended.
 void EmbedResources(const std::wstring& packageCopy, const PROJECT& project);
+// Resource options, project keys and the configuration's web location (embed.cpp).
+bool ParseResourceOption(const std::wstring& arg, const std::function<std::wstring()>& next,
+                         PROJECT& flags);
+void ReadProjectResources(const std::wstring& path, const std::wstring& base, PROJECT& project);
+void MergeResourceOptions(const PROJECT& flags, PROJECT& project);
+std::wstring PrepareStagedConfig(const std::wstring& staged);
 
 // Small helpers.
 std::wstring FullPath(const std::wstring& path, const std::wstring& base = L"");

@@ -103,6 +103,7 @@ void ReadProject(const std::wstring& file, PROJECT& project)
         }
         project.items.push_back(item);
     }
+    ReadProjectResources(path, base, project);
 }
 
 }  // namespace packer
