@@ -13,14 +13,7 @@
 #include "script/condition.h"
 #include "script/register.h"
 #include "script/script.h"
-#if __has_include("ui/launch.h")
 #include "ui/launch.h"
-#else
-static BOOL ExecuteFile(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, BOOL, int, DWORD*, HANDLE*)
-{
-    return FALSE;
-}
-#endif
 
 namespace {
 
