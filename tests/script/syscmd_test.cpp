@@ -262,9 +262,11 @@ TEST_F(SystemCommandTest, FindModuleByNameAndPath)
                            (c.found ? " is loaded in memory!" : " isn't in the memory!")));
     }
     // The fallback for systems without process snapshots matches image names.
-    EXPECT_NE(FindProcessByNtQuery(L"closeme.exe"), 0u);
-    EXPECT_NE(FindProcessByNtQuery((m_bin + L"\\closeme.exe").c_str()), 0u);
-    EXPECT_EQ(FindProcessByNtQuery(L"no-such-program.exe"), 0u);
+    EXPECT_NE(FindProcessByNtQuery(L"closeme.exe", 0), 0u);
+    EXPECT_NE(FindProcessByNtQuery((m_bin + L"\\closeme.exe").c_str(), 0), 0u);
+    EXPECT_EQ(FindProcessByNtQuery(L"no-such-program.exe", 0), 0u);
+    EXPECT_EQ(FindProcessByNtQuery(L"test_script.exe", 0), GetCurrentProcessId());
+    EXPECT_EQ(FindProcessByNtQuery(L"test_script.exe", GetCurrentProcessId()), 0u);
 }
 
 TEST_F(SystemCommandTest, KillModuleClosesAProgramThatListens)
@@ -294,11 +296,15 @@ TEST_F(SystemCommandTest, KillModuleTerminatesAProgramThatIgnoresClose)
     EXPECT_EQ(helper.ExitCode(), 0u);
 }
 
-TEST_F(SystemCommandTest, KillModuleOfNothing)
+TEST_F(SystemCommandTest, KillModuleOfNothingOrOfItself)
 {
     RunLine(L"KILLMODULE", L"no-such-program.exe");
     EXPECT_EQ(LastResult(), "0");
     EXPECT_TRUE(Traced("ScriptKillModule(no-such-program.exe)->0"));
+    // The running program itself is never a candidate.
+    RunLine(L"KILLMODULE", L"test_script.exe");
+    EXPECT_EQ(LastResult(), "0");
+    EXPECT_TRUE(Traced("KillModule(test_script.exe)->No process to end"));
 }
 
 const wchar_t kService[] = L"StowawayTestSvc";
