@@ -473,7 +473,9 @@ BOOL StartService(LPCWSTR szService)
         return FALSE;
     }
     if (!::StartServiceW(hService.Get(), 0, nullptr)) {
+        DWORD dwError = GetLastError();
         DebugTrace(L"StartService()->StartService failed");
+        DebugTrace(L"StartService()->Error=%d", static_cast<int>(dwError));
         return FALSE;
     }
     DebugTrace(L"StartService()->Service start pending.");
