@@ -461,6 +461,27 @@ TEST_F(Download, CancelStopsAStalledTransfer)
     EXPECT_NE(log.find("stall-end client-gone " + Narrow(path)), std::string::npos) << log;
 }
 
+TEST_F(Download, ASilentServerIsAwaitedOrCancelled)
+{
+    // Headers after 1.5 s: the request is asked again with longer waits
+    // until the answer comes.
+    std::wstring target = dir_ + L"\\late.bin";
+    EXPECT_EQ(DownloadFile(netservers::FaultUrl(L"/late/1500/3000").c_str(), L"", L"", target.c_str(), FALSE), 0u)
+        << tracesink::Dump();
+    EXPECT_TRUE(HoldsPattern(target, 3000, 0));
+    EXPECT_TRUE(tracesink::ContainsPrefix("DownloadHTMLFile()->No answer yet, asking again")) << tracesink::Dump();
+
+    // Headers after 30 s: a cancel ends the wait.
+    tracesink::Clear();
+    std::wstring never = dir_ + L"\\never.bin";
+    std::thread canceller = CancelWhen([] { return tracesink::ContainsPrefix("DownloadHTMLFile()->TargetFile="); });
+    DWORD start = GetTickCount();
+    EXPECT_EQ(DownloadFile(netservers::FaultUrl(L"/late/30000/10").c_str(), L"", L"", never.c_str(), FALSE), 1223u);
+    printf("wait for a silent server cancelled after %lu ms\n", static_cast<unsigned long>(GetTickCount() - start));
+    canceller.join();
+    EXPECT_FALSE(Exists(never));
+}
+
 TEST_F(Download, CancelDuringATransferKeepsThePart)
 {
     std::wstring target = dir_ + L"\\slow.bin";
