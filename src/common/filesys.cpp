@@ -432,7 +432,7 @@ DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)
     PATHBUF szTemp;
     if (!GetTempFileNameW(szFolder, szPrefix, 0, szTemp))
         return 0;
-    if (XCopyFile(szFile, szTemp, 0) != 0) {
+    if (GetFileAttributesW(szFile) == INVALID_FILE_ATTRIBUTES || XCopyFile(szFile, szTemp, 0) != 0) {
         DeleteFileW(szTemp);
         return 0;
     }

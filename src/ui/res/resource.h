@@ -16,6 +16,23 @@
 #define IDD_STATUS_NORMAL       200
 #define IDD_MSGWAIT             13085
 
+// controls (ids shared by every language's templates)
+#define IDC_STATUS_ICON         -1      // icon static of the small status and wait windows
+#define IDC_PRINT               5       // license: "&Print"
+#define IDC_BACK                3       // license: "< &Back", hidden unless asked
+#define IDC_HEADING             1003    // status heading / license heading / wait message
+#define IDC_SUBTEXT             1004    // status: "%s is configuring ..."
+#define IDC_STEP_PERCENT        1005    // step percent text
+#define IDC_MAIN_PERCENT        1006    // main percent text
+#define IDC_STEP_TEXT           1007    // step (phase) text
+#define IDC_SECOND_TEXT         1008    // second text
+#define IDC_LICENSE_TEXT        1095    // license: rich edit
+#define IDC_LICENSE_ACCEPT      1096    // license: accept radio
+#define IDC_LICENSE_DECLINE     1097    // license: decline radio
+#define IDC_SEPARATOR           1300    // etched separator line
+#define IDC_STEP_BAR            1500    // step progress bar
+#define IDC_MAIN_BAR            1501    // main progress bar
+
 // strings
 #define IDS_RESTART_TEXT        137
 #define IDS_RESTART_CAPTION     138

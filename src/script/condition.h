@@ -1,0 +1,18 @@
+// Script conditions: IF appends labels to g_szCondition, every other command
+// ends with a guard (OS filter, SP filter, condition label), EXIT stops the run.
+#pragma once
+#include <windows.h>
+#include "script/script.h"
+
+// Labels added by IF since the last <INIT>, each once, no separators.
+extern WCHAR g_szCondition[SCRIPT_CONDITION_CCH];
+
+// The three tests of a guard, for handlers that log between them.
+BOOL GuardOsPasses(const SCRIPTGUARD& guard);
+BOOL GuardLabelPasses(const SCRIPTGUARD& guard);
+BOOL GuardSpPasses(const SCRIPTGUARD& guard);
+// All three.
+BOOL ScriptGuard(const SCRIPTGUARD& guard);
+
+UINT ScriptIF(LPCWSTR szParams);
+UINT ScriptExit(LPCWSTR szParams);

@@ -1,0 +1,493 @@
+#include "script/filecmd.h"
+#include <shlwapi.h>
+#include <stdlib.h>
+#include <strsafe.h>
+#include "common/filesys.h"
+#include "common/trace.h"
+#include "launcher/pathvar.h"
+#include "launcher/state.h"
+#include "script/condition.h"
+#include "script/script.h"
+#include "script/syscmd.h"
+
+// Until the archive and download routines are in the tree these commands
+// report failure.
+#if __has_include("payload/archive.h")
+#include "payload/archive.h"
+#else
+static DWORD UnPackCABFile(LPCWSTR, LPCWSTR, LPCWSTR, BOOL) { return ERROR_NOT_SUPPORTED; }
+static BOOL UnZipFile(LPCWSTR, LPCWSTR) { return FALSE; }
+static BOOL UnPAC(LPCWSTR, LPCWSTR) { return FALSE; }
+#endif
+#if __has_include("net/download.h")
+#include "net/download.h"
+#else
+static DWORD DownloadFile(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, BOOL) { return ERROR_NOT_SUPPORTED; }
+#endif
+
+namespace {
+
+enum : unsigned {
+    SCRIPT_LOGIN_CCH = 32,  // download login and password: 31 characters
+};
+
+// Which commands read which option token.
+enum : unsigned {
+    FOR_REMOVEDIR = 0x1,
+    FOR_REMOVEFILE = 0x2,
+    FOR_COPY = 0x4,
+    FOR_SETATTR = 0x8,
+};
+
+struct OPTIONTOKEN {
+    LPCWSTR szToken;
+    DWORD dwBit;
+    unsigned uCommands;
+};
+
+const OPTIONTOKEN g_Options[] = {
+    // Recorded and logged only: the folder always goes with its contents.
+    {L"<ONLYDIR>", SCRIPT_ONLYDIR, FOR_REMOVEDIR},
+    {L"<INCLUDE_SUBDIR>", SCRIPT_INCLUDE_SUBDIR, FOR_REMOVEFILE | FOR_COPY | FOR_SETATTR},
+    {L"<LOCKEDDIR>", SCRIPT_LOCKED, FOR_REMOVEDIR},
+    {L"<LOCKEDFILE>", SCRIPT_LOCKED, FOR_REMOVEFILE | FOR_COPY},
+    // Passed on to the copy, which does not act on it: no shared-file
+    // reference counting is kept.
+    {L"<SHAREDFILE>", SCRIPT_SHAREDFILE, FOR_COPY},
+    {L"<UPDATE_DATE>", SCRIPT_UPDATE_DATE, FOR_COPY},
+    {L"<UPDATE_SAME>", SCRIPT_UPDATE_SAME, FOR_COPY},
+    {L"<UPDATE_VERSION>", SCRIPT_UPDATE_VERSION, FOR_COPY},
+    {L"<CLEAR_FILE_ATTR>", SCRIPT_CLEAR_FILE_ATTR, FOR_COPY},
+};
+
+struct ATTRTOKEN {
+    LPCWSTR szToken;
+    DWORD dwAttribute;
+};
+
+const ATTRTOKEN g_Attributes[] = {
+    {L"<FILE_ATTRIBUTE_ARCHIVE>", FILE_ATTRIBUTE_ARCHIVE},
+    {L"<FILE_ATTRIBUTE_HIDDEN>", FILE_ATTRIBUTE_HIDDEN},
+    {L"<FILE_ATTRIBUTE_NORMAL>", FILE_ATTRIBUTE_NORMAL},
+    {L"<FILE_ATTRIBUTE_NOT_CONTENT_INDEXED>", FILE_ATTRIBUTE_NOT_CONTENT_INDEXED},
+    {L"<FILE_ATTRIBUTE_OFFLINE>", FILE_ATTRIBUTE_OFFLINE},
+    {L"<FILE_ATTRIBUTE_READONLY>", FILE_ATTRIBUTE_READONLY},
+    {L"<FILE_ATTRIBUTE_SYSTEM>", FILE_ATTRIBUTE_SYSTEM},
+    {L"<FILE_ATTRIBUTE_TEMPORARY>", FILE_ATTRIBUTE_TEMPORARY},
+};
+
+// Option bits of the text after a command's fixed fields: every token is
+// searched as a substring of the upper-cased text, guard fields included.
+DWORD ParseOptions(LPCWSTR szText, unsigned uCommand, DWORD dwStart)
+{
+    WCHAR szUpper[SCRIPT_TEXT_CCH];
+    StringCchCopyW(szUpper, ARRAYSIZE(szUpper), szText);
+    ScriptUpper(szUpper);
+    DWORD dwFlags = dwStart;
+    for (const OPTIONTOKEN& option : g_Options)
+        if ((option.uCommands & uCommand) && wcsstr(szUpper, option.szToken))
+            dwFlags |= option.dwBit;
+    return dwFlags;
+}
+
+DWORD ParseAttributes(LPCWSTR szText)
+{
+    WCHAR szUpper[SCRIPT_TEXT_CCH];
+    StringCchCopyW(szUpper, ARRAYSIZE(szUpper), szText);
+    ScriptUpper(szUpper);
+    DWORD dwAttributes = 0;
+    for (const ATTRTOKEN& attribute : g_Attributes)
+        if (wcsstr(szUpper, attribute.szToken))
+            dwAttributes |= attribute.dwAttribute;
+    return dwAttributes;
+}
+
+// Appends a backslash; FALSE when it does not fit.
+BOOL AppendBackslash(LPWSTR szPath, size_t cch)
+{
+    return SUCCEEDED(StringCchCatW(szPath, cch, L"\\"));
+}
+
+void RemoveTrailingBackslash(LPWSTR szPath)
+{
+    size_t cch = wcslen(szPath);
+    if (cch > 0 && szPath[cch - 1] == L'\\')
+        szPath[cch - 1] = 0;
+}
+
+// TRUE when szInner is szOuter or lies below it (paths compared without
+// regard to case, trailing backslashes ignored).
+BOOL IsSameOrBelow(LPCWSTR szOuter, LPCWSTR szInner)
+{
+    WCHAR szA[PATH_CCH], szB[PATH_CCH];
+    if (!GetFullPathNameW(szOuter, PATH_CCH, szA, nullptr) ||
+        !GetFullPathNameW(szInner, PATH_CCH, szB, nullptr))
+        return FALSE;
+    RemoveTrailingBackslash(szA);
+    RemoveTrailingBackslash(szB);
+    size_t cchA = wcslen(szA);
+    if (ScriptCompareNoCaseN(szA, szB, cchA) != 0)
+        return FALSE;
+    return szB[cchA] == 0 || szB[cchA] == L'\\';
+}
+
+UINT CreateDirCommand(LPCWSTR szHandler, LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(szHandler, szParams);
+    WCHAR szFolder[PATH_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szFolder, ARRAYSIZE(szFolder));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    WCHAR szPath[PATH_CCH];
+    StringCchCopyW(szPath, ARRAYSIZE(szPath), szFolder);
+    UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && CreateAllDirectory(szPath);
+    SetScriptResult(uResult);
+    DebugTrace(L"%s(%s)->%d", szHandler, szFolder, uResult);
+    return uResult;
+}
+
+}  // namespace
+
+DWORD CopyMatchingFiles(LPCWSTR szPattern, LPCWSTR szDestFolder, DWORD dwFlags)
+{
+    BOOL bRecursive = (dwFlags & SCRIPT_INCLUDE_SUBDIR) != 0;
+    if (CountFiles(szPattern, bRecursive, TRUE) == 0)
+        return 0;
+    return XCopyFiles(szPattern, szDestFolder, dwFlags);
+}
+
+UINT ScriptCreateDir(LPCWSTR szParams)
+{
+    return CreateDirCommand(L"ScriptCreateDir", szParams);
+}
+
+UINT ScriptCreateFolder(LPCWSTR szParams)
+{
+    return CreateDirCommand(L"ScriptCreateFolder", szParams);
+}
+
+UINT ChangeDir(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ChangeDir", szParams);
+    WCHAR szFolder[PATH_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szFolder, ARRAYSIZE(szFolder));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    WCHAR szPath[PATH_CCH];
+    StringCchCopyW(szPath, ARRAYSIZE(szPath), szFolder);
+    UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && SetCurrentDirectoryW(szPath);
+    SetScriptResult(uResult);
+    DebugTrace(L"ChangeDir(%s)->%d", szFolder, uResult);
+    return uResult;
+}
+
+UINT ScriptRemoveDir(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptRemoveDir", szParams);
+    WCHAR szFolder[PATH_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szFolder, ARRAYSIZE(szFolder));
+    // The folder's contents always go.
+    DWORD dwFlags = ParseOptions(fields.Rest(), FOR_REMOVEDIR, SCRIPT_INCLUDE_SUBDIR);
+    fields.Next(szOptions, ARRAYSIZE(szOptions));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    UINT uResult = 0;
+    // A variable that expanded to nothing must not take a whole drive along.
+    WCHAR szRoot[PATH_CCH];
+    StringCchCopyW(szRoot, ARRAYSIZE(szRoot), szFolder);
+    RemoveTrailingBackslash(szRoot);
+    if (!szRoot[0] || PathIsRootW(szFolder) || (szRoot[1] == L':' && szRoot[2] == 0))
+        DebugTrace(L"ScriptRemoveDir(%s)->Root folder, refused!", szFolder);
+    else
+        uResult = RemoveDirectoryTree(szFolder, dwFlags) ? 1 : 0;
+    SetScriptResult(uResult);
+    DebugTrace(L"ScriptRemoveDir(%s, %d)->%d", szFolder, dwFlags, uResult);
+    return uResult;
+}
+
+UINT RemoveFile(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"RemoveFile", szParams);
+    WCHAR szPattern[PATH_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szPattern, ARRAYSIZE(szPattern));
+    DWORD dwFlags = ParseOptions(fields.Rest(), FOR_REMOVEFILE, 0);
+    fields.Next(szOptions, ARRAYSIZE(szOptions));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    UINT uResult = RemoveFiles(szPattern, dwFlags) ? 1 : 0;
+    SetScriptResult(uResult);
+    DebugTrace(L"RemoveFile(%s, %d)->%d", szPattern, dwFlags, uResult);
+    return uResult;
+}
+
+UINT ScriptCopyFile(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptCopyFile", szParams);
+    WCHAR szPattern[PATH_CCH], szDest[PATH_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szPattern, ARRAYSIZE(szPattern));
+    fields.LimitRest(PATH_CCH);
+    fields.NextExpanded(szDest, ARRAYSIZE(szDest));
+    DWORD dwFlags = ParseOptions(fields.Rest(), FOR_COPY, 0);
+    fields.Next(szOptions, ARRAYSIZE(szOptions));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    DWORD dwResult = CopyMatchingFiles(szPattern, szDest, dwFlags);
+    SetScriptResult(static_cast<int>(dwResult));
+    DebugTrace(L"ScriptCopyFile(%s, %s, %x)->%d", szPattern, szDest, dwFlags, dwResult);
+    return dwResult;
+}
+
+UINT ScriptCopyDir(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptCopyDir", szParams);
+    WCHAR szSource[PATH_CCH], szDestFolder[PATH_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szSource, ARRAYSIZE(szSource));
+    fields.LimitRest(PATH_CCH);
+    fields.NextExpanded(szDestFolder, ARRAYSIZE(szDestFolder));
+    DWORD dwFlags = ParseOptions(fields.Rest(), FOR_COPY, 0);
+    fields.Next(szOptions, ARRAYSIZE(szOptions));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    // The source folder goes, by name, into the destination folder.
+    RemoveTrailingBackslash(szSource);
+    WCHAR szDest[PATH_CCH], szPattern[PATH_CCH];
+    StringCchCopyW(szDest, ARRAYSIZE(szDest), szDestFolder);
+    RemoveTrailingBackslash(szDest);
+    BOOL bFits = SUCCEEDED(StringCchPrintfW(szDest, ARRAYSIZE(szDest), L"%s\\%s", szDest,
+                                            PathFindFileNameW(szSource))) &&
+                 SUCCEEDED(StringCchPrintfW(szPattern, ARRAYSIZE(szPattern), L"%s\\*.*",
+                                            szSource));
+    DWORD dwResult = 0;
+    if (!bFits) {
+        DebugTrace(L"ScriptCopyDir(%s, %s)->Path too long!", szSource, szDestFolder);
+    } else if ((dwFlags & SCRIPT_INCLUDE_SUBDIR) && IsSameOrBelow(szSource, szDest)) {
+        // The copy would walk into its own output without end.
+        DebugTrace(L"ScriptCopyDir(%s, %s)->Destination inside the source, refused!", szSource,
+                   szDest);
+    } else if (CreateAllDirectory(szDest)) {
+        dwResult = CopyMatchingFiles(szPattern, szDest, dwFlags);
+    }
+    SetScriptResult(static_cast<int>(dwResult));
+    DebugTrace(L"ScriptCopyDir(%s, %s, %x)->%d", szPattern, szDest, dwFlags, dwResult);
+    return dwResult;
+}
+
+UINT ScriptRenameFile(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptRenameFile", szParams);
+    WCHAR szOld[PATH_CCH], szNew[PATH_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szOld, ARRAYSIZE(szOld));
+    fields.LimitRest(PATH_CCH);
+    fields.NextExpanded(szNew, ARRAYSIZE(szNew));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    int iResult = MoveFileW(szOld, szNew) ? 0 : -1;
+    SetScriptResult(iResult);
+    DebugTrace(L"ScriptRenameFile(%s, %s)->%d", szOld, szNew, iResult);
+    return static_cast<UINT>(iResult);
+}
+
+UINT ScriptSetFileAttributes(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptSetFileAttributes", szParams);
+    WCHAR szPattern[PATH_CCH], szAttributes[SCRIPT_TEXT_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szPattern, ARRAYSIZE(szPattern));
+    fields.Next(szAttributes, ARRAYSIZE(szAttributes));
+    DWORD dwFlags = ParseOptions(fields.Rest(), FOR_SETATTR, 0);
+    fields.Next(szOptions, ARRAYSIZE(szOptions));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    DWORD dwAttributes = ParseAttributes(szAttributes);
+    UINT uResult =
+        SetFilesAttributes(szPattern, dwAttributes, (dwFlags & SCRIPT_INCLUDE_SUBDIR) != 0) ? 1 : 0;
+    SetScriptResult(uResult);
+    DebugTrace(L"ScriptSetFileAttributes(%s, %d)->%d", szPattern, dwAttributes, uResult);
+    return uResult;
+}
+
+UINT WriteIniFile(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"WriteIniFile", szParams);
+    WCHAR szIni[PATH_CCH], szSection[SCRIPT_TEXT_CCH], szKey[SCRIPT_TEXT_CCH];
+    WCHAR szValue[SCRIPT_TEXT_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szIni, ARRAYSIZE(szIni));
+    // A relative INI path is taken from the folder the launcher started in,
+    // not from the current directory of the moment.
+    if (szIni[0] && PathIsRelativeW(szIni)) {
+        WCHAR szCurrentDir[EXPAND_WORK_CCH] = L"<CURRENTDIR>";
+        ExpandPathVar(szCurrentDir, ARRAYSIZE(szCurrentDir));
+        WCHAR szRelative[PATH_CCH];
+        StringCchCopyW(szRelative, ARRAYSIZE(szRelative), szIni);
+        if (FAILED(StringCchPrintfW(szIni, ARRAYSIZE(szIni), L"%s\\%s", szCurrentDir,
+                                    szRelative)))
+            fields.Refuse();
+    }
+    fields.Next(szSection, ARRAYSIZE(szSection));
+    fields.Next(szKey, ARRAYSIZE(szKey));
+    fields.NextExpanded(szValue, ARRAYSIZE(szValue));
+    fields.Guard(guard);
+    if (!fields.Valid())
+        return 0;
+
+    if (ScriptGuard(guard)) {
+        BOOL bResult;
+        if (!szKey[0])
+            bResult = WritePrivateProfileStringW(szSection, nullptr, nullptr, szIni);
+        else if (!szValue[0])
+            bResult = WritePrivateProfileStringW(szSection, szKey, nullptr, szIni);
+        else
+            bResult = WritePrivateProfileStringW(szSection, szKey, szValue, szIni);
+        UINT uResult = bResult ? 1 : 0;
+        SetScriptResult(uResult);
+        DebugTrace(L"WriteIniFile(%s,%s,%s,%s)->%d", szIni, szSection, szKey, szValue, uResult);
+    }
+    // Flush the profile cache for the file, guard or not.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, szIni);
+    return 0;
+}
+
+UINT ScriptDelay(LPCWSTR szParams)
+{
+    DebugTrace(L"ScriptDelay(%s)->Begin", szParams);
+    CScriptFields fields(L"ScriptDelay", szParams);
+    WCHAR szDelay[SCRIPT_TEXT_CCH], szFile[PATH_CCH], szUnused[SCRIPT_TEXT_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szDelay, ARRAYSIZE(szDelay));
+    DebugTrace(L"ScriptDelay()->szDelay=%s szFile=%s", szDelay, fields.Rest());
+    fields.NextExpanded(szFile, ARRAYSIZE(szFile));
+    fields.Next(szUnused, ARRAYSIZE(szUnused));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    long lDelay = wcstol(szDelay, nullptr, 10);
+    DWORD dwDelay = lDelay > 0 ? static_cast<DWORD>(lDelay) : 0;
+    DWORD dwStart = GetTickCount();
+    BOOL bRunning = TRUE;
+    // The cancel flag ends the wait too, so that a long delay never holds
+    // a cancelled run.
+    while (GetTickCount() - dwStart < dwDelay && !(szFile[0] && !bRunning) && !g_bCancel) {
+        if (szFile[0])
+            bRunning = FindModule(szFile);
+        Sleep(100);
+    }
+    DebugTraceA("Delay()->Time=%d ms", static_cast<int>(GetTickCount() - dwStart));
+    return 0;
+}
+
+UINT ScriptDownLoadFile(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptDownLoadFile", szParams);
+    WCHAR szUrl[PATH_CCH], szFile[PATH_CCH];
+    WCHAR szLogin[SCRIPT_LOGIN_CCH], szPassword[SCRIPT_LOGIN_CCH];
+    SCRIPTGUARD guard;
+    BOOL bSplit = fields.NextExpanded(szUrl, ARRAYSIZE(szUrl));
+    fields.LimitRest(PATH_CCH);
+    fields.NextExpanded(szFile, ARRAYSIZE(szFile));
+    fields.NextExpanded(szLogin, ARRAYSIZE(szLogin));
+    fields.Next(szPassword, ARRAYSIZE(szPassword));
+    fields.Guard(guard);
+    DWORD dwResult = 0;
+    if (fields.Valid() && ScriptGuard(guard)) {
+        dwResult = DownloadFile(szUrl, szLogin, szPassword, szFile, FALSE);
+        SetScriptResult(static_cast<int>(dwResult));
+    }
+    // Logged even when the guard failed, as soon as the line had its fields.
+    if (bSplit)
+        DebugTrace(L"ScriptDownLoadFile(%s,%s)->%d", szUrl, szFile, dwResult);
+    return dwResult;
+}
+
+UINT ScriptUnCABFile(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptUnCABFile", szParams);
+    WCHAR szCabinet[PATH_CCH], szTarget[PATH_CCH], szUnused[SCRIPT_TEXT_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szCabinet, ARRAYSIZE(szCabinet));
+    fields.LimitRest(PATH_CCH);
+    fields.NextExpanded(szTarget, ARRAYSIZE(szTarget));
+    fields.Next(szUnused, ARRAYSIZE(szUnused));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    // Every file of the cabinet, with its folders.
+    DWORD dwResult = UnPackCABFile(szCabinet, szTarget, L"", TRUE);
+    SetScriptResult(static_cast<int>(dwResult));
+    DebugTrace(L"ScriptUnCABFile(%s, %s)->%d", szCabinet, szTarget, dwResult);
+    return dwResult;
+}
+
+UINT ScriptUnZipFile(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptUnZipFile", szParams);
+    WCHAR szZip[PATH_CCH], szTarget[PATH_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szZip, ARRAYSIZE(szZip));
+    fields.LimitRest(PATH_CCH);
+    fields.NextExpanded(szTarget, ARRAYSIZE(szTarget));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    UINT uResult = UnZipFile(szZip, szTarget) ? 1 : 0;
+    SetScriptResult(static_cast<int>(uResult));
+    DebugTrace(L"ScriptUnZipFile(%s,%s)->%d", szZip, szTarget, uResult);
+    return uResult;
+}
+
+UINT ScriptUnPACFile(LPCWSTR szParams)
+{
+    SetScriptResult(0);
+    CScriptFields fields(L"ScriptUnPACFile", szParams);
+    WCHAR szPac[PATH_CCH], szTarget[PATH_CCH];
+    SCRIPTGUARD guard;
+    fields.NextExpanded(szPac, ARRAYSIZE(szPac));
+    fields.LimitRest(PATH_CCH);
+    fields.NextExpanded(szTarget, ARRAYSIZE(szTarget));
+    fields.Guard(guard);
+    if (!fields.Valid() || !ScriptGuard(guard))
+        return 0;
+
+    UINT uResult = UnPAC(szPac, szTarget) ? 1 : 0;
+    SetScriptResult(static_cast<int>(uResult));
+    DebugTrace(L"ScriptUnPACFile(%s, %s)->%d", szPac, szTarget, uResult);
+    return uResult;
+}

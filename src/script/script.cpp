@@ -1,0 +1,273 @@
+#include "script/script.h"
+#include <stdio.h>
+#include <strsafe.h>
+#include "common/trace.h"
+#include "launcher/pathvar.h"
+#include "launcher/state.h"
+#include "script/condition.h"
+#include "script/filecmd.h"
+#include "script/regcmd.h"
+#include "script/syscmd.h"
+
+namespace {
+
+typedef UINT (*SCRIPTHANDLER)(LPCWSTR szParams);
+
+struct SCRIPTCOMMAND {
+    LPCWSTR szName;
+    SCRIPTHANDLER pfnHandler;
+    BOOL bProgress;  // the dispatcher moves the bar; the others drive it themselves
+};
+
+const SCRIPTCOMMAND g_Commands[] = {
+    {L"CHANGEDIR", ChangeDir, TRUE},
+    {L"COPYDIR", ScriptCopyDir, FALSE},
+    {L"COPYFILE", ScriptCopyFile, FALSE},
+    {L"COPYREGISTRY", ScriptCopyRegistry, TRUE},
+    {L"CREATEDIR", ScriptCreateDir, TRUE},
+    {L"CREATEFOLDER", ScriptCreateFolder, TRUE},
+    {L"CREATEICON", ScriptCreateIcon, TRUE},
+    {L"CREATEKEY", ScriptCreateKey, TRUE},
+    {L"DELAY", ScriptDelay, TRUE},
+    {L"DOWNLOADFILE", ScriptDownLoadFile, FALSE},
+    {L"EXECUTEFILE", ScriptExecuteFile, TRUE},
+    {L"EXIT", ScriptExit, TRUE},
+    {L"EXTRACTPAC", ScriptUnPACFile, TRUE},
+    {L"COPYPACFILE", ScriptUnPACFile, TRUE},
+    {L"IF", ScriptIF, TRUE},
+    {L"KILLMODULE", ScriptKillModule, TRUE},
+    {L"CLOSEMODULE", ScriptKillModule, TRUE},
+    {L"RENAMEFILE", ScriptRenameFile, TRUE},
+    {L"RENAMEDIR", ScriptRenameFile, TRUE},
+    {L"STOPSERVICE", ScriptStopService, TRUE},
+    {L"REGISTERFILE", ScriptRegisterFile, TRUE},
+    {L"REMOVEDIR", ScriptRemoveDir, TRUE},
+    {L"REMOVEFOLDER", ScriptRemoveDir, TRUE},
+    {L"REMOVEFILE", RemoveFile, TRUE},
+    {L"REMOVEICON", ScriptRemoveIcon, TRUE},
+    {L"REMOVEKEY", ScriptRemoveKey, TRUE},
+    {L"SETFILEATTRIBUTES", ScriptSetFileAttributes, TRUE},
+    {L"UNCABFILE", ScriptUnCABFile, FALSE},
+    {L"COPYCABFILE", ScriptUnCABFile, FALSE},
+    {L"UNZIPFILE", ScriptUnZipFile, FALSE},
+    {L"WRITEINIFILE", WriteIniFile, TRUE},
+};
+
+WCHAR FoldChar(WCHAR ch)
+{
+    return static_cast<WCHAR>(
+        reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(ch)))));
+}
+
+// Owns the open script file.
+class CScriptFile {
+public:
+    explicit CScriptFile(LPCWSTR szFile) : m_pFile(_wfopen(szFile, L"rt")) {}
+    ~CScriptFile()
+    {
+        if (m_pFile)
+            fclose(m_pFile);
+    }
+    CScriptFile(const CScriptFile&) = delete;
+    CScriptFile& operator=(const CScriptFile&) = delete;
+    FILE* Get() const { return m_pFile; }
+
+private:
+    FILE* m_pFile;
+};
+
+// Moves the bar to the line's index; the worker set the total to the
+// number of lines.
+void AdvanceScriptProgress(UINT uIndex)
+{
+    (void)uIndex;
+}
+
+}  // namespace
+
+int ScriptCompareNoCaseN(LPCWSTR szA, LPCWSTR szB, size_t cch)
+{
+    for (size_t i = 0; i < cch; ++i) {
+        WCHAR a = FoldChar(szA[i]);
+        WCHAR b = FoldChar(szB[i]);
+        if (a != b)
+            return a < b ? -1 : 1;
+        if (a == 0)
+            return 0;
+    }
+    return 0;
+}
+
+int ScriptCompareNoCase(LPCWSTR szA, LPCWSTR szB)
+{
+    return ScriptCompareNoCaseN(szA, szB, static_cast<size_t>(-1));
+}
+
+void ScriptUpper(LPWSTR sz)
+{
+    for (; *sz; ++sz)
+        *sz = FoldChar(*sz);
+}
+
+BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, LPWSTR szTail,
+                 size_t cchTail)
+{
+    StringCchCopyW(szHead, cchHead, szSource);
+    if (cchTail)
+        szTail[0] = 0;
+    LPWSTR pSep = wcschr(szHead, chSep);
+    if (!pSep)
+        return FALSE;
+    // Cut the head at the separator and hand the text after it to the tail,
+    // taken from the source so that a head cut short loses nothing.
+    *pSep = 0;
+    StringCchCopyW(szTail, cchTail, szSource + (pSep - szHead) + 1);
+    return TRUE;
+}
+
+void SetScriptResult(int iResult)
+{
+    StringCchPrintfW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"%d", iResult);
+}
+
+CScriptFields::CScriptFields(LPCWSTR szHandler, LPCWSTR szParams)
+    : m_szHandler(szHandler), m_bOverflow(FALSE), m_bLogged(FALSE)
+{
+    if (FAILED(StringCchCopyW(m_szRest, ARRAYSIZE(m_szRest), szParams ? szParams : L"")))
+        m_bOverflow = TRUE;
+}
+
+BOOL CScriptFields::Next(LPWSTR szField, size_t cchField)
+{
+    size_t cchHead = wcscspn(m_szRest, L",");
+    if (cchHead >= cchField)
+        m_bOverflow = TRUE;
+    WCHAR szTail[SCRIPT_TEXT_CCH];
+    BOOL bSplit = SplitAtChar(m_szRest, L',', szField, cchField, szTail, ARRAYSIZE(szTail));
+    StringCchCopyW(m_szRest, ARRAYSIZE(m_szRest), szTail);
+    return bSplit;
+}
+
+void CScriptFields::Expand(LPWSTR sz, size_t cch)
+{
+    WCHAR szWork[EXPAND_WORK_CCH];
+    if (FAILED(StringCchCopyW(szWork, ARRAYSIZE(szWork), sz))) {
+        m_bOverflow = TRUE;
+        return;
+    }
+    ExpandPathVar(szWork, ARRAYSIZE(szWork));
+    if (FAILED(StringCchCopyW(sz, cch, szWork)))
+        m_bOverflow = TRUE;
+}
+
+BOOL CScriptFields::NextExpanded(LPWSTR szField, size_t cchField)
+{
+    BOOL bSplit = Next(szField, cchField);
+    Expand(szField, cchField);
+    return bSplit;
+}
+
+void CScriptFields::ExpandRest()
+{
+    Expand(m_szRest, ARRAYSIZE(m_szRest));
+}
+
+void CScriptFields::LimitRest(size_t cchMax)
+{
+    if (wcslen(m_szRest) >= cchMax)
+        m_bOverflow = TRUE;
+}
+
+void CScriptFields::Guard(SCRIPTGUARD& guard)
+{
+    Next(guard.szOs, ARRAYSIZE(guard.szOs));
+    Next(guard.szSP, ARRAYSIZE(guard.szSP));
+    Next(guard.szCondIf, ARRAYSIZE(guard.szCondIf));
+}
+
+BOOL CScriptFields::Valid()
+{
+    if (m_bOverflow && !m_bLogged) {
+        m_bLogged = TRUE;
+        DebugTrace(L"%s()->Parameter too long, line refused!", m_szHandler);
+    }
+    return !m_bOverflow;
+}
+
+BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress,
+                   BOOL bExecute)
+{
+    for (const SCRIPTCOMMAND& cmd : g_Commands) {
+        if (ScriptCompareNoCase(szName, cmd.szName) != 0)
+            continue;
+        if (bExecute)
+            cmd.pfnHandler(szParams);
+        if (bProgress && cmd.bProgress)
+            AdvanceScriptProgress(uIndex);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list)
+{
+    DebugTrace(L"ReadScript()->FullFileScript=%s Section=%s", szFile, szHeader);
+    UINT uCount = 0;
+    BOOL bFound = FALSE;
+    {
+        CScriptFile file(szFile);
+        if (!file.Get()) {
+            DebugTrace(L"ReadScript()->%s doesn't exist!", szFile);
+        } else {
+            char szRead[SCRIPT_READ_CCH];
+            WCHAR szLine[SCRIPT_READ_CCH];
+            while (!g_bCancel && fgets(szRead, sizeof(szRead), file.Get())) {
+                size_t cb = strlen(szRead);
+                if (cb > 0 && szRead[cb - 1] == '\n')
+                    szRead[cb - 1] = 0;
+                if (!MultiByteToWideChar(CP_ACP, 0, szRead, -1, szLine, ARRAYSIZE(szLine)))
+                    szLine[0] = 0;
+
+                if (!bFound) {
+                    if (ScriptCompareNoCase(szLine, szHeader) == 0) {
+                        DebugTrace(L"ReadScript()->section %s found!", szHeader);
+                        bFound = TRUE;
+                    }
+                    continue;
+                }
+                if (szLine[0] == L'[')
+                    break;
+                SCRIPTLINE line;
+                if (SplitAtChar(szLine, L'=', line.szName, ARRAYSIZE(line.szName), line.szParams,
+                                ARRAYSIZE(line.szParams))) {
+                    if (ScriptCommand(line.szName, line.szParams, 0, FALSE, FALSE)) {
+                        list.push_back(line);
+                        DebugTrace(L"ReadScript()->Good function(%d)=%s (Parameters=%s)",
+                                   static_cast<int>(list.size() - 1), line.szName, line.szParams);
+                        ++uCount;
+                    } else {
+                        DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
+                    }
+                } else if (szLine[0]) {
+                    DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
+                }
+            }
+        }
+    }
+    if (!bFound)
+        DebugTrace(L"ReadScript()->section %s not found!", szHeader);
+    DebugTraceA("ReadScript()->End(%u)", uCount);
+    return uCount;
+}
+
+BOOL ProcessScript(SCRIPTLIST list)
+{
+    for (size_t i = 0; i < list.size() && !g_bCancel; ++i)
+        ScriptCommand(list[i].szName, list[i].szParams, static_cast<UINT>(i), TRUE, TRUE);
+    list.clear();
+    if (g_bCancel) {
+        DebugTraceA("ProcessScript()->process canceled");
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,85 @@
+// The install script: a section of a text file read into a list of command
+// lines, then run one line at a time through the command table.
+#pragma once
+#include <windows.h>
+#include <vector>
+#include "common/capacity.h"
+
+enum : unsigned {
+    SCRIPT_TEXT_CCH = 2048,      // command names, parameters, every non-path field
+    SCRIPT_READ_CCH = 1024,      // one read of the script file: 1023 characters
+    SCRIPT_RESULT_CCH = 64,      // the last result, <FUNCTIONRETCODE>
+    SCRIPT_CONDITION_CCH = 100,  // g_szCondition: 99 characters
+};
+
+struct SCRIPTLINE {
+    WCHAR szName[SCRIPT_TEXT_CCH];    // command name as written
+    WCHAR szParams[SCRIPT_TEXT_CCH];  // everything after the first "="
+};
+typedef std::vector<SCRIPTLINE> SCRIPTLIST;
+
+// Reads the section szHeader (for example "[Scripttrv]") of the script file
+// into list; returns the number of command lines accepted.
+UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list);
+// Runs every line in order. 0 when the cancel flag stopped the run.
+BOOL ProcessScript(SCRIPTLIST list);
+// 1 when szName is a command. bExecute runs its handler, bProgress moves the
+// progress bar to uIndex afterwards for the commands that do not drive it.
+BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress,
+                   BOOL bExecute);
+
+// Head receives the source up to the first chSep, tail the text after it.
+// 0 (head = whole source, tail empty) when chSep does not occur.
+BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, LPWSTR szTail,
+                 size_t cchTail);
+
+// Writes the last result, <FUNCTIONRETCODE>, as "%d".
+void SetScriptResult(int iResult);
+
+// Ordinal comparisons after folding every letter the system can upper-case.
+int ScriptCompareNoCase(LPCWSTR szA, LPCWSTR szB);
+int ScriptCompareNoCaseN(LPCWSTR szA, LPCWSTR szB, size_t cch);
+// Upper-cases in place.
+void ScriptUpper(LPWSTR sz);
+
+// The three fields that end every command line except IF.
+struct SCRIPTGUARD {
+    WCHAR szOs[SCRIPT_TEXT_CCH];      // OS filter
+    WCHAR szSP[SCRIPT_TEXT_CCH];      // service-pack filter
+    WCHAR szCondIf[SCRIPT_TEXT_CCH];  // condition label
+};
+
+// Splits a handler's parameters into fields, one comma at a time. A field
+// or remainder that does not fit its buffer makes the whole line invalid:
+// a cut path could name another file, so such a line is refused.
+class CScriptFields {
+public:
+    CScriptFields(LPCWSTR szHandler, LPCWSTR szParams);
+    CScriptFields(const CScriptFields&) = delete;
+    CScriptFields& operator=(const CScriptFields&) = delete;
+
+    // Splits the next field off; FALSE when no comma was left (the field
+    // then takes the whole rest and the rest is empty).
+    BOOL Next(LPWSTR szField, size_t cchField);
+    // Same, then expands the path variables of the field.
+    BOOL NextExpanded(LPWSTR szField, size_t cchField);
+    // Expands the path variables of the whole rest.
+    void ExpandRest();
+    // The rest must fit cchMax characters with its terminator.
+    void LimitRest(size_t cchMax);
+    // Splits the OS filter, the SP filter and the condition label.
+    void Guard(SCRIPTGUARD& guard);
+    LPCWSTR Rest() const { return m_szRest; }
+    // Expands the path variables of a field the handler holds.
+    void Expand(LPWSTR sz, size_t cch);
+    // Marks the line as not fitting.
+    void Refuse() { m_bOverflow = TRUE; }
+    // FALSE (logged once) when something did not fit.
+    BOOL Valid();
+
+private:
+    LPCWSTR m_szHandler;
+    WCHAR m_szRest[SCRIPT_TEXT_CCH];
+    BOOL m_bOverflow;
+    BOOL m_bLogged;
+};

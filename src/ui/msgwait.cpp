@@ -1,0 +1,267 @@
+#include "ui/msgwait.h"
+#include <strsafe.h>
+#include "common/trace.h"
+#include "launcher/state.h"
+#include "ui/res/resource.h"
+
+namespace {
+
+const int IDC_MSGWAIT_TEXT = 1003;
+
+// What the wait thread needs. The wait state owns it and frees it only
+// once the thread is gone, so the thread may read it for its whole life.
+struct MSGWAITREQUEST {
+    HINSTANCE hInst;
+    HWND volatile hWnd;  // the wait window, written by the thread
+    WCHAR szTitle[TITLE_CCH];
+    WCHAR szMessage[TITLE_CCH];
+    DWORD dwFlags;
+    HANDLE hReady;       // set once the window exists (or failed)
+};
+
+// The one wait window of the process; all zero when none is up.
+struct MSGWAITSTATE {
+    HANDLE hThread;
+    DWORD dwThreadId;
+    HWND hWnd;
+    MSGWAITREQUEST* pRequest;
+};
+
+MSGWAITSTATE g_MsgWait;
+
+void CenterOnWorkArea(HWND hWnd)
+{
+    RECT rcWnd;
+    if (!GetWindowRect(hWnd, &rcWnd))
+        return;
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof(mi);
+    if (!GetMonitorInfoW(MonitorFromWindow(hWnd, MONITOR_DEFAULTTONEAREST), &mi))
+        return;
+    const RECT& rcWork = mi.rcWork;
+    int cx = rcWnd.right - rcWnd.left;
+    int cy = rcWnd.bottom - rcWnd.top;
+    int x = rcWork.left + ((rcWork.right - rcWork.left) - cx) / 2;
+    int y = rcWork.top + ((rcWork.bottom - rcWork.top) - cy) / 2;
+    if (y < rcWork.top)
+        y = rcWork.top;
+    if (y + cy > rcWork.bottom)
+        y = rcWork.bottom - cy;
+    SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOZORDER);
+}
+
+void ShowWaitWindow(HWND hWnd)
+{
+    if (IsWindowVisible(hWnd))
+        return;
+    ShowWindow(hWnd, SW_SHOW);
+    InvalidateRect(hWnd, nullptr, TRUE);
+    UpdateWindow(hWnd);
+    SetForegroundWindow(hWnd);
+}
+
+void SetDialogIcons(HWND hDlg, HINSTANCE hInst)
+{
+    HINSTANCE hModules[] = {hInst, GetModuleHandleW(nullptr)};
+    for (HINSTANCE hModule : hModules) {
+        HICON hSmall = static_cast<HICON>(LoadImageW(hModule, MAKEINTRESOURCEW(IDI_MAIN),
+                                                     IMAGE_ICON, 16, 16, LR_SHARED));
+        HICON hLarge = static_cast<HICON>(LoadImageW(hModule, MAKEINTRESOURCEW(IDI_MAIN),
+                                                     IMAGE_ICON, 32, 32, LR_SHARED));
+        if (!hSmall && !hLarge)
+            continue;
+        SendMessageW(hDlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmall));
+        SendMessageW(hDlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hLarge));
+        return;
+    }
+}
+
+void ForgetWindow(HWND hDlg)
+{
+    auto* pRequest = reinterpret_cast<MSGWAITREQUEST*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+    if (pRequest)
+        InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&pRequest->hWnd),
+                                          nullptr, hDlg);
+}
+
+INT_PTR CALLBACK MsgWaitProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_INITDIALOG: {
+        DebugTrace(L"MsgWaitProc()->WM_INITDIALOG");
+        auto* pRequest = reinterpret_cast<MSGWAITREQUEST*>(lParam);
+        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
+        if (pRequest)
+            InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&pRequest->hWnd), hDlg);
+        SetDialogIcons(hDlg, pRequest ? pRequest->hInst : nullptr);
+        if (g_bSilent || !pRequest)
+            return TRUE;
+        CenterOnWorkArea(hDlg);
+        HWND hCancel = GetDlgItem(hDlg, IDCANCEL);
+        if (hCancel)
+            ShowWindow(hCancel, (pRequest->dwFlags & MSGWAIT_SHOW_CANCEL) ? SW_SHOW : SW_HIDE);
+        SetWindowTextW(hDlg, pRequest->szTitle);
+        SetDlgItemTextW(hDlg, IDC_MSGWAIT_TEXT, pRequest->szMessage);
+        ShowWaitWindow(hDlg);
+        return TRUE;
+    }
+    case WM_CREATE:
+        DebugTrace(L"MsgWaitProc()->WM_CREATE");
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            // Only the window goes; the run carries on.
+            DebugTrace(L"MsgWaitProc()->IDCANCEL - wParam=%x lParam=%x",
+                       static_cast<UINT>(wParam), static_cast<UINT>(lParam));
+            DestroyWindow(hDlg);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_CLOSE:
+        DebugTrace(L"MsgWaitProc()->WM_CLOSE");
+        InterlockedExchange(&g_bCancel, 1);
+        DestroyWindow(hDlg);
+        return TRUE;
+    case WM_DESTROY:
+        DebugTrace(L"MsgWaitProc()->WM_DESTROY");
+        ForgetWindow(hDlg);
+        PostQuitMessage(0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+DWORD WINAPI ThreadMsgWait(LPVOID pParam)
+{
+    auto* pRequest = static_cast<MSGWAITREQUEST*>(pParam);
+    // The queue exists before anyone can post WM_QUIT to it.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+
+    HWND hDlg = CreateDialogParamW(pRequest->hInst, MAKEINTRESOURCEW(IDD_MSGWAIT), nullptr,
+                                   MsgWaitProc, reinterpret_cast<LPARAM>(pRequest));
+    DWORD dwError = hDlg ? 0 : GetLastError();
+    DebugTrace(L"ThreadMsgWait()->hDlg=%d", static_cast<int>(reinterpret_cast<INT_PTR>(hDlg)));
+    SetEvent(pRequest->hReady);
+    if (!hDlg) {
+        DebugTrace(L"ThreadMsgWait()->CreateDialogParam=%d", dwError);
+        DebugTrace(L"ThreadMsgWait()->End(%d)", 1);
+        return 1;
+    }
+
+    int iExit = 0;
+    for (;;) {
+        BOOL bResult = GetMessageW(&msg, nullptr, 0, 0);
+        if (bResult == 0) {
+            iExit = static_cast<int>(msg.wParam);
+            break;
+        }
+        if (bResult == -1) {
+            DebugTrace(L"ThreadMsgWait()->GetMessage() -1");
+            break;
+        }
+        HWND hWnd = pRequest->hWnd;
+        if (hWnd && IsDialogMessageW(hWnd, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // Asked to quit with the window still up: it goes with its thread.
+    HWND hWnd = pRequest->hWnd;
+    if (hWnd && IsWindow(hWnd))
+        DestroyWindow(hWnd);
+    DebugTrace(L"ThreadMsgWait()->End(%d)", iExit);
+    return 0;
+}
+
+void FreeRequest(MSGWAITREQUEST* pRequest)
+{
+    if (!pRequest)
+        return;
+    if (pRequest->hReady)
+        CloseHandle(pRequest->hReady);
+    HeapFree(GetProcessHeap(), 0, pRequest);
+}
+
+HWND OpenMsgWait(HINSTANCE hInst, LPCWSTR szTitle, LPCWSTR szMessage, DWORD dwFlags)
+{
+    auto* pRequest = static_cast<MSGWAITREQUEST*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(MSGWAITREQUEST)));
+    if (!pRequest) {
+        DebugTrace(L"MsgWaitDlg->End(%d)", 0);
+        return nullptr;
+    }
+    pRequest->hInst = hInst;
+    pRequest->dwFlags = dwFlags;
+    StringCchCopyW(pRequest->szTitle, TITLE_CCH, szTitle ? szTitle : L"");
+    StringCchCopyW(pRequest->szMessage, TITLE_CCH, szMessage ? szMessage : L"");
+    pRequest->hReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    DWORD dwThreadId = 0;
+    HANDLE hThread = pRequest->hReady
+                         ? CreateThread(nullptr, 0, ThreadMsgWait, pRequest, 0, &dwThreadId)
+                         : nullptr;
+    DebugTrace(L"MsgWaitDlg->CreateThread()->Thread=%#x ThreadId=%d",
+               static_cast<UINT>(reinterpret_cast<UINT_PTR>(hThread)), dwThreadId);
+    if (!hThread) {
+        DebugTrace(L"MsgWaitDlg->CreateThread()=%d", GetLastError());
+        FreeRequest(pRequest);
+        DebugTrace(L"MsgWaitDlg->End(%d)", 0);
+        return nullptr;
+    }
+    g_MsgWait.hThread = hThread;
+    g_MsgWait.dwThreadId = dwThreadId;
+    g_MsgWait.pRequest = pRequest;
+
+    // The thread keeps running: this returns when the window is up, or
+    // after the time allowed.
+    HANDLE hWaits[] = {pRequest->hReady, hThread};
+    WaitForMultipleObjects(ARRAYSIZE(hWaits), hWaits, FALSE, MSGWAIT_OPEN_WAIT_MS);
+    HWND hWnd = pRequest->hWnd;
+    g_MsgWait.hWnd = hWnd;
+    DebugTrace(L"MsgWaitDlg->End(%d)", static_cast<int>(reinterpret_cast<INT_PTR>(hWnd)));
+    return hWnd;
+}
+
+void CloseMsgWait()
+{
+    DebugTrace(L"before PostThreadMessage");
+    HANDLE hThread = g_MsgWait.hThread;
+    BOOL bPosted = PostThreadMessageW(g_MsgWait.dwThreadId, WM_QUIT, 0, 0);
+    DWORD dwWait = WAIT_TIMEOUT;
+    for (DWORD dwWaited = 0; dwWaited < MSGWAIT_CLOSE_WAIT_MS; dwWaited += MSGWAIT_CLOSE_STEP_MS) {
+        dwWait = WaitForSingleObject(hThread, MSGWAIT_CLOSE_STEP_MS);
+        DebugTrace(L"MsgWaitDlg()->WaitForSingleObject=%#x", dwWait);
+        if (dwWait != WAIT_TIMEOUT)
+            break;
+        // A thread still starting up has no queue yet: post again.
+        if (!bPosted)
+            bPosted = PostThreadMessageW(g_MsgWait.dwThreadId, WM_QUIT, 0, 0);
+    }
+    DWORD dwExitCode = 0;
+    GetExitCodeThread(hThread, &dwExitCode);
+    DebugTrace(L"MsgWaitDlg()->dwExitCode=%x", dwExitCode);
+
+    bool bGone = true;
+    if (dwExitCode == STILL_ACTIVE) {
+        TerminateThread(hThread, 0);
+        bGone = WaitForSingleObject(hThread, MSGWAIT_CLOSE_WAIT_MS) == WAIT_OBJECT_0;
+    }
+    CloseHandle(hThread);
+    // A thread that might still run keeps its request.
+    if (bGone)
+        FreeRequest(g_MsgWait.pRequest);
+    g_MsgWait = MSGWAITSTATE();
+}
+
+}  // namespace
+
+HWND MsgWaitDlg(HINSTANCE hInst, LPCWSTR szTitle, LPCWSTR szMessage, DWORD dwFlags)
+{
+    if (g_MsgWait.hThread) {
+        CloseMsgWait();
+        return nullptr;
+    }
+    return OpenMsgWait(hInst, szTitle, szMessage, dwFlags);
+}

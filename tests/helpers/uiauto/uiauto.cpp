@@ -1,0 +1,264 @@
+// Small UI-automation tool for the end-to-end tests: find a top-level
+// window, read its controls, click a button, close it.
+//
+//   uiauto list                          visible top-level windows
+//   uiauto wait  SELECTOR [--timeout MS] wait until the window exists and is visible
+//   uiauto gone  SELECTOR [--timeout MS] wait until no such window exists
+//   uiauto dump  SELECTOR                the window and every child control
+//   uiauto click SELECTOR (--id N | --text T)
+//   uiauto close SELECTOR                WM_CLOSE
+//   uiauto exec CMDLINE [--cwd DIR]      start a program with exactly this command
+//                                        line, wait, print "exit=<code>" (all 32 bits)
+// SELECTOR: --title T (exact) | --title-prefix T | --class C, optionally --pid N.
+// Output is UTF-8; exit code 0 on success, 1 not found, 2 control disabled, 3 usage.
+#include <windows.h>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Selector {
+    std::wstring title, titlePrefix, className;
+    DWORD pid = 0;
+    bool visibleOnly = true;
+};
+
+std::string Utf8(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+// Escapes line feeds so that one control stays on one output line.
+std::string Line(const std::wstring& text)
+{
+    std::string s = Utf8(text), out;
+    for (char c : s) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::wstring TextOf(HWND h)
+{
+    DWORD_PTR len = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &len))
+        return L"";
+    std::wstring text(len + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(&text[0]),
+                        SMTO_ABORTIFHUNG, 2000, &got);
+    text.resize(wcsnlen(text.c_str(), len));
+    return text;
+}
+
+std::wstring ClassOf(HWND h)
+{
+    WCHAR sz[256] = L"";
+    GetClassNameW(h, sz, 256);
+    return sz;
+}
+
+bool Matches(HWND h, const Selector& sel)
+{
+    if (sel.visibleOnly && !IsWindowVisible(h))
+        return false;
+    if (sel.pid) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid != sel.pid)
+            return false;
+    }
+    if (!sel.className.empty() && ClassOf(h) != sel.className)
+        return false;
+    std::wstring title = TextOf(h);
+    if (!sel.title.empty() && title != sel.title)
+        return false;
+    if (!sel.titlePrefix.empty() && title.compare(0, sel.titlePrefix.size(), sel.titlePrefix) != 0)
+        return false;
+    return true;
+}
+
+BOOL CALLBACK Collect(HWND h, LPARAM p)
+{
+    reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevel()
+{
+    std::vector<HWND> out;
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
+HWND Find(const Selector& sel)
+{
+    for (HWND h : TopLevel())
+        if (Matches(h, sel))
+            return h;
+    return nullptr;
+}
+
+HWND WaitFor(const Selector& sel, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND h = Find(sel))
+            return h;
+        if (GetTickCount() - start >= timeoutMs)
+            return nullptr;
+        Sleep(50);
+    }
+}
+
+void Describe(HWND h, const char* kind)
+{
+    RECT rc = {};
+    GetWindowRect(h, &rc);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    printf("%s hwnd=%lu id=%d class=%s visible=%d enabled=%d checked=%d rect=%ld,%ld,%ld,%ld pid=%lu text=%s\n",
+           kind, static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h)),
+           static_cast<int>(static_cast<short>(GetDlgCtrlID(h))), Utf8(ClassOf(h)).c_str(),
+           IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0,
+           ClassOf(h) == L"Button" ? static_cast<int>(SendMessageW(h, BM_GETCHECK, 0, 0)) : 0,
+           rc.left, rc.top, rc.right, rc.bottom, static_cast<unsigned long>(pid),
+           Line(TextOf(h)).c_str());
+}
+
+std::vector<HWND> Children(HWND hParent)
+{
+    std::vector<HWND> out;
+    EnumChildWindows(hParent, Collect, reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
+int Usage()
+{
+    fprintf(stderr, "usage: uiauto list|wait|gone|dump|click|close [selector] [options]\n");
+    return 3;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return Usage();
+    std::wstring cmd = argv[1];
+    Selector sel;
+    DWORD timeoutMs = 20000;
+    int id = 0;
+    bool haveId = false;
+    std::wstring text;
+    if (cmd == L"exec" && argc >= 3) {
+        std::wstring cmdLine = argv[2];
+        std::wstring cwd;
+        if (argc >= 5 && std::wstring(argv[3]) == L"--cwd")
+            cwd = argv[4];
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, &cmdLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+            fprintf(stderr, "uiauto: cannot start (%lu)\n", GetLastError());
+            return 1;
+        }
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        printf("exit=%lu\n", static_cast<unsigned long>(code));
+        return 0;
+    }
+    for (int i = 2; i + 1 < argc; i += 2) {
+        std::wstring opt = argv[i], val = argv[i + 1];
+        if (opt == L"--title")
+            sel.title = val;
+        else if (opt == L"--title-prefix")
+            sel.titlePrefix = val;
+        else if (opt == L"--class")
+            sel.className = val;
+        else if (opt == L"--pid")
+            sel.pid = wcstoul(val.c_str(), nullptr, 10);
+        else if (opt == L"--timeout")
+            timeoutMs = wcstoul(val.c_str(), nullptr, 10);
+        else if (opt == L"--id") {
+            id = static_cast<int>(wcstol(val.c_str(), nullptr, 10));
+            haveId = true;
+        } else if (opt == L"--text")
+            text = val;
+        else
+            return Usage();
+    }
+
+    if (cmd == L"list") {
+        for (HWND h : TopLevel())
+            if (IsWindowVisible(h))
+                Describe(h, "window");
+        return 0;
+    }
+    if (cmd == L"gone") {
+        sel.visibleOnly = false;
+        DWORD start = GetTickCount();
+        while (Find(sel)) {
+            if (GetTickCount() - start >= timeoutMs)
+                return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
+    HWND hWnd = WaitFor(sel, cmd == L"wait" ? timeoutMs : (timeoutMs < 5000 ? timeoutMs : 5000));
+    if (!hWnd) {
+        fprintf(stderr, "uiauto: window not found\n");
+        return 1;
+    }
+    if (cmd == L"wait") {
+        Describe(hWnd, "window");
+        return 0;
+    }
+    if (cmd == L"dump") {
+        Describe(hWnd, "window");
+        for (HWND c : Children(hWnd))
+            Describe(c, "control");
+        return 0;
+    }
+    if (cmd == L"close") {
+        PostMessageW(hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (cmd == L"click") {
+        HWND hButton = nullptr;
+        for (HWND c : Children(hWnd)) {
+            if ((haveId && static_cast<short>(GetDlgCtrlID(c)) == id) ||
+                (!haveId && !text.empty() && TextOf(c) == text)) {
+                hButton = c;
+                break;
+            }
+        }
+        if (!hButton) {
+            fprintf(stderr, "uiauto: control not found\n");
+            return 1;
+        }
+        if (!IsWindowEnabled(hButton)) {
+            fprintf(stderr, "uiauto: control disabled\n");
+            return 2;
+        }
+        // Posted: the click may open a modal box in the target, which must not block us.
+        PostMessageW(hButton, BM_CLICK, 0, 0);
+        return 0;
+    }
+    return Usage();
+}

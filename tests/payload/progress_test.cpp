@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <shobjidl.h>
+#include <string>
+#include <vector>
+#include "payloadtest.h"
+#include "support/tracesink.h"
+#include "ui/progress.h"
+
+using namespace payloadtest;
+
+namespace {
+
+struct Window {
+    DWORD min, max;
+};
+
+// Records the taskbar calls instead of touching the shell.
+class FakeTaskbar : public ITaskbarList3 {
+public:
+    std::vector<std::pair<ULONGLONG, ULONGLONG>> values;
+    std::vector<TBPFLAG> states;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override
+    {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE HrInit() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE AddTab(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE DeleteTab(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ActivateTab(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetActiveAlt(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE MarkFullscreenWindow(HWND, WINBOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetProgressValue(HWND, ULONGLONG done, ULONGLONG total) override
+    {
+        values.push_back({done, total});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetProgressState(HWND, TBPFLAG flag) override
+    {
+        states.push_back(flag);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RegisterTab(HWND, HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE UnregisterTab(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetTabOrder(HWND, HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetTabActive(HWND, HWND, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ThumbBarSetImageList(HWND, HIMAGELIST) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetOverlayIcon(HWND, HICON, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetThumbnailTooltip(HWND, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return S_OK; }
+};
+
+// A hidden window holding the controls of the normal status dialog.
+class StatusControls {
+public:
+    explicit StatusControls(bool bMainBar)
+    {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&icc);
+        hParent = CreateWindowExW(0, L"STATIC", L"status", WS_OVERLAPPEDWINDOW, 0, 0, 400, 200,
+                                  nullptr, nullptr, nullptr, nullptr);
+        hStepBar = Child(PROGRESS_CLASSW, 1500);
+        hMainBar = bMainBar ? Child(PROGRESS_CLASSW, 1501) : nullptr;
+        hPercent = Child(L"STATIC", 1005);
+        hMainPercent = bMainBar ? Child(L"STATIC", 1006) : nullptr;
+        hStepText = Child(L"STATIC", 1007);
+    }
+    ~StatusControls() { DestroyWindow(hParent); }
+
+    void Bind(CSetupProgress& progress)
+    {
+        progress.Init(hStepBar, 0, 100);
+        progress.m_hMainBar = hMainBar;
+        progress.m_hStepText = hStepText;
+        progress.m_byDisplayFlags = 1;
+        progress.m_hPercentText = hPercent;
+        progress.m_hMainPercentText = hMainPercent;
+    }
+    static DWORD BarPos(HWND h) { return static_cast<DWORD>(SendMessageW(h, PBM_GETPOS, 0, 0)); }
+    static std::string Text(HWND h)
+    {
+        WCHAR sz[64] = L"";
+        GetWindowTextW(h, sz, 64);
+        return Narrow(sz);
+    }
+
+    HWND hParent, hStepBar, hMainBar, hPercent, hMainPercent, hStepText;
+
+private:
+    HWND Child(LPCWSTR szClass, int id)
+    {
+        return CreateWindowExW(0, szClass, L"", WS_CHILD, 0, 0, 100, 20, hParent,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
+                               nullptr);
+    }
+};
+
+class ProgressTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetProgress(progress);
+        tracesink::Clear();
+    }
+    CSetupProgress progress;
+};
+
+TEST_F(ProgressTest, ConstructionLeavesNoControlsAndTheFullRange)
+{
+    CSetupProgress fresh;
+    EXPECT_EQ(fresh.m_hStepBar, nullptr);
+    EXPECT_EQ(fresh.m_hMainBar, nullptr);
+    EXPECT_EQ(fresh.m_pTaskbarList, nullptr);
+    EXPECT_EQ(fresh.MinBar, 0u);
+    EXPECT_EQ(fresh.MaxBar, 100u);
+    EXPECT_EQ(fresh.MinBarStep, 0u);
+    EXPECT_EQ(fresh.MaxBarStep, 100u);
+    EXPECT_EQ(fresh.MaxMainBarStep, 100u);
+    EXPECT_EQ(fresh.MaxData, 0u);
+    EXPECT_FALSE(fresh.HasMainBar());
+}
+
+TEST_F(ProgressTest, GetNewStepGivesEachItemItsWindow)
+{
+    const struct {
+        const char* what;
+        DWORD maxStep;
+        std::vector<DWORD> counts;
+        std::vector<Window> windows;
+        std::vector<DWORD> tmpSizeSteps;
+    } cases[] = {
+        {"ten items over 100 units", 100, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1},
+         {{0, 10}, {10, 20}, {20, 30}, {30, 40}, {40, 50}, {50, 60}, {60, 70}, {70, 80}, {80, 90},
+          {90, 100}},
+         {10, 10, 10, 10, 10, 10, 10, 10, 10, 10}},
+        {"four items over 2 units", 2, {4, 3, 2, 1}, {{0, 0}, {0, 1}, {1, 2}, {1, 2}}, {4, 2, 2, 1}},
+        {"more items than units, same count again", 2, {5, 5, 5}, {{0, 0}, {0, 0}, {0, 0}},
+         {5, 5, 5}},
+        {"no unit left: no division", 0, {3, 2}, {{0, 0}, {0, 0}}, {3, 2}},
+    };
+    for (const auto& c : cases) {
+        ResetProgress(progress);
+        progress.DefineStep(0, c.maxStep, 1000);
+        for (size_t i = 0; i < c.counts.size(); ++i) {
+            tracesink::Clear();
+            progress.GetNewStep(c.maxStep, c.counts[i], 1000);
+            EXPECT_EQ(progress.MinBarStep, c.windows[i].min) << c.what << " #" << i;
+            EXPECT_EQ(progress.MaxBarStep, c.windows[i].max) << c.what << " #" << i;
+            EXPECT_EQ(progress.Pos, c.windows[i].min) << c.what << " #" << i;
+            std::string expected = "GetNewStep()->MinBarStep=" + std::to_string(c.windows[i].min) +
+                                   " MaxBarStep=" + std::to_string(c.windows[i].max) +
+                                   " MaxStep=" + std::to_string(c.maxStep) +
+                                   " NbData=" + std::to_string(c.counts[i]) + " NewSizeStep=";
+            bool bFound = false;
+            for (const std::string& line : tracesink::Lines()) {
+                if (line.rfind(expected, 0) == 0) {
+                    bFound = true;
+                    EXPECT_NE(line.find(" TmpSizeStep=" + std::to_string(c.tmpSizeSteps[i])),
+                              std::string::npos)
+                        << c.what << " #" << i << ": " << line;
+                }
+            }
+            EXPECT_TRUE(bFound) << c.what << " #" << i << "\n" << tracesink::Dump();
+        }
+    }
+}
+
+TEST_F(ProgressTest, NewStepMovesInsideTheWindow)
+{
+    const struct {
+        const char* what;
+        DWORD minStep, maxStep;
+        ULONGLONG maxData, nbData;
+        DWORD pos;
+        ULONGLONG maxDataAfter;
+    } cases[] = {
+        {"half of a full bar", 0, 100, 1000, 500, 50, 1000},
+        {"truncated toward zero", 0, 100, 3, 2, 66, 3},
+        {"inside a window", 40, 95, 58470938, 29235469, 67, 58470938},
+        {"more than the total stays at the window's end", 10, 20, 100, 1000, 20, 100},
+        {"no total: one item fills the bar", 0, 100, 0, 1, 100, 1},
+        {"counts beyond 32 bits", 0, 100, 0x300000000ull, 0x100000000ull, 33, 0x300000000ull},
+    };
+    for (const auto& c : cases) {
+        ResetProgress(progress);
+        progress.DefineStep(c.minStep, c.maxStep, c.maxData);
+        EXPECT_EQ(progress.MaxData, c.maxDataAfter) << c.what;
+        progress.NewStep(c.nbData);
+        EXPECT_EQ(progress.Pos, c.pos) << c.what;
+    }
+}
+
+TEST_F(ProgressTest, DefineStepAndNewStepTraceTheirNumbers)
+{
+    progress.DefineStep(0, 100, 0);
+    progress.NewStep(1);
+    const char* expected[] = {
+        "DefineData()->SizeStep=100 UpdateStep=1 MaxData=1",
+        "DefineStep()->MinStep=0, MaxStep=100, MaxData=1 SizeBarStep=100",
+        "NewStep()->NbData=1  MaxData=1  SizeBarStep=100  MinBarStep=0",
+        "NewStep()->CurUpdateStep=1  Step=100  SizeStep=100",
+        "UpdateBar()->MinMainBarStep=0 MaxMainBarStep=100 ",
+    };
+    for (const char* line : expected)
+        EXPECT_TRUE(tracesink::Contains(line)) << line << "\n" << tracesink::Dump();
+    tracesink::Clear();
+    progress.DefineStep(0, 3, 5000000000ull);
+    EXPECT_TRUE(tracesink::Contains("DefineData()->SizeStep=1 UpdateStep=1666666666 MaxData=5000000000"))
+        << tracesink::Dump();
+}
+
+TEST_F(ProgressTest, ControlsFollowTheStepAndTheMainBar)
+{
+    const struct {
+        const char* what;
+        bool bMainBar;
+        DWORD mainMin, mainMax;
+        ULONGLONG done;
+        DWORD stepPos, mainPos;
+        const char* stepText;
+        const char* mainText;
+    } cases[] = {
+        {"normal dialog", true, 40, 95, 500, 50, 67, "50%", "67%"},
+        {"normal dialog, start", true, 1, 40, 0, 0, 1, "0%", "1%"},
+        {"small dialog: the step bar only", false, 40, 95, 250, 25, 0, "25%", ""},
+    };
+    for (const auto& c : cases) {
+        ResetProgress(progress);
+        StatusControls controls(c.bMainBar);
+        controls.Bind(progress);
+        FakeTaskbar taskbar;
+        progress.m_pTaskbarList = &taskbar;
+        progress.DefineMainBarStep(c.mainMin, c.mainMax);
+        progress.DefineStep(0, 100, 1000);
+        tracesink::Clear();
+        progress.NewStep(c.done);
+        EXPECT_EQ(StatusControls::BarPos(controls.hStepBar), c.stepPos) << c.what;
+        EXPECT_EQ(StatusControls::Text(controls.hPercent), c.stepText) << c.what;
+        EXPECT_TRUE(tracesink::Contains("UpdateBar()->Step: " + std::to_string(c.stepPos)))
+            << c.what;
+        ASSERT_FALSE(taskbar.values.empty()) << c.what;
+        if (c.bMainBar) {
+            EXPECT_EQ(StatusControls::BarPos(controls.hMainBar), c.mainPos) << c.what;
+            EXPECT_EQ(StatusControls::Text(controls.hMainPercent), c.mainText) << c.what;
+            EXPECT_TRUE(tracesink::Contains("UpdateBar()->MainStep: " + std::to_string(c.mainPos)))
+                << c.what;
+            EXPECT_EQ(taskbar.values.back().first, c.mainPos) << c.what;
+        } else {
+            EXPECT_FALSE(tracesink::ContainsPrefix("UpdateBar()->MainStep")) << c.what;
+            // The taskbar follows the step bar.
+            EXPECT_EQ(taskbar.values.back().first, c.stepPos) << c.what;
+        }
+        EXPECT_EQ(taskbar.values.back().second, 100u) << c.what;
+        progress.m_pTaskbarList = nullptr;
+    }
+}
+
+TEST_F(ProgressTest, MarqueeStyleShowsNoValueOnTheTaskbar)
+{
+    StatusControls controls(true);
+    controls.Bind(progress);
+    FakeTaskbar taskbar;
+    progress.m_pTaskbarList = &taskbar;
+    SetWindowTextW(controls.hPercent, L"40%");
+
+    progress.SetBarStyle(PROGRESS_STYLE_MARQUEE);
+    EXPECT_TRUE(GetWindowLongW(controls.hStepBar, GWL_STYLE) & PBS_MARQUEE);
+    EXPECT_EQ(StatusControls::Text(controls.hPercent), "");
+    ASSERT_FALSE(taskbar.states.empty());
+    EXPECT_EQ(taskbar.states.back(), TBPF_INDETERMINATE);
+
+    taskbar.values.clear();
+    progress.NewStep(10);
+    progress.GoToMaxStep(0);
+    EXPECT_TRUE(taskbar.values.empty());
+
+    const struct {
+        int show;
+        TBPFLAG state;
+    } shows[] = {{SW_SHOW, TBPF_INDETERMINATE}, {SW_HIDE, TBPF_NOPROGRESS}};
+    for (const auto& s : shows) {
+        EXPECT_EQ(progress.ProgressBar(s.show, 1), 1);
+        EXPECT_EQ(taskbar.states.back(), s.state) << s.show;
+        bool bVisible = (GetWindowLongW(controls.hMainBar, GWL_STYLE) & WS_VISIBLE) != 0;
+        EXPECT_EQ(bVisible, s.show == SW_SHOW) << s.show;
+    }
+
+    progress.SetBarStyle(PROGRESS_STYLE_SMOOTH);
+    LONG lStyle = GetWindowLongW(controls.hStepBar, GWL_STYLE);
+    EXPECT_TRUE(lStyle & PBS_SMOOTH);
+    EXPECT_FALSE(lStyle & PBS_MARQUEE);
+    EXPECT_EQ(taskbar.states.back(), TBPF_NORMAL);
+    progress.SetTaskbarError();
+    EXPECT_EQ(taskbar.states.back(), TBPF_ERROR);
+    progress.m_pTaskbarList = nullptr;
+}
+
+TEST_F(ProgressTest, WithoutControlsEveryOperationOnlyComputes)
+{
+    progress.SetBarStyle(PROGRESS_STYLE_MARQUEE);
+    EXPECT_EQ(progress.m_dwStyle, static_cast<DWORD>(PROGRESS_STYLE_NORMAL));
+    progress.SetStepText(L"text");
+    progress.SetTaskbarError();
+    EXPECT_EQ(progress.ProgressBar(SW_HIDE, 0), 1);
+    EXPECT_TRUE(tracesink::Contains("ProgressBar=0 State=0")) << tracesink::Dump();
+    progress.DefineMainBarStep(3, 42);
+    progress.DefineStep(3, 42, 100);
+    progress.NewStep(50);
+    EXPECT_EQ(progress.Pos, 22u);
+    progress.GoToMaxStep(0);
+    EXPECT_EQ(progress.Pos, 42u);
+    progress.GoToMaxBar(0);
+    EXPECT_EQ(progress.Pos, 100u);
+    progress.GoToMinStep();
+    EXPECT_EQ(progress.Pos, 3u);
+    EXPECT_FALSE(tracesink::ContainsPrefix("UpdateBar()->Step:"));
+}
+
+TEST_F(ProgressTest, InitBindsTheStepBarAndStartsAtTheMinimum)
+{
+    StatusControls controls(false);
+    SendMessageW(controls.hStepBar, PBM_SETPOS, 70, 0);
+    progress.Init(controls.hStepBar, 0, 100);
+    EXPECT_EQ(progress.m_hParent, controls.hParent);
+    EXPECT_EQ(StatusControls::BarPos(controls.hStepBar), 0u);
+    EXPECT_TRUE(tracesink::ContainsPrefix("Init()->ProgressBar=0x")) << tracesink::Dump();
+    EXPECT_TRUE(tracesink::Contains("GoToMinStep()->MinBarStep=0"));
+    progress.m_hStepText = controls.hStepText;
+    progress.SetStepText(L"Extracting program files...");
+    EXPECT_EQ(StatusControls::Text(controls.hStepText), "Extracting program files...");
+}
+
+}  // namespace

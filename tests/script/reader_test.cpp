@@ -1,0 +1,212 @@
+// Reading a script section and running its lines.
+#include <string>
+#include <vector>
+#include "launcher/state.h"
+#include "script/script.h"
+#include "scripttest.h"
+
+using namespace scripttest;
+
+namespace {
+
+class ReaderTest : public ScriptTest {};
+
+struct ReadCase {
+    const char* label;
+    std::string text;  // the script file
+    std::vector<std::pair<std::string, std::string>> lines;  // accepted name, parameters
+    std::vector<std::string> traced;
+    std::vector<std::string> notTraced;
+};
+
+TEST_F(ReaderTest, ReadsTheSectionTable)
+{
+    const std::string longLine = "CREATEDIR=" + std::string(1490, 'a');
+    const ReadCase cases[] = {
+        {"lower-case header is found",
+         "[scripttrv]\nCREATEDIR=C:\\x\n",
+         {{"CREATEDIR", "C:\\x"}},
+         {"ReadScript()->section [Scripttrv] found!",
+          "ReadScript()->Good function(0)=CREATEDIR (Parameters=C:\\x)", "ReadScript()->End(1)"},
+         {}},
+        {"header with a trailing blank is not found",
+         "[Scripttrv] \nCREATEDIR=C:\\x\n",
+         {},
+         {"ReadScript()->section [Scripttrv] not found!", "ReadScript()->End(0)"},
+         {"ReadScript()->section [Scripttrv] found!"}},
+        {"blank before = is a remark",
+         "[Scripttrv]\nCREATEDIR =C:\\x\n",
+         {},
+         {"ReadScript()->Bad command or remark = CREATEDIR =C:\\x", "ReadScript()->End(0)"},
+         {}},
+        {"a second = belongs to the parameters",
+         "[Scripttrv]\nCOPYFILE=a=b,c\n",
+         {{"COPYFILE", "a=b,c"}},
+         {"ReadScript()->Good function(0)=COPYFILE (Parameters=a=b,c)"},
+         {}},
+        {"names are matched without regard to case",
+         "[Scripttrv]\ncreateDir=x\n",
+         {{"createDir", "x"}},
+         {"ReadScript()->Good function(0)=createDir (Parameters=x)"},
+         {}},
+        {"the next header ends the section, a second one is never read",
+         "[Scripttrv]\nIF=<INIT>\n[Other]\nCREATEDIR=x\n[Scripttrv]\nEXIT=1\n",
+         {{"IF", "<INIT>"}},
+         {"ReadScript()->End(1)"},
+         {"ReadScript()->Bad command or remark = CREATEDIR=x"}},
+        {"lines before the section are ignored",
+         "[General]\nCREATEDIR=y\n[Scripttrv]\nREMOVEDIR=z\n",
+         {{"REMOVEDIR", "z"}},
+         {"ReadScript()->End(1)"},
+         {}},
+        {"only remarks: nothing accepted, empty lines not logged",
+         "[Scripttrv]\n;comment=yes\nthis is text\n\n",
+         {},
+         {"ReadScript()->Bad command or remark = ;comment=yes",
+          "ReadScript()->Bad command or remark = this is text", "ReadScript()->End(0)"},
+         {"ReadScript()->Bad command or remark = "}},
+        {"CR LF line ends",
+         "[Scripttrv]\r\nCREATEDIR=x\r\nEXIT=1\r\n",
+         {{"CREATEDIR", "x"}, {"EXIT", "1"}},
+         {"ReadScript()->section [Scripttrv] found!", "ReadScript()->End(2)"},
+         {}},
+        {"a line of 1500 characters is read as two",
+         "[Scripttrv]\n" + longLine + "\n",
+         {{"CREATEDIR", longLine.substr(10, 1023 - 10)}},
+         {"ReadScript()->Bad command or remark = " + std::string(1500 - 1023, 'a'),
+          "ReadScript()->End(1)"},
+         {}},
+    };
+    std::wstring dir = FreshDir(L"reader");
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::wstring file = dir + L"\\script.ini";
+        WriteFile(file, c.text);
+        tracesink::Clear();
+        SCRIPTLIST list;
+        UINT count = ReadScript(file.c_str(), L"[Scripttrv]", list);
+        EXPECT_EQ(count, c.lines.size());
+        ASSERT_EQ(list.size(), c.lines.size());
+        for (size_t i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(Narrow(list[i].szName), c.lines[i].first);
+            EXPECT_EQ(Narrow(list[i].szParams), c.lines[i].second);
+        }
+        EXPECT_TRUE(Traced("ReadScript()->FullFileScript=" + Narrow(file) + " Section=[Scripttrv]"));
+        for (const std::string& line : c.traced)
+            EXPECT_TRUE(Traced(line));
+        for (const std::string& line : c.notTraced)
+            EXPECT_FALSE(tracesink::Contains(line)) << line;
+    }
+}
+
+TEST_F(ReaderTest, MissingFileGivesNothing)
+{
+    std::wstring file = FreshDir(L"reader-missing") + L"\\none.ini";
+    SCRIPTLIST list;
+    EXPECT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), 0u);
+    EXPECT_TRUE(list.empty());
+    EXPECT_TRUE(Traced("ReadScript()->" + Narrow(file) + " doesn't exist!"));
+    EXPECT_TRUE(Traced("ReadScript()->section [Scripttrv] not found!"));
+    EXPECT_TRUE(Traced("ReadScript()->End(0)"));
+}
+
+TEST_F(ReaderTest, CancelStopsTheReading)
+{
+    std::wstring file = FreshDir(L"reader-cancel") + L"\\script.ini";
+    WriteFile(file, "[Scripttrv]\nCREATEDIR=x\n");
+    g_bCancel = 1;
+    SCRIPTLIST list;
+    EXPECT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), 0u);
+}
+
+TEST_F(ReaderTest, SplitAtCharTable)
+{
+    struct Case {
+        const wchar_t* source;
+        BOOL split;
+        const wchar_t* head;
+        const wchar_t* tail;
+    };
+    const Case cases[] = {
+        {L"a,b,c", TRUE, L"a", L"b,c"},
+        {L"abc", FALSE, L"abc", L""},
+        {L",x", TRUE, L"", L"x"},
+        {L"x,", TRUE, L"x", L""},
+        {L"", FALSE, L"", L""},
+    };
+    for (const Case& c : cases) {
+        WCHAR head[16], tail[16] = L"junk";
+        EXPECT_EQ(SplitAtChar(c.source, L',', head, 16, tail, 16), c.split) << Narrow(c.source);
+        EXPECT_STREQ(head, c.head);
+        EXPECT_STREQ(tail, c.tail);
+    }
+}
+
+TEST_F(ReaderTest, DispatcherKnowsEveryCommand)
+{
+    const wchar_t* names[] = {
+        L"CHANGEDIR",    L"COPYDIR",      L"COPYFILE",     L"COPYREGISTRY",  L"CREATEDIR",
+        L"CREATEFOLDER", L"CREATEICON",   L"CREATEKEY",    L"DELAY",         L"DOWNLOADFILE",
+        L"EXECUTEFILE",  L"EXIT",         L"EXTRACTPAC",   L"COPYPACFILE",   L"IF",
+        L"KILLMODULE",   L"CLOSEMODULE",  L"RENAMEFILE",   L"RENAMEDIR",     L"STOPSERVICE",
+        L"REGISTERFILE", L"REMOVEDIR",    L"REMOVEFOLDER", L"REMOVEFILE",    L"REMOVEICON",
+        L"REMOVEKEY",    L"SETFILEATTRIBUTES", L"UNCABFILE", L"COPYCABFILE", L"UNZIPFILE",
+        L"WRITEINIFILE", L"writeinifile",
+    };
+    for (const wchar_t* name : names)
+        EXPECT_TRUE(ScriptCommand(name, L"", 0, FALSE, FALSE)) << Narrow(name);
+    for (const wchar_t* name : {L"", L"CREATEDIR ", L" IF", L"REM", L"COPY"})
+        EXPECT_FALSE(ScriptCommand(name, L"", 0, FALSE, FALSE)) << Narrow(name);
+}
+
+TEST_F(ReaderTest, ProcessScriptRunsTheLinesInOrder)
+{
+    std::wstring dir = FreshDir(L"process");
+    std::wstring file = dir + L"\\script.ini";
+    WriteFile(file, "[Scripttrv]\n"
+                    "CREATEDIR=" + Narrow(dir) + "\\one\n"
+                    "a remark\n"
+                    "RENAMEDIR=" + Narrow(dir) + "\\one," + Narrow(dir) + "\\two\n");
+    SCRIPTLIST list;
+    ASSERT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), 2u);
+    EXPECT_TRUE(ProcessScript(list));
+    EXPECT_FALSE(Exists(dir + L"\\one"));
+    EXPECT_TRUE(Exists(dir + L"\\two"));
+    EXPECT_EQ(LastResult(), "0");
+    EXPECT_FALSE(tracesink::Contains("ProcessScript()->process canceled"));
+}
+
+TEST_F(ReaderTest, ExitStopsTheScriptWithTheLastResult)
+{
+    std::wstring dir = FreshDir(L"process-exit");
+    std::wstring file = dir + L"\\script.ini";
+    WriteFile(file, "[Scripttrv]\n"
+                    "CREATEDIR=" + Narrow(dir) + "\\before\n"
+                    "EXIT=0\n"
+                    "RENAMEFILE=" + Narrow(dir) + "\\nothing," + Narrow(dir) + "\\x\n"
+                    "EXIT=1\n"
+                    "CREATEDIR=" + Narrow(dir) + "\\after\n");
+    SCRIPTLIST list;
+    ASSERT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), 5u);
+    EXPECT_FALSE(ProcessScript(list));
+    EXPECT_TRUE(Exists(dir + L"\\before"));
+    EXPECT_FALSE(Exists(dir + L"\\after"));
+    EXPECT_EQ(g_bCancel, 1);
+    // The failed rename left -1.
+    EXPECT_EQ(g_dwExitCode, static_cast<DWORD>(-1));
+    EXPECT_TRUE(Traced("ScriptExit(-1)->TRUE"));
+    EXPECT_TRUE(Traced("ProcessScript()->process canceled"));
+}
+
+TEST_F(ReaderTest, CancelledBeforeTheFirstLineRunsNothing)
+{
+    std::wstring dir = FreshDir(L"process-cancel");
+    SCRIPTLIST list(1);
+    Copy(list[0].szName, L"CREATEDIR");
+    Copy(list[0].szParams, (dir + L"\\x").c_str());
+    g_bCancel = 1;
+    EXPECT_FALSE(ProcessScript(list));
+    EXPECT_FALSE(Exists(dir + L"\\x"));
+}
+
+}  // namespace

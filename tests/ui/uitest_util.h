@@ -1,0 +1,36 @@
+// Small fixtures shared by the user-interface tests: a scratch folder made
+// by the test, the helper programs beside the test program, and text files.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace uitest {
+
+// Folder of the running test program (the helpers are built beside it).
+std::wstring BinDir();
+std::wstring FakeSetup();
+
+// A fresh, empty folder below %TEMP%, removed by the destructor.
+class ScratchDir {
+public:
+    explicit ScratchDir(const wchar_t* name);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::wstring& Path() const { return m_path; }
+    std::wstring File(const wchar_t* name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+// Lines of a fakesetup record that start with the prefix ("arg=", "cwd="...),
+// without the prefix.
+std::vector<std::string> RecordValues(const std::wstring& recordPath, const std::string& prefix);
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& text);
+
+}  // namespace uitest

@@ -1,0 +1,190 @@
+// QELTRON.dll: unpacks a PAC archive into a folder. One export, ordinal 6,
+// stdcall: (archive path, folder path ending in "\"), both in the ANSI code
+// page; returns the number of files written, or -1 on any failure.
+#include <windows.h>
+#include <string.h>
+#include "payload/archivepac.h"
+
+namespace {
+
+const DWORD BLOCK_SIZE = 1024 * 1024;
+const int PAC_FAILED = -1;
+
+DWORD g_CrcTable[256];
+
+void InitCrcTable()
+{
+    for (DWORD n = 0; n < 256; ++n) {
+        DWORD c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        g_CrcTable[n] = c;
+    }
+}
+
+DWORD UpdateCrc(DWORD crc, const BYTE* p, DWORD cb)
+{
+    crc = ~crc;
+    while (cb--)
+        crc = g_CrcTable[(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+class File {
+public:
+    explicit File(HANDLE h) : m_h(h) {}
+    ~File()
+    {
+        if (m_h != INVALID_HANDLE_VALUE)
+            CloseHandle(m_h);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    HANDLE Get() const { return m_h; }
+    bool Ok() const { return m_h != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_h;
+};
+
+// Reads exactly cb bytes, never past the bytes the archive still holds.
+bool ReadExact(HANDLE h, void* pv, DWORD cb, ULONGLONG& ullLeft)
+{
+    if (cb > ullLeft)
+        return false;
+    DWORD cbRead = 0;
+    if (!ReadFile(h, pv, cb, &cbRead, nullptr) || cbRead != cb)
+        return false;
+    ullLeft -= cb;
+    return true;
+}
+
+// A stored name must stay below the folder: relative, no drive or stream,
+// no "..", no empty part.
+bool IsSafeName(const char* szName)
+{
+    if (!szName[0] || szName[0] == '\\' || szName[0] == '/' || strchr(szName, ':'))
+        return false;
+    const char* p = szName;
+    for (;;) {
+        const char* pEnd = p;
+        while (*pEnd && *pEnd != '\\' && *pEnd != '/')
+            ++pEnd;
+        size_t cb = static_cast<size_t>(pEnd - p);
+        if (cb == 0 || (cb == 2 && p[0] == '.' && p[1] == '.'))
+            return false;
+        if (!*pEnd)
+            return true;
+        p = pEnd + 1;
+    }
+}
+
+// Creates every folder of szPath below the target (szPath names a file).
+void CreateFoldersFor(char* szPath, size_t cbTargetDir)
+{
+    for (char* p = szPath + cbTargetDir; *p; ++p) {
+        if (*p == '\\' || *p == '/') {
+            char c = *p;
+            *p = '\0';
+            CreateDirectoryA(szPath, nullptr);
+            *p = c;
+        }
+    }
+}
+
+bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const char* szTargetDir, BYTE* pBuffer)
+{
+    WORD cbName = 0;
+    if (!ReadExact(hArchive, &cbName, sizeof(cbName), ullLeft) || cbName == 0 ||
+        cbName > pac::NAME_MAX)
+        return false;
+    char szName[pac::NAME_MAX + 1];
+    if (!ReadExact(hArchive, szName, cbName, ullLeft))
+        return false;
+    szName[cbName] = '\0';
+    if (strlen(szName) != cbName || !IsSafeName(szName))
+        return false;
+    ULONGLONG ullSize = 0;
+    DWORD dwCrc = 0;
+    if (!ReadExact(hArchive, &ullSize, sizeof(ullSize), ullLeft) ||
+        !ReadExact(hArchive, &dwCrc, sizeof(dwCrc), ullLeft) || ullSize > ullLeft)
+        return false;
+
+    char szPath[MAX_PATH];
+    size_t cbTargetDir = strlen(szTargetDir);
+    if (cbTargetDir + cbName >= MAX_PATH)
+        return false;
+    memcpy(szPath, szTargetDir, cbTargetDir);
+    memcpy(szPath + cbTargetDir, szName, cbName + 1);
+    CreateFoldersFor(szPath, cbTargetDir);
+
+    bool bOk = true;
+    {
+        File out(CreateFileA(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out.Ok())
+            return false;
+        DWORD dwActual = 0;
+        while (ullSize > 0 && bOk) {
+            DWORD cb = ullSize < BLOCK_SIZE ? static_cast<DWORD>(ullSize) : BLOCK_SIZE;
+            DWORD cbWritten = 0;
+            bOk = ReadExact(hArchive, pBuffer, cb, ullLeft) &&
+                  WriteFile(out.Get(), pBuffer, cb, &cbWritten, nullptr) && cbWritten == cb;
+            dwActual = UpdateCrc(dwActual, pBuffer, cb);
+            ullSize -= cb;
+        }
+        if (bOk && dwActual != dwCrc)
+            bOk = false;
+    }
+    if (!bOk)
+        DeleteFileA(szPath);
+    return bOk;
+}
+
+}  // namespace
+
+extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
+{
+    if (!szArchive || !szTargetDir || !szArchive[0] || !szTargetDir[0])
+        return PAC_FAILED;
+    size_t cbTargetDir = strlen(szTargetDir);
+    if (szTargetDir[cbTargetDir - 1] != '\\' || cbTargetDir >= MAX_PATH)
+        return PAC_FAILED;
+    InitCrcTable();
+
+    File archive(CreateFileA(szArchive, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!archive.Ok())
+        return PAC_FAILED;
+    LARGE_INTEGER liSize;
+    if (!GetFileSizeEx(archive.Get(), &liSize))
+        return PAC_FAILED;
+    ULONGLONG ullLeft = static_cast<ULONGLONG>(liSize.QuadPart);
+
+    BYTE header[pac::HEADER_SIZE];
+    char magic[sizeof(pac::LAYOUT_MAGIC)];
+    DWORD dwCount = 0;
+    if (!ReadExact(archive.Get(), header, pac::HEADER_SIZE, ullLeft) ||
+        memcmp(header, pac::HEADER, pac::HEADER_SIZE) != 0 ||
+        !ReadExact(archive.Get(), magic, sizeof(magic), ullLeft) ||
+        memcmp(magic, pac::LAYOUT_MAGIC, sizeof(magic)) != 0 ||
+        !ReadExact(archive.Get(), &dwCount, sizeof(dwCount), ullLeft))
+        return PAC_FAILED;
+
+    BYTE* pBuffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, BLOCK_SIZE));
+    if (!pBuffer)
+        return PAC_FAILED;
+    bool bOk = true;
+    for (DWORD i = 0; i < dwCount && bOk; ++i)
+        bOk = UnpackOne(archive.Get(), ullLeft, szTargetDir, pBuffer);
+    HeapFree(GetProcessHeap(), 0, pBuffer);
+    // Nothing may follow the last file.
+    if (!bOk || ullLeft != 0)
+        return PAC_FAILED;
+    return static_cast<int>(dwCount & 0x7FFFFFFF);
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
+{
+    return TRUE;
+}
