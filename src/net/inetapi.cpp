@@ -72,3 +72,26 @@ void CInetHandle::Close()
         m_h = nullptr;
     }
 }
+
+namespace {
+
+DWORD WINAPI CloseRequestThread(LPVOID pParam)
+{
+    if (const INETAPI* pApi = GetInetApi())
+        pApi->pInternetCloseHandle(static_cast<HINTERNET>(pParam));
+    return 0;
+}
+
+}  // namespace
+
+void CloseUnfinishedRequest(CInetHandle& hRequest)
+{
+    HINTERNET h = hRequest.Release();
+    if (!h)
+        return;
+    HANDLE hThread = CreateThread(nullptr, 0, CloseRequestThread, h, 0, nullptr);
+    if (hThread)
+        CloseHandle(hThread);
+    else
+        CloseRequestThread(h);
+}

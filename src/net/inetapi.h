@@ -40,7 +40,19 @@ public:
         m_h = h;
     }
     void Close();
+    // Gives the handle up without closing it.
+    HINTERNET Release()
+    {
+        HINTERNET h = m_h;
+        m_h = nullptr;
+        return h;
+    }
 
 private:
     HINTERNET m_h;
 };
+
+// Closes a request whose answer was not read to its end. WinINet may read
+// the rest of it first to keep the connection; that happens on a thread of
+// its own so that a cancel or a failure returns at once.
+void CloseUnfinishedRequest(CInetHandle& hRequest);

@@ -159,6 +159,17 @@ class PackerTest(unittest.TestCase):
                           ["docs/readme.txt", "plugin.dll"])
         self.assertEqual(tree_of(target), expected)
 
+    def test_linux_wrapper_takes_linux_paths(self):
+        wrapper = os.path.join(harness.ROOT, "scripts", "packer")
+        out = self.path("linux.cab")
+        env = dict(os.environ, STOWAWAY_BIN=harness.BIN)
+        r = subprocess.run([wrapper, "cab", "--folder", self.src, "--out", out], env=env,
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        ref = self.path("linux-out")
+        subprocess.run(["cabextract", "-q", "-d", ref, out], check=True)
+        self.assertTrue(same_tree(ref, self.src))
+
     def test_bad_input_fails_cleanly(self):
         out = self.path("setup.exe")
         long_name = "n" * 260

@@ -11,9 +11,10 @@ Started with a work folder; everything lives below it:
 Servers:
   http   files with Last-Modified, Content-Length, Range and If-Range
   https  the same over TLS, certificate issued by the test CA (made with openssl)
+  https_untrusted  the same with a certificate of a CA that is never trusted
   fault  bad answers: /status/<code>, /nolength, /zerolength, /drop/<sent>/<total>,
          /late/<ms>/<total>,
-         /stall/<total>, /slow/<total>[/<ms>] (a 4 KiB block every 100 ms
+         /stall/<total>[/<hold ms>], /slow/<total>[/<ms>] (a 4 KiB block every 100 ms
          or every <ms>)
   ftp    pyftpdlib on www/ with one login
 
@@ -25,6 +26,7 @@ import logging
 import email.utils
 import os
 import shutil
+import signal
 import socket
 import ssl
 import subprocess
@@ -202,7 +204,8 @@ class FaultHandler(Handler):
             self.wfile.write(pattern(0, min(total, 4096)))
             self.wfile.flush()
             # Keep the connection open without sending, until the client goes.
-            self.wait_for_client(120)
+            gone = self.wait_for_client(int(nums[1]) / 1000.0 if len(nums) > 1 else 120)
+            self.note("stall-end %s" % ("client-gone" if gone else "hold-expired"))
             self.hang_up()
         elif kind == "late" and len(nums) == 2:
             # Headers only after a pause, then the whole body.
@@ -233,17 +236,24 @@ class FaultHandler(Handler):
             self.send_error(404)
 
     def wait_for_client(self, seconds):
+        """True when the client hung up before the time was over."""
         sock = self.connection
         sock.settimeout(0.2)
         end = time.monotonic() + seconds
         while time.monotonic() < end and not self.server.stopping:
             try:
-                if sock.recv(1, socket.MSG_PEEK) == b"":
-                    return
+                if sock.recv(65536) == b"":
+                    return True
             except socket.timeout:
                 continue
             except OSError:
-                return
+                return True
+        return False
+
+    def note(self, text):
+        with _log_lock:
+            with open(self.server.log_path, "a") as f:
+                f.write("%d %s %s\n" % (self.server.server_address[1], text, self.path))
 
     def hang_up(self):
         self.close_connection = True
@@ -254,29 +264,37 @@ class FaultHandler(Handler):
 
 
 def pattern(offset, n):
-    """Deterministic bytes: byte i of a fault body is i % 251."""
-    return bytes((offset + i) % 251 for i in range(n))
+    """Deterministic bytes: byte i of a fault body is (7 * i) % 256, like the
+    files the tests serve with seed 0."""
+    return bytes(((offset + i) * 7) % 256 for i in range(n))
 
 
-def make_certificates(work):
-    """Test CA and a server certificate for 127.0.0.1/localhost."""
+def make_certificates(work, prefix, ca_name):
+    """A CA and a server certificate for 127.0.0.1/localhost issued by it:
+    <prefix>ca.pem, <prefix>ca.der, <prefix>server.pem, <prefix>server.key."""
     def run(*args):
         subprocess.run(["openssl"] + list(args), cwd=work, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
-        "-out", "ca.pem", "-days", "30", "-subj", "/CN=Stowaway Test CA",
+    ca_key, ca_pem = prefix + "ca.key", prefix + "ca.pem"
+    key, csr, pem, ext = (prefix + "server.key", prefix + "server.csr",
+                          prefix + "server.pem", prefix + "server.ext")
+    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key,
+        "-out", ca_pem, "-days", "30", "-subj", "/CN=" + ca_name,
         "-addext", "basicConstraints=critical,CA:TRUE",
         "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    run("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
-    run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key",
-        "-out", "server.csr", "-subj", "/CN=127.0.0.1")
-    with open(os.path.join(work, "server.ext"), "w") as f:
+    run("x509", "-in", ca_pem, "-outform", "DER", "-out", prefix + "ca.der")
+    run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+        "-out", csr, "-subj", "/CN=127.0.0.1")
+    with open(os.path.join(work, ext), "w") as f:
         f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n"
                 "basicConstraints=CA:FALSE\n"
                 "keyUsage=digitalSignature,keyEncipherment\n"
                 "extendedKeyUsage=serverAuth\n")
-    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-        "-CAcreateserial", "-out", "server.pem", "-days", "30", "-extfile", "server.ext")
+    run("x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key,
+        "-CAcreateserial", "-out", pem, "-days", "30", "-extfile", ext)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(work, pem), os.path.join(work, key))
+    return context
 
 
 def start_http(handler, root, log_path, context=None):
@@ -330,13 +348,20 @@ def main():
     open(log_path, "a").close()
     stop_file = os.path.join(work, "stop")
 
-    make_certificates(work)
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(work, "server.pem"), os.path.join(work, "server.key"))
+    # Quiet: the clients share this console.
+    out = os.open(os.path.join(work, "servers.log"), os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+    os.dup2(out, 1)
+    os.dup2(out, 2)
+    os.close(out)
+
+    context = make_certificates(work, "", "Stowaway Test CA")
+    # A second authority that nobody trusts.
+    untrusted = make_certificates(work, "untrusted-", "Stowaway Untrusted CA")
 
     servers = {
         "http": start_http(FileHandler, root, log_path),
         "https": start_http(FileHandler, root, log_path, context),
+        "https_untrusted": start_http(FileHandler, root, log_path, untrusted),
         "fault": start_http(FaultHandler, root, log_path),
     }
     ftp = None
@@ -362,9 +387,12 @@ def main():
             f.write("%s=%s\n" % (k, v))
     os.replace(tmp, os.path.join(work, "servers.info"))
 
+    stopping = []
+    signal.signal(signal.SIGTERM, lambda *a: stopping.append(1))
+    signal.signal(signal.SIGHUP, lambda *a: stopping.append(1))
     touch_activity()
     try:
-        while not os.path.exists(stop_file):
+        while not os.path.exists(stop_file) and not stopping:
             if time.monotonic() - _last_activity > args.idle:
                 break
             time.sleep(0.1)
