@@ -8,6 +8,7 @@
 #include "common/trace.h"
 #include "common/version.h"
 #include "launcher/state.h"
+#include "script/register.h"
 #include "ui/progress.h"
 
 namespace {
@@ -136,12 +137,6 @@ DWORD FileVersionID(LPCWSTR szFile)
     if (!GetFileVersionString(szFile, L"FileVersion", szVersion, VERSION_CCH) || !szVersion[0])
         return 0;
     return VersionTextToID(szVersion);
-}
-
-void RegisterCopiedFile(LPCWSTR szFile)
-{
-    // COM self-registration comes with the script commands.
-    DebugTrace(L"XCopyFile(%s)->Registration not available", szFile);
 }
 
 }  // namespace
@@ -402,7 +397,7 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
         if (dwFlags & CLEAR_FILE_ATTR)
             SetFileAttributesW(szTo, FILE_ATTRIBUTE_NORMAL);
         if (dwFlags & XCOPY_REGISTER)
-            RegisterCopiedFile(szTo);
+            RegisterFile(szTo, L"", 1);
     }
     hSource.Close();
     DebugTrace(L"XCopyFile()->End(%d)", dwResult);

@@ -362,6 +362,11 @@ UINT WriteIniFile(LPCWSTR szParams)
     fields.Guard(guard);
     if (!fields.Valid())
         return 0;
+    // Without a file name the profile calls would fall back to win.ini.
+    if (!szIni[0]) {
+        DebugTrace(L"WriteIniFile()->No INI file!");
+        return 0;
+    }
 
     if (ScriptGuard(guard)) {
         BOOL bResult;

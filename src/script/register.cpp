@@ -6,14 +6,7 @@
 #include "common/capacity.h"
 #include "common/trace.h"
 #include "script/script.h"
-#if __has_include("ui/launch.h")
 #include "ui/launch.h"
-#else
-static BOOL ExecuteFile(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, BOOL, int, DWORD*, HANDLE*)
-{
-    return FALSE;
-}
-#endif
 
 #ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
 #define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100

@@ -8,6 +8,7 @@
 #include "script/filecmd.h"
 #include "script/regcmd.h"
 #include "script/syscmd.h"
+#include "ui/progress.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ private:
 // number of lines.
 void AdvanceScriptProgress(UINT uIndex)
 {
-    (void)uIndex;
+    g_Progress.NewStep(uIndex);
 }
 
 }  // namespace

@@ -13,14 +13,7 @@
 #include "script/condition.h"
 #include "script/register.h"
 #include "script/script.h"
-#if __has_include("ui/launch.h")
 #include "ui/launch.h"
-#else
-static BOOL ExecuteFile(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, BOOL, int, DWORD*, HANDLE*)
-{
-    return FALSE;
-}
-#endif
 
 namespace {
 
@@ -126,7 +119,7 @@ BOOL MainModulePath(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, LPWSTR szPath, si
 
 // Process id of the first process that matches, 0 when none. *pbAvailable
 // is FALSE when the process-snapshot functions are missing.
-DWORD FindProcessBySnapshot(LPCWSTR szProgram, BOOL* pbAvailable)
+DWORD FindProcessBySnapshot(LPCWSTR szProgram, DWORD dwSkipPid, BOOL* pbAvailable)
 {
     auto pSnapshot = KernelProc<PFN_CREATESNAPSHOT>("CreateToolhelp32Snapshot");
     auto pFirst = KernelProc<PFN_PROCESSWALK>("Process32FirstW");
@@ -141,6 +134,8 @@ DWORD FindProcessBySnapshot(LPCWSTR szProgram, BOOL* pbAvailable)
     PROCESSENTRY32W pe = {};
     pe.dwSize = sizeof(pe);
     for (BOOL bMore = pFirst(hSnap.Get(), &pe); bMore; bMore = pNext(hSnap.Get(), &pe)) {
+        if (pe.th32ProcessID == dwSkipPid)
+            continue;
         if (bBare) {
             if (ScriptCompareNoCase(PathFindFileNameW(pe.szExeFile), szProgram) == 0)
                 return pe.th32ProcessID;
@@ -156,7 +151,7 @@ DWORD FindProcessBySnapshot(LPCWSTR szProgram, BOOL* pbAvailable)
 
 }  // namespace
 
-DWORD FindProcessByNtQuery(LPCWSTR szProgram)
+DWORD FindProcessByNtQuery(LPCWSTR szProgram, DWORD dwSkipPid)
 {
     HMODULE hNtdll = GetModuleHandleW(L"ntdll.dll");
     auto pQuery = hNtdll ? reinterpret_cast<PFN_QUERYSYSTEMINFORMATION>(reinterpret_cast<void*>(
@@ -190,14 +185,15 @@ DWORD FindProcessByNtQuery(LPCWSTR szProgram)
         ULONG offset = 0;
         for (;;) {
             auto* pInfo = reinterpret_cast<SYSTEM_PROCESS_INFORMATION*>(pBuffer + offset);
-            if (pInfo->ImageName.Buffer) {
+            DWORD dwThisPid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pInfo->UniqueProcessId));
+            if (pInfo->ImageName.Buffer && dwThisPid != dwSkipPid) {
                 WCHAR szImage[PATH_CCH];
                 size_t cch = pInfo->ImageName.Length / sizeof(WCHAR);
                 if (cch < ARRAYSIZE(szImage)) {
                     memcpy(szImage, pInfo->ImageName.Buffer, cch * sizeof(WCHAR));
                     szImage[cch] = 0;
                     if (ScriptCompareNoCase(PathFindFileNameW(szImage), szName) == 0) {
-                        dwPid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pInfo->UniqueProcessId));
+                        dwPid = dwThisPid;
                         break;
                     }
                 }
@@ -213,14 +209,15 @@ DWORD FindProcessByNtQuery(LPCWSTR szProgram)
 
 namespace {
 
-// Process id of the first process that matches szProgram, 0 when none.
-DWORD FindProcess(LPCWSTR szProgram)
+// Process id of the first process other than dwSkipPid that matches
+// szProgram, 0 when none.
+DWORD FindProcess(LPCWSTR szProgram, DWORD dwSkipPid)
 {
     if (!szProgram[0])
         return 0;
     BOOL bAvailable;
-    DWORD dwPid = FindProcessBySnapshot(szProgram, &bAvailable);
-    return bAvailable ? dwPid : FindProcessByNtQuery(szProgram);
+    DWORD dwPid = FindProcessBySnapshot(szProgram, dwSkipPid, &bAvailable);
+    return bAvailable ? dwPid : FindProcessByNtQuery(szProgram, dwSkipPid);
 }
 
 struct CLOSEWINDOWS {
@@ -357,7 +354,7 @@ BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName)
 
 BOOL FindModule(LPCWSTR szProgram)
 {
-    DWORD dwPid = FindProcess(szProgram);
+    DWORD dwPid = FindProcess(szProgram, 0);
     if (dwPid) {
         // Matched: make sure it can be waited for and ended.
         CHandle hProcess(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, dwPid));
@@ -370,9 +367,11 @@ BOOL FindModule(LPCWSTR szProgram)
 
 BOOL KillModule(LPCWSTR szProgram)
 {
-    DWORD dwPid = FindProcess(szProgram);
+    // Never ourselves: a launcher is often named like the program its
+    // script closes (setup.exe).
+    DWORD dwPid = FindProcess(szProgram, GetCurrentProcessId());
     if (!dwPid) {
-        DebugTrace(L"KillModule(%s)->Not running", szProgram);
+        DebugTrace(L"KillModule(%s)->No process to end", szProgram);
         return FALSE;
     }
     CHandle hProcess(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, dwPid));
@@ -474,7 +473,9 @@ BOOL StartService(LPCWSTR szService)
         return FALSE;
     }
     if (!::StartServiceW(hService.Get(), 0, nullptr)) {
+        DWORD dwError = GetLastError();
         DebugTrace(L"StartService()->StartService failed");
+        DebugTrace(L"StartService()->Error=%d", static_cast<int>(dwError));
         return FALSE;
     }
     DebugTrace(L"StartService()->Service start pending.");

@@ -17,12 +17,13 @@ BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName);
 // 1 when a running process matches szProgram: a bare file name against the
 // executable names, a path against the full paths of the main modules.
 BOOL FindModule(LPCWSTR szProgram);
-// Asks the first matching process to close (WM_CLOSE to its top-level
+// Asks the first matching process other than this one to close (WM_CLOSE to its top-level
 // windows), terminates it after 5 s. 1 when it ended or was terminated.
 BOOL KillModule(LPCWSTR szProgram);
 // The process-list fallback of FindModule for systems without process
-// snapshots: the id of the first process whose image name matches.
-DWORD FindProcessByNtQuery(LPCWSTR szProgram);
+// snapshots: the id of the first process other than dwSkipPid whose image
+// name matches.
+DWORD FindProcessByNtQuery(LPCWSTR szProgram, DWORD dwSkipPid);
 
 BOOL StopService(LPCWSTR szService);
 BOOL WaitForServiceToReachState(SC_HANDLE hService, DWORD dwDesiredState,

@@ -6,8 +6,6 @@
 
 namespace {
 
-const int IDC_MSGWAIT_TEXT = 1003;
-
 // What the wait thread needs. The wait state owns it and frees it only
 // once the thread is gone, so the thread may read it for its whole life.
 struct MSGWAITREQUEST {
@@ -101,7 +99,7 @@ INT_PTR CALLBACK MsgWaitProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         if (hCancel)
             ShowWindow(hCancel, (pRequest->dwFlags & MSGWAIT_SHOW_CANCEL) ? SW_SHOW : SW_HIDE);
         SetWindowTextW(hDlg, pRequest->szTitle);
-        SetDlgItemTextW(hDlg, IDC_MSGWAIT_TEXT, pRequest->szMessage);
+        SetDlgItemTextW(hDlg, IDC_HEADING, pRequest->szMessage);
         ShowWaitWindow(hDlg);
         return TRUE;
     }

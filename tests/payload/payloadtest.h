@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <strsafe.h>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -164,7 +165,7 @@ protected:
         GetTempPathW(MAX_PATH, szTemp);
         WCHAR szName[80];
         static unsigned s_serial;
-        wsprintfW(szName, L"stowaway-payload-%lu-%u", GetCurrentProcessId(), ++s_serial);
+        StringCchPrintfW(szName, 80, L"stowaway-payload-%lu-%u", GetCurrentProcessId(), ++s_serial);
         m_root = std::wstring(szTemp) + szName;
         WipeTree(m_root);
         ASSERT_TRUE(CreateDirectoryW(m_root.c_str(), nullptr));

@@ -155,6 +155,8 @@ TEST_F(ReaderTest, DispatcherKnowsEveryCommand)
     };
     for (const wchar_t* name : names)
         EXPECT_TRUE(ScriptCommand(name, L"", 0, FALSE, FALSE)) << Narrow(name);
+    // A name check runs nothing and moves no bar.
+    EXPECT_FALSE(tracesink::ContainsPrefix("NewStep()"));
     for (const wchar_t* name : {L"", L"CREATEDIR ", L" IF", L"REM", L"COPY"})
         EXPECT_FALSE(ScriptCommand(name, L"", 0, FALSE, FALSE)) << Narrow(name);
 }
@@ -174,6 +176,9 @@ TEST_F(ReaderTest, ProcessScriptRunsTheLinesInOrder)
     EXPECT_TRUE(Exists(dir + L"\\two"));
     EXPECT_EQ(LastResult(), "0");
     EXPECT_FALSE(tracesink::Contains("ProcessScript()->process canceled"));
+    // The bar moves to each line's index after the line.
+    EXPECT_TRUE(tracesink::ContainsPrefix("NewStep()->NbData=0  "));
+    EXPECT_TRUE(tracesink::ContainsPrefix("NewStep()->NbData=1  "));
 }
 
 TEST_F(ReaderTest, ExitStopsTheScriptWithTheLastResult)

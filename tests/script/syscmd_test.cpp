@@ -262,9 +262,11 @@ TEST_F(SystemCommandTest, FindModuleByNameAndPath)
                            (c.found ? " is loaded in memory!" : " isn't in the memory!")));
     }
     // The fallback for systems without process snapshots matches image names.
-    EXPECT_NE(FindProcessByNtQuery(L"closeme.exe"), 0u);
-    EXPECT_NE(FindProcessByNtQuery((m_bin + L"\\closeme.exe").c_str()), 0u);
-    EXPECT_EQ(FindProcessByNtQuery(L"no-such-program.exe"), 0u);
+    EXPECT_NE(FindProcessByNtQuery(L"closeme.exe", 0), 0u);
+    EXPECT_NE(FindProcessByNtQuery((m_bin + L"\\closeme.exe").c_str(), 0), 0u);
+    EXPECT_EQ(FindProcessByNtQuery(L"no-such-program.exe", 0), 0u);
+    EXPECT_EQ(FindProcessByNtQuery(L"test_script.exe", 0), GetCurrentProcessId());
+    EXPECT_EQ(FindProcessByNtQuery(L"test_script.exe", GetCurrentProcessId()), 0u);
 }
 
 TEST_F(SystemCommandTest, KillModuleClosesAProgramThatListens)
@@ -294,14 +296,83 @@ TEST_F(SystemCommandTest, KillModuleTerminatesAProgramThatIgnoresClose)
     EXPECT_EQ(helper.ExitCode(), 0u);
 }
 
-TEST_F(SystemCommandTest, KillModuleOfNothing)
+TEST_F(SystemCommandTest, KillModuleOfNothingOrOfItself)
 {
     RunLine(L"KILLMODULE", L"no-such-program.exe");
     EXPECT_EQ(LastResult(), "0");
     EXPECT_TRUE(Traced("ScriptKillModule(no-such-program.exe)->0"));
+    // The running program itself is never a candidate.
+    RunLine(L"KILLMODULE", L"test_script.exe");
+    EXPECT_EQ(LastResult(), "0");
+    EXPECT_TRUE(Traced("KillModule(test_script.exe)->No process to end"));
 }
 
 const wchar_t kService[] = L"StowawayTestSvc";
+const wchar_t kProbeService[] = L"StowawayTestSvcProbe";
+
+// Stops a service and waits until its process has ended.
+void StopAndWait(SC_HANDLE service)
+{
+    SERVICE_STATUS_PROCESS process = {};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
+                         sizeof(process), &needed);
+    HANDLE hProcess = process.dwProcessId ? OpenProcess(SYNCHRONIZE, FALSE, process.dwProcessId)
+                                          : nullptr;
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    if (hProcess) {
+        WaitForSingleObject(hProcess, 10000);
+        CloseHandle(hProcess);
+    }
+}
+
+// Removes a service of an earlier run, if any.
+void DeleteServiceNamed(SC_HANDLE manager, const wchar_t* name)
+{
+    SC_HANDLE old = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
+    if (old) {
+        StopAndWait(old);
+        DeleteService(old);
+        CloseServiceHandle(old);
+    }
+}
+
+SC_HANDLE CreateTestService(SC_HANDLE manager, const wchar_t* name, const std::wstring& exe)
+{
+    std::wstring cmd = L"\"" + exe + L"\" " + name;
+    return CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                          SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, cmd.c_str(), nullptr, nullptr,
+                          nullptr, nullptr, nullptr);
+}
+
+// A freshly started system refuses service starts (1055) while it starts
+// its own services: wait for that to pass with a probe service of our own.
+void WaitForServiceStarts(SC_HANDLE manager, const std::wstring& exe)
+{
+    DeleteServiceNamed(manager, kProbeService);
+    SC_HANDLE probe = CreateTestService(manager, kProbeService, exe);
+    if (!probe)
+        return;
+    DWORD start = GetTickCount();
+    for (int i = 0; i < 120; ++i) {
+        if (::StartServiceW(probe, 0, nullptr)) {
+            SERVICE_STATUS status;
+            for (int j = 0; j < 100 && QueryServiceStatus(probe, &status) &&
+                            status.dwCurrentState != SERVICE_RUNNING;
+                 ++j)
+                Sleep(100);
+            StopAndWait(probe);
+            break;
+        }
+        if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED)
+            break;
+        Sleep(500);
+    }
+    printf("service starts accepted after %lu ms\n", static_cast<unsigned long>(GetTickCount() - start));
+    DeleteService(probe);
+    CloseServiceHandle(probe);
+}
 
 // Installs the test service for one test and removes it afterwards.
 class TestService {
@@ -311,22 +382,14 @@ public:
         m_manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         if (!m_manager)
             return;
-        Remove();
-        std::wstring cmd = L"\"" + exe + L"\" " + kService;
-        m_service = CreateServiceW(m_manager, kService, L"Stowaway test service", SERVICE_ALL_ACCESS,
-                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                   SERVICE_ERROR_IGNORE, cmd.c_str(), nullptr, nullptr, nullptr,
-                                   nullptr, nullptr);
+        WaitForServiceStarts(m_manager, exe);
+        DeleteServiceNamed(m_manager, kService);
+        m_service = CreateTestService(m_manager, kService, exe);
     }
     ~TestService()
     {
         if (m_service) {
-            SERVICE_STATUS status;
-            ControlService(m_service, SERVICE_CONTROL_STOP, &status);
-            for (int i = 0; i < 50 && QueryServiceStatus(m_service, &status) &&
-                            status.dwCurrentState != SERVICE_STOPPED;
-                 ++i)
-                Sleep(100);
+            StopAndWait(m_service);
             DeleteService(m_service);
             CloseServiceHandle(m_service);
         }
@@ -342,17 +405,6 @@ public:
     }
 
 private:
-    void Remove()
-    {
-        SC_HANDLE old = OpenServiceW(m_manager, kService, SERVICE_ALL_ACCESS);
-        if (old) {
-            SERVICE_STATUS status;
-            ControlService(old, SERVICE_CONTROL_STOP, &status);
-            Sleep(1000);
-            DeleteService(old);
-            CloseServiceHandle(old);
-        }
-    }
     SC_HANDLE m_manager = nullptr;
     SC_HANDLE m_service = nullptr;
 };

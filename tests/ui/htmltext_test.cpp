@@ -751,3 +751,33 @@ TEST_F(HtmlControlTest, ThePaintedControlOnScreen)
     if (GetEnvironmentVariableW(L"STOWAWAY_UI_PAUSE", nullptr, 0))
         Sleep(3000);
 }
+
+namespace {
+
+// launcher.exe beside the test program, mapped without running it.
+HMODULE MapLauncher()
+{
+    wchar_t szPath[MAX_PATH];
+    DWORD cch = GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    while (cch > 0 && szPath[cch - 1] != L'\\')
+        --cch;
+    szPath[cch] = L'\0';
+    lstrcatW(szPath, L"launcher.exe");
+    return LoadLibraryExW(szPath, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+}
+
+}  // namespace
+
+TEST(DrawHTML, TheProgramExportsTheDrawingFunctionsByTheirDecoratedNames)
+{
+    HMODULE hLauncher = MapLauncher();
+    ASSERT_NE(hLauncher, nullptr) << GetLastError();
+#ifdef _WIN64
+    const char* names[] = {"DrawHTML", "InitFakeProgress"};
+#else
+    const char* names[] = {"DrawHTML@20", "InitFakeProgress@0"};
+#endif
+    for (const char* name : names)
+        EXPECT_NE(GetProcAddress(hLauncher, name), nullptr) << name;
+    FreeLibrary(hLauncher);
+}

@@ -33,7 +33,7 @@ class MsgWaitTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_hModule = uitest::UiResourceModule();
+        m_hModule = trayres::UiResourceModule();
         ASSERT_NE(m_hModule, nullptr);
         g_bSilent = FALSE;
         g_bCancel = 0;
@@ -211,4 +211,21 @@ TEST_F(MsgWaitTest, AThreadThatDoesNotEndIsTerminated)
     HWND hNext = MsgWaitDlg(m_hModule, L"Next", L"msg", 0);
     EXPECT_NE(hNext, nullptr);
     MsgWaitDlg(nullptr, nullptr, nullptr, 0);
+}
+
+TEST_F(MsgWaitTest, OpensFromTheProgramsOwnTemplate)
+{
+    HMODULE hLauncher = trayres::LoadLauncherAsData();
+    ASSERT_NE(hLauncher, nullptr);
+    for (DWORD flags : {0ul, 0x400ul}) {
+        HWND hWnd = MsgWaitDlg(hLauncher, L"Sample Product", L"Looking for updates...", flags);
+        ASSERT_NE(hWnd, nullptr);
+        EXPECT_TRUE(IsWindowVisible(hWnd));
+        EXPECT_EQ(WindowText(hWnd), L"Sample Product");
+        EXPECT_EQ(WindowText(GetDlgItem(hWnd, 1003)), L"Looking for updates...");
+        EXPECT_EQ(IsWindowVisible(GetDlgItem(hWnd, IDCANCEL)) != FALSE, flags == 0x400);
+        MsgWaitDlg(nullptr, nullptr, nullptr, 0);
+        EXPECT_FALSE(IsWindow(hWnd));
+    }
+    FreeLibrary(hLauncher);
 }

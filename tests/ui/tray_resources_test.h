@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace uitest {
+namespace trayres {
 
 inline void PushString(std::vector<WORD>& out, const wchar_t* text)
 {
@@ -102,6 +102,18 @@ inline void FreeResourceModule()
     m.hModule = nullptr;
 }
 
+// The program beside the test program (launcher.exe), as a data file.
+inline HMODULE LoadLauncherAsData()
+{
+    wchar_t szPath[MAX_PATH];
+    DWORD cch = GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    while (cch > 0 && szPath[cch - 1] != L'\\')
+        --cch;
+    szPath[cch] = L'\0';
+    lstrcatW(szPath, L"launcher.exe");
+    return LoadLibraryExW(szPath, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
 // A module holding menu 138 and dialog 13085, or null. Made once per
 // process and deleted at exit.
 inline HMODULE UiResourceModule()
@@ -135,4 +147,4 @@ inline HMODULE UiResourceModule()
     return m.hModule;
 }
 
-}  // namespace uitest
+}  // namespace trayres

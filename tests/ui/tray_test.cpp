@@ -58,7 +58,7 @@ protected:
         RegisterClassW(&wc);
         m_hTarget = CreateWindowExW(0, L"TrayTestTarget", L"Status", WS_OVERLAPPEDWINDOW, 0, 0,
                                     200, 100, nullptr, nullptr, wc.hInstance, nullptr);
-        m_hModule = uitest::UiResourceModule();
+        m_hModule = trayres::UiResourceModule();
         ASSERT_NE(m_hModule, nullptr);
         m_hIcon = LoadIconW(nullptr, IDI_APPLICATION);
         g_Commands.clear();
@@ -276,4 +276,22 @@ TEST_F(TrayTest, HiddenIconIsAddedHiddenAndCanBeRemoved)
     EXPECT_TRUE(tray.HideIcon());
     EXPECT_TRUE(tray.RemoveIcon());
     EXPECT_FALSE(IconExists(m_hTarget, 138));
+}
+
+TEST_F(TrayTest, TheProgramsOwnMenu)
+{
+    HMODULE hLauncher = trayres::LoadLauncherAsData();
+    ASSERT_NE(hLauncher, nullptr);
+    {
+        InspectingTray tray;
+        ASSERT_TRUE(tray.Create(hLauncher, m_hTarget, WM_TRAY_CALLBACK, L"Product", m_hIcon, 138,
+                                FALSE, nullptr, nullptr, 0, 0));
+        PostMessageW(m_hTarget, WM_CHAR, L'e', 0);
+        EXPECT_EQ(tray.OnTrayNotification(138, WM_RBUTTONUP), 1);
+        PumpMessages();
+        EXPECT_EQ(g_Commands, std::vector<UINT>{0x8006});
+        EXPECT_EQ(tray.m_nItems, 2);
+        EXPECT_EQ(tray.m_uDefault, 0x8008u);
+    }
+    FreeLibrary(hLauncher);
 }

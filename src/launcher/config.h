@@ -1,0 +1,29 @@
+// The project configuration: defaults, the INI reader, and the writing of
+// one of the program's resources to a file.
+#pragma once
+#include <windows.h>
+
+enum : unsigned {
+    RESOURCE_CHUNK = 1024 * 1024,  // resources are written in 1 MiB blocks
+    TOTFILESIZE_CCH = 260,         // [Runtime] TotFilesSize read as text
+};
+
+// Switches of the marketing add-ons, read and kept only.
+struct ZKTOOLSINFO {
+    DWORD bToolbar;  // [ZKTools] Toolbar
+    DWORD bZkcts;    // [ZKTools] Zkcts: product-tracking copy
+    DWORD bVEMZ;     // [ZKTools] VEMZ: in-app message zone
+};
+extern ZKTOOLSINFO g_ZKToolsInfo;
+
+// Zero-fills g_ProjectInfo, sets its defaults and logs them.
+void InitProjectInfo();
+
+// Overlays the configuration file on the defaults, reads the language list
+// and chooses the language (g_lcID_LangParam must be set). 0 when the file
+// does not exist, 1 after reading.
+BOOL ReadConfigFile(LPCWSTR szConfigFile);
+
+// Writes resource uResId of type szResType in hModule to szTarget, in
+// RESOURCE_CHUNK blocks when it is larger. TRUE when all of it was written.
+BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget);

@@ -1,0 +1,111 @@
+#include "payload/archive.h"
+#include <strsafe.h>
+#include "common/capacity.h"
+#include "common/filesys.h"
+#include "common/trace.h"
+#include "payload/archiveutil.h"
+
+BOOL IsUnsafeEntryName(LPCWSTR szName)
+{
+    if (!szName || !szName[0])
+        return TRUE;
+    if (szName[0] == L'\\' || szName[0] == L'/')
+        return TRUE;
+    if (wcschr(szName, L':'))
+        return TRUE;
+    // Any ".." between separators climbs out.
+    LPCWSTR p = szName;
+    while (*p) {
+        LPCWSTR pEnd = p;
+        while (*pEnd && *pEnd != L'\\' && *pEnd != L'/')
+            ++pEnd;
+        if (pEnd - p == 2 && p[0] == L'.' && p[1] == L'.')
+            return TRUE;
+        p = *pEnd ? pEnd + 1 : pEnd;
+    }
+    return FALSE;
+}
+
+LPCWSTR EntryFileName(LPCWSTR szName)
+{
+    LPCWSTR pszFile = szName;
+    for (LPCWSTR p = szName; *p; ++p) {
+        if (*p == L'\\' || *p == L'/')
+            pszFile = p + 1;
+    }
+    return pszFile;
+}
+
+BOOL JoinEntryPath(LPWSTR szOut, size_t cchOut, LPCWSTR szFolder, LPCWSTR szName)
+{
+    if (FAILED(StringCchCopyW(szOut, cchOut, szFolder)))
+        return FALSE;
+    size_t cch = wcslen(szOut);
+    if (cch && szOut[cch - 1] != L'\\' && FAILED(StringCchCatW(szOut, cchOut, L"\\")))
+        return FALSE;
+    if (FAILED(StringCchCatW(szOut, cchOut, szName)))
+        return FALSE;
+    for (WCHAR* p = szOut; *p; ++p) {
+        if (*p == L'/')
+            *p = L'\\';
+    }
+    return TRUE;
+}
+
+BOOL AnsiToWide(LPCSTR sz, LPWSTR szOut, int cchOut, UINT uCodePage)
+{
+    if (cchOut <= 0)
+        return FALSE;
+    szOut[0] = L'\0';
+    if (!sz || !sz[0])
+        return TRUE;
+    int cch = MultiByteToWideChar(uCodePage, 0, sz, -1, szOut, cchOut);
+    if (cch <= 0) {
+        szOut[0] = L'\0';
+        return FALSE;
+    }
+    szOut[cchOut - 1] = L'\0';
+    return TRUE;
+}
+
+BOOL WideToAnsi(LPCWSTR sz, LPSTR szOut, int cbOut)
+{
+    if (cbOut <= 0)
+        return FALSE;
+    szOut[0] = '\0';
+    if (!sz || !sz[0])
+        return TRUE;
+    BOOL bLossy = FALSE;
+    int cb = WideCharToMultiByte(CP_ACP, 0, sz, -1, szOut, cbOut, nullptr, &bLossy);
+    if (cb <= 0 || bLossy) {
+        szOut[0] = '\0';
+        return FALSE;
+    }
+    szOut[cbOut - 1] = '\0';
+    return TRUE;
+}
+
+DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders)
+{
+    DWORD dwStart = GetTickCount();
+    DWORD dwResult;
+    if (IsCabinetFile(szArchive)) {
+        CreateAllDirectory(szTargetDir);
+        dwResult = UnPackCABFile(szArchive, szTargetDir, L"", bRestoreFolders);
+    } else if (IsZipFile(szArchive)) {
+        CreateAllDirectory(szTargetDir);
+        dwResult = UnZipFile(szArchive, szTargetDir) == 1 ? 0 : ERROR_CRC;
+    } else if (IsaPacFile(szArchive)) {
+        CreateAllDirectory(szTargetDir);
+        dwResult = UnPAC(szArchive, szTargetDir) == 1 ? 0 : ERROR_CRC;
+    } else {
+        DebugTrace(L"UnCompressFile()->Unknown format!");
+        dwResult = ERROR_BAD_FORMAT;
+    }
+    if (dwResult != 0)
+        DebugTrace(L"UnCompressFile(%s)->Uncompress file failed!", szArchive);
+    else
+        DebugTrace(L"UnCompressFile(%s)->UnCompress file done in %d ms", szArchive,
+                   GetTickCount() - dwStart);
+    return dwResult;
+}

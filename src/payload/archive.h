@@ -1,0 +1,38 @@
+// Unpacking a staged archive into a folder. The format is told by content:
+// cabinet (through the system's cabinet.dll), ZIP (minizip on zlib) or PAC
+// (through QELTRON.dll, which packages carry). Cabinet and ZIP unpacking
+// advance the progress model and stop at the cancel flag.
+//
+// Two plain uses besides the payload:
+//   one member of a cabinet into a folder:
+//       UnPackCABFile(L"x.cab", L"C:\\dir", L"member.dll", FALSE)
+//   a whole archive into a folder without its inner folders:
+//       UnCompressFile(L"x.cab", L"C:\\dir", FALSE)
+#pragma once
+#include <windows.h>
+
+// 0 done, 11 format not recognised, 23 a ZIP or PAC archive failed, else the
+// cabinet's code (2, 5, 13, 14, 87, 1223 ...).
+DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders);
+
+// Unpacks a cabinet (and the rest of its set) into szTargetDir. With a file
+// to extract (a name without folder, compared exactly) only that member is
+// written; it is then 2 when the cabinet has no such member. bRestoreFolders
+// keeps the folder part of the stored names. Paths in the ANSI code page.
+DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract,
+                    BOOL bRestoreFolders);
+// Same with wide arguments (each at most 259 characters); pass L"" for all
+// members.
+DWORD UnPackCABFile(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtract,
+                    BOOL bRestoreFolders);
+
+// Every entry of a ZIP archive into szTargetDir, flat. 1 done, 0 failed.
+BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir);
+
+// A PAC archive through QELTRON.dll. 1 done, 0 failed.
+BOOL UnPAC(LPCSTR szArchive, LPCSTR szTargetDir);
+BOOL UnPAC(LPCWSTR szArchive, LPCWSTR szTargetDir);
+
+BOOL IsCabinetFile(LPCWSTR szPath);
+BOOL IsZipFile(LPCWSTR szPath);
+BOOL IsaPacFile(LPCWSTR szPath);

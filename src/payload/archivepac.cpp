@@ -1,0 +1,109 @@
+// PAC archives: told by their 94-byte header, unpacked by QELTRON.dll,
+// which packages carry. The library is loaded by full path only: from the
+// temporary folder when the package brought it there, else from beside the
+// launcher.
+#include "payload/archivepac.h"
+#include <shlwapi.h>
+#include <strsafe.h>
+#include <string.h>
+#include "common/capacity.h"
+#include "common/trace.h"
+#include "launcher/state.h"
+#include "payload/archive.h"
+#include "payload/archiveutil.h"
+#include "payload/piececopy.h"
+
+namespace {
+
+typedef int(WINAPI* PFN_PACUNPACK)(LPCSTR szArchive, LPCSTR szTargetDir);
+const int PAC_FAILED = -1;
+const WCHAR PAC_LIBRARY[] = L"QELTRON.dll";
+
+BOOL LibraryPathIn(LPCWSTR szFolder, WCHAR (&szPath)[PATH_CCH])
+{
+    if (!szFolder || !szFolder[0])
+        return FALSE;
+    return SUCCEEDED(StringCchCopyW(szPath, PATH_CCH, szFolder)) &&
+           PathAppendW(szPath, PAC_LIBRARY) && GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+PFN_PACUNPACK GetPacUnpacker()
+{
+    static PFN_PACUNPACK s_pfnUnpack;
+    if (s_pfnUnpack)
+        return s_pfnUnpack;
+    WCHAR szPath[PATH_CCH];
+    WCHAR szLauncherDir[PATH_CCH];
+    DWORD cch = GetModuleFileNameW(nullptr, szLauncherDir, PATH_CCH);
+    if (cch == 0 || cch >= PATH_CCH)
+        szLauncherDir[0] = L'\0';
+    else
+        PathRemoveFileSpecW(szLauncherDir);
+    if (!LibraryPathIn(TempPathTRV, szPath) && !LibraryPathIn(szLauncherDir, szPath)) {
+        DebugTrace(L"UnPAC()->%s not found", PAC_LIBRARY);
+        return nullptr;
+    }
+    HMODULE hLibrary = LoadLibraryExW(szPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!hLibrary) {
+        DebugTrace(L"UnPAC()->LoadLibrary(%s) failed (%d)", szPath, GetLastError());
+        return nullptr;
+    }
+    s_pfnUnpack = reinterpret_cast<PFN_PACUNPACK>(reinterpret_cast<void*>(
+        GetProcAddress(hLibrary, MAKEINTRESOURCEA(pac::UNPACK_ORDINAL))));
+    if (!s_pfnUnpack) {
+        DebugTrace(L"UnPAC()->%s has no unpacker", szPath);
+        FreeLibrary(hLibrary);
+    }
+    return s_pfnUnpack;
+}
+
+}  // namespace
+
+BOOL IsaPacFile(LPCWSTR szPath)
+{
+    CFileHandle hFile(CreateFileW(szPath ? szPath : L"", GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile.IsValid()) {
+        DebugTrace(L"IsaPacFile(%s)->INVALID_HANDLE_VALUE", szPath ? szPath : L"");
+        return FALSE;
+    }
+    BYTE header[pac::HEADER_SIZE];
+    DWORD cbRead = 0;
+    if (!ReadFile(hFile.Get(), header, pac::HEADER_SIZE, &cbRead, nullptr) ||
+        cbRead != pac::HEADER_SIZE)
+        return FALSE;
+    return memcmp(header, pac::HEADER, pac::HEADER_SIZE) == 0;
+}
+
+BOOL UnPAC(LPCSTR szArchive, LPCSTR szTargetDir)
+{
+    if (!szArchive || !szArchive[0] || !szTargetDir || !szTargetDir[0])
+        return 0;
+    char szArchiveCopy[PATH_CCH];
+    char szTargetCopy[PATH_CCH];
+    if (FAILED(StringCchCopyA(szArchiveCopy, PATH_CCH, szArchive)) ||
+        FAILED(StringCchCopyA(szTargetCopy, PATH_CCH, szTargetDir)))
+        return 0;
+    size_t cb = strlen(szTargetCopy);
+    if (szTargetCopy[cb - 1] != '\\' && FAILED(StringCchCatA(szTargetCopy, PATH_CCH, "\\")))
+        return 0;
+    PFN_PACUNPACK pfnUnpack = GetPacUnpacker();
+    if (!pfnUnpack || pfnUnpack(szArchiveCopy, szTargetCopy) == PAC_FAILED) {
+        DebugTraceA("UnPAC()->%s failed", szArchiveCopy);
+        return 0;
+    }
+    DebugTraceA("UnPAC()->%s unpacked in %s", szArchiveCopy, szTargetCopy);
+    return 1;
+}
+
+BOOL UnPAC(LPCWSTR szArchive, LPCWSTR szTargetDir)
+{
+    char szArchiveA[PATH_CCH];
+    char szTargetA[PATH_CCH];
+    if (!szArchive || !szTargetDir || wcslen(szArchive) >= PATH_CCH ||
+        wcslen(szTargetDir) >= PATH_CCH || !WideToAnsi(szArchive, szArchiveA, PATH_CCH) ||
+        !WideToAnsi(szTargetDir, szTargetA, PATH_CCH))
+        return 0;
+    return UnPAC(szArchiveA, szTargetA);
+}

@@ -1,0 +1,189 @@
+// ZIP unpacking through minizip on zlib: every entry lands flat in the
+// target folder.
+#include <unzip.h>
+// iowin32.h needs the declarations of unzip.h first.
+#include <iowin32.h>
+#include <strsafe.h>
+#include <vector>
+#include "common/capacity.h"
+#include "common/filesys.h"
+#include "common/trace.h"
+#include "launcher/state.h"
+#include "payload/archive.h"
+#include "payload/archiveutil.h"
+#include "payload/piececopy.h"
+#include "ui/progress.h"
+
+namespace {
+
+const DWORD ZIP_CHUNK_SIZE = 16384;
+const unsigned long ZIP_FLAG_UTF8 = 0x800;
+
+// An open archive, closed exactly once.
+class CZipReader {
+public:
+    explicit CZipReader(LPCWSTR szPath) : m_zip(nullptr)
+    {
+        zlib_filefunc64_def functions;
+        fill_win32_filefunc64W(&functions);
+        m_zip = unzOpen2_64(szPath, &functions);
+    }
+    ~CZipReader()
+    {
+        if (m_zip)
+            unzClose(m_zip);
+    }
+    CZipReader(const CZipReader&) = delete;
+    CZipReader& operator=(const CZipReader&) = delete;
+    unzFile Get() const { return m_zip; }
+
+private:
+    unzFile m_zip;
+};
+
+// The current entry's name in wide characters; FALSE when it does not fit.
+BOOL CurrentEntry(unzFile zip, unz_file_info64& info, WCHAR (&wszName)[PATH_CCH],
+                  char (&szName)[PATH_CCH])
+{
+    if (unzGetCurrentFileInfo64(zip, &info, szName, PATH_CCH, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return FALSE;
+    if (info.size_filename >= PATH_CCH)
+        return FALSE;
+    szName[info.size_filename] = '\0';
+    UINT uCodePage = (info.flag & ZIP_FLAG_UTF8) ? CP_UTF8 : CP_OEMCP;
+    return AnsiToWide(szName, wszName, PATH_CCH, uCodePage);
+}
+
+// Writes the current entry to szTarget in chunks of at most 16 KiB, each
+// counted by the progress model. FALSE when reading, inflating, the CRC or
+// writing fails; a failed file is removed.
+BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, LPCWSTR szTarget)
+{
+    if (unzOpenCurrentFile(zip) != UNZ_OK)
+        return FALSE;
+    DWORD dwAttributes = GetFileAttributesW(szTarget);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(szTarget, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    CFileHandle hFile(CreateFileW(szTarget, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile.IsValid()) {
+        unzCloseCurrentFile(zip);
+        return FALSE;
+    }
+    std::vector<BYTE> chunk(ZIP_CHUNK_SIZE);
+    BOOL bOk = TRUE;
+    for (;;) {
+        int cbRead = unzReadCurrentFile(zip, chunk.data(), ZIP_CHUNK_SIZE);
+        if (cbRead < 0) {
+            bOk = FALSE;
+            break;
+        }
+        if (cbRead == 0)
+            break;
+        DWORD cbWritten = 0;
+        if (!WriteFile(hFile.Get(), chunk.data(), static_cast<DWORD>(cbRead), &cbWritten,
+                       nullptr) ||
+            cbWritten != static_cast<DWORD>(cbRead)) {
+            bOk = FALSE;
+            break;
+        }
+        g_Progress.NewStep(g_Progress.AddBytesDone(cbWritten));
+        if (g_bCancel) {
+            bOk = FALSE;
+            break;
+        }
+    }
+    // The CRC is checked when the entry is closed after its last byte.
+    if (unzCloseCurrentFile(zip) != UNZ_OK)
+        bOk = FALSE;
+    if (bOk) {
+        FILETIME ftLocal, ftUtc;
+        if (DosDateTimeToFileTime(HIWORD(info.dosDate), LOWORD(info.dosDate), &ftLocal) &&
+            LocalFileTimeToFileTime(&ftLocal, &ftUtc))
+            SetFileTime(hFile.Get(), &ftUtc, nullptr, &ftUtc);
+    }
+    hFile.Close();
+    if (!bOk)
+        DeleteFileW(szTarget);
+    return bOk;
+}
+
+}  // namespace
+
+BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
+{
+    if (!szArchive || !szTargetDir)
+        return 0;
+    CZipReader reader(szArchive);
+    unzFile zip = reader.Get();
+    if (!zip)
+        return 0;
+    if (!CreateAllDirectory(szTargetDir))
+        return 0;
+
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK)
+        return 0;
+    // The archive summary: the sizes of every entry together.
+    ULONGLONG ullSize = 0;
+    ULONGLONG ullCompSize = 0;
+    for (int iErr = unzGoToFirstFile(zip); iErr == UNZ_OK; iErr = unzGoToNextFile(zip)) {
+        unz_file_info64 info;
+        if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+            break;
+        ullSize += info.uncompressed_size;
+        ullCompSize += info.compressed_size;
+    }
+    DebugTrace(L"UnZipFile(%s, %s)->SizeZip=%I64d comp_size=%I64d", szArchive, szTargetDir,
+               ullSize, ullCompSize);
+    g_Progress.SetBytesDone(0);
+    g_Progress.DefineData(ullCompSize);
+
+    BOOL bAllDone = TRUE;
+    ULONGLONG ullEntries = 0;
+    int iErr = unzGoToFirstFile(zip);
+    for (; iErr == UNZ_OK; iErr = unzGoToNextFile(zip)) {
+        ++ullEntries;
+        unz_file_info64 info;
+        WCHAR wszName[PATH_CCH];
+        char szName[PATH_CCH];
+        if (!CurrentEntry(zip, info, wszName, szName)) {
+            DebugTrace(L"UnZipFile()->Entry %I64u: name refused", ullEntries - 1);
+            bAllDone = FALSE;
+            continue;
+        }
+        LPCWSTR pszPart = EntryFileName(wszName);
+        if (!pszPart[0])
+            continue;  // a folder entry
+        WCHAR wszTarget[PATH_CCH];
+        if (IsUnsafeEntryName(wszName) ||
+            !JoinEntryPath(wszTarget, PATH_CCH, szTargetDir, pszPart)) {
+            DebugTrace(L"UnZipFile()->Unsafe entry %s skipped", wszName);
+            bAllDone = FALSE;
+            continue;
+        }
+        if (!ExtractCurrentEntry(zip, info, wszTarget)) {
+            DebugTrace(L"UnZipFile()->%s failed", wszName);
+            bAllDone = FALSE;
+        }
+        DebugTrace(L"UnZipFile()->FileName=%s File=%s", wszName, wszTarget);
+        if (g_bCancel)
+            break;
+    }
+    // A directory that ends before the announced entry count is damaged.
+    if (iErr != UNZ_OK && iErr != UNZ_END_OF_LIST_OF_FILE)
+        bAllDone = FALSE;
+    if (!g_bCancel && ullEntries != global.number_entry)
+        bAllDone = FALSE;
+    if (g_bCancel)
+        bAllDone = FALSE;
+    return bAllDone ? 1 : 0;
+}
+
+BOOL IsZipFile(LPCWSTR szPath)
+{
+    if (!szPath)
+        return FALSE;
+    CZipReader reader(szPath);
+    return reader.Get() != nullptr;
+}

@@ -1,0 +1,535 @@
+#include "payload/plan.h"
+#include <shlwapi.h>
+#include <strsafe.h>
+#include <memory>
+#include "common/trace.h"
+#include "launcher/projectinfo.h"
+#include "launcher/state.h"
+#include "net/connectivity.h"
+#include "net/url.h"
+#include "payload/archive.h"
+#include "payload/archiveutil.h"
+#include "payload/piececopy.h"
+#include "payload/trailer.h"
+#include "ui/progress.h"
+#include "ui/res/resource.h"
+
+WCHAR g_szErrorText[ERRORTEXT_CCH];
+
+namespace {
+
+const DWORD PHASE_PAUSE_MS = 1000;
+const DWORD PHASE_SCALE = 95;
+const DWORD MAIN_BAR_END = 100;
+const DWORD ONE_BAR_TABLE_END = 3;
+const DWORD TWO_BARS_TABLE_END = 1;
+const double DOWNLOAD_WEIGHT = 1.7;
+const double UNPACK_WEIGHT = 1.4;
+const int SCHEME_FILE = 5;  // WinINet's file scheme: no connection needed
+const DWORD ERROR_CODE_NO_CONNECTION = 1230;  // web files needed, no Internet
+const DWORD ERROR_CODE_DOWNLOAD_FAILED = 1236;  // connection lost during a download
+
+typedef std::vector<DATAFILEINFO> FILELIST;
+
+// A localized string of the interface module; empty when it has none.
+BOOL LoadPlanString(UINT uID, LPWSTR szText, int cchText)
+{
+    szText[0] = L'\0';
+    HINSTANCE hModule = hInstRes ? hInstRes : GetModuleHandleW(nullptr);
+    return LoadStringW(hModule, uID, szText, cchText) > 0;
+}
+
+BOOL IsCancelled()
+{
+    return g_bCancel != 0;
+}
+
+DATAFILEINFO NewEntry()
+{
+    DATAFILEINFO entry;
+    ZeroMemory(&entry, sizeof(entry));
+    return entry;
+}
+
+BOOL IsExistingFile(LPCWSTR szPath)
+{
+    DWORD dwAttributes = GetFileAttributesW(szPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Everything the table walk collects.
+struct PLAN {
+    WCHAR szLauncherDir[PATH_CCH];
+    WCHAR szLauncherName[PATH_CCH];
+    LPCWSTR pszTgdFolder;
+    LPCWSTR pszDataFolder;
+    BOOL bForceDownload;
+    BOOL bResume;
+    BOOL bTwoBars;
+    FILELIST* pDataFiles;
+    FILELIST vFilesToDownload;
+    FILELIST vFilesToCopy;
+    FILELIST vFilesToExtract;
+    FILELIST vFilesToUncompress;
+    ULONGLONG TotDataSize;
+    ULONGLONG TotSizeFilesToDownload;
+    ULONGLONG TotSizeFilesToCopy;
+    ULONGLONG TotSizeFilesToExtract;
+    ULONGLONG TotSizeFilesToUncompress;
+    DWORD dwTableError;  // a record the plan refuses to act on
+};
+
+// A name of the table that becomes part of a path must stay below its folder.
+BOOL JoinTablePath(PLAN& plan, LPWSTR szOut, LPCWSTR szFolder, LPCWSTR szName)
+{
+    if (IsUnsafeEntryName(szName) || !JoinEntryPath(szOut, PATH_CCH, szFolder, szName)) {
+        DebugTrace(L"ReadDataStruct()->Name '%s' refused", szName);
+        if (!plan.dwTableError)
+            plan.dwTableError = ERROR_INVALID_DATA;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
+{
+    DATAFILEINFO info = NewEntry();
+    AnsiToWide(record.szFile, info.szFile, PATH_CCH);
+    AnsiToWide(record.szFileOut, info.szTgdFile, PATH_CCH);
+    info.FileSize = record.FileSize;
+    info.DataOffSet = record.DataOffSet;
+    info.TypeOfFile = record.TypeOfFile;
+    plan.pDataFiles->push_back(info);
+    DebugTrace(L"ReadDataStruct()->vDataFiles[i].szFile=%s", info.szFile);
+    DebugTrace(L"ReadDataStruct()->vDataFiles[i].szFileOut=%s", info.szTgdFile);
+    BYTE byType = record.TypeOfFile;
+
+    if (byType & TF_EMBEDDED) {
+        DATAFILEINFO extract = NewEntry();
+        extract.DataOffSet = info.DataOffSet;
+        extract.FileSize = info.FileSize;
+        if (byType & TF_STORED) {
+            if (!JoinTablePath(plan, extract.szTgdFile, plan.pszTgdFolder, info.szFile))
+                return;
+            plan.vFilesToExtract.push_back(extract);
+            plan.TotSizeFilesToExtract += info.FileSize;
+            plan.TotDataSize += info.FileSize;
+            DebugTrace(L"ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=%s",
+                       extract.szTgdFile);
+            return;
+        }
+        if (!JoinTablePath(plan, extract.szTgdFile, plan.pszDataFolder, info.szFile))
+            return;
+        plan.vFilesToExtract.push_back(extract);
+        plan.TotSizeFilesToExtract += info.FileSize;
+        plan.TotDataSize += info.FileSize;
+        DATAFILEINFO unpack = NewEntry();
+        StringCchCopyW(unpack.szFile, PATH_CCH, extract.szTgdFile);
+        StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
+        unpack.FileSize = info.FileSize;
+        unpack.bDeleteSrc = !plan.bResume;
+        plan.vFilesToUncompress.push_back(unpack);
+        plan.TotSizeFilesToUncompress += info.FileSize;
+        plan.TotDataSize += info.FileSize;
+        DebugTrace(L"ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=%s",
+                   extract.szTgdFile);
+        DebugTrace(L"ReadDataStruct()->vFilesToUncompress[dwCptFtU-1].szSrcFile=%s",
+                   unpack.szFile);
+        DebugTrace(L"ReadDataStruct()->vFilesToUncompress[dwCptFtU-1].szTgdFile=%s",
+                   unpack.szTgdFile);
+        return;
+    }
+
+    if (!(byType & TF_EXTERNAL))
+        return;  // listed, no work
+
+    // Beside the launcher under its own name, else as the launcher's name
+    // with the output name's extension (setup.exe + x.002 -> setup.002).
+    WCHAR szSource[PATH_CCH];
+    if (!JoinTablePath(plan, szSource, plan.szLauncherDir, info.szTgdFile))
+        return;
+    if (!IsExistingFile(szSource)) {
+        WCHAR szAlternate[PATH_CCH];
+        if (SUCCEEDED(StringCchCopyW(szAlternate, PATH_CCH, plan.szLauncherDir)) &&
+            PathAppendW(szAlternate, plan.szLauncherName) &&
+            PathRenameExtensionW(szAlternate, PathFindExtensionW(info.szTgdFile)))
+            StringCchCopyW(szSource, PATH_CCH, szAlternate);
+    }
+    WCHAR szTarget[PATH_CCH];
+    if (byType & TF_STORED) {
+        if (!JoinTablePath(plan, szTarget, plan.pszTgdFolder, info.szTgdFile))
+            return;
+    } else if (!JoinTablePath(plan, szTarget, plan.pszDataFolder, info.szFile)) {
+        return;
+    }
+
+    DATAFILEINFO fetch = NewEntry();
+    fetch.FileSize = info.FileSize;
+    StringCchCopyW(fetch.szTgdFile, PATH_CCH, szTarget);
+    if ((byType & TF_WEB) && (!IsExistingFile(szSource) || plan.bForceDownload)) {
+        if (!JoinWebUrl(fetch.szFile, PATH_CCH, g_ProjectInfo.szWebDownloadUrl, info.szTgdFile)) {
+            DebugTrace(L"ReadDataStruct()->URL of '%s' too long", info.szTgdFile);
+            if (!plan.dwTableError)
+                plan.dwTableError = ERROR_FILENAME_EXCED_RANGE;
+            return;
+        }
+        plan.vFilesToDownload.push_back(fetch);
+        plan.TotSizeFilesToDownload += info.FileSize;
+    } else {
+        StringCchCopyW(fetch.szFile, PATH_CCH, szSource);
+        plan.vFilesToCopy.push_back(fetch);
+        plan.TotSizeFilesToCopy += info.FileSize;
+    }
+    plan.TotDataSize += info.FileSize;
+
+    if (!(byType & TF_STORED)) {
+        DATAFILEINFO unpack = NewEntry();
+        StringCchCopyW(unpack.szFile, PATH_CCH, szTarget);
+        StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
+        unpack.FileSize = info.FileSize;
+        unpack.bDeleteSrc = FALSE;
+        plan.vFilesToUncompress.push_back(unpack);
+        plan.TotSizeFilesToUncompress += info.FileSize;
+        plan.TotDataSize += info.FileSize;
+    }
+}
+
+class CPlanTableSink : public IPayloadTableSink {
+public:
+    explicit CPlanTableSink(PLAN& plan) : m_plan(plan) {}
+    void OnTableStart(DWORD dwNbFiles) override
+    {
+        if (m_plan.bTwoBars) {
+            g_Progress.DefineStep(0, 100, dwNbFiles);
+            g_Progress.DefineMainBarStep(0, TWO_BARS_TABLE_END);
+        } else {
+            g_Progress.DefineStep(0, ONE_BAR_TABLE_END, dwNbFiles);
+        }
+    }
+    void OnRecord(DWORD dwIndex, const PAYLOADRECORD& record) override
+    {
+        SortRecord(m_plan, record);
+        g_Progress.NewStep(dwIndex + 1);
+    }
+    BOOL IsCancelled() override { return g_bCancel != 0; }
+
+private:
+    PLAN& m_plan;
+};
+
+// Free bytes for the caller on the volume of szFolder; the folder may not
+// exist yet, so the nearest existing parent answers for it.
+BOOL QueryFreeBytes(LPCWSTR szFolder, ULONGLONG* pullFree)
+{
+    WCHAR szProbe[PATH_CCH];
+    if (FAILED(StringCchCopyW(szProbe, PATH_CCH, szFolder)))
+        return FALSE;
+    for (;;) {
+        ULARGE_INTEGER uliFree;
+        if (szProbe[0] && GetDiskFreeSpaceExW(szProbe, &uliFree, nullptr, nullptr)) {
+            *pullFree = uliFree.QuadPart;
+            return TRUE;
+        }
+        if (!szProbe[0] || PathIsRootW(szProbe) || !PathRemoveFileSpecW(szProbe))
+            return FALSE;
+    }
+}
+
+// The network side of the plan: the connection check, and the transfers,
+// which arrive with the download code; until then every web entry fails as
+// a lost connection.
+BOOL CheckConnection(LPCWSTR szUrl)
+{
+    WCHAR szHostName[URL_HOST_CCH] = L"";
+    int iScheme = SPLITURL_SCHEME_UNKNOWN;
+    SplitURL(szUrl, szHostName, nullptr, nullptr, nullptr, &iScheme, nullptr);
+    DebugTrace(L"ReadDataStruct()->Url=%s, HostName=%s Scheme=%d", szUrl, szHostName, iScheme);
+    if (iScheme == SCHEME_FILE)
+        return TRUE;
+    return (GetInternetConnectedState(szHostName, FALSE) & CONNECTION_ACTIVED) != 0;
+}
+
+DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
+{
+    DebugTrace(L"ReadDataStruct()->No download for %s", entry.szFile);
+    return ERROR_CODE_DOWNLOAD_FAILED;
+}
+
+// Gives a phase its part of the bars: with two bars a fresh step bar and
+// a slice of the main bar, with one bar the next window of the step bar.
+void SetUpPhase(const PLAN& plan, ULONGLONG ullWeight, DWORD dwStatus, UINT uStringID)
+{
+    if (plan.bTwoBars) {
+        g_Progress.DefineStep(0, 100, ullWeight);
+        g_Progress.GoToMinStep();
+        g_Progress.DefineMainBarStep(g_Progress.MaxMainBarStep, dwStatus);
+        WCHAR szText[ERRORTEXT_CCH];
+        if (LoadPlanString(uStringID, szText, ERRORTEXT_CCH))
+            g_Progress.SetStepText(szText);
+    } else {
+        g_Progress.DefineStep(g_Progress.MaxBarStep, dwStatus, ullWeight);
+    }
+}
+
+DWORD CurrentBase(const PLAN& plan)
+{
+    return plan.bTwoBars ? g_Progress.MaxMainBarStep : g_Progress.MaxBarStep;
+}
+
+DWORD RunDownloads(PLAN& plan, ULONGLONG ullTotSizeDownload, ULONGLONG ullTotSize)
+{
+    DWORD dwResult = 0;
+    g_Progress.SetBytesDone(0);
+    if (!plan.vFilesToDownload.empty()) {
+        DWORD dwStatus = PhaseStatus(ullTotSizeDownload, ullTotSize, CurrentBase(plan));
+        DebugTrace(L"ReadDataStruct()->Status1=%u", dwStatus);
+        SetUpPhase(plan, ullTotSizeDownload, dwStatus, IDS_DOWNLOADING);
+        for (const DATAFILEINFO& entry : plan.vFilesToDownload) {
+            if (IsCancelled())
+                break;
+            if (DownloadEntry(entry, plan.bResume) != 0) {
+                dwResult = ERROR_CODE_DOWNLOAD_FAILED;
+                break;
+            }
+        }
+        if (dwResult == 0)
+            g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+    }
+    if (dwResult == 0)
+        g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+    return dwResult;
+}
+
+DWORD RunCopies(PLAN& plan, ULONGLONG ullTotSize)
+{
+    DWORD dwResult = 0;
+    g_Progress.SetBytesDone(0);
+    if (plan.vFilesToCopy.empty())
+        return 0;
+    DWORD dwStatus = PhaseStatus(plan.TotSizeFilesToCopy, ullTotSize, CurrentBase(plan));
+    DebugTrace(L"ReadDataStruct()->Status2=%u", dwStatus);
+    SetUpPhase(plan, plan.TotSizeFilesToCopy, dwStatus, IDS_COPYING);
+    DWORD dwFlags = XCOPY_CREATEDIR | (plan.bResume ? static_cast<DWORD>(XCOPY_RESUME) : 0u);
+    DWORD dwCountdown = static_cast<DWORD>(plan.vFilesToCopy.size());
+    for (const DATAFILEINFO& entry : plan.vFilesToCopy) {
+        if (IsCancelled())
+            break;
+        g_Progress.GetNewStep(plan.bTwoBars ? static_cast<DWORD>(100) : dwStatus, dwCountdown, entry.FileSize);
+        dwResult = XCopyFile(entry.szFile, entry.szTgdFile, dwFlags);
+        DebugTrace(L"ReadDataStruct()->XCopyFile(%s , %s)->%d", entry.szFile, entry.szTgdFile,
+                   dwResult);
+        --dwCountdown;
+        if (dwResult != 0)
+            return dwResult;
+    }
+    if (plan.bTwoBars)
+        g_Progress.GoToMaxBar(PHASE_PAUSE_MS);
+    else
+        g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+    return 0;
+}
+
+DWORD RunExtractions(PLAN& plan, HANDLE hFile, ULONGLONG ullTotSize)
+{
+    g_Progress.SetBytesDone(0);
+    if (plan.vFilesToExtract.empty())
+        return 0;
+    if (plan.bTwoBars)
+        DebugTrace(L"ReadDataStruct()->MaxMainBarStep=%u TotSizeFilesToExtract=%I64u "
+                   L"TotSize=%I64u",
+                   g_Progress.MaxMainBarStep, plan.TotSizeFilesToExtract, ullTotSize);
+    DWORD dwStatus = PhaseStatus(plan.TotSizeFilesToExtract, ullTotSize, CurrentBase(plan));
+    DebugTrace(L"ReadDataStruct()->Status3=%u", dwStatus);
+    SetUpPhase(plan, plan.TotSizeFilesToExtract, dwStatus, IDS_EXTRACTING);
+    for (const DATAFILEINFO& entry : plan.vFilesToExtract) {
+        if (IsCancelled())
+            break;
+        DWORD dwResult = ExtractPieceOfFile(hFile, nullptr, entry.DataOffSet, entry.FileSize,
+                                            entry.szTgdFile, TRUE, plan.bResume);
+        DebugTrace(L"ReadDataStruct()->ExtractPieceOfFile(%d , %I64u, %I64u, %s)->%d",
+                   static_cast<int>(reinterpret_cast<INT_PTR>(hFile)), entry.DataOffSet,
+                   entry.FileSize, entry.szTgdFile, dwResult);
+        if (dwResult != 0)
+            return dwResult;
+    }
+    g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+    return 0;
+}
+
+DWORD RunUnpacking(PLAN& plan, ULONGLONG ullTotSizeComp, ULONGLONG ullTotSize)
+{
+    g_Progress.SetBytesDone(0);
+    if (plan.vFilesToUncompress.empty())
+        return 0;
+    DWORD dwStatus = PhaseStatus(ullTotSizeComp, ullTotSize, CurrentBase(plan));
+    DebugTrace(L"ReadDataStruct()->Status4=%u", dwStatus);
+    SetUpPhase(plan, ullTotSizeComp, dwStatus, IDS_UNCOMPRESSING);
+    // Last file first.
+    for (size_t n = plan.vFilesToUncompress.size(); n-- > 0;) {
+        if (IsCancelled())
+            break;
+        const DATAFILEINFO& entry = plan.vFilesToUncompress[n];
+        DWORD dwResult = UnCompressFile(entry.szFile, entry.szTgdFile, g_ProjectInfo.bRestoreTree);
+        DebugTrace(L"ReadDataStruct()->UnCompressFile(%s , %s)->%d", entry.szFile,
+                   entry.szTgdFile, dwResult);
+        if (dwResult != 0)
+            return dwResult;
+    }
+    g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+    return 0;
+}
+
+void RunCleaning(PLAN& plan)
+{
+    if (plan.vFilesToUncompress.empty())
+        return;
+    ULONGLONG ullCount = plan.vFilesToUncompress.size();
+    if (plan.bTwoBars) {
+        g_Progress.DefineStep(0, 100, ullCount);
+        g_Progress.GoToMinStep();
+        g_Progress.DefineMainBarStep(g_Progress.MaxMainBarStep, MAIN_BAR_END);
+        WCHAR szText[ERRORTEXT_CCH];
+        if (LoadPlanString(IDS_CLEANING, szText, ERRORTEXT_CCH))
+            g_Progress.SetStepText(szText);
+    } else {
+        g_Progress.DefineStep(g_Progress.MaxBarStep, MAIN_BAR_END, ullCount);
+    }
+    for (size_t i = 0; i < plan.vFilesToUncompress.size(); ++i) {
+        const DATAFILEINFO& entry = plan.vFilesToUncompress[i];
+        if (entry.bDeleteSrc)
+            DeleteFileW(entry.szFile);
+        g_Progress.NewStep(i);
+    }
+    g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+}
+
+// Phases 1 to 5; 0 when every phase ran to its end.
+DWORD RunPhases(PLAN& plan, HANDLE hFile)
+{
+    ULONGLONG ullTotSizeDownload =
+        static_cast<ULONGLONG>(static_cast<double>(plan.TotSizeFilesToDownload) * DOWNLOAD_WEIGHT);
+    ULONGLONG ullTotSizeComp =
+        static_cast<ULONGLONG>(static_cast<double>(plan.TotSizeFilesToUncompress) * UNPACK_WEIGHT);
+    ULONGLONG ullTotSize = plan.TotSizeFilesToExtract + plan.TotSizeFilesToCopy +
+                           ullTotSizeDownload + ullTotSizeComp;
+    DebugTrace(L"ReadDataStruct()->TotSizeFilesToUncompress=%I64u TotSizeComp=%I64u TotSize=%I64u",
+               plan.TotSizeFilesToUncompress, ullTotSizeComp, ullTotSize);
+
+    DWORD dwResult = RunDownloads(plan, ullTotSizeDownload, ullTotSize);
+    if (dwResult == 0 && !IsCancelled())
+        dwResult = RunCopies(plan, ullTotSize);
+    if (dwResult == 0 && !IsCancelled())
+        dwResult = RunExtractions(plan, hFile, ullTotSize);
+    if (dwResult == 0 && !IsCancelled())
+        dwResult = RunUnpacking(plan, ullTotSizeComp, ullTotSize);
+    if (dwResult != 0 || IsCancelled()) {
+        DebugTrace(L"ReadDataStruct()->Catch Error!");
+        return dwResult ? dwResult : ERROR_INVALID_DATA;
+    }
+    RunCleaning(plan);
+    return 0;
+}
+
+DWORD BuildAndRun(PLAN& plan, HANDLE hFile, DWORD dwSignOffset)
+{
+    CPlanTableSink sink(plan);
+    DWORD dwResult = ReadPayloadTable(hFile, dwSignOffset, sink);
+    if (dwResult != 0)
+        return dwResult;
+    if (plan.dwTableError)
+        return plan.dwTableError;
+
+    ULONGLONG ullFree = 0;
+    if (QueryFreeBytes(plan.pszTgdFolder, &ullFree)) {
+        ULONGLONG ullTotNeedSize = g_ProjectInfo.uiTotFilesSize + plan.TotDataSize;
+        DebugTrace(L"ReadDataStruct()->FreeBytesAvailable=%I64u", ullFree);
+        DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", g_ProjectInfo.uiTotFilesSize);
+        DebugTrace(L"ReadDataStruct()->TotDataSize=%I64u", plan.TotDataSize);
+        DebugTrace(L"ReadDataStruct()->TotNeedSize=%I64u", ullTotNeedSize);
+        dwResult = CheckNeededSpace(plan.pszTgdFolder, ullFree, ullTotNeedSize);
+        if (dwResult != 0)
+            return dwResult;
+    }
+
+    if (!plan.vFilesToDownload.empty()) {
+        if (!CheckConnection(plan.vFilesToDownload.front().szFile) || IsCancelled())
+            return ERROR_CODE_NO_CONNECTION;
+    }
+    return RunPhases(plan, hFile);
+}
+
+}  // namespace
+
+DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase)
+{
+    if (ullTotSize == 0)
+        return dwBase;
+    double dShare = static_cast<double>(ullWeight) / static_cast<double>(ullTotSize) * PHASE_SCALE;
+    if (dShare > PHASE_SCALE)
+        dShare = PHASE_SCALE;
+    return static_cast<DWORD>(dShare) + dwBase;
+}
+
+BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
+{
+    if (FAILED(StringCchCopyW(szUrl, cchUrl, szBase ? szBase : L"")))
+        return FALSE;
+    if (!szFileOut || !szFileOut[0])
+        return TRUE;
+    size_t cch = wcslen(szUrl);
+    if (cch && szUrl[cch - 1] == L'/')
+        szUrl[cch - 1] = L'\0';
+    if (szFileOut[0] != L'/' && FAILED(StringCchCatW(szUrl, cchUrl, L"/")))
+        return FALSE;
+    return SUCCEEDED(StringCchCatW(szUrl, cchUrl, szFileOut));
+}
+
+DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize)
+{
+    if (ullTotNeedSize <= ullFreeBytes)
+        return 0;
+    WCHAR szRoot[PATH_CCH];
+    if (FAILED(StringCchCopyW(szRoot, PATH_CCH, szTgdFolder ? szTgdFolder : L"")) ||
+        !PathStripToRootW(szRoot))
+        szRoot[0] = L'\0';
+    WCHAR szFormat[ERRORTEXT_CCH];
+    if (LoadPlanString(IDS_ERROR_DISKSPACE, szFormat, ERRORTEXT_CCH))
+        StringCchPrintfW(g_szErrorText, ERRORTEXT_CCH, szFormat, ullTotNeedSize / 1024, szRoot);
+    return ERROR_DISK_FULL;
+}
+
+DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
+                     LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
+                     BOOL bForceDownload)
+{
+    CFileHandle hFile(CreateFileW(szFile ? szFile : L"", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile.IsValid()) {
+        DebugTrace(L"ReadDataStruct()->End(%d)", ERROR_FILE_NOT_FOUND);
+        return ERROR_FILE_NOT_FOUND;
+    }
+
+    DWORD dwResult;
+    try {
+        PLAN* pPlan = new PLAN();
+        std::unique_ptr<PLAN> plan(pPlan);
+        StringCchCopyW(plan->szLauncherDir, PATH_CCH, szFile);
+        PathRemoveFileSpecW(plan->szLauncherDir);
+        StringCchCopyW(plan->szLauncherName, PATH_CCH, PathFindFileNameW(szFile));
+        plan->pszTgdFolder = szTgdFolder ? szTgdFolder : L"";
+        plan->pszDataFolder = szDataFolder ? szDataFolder : L"";
+        plan->bForceDownload = bForceDownload;
+        plan->bResume = g_ProjectInfo.bResumeSetup != 0;
+        plan->bTwoBars = g_Progress.HasMainBar();
+        plan->pDataFiles = &vDataFiles;
+        dwResult = BuildAndRun(*plan, hFile.Get(), dwSignOffset);
+    } catch (...) {
+        DebugTrace(L"ReadDataStruct()->Catch Error!");
+        dwResult = ERROR_INVALID_DATA;
+    }
+    hFile.Close();
+    if (IsCancelled())
+        dwResult = ERROR_CANCELLED;
+    DebugTrace(L"ReadDataStruct()->End(%d)", dwResult);
+    return dwResult;
+}

@@ -1,0 +1,26 @@
+// Resources the launcher carries besides its configuration and languages:
+// the whole payload as resource "DATA" 131 and the skin pack "CORVEL" 135.
+#pragma once
+#include <windows.h>
+
+enum : DWORD {
+    DATARES_SMALL_LIMIT = 100 * 1024 * 1024,  // above it, chunks are size / 100
+    DATARES_CHUNK_DIVISOR = 100,
+    DATARES_WRITE_END = 40,                   // writing fills the step bar to 40
+    DATARES_UNPACK_END = 100,
+};
+
+// Top height of the skin's frame, for the in-app message zone; 0 without skin.
+extern int g_nCorvelFrameTop;
+
+// Writes the DATA resource to DataPath\SETUPZK.CAB and unpacks it into the
+// target folder. 13 without resource data, 0 for an empty one, else the
+// unpacking result.
+DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize);
+
+// Unpacks the skin pack into TempPathTRV, loads Corvel.dll from there and
+// starts it. The library's handle, or null when the program stays unskinned.
+HMODULE SetCorvelThm();
+
+// Calls the skin library's shutdown export and releases it.
+void FreeCorvelThm(HMODULE hCorvel);

@@ -1,0 +1,79 @@
+// The payload appended to the launcher file: data blocks, then a file table
+// (the record of the last file first), then TotFilesSize, NbFiles and the
+// magic, all little-endian. Optional bytes (a signature) may follow as long
+// as the magic starts within the last 10,240 bytes.
+//
+// One record, in file order: FileOut, lgFileOut (4), TypeOfFile (1),
+// DataOffSet (8), FileSize (8), File, lgFile (4). The reader walks backwards.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "common/capacity.h"
+
+#define PAYLOAD_MAGIC "!QD69_TRV!"
+
+enum : DWORD {
+    PAYLOAD_MAGIC_SIZE = 10,
+    PAYLOAD_SEARCH_SIZE = 10240,     // the magic starts within this many bytes of the end
+    PAYLOAD_HEADER_SIZE = 22,        // TotFilesSize, NbFiles, magic
+    PAYLOAD_RECORD_FIXED_SIZE = 25,  // a record without its two names
+    PAYLOAD_NAME_MAX = PATH_CCH - 1, // longest name in bytes
+};
+
+// TypeOfFile bits.
+enum : BYTE {
+    TF_EMBEDDED = 0x01,  // bytes lie in the launcher file at DataOffSet
+    TF_EXTERNAL = 0x02,  // taken from beside the launcher (or the web with TF_WEB)
+    TF_STORED = 0x04,    // used unchanged; otherwise an archive to unpack
+    TF_WEB = 0x08,       // with TF_EXTERNAL: fetched from the web-download location
+};
+
+// One record of the file table as stored (8-bit names).
+struct PAYLOADRECORD {
+    char szFile[PATH_CCH];
+    char szFileOut[PATH_CCH];
+    ULONGLONG FileSize;
+    ULONGLONG DataOffSet;
+    BYTE TypeOfFile;
+};
+
+// Looks for the magic in the last 10,240 bytes of szPath. On success
+// *pdwOffset is the distance from the end of the file back to the magic's
+// first byte; otherwise 0.
+BOOL CheckDataFile(LPCWSTR szPath, DWORD* pdwOffset);
+
+// The payload carried as resource "DATA"/131 of hModule, or null. *pdwSize
+// receives its size.
+HGLOBAL CheckDataRes(HMODULE hModule, DWORD* pdwSize, BOOL bFree);
+
+// Receives the table as the walk reads it.
+class IPayloadTableSink {
+public:
+    virtual ~IPayloadTableSink() {}
+    // NbFiles was read; called before the first record.
+    virtual void OnTableStart(DWORD dwNbFiles) = 0;
+    // Record i (0 = the first file) was read completely.
+    virtual void OnRecord(DWORD dwIndex, const PAYLOADRECORD& record) = 0;
+    // The walk stops at the next record when this returns TRUE.
+    virtual BOOL IsCancelled() = 0;
+};
+
+// Walks the file table of an open launcher file backwards from the magic.
+// 0 when the walk ran (a table cut short keeps what was read before the
+// damage), 13 when the table's start can not be reached or no record of a
+// non-empty table could be read.
+DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink& sink);
+
+// Packaging side: a record as the writer describes it.
+struct PAYLOADENTRY {
+    std::string strFile;
+    std::string strFileOut;
+    ULONGLONG FileSize;
+    ULONGLONG DataOffSet;
+    BYTE TypeOfFile;
+};
+
+// The file table and header for the entries (entry 0 is file 0), ready to be
+// appended after the data blocks. FALSE when a name is longer than 259 bytes.
+BOOL BuildPayloadTable(const std::vector<PAYLOADENTRY>& entries, std::vector<BYTE>& table);

@@ -1,0 +1,204 @@
+"""The packer and the payload routines against the Linux cabinet tools:
+cabinets of the packer and of gcab unpack to the same tree as cabextract's,
+and packages built from a project file unpack to what was put in."""
+import filecmp
+import os
+import random
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import harness
+
+W = harness.win_path
+
+
+def make_tree(root):
+    """A small folder tree: text, noise, an empty file, nested folders."""
+    rnd = random.Random(7)
+    files = {
+        "setup.ini": b"[Setup]\r\nName=Demo\r\n",
+        "Languages/English.dll": b"english " * 9000,
+        "Languages/French.dll": bytes(rnd.getrandbits(8) for _ in range(70000)),
+        "bin/deep/core.dat": b"".join(b"line %d\n" % i for i in range(20000)),
+        "empty.txt": b"",
+    }
+    for rel, data in files.items():
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    return sorted(files)
+
+
+def tree_of(root):
+    out = []
+    for folder, _, names in os.walk(root):
+        for name in names:
+            out.append(os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/"))
+    return sorted(out)
+
+
+def same_tree(a, b):
+    if tree_of(a) != tree_of(b):
+        return False
+    return all(filecmp.cmp(os.path.join(a, rel), os.path.join(b, rel), shallow=False)
+               for rel in tree_of(a))
+
+
+class PackerTest(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="stowaway-packer-")
+        self.src = os.path.join(self.work, "src")
+        self.files = make_tree(self.src)
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.work, *parts)
+
+    def packer(self, *args):
+        return harness.run("packer.exe", list(args), timeout=300)
+
+    def unpack(self, archive, folder, tree=True):
+        args = ["unpack", W(archive), W(folder)] + (["--tree"] if tree else [])
+        r = harness.run("payloadtool.exe", args, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+
+    def test_packer_and_gcab_cabinets_unpack_like_cabextract(self):
+        ours = self.path("ours.cab")
+        r = self.packer("cab", "--folder", W(self.src), "--out", W(ours))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        theirs = self.path("gcab.cab")
+        subprocess.run(["gcab", "-c", "-z", theirs] + self.files, cwd=self.src, check=True)
+
+        for name, cab in (("ours", ours), ("gcab", theirs)):
+            ref = self.path(name + "-cabextract")
+            subprocess.run(["cabextract", "-q", "-d", ref, cab], check=True)
+            self.assertTrue(same_tree(ref, self.src), name)
+            mine = self.path(name + "-launcher")
+            self.unpack(cab, mine)
+            self.assertTrue(same_tree(mine, ref), name)
+            flat = self.path(name + "-flat")
+            self.unpack(cab, flat, tree=False)
+            self.assertEqual(tree_of(flat), sorted(os.path.basename(f) for f in self.files))
+
+    def test_cabinet_set_and_pac(self):
+        first = self.path("set", "data.cab")
+        os.makedirs(os.path.dirname(first))
+        r = self.packer("cab", "--folder", W(self.src), "--out", W(first),
+                        "--max-size", "60000", "--store")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertGreater(len(os.listdir(self.path("set"))), 2)
+        out = self.path("set-out")
+        self.unpack(first, out)
+        self.assertTrue(same_tree(out, self.src))
+
+        pac = self.path("data.pac")
+        r = self.packer("pac", "--folder", W(self.src), "--out", W(pac))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        out = self.path("pac-out")
+        self.unpack(pac, out)
+        self.assertTrue(same_tree(out, self.src))
+
+    def test_package_from_a_project_file(self):
+        stored = self.path("readme.txt")
+        with open(stored, "wb") as f:
+            f.write(b"read me first")
+        extra = self.path("extra")
+        os.makedirs(extra)
+        with open(os.path.join(extra, "plugin.dll"), "wb") as f:
+            f.write(b"plugin" * 1000)
+        r = self.packer("cab", "--folder", W(extra), "--out", W(self.path("extra.cab")))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(self.path("setup.ini"), "w") as f:
+            f.write("[General]\r\nProductName=Demo\r\n")
+        out_dir = self.path("out")
+        os.makedirs(out_dir)
+        project = self.path("demo.ini")
+        with open(project, "w") as f:
+            f.write("[Package]\n"
+                    "Launcher=%s\n"
+                    "Output=out\\setup.exe\n"
+                    "Config=setup.ini\n"
+                    "[Item1]\nType=folder\nSource=src\n"
+                    "[Item2]\nType=stored\nSource=readme.txt\nName=docs\\readme.txt\n"
+                    "[Item3]\nType=external\nSource=extra.cab\nName=setup.002\n"
+                    "[Item4]\nType=web\nName=packs/lang.cab\nSize=12345\n"
+                    % W(harness.exe("launcher.exe")))
+        r = self.packer("--project", W(project))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"TRV0001.001", r.stdout)
+        self.assertEqual(sorted(os.listdir(out_dir)), ["setup.002", "setup.cfg", "setup.exe"])
+        with open(os.path.join(out_dir, "setup.exe"), "rb") as f:
+            package = f.read()
+        with open(harness.exe("launcher.exe"), "rb") as f:
+            launcher = f.read()
+        self.assertTrue(package.startswith(launcher))
+        self.assertTrue(package.endswith(b"!QD69_TRV!"))
+        # Four records; the web one is not fetched here, so only the first
+        # three are extracted by a table without it.
+        self.assertEqual(int.from_bytes(package[-14:-10], "little"), 4)
+
+        project2 = self.path("demo2.ini")
+        with open(project, "r") as f:
+            text = f.read()
+        with open(project2, "w") as f:
+            f.write(text.split("[Item4]")[0].replace("out\\setup.exe", "out2\\setup.exe"))
+        os.makedirs(self.path("out2"))
+        shutil.copy(self.path("extra.cab"), self.path("out2", "setup.002"))
+        r = self.packer("--project", W(project2))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        target = self.path("target")
+        r = harness.run("payloadtool.exe", ["extract", W(self.path("out2", "setup.exe")),
+                                            W(target), W(self.path("data"))], timeout=300)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        expected = sorted([os.path.basename(f) for f in self.files] +
+                          ["docs/readme.txt", "plugin.dll"])
+        self.assertEqual(tree_of(target), expected)
+
+    def test_linux_wrapper_takes_linux_paths(self):
+        wrapper = os.path.join(harness.ROOT, "scripts", "packer")
+        out = self.path("linux.cab")
+        env = dict(os.environ, STOWAWAY_BIN=harness.BIN)
+        r = subprocess.run([wrapper, "cab", "--folder", self.src, "--out", out], env=env,
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        ref = self.path("linux-out")
+        subprocess.run(["cabextract", "-q", "-d", ref, out], check=True)
+        self.assertTrue(same_tree(ref, self.src))
+
+    def test_bad_input_fails_cleanly(self):
+        out = self.path("setup.exe")
+        long_name = "n" * 260
+        cases = [
+            ("missing folder", ["--out", W(out), "--folder", W(self.path("nothere"))],
+             b"no such folder"),
+            ("missing file", ["--out", W(out), "--stored", W(self.path("none.txt"))],
+             b"no such file"),
+            ("name over 259 bytes", ["--out", W(out), "--stored",
+                                     W(self.path("src", "setup.ini")) + "=" + long_name],
+             b"longer than 259"),
+            ("climbing name", ["--out", W(out), "--stored",
+                               W(self.path("src", "setup.ini")) + "=..\\evil.ini"],
+             b"without '..'"),
+            ("not an archive", ["--out", W(out), "--archive", W(self.path("src", "setup.ini"))],
+             b"is not a cabinet"),
+            ("no output", ["--folder", W(self.src)], b"no output"),
+            ("unknown option", ["--frobnicate"], b"unknown option"),
+        ]
+        for what, args, message in cases:
+            r = self.packer(*args)
+            self.assertNotEqual(r.returncode, 0, what)
+            self.assertIn(message, r.stderr, what)
+            self.assertEqual([n for n in os.listdir(self.work) if n.startswith("setup.exe")], [],
+                             what)
+        r = self.packer("--help")
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b"Usage:", r.stdout)
+
+
+if __name__ == "__main__":
+    harness.main()

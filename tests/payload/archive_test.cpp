@@ -1,0 +1,535 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <zip.h>
+// iowin32.h needs the declarations of zip.h first.
+#include <iowin32.h>
+#include <string>
+#include <vector>
+#include "payload/archive.h"
+#include "payload/archivepac.h"
+#include "payloadtest.h"
+#include "support/tracesink.h"
+#include "ui/progress.h"
+
+using namespace payloadtest;
+
+namespace {
+
+// 1 January 2020 00:00:00, an even second, which cabinets keep exactly.
+const ULONGLONG kBaseTime = 132223104000000000ull;
+
+ULONGLONG LastWrite(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA fad = {};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fad);
+    return (static_cast<ULONGLONG>(fad.ftLastWriteTime.dwHighDateTime) << 32) |
+           fad.ftLastWriteTime.dwLowDateTime;
+}
+
+void SetLastWrite(const std::wstring& path, ULONGLONG ullTime)
+{
+    HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FILETIME ft = {static_cast<DWORD>(ullTime), static_cast<DWORD>(ullTime >> 32)};
+    SetFileTime(h, &ft, nullptr, &ft);
+    CloseHandle(h);
+}
+
+// Where the cabinet decoder may name the damage in more than one way.
+const DWORD kAnyFailure = 0xFFFFFFFF;
+
+// --- Fixtures made here ----------------------------------------------------
+
+struct Member {
+    std::string name;
+    std::string data;
+};
+
+// A cabinet of stored (uncompressed) members in one folder, written byte by
+// byte after the published format; checksums 0 (not checked).
+std::string StoredCabinet(const std::vector<Member>& members)
+{
+    auto u16 = [](unsigned v) { return std::string{static_cast<char>(v), static_cast<char>(v >> 8)}; };
+    auto u32 = [&](unsigned v) { return u16(v & 0xFFFF) + u16(v >> 16); };
+    std::string files;
+    std::string data;
+    for (const Member& m : members) {
+        files += u32(static_cast<unsigned>(m.data.size())) + u32(static_cast<unsigned>(data.size())) +
+                 u16(0) + u16(0x5021) /* 2020-01-01 */ + u16(0) + u16(0x20) + m.name + '\0';
+        data += m.data;
+    }
+    const unsigned cbHeader = 36, cbFolder = 8;
+    const unsigned offFiles = cbHeader + cbFolder;
+    const unsigned offData = offFiles + static_cast<unsigned>(files.size());
+    std::string blocks;
+    unsigned nBlocks = 0;
+    for (size_t pos = 0; pos < data.size() || nBlocks == 0; pos += 32768) {
+        std::string chunk = data.substr(pos, 32768);
+        blocks += u32(0) + u16(static_cast<unsigned>(chunk.size())) +
+                  u16(static_cast<unsigned>(chunk.size())) + chunk;
+        ++nBlocks;
+        if (data.empty())
+            break;
+    }
+    const unsigned cbCabinet = offData + static_cast<unsigned>(blocks.size());
+    std::string header = "MSCF" + u32(0) + u32(cbCabinet) + u32(0) + u32(offFiles) + u32(0) +
+                         std::string{3, 1} + u16(1) + u16(static_cast<unsigned>(members.size())) +
+                         u16(0) + u16(0x1234) + u16(0);
+    std::string folder = u32(offData) + u16(nBlocks) + u16(0);
+    return header + folder + files + blocks;
+}
+
+// A ZIP archive written with minizip; deflated unless bStore.
+void MakeZip(const std::wstring& path, const std::vector<Member>& members, bool bStore = false)
+{
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64W(&functions);
+    zipFile zf = zipOpen2_64(path.c_str(), 0, nullptr, &functions);
+    ASSERT_NE(zf, nullptr);
+    for (const Member& m : members) {
+        zip_fileinfo info = {};
+        info.dosDate = 0x50210000;
+        ASSERT_EQ(zipOpenNewFileInZip64(zf, m.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                        bStore ? 0 : Z_DEFLATED, bStore ? 0 : 6, 0),
+                  ZIP_OK);
+        if (!m.data.empty()) {
+            ASSERT_EQ(zipWriteInFileInZip(zf, m.data.data(), static_cast<unsigned>(m.data.size())),
+                      ZIP_OK);
+        }
+        ASSERT_EQ(zipCloseFileInZip(zf), ZIP_OK);
+    }
+    ASSERT_EQ(zipClose(zf, nullptr), ZIP_OK);
+}
+
+// A PAC archive in our layout, for names the packer would refuse.
+std::string RawPac(const std::vector<Member>& members)
+{
+    std::string out(reinterpret_cast<const char*>(pac::HEADER), pac::HEADER_SIZE);
+    out += std::string(pac::LAYOUT_MAGIC, sizeof(pac::LAYOUT_MAGIC));
+    DWORD count = static_cast<DWORD>(members.size());
+    out.append(reinterpret_cast<const char*>(&count), 4);
+    for (const Member& m : members) {
+        WORD cbName = static_cast<WORD>(m.name.size());
+        ULONGLONG size = m.data.size();
+        DWORD crc = static_cast<DWORD>(crc32(0, reinterpret_cast<const Bytef*>(m.data.data()),
+                                             static_cast<uInt>(m.data.size())));
+        out.append(reinterpret_cast<const char*>(&cbName), 2);
+        out += m.name;
+        out.append(reinterpret_cast<const char*>(&size), 8);
+        out.append(reinterpret_cast<const char*>(&crc), 4);
+        out += m.data;
+    }
+    return out;
+}
+
+class ArchiveTest : public ScratchTest {
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        // The source tree of the cabinet and PAC tests.
+        m_files = {
+            {"setup.ini", "[Setup]\r\nName=Demo\r\n"},
+            {"Languages\\English.dll", Pattern(70000, 1)},
+            {"Languages\\French.dll", Pattern(50000, 2, true)},
+            {"bin\\deep\\core.dat", Pattern(200000, 3)},
+            {"empty.txt", ""},
+        };
+        for (const Member& m : m_files) {
+            std::wstring path = Path(L"src\\" + Widen(m.name));
+            CreateDirectoryW(Path(L"src").c_str(), nullptr);
+            CreateDirectoryW(Path(L"src\\Languages").c_str(), nullptr);
+            CreateDirectoryW(Path(L"src\\bin").c_str(), nullptr);
+            CreateDirectoryW(Path(L"src\\bin\\deep").c_str(), nullptr);
+            WriteBytes(path, m.data);
+            SetLastWrite(path, kBaseTime);
+        }
+    }
+
+    // packer.exe of the build makes cabinets and PAC archives.
+    void Packer(const std::wstring& args)
+    {
+        DWORD dwCode = RunProgram(Quote(BinFolder() + L"\\packer.exe") + L" " + args);
+        ASSERT_EQ(dwCode, 0u) << Narrow(args);
+    }
+    std::wstring MakeCab(const std::wstring& name, const std::wstring& extra = L"")
+    {
+        Packer(L"cab --folder " + Quote(Path(L"src")) + L" --out " + Quote(Path(name)) + extra);
+        return Path(name);
+    }
+
+    std::vector<Member> m_files;
+};
+
+std::vector<std::wstring> Names(const std::vector<Member>& members, bool bFlat)
+{
+    std::vector<std::wstring> out;
+    for (const Member& m : members) {
+        std::wstring name = Widen(m.name);
+        out.push_back(bFlat ? name.substr(name.find_last_of(L'\\') + 1) : name);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// --- Cabinets --------------------------------------------------------------
+
+TEST_F(ArchiveTest, CabinetUnpacksFlatOrAsATreeWithItsTimes)
+{
+    std::wstring cab = MakeCab(L"data.cab");
+    const struct {
+        const char* what;
+        BOOL bRestore;
+        std::wstring target;
+    } cases[] = {
+        {"flat", FALSE, L"flat"},
+        {"tree", TRUE, L"tree\\new\\level"},
+    };
+    for (const auto& c : cases) {
+        tracesink::Clear();
+        ResetProgress(g_Progress);
+        EXPECT_EQ(UnCompressFile(cab.c_str(), Path(c.target).c_str(), c.bRestore), 0u)
+            << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(Tree(Path(c.target)), Names(m_files, !c.bRestore)) << c.what;
+        for (const Member& m : m_files) {
+            std::wstring name = Widen(m.name);
+            if (!c.bRestore)
+                name = name.substr(name.find_last_of(L'\\') + 1);
+            EXPECT_EQ(ReadBytes(Path(c.target + L"\\" + name)), m.data) << c.what << m.name;
+            EXPECT_EQ(LastWrite(Path(c.target + L"\\" + name)), kBaseTime) << c.what << m.name;
+        }
+        ULONGLONG total = 0;
+        for (const Member& m : m_files)
+            total += m.data.size();
+        EXPECT_EQ(g_Progress.GetBytesDone(), total) << c.what;
+        EXPECT_TRUE(tracesink::Contains("UnPackCABFile()->End(0)")) << c.what;
+        EXPECT_TRUE(tracesink::Contains("UnPackCABFile()->CAB: Tot. lght: " +
+                                        std::to_string(ReadBytes(cab).size()) +
+                                        " - Nb folders: 1 - Nb files: 5"))
+            << c.what << "\n" << tracesink::Dump();
+        EXPECT_TRUE(tracesink::ContainsPrefix("UnCompressFile(" + Narrow(cab) +
+                                              ")->UnCompress file done in "))
+            << c.what;
+        EXPECT_TRUE(tracesink::Contains("fdintCOPY_FILE: TargetFile=" +
+                                        NPath(c.target + (c.bRestore ? L"\\Languages\\French.dll"
+                                                                     : L"\\French.dll"))))
+            << c.what;
+    }
+}
+
+TEST_F(ArchiveTest, OneMemberOfACabinet)
+{
+    std::wstring cab = MakeCab(L"data.cab");
+    const struct {
+        const char* what;
+        std::wstring member;
+        DWORD result;
+        std::vector<std::wstring> tree;
+    } cases[] = {
+        {"a member in a sub-folder", L"French.dll", 0, {L"French.dll"}},
+        {"the first member", L"English.dll", 0, {L"English.dll"}},
+        {"names compare exactly", L"french.dll", ERROR_FILE_NOT_FOUND, {}},
+        {"no such member", L"none.txt", ERROR_FILE_NOT_FOUND, {}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::wstring target = Path(L"one" + std::to_wstring(++n));
+        CreateDirectoryW(target.c_str(), nullptr);
+        tracesink::Clear();
+        EXPECT_EQ(UnPackCABFile(cab.c_str(), target.c_str(), c.member.c_str(), FALSE), c.result)
+            << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(Tree(target), c.tree) << c.what;
+        EXPECT_TRUE(tracesink::Contains("fdintCOPY_FILE: FileToExtract=" + Narrow(c.member) +
+                                        " FileName=setup.ini"))
+            << c.what;
+    }
+    EXPECT_EQ(ReadBytes(Path(L"one1\\French.dll")), m_files[2].data);
+    // The ANSI entry point does the same.
+    CreateDirectoryW(Path(L"ansi").c_str(), nullptr);
+    EXPECT_EQ(UnPackCABFile(Narrow(cab).c_str(), NPath(L"ansi").c_str(), "setup.ini", FALSE), 0u);
+    EXPECT_EQ(Tree(Path(L"ansi")), std::vector<std::wstring>{L"setup.ini"});
+}
+
+TEST_F(ArchiveTest, ReadOnlyAndLockedTargets)
+{
+    std::wstring cab = MakeCab(L"data.cab");
+    CreateDirectoryW(Path(L"out").c_str(), nullptr);
+    WriteBytes(Path(L"out\\setup.ini"), "an old, longer read-only version of the file");
+    SetFileAttributesW(Path(L"out\\setup.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteBytes(Path(L"out\\core.dat"), "held");
+    HANDLE hHeld = CreateFileW(Path(L"out\\core.dat").c_str(), GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+
+    EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"out").c_str(), FALSE), 0u) << tracesink::Dump();
+    CloseHandle(hHeld);
+    EXPECT_EQ(ReadBytes(Path(L"out\\setup.ini")), m_files[0].data);
+    EXPECT_TRUE(tracesink::Contains("fdintCOPY_FILE: File " + NPath(L"out\\setup.ini") +
+                                    " with attribut Read only removed"))
+        << tracesink::Dump();
+    // The held file is skipped; the rest of the cabinet is still unpacked.
+    EXPECT_EQ(ReadBytes(Path(L"out\\core.dat")), "held");
+    EXPECT_TRUE(tracesink::Contains("fdintCOPY_FILE: File " + NPath(L"out\\core.dat") + " locked"));
+    EXPECT_EQ(ReadBytes(Path(L"out\\French.dll")), m_files[2].data);
+    EXPECT_EQ(ReadBytes(Path(L"out\\empty.txt")), "");
+}
+
+TEST_F(ArchiveTest, CabinetSetUnpacksThroughTheNextCabinet)
+{
+    CreateDirectoryW(Path(L"set").c_str(), nullptr);
+    MakeCab(L"set\\part.cab", L" --max-size 60000 --store");
+    std::vector<std::wstring> parts = Tree(Path(L"set"));
+    ASSERT_GE(parts.size(), 3u);
+    EXPECT_EQ(UnCompressFile(Path(L"set\\part.cab").c_str(), Path(L"out").c_str(), TRUE), 0u)
+        << tracesink::Dump();
+    EXPECT_EQ(Tree(Path(L"out")), Names(m_files, false));
+    for (const Member& m : m_files)
+        EXPECT_EQ(ReadBytes(Path(L"out\\" + Widen(m.name))), m.data) << m.name;
+    EXPECT_TRUE(tracesink::ContainsPrefix("fdintNEXT_CABINET-: psz1=part2.cab")) << tracesink::Dump();
+    EXPECT_TRUE(tracesink::ContainsPrefix("setID=")) << tracesink::Dump();
+
+    // A missing part ends the unpacking with an error, not a hang.
+    DeleteFileW(Path(L"set\\part3.cab").c_str());
+    tracesink::Clear();
+    EXPECT_EQ(UnCompressFile(Path(L"set\\part.cab").c_str(), Path(L"out2").c_str(), TRUE),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
+        << tracesink::Dump();
+}
+
+TEST_F(ArchiveTest, DamagedOrHostileCabinetsWriteNothingOutside)
+{
+    const std::string good = StoredCabinet({{"a.txt", "alpha"}, {"sub\\b.txt", Pattern(40000, 4)}});
+    std::string truncated = good.substr(0, good.size() - 20000);
+    std::string badType = good;
+    badType[36 + 6] = 0x07;  // the folder's compression type
+    std::string badSignature = good;
+    badSignature[0] = 'N';
+    const struct {
+        const char* what;
+        std::string bytes;
+        DWORD result;
+        std::vector<std::wstring> tree;
+    } cases[] = {
+        {"crafted stored cabinet", good, 0, {L"a.txt", L"sub\\b.txt"}},
+        {"truncated", truncated, ERROR_INVALID_DATA, {L"a.txt"}},
+        {"unknown compression type", badType, kAnyFailure, {}},
+        {"no signature", badSignature, ERROR_BAD_FORMAT, {}},
+        {"climbing names", StoredCabinet({{"..\\..\\evil.txt", "x"}, {"ok.txt", "ok"}}),
+         ERROR_INVALID_DATA, {L"ok.txt"}},
+        {"absolute and drive names",
+         StoredCabinet({{"\\evil.txt", "x"}, {"C:evil2.txt", "y"}, {"ok.txt", "ok"}}),
+         ERROR_INVALID_DATA, {L"ok.txt"}},
+        {"climbing inside a folder name", StoredCabinet({{"sub\\..\\..\\evil.txt", "x"}}),
+         ERROR_INVALID_DATA, {}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::wstring folder = Path(L"case" + std::to_wstring(++n));
+        CreateDirectoryW(folder.c_str(), nullptr);
+        WriteBytes(folder + L"\\in.cab", c.bytes);
+        tracesink::Clear();
+        DWORD dwResult =
+            UnCompressFile((folder + L"\\in.cab").c_str(), (folder + L"\\out\\t").c_str(), TRUE);
+        if (c.result == kAnyFailure)
+            EXPECT_NE(dwResult, 0u) << c.what;
+        else
+            EXPECT_EQ(dwResult, c.result) << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(Tree(folder + L"\\out\\t"), c.tree) << c.what;
+        // Nothing beside the target either.
+        std::vector<std::wstring> around = Tree(folder);
+        for (const std::wstring& file : around)
+            EXPECT_TRUE(file == L"in.cab" || file.rfind(L"out\\t\\", 0) == 0)
+                << c.what << ": " << Narrow(file);
+    }
+    EXPECT_FALSE(Exists(Path(L"evil.txt")));
+    EXPECT_FALSE(Exists(m_root.substr(0, m_root.find_last_of(L'\\')) + L"\\evil.txt"));
+}
+
+TEST_F(ArchiveTest, CancellingACabinetReturns1223)
+{
+    std::wstring cab = MakeCab(L"data.cab");
+    g_bCancel = 1;
+    EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"out").c_str(), FALSE),
+              static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(Tree(Path(L"out")), std::vector<std::wstring>{});
+}
+
+// --- ZIP --------------------------------------------------------------------
+
+TEST_F(ArchiveTest, ZipUnpacksFlatInEntryOrder)
+{
+    const std::vector<Member> members = {
+        {"docs/readme.txt", "read me"},
+        {"docs/", ""},
+        {"two.txt", "first two"},
+        {"a/b/c/two.txt", "second two"},
+        {"big/data.bin", Pattern(100000, 5)},
+        {"noise.bin", Pattern(30000, 6, true)},
+    };
+    for (bool bStore : {false, true}) {
+        std::wstring zip = Path(bStore ? L"stored.zip" : L"deflated.zip");
+        MakeZip(zip, members, bStore);
+        std::wstring target = Path(bStore ? L"s" : L"d");
+        ResetProgress(g_Progress);
+        tracesink::Clear();
+        EXPECT_EQ(UnCompressFile(zip.c_str(), target.c_str(), TRUE), 0u) << tracesink::Dump();
+        EXPECT_EQ(Tree(target), (std::vector<std::wstring>{L"data.bin", L"noise.bin",
+                                                          L"readme.txt", L"two.txt"}));
+        EXPECT_EQ(ReadBytes(target + L"\\two.txt"), "second two");
+        EXPECT_EQ(ReadBytes(target + L"\\data.bin"), members[4].data);
+        EXPECT_EQ(ReadBytes(target + L"\\noise.bin"), members[5].data);
+        EXPECT_EQ(g_Progress.GetBytesDone(), 7u + 9 + 10 + 100000 + 30000);
+        // Chunks of at most 16 KiB: 100,000 bytes take seven.
+        size_t steps = 0;
+        for (const std::string& line : tracesink::Lines())
+            steps += line.rfind("NewStep()->NbData=", 0) == 0;
+        EXPECT_GE(steps, 7u + 2 + 3);
+        EXPECT_TRUE(tracesink::Contains("UnZipFile()->FileName=a/b/c/two.txt File=" +
+                                        Narrow(target) + "\\two.txt"))
+            << tracesink::Dump();
+        EXPECT_TRUE(tracesink::ContainsPrefix("UnZipFile(" + Narrow(zip) + ", " + Narrow(target) +
+                                              ")->SizeZip=130026 comp_size="))
+            << tracesink::Dump();
+    }
+}
+
+TEST_F(ArchiveTest, DamagedOrHostileZipsFail)
+{
+    MakeZip(Path(L"good.zip"), {{"one.txt", Pattern(50000, 7)}, {"two.txt", "two"}});
+    std::string good = ReadBytes(Path(L"good.zip"));
+    std::string corrupt = good;
+    corrupt[200] ^= 0x55;  // inside the deflated data of one.txt
+    std::string truncated = good.substr(0, good.size() / 2);
+    MakeZip(Path(L"hostile.zip"), {{"../evil.txt", "x"},
+                                   {"/abs.txt", "y"},
+                                   {"C:/drive.txt", "z"},
+                                   {"fine/ok.txt", "ok"}});
+    const struct {
+        const char* what;
+        std::string bytes;
+        DWORD result;
+        std::vector<std::wstring> tree;
+    } cases[] = {
+        {"corrupt data", corrupt, ERROR_CRC, {L"two.txt"}},
+        {"truncated: no directory", truncated, ERROR_BAD_FORMAT, {}},
+        {"hostile names", ReadBytes(Path(L"hostile.zip")), ERROR_CRC, {L"ok.txt"}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::wstring folder = Path(L"z" + std::to_wstring(++n));
+        CreateDirectoryW(folder.c_str(), nullptr);
+        WriteBytes(folder + L"\\in.zip", c.bytes);
+        tracesink::Clear();
+        EXPECT_EQ(UnCompressFile((folder + L"\\in.zip").c_str(), (folder + L"\\out").c_str(),
+                                 FALSE),
+                  c.result)
+            << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(Tree(folder + L"\\out"), c.tree) << c.what;
+        EXPECT_EQ(Tree(folder).size(), 1u + c.tree.size()) << c.what;
+    }
+    EXPECT_TRUE(tracesink::Contains("UnZipFile()->Unsafe entry ../evil.txt skipped"))
+        << tracesink::Dump();
+    EXPECT_FALSE(Exists(Path(L"evil.txt")));
+    EXPECT_FALSE(Exists(L"C:\\drive.txt"));
+    EXPECT_FALSE(Exists(L"C:\\abs.txt"));
+}
+
+// --- PAC and format detection ----------------------------------------------
+
+TEST_F(ArchiveTest, PacUnpacksThroughQeltron)
+{
+    Packer(L"pac --folder " + Quote(Path(L"src")) + L" --out " + Quote(Path(L"data.pac")));
+    EXPECT_TRUE(IsaPacFile(Path(L"data.pac").c_str()));
+    tracesink::Clear();
+    EXPECT_EQ(UnCompressFile(Path(L"data.pac").c_str(), Path(L"out").c_str(), FALSE), 0u)
+        << tracesink::Dump();
+    EXPECT_EQ(Tree(Path(L"out")), Names(m_files, false));
+    for (const Member& m : m_files)
+        EXPECT_EQ(ReadBytes(Path(L"out\\" + Widen(m.name))), m.data) << m.name;
+    EXPECT_TRUE(tracesink::Contains("UnPAC()->" + NPath(L"data.pac") + " unpacked in " +
+                                    NPath(L"out") + "\\"))
+        << tracesink::Dump();
+
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::vector<std::wstring> tree;
+    } bad[] = {
+        {"climbing name", RawPac({{"..\\evil.txt", "x"}}), {}},
+        {"drive name", RawPac({{"C:\\evil.txt", "x"}}), {}},
+        {"wrong checksum", [] {
+             std::string pac = RawPac({{"a.txt", "alpha"}});
+             pac.back() = 'X';
+             return pac;
+         }(), {}},
+        {"truncated", RawPac({{"a.txt", Pattern(5000, 8)}}).substr(0, 3000), {}},
+        {"bytes after the last file", RawPac({{"a.txt", "alpha"}}) + "junk", {L"a.txt"}},
+    };
+    int n = 0;
+    for (const auto& c : bad) {
+        std::wstring folder = Path(L"p" + std::to_wstring(++n));
+        CreateDirectoryW(folder.c_str(), nullptr);
+        WriteBytes(folder + L"\\in.pac", c.bytes);
+        tracesink::Clear();
+        EXPECT_EQ(UnCompressFile((folder + L"\\in.pac").c_str(), (folder + L"\\out").c_str(), FALSE),
+                  static_cast<DWORD>(ERROR_CRC))
+            << c.what;
+        EXPECT_TRUE(tracesink::Contains("UnPAC()->" + Narrow(folder) + "\\in.pac failed")) << c.what;
+        EXPECT_EQ(Tree(folder + L"\\out"), c.tree) << c.what;
+    }
+    EXPECT_FALSE(Exists(Path(L"evil.txt")));
+}
+
+TEST_F(ArchiveTest, FormatIsToldByContent)
+{
+    std::string cab = StoredCabinet({{"in-cab.txt", "cab"}});
+    MakeZip(Path(L"tail.zip"), {{"in-zip.txt", "zip"}});
+    std::string pacHeader(reinterpret_cast<const char*>(pac::HEADER), pac::HEADER_SIZE);
+    std::string almostPac = pacHeader;
+    almostPac[50] = 'x';  // one of the spaces
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool bCab, bZip, bPac;
+        DWORD result;
+    } cases[] = {
+        {"cabinet named .zip", cab, true, false, false, 0},
+        {"cabinet with a ZIP appended: the cabinet wins", cab + ReadBytes(Path(L"tail.zip")), true,
+         true, false, 0},
+        {"ZIP", ReadBytes(Path(L"tail.zip")), false, true, false, 0},
+        {"PAC header with one byte changed", almostPac + std::string(100, '\0'), false, false,
+         false, ERROR_BAD_FORMAT},
+        {"PAC header only", pacHeader, false, false, true, ERROR_CRC},
+        {"93 bytes of the PAC header", pacHeader.substr(0, 93), false, false, false,
+         ERROR_BAD_FORMAT},
+        {"empty file", "", false, false, false, ERROR_BAD_FORMAT},
+        {"text", "just some text", false, false, false, ERROR_BAD_FORMAT},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::wstring file = Path(L"f" + std::to_wstring(++n) + L".zip");
+        WriteBytes(file, c.bytes);
+        EXPECT_EQ(IsCabinetFile(file.c_str()) != FALSE, c.bCab) << c.what;
+        EXPECT_EQ(IsZipFile(file.c_str()) != FALSE, c.bZip) << c.what;
+        EXPECT_EQ(IsaPacFile(file.c_str()) != FALSE, c.bPac) << c.what;
+        tracesink::Clear();
+        std::wstring target = Path(L"t" + std::to_wstring(n));
+        EXPECT_EQ(UnCompressFile(file.c_str(), target.c_str(), FALSE), c.result) << c.what;
+        if (c.result == ERROR_BAD_FORMAT) {
+            EXPECT_TRUE(tracesink::Contains("UnCompressFile()->Unknown format!")) << c.what;
+            EXPECT_FALSE(Exists(target)) << c.what;
+        }
+        if (c.result != 0) {
+            EXPECT_TRUE(tracesink::Contains("UnCompressFile(" + Narrow(file) +
+                                            ")->Uncompress file failed!"))
+                << c.what;
+        }
+    }
+    EXPECT_EQ(Tree(Path(L"t2")), std::vector<std::wstring>{L"in-cab.txt"});
+    EXPECT_EQ(UnCompressFile(Path(L"missing.cab").c_str(), Path(L"t9").c_str(), FALSE),
+              static_cast<DWORD>(ERROR_BAD_FORMAT));
+    EXPECT_TRUE(tracesink::Contains("IsaPacFile(" + NPath(L"missing.cab") + ")->INVALID_HANDLE_VALUE"));
+}
+
+}  // namespace

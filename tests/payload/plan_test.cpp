@@ -1,0 +1,448 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <strsafe.h>
+#include <zip.h>
+// iowin32.h needs the declarations of zip.h first.
+#include <iowin32.h>
+#include <string>
+#include <vector>
+#include "launcher/projectinfo.h"
+#include "launcher/state.h"
+#include "payload/plan.h"
+#include "payload/trailer.h"
+#include "payloadtest.h"
+#include "support/tracesink.h"
+#include "ui/progress.h"
+
+using namespace payloadtest;
+
+namespace {
+
+struct Piece {
+    std::string file;
+    std::string fileOut;
+    BYTE type;
+    std::string data;  // embedded bytes, or the size source of other records
+};
+
+// A ZIP archive in memory (written through a scratch file).
+std::string ZipOf(const std::wstring& scratch, const std::vector<std::pair<std::string, std::string>>& members)
+{
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64W(&functions);
+    zipFile zf = zipOpen2_64(scratch.c_str(), 0, nullptr, &functions);
+    EXPECT_NE(zf, nullptr);
+    for (const auto& m : members) {
+        zip_fileinfo info = {};
+        zipOpenNewFileInZip64(zf, m.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                              Z_DEFLATED, 6, 0);
+        zipWriteInFileInZip(zf, m.second.data(), static_cast<unsigned>(m.second.size()));
+        zipCloseFileInZip(zf);
+    }
+    zipClose(zf, nullptr);
+    std::string bytes = ReadBytes(scratch);
+    DeleteFileW(scratch.c_str());
+    return bytes;
+}
+
+class PlanTest : public ScratchTest {
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
+        CreateDirectoryW(Path(L"data").c_str(), nullptr);
+        g_szErrorText[0] = L'\0';
+        g_bForceDownload = FALSE;
+    }
+    void TearDown() override
+    {
+        if (m_hMainBar)
+            DestroyWindow(m_hMainBar);
+        g_Progress.m_hMainBar = nullptr;
+        ScratchTest::TearDown();
+    }
+
+    // A launcher file: some image bytes, the embedded data, the file table.
+    std::wstring MakePackage(const std::vector<Piece>& pieces)
+    {
+        std::string content = "MZ" + std::string(998, '\0');
+        std::vector<PAYLOADENTRY> entries;
+        for (const Piece& piece : pieces) {
+            PAYLOADENTRY entry = {piece.file, piece.fileOut, piece.data.size(), 0, piece.type};
+            if (piece.type & TF_EMBEDDED) {
+                entry.DataOffSet = content.size();
+                content += piece.data;
+            }
+            entries.push_back(entry);
+        }
+        std::vector<BYTE> table;
+        EXPECT_TRUE(BuildPayloadTable(entries, table));
+        content.append(table.begin(), table.end());
+        WriteBytes(Path(L"pkg\\setup.exe"), content);
+        return Path(L"pkg\\setup.exe");
+    }
+
+    DWORD Run(const std::wstring& package, DWORD dwOffset = 10)
+    {
+        return ReadDataStruct(package.c_str(), dwOffset, Path(L"target").c_str(),
+                              Path(L"data").c_str(), std::vector<DATAFILEINFO>(), g_bForceDownload);
+    }
+
+    // The status window's main bar; its presence makes the two-bar layout.
+    void UseTwoBars()
+    {
+        m_hMainBar = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                     nullptr, nullptr);
+        g_Progress.m_hMainBar = m_hMainBar;
+    }
+
+    HWND m_hMainBar = nullptr;
+};
+
+TEST_F(PlanTest, PhaseWeightsGiveTheWorkedNumbers)
+{
+    const ULONGLONG S = 41764956;
+    const ULONGLONG comp = static_cast<ULONGLONG>(static_cast<double>(S) * 1.4);
+    ASSERT_EQ(comp, 58470938u);
+    ASSERT_EQ(S + comp, 100235894u);
+    const struct {
+        ULONGLONG weight, total;
+        DWORD base, status;
+    } cases[] = {
+        {S, S + comp, 3, 42},      // one bar: extraction after the table step
+        {comp, S + comp, 42, 97},  // one bar: unpacking
+        {S, S + comp, 1, 40},      // two bars
+        {comp, S + comp, 40, 95},
+        {10, 0, 7, 7},             // nothing to weigh
+        {5, 5, 1, 96},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PhaseStatus(c.weight, c.total, c.base), c.status) << c.weight << "/" << c.total;
+}
+
+TEST_F(PlanTest, SamplePackageRunsThePhasesWithTheirStatus)
+{
+    // The sample's one record: an embedded archive of 41,764,956 bytes at
+    // 1,183,744. A hole stands for its bytes, which are no archive, so the
+    // unpacking fails after the bars were laid out.
+    const ULONGLONG S = 41764956;
+    std::vector<BYTE> table;
+    ASSERT_TRUE(BuildPayloadTable({{"TRV7299.001", "", S, 1183744, TF_EMBEDDED}}, table));
+    const struct {
+        const char* what;
+        bool bTwoBars;
+        DWORD status3, status4;
+    } cases[] = {
+        {"one bar", false, 42, 97},
+        {"two bars", true, 40, 95},
+    };
+    for (const auto& c : cases) {
+        HANDLE h = CreateFileW(Path(L"pkg\\setup.exe").c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER li;
+        li.QuadPart = static_cast<LONGLONG>(1183744 + S);
+        SetFilePointerEx(h, li, nullptr, FILE_BEGIN);
+        SetEndOfFile(h);
+        DWORD cb = 0;
+        WriteFile(h, table.data(), static_cast<DWORD>(table.size()), &cb, nullptr);
+        CloseHandle(h);
+        ResetProgress(g_Progress);
+        if (c.bTwoBars)
+            UseTwoBars();
+        tracesink::Clear();
+        EXPECT_EQ(Run(Path(L"pkg\\setup.exe")), static_cast<DWORD>(ERROR_BAD_FORMAT)) << c.what;
+        const std::string expected[] = {
+            "ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=" + NPath(L"data\\TRV7299.001"),
+            "ReadDataStruct()->vFilesToUncompress[dwCptFtU-1].szTgdFile=" + NPath(L"target"),
+            "ReadDataStruct()->TotDataSize=83529912",
+            "ReadDataStruct()->TotSizeFilesToUncompress=41764956 TotSizeComp=58470938 "
+            "TotSize=100235894",
+            "ReadDataStruct()->Status3=" + std::to_string(c.status3),
+            "ReadDataStruct()->Status4=" + std::to_string(c.status4),
+            "ReadDataStruct()->ExtractPieceOfFile(" , // prefix, see below
+            "ReadDataStruct()->Catch Error!",
+            "ReadDataStruct()->End(11)",
+        };
+        for (const std::string& line : expected) {
+            if (line.back() == '(') {
+                EXPECT_TRUE(tracesink::ContainsPrefix(line)) << c.what << ": " << line;
+            } else {
+                EXPECT_TRUE(tracesink::Contains(line)) << c.what << ": " << line;
+            }
+        }
+        EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status1=")) << c.what;
+        EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status2=")) << c.what;
+        if (c.bTwoBars) {
+            EXPECT_TRUE(tracesink::Contains("ReadDataStruct()->MaxMainBarStep=1 "
+                                            "TotSizeFilesToExtract=41764956 TotSize=100235894"))
+                << c.what;
+            g_Progress.m_hMainBar = nullptr;
+            DestroyWindow(m_hMainBar);
+            m_hMainBar = nullptr;
+        }
+        // The staged copy is whole; it stays, since the plan failed.
+        EXPECT_EQ(ReadBytes(Path(L"data\\TRV7299.001")).size(), S) << c.what;
+        DeleteFileW(Path(L"data\\TRV7299.001").c_str());
+    }
+}
+
+TEST_F(PlanTest, EmbeddedArchivesAndStoredFilesLandInTheTarget)
+{
+    const std::string zip1 = ZipOf(Path(L"z1.zip"), {{"app/one.txt", "one"}, {"shared.txt", "from 1"}});
+    const std::string zip2 = ZipOf(Path(L"z2.zip"), {{"two.txt", Pattern(200000, 1)},
+                                                     {"shared.txt", "from 2"}});
+    const std::string stored = Pattern(3 * 1024 * 1024 + 5, 2, true);
+    const struct {
+        const char* what;
+        BOOL bResume;
+        bool bTwoBars;
+    } cases[] = {
+        {"one bar", FALSE, false},
+        {"two bars", FALSE, true},
+        {"resume mode keeps the staged archives", TRUE, false},
+    };
+    for (const auto& c : cases) {
+        WipeTree(Path(L"target"));
+        WipeTree(Path(L"data"));
+        CreateDirectoryW(Path(L"data").c_str(), nullptr);
+        ResetProgress(g_Progress);
+        if (c.bTwoBars)
+            UseTwoBars();
+        g_ProjectInfo.bResumeSetup = c.bResume;
+        std::wstring package = MakePackage({
+            {"TRV0001.001", "", TF_EMBEDDED, zip1},
+            {"setup.dat", "setup.dat", TF_EMBEDDED | TF_STORED, stored},
+            {"TRV0003.001", "", TF_EMBEDDED, zip2},
+            {"unused", "", 0, ""},
+        });
+        tracesink::Clear();
+        EXPECT_EQ(Run(package), 0u) << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(Tree(Path(L"target")),
+                  (std::vector<std::wstring>{L"one.txt", L"setup.dat", L"shared.txt", L"two.txt"}))
+            << c.what;
+        // Archives are unpacked last one first: the first one's file wins.
+        EXPECT_EQ(ReadBytes(Path(L"target\\shared.txt")), "from 1") << c.what;
+        EXPECT_EQ(ReadBytes(Path(L"target\\setup.dat")), stored) << c.what;
+        std::vector<std::wstring> staged =
+            c.bResume ? std::vector<std::wstring>{L"TRV0001.001", L"TRV0003.001"}
+                      : std::vector<std::wstring>{};
+        EXPECT_EQ(Tree(Path(L"data")), staged) << c.what;
+        EXPECT_EQ(g_Progress.Pos, 100u) << c.what;
+        if (c.bTwoBars) {
+            EXPECT_EQ(g_Progress.MainPos, 100u) << c.what;
+            g_Progress.m_hMainBar = nullptr;
+            DestroyWindow(m_hMainBar);
+            m_hMainBar = nullptr;
+        }
+        // The unpack order, last first.
+        std::vector<std::string> lines = tracesink::Lines();
+        auto find = [&](const std::string& prefix) {
+            for (size_t i = 0; i < lines.size(); ++i)
+                if (lines[i].rfind(prefix, 0) == 0)
+                    return i;
+            return lines.size();
+        };
+        size_t i3 = find("ReadDataStruct()->UnCompressFile(" + NPath(L"data\\TRV0003.001"));
+        size_t i1 = find("ReadDataStruct()->UnCompressFile(" + NPath(L"data\\TRV0001.001"));
+        EXPECT_LT(i3, i1) << c.what;
+        EXPECT_LT(i1, lines.size()) << c.what;
+        EXPECT_EQ(lines.back(), "ReadDataStruct()->End(0)") << c.what;
+    }
+}
+
+TEST_F(PlanTest, ExternalFilesAreCopiedFromBesideTheLauncher)
+{
+    const std::string zip = ZipOf(Path(L"z.zip"), {{"ext.txt", "external"}});
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::wstring, std::string>> beside;
+        Piece record;
+        DWORD result;
+        std::vector<std::wstring> target;
+    } cases[] = {
+        {"archive under its own name", {{L"pack.002", zip}},
+         {"TRV0001.001", "pack.002", TF_EXTERNAL, zip}, 0, {L"ext.txt"}},
+        {"archive under the launcher's name", {{L"setup.002", zip}},
+         {"TRV0001.001", "pack.002", TF_EXTERNAL, zip}, 0, {L"ext.txt"}},
+        {"stored file", {{L"docs\\readme.txt", "read me"}},
+         {"TRV0001.001", "docs\\readme.txt", TF_EXTERNAL | TF_STORED, "read me"}, 0,
+         {L"docs\\readme.txt"}},
+        {"web file present beside the launcher", {{L"web.cab", zip}},
+         {"TRV0001.001", "web.cab", TF_EXTERNAL | TF_WEB, zip}, 0, {L"ext.txt"}},
+        {"missing archive: nothing to unpack", {},
+         {"TRV0001.001", "pack.002", TF_EXTERNAL, zip}, ERROR_BAD_FORMAT, {}},
+        {"missing stored file is simply absent", {},
+         {"TRV0001.001", "readme.txt", TF_EXTERNAL | TF_STORED, "x"}, 0, {}},
+    };
+    for (const auto& c : cases) {
+        WipeTree(Path(L"pkg"));
+        WipeTree(Path(L"target"));
+        WipeTree(Path(L"data"));
+        CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
+        CreateDirectoryW(Path(L"data").c_str(), nullptr);
+        for (const auto& file : c.beside)
+            WriteBytes(Path(L"pkg\\" + file.first), file.second);
+        std::wstring package = MakePackage({c.record});
+        tracesink::Clear();
+        EXPECT_EQ(Run(package), c.result) << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(Tree(Path(L"target")), c.target) << c.what;
+        // Copied archives stay staged; the data folder is removed with the run.
+        if (!(c.record.type & TF_STORED) && c.result == 0) {
+            EXPECT_EQ(Tree(Path(L"data")), std::vector<std::wstring>{L"TRV0001.001"}) << c.what;
+        }
+        EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status1=")) << c.what;
+    }
+}
+
+TEST_F(PlanTest, WebFilesAreFetchedWhenAbsentOrForced)
+{
+    const std::string zip = ZipOf(Path(L"z.zip"), {{"ext.txt", "external"}});
+    StringCchCopyW(g_ProjectInfo.szWebDownloadUrl, PATH_CCH, L"file:///C:/nowhere/");
+    const struct {
+        const char* what;
+        bool bBeside;
+        BOOL bForce;
+        DWORD result;
+    } cases[] = {
+        {"absent", false, FALSE, 1236},
+        {"present but forced", true, TRUE, 1236},
+    };
+    for (const auto& c : cases) {
+        WipeTree(Path(L"pkg"));
+        CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
+        if (c.bBeside)
+            WriteBytes(Path(L"pkg\\sub\\web.cab"), zip);
+        g_bForceDownload = c.bForce;
+        std::wstring package = MakePackage({{"TRV0001.001", "sub/web.cab", TF_EXTERNAL | TF_WEB, zip}});
+        tracesink::Clear();
+        EXPECT_EQ(Run(package), c.result) << c.what << "\n" << tracesink::Dump();
+        // A file URL needs no connection check.
+        EXPECT_TRUE(tracesink::ContainsPrefix(
+            "ReadDataStruct()->Url=file:///C:/nowhere/sub/web.cab, HostName="))
+            << c.what << "\n" << tracesink::Dump();
+        EXPECT_TRUE(tracesink::ContainsPrefix("ReadDataStruct()->Status1=")) << c.what;
+        EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status2=")) << c.what;
+    }
+    g_bForceDownload = FALSE;
+}
+
+TEST_F(PlanTest, WebUrlsJoinTheLocationAndTheName)
+{
+    const struct {
+        const wchar_t* base;
+        const wchar_t* name;
+        const wchar_t* url;
+    } cases[] = {
+        {L"http://host/dir/", L"x.cab", L"http://host/dir/x.cab"},
+        {L"http://host/dir", L"x.cab", L"http://host/dir/x.cab"},
+        {L"http://host/dir/", L"/x.cab", L"http://host/dir/x.cab"},
+        {L"http://host/dir//", L"x.cab", L"http://host/dir//x.cab"},
+        {L"http://host/dir/", L"", L"http://host/dir/"},
+        {L"", L"x.cab", L"/x.cab"},
+    };
+    for (const auto& c : cases) {
+        WCHAR szUrl[PATH_CCH];
+        EXPECT_TRUE(JoinWebUrl(szUrl, PATH_CCH, c.base, c.name));
+        EXPECT_STREQ(szUrl, c.url) << Narrow(c.base) << " + " << Narrow(c.name);
+    }
+    WCHAR szSmall[10];
+    EXPECT_FALSE(JoinWebUrl(szSmall, 10, L"http://host/", L"x.cab"));
+}
+
+TEST_F(PlanTest, DiskSpaceIsCheckedBeforeAnythingIsWritten)
+{
+    HMODULE hLauncher = LoadLibraryExW((BinFolder() + L"\\launcher.exe").c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(hLauncher, nullptr);
+    hInstRes = hLauncher;
+    const ULONGLONG need = 45652272ull + 83529912ull;  // the sample's TotNeedSize
+    ASSERT_EQ(need, 129182184u);
+    const struct {
+        const char* what;
+        ULONGLONG free;
+        DWORD result;
+        const wchar_t* message;
+    } cases[] = {
+        {"exactly enough", need, 0, L""},
+        {"one byte short", need - 1, 112,
+         L"There is not enough space to initialize the setup.  Please free up at least 126154 KB "
+         L"on your C:\\ drive before you run the setup."},
+    };
+    for (const auto& c : cases) {
+        g_szErrorText[0] = L'\0';
+        EXPECT_EQ(CheckNeededSpace(L"C:\\Program Files\\Demo", c.free, need), c.result) << c.what;
+        EXPECT_STREQ(g_szErrorText, c.message) << c.what;
+    }
+
+    // Through the whole plan: a configured size no disk has.
+    g_ProjectInfo.uiTotFilesSize = 1ull << 60;
+    std::wstring package = MakePackage({{"TRV0001.001", "", TF_EMBEDDED, "data"}});
+    tracesink::Clear();
+    EXPECT_EQ(Run(package), 112u) << tracesink::Dump();
+    EXPECT_TRUE(tracesink::Contains("ReadDataStruct()->TotNeedSize=" +
+                                    std::to_string((1ull << 60) + 8)))
+        << tracesink::Dump();
+    EXPECT_NE(std::wstring(g_szErrorText).find(L"Please free up at least 1125899906842624 KB"),
+              std::wstring::npos);
+    EXPECT_FALSE(Exists(Path(L"target")));
+    EXPECT_EQ(Tree(Path(L"data")), std::vector<std::wstring>{});
+    hInstRes = nullptr;
+    FreeLibrary(hLauncher);
+}
+
+TEST_F(PlanTest, FailuresAndCancellation)
+{
+    const std::string zip = ZipOf(Path(L"z.zip"), {{"a.txt", Pattern(3 * 1024 * 1024, 3, true)}});
+    // No launcher file.
+    EXPECT_EQ(Run(Path(L"pkg\\none.exe")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // A signature offset that leads nowhere.
+    std::wstring package = MakePackage({{"TRV0001.001", "", TF_EMBEDDED, zip}});
+    EXPECT_EQ(Run(package, 0x7FFFFFF0), static_cast<DWORD>(ERROR_INVALID_DATA));
+    // Table names that would leave their folders.
+    const Piece hostile[] = {
+        {"..\\..\\evil.exe", "", TF_EMBEDDED | TF_STORED, "x"},
+        {"C:\\evil.exe", "", TF_EMBEDDED, "x"},
+        {"TRV0001.001", "..\\evil.txt", TF_EXTERNAL | TF_STORED, "x"},
+    };
+    for (const Piece& piece : hostile) {
+        package = MakePackage({piece});
+        tracesink::Clear();
+        EXPECT_EQ(Run(package), static_cast<DWORD>(ERROR_INVALID_DATA)) << piece.file;
+        EXPECT_FALSE(Exists(Path(L"target"))) << piece.file;
+        EXPECT_FALSE(Exists(Path(L"evil.exe"))) << piece.file;
+    }
+    // An empty table does nothing.
+    package = MakePackage({});
+    tracesink::Clear();
+    EXPECT_EQ(Run(package), 0u);
+    EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status"));
+    EXPECT_FALSE(Exists(Path(L"target")));
+
+    // Cancelled during the extraction: 1223, and no later phase runs.
+    package = MakePackage({{"TRV0001.001", "", TF_EMBEDDED, zip}});
+    g_Progress.m_hStepBar = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                            nullptr, nullptr);
+    // The cancel comes from the user interface when the bar moves.
+    struct Hook {
+        static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l)
+        {
+            if (m == 0x0402 && w > 10)
+                g_bCancel = 1;
+            return DefWindowProcW(h, m, w, l);
+        }
+    };
+    SetWindowLongPtrW(g_Progress.m_hStepBar, GWLP_WNDPROC,
+                      reinterpret_cast<LONG_PTR>(&Hook::Proc));
+    tracesink::Clear();
+    EXPECT_EQ(Run(package), static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_TRUE(tracesink::Contains("ReadDataStruct()->Catch Error!"));
+    EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status4="));
+    EXPECT_EQ(tracesink::Lines().back(), "ReadDataStruct()->End(1223)");
+    EXPECT_FALSE(Exists(Path(L"target\\a.txt")));
+    DestroyWindow(g_Progress.m_hStepBar);
+    g_Progress.m_hStepBar = nullptr;
+}
+
+}  // namespace

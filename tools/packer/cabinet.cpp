@@ -1,0 +1,303 @@
+// Cabinets through the FCI interface of the system's cabinet.dll. Every
+// path handed to FCI is UTF-8 and every file callback converts it back, so
+// that no name is limited to the ANSI code page.
+#include <fcntl.h>
+#include <fci.h>
+#include <algorithm>
+#include "common/sysdll.h"
+#include "packer.h"
+
+namespace packer {
+namespace {
+
+typedef HFCI(DIAMONDAPI* PFN_FCICREATE)(PERF, PFNFCIFILEPLACED, PFNFCIALLOC, PFNFCIFREE,
+                                        PFNFCIOPEN, PFNFCIREAD, PFNFCIWRITE, PFNFCICLOSE,
+                                        PFNFCISEEK, PFNFCIDELETE, PFNFCIGETTEMPFILE, PCCAB,
+                                        void*);
+typedef BOOL(DIAMONDAPI* PFN_FCIADDFILE)(HFCI, char*, char*, BOOL, PFNFCIGETNEXTCABINET,
+                                         PFNFCISTATUS, PFNFCIGETOPENINFO, TCOMP);
+typedef BOOL(DIAMONDAPI* PFN_FCIFLUSHCABINET)(HFCI, BOOL, PFNFCIGETNEXTCABINET, PFNFCISTATUS);
+typedef BOOL(DIAMONDAPI* PFN_FCIDESTROY)(HFCI);
+
+// The format's own limits: 2 GiB per member, names below 256 bytes.
+const ULONGLONG MAX_MEMBER_SIZE = 0x7FFF8000ull;
+const size_t MAX_MEMBER_NAME = 255;
+const ULONG NO_LIMIT = 0x7FFFFFFF;
+
+struct FCIAPI {
+    PFN_FCICREATE pfnCreate;
+    PFN_FCIADDFILE pfnAddFile;
+    PFN_FCIFLUSHCABINET pfnFlushCabinet;
+    PFN_FCIDESTROY pfnDestroy;
+};
+
+FCIAPI LoadFci()
+{
+    FCIAPI api = {};
+    HMODULE hCabinet = LoadSystemLibrary(L"cabinet.dll");
+    if (hCabinet) {
+        api.pfnCreate = reinterpret_cast<PFN_FCICREATE>(
+            reinterpret_cast<void*>(GetProcAddress(hCabinet, "FCICreate")));
+        api.pfnAddFile = reinterpret_cast<PFN_FCIADDFILE>(
+            reinterpret_cast<void*>(GetProcAddress(hCabinet, "FCIAddFile")));
+        api.pfnFlushCabinet = reinterpret_cast<PFN_FCIFLUSHCABINET>(
+            reinterpret_cast<void*>(GetProcAddress(hCabinet, "FCIFlushCabinet")));
+        api.pfnDestroy = reinterpret_cast<PFN_FCIDESTROY>(
+            reinterpret_cast<void*>(GetProcAddress(hCabinet, "FCIDestroy")));
+    }
+    if (!api.pfnCreate || !api.pfnAddFile || !api.pfnFlushCabinet || !api.pfnDestroy)
+        throw Failure{L"cabinet.dll with the FCI interface is not available"};
+    return api;
+}
+
+// What the callbacks share for one cabinet (set).
+struct CABWRITER {
+    std::string stem;       // out without its extension, UTF-8
+    std::string extension;  // ".cab"
+    std::vector<std::wstring> written;
+    std::vector<std::wstring> temps;
+    int cabinets = 1;  // parts started so far
+};
+
+FNFCIALLOC(FciAlloc)
+{
+    return HeapAlloc(GetProcessHeap(), 0, cb);
+}
+
+FNFCIFREE(FciFree)
+{
+    HeapFree(GetProcessHeap(), 0, memory);
+}
+
+FNFCIOPEN(FciOpen)
+{
+    DWORD dwAccess = (oflag & _O_RDWR) ? GENERIC_READ | GENERIC_WRITE
+                     : (oflag & _O_WRONLY) ? GENERIC_WRITE
+                                           : GENERIC_READ;
+    DWORD dwCreation = (oflag & _O_CREAT) ? ((oflag & _O_TRUNC) ? CREATE_ALWAYS : OPEN_ALWAYS)
+                                          : OPEN_EXISTING;
+    HANDLE h = CreateFileW(FromUtf8(pszFile).c_str(), dwAccess, FILE_SHARE_READ, nullptr,
+                           dwCreation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *err = static_cast<int>(GetLastError());
+        return -1;
+    }
+    return reinterpret_cast<INT_PTR>(h);
+}
+
+FNFCIREAD(FciRead)
+{
+    DWORD cbRead = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(hf), memory, cb, &cbRead, nullptr)) {
+        *err = static_cast<int>(GetLastError());
+        return static_cast<UINT>(-1);
+    }
+    return cbRead;
+}
+
+FNFCIWRITE(FciWrite)
+{
+    DWORD cbWritten = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(hf), memory, cb, &cbWritten, nullptr)) {
+        *err = static_cast<int>(GetLastError());
+        return static_cast<UINT>(-1);
+    }
+    return cbWritten;
+}
+
+FNFCICLOSE(FciClose)
+{
+    return CloseHandle(reinterpret_cast<HANDLE>(hf)) ? 0 : -1;
+}
+
+FNFCISEEK(FciSeek)
+{
+    DWORD dwMethod = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END
+                                                                                : FILE_BEGIN;
+    DWORD dwPos = SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, dwMethod);
+    if (dwPos == INVALID_SET_FILE_POINTER) {
+        *err = static_cast<int>(GetLastError());
+        return -1;
+    }
+    return static_cast<LONG>(dwPos);
+}
+
+FNFCIDELETE(FciDelete)
+{
+    if (!DeleteFileW(FromUtf8(pszFile).c_str())) {
+        *err = static_cast<int>(GetLastError());
+        return -1;
+    }
+    return 0;
+}
+
+FNFCIGETTEMPFILE(FciGetTempFile)
+{
+    auto* pWriter = static_cast<CABWRITER*>(pv);
+    WCHAR szFolder[MAX_PATH];
+    WCHAR szTemp[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, szFolder) || !GetTempFileNameW(szFolder, L"pk", 0, szTemp))
+        return FALSE;
+    // FCI creates the file itself.
+    DeleteFileW(szTemp);
+    std::string name = ToUtf8(szTemp);
+    if (name.size() + 1 > static_cast<size_t>(cbTempName))
+        return FALSE;
+    memcpy(pszTempName, name.c_str(), name.size() + 1);
+    pWriter->temps.push_back(szTemp);
+    return TRUE;
+}
+
+FNFCIFILEPLACED(FciFilePlaced)
+{
+    return 0;
+}
+
+FNFCIGETOPENINFO(FciGetOpenInfo)
+{
+    std::wstring path = FromUtf8(pszName);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *err = static_cast<int>(GetLastError());
+        return -1;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    FILETIME ftLocal;
+    if (GetFileInformationByHandle(h, &info) &&
+        FileTimeToLocalFileTime(&info.ftLastWriteTime, &ftLocal))
+        FileTimeToDosDateTime(&ftLocal, pdate, ptime);
+    else
+        *pdate = *ptime = 0;
+    *pattribs = static_cast<USHORT>(info.dwFileAttributes &
+                                    (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    return reinterpret_cast<INT_PTR>(h);
+}
+
+FNFCISTATUS(FciStatus)
+{
+    return 0;
+}
+
+std::string PartName(const CABWRITER& writer, int iCab)
+{
+    return iCab <= 1 ? writer.stem + writer.extension
+                     : writer.stem + std::to_string(iCab) + writer.extension;
+}
+
+void NameCabinet(PCCAB pccab, const CABWRITER& writer)
+{
+    std::string full = PartName(writer, pccab->iCab);
+    size_t slash = full.find_last_of('\\');
+    std::string folder = full.substr(0, slash + 1);
+    std::string name = full.substr(slash + 1);
+    if (folder.size() >= sizeof(pccab->szCabPath) || name.size() >= sizeof(pccab->szCab))
+        throw Failure{L"the cabinet path is too long: " + FromUtf8(full)};
+    memcpy(pccab->szCabPath, folder.c_str(), folder.size() + 1);
+    memcpy(pccab->szCab, name.c_str(), name.size() + 1);
+    snprintf(pccab->szDisk, sizeof(pccab->szDisk), "disk%d", pccab->iDisk);
+}
+
+FNFCIGETNEXTCABINET(FciGetNextCabinet)
+{
+    auto* pWriter = static_cast<CABWRITER*>(pv);
+    try {
+        NameCabinet(pccab, *pWriter);
+        pWriter->cabinets = pccab->iCab;
+    } catch (const Failure&) {
+        return FALSE;
+    }
+    return TRUE;
+}
+
+const wchar_t* FciErrorText(int iCode)
+{
+    static const wchar_t* texts[] = {
+        L"no error", L"cannot open a source file", L"cannot read a source file",
+        L"out of memory", L"cannot make a temporary file", L"unknown compression type",
+        L"cannot write the cabinet", L"aborted", L"compression failed",
+    };
+    return iCode >= 0 && iCode < 9 ? texts[iCode] : L"unknown error";
+}
+
+}  // namespace
+
+std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wstring& out,
+                                      ULONG cbMaxCabinet, bool bStore)
+{
+    if (!IsFolder(folder))
+        throw Failure{L"no such folder: " + folder};
+    std::vector<std::wstring> files = ListFolder(folder);
+    if (files.empty())
+        throw Failure{L"the folder is empty: " + folder};
+    for (const std::wstring& rel : files) {
+        if (ToUtf8(rel).size() > MAX_MEMBER_NAME)
+            throw Failure{L"a name is too long for a cabinet: " + rel};
+        if (SizeOf(folder + L"\\" + rel) > MAX_MEMBER_SIZE)
+            throw Failure{L"a file is too large for a cabinet (2 GiB at most): " + rel};
+    }
+
+    FCIAPI api = LoadFci();
+    CABWRITER writer;
+    std::wstring full = FullPath(out);
+    size_t dot = full.find_last_of(L'.');
+    size_t slash = full.find_last_of(L'\\');
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash))
+        dot = full.size();
+    writer.stem = ToUtf8(full.substr(0, dot));
+    writer.extension = ToUtf8(full.substr(dot));
+
+    CCAB ccab = {};
+    ccab.cb = cbMaxCabinet ? cbMaxCabinet : NO_LIMIT;
+    ccab.cbFolderThresh = NO_LIMIT;
+    ccab.iCab = 1;
+    ccab.iDisk = 1;
+    ccab.setID = static_cast<USHORT>(GetTickCount());
+    NameCabinet(&ccab, writer);
+
+    ERF erf = {};
+    HFCI hfci = api.pfnCreate(&erf, FciFilePlaced, FciAlloc, FciFree, FciOpen, FciRead, FciWrite,
+                              FciClose, FciSeek, FciDelete, FciGetTempFile, &ccab, &writer);
+    if (!hfci)
+        throw Failure{std::wstring(L"FCICreate failed: ") + FciErrorText(erf.erfOper)};
+
+    bool bOk = true;
+    std::wstring failure;
+    TCOMP compression = bStore ? tcompTYPE_NONE : tcompTYPE_MSZIP;
+    for (const std::wstring& rel : files) {
+        std::string source = ToUtf8(folder + L"\\" + rel);
+        std::string name = ToUtf8(rel);
+        std::vector<char> sourceBuf(source.begin(), source.end());
+        sourceBuf.push_back('\0');
+        std::vector<char> nameBuf(name.begin(), name.end());
+        nameBuf.push_back('\0');
+        if (!api.pfnAddFile(hfci, sourceBuf.data(), nameBuf.data(), FALSE, FciGetNextCabinet,
+                            FciStatus, FciGetOpenInfo, compression)) {
+            bOk = false;
+            failure = L"adding " + rel + L" failed: " + FciErrorText(erf.erfOper);
+            break;
+        }
+    }
+    if (bOk && !api.pfnFlushCabinet(hfci, FALSE, FciGetNextCabinet, FciStatus)) {
+        bOk = false;
+        failure = std::wstring(L"writing the cabinet failed: ") + FciErrorText(erf.erfOper);
+    }
+    api.pfnDestroy(hfci);
+    for (const std::wstring& temp : writer.temps)
+        DeleteFileW(temp.c_str());
+
+    for (int i = 1; i <= writer.cabinets; ++i) {
+        std::wstring part = FromUtf8(PartName(writer, i));
+        if (IsFile(part))
+            writer.written.push_back(part);
+    }
+    if (!bOk) {
+        for (const std::wstring& part : writer.written)
+            DeleteFileW(part.c_str());
+        throw Failure{failure};
+    }
+    return writer.written;
+}
+
+}  // namespace packer

@@ -1,0 +1,112 @@
+// The package's resources: the configuration (when it is embedded rather
+// than written beside the package), the language pack, a DATA payload and a
+// skin pack, written into the launcher copy before the payload is appended.
+//
+//   --language FILE.lng   (repeatable)  a language library; NAME.001 in the pack
+//   --neutral FILE        (repeatable)  a language-neutral file (license text ...)
+//   --data FILE                         the whole payload as one archive (DATA)
+//   --skin FILE           (repeatable)  Corvel.dll, Corvel.thm and their files
+//   --embed-config                      the configuration goes in, not beside
+//
+// Project file: [Resources] EmbedConfig=0|1, Data=, Language1=, Language2= ...,
+// Neutral1= ..., Skin1= ...
+#include "packer.h"
+
+namespace packer {
+namespace {
+
+const DWORD VALUE_CCH = 1024;
+const wchar_t RESOURCES[] = L"Resources";
+
+std::wstring ReadKey(const std::wstring& path, const std::wstring& key)
+{
+    WCHAR szValue[VALUE_CCH];
+    DWORD cch = GetPrivateProfileStringW(RESOURCES, key.c_str(), L"", szValue, VALUE_CCH,
+                                         path.c_str());
+    if (cch >= VALUE_CCH - 1)
+        throw Failure{L"value too long: [Resources] " + key + L" in " + path};
+    return szValue;
+}
+
+// Key1, Key2 ... until the first missing one, as full paths.
+void ReadList(const std::wstring& path, const std::wstring& base, const wchar_t* key,
+              std::vector<std::wstring>& list)
+{
+    for (int i = 1;; ++i) {
+        std::wstring value = ReadKey(path, key + std::to_wstring(i));
+        if (value.empty())
+            break;
+        list.push_back(FullPath(value, base));
+    }
+}
+
+void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& from)
+{
+    to.insert(to.end(), from.begin(), from.end());
+}
+
+}  // namespace
+
+bool ParseResourceOption(const std::wstring& arg, const std::function<std::wstring()>& next,
+                         PROJECT& flags)
+{
+    if (arg == L"--language")
+        flags.resources.languages.push_back(FullPath(next()));
+    else if (arg == L"--neutral")
+        flags.resources.neutralFiles.push_back(FullPath(next()));
+    else if (arg == L"--data")
+        flags.resources.dataArchive = FullPath(next());
+    else if (arg == L"--skin")
+        flags.resources.skinFiles.push_back(FullPath(next()));
+    else if (arg == L"--embed-config")
+        flags.bEmbedConfig = true;
+    else
+        return false;
+    return true;
+}
+
+void ReadProjectResources(const std::wstring& path, const std::wstring& base, PROJECT& project)
+{
+    std::wstring value = ReadKey(path, L"EmbedConfig");
+    if (!value.empty())
+        project.bEmbedConfig = value == L"1";
+    if (!(value = ReadKey(path, L"Data")).empty())
+        project.resources.dataArchive = FullPath(value, base);
+    ReadList(path, base, L"Language", project.resources.languages);
+    ReadList(path, base, L"Neutral", project.resources.neutralFiles);
+    ReadList(path, base, L"Skin", project.resources.skinFiles);
+}
+
+void MergeResourceOptions(const PROJECT& flags, PROJECT& project)
+{
+    if (flags.bEmbedConfig)
+        project.bEmbedConfig = true;
+    if (!flags.resources.dataArchive.empty())
+        project.resources.dataArchive = flags.resources.dataArchive;
+    Append(project.resources.languages, flags.resources.languages);
+    Append(project.resources.neutralFiles, flags.resources.neutralFiles);
+    Append(project.resources.skinFiles, flags.resources.skinFiles);
+}
+
+std::wstring PrepareStagedConfig(const std::wstring& staged)
+{
+    WCHAR szMessage[EMBED_MESSAGE_CCH];
+    if (PrepareConfigFile(staged.c_str(), staged.c_str(), szMessage, EMBED_MESSAGE_CCH) != ERROR_SUCCESS)
+        throw Failure{szMessage};
+    return staged;
+}
+
+void EmbedResources(const std::wstring& packageCopy, const PROJECT& project)
+{
+    PACKAGERESOURCES resources = project.resources;
+    if (project.bEmbedConfig) {
+        if (project.config.empty())
+            throw Failure{L"--embed-config needs a configuration (--config)"};
+        resources.configFile = project.config;
+    }
+    WCHAR szMessage[EMBED_MESSAGE_CCH];
+    if (::EmbedResources(packageCopy.c_str(), resources, szMessage, EMBED_MESSAGE_CCH) != ERROR_SUCCESS)
+        throw Failure{szMessage};
+}
+
+}  // namespace packer

@@ -1,0 +1,216 @@
+// packer.exe: the command line.
+#include <stdio.h>
+#include <stdlib.h>
+#include "packer.h"
+
+namespace {
+
+using namespace packer;
+
+const char USAGE[] =
+    "Usage:\n"
+    "  packer [build] [options]        build a package: the launcher with its payload\n"
+    "  packer cab --folder DIR --out FILE [--max-size BYTES] [--store]\n"
+    "                                  make a cabinet (a set with --max-size) of DIR\n"
+    "  packer pac --folder DIR --out FILE\n"
+    "                                  make a PAC archive of DIR\n"
+    "  packer --help\n"
+    "\n"
+    "Build options (they add to or override a project file):\n"
+    "  --project FILE            project file (INI, see below)\n"
+    "  --launcher FILE           launcher to copy (default: launcher.exe beside packer.exe)\n"
+    "  --out FILE                package to write\n"
+    "  --config FILE             configuration, written beside the package as NAME.cfg\n"
+    "  --tag XYZ                 three letters of the numbered names (default TRV: TRV0001.001)\n"
+    "  --web-folder DIR          web files are copied here, for upload\n"
+    "  --folder DIR              embed a cabinet made of DIR (MSZIP, folder tree kept)\n"
+    "  --archive FILE            embed a ready cabinet, ZIP or PAC archive\n"
+    "  --stored FILE[=NAME]      embed a file used as is, NAME in the target folder\n"
+    "  --external FILE[=NAME]    an archive kept beside the package as NAME\n"
+    "  --external-stored FILE[=NAME]\n"
+    "                            a file kept beside the package, used as is\n"
+    "  --web FILE[=NAME]         an archive fetched from the web location as NAME\n"
+    "  --web-stored FILE[=NAME]  a file fetched from the web location, used as is\n"
+    "  --language FILE.lng       embed a language library (repeatable)\n"
+    "  --neutral FILE            embed a language-neutral file, a license text (repeatable)\n"
+    "  --data FILE               embed the whole payload as one archive resource\n"
+    "  --skin FILE               embed a skin file: Corvel.dll, Corvel.thm ... (repeatable)\n"
+    "  --embed-config            embed the configuration instead of writing it beside\n"
+    "\n"
+    "Project file:\n"
+    "  [Package]  Launcher=, Output=, Config=, Tag=, WebFolder=\n"
+    "  [Item1], [Item2] ...  Type=folder|archive|stored|external|web, Source=, Name=,\n"
+    "             Stored=0|1 (external, web), File= (table name), Size= (web, no Source)\n"
+    "  [Resources]  EmbedConfig=0|1, Data=, Language1=, Neutral1=, Skin1= ...\n"
+    "Relative paths in a project file are taken from its folder.\n";
+
+struct Usage {
+    std::wstring message;
+};
+
+// "FILE=NAME" -> source and name.
+void SplitSourceName(const std::wstring& value, ITEM& item)
+{
+    size_t eq = value.find(L'=');
+    if (eq == std::wstring::npos) {
+        item.source = FullPath(value);
+    } else {
+        item.source = FullPath(value.substr(0, eq));
+        item.name = value.substr(eq + 1);
+    }
+}
+
+int RunBuild(const std::vector<std::wstring>& args)
+{
+    PROJECT project;
+    PROJECT flags;
+    std::wstring projectFile;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        auto next = [&]() -> std::wstring {
+            if (i + 1 >= args.size())
+                throw Usage{arg + L" needs a value"};
+            return args[++i];
+        };
+        auto addItem = [&](ItemKind kind) {
+            ITEM item = {};
+            item.kind = kind;
+            SplitSourceName(next(), item);
+            flags.items.push_back(item);
+        };
+        if (arg == L"--project")
+            projectFile = next();
+        else if (arg == L"--launcher")
+            flags.launcher = FullPath(next());
+        else if (arg == L"--out")
+            flags.output = FullPath(next());
+        else if (arg == L"--config")
+            flags.config = FullPath(next());
+        else if (arg == L"--tag")
+            flags.tag = next();
+        else if (arg == L"--web-folder")
+            flags.webFolder = FullPath(next());
+        else if (arg == L"--folder") {
+            ITEM item = {};
+            item.kind = ItemKind::Folder;
+            item.source = FullPath(next());
+            flags.items.push_back(item);
+        } else if (arg == L"--archive")
+            addItem(ItemKind::Archive);
+        else if (arg == L"--stored")
+            addItem(ItemKind::Stored);
+        else if (arg == L"--external")
+            addItem(ItemKind::External);
+        else if (arg == L"--external-stored")
+            addItem(ItemKind::ExternalStored);
+        else if (arg == L"--web")
+            addItem(ItemKind::Web);
+        else if (arg == L"--web-stored")
+            addItem(ItemKind::WebStored);
+        else if (!ParseResourceOption(arg, next, flags))
+            throw Usage{L"unknown option " + arg};
+    }
+    if (!projectFile.empty())
+        ReadProject(projectFile, project);
+    if (!flags.launcher.empty())
+        project.launcher = flags.launcher;
+    if (!flags.output.empty())
+        project.output = flags.output;
+    if (!flags.config.empty())
+        project.config = flags.config;
+    if (!flags.tag.empty())
+        project.tag = flags.tag;
+    if (!flags.webFolder.empty())
+        project.webFolder = flags.webFolder;
+    project.items.insert(project.items.end(), flags.items.begin(), flags.items.end());
+    MergeResourceOptions(flags, project);
+    if (project.output.empty())
+        throw Usage{L"no output package given (--out)"};
+    BuildPackage(project);
+    return 0;
+}
+
+int RunArchive(const std::vector<std::wstring>& args, bool bCabinet)
+{
+    std::wstring folder, out;
+    ULONG cbMax = 0;
+    bool bStore = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        auto next = [&]() -> std::wstring {
+            if (i + 1 >= args.size())
+                throw Usage{arg + L" needs a value"};
+            return args[++i];
+        };
+        if (arg == L"--folder")
+            folder = FullPath(next());
+        else if (arg == L"--out")
+            out = FullPath(next());
+        else if (bCabinet && arg == L"--max-size") {
+            std::wstring value = next();
+            wchar_t* pEnd = nullptr;
+            unsigned long long ull = _wcstoui64(value.c_str(), &pEnd, 10);
+            if (!pEnd || *pEnd || ull < 50000 || ull > 0x7FFFFFFF)
+                throw Usage{L"--max-size takes a byte count from 50000 to 2147483647"};
+            cbMax = static_cast<ULONG>(ull);
+        } else if (bCabinet && arg == L"--store")
+            bStore = true;
+        else
+            throw Usage{L"unknown option " + arg};
+    }
+    if (folder.empty() || out.empty())
+        throw Usage{L"--folder and --out are required"};
+    if (bCabinet) {
+        std::vector<std::wstring> parts = MakeCabinet(folder, out, cbMax, bStore);
+        for (const std::wstring& part : parts)
+            printf("packer: %s: %llu bytes\n", ToUtf8(part).c_str(),
+                   static_cast<unsigned long long>(SizeOf(part)));
+        return 0;
+    }
+    // Written under a temporary name: a failed run leaves no archive.
+    std::wstring partial = out + L".partial~";
+    try {
+        MakePac(folder, partial);
+        if (!MoveFileExW(partial.c_str(), out.c_str(), MOVEFILE_REPLACE_EXISTING))
+            throw Failure{L"cannot write " + out};
+    } catch (...) {
+        DeleteFileW(partial.c_str());
+        throw;
+    }
+    printf("packer: %s: %llu bytes\n", ToUtf8(out).c_str(),
+           static_cast<unsigned long long>(SizeOf(out)));
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    try {
+        for (const std::wstring& arg : args) {
+            if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
+                fputs(USAGE, stdout);
+                return 0;
+            }
+        }
+        if (!args.empty() && args[0] == L"cab")
+            return RunArchive(std::vector<std::wstring>(args.begin() + 1, args.end()), true);
+        if (!args.empty() && args[0] == L"pac")
+            return RunArchive(std::vector<std::wstring>(args.begin() + 1, args.end()), false);
+        if (!args.empty() && args[0] == L"build")
+            args.erase(args.begin());
+        if (args.empty())
+            throw Usage{L"nothing to do"};
+        return RunBuild(args);
+    } catch (const Usage& usage) {
+        fprintf(stderr, "packer: %s\n\n%s", ToUtf8(usage.message).c_str(), USAGE);
+        return 2;
+    } catch (const Failure& failure) {
+        fprintf(stderr, "packer: %s\n", ToUtf8(failure.message).c_str());
+        return 1;
+    } catch (const std::exception& e) {
+        fprintf(stderr, "packer: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,345 @@
+// Building a package: the launcher copied unchanged (resources embedded),
+// the data blocks of the embedded files appended, then the file table (the
+// last file's record first) and the header with the magic. Everything is
+// written under temporary names and put in place at the end, so that a
+// failed run leaves nothing behind.
+#include <stdio.h>
+#include "packer.h"
+#include "payload/archive.h"
+#include "payload/archiveutil.h"
+#include "payload/trailer.h"
+
+namespace packer {
+namespace {
+
+const DWORD COPY_BLOCK = 1024 * 1024;
+const wchar_t PARTIAL_SUFFIX[] = L".partial~";
+
+// One table record and, for embedded files, where its bytes come from.
+struct PLANNED {
+    PAYLOADENTRY entry;
+    std::wstring data;       // embedded: the file whose bytes are appended
+    std::wstring besideAs;   // external: copied beside the package under this name
+    std::wstring webAs;      // web: copied into the web folder under this name
+    std::wstring label;      // for messages
+};
+
+// Files made during the run; removed unless the run succeeds.
+class Cleanup {
+public:
+    ~Cleanup()
+    {
+        for (const std::wstring& file : m_files)
+            DeleteFileW(file.c_str());
+        for (auto it = m_folders.rbegin(); it != m_folders.rend(); ++it)
+            RemoveDirectoryW(it->c_str());
+    }
+    void File(const std::wstring& path) { m_files.push_back(path); }
+    void Folder(const std::wstring& path) { m_folders.push_back(path); }
+    void Keep(const std::wstring& path)
+    {
+        for (std::wstring& file : m_files)
+            if (_wcsicmp(file.c_str(), path.c_str()) == 0)
+                file.clear();
+    }
+
+private:
+    std::vector<std::wstring> m_files;
+    std::vector<std::wstring> m_folders;
+};
+
+std::wstring FolderOf(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
+}
+
+std::wstring NameOf(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring ProgramFolder()
+{
+    WCHAR szPath[MAX_PATH];
+    DWORD cch = GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH)
+        return L".";
+    return FolderOf(szPath);
+}
+
+// A table name: at most 259 bytes in the ANSI code page.
+std::string TableName(const std::wstring& name, const wchar_t* what)
+{
+    std::string ansi = ToAnsi(name, what);
+    if (ansi.size() > PAYLOAD_NAME_MAX)
+        throw Failure{std::wstring(what) + L" is longer than 259 bytes: " + name};
+    return ansi;
+}
+
+// A name that becomes a path below a folder of the launcher must stay there.
+void CheckRelative(const std::wstring& name, const std::wstring& label)
+{
+    if (IsUnsafeEntryName(name.c_str()))
+        throw Failure{L"the name '" + name + L"' of " + label +
+                      L" must be a relative path without '..'"};
+}
+
+bool IsArchive(const std::wstring& path)
+{
+    return IsCabinetFile(path.c_str()) || IsZipFile(path.c_str()) || IsaPacFile(path.c_str());
+}
+
+void AppendFile(HANDLE hOut, const std::wstring& path, std::vector<BYTE>& buffer)
+{
+    HANDLE hIn = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (hIn == INVALID_HANDLE_VALUE)
+        throw Failure{L"cannot read " + path};
+    DWORD cbRead = 0;
+    BOOL bOk;
+    while ((bOk = ReadFile(hIn, buffer.data(), COPY_BLOCK, &cbRead, nullptr)) && cbRead) {
+        DWORD cbWritten = 0;
+        if (!WriteFile(hOut, buffer.data(), cbRead, &cbWritten, nullptr) || cbWritten != cbRead) {
+            CloseHandle(hIn);
+            throw Failure{L"cannot write the package (disk full?)"};
+        }
+    }
+    CloseHandle(hIn);
+    if (!bOk)
+        throw Failure{L"cannot read " + path};
+}
+
+ULONGLONG CurrentSize(HANDLE h)
+{
+    LARGE_INTEGER li;
+    if (!GetFileSizeEx(h, &li))
+        throw Failure{L"cannot read the size of the package"};
+    return static_cast<ULONGLONG>(li.QuadPart);
+}
+
+// Copies a file next to its final place under a temporary name.
+std::wstring StageCopy(const std::wstring& source, const std::wstring& target, Cleanup& cleanup)
+{
+    std::wstring temp = target + PARTIAL_SUFFIX;
+    CreateDirectoryW(FolderOf(target).c_str(), nullptr);
+    if (!CopyFileW(source.c_str(), temp.c_str(), FALSE))
+        throw Failure{L"cannot copy " + source + L" to " + target};
+    cleanup.File(temp);
+    return temp;
+}
+
+// Turns the project's items into table records; makes the cabinets.
+std::vector<PLANNED> PlanItems(const PROJECT& project, const std::wstring& workFolder,
+                               Cleanup& cleanup)
+{
+    std::vector<PLANNED> planned;
+    std::wstring tag = project.tag.empty() ? L"TRV" : project.tag;
+    if (tag.size() != 3)
+        throw Failure{L"the tag must have three letters: " + tag};
+    int number = 0;
+    auto numbered = [&]() {
+        WCHAR szName[16];
+        swprintf(szName, 16, L"%ls%04d.001", tag.c_str(), ++number);
+        return std::wstring(szName);
+    };
+
+    for (size_t i = 0; i < project.items.size(); ++i) {
+        const ITEM& item = project.items[i];
+        PLANNED p = {};
+        p.label = L"item " + std::to_wstring(i + 1);
+        std::wstring file = item.file;
+        std::wstring name = item.name;
+        bool bHasSource = !item.source.empty();
+        if (bHasSource && item.kind != ItemKind::Folder && !IsFile(item.source))
+            throw Failure{L"no such file for " + p.label + L": " + item.source};
+        if (!bHasSource && item.kind != ItemKind::Web && item.kind != ItemKind::WebStored)
+            throw Failure{p.label + L" needs a source"};
+
+        switch (item.kind) {
+        case ItemKind::Folder: {
+            if (file.empty())
+                file = numbered();
+            std::wstring cab = workFolder + L"\\" + file;
+            std::vector<std::wstring> parts = MakeCabinet(item.source, cab, 0, false);
+            for (const std::wstring& part : parts)
+                cleanup.File(part);
+            p.data = cab;
+            p.entry.TypeOfFile = TF_EMBEDDED;
+            break;
+        }
+        case ItemKind::Archive:
+            if (!IsArchive(item.source))
+                throw Failure{item.source + L" is not a cabinet, ZIP or PAC archive"};
+            if (file.empty())
+                file = numbered();
+            p.data = item.source;
+            p.entry.TypeOfFile = TF_EMBEDDED;
+            break;
+        case ItemKind::Stored:
+            // The table name is the name in the target folder.
+            if (name.empty())
+                name = file.empty() ? NameOf(item.source) : file;
+            CheckRelative(name, p.label);
+            file = name;
+            p.data = item.source;
+            p.entry.TypeOfFile = TF_EMBEDDED | TF_STORED;
+            break;
+        case ItemKind::External:
+        case ItemKind::ExternalStored:
+            if (item.kind == ItemKind::External && !IsArchive(item.source))
+                throw Failure{item.source + L" is not a cabinet, ZIP or PAC archive"};
+            if (name.empty())
+                name = NameOf(item.source);
+            CheckRelative(name, p.label);
+            if (file.empty())
+                file = numbered();
+            p.besideAs = name;
+            p.entry.TypeOfFile = TF_EXTERNAL | (item.kind == ItemKind::ExternalStored ? TF_STORED : 0);
+            break;
+        case ItemKind::Web:
+        case ItemKind::WebStored:
+            if (name.empty()) {
+                if (!bHasSource)
+                    throw Failure{p.label + L" needs a Name (its path below the web location)"};
+                name = NameOf(item.source);
+            }
+            if (!bHasSource && !item.bSizeGiven)
+                throw Failure{p.label + L" needs a Source or a Size"};
+            if (item.kind == ItemKind::Web && bHasSource && !IsArchive(item.source))
+                throw Failure{item.source + L" is not a cabinet, ZIP or PAC archive"};
+            CheckRelative(name, p.label);
+            if (file.empty())
+                file = numbered();
+            if (bHasSource && !project.webFolder.empty())
+                p.webAs = name;
+            p.entry.TypeOfFile = TF_EXTERNAL | TF_WEB | (item.kind == ItemKind::WebStored ? TF_STORED : 0);
+            break;
+        }
+        CheckRelative(file, p.label);
+        p.entry.strFile = TableName(file, L"the table name");
+        p.entry.strFileOut = TableName(item.kind == ItemKind::Folder || item.kind == ItemKind::Archive
+                                           ? std::wstring()
+                                           : name,
+                                       L"the output name");
+        if (!p.data.empty())
+            p.entry.FileSize = SizeOf(p.data);
+        else if (bHasSource)
+            p.entry.FileSize = SizeOf(item.source);
+        else
+            p.entry.FileSize = item.size;
+        planned.push_back(p);
+    }
+    return planned;
+}
+
+}  // namespace
+
+void BuildPackage(const PROJECT& project)
+{
+    if (project.output.empty())
+        throw Failure{L"no output package given (--out or Output=)"};
+    std::wstring output = FullPath(project.output);
+    std::wstring launcher =
+        project.launcher.empty() ? ProgramFolder() + L"\\launcher.exe" : FullPath(project.launcher);
+    if (!IsFile(launcher))
+        throw Failure{L"no such launcher: " + launcher};
+    if (!project.config.empty() && !IsFile(project.config))
+        throw Failure{L"no such configuration file: " + project.config};
+    if (IsFolder(output))
+        throw Failure{L"the output is a folder: " + output};
+    std::wstring outFolder = FolderOf(output);
+    if (!IsFolder(outFolder))
+        throw Failure{L"no such output folder: " + outFolder};
+
+    Cleanup cleanup;
+    WCHAR szTemp[MAX_PATH];
+    WCHAR szWork[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, szTemp) || !GetTempFileNameW(szTemp, L"pkr", 0, szWork))
+        throw Failure{L"cannot make a temporary folder"};
+    DeleteFileW(szWork);
+    if (!CreateDirectoryW(szWork, nullptr))
+        throw Failure{L"cannot make a temporary folder"};
+    cleanup.Folder(szWork);
+
+    std::vector<PLANNED> planned = PlanItems(project, szWork, cleanup);
+    // The launcher, then its resources, then the data and the table.
+    std::wstring partial = output + PARTIAL_SUFFIX;
+    if (!CopyFileW(launcher.c_str(), partial.c_str(), FALSE))
+        throw Failure{L"cannot write " + partial};
+    cleanup.File(partial);
+    SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EmbedResources(partial, project);
+
+    HANDLE hOut = CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hOut == INVALID_HANDLE_VALUE)
+        throw Failure{L"cannot write " + partial};
+    std::vector<PAYLOADENTRY> entries;
+    try {
+        LARGE_INTEGER liZero = {};
+        SetFilePointerEx(hOut, liZero, nullptr, FILE_END);
+        std::vector<BYTE> buffer(COPY_BLOCK);
+        for (PLANNED& p : planned) {
+            if (!p.data.empty()) {
+                p.entry.DataOffSet = CurrentSize(hOut);
+                AppendFile(hOut, p.data, buffer);
+                if (CurrentSize(hOut) - p.entry.DataOffSet != p.entry.FileSize)
+                    throw Failure{L"a file changed while it was packed: " + p.data};
+            }
+            entries.push_back(p.entry);
+        }
+        std::vector<BYTE> table;
+        if (!BuildPayloadTable(entries, table))
+            throw Failure{L"a name does not fit the file table"};
+        DWORD cbWritten = 0;
+        if (!WriteFile(hOut, table.data(), static_cast<DWORD>(table.size()), &cbWritten, nullptr) ||
+            cbWritten != table.size())
+            throw Failure{L"cannot write the package (disk full?)"};
+    } catch (...) {
+        CloseHandle(hOut);
+        throw;
+    }
+    CloseHandle(hOut);
+
+    // Files beside the package and for the web folder, then the
+    // configuration; every one first under a temporary name.
+    std::vector<std::pair<std::wstring, std::wstring>> moves;  // temporary -> final
+    for (size_t i = 0; i < planned.size(); ++i) {
+        const PLANNED& p = planned[i];
+        const ITEM& item = project.items[i];
+        if (!p.besideAs.empty()) {
+            std::wstring target = FullPath(p.besideAs, outFolder);
+            if (_wcsicmp(target.c_str(), item.source.c_str()) != 0)
+                moves.push_back({StageCopy(item.source, target, cleanup), target});
+        }
+        if (!p.webAs.empty()) {
+            std::wstring target = FullPath(p.webAs, project.webFolder);
+            moves.push_back({StageCopy(item.source, target, cleanup), target});
+        }
+    }
+    if (!project.config.empty() && !project.bEmbedConfig) {
+        std::wstring name = NameOf(output);
+        size_t dot = name.find_last_of(L'.');
+        std::wstring cfg = outFolder + L"\\" + (dot == std::wstring::npos ? name : name.substr(0, dot)) +
+                           L".cfg";
+        moves.push_back({PrepareStagedConfig(StageCopy(project.config, cfg, cleanup)), cfg});
+    }
+    moves.push_back({partial, output});
+    for (const auto& move : moves) {
+        if (!MoveFileExW(move.first.c_str(), move.second.c_str(), MOVEFILE_REPLACE_EXISTING))
+            throw Failure{L"cannot write " + move.second};
+        cleanup.Keep(move.first);
+    }
+
+    printf("packer: %s: %u file(s), %llu bytes\n", ToUtf8(output).c_str(),
+           static_cast<unsigned>(entries.size()), static_cast<unsigned long long>(SizeOf(output)));
+    for (const PAYLOADENTRY& entry : entries)
+        printf("  %s  type %u  %llu bytes  at %llu%s%s\n", entry.strFile.c_str(),
+               entry.TypeOfFile, static_cast<unsigned long long>(entry.FileSize),
+               static_cast<unsigned long long>(entry.DataOffSet),
+               entry.strFileOut.empty() ? "" : "  -> ", entry.strFileOut.c_str());
+}
+
+}  // namespace packer

@@ -1,0 +1,88 @@
+// The packer: builds a package (the launcher with its payload appended), and
+// makes cabinets and PAC archives from folders.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+#include "payload/resources_embed.h"
+
+namespace packer {
+
+// What becomes of one item of the package.
+enum class ItemKind {
+    Folder,          // a cabinet is made of the folder and embedded
+    Archive,         // a ready archive (cabinet, ZIP, PAC) is embedded
+    Stored,          // a file embedded and used unchanged
+    External,        // an archive kept beside the package
+    ExternalStored,  // a file kept beside the package, used unchanged
+    Web,             // an archive fetched from the web-download location
+    WebStored,       // a file fetched from the web, used unchanged
+};
+
+struct ITEM {
+    ItemKind kind;
+    std::wstring source;  // file or folder; may be empty for web items
+    std::wstring name;    // output name (FileOut); for stored embedded files the target name
+    std::wstring file;    // table name; empty: numbered from the tag
+    ULONGLONG size;       // web items without a source
+    bool bSizeGiven;
+};
+
+struct PROJECT {
+    std::wstring launcher;   // the launcher to copy
+    std::wstring output;     // the package to write
+    std::wstring config;     // written beside the package as NAME.cfg
+    std::wstring webFolder;  // web items are copied here for upload
+    std::wstring tag;        // three letters of the numbered names
+    std::vector<ITEM> items;
+    PACKAGERESOURCES resources;  // languages, neutral files, DATA, skin (embed.cpp)
+    bool bEmbedConfig = false;   // the configuration goes in as CFG 136, not beside
+};
+
+// A failure the user can act on; the message says what and where.
+struct Failure {
+    std::wstring message;
+};
+
+// Every file below folder, as paths relative to it ("sub\name"), sorted.
+std::vector<std::wstring> ListFolder(const std::wstring& folder);
+
+// A cabinet (MSZIP, or stored with bStore) of every file below folder,
+// keeping the folder tree in the member names. With cbMaxCabinet the
+// cabinet is split into a set: out, then NAME2.EXT, NAME3.EXT ...
+// Returns the files written.
+std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wstring& out,
+                                      ULONG cbMaxCabinet, bool bStore);
+
+// A PAC archive of every file below folder.
+void MakePac(const std::wstring& folder, const std::wstring& out);
+
+// Reads a project file (INI) into project; relative paths are taken from
+// the project file's folder.
+void ReadProject(const std::wstring& path, PROJECT& project);
+
+// Builds the package the project describes. Nothing is left behind on
+// failure.
+void BuildPackage(const PROJECT& project);
+
+// Hook: adds resources to the copy of the launcher before the payload is
+// appended.
+void EmbedResources(const std::wstring& packageCopy, const PROJECT& project);
+// Resource options, project keys and the configuration's web location (embed.cpp).
+bool ParseResourceOption(const std::wstring& arg, const std::function<std::wstring()>& next,
+                         PROJECT& flags);
+void ReadProjectResources(const std::wstring& path, const std::wstring& base, PROJECT& project);
+void MergeResourceOptions(const PROJECT& flags, PROJECT& project);
+std::wstring PrepareStagedConfig(const std::wstring& staged);
+
+// Small helpers.
+std::wstring FullPath(const std::wstring& path, const std::wstring& base = L"");
+bool IsFile(const std::wstring& path);
+bool IsFolder(const std::wstring& path);
+ULONGLONG SizeOf(const std::wstring& path);
+std::string ToAnsi(const std::wstring& text, const wchar_t* what);
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+}  // namespace packer
