@@ -6,6 +6,7 @@
 #include "launcher/projectinfo.h"
 #include "launcher/state.h"
 #include "net/connectivity.h"
+#include "net/download.h"
 #include "net/url.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
@@ -235,9 +236,7 @@ BOOL QueryFreeBytes(LPCWSTR szFolder, ULONGLONG* pullFree)
     }
 }
 
-// The network side of the plan: the connection check, and the transfers,
-// which arrive with the download code; until then every web entry fails as
-// a lost connection.
+// The network side of the plan: the connection check and the transfers.
 BOOL CheckConnection(LPCWSTR szUrl)
 {
     WCHAR szHostName[URL_HOST_CCH] = L"";
@@ -251,8 +250,7 @@ BOOL CheckConnection(LPCWSTR szUrl)
 
 DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
 {
-    DebugTrace(L"ReadDataStruct()->No download for %s", entry.szFile);
-    return ERROR_CODE_DOWNLOAD_FAILED;
+    return DownloadFile(entry.szFile, L"", L"", entry.szTgdFile, bResume);
 }
 
 // Gives a phase its part of the bars: with two bars a fresh step bar and
