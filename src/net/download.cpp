@@ -9,7 +9,8 @@
 #include "net/connectivity.h"
 #include "net/inetapi.h"
 #include "net/url.h"
-#include "net/pending.h"
+#include "payload/piececopy.h"
+#include "ui/progress.h"
 
 namespace {
 

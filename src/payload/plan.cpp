@@ -3,9 +3,11 @@
 #include <strsafe.h>
 #include <memory>
 #include "common/trace.h"
+#include "launcher/languages.h"
 #include "launcher/projectinfo.h"
 #include "launcher/state.h"
 #include "net/connectivity.h"
+#include "net/download.h"
 #include "net/url.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
@@ -31,12 +33,15 @@ const DWORD ERROR_CODE_DOWNLOAD_FAILED = 1236;  // connection lost during a down
 
 typedef std::vector<DATAFILEINFO> FILELIST;
 
-// A localized string of the interface module; empty when it has none.
+// A localized string of the interface module in the chosen language;
+// empty when it has none.
 BOOL LoadPlanString(UINT uID, LPWSTR szText, int cchText)
 {
-    szText[0] = L'\0';
     HINSTANCE hModule = hInstRes ? hInstRes : GetModuleHandleW(nullptr);
-    return LoadStringW(hModule, uID, szText, cchText) > 0;
+    DWORD dwLangID = g_ProjectInfo.uiLangIndex < g_Languages.size()
+                         ? g_Languages[g_ProjectInfo.uiLangIndex].lcID
+                         : 0;
+    return LoadStringEx(hModule, uID, szText, cchText, dwLangID);
 }
 
 BOOL IsCancelled()
@@ -235,9 +240,7 @@ BOOL QueryFreeBytes(LPCWSTR szFolder, ULONGLONG* pullFree)
     }
 }
 
-// The network side of the plan: the connection check, and the transfers,
-// which arrive with the download code; until then every web entry fails as
-// a lost connection.
+// The network side of the plan: the connection check and the transfers.
 BOOL CheckConnection(LPCWSTR szUrl)
 {
     WCHAR szHostName[URL_HOST_CCH] = L"";
@@ -251,8 +254,7 @@ BOOL CheckConnection(LPCWSTR szUrl)
 
 DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
 {
-    DebugTrace(L"ReadDataStruct()->No download for %s", entry.szFile);
-    return ERROR_CODE_DOWNLOAD_FAILED;
+    return DownloadFile(entry.szFile, L"", L"", entry.szTgdFile, bResume);
 }
 
 // Gives a phase its part of the bars: with two bars a fresh step bar and

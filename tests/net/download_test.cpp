@@ -9,7 +9,7 @@
 #include "launcher/state.h"
 #include "net/connectivity.h"
 #include "net/download.h"
-#include "net/pending.h"
+#include "ui/progress.h"
 #include "netservers.h"
 #include "support/tracesink.h"
 
@@ -157,8 +157,10 @@ protected:
         lstrcpynW(g_szPublicHostName, savedPublic_.c_str(), URL_HOST_CCH);
         RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);
     }
+    // A step window of 0..100 without a data total, as a phase leaves it.
     static void ResetProgress()
     {
+        g_Progress.DefineStep(0, 100, 0);
         g_Progress.MaxData = 0;
         g_Progress.SetBytesDone(0);
     }
@@ -211,6 +213,7 @@ TEST_F(Download, OverEverySchemeIntoAFolderOrAFile)
         // Progress reached the end of the file.
         EXPECT_EQ(g_Progress.GetBytesDone(), c.size);
         EXPECT_EQ(g_Progress.MaxData, c.size);
+        EXPECT_EQ(g_Progress.Pos, 100u);
         std::string dump = tracesink::Dump();
         if (c.scheme == 1) {
             EXPECT_TRUE(tracesink::Contains("DownloadFTPFile()->End(0)")) << dump;

@@ -335,7 +335,9 @@ TEST_F(StatusWindowTest, LaunchRequestsThroughCopyData)
                     std::wstring args = L"--record \"" + x->out[i].record + L"\" --exit 9";
                     lstrcpynW(data->szCmdLine, args.c_str(), CMDLINE_CCH);
                     data->dwWait = 1;
-                    COPYDATASTRUCT cds = {k.dwData, k.cbData ? k.cbData : sizeof(*data), data};
+                    COPYDATASTRUCT cds = {k.dwData,
+                                          k.cbData ? k.cbData : static_cast<DWORD>(sizeof(*data)),
+                                          data};
                     x->out[i].result =
                         SendMessageW(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
                     x->out[i].codeAfter = g_dwExitCode;
