@@ -1,13 +1,570 @@
 #include "launcher/runflow.h"
+#include <objbase.h>
+#include <shlwapi.h>
 #include <strsafe.h>
+#include "common/filesys.h"
+#include "common/osversion.h"
+#include "common/sysdll.h"
+#include "common/trace.h"
+#include "common/version.h"
+#include "launcher/cmdline.h"
+#include "launcher/config.h"
+#include "launcher/languages.h"
+#include "launcher/pathvar.h"
+#include "launcher/projectinfo.h"
 #include "launcher/state.h"
+#include "net/connectivity.h"
+#include "payload/resources.h"
+#include "payload/trailer.h"
+#include "ui/launch.h"
+#include "ui/license.h"
+#include "ui/res/resource.h"
+#include "ui/statuswnd.h"
 
-// Start-up and shutdown are filled in step by step; until then the run
-// keeps only the process state and ends at once.
-DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int)
+HGLOBAL g_hDataRes;
+DWORD g_dwDataResSize;
+BOOL g_bDataFile;
+DWORD g_dwDataFileOffset;
+
+namespace {
+
+// Removal flag of RemoveDirectoryTree: the folder with all its content.
+const DWORD REMOVE_CONTENTS = 0x2;
+const size_t INFO_TEXT_CCH = 512;
+// License dialog result that shows the dialog again.
+const INT_PTR LICENSE_BACK = 3;
+// Held by every running launcher: the scratch folder below <TEMP> is shared
+// by all packages, so it is only cleared by the last launcher that uses it.
+const WCHAR SCRATCH_LOCK_NAME[] = L"Stowaway.Scratch." TRV_DEFAULT_GUID;
+
+// Where a step leaves the run.
+enum class Next { Continue, Shutdown, Return0 };
+
+// What the run holds between start-up and shutdown.
+struct RunState {
+    HINSTANCE hInst = nullptr;
+    int nCmdShow = SW_SHOWNORMAL;
+    LPCWSTR lpCmdLine = L"";
+    BOOL bInternet = FALSE;
+    HMODULE hRichEdit = nullptr;
+    HMODULE hSkin = nullptr;
+    HANDLE hMutex = nullptr;
+    HANDLE hScratchLock = nullptr;
+    BOOL bScratchShared = FALSE;
+    BOOL bNeedToRunAsAdmin = FALSE;
+    WCHAR szLangLibrary[PATH_CCH] = L"";
+};
+
+// Looks for the "-" form of an option, then the "/" form.
+BOOL HasOption(LPCWSTR szName)
 {
+    WCHAR szOption[64];
+    StringCchPrintfW(szOption, ARRAYSIZE(szOption), L"-%s", szName);
+    if (SearchParams(g_szCmdLine, szOption))
+        return TRUE;
+    StringCchPrintfW(szOption, ARRAYSIZE(szOption), L"/%s", szName);
+    return SearchParams(g_szCmdLine, szOption);
+}
+
+BOOL GetOptionValue(LPCWSTR szName, LPCWSTR szDelims, LPWSTR szValue, size_t cchValue)
+{
+    WCHAR szOption[64];
+    StringCchPrintfW(szOption, ARRAYSIZE(szOption), L"-%s", szName);
+    BOOL bFound = GetDataParams(g_szCmdLine, szOption, szDelims, szValue, cchValue);
+    if (!bFound) {
+        StringCchPrintfW(szOption, ARRAYSIZE(szOption), L"/%s", szName);
+        bFound = GetDataParams(g_szCmdLine, szOption, szDelims, szValue, cchValue);
+    }
+    if (bFound) {
+        PathRemoveBlanksW(szValue);
+        PathUnquoteSpacesW(szValue);
+    }
+    return bFound;
+}
+
+BOOL IsFolder(LPCWSTR szPath)
+{
+    return *szPath && PathIsDirectoryW(szPath);
+}
+
+void RemoveFolder(LPCWSTR szPath)
+{
+    BOOL bRemoved = RemoveDirectoryTree(szPath, REMOVE_CONTENTS);
+    DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szPath, bRemoved);
+}
+
+BOOL IsDefaultGuid(LPCWSTR szGuid)
+{
+    return lstrcmpiW(szGuid, TRV_DEFAULT_GUID) == 0;
+}
+
+// ---- bootstrap ---------------------------------------------------------
+
+void Begin(RunState& run)
+{
+    DebugTrace(L"Begin...");
+    CoInitialize(nullptr);
+    run.bInternet = GetInternetConnectedState(nullptr, FALSE) != 0;
+    // The license dialog's text control lives in the rich edit library.
+    run.hRichEdit = LoadSystemLibrary(L"riched20.dll");
+    GetOSVersion();
+    InitPathVar();
+}
+
+void CopyCommandLine(LPCWSTR lpCmdLine)
+{
+    StringCchCopyW(g_szCmdLine, CMDLINE_CCH, lpCmdLine ? lpCmdLine : L"");
+    DebugTrace(L"WinMain()->CmdLine=%s", g_szCmdLine);
+}
+
+Next ShowHelpIfAsked(const RunState& run)
+{
+    if (!HasOption(L"?"))
+        return Next::Continue;
+    // From the program itself: no language library is loaded yet.
+    WCHAR szCaption[TITLE_CCH] = L"";
+    WCHAR szText[CMDLINE_CCH] = L"";
+    LoadStringW(run.hInst, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
+    LoadStringW(run.hInst, IDS_HELP_TEXT, szText, ARRAYSIZE(szText));
+    MessageBoxW(nullptr, szText, szCaption, MB_ICONINFORMATION);
+    DebugTrace(L"WinMain()->Help (?) mode parameter");
+    return Next::Return0;
+}
+
+void ReadLanguageAndCmdLineOptions()
+{
+    WCHAR szValue[PATH_CCH];
+    if (GetOptionValue(L"LANG:", L"/-", szValue, ARRAYSIZE(szValue))) {
+        g_lcID_LangParam = static_cast<WORD>(wcstoul(szValue, nullptr, 10));
+        DebugTrace(L"WinMain()->Language parameter: %d", g_lcID_LangParam);
+    }
+    // The whole rest of the line may belong to the setup program.
+    if (GetOptionValue(L"CMDLINE:", L" ", g_szCmdLineParam, CMDLINE_CCH))
+        DebugTrace(L"WinMain()->CMDLINE parameter: %s", g_szCmdLineParam);
+}
+
+// ---- configured ----------------------------------------------------------
+
+Next CreateScratchFolder(RunState& run)
+{
+    StringCchPrintfW(TempPathTRV, PATH_CCH, L"%s\\%s", g_szPathVar[PV_TEMP], TRV_DEFAULT_GUID);
+    run.hScratchLock = CreateMutexW(nullptr, FALSE, SCRATCH_LOCK_NAME);
+    run.bScratchShared = run.hScratchLock && GetLastError() == ERROR_ALREADY_EXISTS;
+    // A leftover of an earlier run goes, unless another launcher works in it now.
+    if (IsFolder(TempPathTRV) && !run.bScratchShared)
+        RemoveFolder(TempPathTRV);
+    if (!CreateDirectoryW(TempPathTRV, nullptr) && !(run.bScratchShared && IsFolder(TempPathTRV))) {
+        DebugTrace(L"WinMain()->Error create directory (%s)!", TempPathTRV);
+        return Next::Return0;
+    }
+    DebugTrace(L"WinMain()->TempPathTRV=%s", TempPathTRV);
+    return Next::Continue;
+}
+
+void ReadConfiguration()
+{
+    InitProjectInfo();
+    if (!PathFileExistsW(ConfigFile) || PathIsDirectoryW(ConfigFile)) {
+        StringCchPrintfW(ConfigFile, PATH_CCH, L"%s\\setup.cfg", TempPathTRV);
+        ExtractRes(hInstance, IDR_CFG, L"CFG", ConfigFile);
+    }
+    ReadConfigFile(ConfigFile);
+}
+
+Next TakeProjectMutex(RunState& run)
+{
+    if (!*g_ProjectInfo.szGuid)
+        return Next::Continue;
+    run.hMutex = CreateMutexW(nullptr, FALSE, g_ProjectInfo.szGuid);
+    if (run.hMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        DebugTrace(L"WinMain()->Project already in memory (%s)", g_ProjectInfo.szGuid);
+        g_dwExitCode = ERROR_ALREADY_EXISTS;
+        return Next::Shutdown;
+    }
+    return Next::Continue;
+}
+
+void ApplyNoResume()
+{
+    if (HasOption(L"NORESUME")) {
+        g_ProjectInfo.bResumeSetup = 0;
+        DebugTrace(L"WinMain()->Resume mode disabled by parameter");
+    }
+}
+
+BOOL UsesResumeFolders()
+{
+    return g_ProjectInfo.bResumeSetup && !IsDefaultGuid(g_ProjectInfo.szGuid);
+}
+
+Next CreateDataFolder()
+{
+    if (UsesResumeFolders())
+        StringCchPrintfW(DataPath, PATH_CCH, L"%s\\%s\\%s", g_szPathVar[PV_TEMP], g_ProjectInfo.szGuid,
+                         g_ProjectInfo.szGuid);
+    else
+        StringCchPrintfW(DataPath, PATH_CCH, L"%s\\%s", TempPathTRV, g_ProjectInfo.szGuid);
+    if (!CreateAllDirectory(DataPath)) {
+        DWORD dwError = GetLastError();
+        DebugTrace(L"WinMain()->Error create directory (%s)->%d!", DataPath, dwError);
+        if (dwError != ERROR_ALREADY_EXISTS) {
+            RemoveFolder(DataPath);
+            return Next::Shutdown;
+        }
+    }
+    DebugTrace(L"WinMain()->DataPath=%s", DataPath);
+    return Next::Continue;
+}
+
+// ---- localized -----------------------------------------------------------
+
+void LoadLanguageLibrary(RunState& run)
+{
+    ExtractBinaryRes();
+    HMODULE hLib = nullptr;
+    if (*g_ProjectInfo.szLangFileName) {
+        StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", TempPathTRV,
+                         PathFindFileNameW(g_ProjectInfo.szLangFileName));
+        hLib = LoadLibraryExW(run.szLangLibrary, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    }
+    hInstRes = hLib ? hLib : run.hInst;
+    DebugTrace(L"WinMain()->LoadLibrary(%s)->%d (hInstRes=%d)", run.szLangLibrary, hLib, hInstRes);
+}
+
+void SetTitle(const RunState& run)
+{
+    if (*g_ProjectInfo.szProductName)
+        StringCchCopyW(Title, TITLE_CCH, g_ProjectInfo.szProductName);
+    else
+        GetLocalVersionInfo(run.hInst, L"ProductName", Title, TITLE_CCH);
+    DebugTrace(L"WinMain()->Title=%s", Title);
+}
+
+Next ShowInformationIfAsked()
+{
+    if (!HasOption(L"INFO"))
+        return Next::Continue;
+    WCHAR szText[INFO_TEXT_CCH];
+    BuildInformationText(szText, ARRAYSIZE(szText));
+    WCHAR szCaption[TITLE_CCH] = L"";
+    LoadStringEx(hInstRes, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption), ChosenLanguageId());
+    MessageBoxW(nullptr, szText, szCaption, MB_ICONINFORMATION);
+    g_dwExitCode = 0;
+    return Next::Shutdown;
+}
+
+// ---- prepared ------------------------------------------------------------
+
+void ApplySwitches()
+{
+    if (HasOption(L"WITHPROGRESS")) {
+        g_ProjectInfo.bDialogInRun = 1;
+        DebugTrace(L"WinMain()->DialogInRun mode!");
+    }
+    if (HasOption(L"S")) {
+        g_bSilent = TRUE;
+        DebugTrace(L"WinMain()->Silent mode parameter");
+    }
+    if (HasOption(L"NOBALLOON")) {
+        g_ProjectInfo.bTrayIcon = 0;
+        DebugTrace(L"WinMain()->No balloon parameter");
+    }
+    if (HasOption(L"FULLSILENT")) {
+        g_bSilent = TRUE;
+        g_ProjectInfo.bTrayIcon = 0;
+        DebugTrace(L"WinMain()->Full Silent mode parameter");
+    }
+    if (HasOption(L"FD")) {
+        g_bForceDownload = TRUE;
+        DebugTrace(L"WinMain()->Force to Download parameter");
+    }
+    if (HasOption(L"NOLICENSE")) {
+        g_ProjectInfo.bLicense = 0;
+        DebugTrace(L"WinMain()->No license parameter");
+    }
+    if (HasOption(L"NOTOOLBAR"))
+        DebugTrace(L"WinMain()->No Toolbar parameter");  // the toolbar offer is not built in
+    if (HasOption(L"NORMALSTATUS")) {
+        g_ProjectInfo.byStatusType = 1;
+        DebugTrace(L"WinMain()->NORMALSTATUS parameter");
+    }
+    if (HasOption(L"SMALLSTATUS")) {
+        g_ProjectInfo.byStatusType = 0;
+        DebugTrace(L"WinMain()->SMALLSATUS parameter");
+    }
+}
+
+Next CheckElevation(RunState& run)
+{
+    run.bNeedToRunAsAdmin = g_ProjectInfo.bNeedElevation && !IsRunAsAdmin();
+    DebugTrace(L"WinMain()->bNeedToRunAsAdmin=%d", run.bNeedToRunAsAdmin);
+    return run.bNeedToRunAsAdmin ? Next::Shutdown : Next::Continue;
+}
+
+Next ShowLicense()
+{
+    if (!g_ProjectInfo.bLicense || g_bSilent)
+        return Next::Continue;
+    INT_PTR nResult;
+    do {
+        LICENSEDLGPARAM param = {hInstRes, ChosenLanguageId(), 0, FALSE};
+        nResult = LicenseDlg(nullptr, &param);
+        DebugTrace(L"WinMain()->Dialog license=%d", nResult);
+    } while (nResult == LICENSE_BACK);
+    return (nResult == 0 || nResult == IDOK) ? Next::Continue : Next::Shutdown;
+}
+
+void FindPayload(const RunState& run)
+{
+    g_hDataRes = CheckDataRes(run.hInst, &g_dwDataResSize, 0);
+    if (!g_hDataRes)
+        g_bDataFile = CheckDataFile(ModuleFile, &g_dwDataFileOffset);
+}
+
+void ApplyExtractOnly()
+{
+    WCHAR szValue[PATH_CCH];
+    if (!GetOptionValue(L"X:", L"/-", szValue, ARRAYSIZE(szValue)))
+        return;
+    DebugTrace(L"WinMain()->Params=/X: %s", szValue);
+    if (PathIsRelativeW(szValue))
+        PathCombineW(g_ProjectInfo.szTgdFolder, g_szPathVar[PV_CURRENTDIR], szValue);
+    else
+        StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, szValue);
+    DebugTrace(L"WinMain()->TgdFolder=%s", g_ProjectInfo.szTgdFolder);
+    // The files stay where they were asked for, and nothing runs.
+    g_ProjectInfo.bDelFiles = 0;
+    g_ProjectInfo.bLaunchExe = 0;
+    g_ProjectInfo.bCopyToTemp = 0;
+}
+
+void ResolveTargetFolder()
+{
+    if (*g_ProjectInfo.szTgdFolder && !g_ProjectInfo.bCopyToTemp)
+        return;
+    if (!HasPayload())
+        StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, ModulePath);
+    else if (UsesResumeFolders())
+        StringCchPrintfW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"%s\\%s\\%s", g_szPathVar[PV_TEMP],
+                         g_ProjectInfo.szGuid, TRV_EXTRACT_FOLDER);
+    else
+        StringCchPrintfW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"%s\\%s", TempPathTRV,
+                         TRV_EXTRACT_FOLDER);
+}
+
+void ResolveExeFile()
+{
+    ExpandPathVar(g_ProjectInfo.szExeFileName, PATH_CCH);
+    // Without a program name there is nothing to launch (not the folder itself).
+    if (!*g_ProjectInfo.szExeFileName)
+        ExeFile[0] = L'\0';
+    else if (PathIsRelativeW(g_ProjectInfo.szExeFileName))
+        PathCombineW(ExeFile, g_ProjectInfo.szTgdFolder, g_ProjectInfo.szExeFileName);
+    else
+        StringCchCopyW(ExeFile, PATH_CCH, g_ProjectInfo.szExeFileName);
+    DebugTrace(L"WinMain()->ExeFile=%s", ExeFile);
+}
+
+void RunSetupPhase()
+{
+    STATUSDLGPARAM param = {hInstRes, ChosenLanguageId()};
+    StatusDlg(nullptr, &param);
+}
+
+// ---- shutdown ------------------------------------------------------------
+
+void FreeLibraries(RunState& run)
+{
+    if (g_hDataRes) {
+        FreeResource(g_hDataRes);
+        g_hDataRes = nullptr;
+    }
+    if (run.hRichEdit)
+        FreeLibrary(run.hRichEdit);
+    if (run.hSkin) {
+        typedef void(WINAPI * ShutdownFn)();
+        auto pShutdown = reinterpret_cast<ShutdownFn>(GetProcAddress(run.hSkin, "IScrvShutdown"));
+        if (pShutdown)
+            pShutdown();
+        else
+            DebugTrace(L"Function 'crvShutdown' failed!");
+        BOOL bFreed = FreeLibrary(run.hSkin);
+        DebugTrace(L"WinMain()->unload Corvel->%d", bFreed);
+    }
+    if (hInstRes && hInstRes != run.hInst) {
+        BOOL bFreed = FreeLibrary(hInstRes);
+        DebugTrace(L"WinMain()->unload %s->%d", run.szLangLibrary, bFreed);
+        hInstRes = run.hInst;
+    }
+    CoUninitialize();
+}
+
+// The scratch folder goes only when no other launcher still works in it.
+void RemoveScratchFolder(RunState& run)
+{
+    if (run.hScratchLock) {
+        CloseHandle(run.hScratchLock);
+        run.hScratchLock = nullptr;
+    }
+    HANDLE hOther = OpenMutexW(SYNCHRONIZE, FALSE, SCRATCH_LOCK_NAME);
+    if (hOther) {
+        CloseHandle(hOther);
+        DebugTrace(L"WinMain()->the folder '%s' will not be removed!", TempPathTRV);
+        return;
+    }
+    if (IsFolder(TempPathTRV))
+        RemoveFolder(TempPathTRV);
+}
+
+void RemoveFolders(RunState& run)
+{
+    RemoveScratchFolder(run);
+    if (IsFolder(DataPath)) {
+        // In resume mode the data stays for the next run; only an empty folder goes.
+        BOOL bRemoved = g_ProjectInfo.bResumeSetup ? RemoveDirectoryW(DataPath)
+                                                   : RemoveDirectoryTree(DataPath, REMOVE_CONTENTS);
+        DebugTrace(L"WinMain()->Remove folder '%s' (%d)", DataPath, bRemoved);
+    }
+    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
+    if (g_ProjectInfo.bDelFiles && IsFolder(szTgd) && lstrcmpiW(szTgd, ModulePath) != 0)
+        RemoveFolder(szTgd);
+    else
+        DebugTrace(L"WinMain()->the folder '%s' will not be removed!", szTgd);
+}
+
+// The elevated copy would see our project mutex as a second instance, so
+// the mutex is released before it starts.
+void RestartElevatedIfNeeded(RunState& run)
+{
+    if (run.hMutex) {
+        CloseHandle(run.hMutex);
+        run.hMutex = nullptr;
+    }
+    if (run.bNeedToRunAsAdmin)
+        ExecuteFile(nullptr, ModuleFile, run.lpCmdLine, L"", L"Runas", FALSE, run.nCmdShow,
+                    &g_dwExitCode, nullptr);
+}
+
+DWORD Shutdown(RunState& run)
+{
+    FreeLibraries(run);
+    RemoveFolders(run);
+    RestartElevatedIfNeeded(run);
+    DebugTrace(L"WinMain()->End(%#x)", g_dwExitCode);
+    return g_dwExitCode;
+}
+
+// Leaves before anything is created: only COM and the rich edit library go.
+DWORD ReturnEarly(RunState& run)
+{
+    if (run.hScratchLock)
+        CloseHandle(run.hScratchLock);
+    if (run.hRichEdit)
+        FreeLibrary(run.hRichEdit);
+    CoUninitialize();
+    return 0;
+}
+
+// Start-up up to the setup phase; returns where the run goes next.
+Next StartUp(RunState& run)
+{
+    Begin(run);
+    CopyCommandLine(run.lpCmdLine);
+    if (ShowHelpIfAsked(run) == Next::Return0)
+        return Next::Return0;
+    ReadLanguageAndCmdLineOptions();
+    if (CreateScratchFolder(run) == Next::Return0)
+        return Next::Return0;
+    ReadConfiguration();
+    if (TakeProjectMutex(run) == Next::Shutdown)
+        return Next::Shutdown;
+    ApplyNoResume();
+    if (CreateDataFolder() == Next::Shutdown)
+        return Next::Shutdown;
+    LoadLanguageLibrary(run);
+    SetTitle(run);
+    if (ShowInformationIfAsked() == Next::Shutdown)
+        return Next::Shutdown;
+    ApplySwitches();
+    if (CheckElevation(run) == Next::Shutdown)
+        return Next::Shutdown;
+    run.hSkin = SetCorvelThm();
+    if (ShowLicense() == Next::Shutdown)
+        return Next::Shutdown;
+    FindPayload(run);
+    ApplyExtractOnly();
+    ResolveTargetFolder();
+    ResolveExeFile();
+    return Next::Continue;
+}
+
+}  // namespace
+
+BOOL HasPayload()
+{
+    return g_hDataRes != nullptr || g_bDataFile;
+}
+
+DWORD ChosenLanguageId()
+{
+    if (g_ProjectInfo.uiLangIndex < g_Languages.size())
+        return g_Languages[g_ProjectInfo.uiLangIndex].lcID;
+    return g_ProjectInfo.uiLanguageDefault;
+}
+
+BOOL IsRunAsAdmin()
+{
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID pAdmins = nullptr;
+    BOOL bMember = FALSE;
+    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &pAdmins)) {
+        if (!CheckTokenMembership(nullptr, pAdmins, &bMember))
+            bMember = FALSE;
+        FreeSid(pAdmins);
+    }
+    DebugTrace(L"IsRunAsAdmin()->%d", bMember);
+    return bMember;
+}
+
+void BuildInformationText(LPWSTR szText, size_t cchText)
+{
+    StringCchCopyW(szText, cchText, L"Language(s) available:\n\n");
+    WCHAR szLine[PATH_CCH + 16];
+    WCHAR szName[PATH_CCH];
+    if (!g_Languages.empty()) {
+        for (const LanguageEntry& entry : g_Languages) {
+            szName[0] = L'\0';
+            GetLocaleInfoW(entry.lcID, LOCALE_SLANGUAGE, szName, ARRAYSIZE(szName));
+            StringCchPrintfW(szLine, ARRAYSIZE(szLine), L"%d - %s\n", entry.lcID, szName);
+            StringCchCatW(szText, cchText, szLine);
+        }
+    } else {
+        DWORD lcID = g_ProjectInfo.uiLanguageDefault;
+        szName[0] = L'\0';
+        GetLocaleInfoW(lcID, LOCALE_SLANGUAGE, szName, ARRAYSIZE(szName));
+        StringCchPrintfW(szLine, ARRAYSIZE(szLine), L"%d\n%s\n", lcID, szName);
+        StringCchCatW(szText, cchText, szLine);
+    }
+}
+
+DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
+{
+    RunState run;
+    run.hInst = hInst;
+    run.nCmdShow = nCmdShow;
+    run.lpCmdLine = lpCmdLine ? lpCmdLine : L"";
     hInstance = hInst;
     hInstRes = hInst;
-    StringCchCopyW(g_szCmdLine, CMDLINE_CCH, lpCmdLine ? lpCmdLine : L"");
-    return g_dwExitCode;
+
+    switch (StartUp(run)) {
+    case Next::Return0:
+        return ReturnEarly(run);
+    case Next::Continue:
+        RunSetupPhase();
+        break;
+    case Next::Shutdown:
+        break;
+    }
+    return Shutdown(run);
 }

@@ -3,6 +3,7 @@
 #include <strsafe.h>
 #include <memory>
 #include "common/trace.h"
+#include "launcher/languages.h"
 #include "launcher/projectinfo.h"
 #include "launcher/state.h"
 #include "net/connectivity.h"
@@ -32,12 +33,15 @@ const DWORD ERROR_CODE_DOWNLOAD_FAILED = 1236;  // connection lost during a down
 
 typedef std::vector<DATAFILEINFO> FILELIST;
 
-// A localized string of the interface module; empty when it has none.
+// A localized string of the interface module in the chosen language;
+// empty when it has none.
 BOOL LoadPlanString(UINT uID, LPWSTR szText, int cchText)
 {
-    szText[0] = L'\0';
     HINSTANCE hModule = hInstRes ? hInstRes : GetModuleHandleW(nullptr);
-    return LoadStringW(hModule, uID, szText, cchText) > 0;
+    DWORD dwLangID = g_ProjectInfo.uiLangIndex < g_Languages.size()
+                         ? g_Languages[g_ProjectInfo.uiLangIndex].lcID
+                         : 0;
+    return LoadStringEx(hModule, uID, szText, cchText, dwLangID);
 }
 
 BOOL IsCancelled()

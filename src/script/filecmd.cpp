@@ -6,24 +6,11 @@
 #include "common/trace.h"
 #include "launcher/pathvar.h"
 #include "launcher/state.h"
+#include "net/download.h"
+#include "payload/archive.h"
 #include "script/condition.h"
 #include "script/script.h"
 #include "script/syscmd.h"
-
-// Until the archive and download routines are in the tree these commands
-// report failure.
-#if __has_include("payload/archive.h")
-#include "payload/archive.h"
-#else
-static DWORD UnPackCABFile(LPCWSTR, LPCWSTR, LPCWSTR, BOOL) { return ERROR_NOT_SUPPORTED; }
-static BOOL UnZipFile(LPCWSTR, LPCWSTR) { return FALSE; }
-static BOOL UnPAC(LPCWSTR, LPCWSTR) { return FALSE; }
-#endif
-#if __has_include("net/download.h")
-#include "net/download.h"
-#else
-static DWORD DownloadFile(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, BOOL) { return ERROR_NOT_SUPPORTED; }
-#endif
 
 namespace {
 

@@ -1,13 +1,338 @@
 #include "ui/worker.h"
+#include <shlwapi.h>
 #include <strsafe.h>
+#include <string>
+#include <vector>
+#include "common/osversion.h"
 #include "common/trace.h"
+#include "launcher/languages.h"
+#include "launcher/pathvar.h"
+#include "launcher/projectinfo.h"
+#include "launcher/runflow.h"
+#include "launcher/state.h"
+#include "payload/plan.h"
+#include "payload/resources.h"
+#include "script/regcmd.h"
+#include "script/script.h"
+#include "ui/launch.h"
+#include "ui/progress.h"
+#include "ui/res/resource.h"
+#include "ui/statuswnd.h"
+#include "ui/tray.h"
 
 namespace {
 
 // Pause between two passes of the message pump.
 const DWORD PUMP_PASS_MS = 10;
+const UINT TRAY_ICON_ID = 138;
+const DWORD BALLOON_SECONDS = 5;
+const DWORD BALLOON_INFO = 1;   // NIIF_INFO
+const DWORD BALLOON_ERROR = 3;  // NIIF_ERROR
+// How long the worker waits for the taskbar button before it goes on.
+const DWORD TASKBAR_WAIT_MS = 2000;
+const DWORD READY_PAUSE_MS = 1000;
+const DWORD MESSAGE_PAUSE_MS = 5000;
+const DWORD FIRST_WAIT_MS = 100;
+const DWORD NEXT_WAIT_MS = 1000;
+const DWORD REBOOT_TEXT_CCH = 1024;
+// Results of the extraction that have a message of their own.
+const DWORD ERROR_NO_INTERNET = 1230;
+const DWORD ERROR_DOWNLOAD_LOST = 1236;
+const WCHAR SCRIPT_SECTION[] = L"[Scripttrv]";
+const WCHAR RUNONCE_KEY[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+// What one run of the worker keeps from step to step.
+struct WorkerRun {
+    HWND hStatus = nullptr;
+    DWORD dwError = 0;
+    HICON hTrayIcon = nullptr;
+    WCHAR szMessage[TITLE_CCH] = L"";
+    BOOL bShowBox = FALSE;
+};
+
+bool Cancelled()
+{
+    return g_bCancel != 0;
+}
+
+bool GoingOn(const WorkerRun& run)
+{
+    return run.dwError == 0 && !Cancelled();
+}
+
+// Loads one interface string; FALSE when the language has none.
+BOOL LoadUiString(UINT uId, LPWSTR szBuffer, size_t cchBuffer)
+{
+    return LoadStringEx(hInstRes, uId, szBuffer, static_cast<int>(cchBuffer), ChosenLanguageId());
+}
+
+void CreateTrayIcon(WorkerRun& run)
+{
+    if (!run.hStatus || !g_ProjectInfo.bTrayIcon || Cancelled())
+        return;
+    run.hTrayIcon = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, 0, 0,
+                   LR_DEFAULTSIZE));
+    if (!run.hTrayIcon)
+        return;
+    WCHAR szText[TITLE_CCH] = L"";
+    LoadUiString(IDS_PREPARING, szText, ARRAYSIZE(szText));
+    g_SystemTray.Create(hInstRes, run.hStatus, WM_TRAY_CALLBACK, g_szProductNameShort,
+                        run.hTrayIcon, TRAY_ICON_ID, FALSE, szText, g_szProductNameShort,
+                        BALLOON_INFO, BALLOON_SECONDS);
+}
+
+// On Windows 7 and later the taskbar button shows progress: give the shell
+// a moment to create it.
+void WaitForTaskbarButton(const WorkerRun& run)
+{
+    if (!run.hStatus)
+        return;
+    LONG_PTR exStyle = GetWindowLongPtrW(run.hStatus, GWL_EXSTYLE);
+    if (!IsSevenOrMore() || !(exStyle & WS_EX_APPWINDOW))
+        return;
+    DebugTrace(L"ThreadUnCompressDATA()->Begin: m_pTaskbarList=%d", g_Progress.m_pTaskbarList);
+    DWORD dwStart = GetTickCount();
+    while (!g_Progress.m_pTaskbarList && GetTickCount() - dwStart < TASKBAR_WAIT_MS)
+        Sleep(PUMP_PASS_MS);
+}
+
+void ExtractPayload(WorkerRun& run)
+{
+    if (g_hDataRes) {
+        DebugTrace(L"ThreadUnCompressDATA()->Extract CAB Ressource!");
+        run.dwError = ExtractDATARes(g_hDataRes, g_dwDataResSize);
+    } else if (g_bDataFile) {
+        DebugTrace(L"ThreadUnCompressDATA()->Extract DATA file");
+        run.dwError = ReadDataStruct(ModuleFile, g_dwDataFileOffset, g_ProjectInfo.szTgdFolder,
+                                     DataPath, std::vector<DATAFILEINFO>(), g_bForceDownload);
+    } else {
+        if (g_bFileList)
+            run.dwError = ERROR_FILE_NOT_FOUND;
+        DebugTrace(L"ThreadUnCompressDATA()->No Data to Extract!");
+    }
+}
+
+void RunScriptFile(const WorkerRun& run, LPCWSTR szFileName)
+{
+    WCHAR szPath[PATH_CCH];
+    PathCombineW(szPath, TempPathTRV, szFileName);
+    DebugTrace(L"ThreadUnCompressDATA()->ReadScript(%s)", szPath);
+    SCRIPTLIST lines;
+    UINT uCount = ReadScript(szPath, SCRIPT_SECTION, lines);
+    if (uCount == 0)
+        return;
+    g_Progress.DefineStep(0, 100, uCount);
+    if (run.hStatus && g_Progress.HasMainBar()) {
+        g_Progress.GoToMinStep();
+        g_Progress.DefineMainBarStep(0, 100);
+        WCHAR szText[TITLE_CCH];
+        if (LoadUiString(IDS_SETTING, szText, ARRAYSIZE(szText)))
+            g_Progress.SetStepText(szText);
+    }
+    ProcessScript(lines);  // by value: the run works on a copy
+}
+
+void RunInstallScript(const WorkerRun& run)
+{
+    if (!g_ProjectInfo.bRunScript || !GoingOn(run))
+        return;
+    PathStripPathW(g_ProjectInfo.szScriptFile);
+    RunScriptFile(run, g_ProjectInfo.szScriptFile);
+}
+
+void FinishPreparation(const WorkerRun& run)
+{
+    if (!GoingOn(run))
+        return;
+    g_Progress.SetStepText(L"");
+    g_Progress.GoToMaxBar(0);
+    WCHAR szText[TITLE_CCH];
+    if (run.hTrayIcon && LoadUiString(IDS_READY, szText, ARRAYSIZE(szText)))
+        g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, BALLOON_SECONDS);
+    PumpMessagesFor(run.hStatus, READY_PAUSE_MS);
+}
+
+// While the setup program runs, the window either stays with an endless
+// bar, or goes out of sight.
+void PrepareWindowForLaunch(const WorkerRun& run)
+{
+    if (g_ProjectInfo.bDialogInRun) {
+        g_Progress.m_byDisplayFlags = 0;  // the percent texts stay as they are
+        g_Progress.SetBarStyle(PROGRESS_STYLE_MARQUEE);
+        g_Progress.ProgressBar(SW_HIDE, 1);
+        WCHAR szText[TITLE_CCH];
+        if (LoadUiString(IDS_INSTALLING, szText, ARRAYSIZE(szText)))
+            g_Progress.SetStepText(szText);
+    } else {
+        if (run.hStatus)
+            ShowWindow(run.hStatus, SW_HIDE);
+        if (run.hTrayIcon)
+            g_SystemTray.HideIcon();
+    }
+}
+
+// The setup program's command line: the configured one, then /CMDLINE:.
+void BuildCommandLine(LPWSTR szCmdLine, size_t cchCmdLine)
+{
+    szCmdLine[0] = L'\0';
+    if (*g_ProjectInfo.szExeCmdLine) {
+        StringCchCatW(szCmdLine, cchCmdLine, g_ProjectInfo.szExeCmdLine);
+        ExpandPathVar(szCmdLine, cchCmdLine);
+    }
+    if (*g_szCmdLineParam) {
+        StringCchCatW(szCmdLine, cchCmdLine, L" ");
+        ExpandPathVar(g_szCmdLineParam, CMDLINE_CCH);
+        StringCchCatW(szCmdLine, cchCmdLine, g_szCmdLineParam);
+    }
+}
+
+void RegisterRestart(const WorkerRun& run, LPCWSTR szCmdLine)
+{
+    if (g_ProjectInfo.bLaunchExe && *ExeFile && !Cancelled()) {
+        // The whole buffer is stored: zero it so that only the text counts.
+        std::vector<WCHAR> text(REBOOT_TEXT_CCH, L'\0');
+        StringCchCopyW(text.data(), REBOOT_TEXT_CCH, ExeFile);
+        PathQuoteSpacesW(text.data());
+        StringCchCatW(text.data(), REBOOT_TEXT_CCH, L" ");
+        StringCchCatW(text.data(), REBOOT_TEXT_CCH, szCmdLine);
+        RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, g_ProjectInfo.szProductName, REG_SZ,
+                         text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR));
+    }
+    if (g_bSilent)
+        return;
+    WCHAR szText[TITLE_CCH * 2] = L"";
+    WCHAR szCaption[TITLE_CCH] = L"";
+    LoadUiString(IDS_RESTART_TEXT, szText, ARRAYSIZE(szText));
+    LoadUiString(IDS_RESTART_CAPTION, szCaption, ARRAYSIZE(szCaption));
+    if (MessageBoxW(run.hStatus, szText, szCaption, MB_YESNO) == IDYES)
+        RebootSystem();
+}
+
+void LaunchSetupProgram(const WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWSTR szDir)
+{
+    BOOL bWait = g_ProjectInfo.bDialogInRun || g_ProjectInfo.bDelFiles;
+    HANDLE hProcess = nullptr;
+    if (ExecuteFile(run.hStatus, ExeFile, szCmdLine, szDir, szVerb, bWait,
+                    static_cast<int>(g_ProjectInfo.uiExeWinDisplay), &g_dwExitCode, &hProcess)) {
+        DWORD dwWait = WaitForSingleObject(hProcess, FIRST_WAIT_MS);
+        DWORD dwStart = GetTickCount();
+        DebugTrace(L"ExecuteFile()->WaitForSingleObject=%#X", dwWait);
+        while (dwWait != WAIT_OBJECT_0 && dwWait != WAIT_FAILED && dwWait != WAIT_ABANDONED &&
+               !Cancelled()) {
+            dwWait = WaitForSingleObject(hProcess, NEXT_WAIT_MS);
+            PumpMessagesFor(run.hStatus, 0);
+        }
+        DWORD dwExitCode = 0;
+        if (hProcess && GetExitCodeProcess(hProcess, &dwExitCode))
+            g_dwExitCode = dwExitCode;
+        DebugTrace(L"ExecuteFile()->WaitForSingleObject=%#X Time=%d ms", dwWait,
+                   GetTickCount() - dwStart);
+        if (run.hStatus)
+            ShowWindow(run.hStatus, SW_HIDE);
+    }
+    if (hProcess)
+        CloseHandle(hProcess);
+
+    WCHAR szText[TITLE_CCH];
+    if (GoingOn(run) && bWait && run.hTrayIcon) {
+        if (LoadUiString(IDS_COMPLETE, szText, ARRAYSIZE(szText)))
+            g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, BALLOON_SECONDS);
+        PumpMessagesFor(run.hStatus, MESSAGE_PAUSE_MS);
+    }
+}
+
+void LaunchOrRestart(const WorkerRun& run)
+{
+    if (!(g_ProjectInfo.bLaunchExe || g_ProjectInfo.bNeedReboot) || !GoingOn(run))
+        return;
+    LPCWSTR szVerb = (g_ProjectInfo.uiLaunchOptions != 0 && IsVistaOrMore()) ? L"RunAs" : L"open";
+    WCHAR szDir[PATH_CCH];
+    StringCchCopyW(szDir, ARRAYSIZE(szDir), ExeFile);
+    PathRemoveFileSpecW(szDir);
+    std::vector<WCHAR> cmdLine(CMDLINE_CCH, L'\0');
+    BuildCommandLine(cmdLine.data(), CMDLINE_CCH);
+
+    if (g_ProjectInfo.bNeedReboot)
+        RegisterRestart(run, cmdLine.data());
+    else if (g_ProjectInfo.bLaunchExe && !Cancelled())
+        LaunchSetupProgram(run, cmdLine.data(), szVerb, szDir);
+}
+
+void ChooseErrorText(WorkerRun& run)
+{
+    switch (run.dwError) {
+    case ERROR_NO_INTERNET:
+        LoadUiString(IDS_ERROR_NOCONN, run.szMessage, ARRAYSIZE(run.szMessage));
+        break;
+    case ERROR_DOWNLOAD_LOST:
+        LoadUiString(IDS_ERROR_CONNLOST, run.szMessage, ARRAYSIZE(run.szMessage));
+        break;
+    case ERROR_DISK_FULL:
+        StringCchCopyW(run.szMessage, ARRAYSIZE(run.szMessage), g_szErrorText);
+        break;
+    case ERROR_CANCELLED: {
+        // From the program itself, whatever the language.
+        WCHAR szFormat[TITLE_CCH] = L"";
+        LoadStringW(GetModuleHandleW(nullptr), IDS_ERROR_INTERRUPTED, szFormat,
+                    ARRAYSIZE(szFormat));
+        StringCchPrintfW(run.szMessage, ARRAYSIZE(run.szMessage), szFormat, g_szProductNameShort);
+        run.bShowBox = FALSE;
+        break;
+    }
+    default:
+        FormatSystemError(run.szMessage, ARRAYSIZE(run.szMessage), run.dwError);
+        break;
+    }
+}
+
+void ReportError(WorkerRun& run)
+{
+    if (run.dwError == 0)
+        return;
+    run.bShowBox = TRUE;
+    g_Progress.SetTaskbarError();
+    DebugTrace(L"ThreadUnCompressDATA()->Error=%d", run.dwError);
+    ChooseErrorText(run);
+    if (!*run.szMessage)
+        return;
+    if (run.hTrayIcon)
+        g_SystemTray.ShowBalloon(run.szMessage, g_szProductNameShort, BALLOON_ERROR,
+                                 BALLOON_SECONDS);
+    if (run.bShowBox)
+        MessageBoxW(run.hStatus, run.szMessage, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
+    else
+        PumpMessagesFor(run.hStatus, MESSAGE_PAUSE_MS);
+}
+
+void CleanUp(WorkerRun& run)
+{
+    if (run.hTrayIcon) {
+        g_SystemTray.RemoveIcon();
+        DestroyIcon(run.hTrayIcon);
+        run.hTrayIcon = nullptr;
+    }
+    if (run.hStatus)
+        SendMessageW(run.hStatus, WM_END_TASK, 0, 0);
+}
 
 }  // namespace
+
+DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
+{
+    WorkerRun run;
+    run.hStatus = static_cast<HWND>(lpParam);
+    CreateTrayIcon(run);
+    WaitForTaskbarButton(run);
+    ExtractPayload(run);
+    RunInstallScript(run);
+    FinishPreparation(run);
+    PrepareWindowForLaunch(run);
+    LaunchOrRestart(run);
+    ReportError(run);
+    CleanUp(run);
+    return 0;
+}
 
 void PumpMessagesFor(HWND hWnd, DWORD dwMilliseconds)
 {

@@ -331,10 +331,11 @@ TEST_F(ArchiveTest, DamagedOrHostileCabinetsWriteNothingOutside)
         tracesink::Clear();
         DWORD dwResult =
             UnCompressFile((folder + L"\\in.cab").c_str(), (folder + L"\\out\\t").c_str(), TRUE);
-        if (c.result == kAnyFailure)
+        if (c.result == kAnyFailure) {
             EXPECT_NE(dwResult, 0u) << c.what;
-        else
+        } else {
             EXPECT_EQ(dwResult, c.result) << c.what << "\n" << tracesink::Dump();
+        }
         EXPECT_EQ(Tree(folder + L"\\out\\t"), c.tree) << c.what;
         // Nothing beside the target either.
         std::vector<std::wstring> around = Tree(folder);
@@ -346,13 +347,58 @@ TEST_F(ArchiveTest, DamagedOrHostileCabinetsWriteNothingOutside)
     EXPECT_FALSE(Exists(m_root.substr(0, m_root.find_last_of(L'\\')) + L"\\evil.txt"));
 }
 
-TEST_F(ArchiveTest, CancellingACabinetReturns1223)
+// A step bar that presses Cancel once the bar passes a position.
+DWORD g_dwCancelAt;
+LRESULT CALLBACK CancelBarProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == 0x0402 /* PBM_SETPOS */ && wParam >= g_dwCancelAt)
+        g_bCancel = 1;
+    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+TEST_F(ArchiveTest, CancellingAnUnpackingReturns1223)
 {
     std::wstring cab = MakeCab(L"data.cab");
     g_bCancel = 1;
     EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"out").c_str(), FALSE),
               static_cast<DWORD>(ERROR_CANCELLED));
     EXPECT_EQ(Tree(Path(L"out")), std::vector<std::wstring>{});
+    g_bCancel = 0;
+
+    // Cancel half way: what is on disk is whole, the rest is not there.
+    std::vector<Member> zipMembers = m_files;
+    for (Member& m : zipMembers)
+        std::replace(m.name.begin(), m.name.end(), '\\', '/');
+    MakeZip(Path(L"data.zip"), zipMembers);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = CancelBarProc;
+    wc.lpszClassName = L"StowawayArchiveCancelBar";
+    RegisterClassW(&wc);
+    for (const wchar_t* archive : {L"data.cab", L"data.zip"}) {
+        ResetProgress(g_Progress);
+        g_bCancel = 0;
+        g_dwCancelAt = 50;
+        g_Progress.m_hStepBar = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 1, 1, nullptr,
+                                                nullptr, nullptr, nullptr);
+        g_Progress.DefineStep(0, 100, 320000);
+        std::wstring out = Path(std::wstring(archive) + L".out");
+        DWORD dwResult = UnCompressFile(Path(archive).c_str(), out.c_str(), FALSE);
+        // A ZIP only reports failure.
+        DWORD dwExpected = archive == std::wstring(L"data.cab") ? ERROR_CANCELLED : ERROR_CRC;
+        EXPECT_EQ(dwResult, dwExpected) << Narrow(archive);
+        EXPECT_EQ(g_bCancel, 1) << Narrow(archive);
+        std::vector<std::wstring> tree = Tree(out);
+        EXPECT_LT(tree.size(), m_files.size()) << Narrow(archive);
+        for (const std::wstring& name : tree) {
+            bool bWhole = false;
+            for (const Member& m : m_files)
+                if (Widen(m.name).substr(Widen(m.name).find_last_of(L'\\') + 1) == name)
+                    bWhole = ReadBytes(out + L"\\" + name) == m.data;
+            EXPECT_TRUE(bWhole) << Narrow(archive) << ": " << Narrow(name);
+        }
+        DestroyWindow(g_Progress.m_hStepBar);
+        g_Progress.m_hStepBar = nullptr;
+    }
 }
 
 // --- ZIP --------------------------------------------------------------------

@@ -326,6 +326,19 @@ TEST_F(PlanTest, WebFilesAreFetchedWhenAbsentOrForced)
         EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status2=")) << c.what;
     }
     g_bForceDownload = FALSE;
+
+    // A web location that is a folder: the file is fetched and unpacked.
+    CreateDirectoryW(Path(L"web").c_str(), nullptr);
+    WriteBytes(Path(L"web\\sub\\web.cab"), zip);
+    std::wstring location = L"file:///" + Path(L"web");
+    std::replace(location.begin(), location.end(), L'\\', L'/');
+    StringCchCopyW(g_ProjectInfo.szWebDownloadUrl, PATH_CCH, location.c_str());
+    WipeTree(Path(L"pkg"));
+    CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
+    std::wstring package = MakePackage({{"TRV0001.001", "sub/web.cab", TF_EXTERNAL | TF_WEB, zip}});
+    tracesink::Clear();
+    EXPECT_EQ(Run(package), 0u) << tracesink::Dump();
+    EXPECT_EQ(ReadBytes(Path(L"target\\ext.txt")), "external");
 }
 
 TEST_F(PlanTest, WebUrlsJoinTheLocationAndTheName)

@@ -143,6 +143,11 @@ TEST_F(FileCommandTest, FileCommandTable)
          {}, {"src\\inner"}, {}},
         {"COPYDIR", "{d}\\empty,{d}\\out", "0", {"ScriptCopyDir({d}\\empty\\*.*, {d}\\out\\empty, 0)->0"},
          {"out\\empty"}, {}, {}},
+        // A file URL is copied; the download's code is the result.
+        {"DOWNLOADFILE", "file:///{d}\\src\\a.txt,{d}\\dl.txt", "0",
+         {"ScriptDownLoadFile(file:///{d}\\src\\a.txt,{d}\\dl.txt)->0"}, {"dl.txt"}, {}, {}},
+        {"DOWNLOADFILE", "file:///{d}\\src\\none.txt,{d}\\dl.txt", "110",
+         {"ScriptDownLoadFile(file:///{d}\\src\\none.txt,{d}\\dl.txt)->110"}, {}, {"dl.txt"}, {}},
         // The download line is logged even when its guard fails.
         {"DOWNLOADFILE", "http://127.0.0.1:9/x.bin,{d}\\dl.bin,,,,,Label", "0",
          {"ScriptDownLoadFile(http://127.0.0.1:9/x.bin,{d}\\dl.bin)->0"}, {}, {"dl.bin"}, {}},

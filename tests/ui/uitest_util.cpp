@@ -114,3 +114,91 @@ std::wstring Wide(const std::string& text)
 }
 
 }  // namespace uitest
+
+namespace uitest {
+
+HINSTANCE LauncherResources()
+{
+    static HINSTANCE hRes = LoadLibraryExW((BinDir() + L"\\launcher.exe").c_str(), nullptr,
+                                           LOAD_LIBRARY_AS_DATAFILE);
+    return hRes;
+}
+
+WindowWatcher::WindowWatcher(Match match, Action action, void* ctx)
+    : m_match(match), m_action(action), m_ctx(ctx), m_ran(false), m_stop(false)
+{
+    m_hThread = CreateThread(nullptr, 0, Thread, this, 0, nullptr);
+}
+
+WindowWatcher::~WindowWatcher()
+{
+    m_stop = true;
+    WaitForSingleObject(m_hThread, 60000);
+    CloseHandle(m_hThread);
+}
+
+namespace {
+
+struct FindCtx {
+    WindowWatcher::Match match;
+    void* ctx;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND hWnd, LPARAM lParam)
+{
+    auto* f = reinterpret_cast<FindCtx*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hWnd, &pid);
+    if (pid == GetCurrentProcessId() && f->match(hWnd, f->ctx)) {
+        f->found = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+DWORD WINAPI WindowWatcher::Thread(LPVOID self)
+{
+    auto* w = static_cast<WindowWatcher*>(self);
+    while (!w->m_stop) {
+        FindCtx f = {w->m_match, w->m_ctx, nullptr};
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
+        if (f.found) {
+            w->m_action(f.found, w->m_ctx);
+            w->m_ran = true;
+            return 0;
+        }
+        Sleep(20);
+    }
+    return 0;
+}
+
+std::wstring WindowText(HWND hWnd)
+{
+    WCHAR sz[1024] = L"";
+    SendMessageTimeoutW(hWnd, WM_GETTEXT, ARRAYSIZE(sz), reinterpret_cast<LPARAM>(sz),
+                        SMTO_NORMAL, 5000, nullptr);
+    return sz;
+}
+
+HWND FindOwnWindow(const wchar_t* className, const wchar_t* title)
+{
+    struct Want {
+        const wchar_t* cls;
+        const wchar_t* title;
+    } want = {className, title};
+    FindCtx f = {[](HWND h, void* c) -> bool {
+                     auto* w = static_cast<Want*>(c);
+                     WCHAR cls[64] = L"";
+                     GetClassNameW(h, cls, 64);
+                     return IsWindowVisible(h) && (!w->cls || !lstrcmpW(cls, w->cls)) &&
+                            (!w->title || WindowText(h) == w->title);
+                 },
+                 &want, nullptr};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
+    return f.found;
+}
+
+}  // namespace uitest

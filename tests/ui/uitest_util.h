@@ -34,3 +34,35 @@ std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& text);
 
 }  // namespace uitest
+
+namespace uitest {
+
+// The program's own resources (dialogs and English strings), loaded from
+// launcher.exe beside the test program as a data file.
+HINSTANCE LauncherResources();
+
+// Runs fn(window) on a thread of its own once the top-level window of this
+// process that matches the predicate exists; the caller keeps pumping.
+class WindowWatcher {
+public:
+    typedef bool (*Match)(HWND hWnd, void* ctx);
+    typedef void (*Action)(HWND hWnd, void* ctx);
+    WindowWatcher(Match match, Action action, void* ctx);
+    ~WindowWatcher();  // joins the thread
+    bool Ran() const { return m_ran; }
+
+private:
+    static DWORD WINAPI Thread(LPVOID self);
+    Match m_match;
+    Action m_action;
+    void* m_ctx;
+    HANDLE m_hThread;
+    volatile bool m_ran;
+    volatile bool m_stop;
+};
+
+// Finds a visible top-level window of this process by class and title.
+HWND FindOwnWindow(const wchar_t* className, const wchar_t* title);
+std::wstring WindowText(HWND hWnd);
+
+}  // namespace uitest

@@ -1,6 +1,11 @@
-// The worker's small helpers: the message pump and the error texts.
+// The setup worker: its run without a status window, the message pump and
+// the error texts.
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 #include <string>
+#include "launcher/projectinfo.h"
+#include "launcher/runflow.h"
+#include "launcher/state.h"
 #include "support/tracesink.h"
 #include "ui/worker.h"
 #include "uitest_util.h"
@@ -86,6 +91,201 @@ TEST(FormatSystemError, CutsToTheBuffer)
     FormatSystemError(szText, ARRAYSIZE(szText), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(7u, wcslen(szText));
     EXPECT_EQ(0, wcsncmp(szText, L"(2) ", 4));
+}
+
+}  // namespace
+
+// ---- the worker's run, without a status window ----------------------------
+
+namespace {
+
+using uitest::FakeSetup;
+using uitest::RecordValues;
+using uitest::Utf8;
+
+const wchar_t kProduct[] = L"Worker Test Product";
+const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+class WorkerRunTest : public ::testing::Test {
+protected:
+    WorkerRunTest() : m_dir(L"worker") {}
+
+    void SetUp() override
+    {
+        tracesink::Clear();
+        g_bCancel = 0;
+        g_dwExitCode = 1;
+        g_bSilent = TRUE;
+        g_bFileList = FALSE;
+        g_hDataRes = nullptr;
+        g_bDataFile = FALSE;
+        hInstRes = uitest::LauncherResources();
+        ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
+        g_ProjectInfo.bLaunchExe = 1;
+        g_ProjectInfo.uiExeWinDisplay = SW_SHOWNORMAL;
+        g_ProjectInfo.uiLanguageDefault = 2057;
+        lstrcpyW(g_ProjectInfo.szProductName, kProduct);
+        lstrcpyW(g_szProductNameShort, kProduct);
+        lstrcpyW(ExeFile, FakeSetup().c_str());
+        m_record = m_dir.File(L"record.txt");
+        DeleteFileW(m_record.c_str());
+        std::wstring args = L"--record \"" + m_record + L"\" --exit 4";
+        lstrcpynW(g_ProjectInfo.szExeCmdLine, args.c_str(), PATH_CCH);
+        g_szCmdLineParam[0] = L'\0';
+    }
+
+    void TearDown() override
+    {
+        g_bCancel = 0;
+        g_bSilent = FALSE;
+        hInstRes = nullptr;
+        g_szCmdLineParam[0] = L'\0';
+        HKEY hKey;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunOnce, 0, KEY_SET_VALUE, &hKey) == ERROR_SUCCESS) {
+            RegDeleteValueW(hKey, kProduct);
+            RegCloseKey(hKey);
+        }
+    }
+
+    void RunWorker() { EXPECT_EQ(0u, ThreadUnCompressDATA(nullptr)); }
+
+    std::string BeginLine(const wchar_t* verb, int wait)
+    {
+        return "ExecuteFile(" + Utf8(FakeSetup()) + ", " + Utf8(g_ProjectInfo.szExeCmdLine) +
+               ", " + Utf8(verb) + ", " + std::to_string(wait) + " (Wait=1), 1 (ShowWindow))->Begin";
+    }
+
+    uitest::ScratchDir m_dir;
+    std::wstring m_record;
+};
+
+struct LaunchCase {
+    const char* name;
+    DWORD launchOptions;
+    DWORD dialogInRun;
+    DWORD delFiles;
+    const wchar_t* verb;
+    int wait;
+};
+
+const LaunchCase kLaunches[] = {
+    {"open, no wait asked", 0, 0, 0, L"open", 0},
+    {"runas, delete files", 1, 0, 1, L"RunAs", 1},
+    {"options 2 as 1, dialog in run", 2, 1, 0, L"RunAs", 1},
+};
+
+TEST_F(WorkerRunTest, LaunchesWithTheVerbAndAlwaysTakesTheExitCode)
+{
+    for (const LaunchCase& c : kLaunches) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        g_ProjectInfo.uiLaunchOptions = c.launchOptions;
+        g_ProjectInfo.bDialogInRun = c.dialogInRun;
+        g_ProjectInfo.bDelFiles = c.delFiles;
+        RunWorker();
+        EXPECT_TRUE(tracesink::Contains(BeginLine(c.verb, c.wait))) << tracesink::Dump();
+        // The worker waits for the program even when ExecuteFile did not.
+        EXPECT_EQ(4u, g_dwExitCode);
+        EXPECT_TRUE(tracesink::ContainsPrefix("ExecuteFile()->WaitForSingleObject=0 Time="));
+        std::wstring dir = FakeSetup();
+        PathRemoveFileSpecW(&dir[0]);
+        EXPECT_EQ(std::vector<std::string>{Utf8(dir.c_str())}, RecordValues(m_record, "cwd="));
+    }
+}
+
+TEST_F(WorkerRunTest, CmdLineOptionFollowsTheConfiguredCommandLineExpanded)
+{
+    lstrcpyW(g_szCmdLineParam, L"--alpha <PRODUCTNAME>");
+    RunWorker();
+    std::vector<std::string> args = RecordValues(m_record, "arg=");
+    ASSERT_GE(args.size(), 2u);
+    EXPECT_EQ("--alpha", args[args.size() - 4]);
+    EXPECT_EQ("Worker", args[args.size() - 3]);  // the product name, split at its blanks
+    EXPECT_EQ("Product", args.back());
+}
+
+TEST_F(WorkerRunTest, CancelledBeforeTheLaunchLaunchesNothing)
+{
+    g_bCancel = 1;
+    RunWorker();
+    EXPECT_FALSE(tracesink::ContainsPrefix("ExecuteFile("));
+    EXPECT_FALSE(PathFileExistsW(m_record.c_str()));
+    EXPECT_EQ(1u, g_dwExitCode);
+}
+
+struct BoxSeen {
+    std::wstring text;
+    bool found = false;
+};
+
+bool IsOwnMessageBox(HWND h, void*)
+{
+    WCHAR cls[16] = L"";
+    GetClassNameW(h, cls, 16);
+    return IsWindowVisible(h) && !lstrcmpW(cls, L"#32770");
+}
+
+// Reads the box's text and answers with the given button.
+template <int Button>
+void AnswerBox(HWND h, void* ctx)
+{
+    auto* seen = static_cast<BoxSeen*>(ctx);
+    seen->found = true;
+    seen->text = uitest::WindowText(h) + L"|";
+    for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        WCHAR cls[16] = L"";
+        GetClassNameW(c, cls, 16);
+        if (!lstrcmpiW(cls, L"Static") && GetWindowTextLengthW(c) > 0)
+            seen->text += uitest::WindowText(c);
+    }
+    PostMessageW(h, WM_COMMAND, Button, 0);
+}
+
+TEST_F(WorkerRunTest, ListedFilesWithoutPayloadReportFileNotFound)
+{
+    g_bFileList = TRUE;
+    BoxSeen seen;
+    {
+        uitest::WindowWatcher watcher(IsOwnMessageBox, AnswerBox<IDOK>, &seen);
+        RunWorker();
+    }
+    WCHAR szExpected[256];
+    FormatSystemError(szExpected, ARRAYSIZE(szExpected), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(seen.found);
+    EXPECT_EQ(std::wstring(kProduct) + L"|" + szExpected, seen.text);
+    EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->No Data to Extract!"));
+    EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->Error=2"));
+    EXPECT_FALSE(PathFileExistsW(m_record.c_str()));
+}
+
+TEST_F(WorkerRunTest, RestartRegistersTheSetupProgramInsteadOfLaunchingIt)
+{
+    for (BOOL silent : {TRUE, FALSE}) {
+        SCOPED_TRACE(silent ? "silent" : "asked");
+        SetUp();
+        g_bSilent = silent;
+        g_ProjectInfo.bNeedReboot = 1;
+        BoxSeen seen;
+        {
+            uitest::WindowWatcher watcher(IsOwnMessageBox, AnswerBox<IDNO>, &seen);
+            RunWorker();
+        }
+        EXPECT_FALSE(PathFileExistsW(m_record.c_str()));
+        WCHAR szValue[1024] = L"";
+        DWORD cb = sizeof(szValue);
+        EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, kRunOnce, kProduct, RRF_RT_REG_SZ,
+                                               nullptr, szValue, &cb));
+        std::wstring quoted = FakeSetup();
+        if (quoted.find(L' ') != std::wstring::npos)
+            quoted = L"\"" + quoted + L"\"";
+        EXPECT_EQ(quoted + L" " + g_ProjectInfo.szExeCmdLine, szValue);
+        EXPECT_EQ(!silent, seen.found);
+        if (!silent) {
+            EXPECT_EQ(L"Restarting Windows|Before you can use the program, you must restart your "
+                      L"computer.\nSelect Yes to restart now, or No to restart later.",
+                      seen.text);
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,378 @@
+"""Running packages as a user would, for the end-to-end tests of the setup
+run and for the demo: exact command lines, the trace, the windows on the
+screen, the files left behind."""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+import harness
+
+ROOT = harness.ROOT
+BIN = harness.BIN
+PREFIX = os.path.join(ROOT, "build", "wine", "prefix")
+SESSION_ENV = os.path.join(ROOT, "build", "wine", "session.env")
+TRV_GUID = "{A6E044B8-6C25-48fc-806B-002A9582C81F}"
+EXTRACT_FOLDER = "{7B28E39C-883C-4f49-ABFB-5D16796F2DD9}"
+
+
+def linux_path(win):
+    """Linux path of a Windows path of the session (C:\\ in the prefix, Z:\\ = /)."""
+    if len(win) < 2 or win[1] != ":":
+        return win
+    drive = win[0].lower()
+    rest = win[2:].replace("\\", "/").lstrip("/")
+    if drive == "z":
+        return "/" + rest
+    base = os.path.join(PREFIX, "dosdevices", drive + ":")
+    # Windows paths ignore case: walk the prefix the way Wine would.
+    path = os.path.realpath(base)
+    for part in [p for p in rest.split("/") if p]:
+        exact = os.path.join(path, part)
+        if not os.path.exists(exact) and os.path.isdir(path):
+            for name in os.listdir(path):
+                if name.lower() == part.lower():
+                    exact = os.path.join(path, name)
+                    break
+        path = exact
+    return path
+
+
+def display_env():
+    env = dict(os.environ)
+    if os.path.exists(SESSION_ENV):
+        with open(SESSION_ENV) as f:
+            for line in f:
+                if "=" in line:
+                    k, v = line.strip().split("=", 1)
+                    env[k] = v
+    return env
+
+
+def uiauto(*args, timeout=60):
+    r = harness.run("uiauto.exe", list(args), timeout=timeout)
+    return r.returncode, r.stdout.decode("utf-8", "replace")
+
+
+def parse_controls(dump):
+    """uiauto dump output -> list of dicts (window first)."""
+    out = []
+    for line in dump.splitlines():
+        m = re.match(r"(window|control) (.*?) text=(.*)$", line)
+        if not m:
+            continue
+        d = {"kind": m.group(1), "text": m.group(3).replace("\\n", "\n").replace("\\r", "\r")}
+        for kv in m.group(2).split(" "):
+            if "=" in kv:
+                k, v = kv.split("=", 1)
+                d[k] = v
+        out.append(d)
+    return out
+
+
+def screenshot(path, rect=None):
+    """PNG of the whole screen, or of one window rectangle (x1,y1,x2,y2)."""
+    cmd = ["import", "-window", "root"]
+    if rect:
+        x1, y1, x2, y2 = rect
+        cmd += ["-crop", "%dx%d+%d+%d" % (x2 - x1, y2 - y1, x1, y1), "+repage"]
+    cmd.append(path)
+    subprocess.run(cmd, env=display_env(), check=True, timeout=60,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+class LauncherRun:
+    """One run of a package under tracemon. start() leaves it running (for a
+    test that talks to its windows); wait() returns the full exit code."""
+
+    def __init__(self, package, args="", cwd=None, work=None):
+        self.package = package
+        self.args = args
+        self.cwd = cwd or os.path.dirname(package)
+        self.work = work or tempfile.mkdtemp(prefix="stowaway-run-")
+        self.mon = harness.TraceMonitor(self.work)
+        self.proc = None
+        self.exit_code = None
+
+    def command_line(self):
+        exe = harness.win_path(self.package)
+        line = '"%s"' % exe
+        if self.args:
+            line += " " + self.args
+        return line
+
+    def start(self):
+        self.mon.__enter__()
+        cmd = [harness.WINE_RUN, harness.exe("uiauto.exe"), "exec", self.command_line(),
+               "--cwd", harness.win_path(self.cwd)]
+        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        return self
+
+    def wait(self, timeout=120):
+        try:
+            out, _ = self.proc.communicate(timeout=timeout)
+        finally:
+            self.mon.__exit__(None, None, None)
+        m = re.search(rb"exit=(\d+)", out or b"")
+        self.exit_code = int(m.group(1)) if m else None
+        return self.exit_code
+
+    def run(self, timeout=120):
+        self.start()
+        return self.wait(timeout)
+
+    def messages(self):
+        return self.mon.messages()
+
+    def value(self, prefix):
+        """The rest of the first trace message that starts with prefix."""
+        for m in self.messages():
+            if m.startswith(prefix):
+                return m[len(prefix):]
+        return None
+
+
+def write_config(path, sections):
+    """An INI configuration as the packaging step writes it (8-bit text).
+    sections: list of (name, [(key, value), ...]) or (name, [line, ...])."""
+    lines = []
+    for name, entries in sections:
+        lines.append("[%s]" % name)
+        for e in entries:
+            lines.append("%s=%s" % e if isinstance(e, tuple) else e)
+        lines.append("")
+    with open(path, "w", encoding="cp1252", newline="\r\n") as f:
+        f.write("\n".join(lines))
+
+
+def base_config(guid, exe="fakesetup.exe", cmdline="", product="Stowaway Sample", **runtime):
+    """Sections of a typical package: launch the setup program, wait for it,
+    remove everything afterwards."""
+    rt = {"ExeFileName": exe, "CmdLine": cmdline, "LaunchExe": 1, "DeleteFiles": 1,
+          "LaunchOptions": 1, "TrayIcon": 0, "Percent": 1, "ProgressBar": 1}
+    rt.update(runtime)
+    dialogs = {"StatusType": rt.pop("StatusType", 1), "DialogInRun": rt.pop("DialogInRun", 0)}
+    if "LicenseFile" in rt:
+        dialogs["LicenseFile"] = rt.pop("LicenseFile")
+    languages = rt.pop("Languages", None)
+    sections = [("General", [("Guid", guid), ("ProductName", product),
+                             ("ProductVersion", "1.0")]),
+                ("Runtime", [(k, str(v)) for k, v in rt.items()]),
+                ("Dialogs", [(k, str(v)) for k, v in dialogs.items()])]
+    if languages:
+        sections.append(("Languages", ["%d=%s" % (i, n) for i, n in languages]))
+    return sections
+
+
+def beside_package(folder, name, sections, helpers=("fakesetup.exe",)):
+    """A package without payload: the launcher, its NAME.cfg and the setup
+    program side by side (the files lie beside the program)."""
+    os.makedirs(folder, exist_ok=True)
+    exe = os.path.join(folder, name + ".exe")
+    shutil.copy(harness.exe("launcher.exe"), exe)
+    write_config(os.path.join(folder, name + ".cfg"), sections)
+    for h in helpers:
+        shutil.copy(harness.exe(h), os.path.join(folder, h))
+    return exe
+
+
+def read_record(path):
+    """fakesetup's record: dict of lists."""
+    out = {}
+    if not os.path.exists(path):
+        return out
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            k, _, v = line.partition("=")
+            out.setdefault(k, []).append(v)
+    return out
+
+
+def new_guid():
+    import uuid
+    return "{%s}" % str(uuid.uuid4()).upper()
+
+
+PACKER = os.path.join(ROOT, "scripts", "packer")
+LANGUAGE_FILES = ["EnglishUS.lng", "French.lng", "German.lng", "Italian.lng", "Spanish.lng"]
+LANGUAGE_IDS = [(2057, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.lng"),
+                (1040, "Italian.lng"), (1034, "Spanish.lng")]
+
+
+def packed_package(folder, name, sections, payload=None, archive=None, neutral=(),
+                   languages=True):
+    """A package made by the packer: the configuration embedded, the payload
+    folder as one embedded cabinet (or a ready archive), the five language
+    libraries and the language-neutral files (a license) in the language pack."""
+    os.makedirs(folder, exist_ok=True)
+    cfg = os.path.join(folder, name + ".project.cfg")
+    write_config(cfg, sections)
+    out = os.path.join(folder, name + ".exe")
+    args = [PACKER, "build", "--out", out, "--config", cfg, "--embed-config"]
+    if payload:
+        args += ["--folder", payload]
+    if archive:
+        args += ["--archive", archive]
+    if languages:
+        for lng in LANGUAGE_FILES:
+            args += ["--language", harness.exe(lng)]
+    for n in neutral:
+        args += ["--neutral", n]
+    r = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, timeout=600)
+    if r.returncode != 0 or not os.path.exists(out):
+        raise RuntimeError("packer failed: %s" % r.stdout.decode("utf-8", "replace"))
+    os.remove(cfg)
+    return out
+
+
+def sample_payload(folder, setup_name="fakesetup.exe", extra_files=None):
+    """The payload folder of a sample package: the setup program and a few files."""
+    os.makedirs(os.path.join(folder, "docs"), exist_ok=True)
+    shutil.copy(harness.exe("fakesetup.exe"), os.path.join(folder, setup_name))
+    with open(os.path.join(folder, "readme.txt"), "w") as f:
+        f.write("Sample package.\n")
+    with open(os.path.join(folder, "docs", "manual.txt"), "w") as f:
+        f.write("Manual.\n" * 100)
+    for rel, data in (extra_files or {}).items():
+        path = os.path.join(folder, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    return folder
+
+
+LICENSE_RTF = (r"{\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}\f0\fs20 "
+               r"{\b STOWAWAY SAMPLE LICENSE AGREEMENT}\par\par "
+               r"This sample package is provided as it is, for testing the launcher.\par "
+               r"You may install it, run it and remove it as often as you like.\par\par "
+               r"{\i By choosing I accept you agree to these terms.}\par}")
+
+
+def window_rect(title):
+    rc, dump = uiauto("dump", "--title", title)
+    for c in parse_controls(dump):
+        if c["kind"] == "window":
+            return tuple(int(v) for v in c["rect"].split(","))
+    return None
+
+
+def _sample_package(work, guid, setup_args, license=False, **runtime):
+    payload = sample_payload(os.path.join(work, "payload"))
+    neutral = []
+    if license:
+        lic = os.path.join(work, "License.rtf")
+        with open(lic, "w") as f:
+            f.write(LICENSE_RTF)
+        neutral.append(lic)
+        runtime["LicenseFile"] = "License.rtf"
+    sections = base_config(guid, cmdline=setup_args, Languages=LANGUAGE_IDS, **runtime)
+    return packed_package(os.path.join(work, "out"), "StowawaySample", sections,
+                          payload=payload, neutral=neutral)
+
+
+def take_screenshots(outdir):
+    """Normal and small status windows while the setup program runs, and the
+    license dialog: one PNG each (the window alone) in outdir."""
+    os.makedirs(outdir, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="stowaway-shots-")
+    started = os.path.join(work, "started.flag")
+    release = os.path.join(work, "release.flag")
+    args = '--touch "%s" --wait-file "%s" --exit 0' % (harness.win_path(started),
+                                                      harness.win_path(release))
+    pkg = _sample_package(work, new_guid(), args, license=True, DialogInRun=1)
+    shots = []
+    for name, option in (("status-normal.png", "/NOLICENSE /NORMALSTATUS"),
+                         ("status-small.png", "/NOLICENSE /SMALLSTATUS")):
+        for f in (started, release):
+            if os.path.exists(f):
+                os.remove(f)
+        run = LauncherRun(pkg, option).start()
+        harness.wait_for(lambda: os.path.exists(started), 90)
+        time.sleep(1.0)
+        rect = window_rect("Stowaway Sample")
+        if rect:
+            shots.append(screenshot(os.path.join(outdir, name), rect))
+        open(release, "w").close()
+        run.wait()
+    title = "Stowaway Sample - License Agreement"
+    run = LauncherRun(pkg, "").start()
+    uiauto("wait", "--title", title, "--timeout", "60000")
+    uiauto("click", "--title", title, "--id", "1096")
+    time.sleep(0.5)
+    rect = window_rect(title)
+    if rect:
+        shots.append(screenshot(os.path.join(outdir, "license.png"), rect))
+    uiauto("click", "--title", title, "--id", "2")
+    run.wait()
+    shutil.rmtree(work, ignore_errors=True)
+    return shots
+
+
+def run_demo(outdir):
+    """Builds the sample package (a few MiB of generated files in one cabinet,
+    the sample setup program, a license, five languages), runs it with the
+    trace monitor attached, accepts the license, and keeps the trace and
+    screenshots in outdir. Returns (exit code, trace file, screenshots)."""
+    outdir = os.path.abspath(outdir)
+    shutil.rmtree(outdir, ignore_errors=True)
+    os.makedirs(outdir)
+    work = os.path.join(outdir, "work")
+    payload = os.path.join(work, "payload")
+    files = {"data/random.bin": os.urandom(3 * 1024 * 1024),
+             "data/catalog.txt": b"".join(b"item %06d: sample text line\r\n" % i
+                                          for i in range(60000))}
+    sample_payload(payload, setup_name="setup.exe", extra_files=files)
+    lic = os.path.join(work, "License.rtf")
+    with open(lic, "w") as f:
+        f.write(LICENSE_RTF)
+    started = os.path.join(work, "started.flag")
+    sections = base_config(new_guid(), exe="setup.exe",
+                           cmdline='--touch "%s" --sleep 3000 --exit 0 <SETUPZK>'
+                                   % harness.win_path(started),
+                           DialogInRun=1, LicenseFile="License.rtf", Languages=LANGUAGE_IDS)
+    pkg = packed_package(outdir, "StowawaySample", sections, payload=payload, neutral=[lic])
+
+    shots = []
+    run = LauncherRun(pkg, "", work=work)
+    run.mon.out = os.path.join(outdir, "trace.txt")
+    run.start()
+    title = "Stowaway Sample - License Agreement"
+    if uiauto("wait", "--title", title, "--timeout", "60000")[0] == 0:
+        uiauto("click", "--title", title, "--id", "1096")
+        time.sleep(0.5)
+        rect = window_rect(title)
+        if rect:
+            shots.append(screenshot(os.path.join(outdir, "license.png"), rect))
+        uiauto("click", "--title", title, "--id", "1")
+    if harness.wait_for(lambda: os.path.exists(started), 120):
+        time.sleep(1.0)
+        rect = window_rect("Stowaway Sample")
+        if rect:
+            shots.append(screenshot(os.path.join(outdir, "status.png"), rect))
+        shots.append(screenshot(os.path.join(outdir, "screen.png")))
+    code = run.wait(timeout=300)
+    return code, pkg, run.mon.out, shots
+
+
+if __name__ == "__main__":
+    import sys
+    if len(sys.argv) >= 3 and sys.argv[1] == "screenshots":
+        for s in take_screenshots(sys.argv[2]):
+            print(s)
+    elif len(sys.argv) >= 3 and sys.argv[1] == "demo":
+        code, pkg, trace, shots = run_demo(sys.argv[2])
+        print("package:      %s" % pkg)
+        print("exit code:    %s" % code)
+        print("trace:        %s" % trace)
+        for s in shots:
+            print("screenshot:   %s" % s)
+        sys.exit(0 if code == 0 else 1)
+    else:
+        print("usage: runkit.py screenshots|demo OUTDIR", file=sys.stderr)
+        sys.exit(2)
