@@ -143,6 +143,24 @@ DWORD WINAPI ThreadMsgWait(LPVOID pParam)
     return 0;
 }
 
+// Waits for one of the handles while serving messages that other threads
+// send to this one: the wait window's thread may be attached to our input
+// queue (bringing its window forward does that) and then blocks until we
+// answer. Posted messages stay queued for the caller's own loop.
+DWORD WaitServingSends(DWORD dwCount, const HANDLE* pHandles, DWORD dwMilliseconds)
+{
+    ULONGLONG ullEnd = GetTickCount64() + dwMilliseconds;
+    for (;;) {
+        ULONGLONG ullNow = GetTickCount64();
+        DWORD dwLeft = ullNow >= ullEnd ? 0 : static_cast<DWORD>(ullEnd - ullNow);
+        DWORD dwWait = MsgWaitForMultipleObjects(dwCount, pHandles, FALSE, dwLeft, QS_SENDMESSAGE);
+        if (dwWait != WAIT_OBJECT_0 + dwCount)
+            return dwWait;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 void FreeRequest(MSGWAITREQUEST* pRequest)
 {
     if (!pRequest)
@@ -185,7 +203,7 @@ HWND OpenMsgWait(HINSTANCE hInst, LPCWSTR szTitle, LPCWSTR szMessage, DWORD dwFl
     // The thread keeps running: this returns when the window is up, or
     // after the time allowed.
     HANDLE hWaits[] = {pRequest->hReady, hThread};
-    WaitForMultipleObjects(ARRAYSIZE(hWaits), hWaits, FALSE, MSGWAIT_OPEN_WAIT_MS);
+    WaitServingSends(ARRAYSIZE(hWaits), hWaits, MSGWAIT_OPEN_WAIT_MS);
     HWND hWnd = pRequest->hWnd;
     g_MsgWait.hWnd = hWnd;
     DebugTrace(L"MsgWaitDlg->End(%d)", static_cast<int>(reinterpret_cast<INT_PTR>(hWnd)));
@@ -199,7 +217,7 @@ void CloseMsgWait()
     BOOL bPosted = PostThreadMessageW(g_MsgWait.dwThreadId, WM_QUIT, 0, 0);
     DWORD dwWait = WAIT_TIMEOUT;
     for (DWORD dwWaited = 0; dwWaited < MSGWAIT_CLOSE_WAIT_MS; dwWaited += MSGWAIT_CLOSE_STEP_MS) {
-        dwWait = WaitForSingleObject(hThread, MSGWAIT_CLOSE_STEP_MS);
+        dwWait = WaitServingSends(1, &hThread, MSGWAIT_CLOSE_STEP_MS);
         DebugTrace(L"MsgWaitDlg()->WaitForSingleObject=%#x", dwWait);
         if (dwWait != WAIT_TIMEOUT)
             break;
@@ -214,7 +232,7 @@ void CloseMsgWait()
     bool bGone = true;
     if (dwExitCode == STILL_ACTIVE) {
         TerminateThread(hThread, 0);
-        bGone = WaitForSingleObject(hThread, MSGWAIT_CLOSE_WAIT_MS) == WAIT_OBJECT_0;
+        bGone = WaitServingSends(1, &hThread, MSGWAIT_CLOSE_WAIT_MS) == WAIT_OBJECT_0;
     }
     CloseHandle(hThread);
     // A thread that might still run keeps its request.
