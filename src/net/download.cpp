@@ -43,6 +43,12 @@ bool IsCancelled()
     return g_bCancel != 0;
 }
 
+// An empty login is no login: WinINet then uses its default (anonymous FTP).
+LPCWSTR LoginOrDefault(LPCWSTR sz)
+{
+    return sz[0] ? sz : nullptr;
+}
+
 // Folder of szTarget joined with its name, or with the URL's file name when
 // the target ends with "\".
 BOOL BuildTargetPath(LPCWSTR szTarget, LPCWSTR szUrlPath, LPWSTR szFile, LPWSTR szFolder)
@@ -572,9 +578,10 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
         if (!hInternet.Get() || IsCancelled()) {
             dwResult = ReportLastError(L"InternetOpen", GetLastError());
         } else {
-            hConnect.Reset(pApi->pInternetConnectW(hInternet.Get(), szServer, wPort, szUser,
-                                                   szPassword, INTERNET_SERVICE_HTTP,
-                                                   dwConnectFlags, 0));
+            hConnect.Reset(pApi->pInternetConnectW(hInternet.Get(), szServer, wPort,
+                                                   LoginOrDefault(szUser),
+                                                   LoginOrDefault(szPassword),
+                                                   INTERNET_SERVICE_HTTP, dwConnectFlags, 0));
             if (!hConnect.Get() || IsCancelled()) {
                 dwResult = ReportLastError(L"InternetConnect", GetLastError());
             } else {
@@ -640,8 +647,9 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         dwResult = ReportLastError(L"InternetOpen", GetLastError());
         goto End;
     }
-    hConnect.Reset(pApi->pInternetConnectW(hInternet.Get(), szServer, wPort, szUser, szPassword,
-                                           INTERNET_SERVICE_FTP, dwConnectFlags, 0));
+    hConnect.Reset(pApi->pInternetConnectW(hInternet.Get(), szServer, wPort, LoginOrDefault(szUser),
+                                           LoginOrDefault(szPassword), INTERNET_SERVICE_FTP,
+                                           dwConnectFlags, 0));
     if (!hConnect.Get() || IsCancelled()) {
         dwResult = ReportLastError(L"InternetConnect", GetLastError());
         goto End;

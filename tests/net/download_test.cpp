@@ -180,7 +180,7 @@ protected:
 
 struct TransferCase {
     const char* name;
-    int scheme;  // 3 http, 4 https, 1 ftp
+    int scheme;  // 3 http, 4 https, 1 ftp (with the login), 0 anonymous ftp
     DWORD size;
     bool folderTarget;
 };
@@ -194,6 +194,7 @@ TEST_F(Download, OverEverySchemeIntoAFolderOrAFile)
         {"https-blocks-folder", 4, 2 * 1048576 + 5, true},
         {"ftp-small-folder", 1, 4096 + 3, true},
         {"ftp-blocks-file", 1, 1048576 + 9, false},
+        {"ftp-anonymous", 0, 100, false},
     };
     BYTE seed = 1;
     for (const TransferCase& c : cases) {
@@ -202,7 +203,7 @@ TEST_F(Download, OverEverySchemeIntoAFolderOrAFile)
         netservers::ServeFile(name, c.size, kServedDate, seed);
         std::wstring url = c.scheme == 3   ? netservers::HttpUrl(L"/" + name)
                            : c.scheme == 4 ? netservers::HttpsUrl(L"/" + name)
-                                           : netservers::FtpUrl(L"/" + name, true);
+                                           : netservers::FtpUrl(L"/" + name, c.scheme == 1);
         std::wstring folder = dir_ + L"\\" + std::wstring(c.name, c.name + strlen(c.name));
         std::wstring target = c.folderTarget ? folder + L"\\" : folder + L"\\renamed.dat";
         std::wstring expected = c.folderTarget ? folder + L"\\" + name : target;
@@ -215,7 +216,7 @@ TEST_F(Download, OverEverySchemeIntoAFolderOrAFile)
         EXPECT_EQ(g_Progress.MaxData, c.size);
         EXPECT_EQ(g_Progress.Pos, 100u);
         std::string dump = tracesink::Dump();
-        if (c.scheme == 1) {
+        if (c.scheme <= 1) {
             EXPECT_TRUE(tracesink::Contains("DownloadFTPFile()->End(0)")) << dump;
             EXPECT_TRUE(tracesink::Contains("DownloadFTPFile()->TargetFile=" + Narrow(expected))) << dump;
             // A listing gives the day (and the minute for recent files).
@@ -234,7 +235,7 @@ TEST_F(Download, OverEverySchemeIntoAFolderOrAFile)
             EXPECT_EQ(Stamp(LastWrite(expected)), Stamp(kServedDate));
         }
         if (c.size > 1048576) {
-            const char* block = c.scheme == 1 ? "DownloadFTPFile()->InternetReadFile(BUFLEN=4096 BytesRead=4096)=1"
+            const char* block = c.scheme <= 1 ? "DownloadFTPFile()->InternetReadFile(BUFLEN=4096 BytesRead=4096)=1"
                                               : "DownloadHTMLFile()->InternetReadFile(BUFLEN=1048576 BytesRead=1048576)=1";
             EXPECT_TRUE(tracesink::Contains(block)) << dump;
         }

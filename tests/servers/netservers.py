@@ -16,7 +16,7 @@ Servers:
          /late/<ms>/<total>,
          /stall/<total>[/<hold ms>], /slow/<total>[/<ms>] (a 4 KiB block every 100 ms
          or every <ms>)
-  ftp    pyftpdlib on www/ with one login
+  ftp    pyftpdlib on www/ with one login, and anonymous
 
 Only 127.0.0.1 is bound. The process also ends on its own after --idle seconds
 without a request, so a crashed client does not leave it behind.
@@ -324,6 +324,7 @@ def start_ftp(root):
     logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
     authorizer = DummyAuthorizer()
     authorizer.add_user(FTP_USER, FTP_PASSWORD, root, perm="elr")
+    authorizer.add_anonymous(root, perm="elr")
     Activity.authorizer = authorizer
     Activity.masquerade_address = "127.0.0.1"
     Activity.use_sendfile = False
