@@ -3,6 +3,7 @@
 #include "common/trace.h"
 #include "launcher/state.h"
 #include "ui/res/resource.h"
+#include "ui/statuswnd.h"
 
 namespace {
 
@@ -26,37 +27,6 @@ struct MSGWAITSTATE {
 };
 
 MSGWAITSTATE g_MsgWait;
-
-void CenterOnWorkArea(HWND hWnd)
-{
-    RECT rcWnd;
-    if (!GetWindowRect(hWnd, &rcWnd))
-        return;
-    MONITORINFO mi = {};
-    mi.cbSize = sizeof(mi);
-    if (!GetMonitorInfoW(MonitorFromWindow(hWnd, MONITOR_DEFAULTTONEAREST), &mi))
-        return;
-    const RECT& rcWork = mi.rcWork;
-    int cx = rcWnd.right - rcWnd.left;
-    int cy = rcWnd.bottom - rcWnd.top;
-    int x = rcWork.left + ((rcWork.right - rcWork.left) - cx) / 2;
-    int y = rcWork.top + ((rcWork.bottom - rcWork.top) - cy) / 2;
-    if (y < rcWork.top)
-        y = rcWork.top;
-    if (y + cy > rcWork.bottom)
-        y = rcWork.bottom - cy;
-    SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOZORDER);
-}
-
-void ShowWaitWindow(HWND hWnd)
-{
-    if (IsWindowVisible(hWnd))
-        return;
-    ShowWindow(hWnd, SW_SHOW);
-    InvalidateRect(hWnd, nullptr, TRUE);
-    UpdateWindow(hWnd);
-    SetForegroundWindow(hWnd);
-}
 
 void SetDialogIcons(HWND hDlg, HINSTANCE hInst)
 {
@@ -94,13 +64,13 @@ INT_PTR CALLBACK MsgWaitProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         SetDialogIcons(hDlg, pRequest ? pRequest->hInst : nullptr);
         if (g_bSilent || !pRequest)
             return TRUE;
-        CenterOnWorkArea(hDlg);
+        CenterWindowOnWorkArea(hDlg);
         HWND hCancel = GetDlgItem(hDlg, IDCANCEL);
         if (hCancel)
             ShowWindow(hCancel, (pRequest->dwFlags & MSGWAIT_SHOW_CANCEL) ? SW_SHOW : SW_HIDE);
         SetWindowTextW(hDlg, pRequest->szTitle);
         SetDlgItemTextW(hDlg, IDC_HEADING, pRequest->szMessage);
-        ShowWaitWindow(hDlg);
+        ShowOrHideWindow(hDlg, TRUE, 0);
         return TRUE;
     }
     case WM_CREATE:

@@ -229,3 +229,39 @@ TEST_F(MsgWaitTest, OpensFromTheProgramsOwnTemplate)
     }
     FreeLibrary(hLauncher);
 }
+
+namespace {
+
+struct PingRequest {
+    HWND hWnd;
+    LRESULT lResult;
+};
+
+DWORD WINAPI PingThread(LPVOID pParam)
+{
+    auto* pPing = static_cast<PingRequest*>(pParam);
+    DWORD_PTR dwResult = 0;
+    pPing->lResult = SendMessageTimeoutW(pPing->hWnd, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &dwResult);
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(MsgWaitTest, KeepsAnsweringWhileTheCallerBlocks)
+{
+    // The caller owns the foreground window and then blocks without pumping.
+    HWND hOwner = CreateWindowExW(0, L"STATIC", L"Caller", WS_POPUP | WS_VISIBLE, 10, 10, 120, 40,
+                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(hOwner);
+    HWND hWnd = MsgWaitDlg(m_hModule, L"Busy", L"The caller is busy", 0);
+    ASSERT_NE(hWnd, nullptr);
+    PingRequest ping = {hWnd, 0};
+    HANDLE hThread = CreateThread(nullptr, 0, PingThread, &ping, 0, nullptr);
+    ASSERT_NE(hThread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(hThread, 10000), WAIT_OBJECT_0);
+    CloseHandle(hThread);
+    EXPECT_NE(ping.lResult, 0);
+    MsgWaitDlg(nullptr, nullptr, nullptr, 0);
+    EXPECT_FALSE(IsWindow(hWnd));
+    DestroyWindow(hOwner);
+}
