@@ -1,5 +1,4 @@
 #include "net/download.h"
-#include <shlwapi.h>
 #include <strsafe.h>
 #include <cwchar>
 #include "common/capacity.h"
@@ -222,9 +221,10 @@ bool IsTimeout(DWORD dwError)
 // slice when the server stays silent, until the stall limit or a cancel.
 // The request handle is left in hRequest; FALSE with *pdwError on failure.
 BOOL SendRequest(const INETAPI* pApi, HINTERNET hConnect, LPCWSTR szUrlPath, DWORD dwFlags,
-                 LPCWSTR szHeaders, CInetHandle& hRequest, DWORD* pdwError)
+                 LPCWSTR szHeaders, CInetHandle& hRequest, DWORD* pdwError, DWORD* pdwSlice)
 {
-    DWORD dwSlice = RECEIVE_SLICE_MS;
+    DWORD& dwSlice = *pdwSlice;
+    dwSlice = RECEIVE_SLICE_MS;
     DWORD dwWaited = 0;
     for (;;) {
         hRequest.Reset(pApi->pHttpOpenRequestW(hConnect, L"GET", szUrlPath, nullptr, nullptr,
@@ -253,9 +253,10 @@ BOOL SendRequest(const INETAPI* pApi, HINTERNET hConnect, LPCWSTR szUrlPath, DWO
 }
 
 // Reads up to cbWanted bytes: the data at hand, waiting in slices for more,
-// until the block is full, the data ends or the transfer is cancelled.
-BOOL ReadBlock(const INETAPI* pApi, HINTERNET hRequest, BYTE* pBuffer, DWORD cbWanted,
-               DWORD* pcbRead)
+// until the block is full, the data ends or the transfer is cancelled. A
+// failure that comes before the slice is over is not a wait.
+BOOL ReadBlock(const INETAPI* pApi, HINTERNET hRequest, DWORD dwSlice, BYTE* pBuffer,
+               DWORD cbWanted, DWORD* pcbRead)
 {
     *pcbRead = 0;
     DWORD dwStalled = 0;
@@ -264,8 +265,9 @@ BOOL ReadBlock(const INETAPI* pApi, HINTERNET hRequest, BYTE* pBuffer, DWORD cbW
         DWORD dwStart = GetTickCount();
         if (!pApi->pInternetQueryDataAvailable(hRequest, &cbAvailable, 0, 0)) {
             DWORD dwError = GetLastError();
-            dwStalled += GetTickCount() - dwStart;
-            if (IsTimeout(dwError) && dwStalled < STALL_LIMIT_MS)
+            DWORD dwElapsed = GetTickCount() - dwStart;
+            dwStalled += dwElapsed;
+            if (IsTimeout(dwError) && dwElapsed >= dwSlice / 2 && dwStalled < STALL_LIMIT_MS)
                 continue;
             SetLastError(dwError);
             return FALSE;
@@ -323,7 +325,9 @@ PASS HttpPass(const HTTPTRANSFER& t, HINTERNET hConnect, bool bAskRange, DWORD* 
         dwFlags |= INTERNET_FLAG_NO_CACHE_WRITE;
     CInetHandle hRequest;
     DWORD dwSendError = 0;
-    BOOL bSent = SendRequest(pApi, hConnect, t.szUrlPath, dwFlags, szHeaders, hRequest, &dwSendError);
+    DWORD dwSlice = RECEIVE_SLICE_MS;
+    BOOL bSent = SendRequest(pApi, hConnect, t.szUrlPath, dwFlags, szHeaders, hRequest, &dwSendError,
+                             &dwSlice);
     DebugTrace(L"DownloadHTMLFile()->HttpSendRequest()=>%d", bSent);
     if (!hRequest.Get()) {
         *pdwResult = dwSendError;
@@ -483,7 +487,7 @@ PASS HttpPass(const HTTPTRANSFER& t, HINTERNET hConnect, bool bAskRange, DWORD* 
     ULONGLONG ullReceived = 0;
     while (!IsCancelled()) {
         DWORD cbRead = 0;
-        bOk = ReadBlock(pApi, hRequest.Get(), pBuffer, cbBlock, &cbRead);
+        bOk = ReadBlock(pApi, hRequest.Get(), dwSlice, pBuffer, cbBlock, &cbRead);
         DebugTrace(L"DownloadHTMLFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d", cbBlock, cbRead,
                    bOk);
         bAtEnd = bOk && cbRead == 0;

@@ -375,6 +375,7 @@ TEST_F(Download, ServerFaults)
         {L"/zerolength", 12028, "DownloadHTMLFile()->HttpQueryInfo(dwFileSize)=0"},
         {L"/drop/1000/5000", 23, "DownloadHTMLFile()->Transfer cut after 1000 of 5000 bytes"},
         {L"/drop/0/5000", 23, "DownloadHTMLFile()->Transfer cut after 0 of 5000 bytes"},
+        {L"/reset/70000/200000", 23, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.path));
@@ -451,7 +452,13 @@ TEST_F(Download, CancelStopsAStalledTransfer)
     std::wstring target = dir_ + L"\\stall.bin";
     std::wstring path = L"/stall/100000/30000";
     std::string before = netservers::RequestLog();
-    std::thread canceller = CancelWhen([&] { return FileSize(target) != ~0ULL; });
+    // Cancelled a little after the target exists, while the block waits.
+    std::thread canceller = CancelWhen([&] {
+        if (FileSize(target) == ~0ULL)
+            return false;
+        Sleep(300);
+        return true;
+    });
     DWORD start = GetTickCount();
     EXPECT_EQ(DownloadFile(netservers::FaultUrl(path).c_str(), L"", L"", target.c_str(), FALSE), 1223u);
     DWORD elapsed = GetTickCount() - start;

@@ -13,6 +13,7 @@ Servers:
   https  the same over TLS, certificate issued by the test CA (made with openssl)
   https_untrusted  the same with a certificate of a CA that is never trusted
   fault  bad answers: /status/<code>, /nolength, /zerolength, /drop/<sent>/<total>,
+         /reset/<sent>/<total>,
          /late/<ms>/<total>,
          /stall/<total>[/<hold ms>], /slow/<total>[/<ms>] (a 4 KiB block every 100 ms
          or every <ms>)
@@ -29,6 +30,7 @@ import shutil
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
 import threading
@@ -197,6 +199,17 @@ class FaultHandler(Handler):
                 self.wfile.write(pattern(0, sent))
                 self.wfile.flush()
             self.hang_up()
+        elif kind == "reset" and len(nums) == 2:
+            # Like drop, with a connection reset instead of a clean close.
+            sent, total = nums
+            self.body_headers(total)
+            self.end_headers()
+            self.wfile.write(pattern(0, sent))
+            self.wfile.flush()
+            time.sleep(0.2)
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.close_connection = True
         elif kind == "stall" and nums:
             total = nums[0]
             self.body_headers(total)
