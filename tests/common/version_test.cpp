@@ -65,14 +65,14 @@ Bytes StringNode(const StringEntry& entry)
     return Node(entry.name, 1, value, cch, {});
 }
 
-struct VersionSpec {
+struct VersionLayout {
     bool bHasTranslation;             // a VarFileInfo\Translation node at all
     std::vector<DWORD> translations;  // language | code page << 16
     std::wstring table;               // StringTable key, e.g. "040904B0"
     std::vector<StringEntry> strings;
 };
 
-Bytes BuildVersionBlock(const VersionSpec& spec)
+Bytes BuildVersionBlock(const VersionLayout& layout)
 {
     VS_FIXEDFILEINFO ffi = {};
     ffi.dwSignature = 0xFEEF04BD;
@@ -80,13 +80,13 @@ Bytes BuildVersionBlock(const VersionSpec& spec)
     Bytes fixed(reinterpret_cast<BYTE*>(&ffi), reinterpret_cast<BYTE*>(&ffi) + sizeof(ffi));
 
     std::vector<Bytes> strings;
-    for (const StringEntry& entry : spec.strings)
+    for (const StringEntry& entry : layout.strings)
         strings.push_back(StringNode(entry));
     std::vector<Bytes> children = {
-        Node(L"StringFileInfo", 1, {}, 0, {Node(spec.table, 1, {}, 0, strings)})};
-    if (spec.bHasTranslation) {
+        Node(L"StringFileInfo", 1, {}, 0, {Node(layout.table, 1, {}, 0, strings)})};
+    if (layout.bHasTranslation) {
         Bytes pairs;
-        for (DWORD pair : spec.translations)
+        for (DWORD pair : layout.translations)
             for (int i = 0; i < 4; ++i)
                 pairs.push_back(static_cast<BYTE>(pair >> (8 * i)));
         children.push_back(Node(L"VarFileInfo", 1, {}, 0,
@@ -169,7 +169,7 @@ TEST_F(VersionFileTest, ReadsStringsThroughTheFirstTranslation)
     const std::wstring longName(40, L'N');
     const struct {
         const char* what;
-        VersionSpec spec;
+        VersionLayout layout;
         std::wstring name;
         DWORD cchOut;
         BOOL bFileResult;  // GetFileVersionString
@@ -197,7 +197,7 @@ TEST_F(VersionFileTest, ReadsStringsThroughTheFirstTranslation)
          longName, 256, 1, 0, L""},
     };
     for (const auto& c : cases) {
-        const std::wstring path = NewFile(BuildVersionBlock(c.spec));
+        const std::wstring path = NewFile(BuildVersionBlock(c.layout));
         std::vector<WCHAR> out(c.cchOut, L'?');
         EXPECT_EQ(GetFileVersionString(path.c_str(), c.name.c_str(), out.data(), c.cchOut),
                   c.bFileResult)

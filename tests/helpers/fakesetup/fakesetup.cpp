@@ -61,14 +61,14 @@ HWND FindStatusWindow(int argc, wchar_t** argv)
     return nullptr;
 }
 
-LRESULT SendLaunchRequest(HWND hStatus, const std::wstring& spec)
+LRESULT SendLaunchRequest(HWND hStatus, const std::wstring& request)
 {
     // FILE|ARGS|VERB
     std::wstring parts[3];
     size_t start = 0;
     for (int k = 0; k < 3; ++k) {
-        size_t bar = k < 2 ? spec.find(L'|', start) : std::wstring::npos;
-        parts[k] = spec.substr(start, bar == std::wstring::npos ? std::wstring::npos : bar - start);
+        size_t bar = k < 2 ? request.find(L'|', start) : std::wstring::npos;
+        parts[k] = request.substr(start, bar == std::wstring::npos ? std::wstring::npos : bar - start);
         if (bar == std::wstring::npos)
             break;
         start = bar + 1;
