@@ -13,7 +13,44 @@ PKGS=(
   gcab cabextract zip unzip
   googletest
   python3 python3-pyftpdlib openssl file
+  openbox nsis osslsigncode
 )
+
+# Prints deb822 deb-src stanzas for every enabled "deb" entry of the given
+# Debian release found in the machine's apt sources (both file formats).
+debian_src_entries() {
+  local codename=$1 f
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    awk -v cn="$codename" '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && suites ~ cn && uris != "" && enabled != "no") {
+          print "Types: deb-src"; print "URIs: " uris; print "Suites: " suites
+          print "Components: " comps; if (signed != "") print "Signed-By: " signed; print ""
+        }
+        types = uris = suites = comps = signed = enabled = ""
+      }
+      /^[ \t]*$/ { flush(); next }
+      /^#/ { next }
+      { key = $1; sub(/:$/, "", key); $1 = ""; sub(/^ /, "")
+        if (key == "Types") types = $0; else if (key == "URIs") uris = $0
+        else if (key == "Suites") suites = $0; else if (key == "Components") comps = $0
+        else if (key == "Signed-By") signed = $0; else if (key == "Enabled") enabled = $0 }
+      END { flush() }' "$f"
+  done
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    awk -v cn="$codename" '
+      $1 == "deb" {
+        i = 2; opts = ""
+        if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
+        uri = $i; suite = $(i+1); comps = ""
+        for (j = i + 2; j <= NF; j++) comps = comps (comps == "" ? "" : " ") $j
+        if (suite ~ cn) { print "Types: deb-src"; print "URIs: " uri; print "Suites: " suite
+                          print "Components: " comps; print "" }
+      }' "$f"
+  done
+}
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -37,13 +74,15 @@ echo "deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 if [ ! -f "$SRC_LIST" ]; then
-  $SUDO tee "$SRC_LIST" >/dev/null <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+  # source entries mirror the machine's own Debian binary entries, so the
+  # zlib source comes from wherever this machine already gets its packages
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  entries=$(debian_src_entries "$codename")
+  if [ -z "$entries" ]; then
+    echo "deps: no Debian '$codename' entry in the apt sources to derive deb-src from" >&2
+    exit 1
+  fi
+  printf '%s\n' "$entries" | $SUDO tee "$SRC_LIST" >/dev/null
 fi
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${PKGS[@]}"
