@@ -1,34 +1,16 @@
 #include "common/filesys.h"
 #include <shlwapi.h>
 #include <strsafe.h>
+#include "common/cancel.h"
 #include "common/capacity.h"
+#include "common/filecopy.h"
+#include "common/handles.h"
 #include "common/osversion.h"
 #include "common/trace.h"
-#include "launcher/state.h"
-#include "payload/piececopy.h"
 
 namespace {
 
 typedef WCHAR PATHBUF[PATH_CCH];
-
-// Closes a search handle exactly once.
-class FindHandle {
-public:
-    FindHandle(LPCWSTR szPattern, WIN32_FIND_DATAW* pData)
-        : m_hFind(FindFirstFileW(szPattern, pData)) {}
-    ~FindHandle()
-    {
-        if (m_hFind != INVALID_HANDLE_VALUE)
-            FindClose(m_hFind);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool Valid() const { return m_hFind != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAW* pData) { return FindNextFileW(m_hFind, pData) != FALSE; }
-
-private:
-    HANDLE m_hFind;
-};
 
 bool IsDotEntry(const WIN32_FIND_DATAW& fd)
 {
@@ -81,13 +63,6 @@ bool SplitPattern(LPCWSTR szPattern, PATHBUF& szFolder, PATHBUF& szName)
     return true;
 }
 
-void RemoveTrailingBackslash(WCHAR* szPath)
-{
-    size_t cch = lstrlenW(szPath);
-    if (cch > 0 && szPath[cch - 1] == L'\\')
-        szPath[cch - 1] = L'\0';
-}
-
 // "C:\", "C:", "\" or "\\server\share": never removed as a whole.
 bool IsRootPath(LPCWSTR szPath)
 {
@@ -134,145 +109,212 @@ BOOL RemoveFolderLink(LPCWSTR szPath)
     return bRemoved;
 }
 
-void RemoveFilesIn(LPCWSTR szFolder, LPCWSTR szName, DWORD dwFlags, BOOL& bLast)
+// Removes a folder whose contents are gone; hands it to the restart list
+// when that fails and the caller allows it.
+BOOL RemoveEmptyFolder(LPCWSTR szFolder, DWORD dwAttributes, DWORD dwFlags)
 {
-    PATHBUF szSearch;
-    PATHBUF szPath;
-    WIN32_FIND_DATAW fd;
-    if (JoinPath(szSearch, szFolder, szName)) {
-        FindHandle find(szSearch, &fd);
-        for (bool bMore = find.Valid(); bMore; bMore = find.Next(&fd)) {
-            if (IsFolder(fd) || !JoinPath(szPath, szFolder, fd.cFileName))
-                continue;
-            bLast = DeleteOneFile(szPath, fd.dwFileAttributes, dwFlags);
-        }
-    }
-    if (!(dwFlags & FS_INCLUDE_SUBDIR) || !JoinPath(szSearch, szFolder, L"*"))
-        return;
-    FindHandle find(szSearch, &fd);
-    for (bool bMore = find.Valid(); bMore; bMore = find.Next(&fd)) {
-        if (!IsFolder(fd) || IsDotEntry(fd) || IsFolderLink(fd.dwFileAttributes) ||
-            !JoinPath(szPath, szFolder, fd.cFileName))
-            continue;
-        RemoveFilesIn(szPath, szName, dwFlags, bLast);
-    }
+    ClearReadOnly(szFolder, dwAttributes);
+    BOOL bRemoved = RemoveDirectoryW(szFolder);
+    DWORD dwError = GetLastError();
+    DebugTrace(L"RemoveDirectory(%s)->%d", szFolder, bRemoved);
+    if (!bRemoved && (dwFlags & LOCKEDFILE))
+        ReadLockedFiles(szFolder, nullptr);
+    SetLastError(dwError);
+    return bRemoved;
 }
 
-void SetAttributesIn(LPCWSTR szFolder, LPCWSTR szName, DWORD dwAttributes, BOOL bRecursive, BOOL& bLast)
+// Walks szFolder for files matching szName, then each sub-folder when asked,
+// and tells the visitor. szRelative is the folder below the walk's root
+// ("" at the root). Links to folders are reported, never entered. FALSE
+// when the visitor stopped the walk.
+BOOL WalkIn(LPCWSTR szFolder, LPCWSTR szRelative, LPCWSTR szName, BOOL bRecursive,
+            IFolderVisitor& visitor)
 {
     PATHBUF szSearch;
     PATHBUF szPath;
     WIN32_FIND_DATAW fd;
-    if (JoinPath(szSearch, szFolder, szName)) {
-        FindHandle find(szSearch, &fd);
-        for (bool bMore = find.Valid(); bMore; bMore = find.Next(&fd)) {
-            if (IsFolder(fd) || !JoinPath(szPath, szFolder, fd.cFileName))
+    if (!JoinPath(szSearch, szFolder, szName)) {
+        visitor.OnTooLong(szFolder, szName);
+    } else {
+        CFindHandle find(FindFirstFileW(szSearch, &fd));
+        for (BOOL bMore = find.IsValid(); bMore; bMore = FindNextFileW(find.Get(), &fd)) {
+            if (IsFolder(fd))
                 continue;
-            bLast = SetFileAttributesW(szPath, dwAttributes);
+            if (!JoinPath(szPath, szFolder, fd.cFileName)) {
+                visitor.OnTooLong(szFolder, fd.cFileName);
+                continue;
+            }
+            if (!visitor.OnFile(szPath, szRelative, fd))
+                return FALSE;
         }
     }
-    if (!bRecursive || !JoinPath(szSearch, szFolder, L"*"))
-        return;
-    FindHandle find(szSearch, &fd);
-    for (bool bMore = find.Valid(); bMore; bMore = find.Next(&fd)) {
-        if (!IsFolder(fd) || IsDotEntry(fd) || !JoinPath(szPath, szFolder, fd.cFileName))
-            continue;
-        SetAttributesIn(szPath, szName, dwAttributes, bRecursive, bLast);
+    if (!bRecursive)
+        return TRUE;
+    if (!JoinPath(szSearch, szFolder, L"*")) {
+        visitor.OnTooLong(szFolder, L"*");
+        return TRUE;
     }
+    CFindHandle find(FindFirstFileW(szSearch, &fd));
+    for (BOOL bMore = find.IsValid(); bMore; bMore = FindNextFileW(find.Get(), &fd)) {
+        if (!IsFolder(fd) || IsDotEntry(fd))
+            continue;
+        PATHBUF szSubRelative;
+        if (!JoinPath(szPath, szFolder, fd.cFileName) ||
+            !JoinPath(szSubRelative, szRelative, fd.cFileName)) {
+            visitor.OnTooLong(szFolder, fd.cFileName);
+            continue;
+        }
+        if (IsFolderLink(fd.dwFileAttributes)) {
+            if (!visitor.OnFolderLink(szPath, fd))
+                return FALSE;
+            continue;
+        }
+        if (!WalkIn(szPath, szSubRelative, szName, TRUE, visitor))
+            return FALSE;
+        if (!visitor.OnFolderDone(szPath, fd))
+            return FALSE;
+    }
+    return TRUE;
 }
+
+class CRemoveFiles : public IFolderVisitor {
+public:
+    explicit CRemoveFiles(DWORD dwFlags) : m_dwFlags(dwFlags) {}
+    BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
+    {
+        m_bLast = DeleteOneFile(szPath, fd.dwFileAttributes, m_dwFlags);
+        return TRUE;
+    }
+    DWORD m_dwFlags;
+    BOOL m_bLast = FALSE;
+};
+
+// Empties a folder tree: files, links to folders (the link only) and, after
+// their contents, the sub-folders themselves.
+class CRemoveTree : public IFolderVisitor {
+public:
+    explicit CRemoveTree(DWORD dwFlags) : m_dwFlags(dwFlags) {}
+    BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
+    {
+        DeleteOneFile(szPath, fd.dwFileAttributes, m_dwFlags);
+        return TRUE;
+    }
+    BOOL OnFolderLink(LPCWSTR szPath, const WIN32_FIND_DATAW& fd) override
+    {
+        ClearReadOnly(szPath, fd.dwFileAttributes);
+        RemoveFolderLink(szPath);
+        return TRUE;
+    }
+    BOOL OnFolderDone(LPCWSTR szPath, const WIN32_FIND_DATAW& fd) override
+    {
+        RemoveEmptyFolder(szPath, fd.dwFileAttributes, m_dwFlags);
+        return TRUE;
+    }
+    DWORD m_dwFlags;
+};
+
+class CSetAttributes : public IFolderVisitor {
+public:
+    explicit CSetAttributes(DWORD dwAttributes) : m_dwAttributes(dwAttributes) {}
+    BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW&) override
+    {
+        m_bLast = SetFileAttributesW(szPath, m_dwAttributes);
+        return TRUE;
+    }
+    DWORD m_dwAttributes;
+    BOOL m_bLast = FALSE;
+};
 
 DWORD g_dwCountFiles;
 
-void CountFilesIn(LPCWSTR szPattern, BOOL bRecursive)
-{
-    PATHBUF szFolder;
-    PATHBUF szName;
-    PATHBUF szPath;
-    WIN32_FIND_DATAW fd;
-    if (!SplitPattern(szPattern, szFolder, szName))
-        return;
-    if (!bRecursive) {
-        FindHandle find(szPattern, &fd);
-        for (bool bMore = find.Valid(); bMore && !g_bCancel; bMore = find.Next(&fd)) {
-            if (IsFolder(fd) || !JoinPath(szPath, szFolder, fd.cFileName))
-                continue;
-            ++g_dwCountFiles;
-            DebugTrace(L"CountFiles()->FullFileName=%s", szPath);
-        }
-        return;
-    }
-    PATHBUF szSearch;
-    if (!JoinPath(szSearch, szFolder, L"*"))
-        return;
-    FindHandle find(szSearch, &fd);
-    for (bool bMore = find.Valid(); bMore && !g_bCancel; bMore = find.Next(&fd)) {
-        if (IsDotEntry(fd) || !JoinPath(szPath, szFolder, fd.cFileName))
-            continue;
-        if (IsFolder(fd)) {
-            PATHBUF szSubPattern;
-            if (JoinPath(szSubPattern, szPath, szName))
-                CountFilesIn(szSubPattern, TRUE);
-        } else if (PathMatchSpecW(fd.cFileName, szName)) {
-            ++g_dwCountFiles;
-            DebugTrace(L"CountFiles()->FullFileName=%s", szPath);
-        }
-    }
-}
-
-void XCopyFilesIn(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags, DWORD& dwLast)
-{
-    PATHBUF szFolder;
-    PATHBUF szName;
-    PATHBUF szDest;
-    if (!SplitPattern(szSrcPattern, szFolder, szName) || !JoinPath(szDest, szDestFolder, L"")) {
-        dwLast = ERROR_FILENAME_EXCED_RANGE;
-        return;
-    }
-
-    PATHBUF szFrom;
-    PATHBUF szTo;
-    WIN32_FIND_DATAW fd;
+class CCountFiles : public IFolderVisitor {
+public:
+    BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW&) override
     {
-        FindHandle find(szSrcPattern, &fd);
-        for (bool bMore = find.Valid(); bMore && !g_bCancel; bMore = find.Next(&fd)) {
-            if (IsFolder(fd))
-                continue;
-            if (!JoinPath(szFrom, szFolder, fd.cFileName) || !JoinPath(szTo, szDest, fd.cFileName)) {
-                dwLast = ERROR_FILENAME_EXCED_RANGE;
-                continue;
-            }
-            if (!CreateAllDirectory(szDest)) {
-                // No folder, no copy: that is a failure, not "nothing copied".
-                DWORD dwError = GetLastError();
-                dwLast = dwError ? dwError : ERROR_PATH_NOT_FOUND;
-                continue;
-            }
-            dwLast = XCopyFile(szFrom, szTo, dwFlags);
-        }
+        if (IsCancelled())
+            return FALSE;
+        ++g_dwCountFiles;
+        DebugTrace(L"CountFiles()->FullFileName=%s", szPath);
+        return TRUE;
     }
-    if (!(dwFlags & FS_INCLUDE_SUBDIR))
-        return;
-    PATHBUF szSearch;
-    if (!JoinPath(szSearch, szFolder, L"*"))
-        return;
-    FindHandle find(szSearch, &fd);
-    for (bool bMore = find.Valid(); bMore && !g_bCancel; bMore = find.Next(&fd)) {
-        if (!IsFolder(fd) || IsDotEntry(fd))
-            continue;
-        PATHBUF szSubFolder;
-        PATHBUF szSubPattern;
-        PATHBUF szSubDest;
-        if (!JoinPath(szSubFolder, szFolder, fd.cFileName) ||
-            !JoinPath(szSubPattern, szSubFolder, szName) ||
-            !JoinPath(szSubDest, szDest, fd.cFileName)) {
-            dwLast = ERROR_FILENAME_EXCED_RANGE;
-            continue;
+};
+
+class CCopyFiles : public IFolderVisitor {
+public:
+    CCopyFiles(LPCWSTR szDestFolder, DWORD dwFlags) : m_szDest(szDestFolder), m_dwFlags(dwFlags) {}
+    BOOL OnFile(LPCWSTR szPath, LPCWSTR szRelative, const WIN32_FIND_DATAW& fd) override
+    {
+        if (IsCancelled())
+            return FALSE;
+        PATHBUF szFolder;
+        PATHBUF szTo;
+        if (!JoinPath(szFolder, m_szDest, szRelative) || !JoinPath(szTo, szFolder, fd.cFileName)) {
+            m_dwLast = ERROR_FILENAME_EXCED_RANGE;
+            return TRUE;
         }
-        XCopyFilesIn(szSubPattern, szSubDest, dwFlags, dwLast);
+        if (!CreateAllDirectory(szFolder)) {
+            // No folder, no copy: that is a failure, not "nothing copied".
+            DWORD dwError = GetLastError();
+            m_dwLast = dwError ? dwError : ERROR_PATH_NOT_FOUND;
+            return TRUE;
+        }
+        m_dwLast = XCopyFile(szPath, szTo, m_dwFlags);
+        return TRUE;
     }
-}
+    void OnTooLong(LPCWSTR, LPCWSTR) override { m_dwLast = ERROR_FILENAME_EXCED_RANGE; }
+    LPCWSTR m_szDest;
+    DWORD m_dwFlags;
+    DWORD m_dwLast = 0;
+};
 
 }  // namespace
+
+BOOL WalkFolder(LPCWSTR szFolder, LPCWSTR szName, BOOL bRecursive, IFolderVisitor& visitor)
+{
+    return WalkIn(szFolder ? szFolder : L"", L"", szName ? szName : L"*", bRecursive, visitor);
+}
+
+BOOL FileExists(LPCWSTR szPath)
+{
+    DWORD dwAttr = szPath ? GetFileAttributesW(szPath) : INVALID_FILE_ATTRIBUTES;
+    return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+BOOL FolderExists(LPCWSTR szPath)
+{
+    DWORD dwAttr = szPath ? GetFileAttributesW(szPath) : INVALID_FILE_ATTRIBUTES;
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTrailingBackslash(LPWSTR szPath)
+{
+    size_t cch = lstrlenW(szPath);
+    if (cch > 0 && szPath[cch - 1] == L'\\')
+        szPath[cch - 1] = L'\0';
+}
+
+void CreateFolderOf(LPCWSTR szFile)
+{
+    PATHBUF szFolder;
+    if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szFile)))
+        return;
+    if (PathRemoveFileSpecW(szFolder) && szFolder[0])
+        CreateAllDirectory(szFolder);
+}
+
+BOOL SeekTo(HANDLE hFile, ULONGLONG ullOffset)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(ullOffset);
+    return SetFilePointerEx(hFile, li, nullptr, FILE_BEGIN);
+}
+
+BOOL SeekToEnd(HANDLE hFile)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = 0;
+    return SetFilePointerEx(hFile, li, nullptr, FILE_END);
+}
 
 BOOL CreateAllDirectory(LPCWSTR szPath)
 {
@@ -327,76 +369,59 @@ BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags)
         return FALSE;
     if (IsFolderLink(dwAttributes))
         return RemoveFolderLink(szFolder);
-
     if (dwFlags & FS_INCLUDE_SUBDIR) {
-        PATHBUF szSearch;
-        PATHBUF szEntry;
-        WIN32_FIND_DATAW fd;
-        if (JoinPath(szSearch, szFolder, L"*")) {
-            FindHandle find(szSearch, &fd);
-            for (bool bMore = find.Valid(); bMore; bMore = find.Next(&fd)) {
-                if (IsDotEntry(fd) || !JoinPath(szEntry, szFolder, fd.cFileName))
-                    continue;
-                if (!IsFolder(fd)) {
-                    DeleteOneFile(szEntry, fd.dwFileAttributes, dwFlags);
-                    continue;
-                }
-                ClearReadOnly(szEntry, fd.dwFileAttributes);
-                if (IsFolderLink(fd.dwFileAttributes))
-                    RemoveFolderLink(szEntry);
-                else
-                    RemoveDirectoryTree(szEntry, dwFlags);
-            }
-        }
+        CRemoveTree remover(dwFlags);
+        WalkFolder(szFolder, L"*", TRUE, remover);
     }
-
-    ClearReadOnly(szFolder, dwAttributes);
-    BOOL bRemoved = RemoveDirectoryW(szFolder);
-    DWORD dwError = GetLastError();
-    DebugTrace(L"RemoveDirectory(%s)->%d", szFolder, bRemoved);
-    if (!bRemoved && (dwFlags & LOCKEDFILE))
-        ReadLockedFiles(szFolder, nullptr);
-    SetLastError(dwError);
-    return bRemoved;
+    return RemoveEmptyFolder(szFolder, dwAttributes, dwFlags);
 }
 
 BOOL RemoveFiles(LPCWSTR szPattern, DWORD dwFlags)
 {
     PATHBUF szFolder;
     PATHBUF szName;
-    BOOL bLast = FALSE;
+    CRemoveFiles remover(dwFlags);
     if (SplitPattern(szPattern, szFolder, szName) && szName[0])
-        RemoveFilesIn(szFolder, szName, dwFlags, bLast);
-    return bLast;
+        WalkFolder(szFolder, szName, (dwFlags & FS_INCLUDE_SUBDIR) != 0, remover);
+    return remover.m_bLast;
 }
 
 BOOL SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive)
 {
     PATHBUF szFolder;
     PATHBUF szName;
-    BOOL bLast = FALSE;
+    CSetAttributes setter(dwAttributes);
     if (SplitPattern(szPattern, szFolder, szName) && szName[0])
-        SetAttributesIn(szFolder, szName, dwAttributes, bRecursive, bLast);
-    return bLast;
+        WalkFolder(szFolder, szName, bRecursive, setter);
+    return setter.m_bLast;
 }
 
 DWORD CountFiles(LPCWSTR szPattern, BOOL bRecursive, BOOL bReset)
 {
     if (bReset)
         g_dwCountFiles = 0;
-    if (szPattern && szPattern[0])
-        CountFilesIn(szPattern, bRecursive);
+    PATHBUF szFolder;
+    PATHBUF szName;
+    CCountFiles counter;
+    if (szPattern && szPattern[0] && SplitPattern(szPattern, szFolder, szName))
+        WalkFolder(szFolder, szName, bRecursive, counter);
     DebugTraceA("CountFiles()->NbFiles=%d", static_cast<int>(g_dwCountFiles));
     return g_dwCountFiles;
 }
 
 DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags)
 {
-    DWORD dwLast = 0;
-    if (szSrcPattern && szSrcPattern[0] && szDestFolder)
-        XCopyFilesIn(szSrcPattern, szDestFolder, dwFlags, dwLast);
-    DebugTraceA("XCopyFiles()->%d", static_cast<int>(dwLast));
-    return dwLast;
+    PATHBUF szFolder;
+    PATHBUF szName;
+    CCopyFiles copier(szDestFolder ? szDestFolder : L"", dwFlags);
+    if (szSrcPattern && szSrcPattern[0] && szDestFolder) {
+        if (SplitPattern(szSrcPattern, szFolder, szName))
+            WalkFolder(szFolder, szName, (dwFlags & FS_INCLUDE_SUBDIR) != 0, copier);
+        else
+            copier.m_dwLast = ERROR_FILENAME_EXCED_RANGE;
+    }
+    DebugTraceA("XCopyFiles()->%d", static_cast<int>(copier.m_dwLast));
+    return copier.m_dwLast;
 }
 
 DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 // Flags of RemoveDirectoryTree, RemoveFiles and XCopyFiles. The restart
-// flag is LOCKEDFILE (0x100) of payload/piececopy.h.
+// flag is LOCKEDFILE (0x100) of common/filecopy.h.
 enum : DWORD {
     FS_INCLUDE_SUBDIR = 0x2,  // contents / every sub-folder too
 };
@@ -39,3 +39,35 @@ DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags);
 // Deletes szFile (szTarget null or empty), or replaces szTarget by a copy of
 // szFile, at the next restart. Always 0; the outcome is in the log.
 DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget);
+
+// 1 when szPath names an existing file (not a folder).
+BOOL FileExists(LPCWSTR szPath);
+// 1 when szPath names an existing folder.
+BOOL FolderExists(LPCWSTR szPath);
+// Drops one trailing "\" in place.
+void RemoveTrailingBackslash(LPWSTR szPath);
+// Creates the folder that will hold szFile.
+void CreateFolderOf(LPCWSTR szFile);
+// Moves a file's pointer to an offset from its start, or to its end.
+BOOL SeekTo(HANDLE hFile, ULONGLONG ullOffset);
+BOOL SeekToEnd(HANDLE hFile);
+
+// What a folder walk reports. Every callback returns FALSE to stop the walk.
+class IFolderVisitor {
+public:
+    virtual ~IFolderVisitor() {}
+    // A file whose name matches; szRelative is its folder below the walk's
+    // root ("" at the root).
+    virtual BOOL OnFile(LPCWSTR szPath, LPCWSTR szRelative, const WIN32_FIND_DATAW& fd) = 0;
+    // A link to a folder (junction, symbolic link): reported, never entered.
+    virtual BOOL OnFolderLink(LPCWSTR szPath, const WIN32_FIND_DATAW& fd) { return TRUE; }
+    // A sub-folder, after everything in it was visited.
+    virtual BOOL OnFolderDone(LPCWSTR szPath, const WIN32_FIND_DATAW& fd) { return TRUE; }
+    // A path that would not fit PATH_CCH characters (it is skipped).
+    virtual void OnTooLong(LPCWSTR szFolder, LPCWSTR szName) {}
+};
+
+// Visits the files of szFolder whose names match szName (wildcards), then,
+// with bRecursive, every sub-folder in the same way. FALSE when the visitor
+// stopped the walk.
+BOOL WalkFolder(LPCWSTR szFolder, LPCWSTR szName, BOOL bRecursive, IFolderVisitor& visitor);

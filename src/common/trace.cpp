@@ -12,49 +12,43 @@ const int LIST_CONTROL_ID = 120;
 const DWORD TIME_FLAGS = LOCALE_NOUSEROVERRIDE | TIME_FORCE24HOURFORMAT;
 const LCID USER_DEFAULT_LOCALE = 0x400;
 
-// Each entry point owns its own cache; concurrent first calls may both
-// search and store the same result, which is harmless.
-struct TRACECACHEW {
+// Each entry point looks the windows up once, on its first call, and keeps
+// what it found (or did not find). Concurrent first calls may both search and
+// store the same result, which is harmless.
+struct TRACECACHE {
     WCHAR szModulePath[PATH_CCH];
     const WCHAR* pszModuleName;
     HWND volatile hMonitor;
     HWND volatile hDbs;
 };
 
-struct TRACECACHEA {
-    char szModulePath[PATH_CCH];
-    const char* pszModuleName;
-    HWND volatile hMonitor;
-    HWND volatile hDbs;
-};
+TRACECACHE g_TraceW;
+TRACECACHE g_TraceA;
 
-TRACECACHEW g_TraceW;
-TRACECACHEA g_TraceA;
-
-HWND FindMonitorW()
+// The 8-bit entry point finds the monitor by its title only.
+HWND FindMonitor(bool bNarrow)
 {
-    HWND hWnd = FindWindowW(nullptr, L"TMonitor");
-    if (!hWnd)
+    HWND hWnd = bNarrow ? FindWindowA(nullptr, "TMonitor") : FindWindowW(nullptr, L"TMonitor");
+    if (!hWnd && !bNarrow)
         hWnd = FindWindowW(L"TMonitor", nullptr);
     return hWnd ? hWnd : NOT_FOUND;
 }
 
-HWND FindDbsW()
+HWND FindDbs()
 {
     HWND hWnd = FindWindowW(L"Dbs", nullptr);
     return hWnd ? hWnd : NOT_FOUND;
 }
 
-HWND FindMonitorA()
+// FALSE when this entry point has no window to send to: the message is
+// then never formatted.
+bool LookUpWindows(TRACECACHE& cache, bool bNarrow)
 {
-    HWND hWnd = FindWindowA(nullptr, "TMonitor");
-    return hWnd ? hWnd : NOT_FOUND;
-}
-
-HWND FindDbsA()
-{
-    HWND hWnd = FindWindowA("Dbs", nullptr);
-    return hWnd ? hWnd : NOT_FOUND;
+    if (!cache.hMonitor)
+        cache.hMonitor = FindMonitor(bNarrow);
+    if (!cache.hDbs)
+        cache.hDbs = FindDbs();
+    return cache.hMonitor != NOT_FOUND || cache.hDbs != NOT_FOUND;
 }
 
 void SendToMonitor(HWND hMonitor, const char* pszLine)
@@ -66,28 +60,11 @@ void SendToMonitor(HWND hMonitor, const char* pszLine)
     SendMessageA(hMonitor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
 }
 
-void FormatTraceMessage(WCHAR (&szMessage)[TRACE_MESSAGE_CCH], const wchar_t* fmt, va_list args)
+// Hands one formatted message to the windows the entry point found:
+// "[module] message" to TMonitor as 8-bit text, "time> [module] message" to
+// the Dbs list.
+void EmitTrace(TRACECACHE& cache, const WCHAR* szMessage)
 {
-    // A message that does not fit is cut, always terminated.
-    szMessage[0] = L'\0';
-    StringCchVPrintfW(szMessage, TRACE_MESSAGE_CCH, fmt, args);
-}
-
-void FormatTraceMessage(char (&szMessage)[TRACE_MESSAGE_CCH], const char* fmt, va_list args)
-{
-    szMessage[0] = '\0';
-    wvnsprintfA(szMessage, TRACE_MESSAGE_CCH, fmt, args);
-    szMessage[TRACE_MESSAGE_CCH - 1] = '\0';
-}
-
-}  // namespace
-
-void DebugTrace(const wchar_t* fmt, ...)
-{
-    // Tracing never changes the caller's state, its last error included.
-    DWORD dwLastError = GetLastError();
-    TRACECACHEW& cache = g_TraceW;
-
     if (cache.szModulePath[0] == L'\0') {
         WCHAR szPath[PATH_CCH];
         DWORD cch = GetModuleFileNameW(nullptr, szPath, PATH_CCH);
@@ -97,16 +74,9 @@ void DebugTrace(const wchar_t* fmt, ...)
     }
     const WCHAR* pszModule = cache.pszModuleName ? cache.pszModuleName : L"";
 
-    if (!cache.hMonitor)
-        cache.hMonitor = FindMonitorW();
     HWND hMonitor = cache.hMonitor;
     if (hMonitor != NOT_FOUND) {
-        WCHAR szMessage[TRACE_MESSAGE_CCH];
         WCHAR szLine[TRACE_LINE_CCH];
-        va_list args;
-        va_start(args, fmt);
-        FormatTraceMessage(szMessage, fmt, args);
-        va_end(args);
         StringCchPrintfW(szLine, TRACE_LINE_CCH, L"[%s] %s", pszModule, szMessage);
         // The monitor takes 8-bit text; a double-byte code page may need
         // two bytes per character.
@@ -119,8 +89,6 @@ void DebugTrace(const wchar_t* fmt, ...)
         SendToMonitor(hMonitor, szLineA);
     }
 
-    if (!cache.hDbs)
-        cache.hDbs = FindDbsW();
     HWND hDbs = cache.hDbs;
     if (hDbs != NOT_FOUND) {
         SYSTEMTIME st;
@@ -128,15 +96,28 @@ void DebugTrace(const wchar_t* fmt, ...)
         WCHAR szTime[TRACE_TIME_CCH];
         if (!GetTimeFormatW(USER_DEFAULT_LOCALE, TIME_FLAGS, &st, nullptr, szTime, TRACE_TIME_CCH))
             szTime[0] = L'\0';
-        WCHAR szMessage[TRACE_MESSAGE_CCH];
         WCHAR szLine[TRACE_LINE_CCH];
-        va_list args;
-        va_start(args, fmt);
-        FormatTraceMessage(szMessage, fmt, args);
-        va_end(args);
         StringCchPrintfW(szLine, TRACE_LINE_CCH, L"%s> [%s] %s", szTime, pszModule, szMessage);
         SendMessageW(GetDlgItem(hDbs, LIST_CONTROL_ID), LB_ADDSTRING, 0,
                      reinterpret_cast<LPARAM>(szLine));
+    }
+}
+
+}  // namespace
+
+void DebugTrace(const wchar_t* fmt, ...)
+{
+    // Tracing never changes the caller's state, its last error included.
+    DWORD dwLastError = GetLastError();
+    if (LookUpWindows(g_TraceW, false)) {
+        // A message that does not fit is cut, always terminated.
+        WCHAR szMessage[TRACE_MESSAGE_CCH];
+        szMessage[0] = L'\0';
+        va_list args;
+        va_start(args, fmt);
+        StringCchVPrintfW(szMessage, TRACE_MESSAGE_CCH, fmt, args);
+        va_end(args);
+        EmitTrace(g_TraceW, szMessage);
     }
     SetLastError(dwLastError);
 }
@@ -144,49 +125,18 @@ void DebugTrace(const wchar_t* fmt, ...)
 void DebugTraceA(const char* fmt, ...)
 {
     DWORD dwLastError = GetLastError();
-    TRACECACHEA& cache = g_TraceA;
-
-    if (cache.szModulePath[0] == '\0') {
-        char szPath[PATH_CCH];
-        DWORD cch = GetModuleFileNameA(nullptr, szPath, PATH_CCH);
-        szPath[cch < PATH_CCH ? cch : PATH_CCH - 1] = '\0';
-        StringCchCopyA(cache.szModulePath, PATH_CCH, szPath);
-        cache.pszModuleName = PathFindFileNameA(cache.szModulePath);
-    }
-    const char* pszModule = cache.pszModuleName ? cache.pszModuleName : "";
-
-    if (!cache.hMonitor)
-        cache.hMonitor = FindMonitorA();
-    HWND hMonitor = cache.hMonitor;
-    if (hMonitor != NOT_FOUND) {
-        char szMessage[TRACE_MESSAGE_CCH];
-        char szLine[TRACE_LINE_CCH];
+    if (LookUpWindows(g_TraceA, true)) {
+        char szMessageA[TRACE_MESSAGE_CCH];
+        szMessageA[0] = '\0';
         va_list args;
         va_start(args, fmt);
-        FormatTraceMessage(szMessage, fmt, args);
+        wvnsprintfA(szMessageA, TRACE_MESSAGE_CCH, fmt, args);
         va_end(args);
-        StringCchPrintfA(szLine, TRACE_LINE_CCH, "[%s] %s", pszModule, szMessage);
-        SendToMonitor(hMonitor, szLine);
-    }
-
-    if (!cache.hDbs)
-        cache.hDbs = FindDbsA();
-    HWND hDbs = cache.hDbs;
-    if (hDbs != NOT_FOUND) {
-        SYSTEMTIME st;
-        GetLocalTime(&st);
-        char szTime[TRACE_TIME_CCH];
-        if (!GetTimeFormatA(USER_DEFAULT_LOCALE, TIME_FLAGS, &st, nullptr, szTime, TRACE_TIME_CCH))
-            szTime[0] = '\0';
-        char szMessage[TRACE_MESSAGE_CCH];
-        char szLine[TRACE_LINE_CCH];
-        va_list args;
-        va_start(args, fmt);
-        FormatTraceMessage(szMessage, fmt, args);
-        va_end(args);
-        StringCchPrintfA(szLine, TRACE_LINE_CCH, "%s> [%s] %s", szTime, pszModule, szMessage);
-        SendMessageA(GetDlgItem(hDbs, LIST_CONTROL_ID), LB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(szLine));
+        szMessageA[TRACE_MESSAGE_CCH - 1] = '\0';
+        WCHAR szMessage[TRACE_MESSAGE_CCH];
+        if (MultiByteToWideChar(CP_ACP, 0, szMessageA, -1, szMessage, TRACE_MESSAGE_CCH) <= 0)
+            szMessage[0] = L'\0';
+        EmitTrace(g_TraceA, szMessage);
     }
     SetLastError(dwLastError);
 }

@@ -8,23 +8,18 @@
 #include "common/trace.h"
 #include "common/version.h"
 #include "launcher/cmdline.h"
-#include "launcher/config.h"
-#include "launcher/languages.h"
-#include "launcher/pathvar.h"
-#include "launcher/projectinfo.h"
-#include "launcher/state.h"
+#include "state/config.h"
+#include "state/languages.h"
+#include "state/pathvar.h"
+#include "state/projectinfo.h"
+#include "state/state.h"
 #include "net/connectivity.h"
 #include "payload/resources.h"
 #include "payload/trailer.h"
-#include "ui/launch.h"
+#include "common/process.h"
 #include "ui/license.h"
-#include "ui/res/resource.h"
+#include "res/resource.h"
 #include "ui/statuswnd.h"
-
-HGLOBAL g_hDataRes;
-DWORD g_dwDataResSize;
-BOOL g_bDataFile;
-DWORD g_dwDataFileOffset;
 
 namespace {
 
@@ -104,7 +99,7 @@ void Begin(RunState& run)
 {
     DebugTrace(L"Begin...");
     CoInitialize(nullptr);
-    run.bInternet = GetInternetConnectedState(nullptr, FALSE) != 0;
+    run.bInternet = IsInternetActive();
     // The license dialog's text control lives in the rich edit library.
     run.hRichEdit = LoadSystemLibrary(L"riched20.dll");
     GetOSVersion();
@@ -164,7 +159,7 @@ Next CreateScratchFolder(RunState& run)
 void ReadConfiguration()
 {
     InitProjectInfo();
-    if (!PathFileExistsW(ConfigFile) || PathIsDirectoryW(ConfigFile)) {
+    if (!FileExists(ConfigFile)) {
         StringCchPrintfW(ConfigFile, PATH_CCH, L"%s\\setup.cfg", TempPathTRV);
         ExtractRes(hInstance, IDR_CFG, L"CFG", ConfigFile);
     }
@@ -381,16 +376,8 @@ void FreeLibraries(RunState& run)
     }
     if (run.hRichEdit)
         FreeLibrary(run.hRichEdit);
-    if (run.hSkin) {
-        typedef void(WINAPI * ShutdownFn)();
-        auto pShutdown = reinterpret_cast<ShutdownFn>(GetProcAddress(run.hSkin, "IScrvShutdown"));
-        if (pShutdown)
-            pShutdown();
-        else
-            DebugTrace(L"Function 'crvShutdown' failed!");
-        BOOL bFreed = FreeLibrary(run.hSkin);
-        DebugTrace(L"WinMain()->unload Corvel->%d", bFreed);
-    }
+    if (run.hSkin)
+        FreeCorvelThm(run.hSkin);
     if (hInstRes && hInstRes != run.hInst) {
         BOOL bFreed = FreeLibrary(hInstRes);
         DebugTrace(L"WinMain()->unload %s->%d", run.szLangLibrary, bFreed);
@@ -500,17 +487,7 @@ Next StartUp(RunState& run)
 
 }  // namespace
 
-BOOL HasPayload()
-{
-    return g_hDataRes != nullptr || g_bDataFile;
-}
 
-DWORD ChosenLanguageId()
-{
-    if (g_ProjectInfo.uiLangIndex < g_Languages.size())
-        return g_Languages[g_ProjectInfo.uiLangIndex].lcID;
-    return g_ProjectInfo.uiLanguageDefault;
-}
 
 BOOL IsRunAsAdmin()
 {

@@ -2,18 +2,6 @@
 #pragma once
 #include <windows.h>
 
-// Payload found at start-up: the DATA resource, else a payload appended to
-// the program file. The worker extracts whichever was found.
-extern HGLOBAL g_hDataRes;
-extern DWORD g_dwDataResSize;
-extern BOOL g_bDataFile;
-extern DWORD g_dwDataFileOffset;
-BOOL HasPayload();
-
-// Language identifier handed to the dialogs: the chosen entry of the
-// language list, or the configured default when there is no list.
-DWORD ChosenLanguageId();
-
 // TRUE when the process token is a member of the built-in Administrators.
 BOOL IsRunAsAdmin();
 

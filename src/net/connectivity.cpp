@@ -1,10 +1,11 @@
 #include "net/connectivity.h"
 #include <winsock.h>
 #include <strsafe.h>
+#include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
-#include "launcher/state.h"
+#include "state/state.h"
 #include "net/inetapi.h"
 
 WCHAR g_szPublicHostName[URL_HOST_CCH] = DEFAULT_PUBLIC_HOST_NAME;

@@ -1,15 +1,19 @@
 #include "net/download.h"
+#include "common/errors.h"
+#include "common/handles.h"
+#include "common/filecopy.h"
 #include <strsafe.h>
 #include <cwchar>
+#include "common/cancel.h"
+#include "common/blockcopy.h"
 #include "common/capacity.h"
 #include "common/filesys.h"
 #include "common/trace.h"
-#include "launcher/state.h"
+#include "state/state.h"
 #include "net/connectivity.h"
 #include "net/inetapi.h"
 #include "net/url.h"
-#include "payload/piececopy.h"
-#include "ui/progress.h"
+#include "common/progress.h"
 
 namespace {
 
@@ -36,11 +40,6 @@ enum : DWORD {
     FILETIME_TICKS_PER_SECOND = 10000000,
     HTTP_STATUS_RANGE_REFUSED = 416,
 };
-
-bool IsCancelled()
-{
-    return g_bCancel != 0;
-}
 
 // An empty login is no login: WinINet then uses its default (anonymous FTP).
 LPCWSTR LoginOrDefault(LPCWSTR sz)
@@ -69,18 +68,6 @@ BOOL BuildTargetPath(LPCWSTR szTarget, LPCWSTR szUrlPath, LPWSTR szFile, LPWSTR 
     else
         hr = StringCchCopyW(szFile, PATH_CCH, pName);
     return SUCCEEDED(hr);
-}
-
-bool FileExists(LPCWSTR szFile)
-{
-    DWORD dwAttr = GetFileAttributesW(szFile);
-    return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(LPCWSTR szFolder)
-{
-    DWORD dwAttr = GetFileAttributesW(szFolder);
-    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void CreateTargetFolder(LPCWSTR szFolder)
@@ -295,6 +282,37 @@ void StampFile(HANDLE hFile, const FILETIME& ft)
     SetFileTime(hFile, &ft, nullptr, &ft);
 }
 
+// The body of an HTTP answer, read in receive slices (see ReadBlock).
+class CHttpBodySource : public IBlockSource {
+public:
+    CHttpBodySource(const INETAPI* pApi, HINTERNET hRequest, DWORD dwSlice)
+        : m_pApi(pApi), m_hRequest(hRequest), m_dwSlice(dwSlice) {}
+    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override
+    {
+        return ReadBlock(m_pApi, m_hRequest, m_dwSlice, pBuffer, cbWant, pcbRead);
+    }
+
+private:
+    const INETAPI* m_pApi;
+    HINTERNET m_hRequest;
+    DWORD m_dwSlice;
+};
+
+// An open FTP file.
+class CFtpSource : public IBlockSource {
+public:
+    CFtpSource(const INETAPI* pApi, HINTERNET hFile) : m_pApi(pApi), m_hFile(hFile) {}
+    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override
+    {
+        *pcbRead = 0;
+        return m_pApi->pInternetReadFile(m_hFile, pBuffer, cbWant, pcbRead);
+    }
+
+private:
+    const INETAPI* m_pApi;
+    HINTERNET m_hFile;
+};
+
 struct HTTPTRANSFER {
     const INETAPI* pApi;
     LPCWSTR szServer;
@@ -357,9 +375,9 @@ PASS HttpPass(const HTTPTRANSFER& t, HINTERNET hConnect, bool bAskRange, DWORD* 
         if (QueryContentRange(pApi, hRequest.Get(), &range) && !range.bHasRange &&
             range.ullTotal == ullLocalSize) {
             DebugTrace(L"DownloadHTMLFile()->File already complete (%I64u bytes)", ullLocalSize);
-            if (g_Progress.MaxData == 0)
-                g_Progress.DefineData(ullLocalSize);
-            g_Progress.NewStep(g_Progress.AddBytesDone(ullLocalSize));
+            if (Progress().GetMaxData() == 0)
+                Progress().DefineData(ullLocalSize);
+            Progress().NewStep(Progress().AddBytesDone(ullLocalSize));
             *pdwResult = 0;
             return PASS::DONE;
         }
@@ -469,42 +487,35 @@ PASS HttpPass(const HTTPTRANSFER& t, HINTERNET hConnect, bool bAskRange, DWORD* 
         StampFile(hFile.Get(), ftServer);
     }
     DebugTrace(L"DownloadHTMLFile()->CreateFile=%d", static_cast<int>(reinterpret_cast<INT_PTR>(hFile.Get())));
-    if (g_Progress.MaxData == 0)
-        g_Progress.DefineData(ullSize);
-    g_Progress.NewStep(g_Progress.AddBytesDone(ullDone));
+    if (Progress().GetMaxData() == 0)
+        Progress().DefineData(ullSize);
+    Progress().NewStep(Progress().AddBytesDone(ullDone));
 
     // Copy loop.
     ULONGLONG ullLeft = ullSize - ullDone;
     DWORD cbBlock = (ullLeft != 0 && ullLeft < HTTP_BLOCK_SIZE) ? static_cast<DWORD>(ullLeft)
                                                                 : HTTP_BLOCK_SIZE;
-    BYTE* pBuffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, cbBlock));
-    if (!pBuffer) {
+    CHttpBodySource body(pApi, hRequest.Get(), dwSlice);
+    auto observer = MakeBlockObserver(
+        [](DWORD cbWant, DWORD cbRead, BOOL bOk, ULONGLONG) {
+            DebugTrace(L"DownloadHTMLFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d", cbWant,
+                       cbRead, bOk);
+            if (!bOk)
+                ReportLastError(L"InternetReadFile", GetLastError());
+        },
+        [](DWORD cbWritten, BOOL bOk, ULONGLONG) {
+            DebugTrace(L"DownloadHTMLFile()->WriteFile(BytesWritten=%d)=%d", cbWritten, bOk);
+            ReportBytes(cbWritten);
+        });
+    ULONGLONG ullReceived = 0;
+    COPYRESULT copy =
+        CopyBlocks(body, hFile.Get(), COPY_UNTIL_END, cbBlock, &observer, &ullReceived);
+    if (copy == COPYRESULT::NO_MEMORY) {
         *pdwResult = ReportLastError(L"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
         return PASS::DONE;
     }
-    BOOL bOk = TRUE;
-    bool bAtEnd = false;
-    ULONGLONG ullReceived = 0;
-    while (!IsCancelled()) {
-        DWORD cbRead = 0;
-        bOk = ReadBlock(pApi, hRequest.Get(), dwSlice, pBuffer, cbBlock, &cbRead);
-        DebugTrace(L"DownloadHTMLFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d", cbBlock, cbRead,
-                   bOk);
-        bAtEnd = bOk && cbRead == 0;
-        if (!bOk || cbRead == 0 || IsCancelled()) {
-            if (!bOk)
-                ReportLastError(L"InternetReadFile", GetLastError());
-            break;
-        }
-        DWORD cbWritten = 0;
-        bOk = WriteFile(hFile.Get(), pBuffer, cbRead, &cbWritten, nullptr) && cbWritten == cbRead;
-        DebugTrace(L"DownloadHTMLFile()->WriteFile(BytesWritten=%d)=%d", cbWritten, bOk);
-        ullReceived += cbWritten;
-        g_Progress.NewStep(g_Progress.AddBytesDone(cbWritten));
-        if (!bOk)
-            break;
-    }
-    HeapFree(GetProcessHeap(), 0, pBuffer);
+    BOOL bOk = copy != COPYRESULT::READ_FAILED && copy != COPYRESULT::WRITE_FAILED;
+    bool bAtEnd = copy == COPYRESULT::DONE;
     if (bOk && !IsCancelled() && ullReceived < ullBody) {
         // The connection ended before the announced size: what arrived
         // stays for a later resume.
@@ -626,7 +637,6 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     DWORD dwResult = 0;
     CInetHandle hInternet, hConnect, hFtpFile;
     const INETAPI* pApi = GetInetApi();
-    BYTE* pBuffer = nullptr;
     CFileHandle hFile;
     WIN32_FIND_DATAW fd = {};
     bool bFound = false;
@@ -691,8 +701,8 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         goto End;
     }
 
-    if (g_Progress.MaxData == 0)
-        g_Progress.DefineData(ullSize);
+    if (Progress().GetMaxData() == 0)
+        Progress().DefineData(ullSize);
     if (ullSize < cbBlock)
         cbBlock = static_cast<DWORD>(ullSize);
     CreateTargetFolder(szFolder);
@@ -705,27 +715,26 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     if (bFound)
         SetFileTime(hFile.Get(), &fd.ftCreationTime, nullptr, &fd.ftLastWriteTime);
 
-    pBuffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, cbBlock));
-    if (!pBuffer) {
-        dwResult = ReportLastError(L"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
-        goto End;
-    }
-    while (!IsCancelled()) {
-        DWORD cbRead = 0;
-        bOk = pApi->pInternetReadFile(hFtpFile.Get(), pBuffer, cbBlock, &cbRead);
-        DebugTrace(L"DownloadFTPFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d", cbBlock, cbRead, bOk);
-        if (!bOk || cbRead == 0 || IsCancelled()) {
-            if (!bOk)
-                ReportLastError(L"InternetReadFile", GetLastError());
-            break;
+    {
+        CFtpSource source(pApi, hFtpFile.Get());
+        auto observer = MakeBlockObserver(
+            [](DWORD cbWant, DWORD cbRead, BOOL bRead, ULONGLONG) {
+                DebugTrace(L"DownloadFTPFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d",
+                           cbWant, cbRead, bRead);
+                if (!bRead)
+                    ReportLastError(L"InternetReadFile", GetLastError());
+            },
+            [](DWORD cbWritten, BOOL bWrite, ULONGLONG) {
+                DebugTrace(L"DownloadFTPFile()->WriteFile(Byteswritten=%d)=%d", cbWritten, bWrite);
+                ReportBytes(cbWritten);
+            });
+        COPYRESULT copy =
+            CopyBlocks(source, hFile.Get(), COPY_UNTIL_END, cbBlock, &observer, &ullReceived);
+        if (copy == COPYRESULT::NO_MEMORY) {
+            dwResult = ReportLastError(L"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
+            goto End;
         }
-        DWORD cbWritten = 0;
-        bOk = WriteFile(hFile.Get(), pBuffer, cbRead, &cbWritten, nullptr) && cbWritten == cbRead;
-        DebugTrace(L"DownloadFTPFile()->WriteFile(Byteswritten=%d)=%d", cbWritten, bOk);
-        ullReceived += cbWritten;
-        g_Progress.NewStep(g_Progress.AddBytesDone(cbWritten));
-        if (!bOk)
-            break;
+        bOk = copy != COPYRESULT::READ_FAILED && copy != COPYRESULT::WRITE_FAILED;
     }
     if (bOk && !IsCancelled() && ullReceived < ullSize) {
         DebugTrace(L"DownloadFTPFile()->Transfer cut after %I64u of %I64u bytes", ullReceived, ullSize);
@@ -740,8 +749,6 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         dwResult = ERROR_FILE_NOT_FOUND;
 
 End:
-    if (pBuffer)
-        HeapFree(GetProcessHeap(), 0, pBuffer);
     hFile.Close();
     hFtpFile.Close();
     hConnect.Close();

@@ -64,13 +64,10 @@ const INETAPI* GetInetApi()
     return &s_loaded.api;
 }
 
-void CInetHandle::Close()
+void InetHandleTraits::Close(HINTERNET h)
 {
-    if (m_h) {
-        if (const INETAPI* pApi = GetInetApi())
-            pApi->pInternetCloseHandle(m_h);
-        m_h = nullptr;
-    }
+    if (const INETAPI* pApi = GetInetApi())
+        pApi->pInternetCloseHandle(h);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <wininet.h>
+#include "common/handles.h"
 
 struct INETAPI {
     decltype(&InternetCrackUrlW) pInternetCrackUrlW;
@@ -27,30 +28,12 @@ struct INETAPI {
 const INETAPI* GetInetApi();
 
 // An Internet handle closed exactly once.
-class CInetHandle {
-public:
-    CInetHandle() : m_h(nullptr) {}
-    ~CInetHandle() { Close(); }
-    CInetHandle(const CInetHandle&) = delete;
-    CInetHandle& operator=(const CInetHandle&) = delete;
-    HINTERNET Get() const { return m_h; }
-    void Reset(HINTERNET h)
-    {
-        Close();
-        m_h = h;
-    }
-    void Close();
-    // Gives the handle up without closing it.
-    HINTERNET Release()
-    {
-        HINTERNET h = m_h;
-        m_h = nullptr;
-        return h;
-    }
-
-private:
-    HINTERNET m_h;
+struct InetHandleTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static bool IsValid(HINTERNET h) { return h != nullptr; }
+    static void Close(HINTERNET h);
 };
+typedef CUniqueHandle<HINTERNET, InetHandleTraits> CInetHandle;
 
 // Closes a request whose answer was not read to its end. WinINet may read
 // the rest of it first to keep the connection; that happens on a thread of

@@ -3,15 +3,16 @@
 #include <fdi.h>
 #include <shlwapi.h>
 #include <strsafe.h>
+#include "common/cancel.h"
 #include "common/capacity.h"
 #include "common/filesys.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
-#include "launcher/state.h"
+#include "state/state.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
-#include "script/syscmd.h"
-#include "ui/progress.h"
+#include "common/process.h"
+#include "common/progress.h"
 
 namespace {
 
@@ -164,8 +165,8 @@ FNREAD(FdiRead)
 
 FNWRITE(FdiWrite)
 {
-    ULONGLONG ullDone = g_Progress.AddBytesDone(cb);
-    g_Progress.NewStep(ullDone);
+    ULONGLONG ullDone = Progress().AddBytesDone(cb);
+    Progress().NewStep(ullDone);
     DebugTrace(L"FNWRITE: TotBytesWrites=%I64u cb=%u", ullDone, cb);
     if (g_bCancel)
         return 0;

@@ -3,15 +3,15 @@
 // temporary folder when the package brought it there, else from beside the
 // launcher.
 #include "payload/archivepac.h"
+#include "common/handles.h"
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <string.h>
 #include "common/capacity.h"
 #include "common/trace.h"
-#include "launcher/state.h"
+#include "state/state.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
-#include "payload/piececopy.h"
 
 namespace {
 

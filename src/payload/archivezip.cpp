@@ -5,14 +5,15 @@
 #include <iowin32.h>
 #include <strsafe.h>
 #include <vector>
+#include "common/cancel.h"
+#include "common/handles.h"
 #include "common/capacity.h"
 #include "common/filesys.h"
 #include "common/trace.h"
-#include "launcher/state.h"
+#include "state/state.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
-#include "payload/piececopy.h"
-#include "ui/progress.h"
+#include "common/progress.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, LPCWSTR szTar
             bOk = FALSE;
             break;
         }
-        g_Progress.NewStep(g_Progress.AddBytesDone(cbWritten));
+        Progress().NewStep(Progress().AddBytesDone(cbWritten));
         if (g_bCancel) {
             bOk = FALSE;
             break;
@@ -136,8 +137,8 @@ BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
     }
     DebugTrace(L"UnZipFile(%s, %s)->SizeZip=%I64d comp_size=%I64d", szArchive, szTargetDir,
                ullSize, ullCompSize);
-    g_Progress.SetBytesDone(0);
-    g_Progress.DefineData(ullCompSize);
+    Progress().SetBytesDone(0);
+    Progress().DefineData(ullCompSize);
 
     BOOL bAllDone = TRUE;
     ULONGLONG ullEntries = 0;

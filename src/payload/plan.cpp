@@ -1,11 +1,14 @@
 #include "payload/plan.h"
+#include "common/handles.h"
+#include "common/filecopy.h"
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <memory>
+#include "common/cancel.h"
 #include "common/trace.h"
-#include "launcher/languages.h"
-#include "launcher/projectinfo.h"
-#include "launcher/state.h"
+#include "state/languages.h"
+#include "state/projectinfo.h"
+#include "state/state.h"
 #include "net/connectivity.h"
 #include "net/download.h"
 #include "net/url.h"
@@ -13,8 +16,8 @@
 #include "payload/archiveutil.h"
 #include "payload/piececopy.h"
 #include "payload/trailer.h"
-#include "ui/progress.h"
-#include "ui/res/resource.h"
+#include "common/progress.h"
+#include "res/resource.h"
 
 WCHAR g_szErrorText[ERRORTEXT_CCH];
 
@@ -42,11 +45,6 @@ BOOL LoadPlanString(UINT uID, LPWSTR szText, int cchText)
                          ? g_Languages[g_ProjectInfo.uiLangIndex].lcID
                          : 0;
     return LoadStringEx(hModule, uID, szText, cchText, dwLangID);
-}
-
-BOOL IsCancelled()
-{
-    return g_bCancel != 0;
 }
 
 DATAFILEINFO NewEntry()
@@ -205,18 +203,18 @@ public:
     void OnTableStart(DWORD dwNbFiles) override
     {
         if (m_plan.bTwoBars) {
-            g_Progress.DefineStep(0, 100, dwNbFiles);
-            g_Progress.DefineMainBarStep(0, TWO_BARS_TABLE_END);
+            Progress().DefineStep(0, 100, dwNbFiles);
+            Progress().DefineMainBarStep(0, TWO_BARS_TABLE_END);
         } else {
-            g_Progress.DefineStep(0, ONE_BAR_TABLE_END, dwNbFiles);
+            Progress().DefineStep(0, ONE_BAR_TABLE_END, dwNbFiles);
         }
     }
     void OnRecord(DWORD dwIndex, const PAYLOADRECORD& record) override
     {
         SortRecord(m_plan, record);
-        g_Progress.NewStep(dwIndex + 1);
+        Progress().NewStep(dwIndex + 1);
     }
-    BOOL IsCancelled() override { return g_bCancel != 0; }
+    BOOL IsCancelled() override { return ::IsCancelled(); }
 
 private:
     PLAN& m_plan;
@@ -262,26 +260,26 @@ DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
 void SetUpPhase(const PLAN& plan, ULONGLONG ullWeight, DWORD dwStatus, UINT uStringID)
 {
     if (plan.bTwoBars) {
-        g_Progress.DefineStep(0, 100, ullWeight);
-        g_Progress.GoToMinStep();
-        g_Progress.DefineMainBarStep(g_Progress.MaxMainBarStep, dwStatus);
+        Progress().DefineStep(0, 100, ullWeight);
+        Progress().GoToMinStep();
+        Progress().DefineMainBarStep(Progress().GetMaxMainBarStep(), dwStatus);
         WCHAR szText[ERRORTEXT_CCH];
         if (LoadPlanString(uStringID, szText, ERRORTEXT_CCH))
-            g_Progress.SetStepText(szText);
+            Progress().SetStepText(szText);
     } else {
-        g_Progress.DefineStep(g_Progress.MaxBarStep, dwStatus, ullWeight);
+        Progress().DefineStep(Progress().GetMaxBarStep(), dwStatus, ullWeight);
     }
 }
 
 DWORD CurrentBase(const PLAN& plan)
 {
-    return plan.bTwoBars ? g_Progress.MaxMainBarStep : g_Progress.MaxBarStep;
+    return plan.bTwoBars ? Progress().GetMaxMainBarStep() : Progress().GetMaxBarStep();
 }
 
 DWORD RunDownloads(PLAN& plan, ULONGLONG ullTotSizeDownload, ULONGLONG ullTotSize)
 {
     DWORD dwResult = 0;
-    g_Progress.SetBytesDone(0);
+    Progress().SetBytesDone(0);
     if (!plan.vFilesToDownload.empty()) {
         DWORD dwStatus = PhaseStatus(ullTotSizeDownload, ullTotSize, CurrentBase(plan));
         DebugTrace(L"ReadDataStruct()->Status1=%u", dwStatus);
@@ -295,17 +293,17 @@ DWORD RunDownloads(PLAN& plan, ULONGLONG ullTotSizeDownload, ULONGLONG ullTotSiz
             }
         }
         if (dwResult == 0)
-            g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+            Progress().GoToMaxStep(PHASE_PAUSE_MS);
     }
     if (dwResult == 0)
-        g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+        Progress().GoToMaxStep(PHASE_PAUSE_MS);
     return dwResult;
 }
 
 DWORD RunCopies(PLAN& plan, ULONGLONG ullTotSize)
 {
     DWORD dwResult = 0;
-    g_Progress.SetBytesDone(0);
+    Progress().SetBytesDone(0);
     if (plan.vFilesToCopy.empty())
         return 0;
     DWORD dwStatus = PhaseStatus(plan.TotSizeFilesToCopy, ullTotSize, CurrentBase(plan));
@@ -316,7 +314,7 @@ DWORD RunCopies(PLAN& plan, ULONGLONG ullTotSize)
     for (const DATAFILEINFO& entry : plan.vFilesToCopy) {
         if (IsCancelled())
             break;
-        g_Progress.GetNewStep(plan.bTwoBars ? static_cast<DWORD>(100) : dwStatus, dwCountdown, entry.FileSize);
+        Progress().GetNewStep(plan.bTwoBars ? static_cast<DWORD>(100) : dwStatus, dwCountdown, entry.FileSize);
         dwResult = XCopyFile(entry.szFile, entry.szTgdFile, dwFlags);
         DebugTrace(L"ReadDataStruct()->XCopyFile(%s , %s)->%d", entry.szFile, entry.szTgdFile,
                    dwResult);
@@ -325,21 +323,21 @@ DWORD RunCopies(PLAN& plan, ULONGLONG ullTotSize)
             return dwResult;
     }
     if (plan.bTwoBars)
-        g_Progress.GoToMaxBar(PHASE_PAUSE_MS);
+        Progress().GoToMaxBar(PHASE_PAUSE_MS);
     else
-        g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+        Progress().GoToMaxStep(PHASE_PAUSE_MS);
     return 0;
 }
 
 DWORD RunExtractions(PLAN& plan, HANDLE hFile, ULONGLONG ullTotSize)
 {
-    g_Progress.SetBytesDone(0);
+    Progress().SetBytesDone(0);
     if (plan.vFilesToExtract.empty())
         return 0;
     if (plan.bTwoBars)
         DebugTrace(L"ReadDataStruct()->MaxMainBarStep=%u TotSizeFilesToExtract=%I64u "
                    L"TotSize=%I64u",
-                   g_Progress.MaxMainBarStep, plan.TotSizeFilesToExtract, ullTotSize);
+                   Progress().GetMaxMainBarStep(), plan.TotSizeFilesToExtract, ullTotSize);
     DWORD dwStatus = PhaseStatus(plan.TotSizeFilesToExtract, ullTotSize, CurrentBase(plan));
     DebugTrace(L"ReadDataStruct()->Status3=%u", dwStatus);
     SetUpPhase(plan, plan.TotSizeFilesToExtract, dwStatus, IDS_EXTRACTING);
@@ -354,13 +352,13 @@ DWORD RunExtractions(PLAN& plan, HANDLE hFile, ULONGLONG ullTotSize)
         if (dwResult != 0)
             return dwResult;
     }
-    g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+    Progress().GoToMaxStep(PHASE_PAUSE_MS);
     return 0;
 }
 
 DWORD RunUnpacking(PLAN& plan, ULONGLONG ullTotSizeComp, ULONGLONG ullTotSize)
 {
-    g_Progress.SetBytesDone(0);
+    Progress().SetBytesDone(0);
     if (plan.vFilesToUncompress.empty())
         return 0;
     DWORD dwStatus = PhaseStatus(ullTotSizeComp, ullTotSize, CurrentBase(plan));
@@ -377,7 +375,7 @@ DWORD RunUnpacking(PLAN& plan, ULONGLONG ullTotSizeComp, ULONGLONG ullTotSize)
         if (dwResult != 0)
             return dwResult;
     }
-    g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+    Progress().GoToMaxStep(PHASE_PAUSE_MS);
     return 0;
 }
 
@@ -387,22 +385,22 @@ void RunCleaning(PLAN& plan)
         return;
     ULONGLONG ullCount = plan.vFilesToUncompress.size();
     if (plan.bTwoBars) {
-        g_Progress.DefineStep(0, 100, ullCount);
-        g_Progress.GoToMinStep();
-        g_Progress.DefineMainBarStep(g_Progress.MaxMainBarStep, MAIN_BAR_END);
+        Progress().DefineStep(0, 100, ullCount);
+        Progress().GoToMinStep();
+        Progress().DefineMainBarStep(Progress().GetMaxMainBarStep(), MAIN_BAR_END);
         WCHAR szText[ERRORTEXT_CCH];
         if (LoadPlanString(IDS_CLEANING, szText, ERRORTEXT_CCH))
-            g_Progress.SetStepText(szText);
+            Progress().SetStepText(szText);
     } else {
-        g_Progress.DefineStep(g_Progress.MaxBarStep, MAIN_BAR_END, ullCount);
+        Progress().DefineStep(Progress().GetMaxBarStep(), MAIN_BAR_END, ullCount);
     }
     for (size_t i = 0; i < plan.vFilesToUncompress.size(); ++i) {
         const DATAFILEINFO& entry = plan.vFilesToUncompress[i];
         if (entry.bDeleteSrc)
             DeleteFileW(entry.szFile);
-        g_Progress.NewStep(i);
+        Progress().NewStep(i);
     }
-    g_Progress.GoToMaxStep(PHASE_PAUSE_MS);
+    Progress().GoToMaxStep(PHASE_PAUSE_MS);
 }
 
 // Phases 1 to 5; 0 when every phase ran to its end.
@@ -522,7 +520,7 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
         plan->pszDataFolder = szDataFolder ? szDataFolder : L"";
         plan->bForceDownload = bForceDownload;
         plan->bResume = g_ProjectInfo.bResumeSetup != 0;
-        plan->bTwoBars = g_Progress.HasMainBar();
+        plan->bTwoBars = Progress().HasMainBar();
         plan->pDataFiles = &vDataFiles;
         dwResult = BuildAndRun(*plan, hFile.Get(), dwSignOffset);
     } catch (...) {

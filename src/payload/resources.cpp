@@ -1,15 +1,17 @@
 #include "payload/resources.h"
 #include <shlwapi.h>
 #include <strsafe.h>
+#include "common/blockcopy.h"
 #include "common/capacity.h"
 #include "common/filesys.h"
+#include "common/handles.h"
+#include "common/progress.h"
 #include "common/trace.h"
-#include "launcher/config.h"
-#include "launcher/projectinfo.h"
-#include "launcher/state.h"
 #include "payload/archive.h"
-#include "ui/progress.h"
-#include "ui/res/resource.h"
+#include "res/resource.h"
+#include "state/config.h"
+#include "state/projectinfo.h"
+#include "state/state.h"
 
 int g_nCorvelFrameTop;
 
@@ -27,34 +29,7 @@ using PFN_LOADCOLORSSCHEME = bool(WINAPI*)(LPCSTR, UINT);
 using PFN_GLOBALSUBCLASSDIALOG = void(WINAPI*)();
 using PFN_SCRVSHUTDOWN = void(WINAPI*)();
 
-BOOL FileExists(LPCWSTR szPath)
-{
-    DWORD dwAttr = GetFileAttributesW(szPath);
-    return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Writes the staged archive in chunks; FALSE on a failed or stalled write.
-BOOL WriteStagedData(HANDLE hFile, const BYTE* pData, DWORD dwSize, DWORD dwChunk)
-{
-    DWORD dwWritten = 0;
-    if (dwSize <= dwChunk)
-        return WriteFile(hFile, pData, dwSize, &dwWritten, nullptr) && dwWritten == dwSize;
-    DWORD dwRemain = dwSize;
-    ULONGLONG ullTotal = 0;
-    while (dwRemain > 0 && !g_bCancel) {
-        DWORD dwToWrite = dwRemain < dwChunk ? dwRemain : dwChunk;
-        BOOL bOk = WriteFile(hFile, pData, dwToWrite, &dwWritten, nullptr);
-        DebugTrace(L"ExtractDATARes()->dwLgRemain=%d dwNbOfBytesToWrite=%d Bytes Write=%d oct",
-                   dwRemain, dwToWrite, dwWritten);
-        if (!bOk || dwWritten == 0)
-            return FALSE;
-        pData += dwWritten;
-        dwRemain -= dwWritten;
-        ullTotal += dwWritten;
-        g_Progress.NewStep(ullTotal);
-    }
-    return TRUE;
-}
 
 // Frame height of the skin: "TopLeft" of the frame file named by the theme.
 void ReadCorvelFrame(LPCWSTR szTheme)
@@ -83,6 +58,62 @@ void ReadCorvelFrame(LPCWSTR szTheme)
         psz = pszComma + 1;
     }
     g_nCorvelFrameTop = values[3] - values[1] - 2;
+}
+
+const WCHAR BINARY_TMP[] = L"Binary.tmp";
+const WCHAR NEUTRAL_PACK[] = L"Neutral.001";
+const WCHAR NEUTRAL_CT_PACK[] = L"Neutral_CT.001";
+const WCHAR PACK_EXTENSION[] = L".001";
+const WCHAR CT_PACK_ENDING[] = L"_CT.001";
+const WCHAR CT_FOLDER[] = L"CT";
+
+// The folder of the product-tracking copy: the target folder when that
+// copy is switched on, else TempPathTRV\CT.
+void GetCopyFolder(LPWSTR szFolder, DWORD cchFolder)
+{
+    if (g_ZKToolsInfo.bZkcts && g_ProjectInfo.szTgdFolder[0])
+        StringCchCopyW(szFolder, cchFolder, g_ProjectInfo.szTgdFolder);
+    else if (!PathCombineW(szFolder, TempPathTRV, CT_FOLDER))
+        szFolder[0] = L'\0';
+}
+
+// Takes one pack out of the language pack into TempPathTRV and, when it was
+// there, unpacks it flat into szTarget and deletes it. The member walk stops
+// right after the wanted file, so only the file tells whether it was found.
+BOOL UnpackMember(LPCWSTR szBinary, LPCWSTR szMember, LPCWSTR szTarget, BOOL bCreateTarget)
+{
+    WCHAR szPack[PATH_CCH];
+    if (!PathCombineW(szPack, TempPathTRV, szMember))
+        return FALSE;
+    UnPackCABFile(szBinary, TempPathTRV, szMember, FALSE);
+    if (!FileExists(szPack))
+        return FALSE;
+    if (bCreateTarget)
+        CreateAllDirectory(szTarget);
+    UnCompressFile(szPack, szTarget, FALSE);
+    DeleteFileW(szPack);
+    return TRUE;
+}
+
+// Writes the staged archive in chunks; FALSE on a failed or stalled write.
+BOOL WriteStagedData(HANDLE hFile, const BYTE* pData, DWORD dwSize, DWORD dwChunk)
+{
+    DWORD dwWritten = 0;
+    if (dwSize <= dwChunk)
+        return WriteFile(hFile, pData, dwSize, &dwWritten, nullptr) && dwWritten == dwSize;
+    ULONGLONG ullTotal = 0;
+    auto observer = MakeBlockObserver(
+        [](DWORD, DWORD, BOOL, ULONGLONG) {},
+        [&](DWORD cbWritten, BOOL, ULONGLONG ullLeft) {
+            DebugTrace(L"ExtractDATARes()->dwLgRemain=%d dwNbOfBytesToWrite=%d Bytes Write=%d oct",
+                       static_cast<DWORD>(ullLeft + cbWritten), cbWritten, cbWritten);
+            ullTotal += cbWritten;
+            Progress().NewStep(ullTotal);
+        });
+    CMemorySource source(pData, dwSize);
+    COPYRESULT copy = CopyBlocks(source, hFile, dwSize, dwChunk, &observer, nullptr);
+    // A cancelled copy stops quietly: the unpacking that follows sees the flag.
+    return copy == COPYRESULT::DONE || copy == COPYRESULT::CANCELLED;
 }
 
 }  // namespace
@@ -118,17 +149,17 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
         return CODE_WRITE_FAILED;
     }
 
-    g_Progress.DefineStep(0, DATARES_WRITE_END, dwSize);
+    Progress().DefineStep(0, DATARES_WRITE_END, dwSize);
     BOOL bWritten = WriteStagedData(hFile, pData, dwSize, dwChunk);
     CloseHandle(hFile);
-    g_Progress.GoToMaxStep(0);
+    Progress().GoToMaxStep(0);
     DWORD dwCode;
     if (!bWritten) {
         // A staged archive that could not be written whole is not unpacked.
         DebugTrace(L"ExtractDATARes()->WriteFile(%s) failed!", szStaged);
         dwCode = CODE_WRITE_FAILED;
     } else {
-        g_Progress.DefineStep(DATARES_WRITE_END, DATARES_UNPACK_END, dwSize);
+        Progress().DefineStep(DATARES_WRITE_END, DATARES_UNPACK_END, dwSize);
         if (GetFileAttributesW(g_ProjectInfo.szTgdFolder) == INVALID_FILE_ATTRIBUTES)
             CreateAllDirectory(g_ProjectInfo.szTgdFolder);
         dwCode = UnCompressFile(szStaged, g_ProjectInfo.szTgdFolder, g_ProjectInfo.bRestoreTree);
@@ -204,5 +235,84 @@ void FreeCorvelThm(HMODULE hCorvel)
     auto pfnShutdown = reinterpret_cast<PFN_SCRVSHUTDOWN>(GetProcAddress(hCorvel, "IScrvShutdown"));
     if (pfnShutdown)
         pfnShutdown();
-    FreeLibrary(hCorvel);
+    else
+        DebugTrace(L"Function 'crvShutdown' failed!");
+    BOOL bFreed = FreeLibrary(hCorvel);
+    DebugTrace(L"WinMain()->unload Corvel->%d", bFreed);
+}
+
+BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget)
+{
+    HRSRC hRes = FindResourceW(hModule, MAKEINTRESOURCEW(uResId), szResType);
+    HGLOBAL hData = hRes ? LoadResource(hModule, hRes) : nullptr;
+    const BYTE* pData = hData ? static_cast<const BYTE*>(LockResource(hData)) : nullptr;
+    if (!pData)
+        return FALSE;
+    DWORD dwSize = SizeofResource(hModule, hRes);
+
+    CFileHandle file(CreateFileW(szTarget, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    DebugTrace(L"ExtractRes(%s)->LgData=%d oct", szTarget, dwSize);
+    if (!file.IsValid())
+        return FALSE;
+
+    if (dwSize <= RESOURCE_CHUNK) {
+        DWORD dwWritten = 0;
+        return WriteFile(file.Get(), pData, dwSize, &dwWritten, nullptr) && dwWritten == dwSize;
+    }
+    // Stop at the cancel flag and at a write that fails or stalls: the file
+    // is then incomplete and the result says so.
+    ULONGLONG ullDone = 0;
+    auto observer = MakeBlockObserver(
+        [](DWORD, DWORD, BOOL, ULONGLONG) {},
+        [&](DWORD cbWritten, BOOL bOk, ULONGLONG) {
+            DebugTrace(L"ExtractRes()-> WriteFile(%d)->%d", cbWritten, bOk);
+            ullDone += cbWritten;
+            Progress().NewStep(ullDone);
+        });
+    CMemorySource source(pData, dwSize);
+    return CopyBlocks(source, file.Get(), dwSize, RESOURCE_CHUNK, &observer, nullptr) ==
+           COPYRESULT::DONE;
+}
+
+BOOL ExtractBinaryRes()
+{
+    if (!FindResourceW(hInstance, MAKEINTRESOURCEW(IDR_BINARY), L"BINARY"))
+        return FALSE;
+    WCHAR szBinary[PATH_CCH];
+    if (!PathCombineW(szBinary, TempPathTRV, BINARY_TMP))
+        return FALSE;
+    if (!ExtractRes(hInstance, IDR_BINARY, L"BINARY", szBinary)) {
+        DeleteFileW(szBinary);
+        return FALSE;
+    }
+
+    UnpackMember(szBinary, NEUTRAL_PACK, TempPathTRV, FALSE);
+    WCHAR szCopyFolder[PATH_CCH];
+    GetCopyFolder(szCopyFolder, PATH_CCH);
+    if (szCopyFolder[0])
+        UnpackMember(szBinary, NEUTRAL_CT_PACK, szCopyFolder, TRUE);
+
+    if (g_ProjectInfo.szLangFileName[0]) {
+        WCHAR szMember[PATH_CCH];
+        StringCchCopyW(szMember, PATH_CCH, PathFindFileNameW(g_ProjectInfo.szLangFileName));
+        PathRemoveExtensionW(szMember);
+        WCHAR szBase[PATH_CCH];
+        StringCchCopyW(szBase, PATH_CCH, szMember);
+        // The pack is named like the library: EnglishUS.lng in EnglishUS.001.
+        if (SUCCEEDED(StringCchCatW(szMember, PATH_CCH, PACK_EXTENSION)))
+            UnpackMember(szBinary, szMember, TempPathTRV, FALSE);
+        if (szCopyFolder[0] && SUCCEEDED(StringCchCatW(szBase, PATH_CCH, CT_PACK_ENDING)))
+            UnpackMember(szBinary, szBase, szCopyFolder, TRUE);
+    }
+    DeleteFileW(szBinary);
+
+    WCHAR szLicense[PATH_CCH];
+    if (!PathCombineW(szLicense, TempPathTRV, PathFindFileNameW(g_ProjectInfo.szLicenseFile)))
+        szLicense[0] = L'\0';
+    StringCchCopyW(g_ProjectInfo.szLicenseFile, PATH_CCH, szLicense);
+    g_ProjectInfo.bLicense = g_ProjectInfo.szLicenseFile[0] && FileExists(g_ProjectInfo.szLicenseFile);
+    DebugTrace(L"ExtractBinaryRes()->License=%d LicenseFile=%s", g_ProjectInfo.bLicense,
+               g_ProjectInfo.szLicenseFile);
+    return TRUE;
 }

@@ -1,9 +1,11 @@
-// Resources the launcher carries besides its configuration and languages:
-// the whole payload as resource "DATA" 131 and the skin pack "CORVEL" 135.
+// Resources the launcher carries besides its configuration: writing one to
+// a file, the language pack "BINARY" 130, the whole payload as resource
+// "DATA" 131 and the skin pack "CORVEL" 135.
 #pragma once
 #include <windows.h>
 
 enum : DWORD {
+    RESOURCE_CHUNK = 1024 * 1024,             // resources are written in 1 MiB blocks
     DATARES_SMALL_LIMIT = 100 * 1024 * 1024,  // above it, chunks are size / 100
     DATARES_CHUNK_DIVISOR = 100,
     DATARES_WRITE_END = 40,                   // writing fills the step bar to 40
@@ -24,3 +26,13 @@ HMODULE SetCorvelThm();
 
 // Calls the skin library's shutdown export and releases it.
 void FreeCorvelThm(HMODULE hCorvel);
+
+// Writes resource uResId of type szResType in hModule to szTarget, in
+// RESOURCE_CHUNK blocks when it is larger. TRUE when all of it was written.
+BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget);
+
+// Unpacks the chosen language library, the neutral files and the license
+// file from the language pack into TempPathTRV; sets szLicenseFile and
+// bLicense. 1 when the pack exists and was written out, else 0.
+BOOL ExtractBinaryRes();
+

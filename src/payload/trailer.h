@@ -64,16 +64,3 @@ public:
 // damage), 13 when the table's start can not be reached or no record of a
 // non-empty table could be read.
 DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink& sink);
-
-// Packaging side: a record as the writer describes it.
-struct PAYLOADENTRY {
-    std::string strFile;
-    std::string strFileOut;
-    ULONGLONG FileSize;
-    ULONGLONG DataOffSet;
-    BYTE TypeOfFile;
-};
-
-// The file table and header for the entries (entry 0 is file 0), ready to be
-// appended after the data blocks. FALSE when a name is longer than 259 bytes.
-BOOL BuildPayloadTable(const std::vector<PAYLOADENTRY>& entries, std::vector<BYTE>& table);

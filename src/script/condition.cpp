@@ -1,12 +1,13 @@
 #include "script/condition.h"
 #include <stdlib.h>
 #include <strsafe.h>
+#include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/trace.h"
-#include "launcher/pathvar.h"
-#include "launcher/state.h"
-#include "script/regcmd.h"
-#include "script/syscmd.h"
+#include "state/pathvar.h"
+#include "state/state.h"
+#include "common/registry.h"
+#include "common/process.h"
 
 WCHAR g_szCondition[SCRIPT_CONDITION_CCH];
 

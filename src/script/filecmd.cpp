@@ -1,16 +1,18 @@
 #include "script/filecmd.h"
+#include "common/filecopy.h"
 #include <shlwapi.h>
 #include <stdlib.h>
 #include <strsafe.h>
+#include "common/cancel.h"
 #include "common/filesys.h"
 #include "common/trace.h"
-#include "launcher/pathvar.h"
-#include "launcher/state.h"
+#include "state/pathvar.h"
+#include "state/state.h"
 #include "net/download.h"
 #include "payload/archive.h"
 #include "script/condition.h"
 #include "script/script.h"
-#include "script/syscmd.h"
+#include "common/process.h"
 
 namespace {
 
@@ -93,13 +95,6 @@ DWORD ParseAttributes(LPCWSTR szText)
 BOOL AppendBackslash(LPWSTR szPath, size_t cch)
 {
     return SUCCEEDED(StringCchCatW(szPath, cch, L"\\"));
-}
-
-void RemoveTrailingBackslash(LPWSTR szPath)
-{
-    size_t cch = wcslen(szPath);
-    if (cch > 0 && szPath[cch - 1] == L'\\')
-        szPath[cch - 1] = 0;
 }
 
 // TRUE when szInner is szOuter or lies below it (paths compared without
@@ -425,61 +420,74 @@ UINT ScriptDownLoadFile(LPCWSTR szParams)
     return dwResult;
 }
 
-UINT ScriptUnCABFile(LPCWSTR szParams)
+namespace {
+
+// The archive commands differ only in the unpacker, its result and the
+// line they trace.
+struct UNPACKCOMMAND {
+    LPCWSTR szHandler;
+    LPCWSTR szTrace;  // archive, target, result
+    BOOL bExtraField; // UNCABFILE carries one more field before the guard
+    DWORD (*pfnUnpack)(LPCWSTR szArchive, LPCWSTR szTarget);
+};
+
+// Every file of the cabinet, with its folders: the cabinet's own code.
+DWORD UnpackCabinet(LPCWSTR szArchive, LPCWSTR szTarget)
+{
+    return UnPackCABFile(szArchive, szTarget, L"", TRUE);
+}
+
+DWORD UnpackZip(LPCWSTR szArchive, LPCWSTR szTarget)
+{
+    return UnZipFile(szArchive, szTarget) ? 1 : 0;
+}
+
+DWORD UnpackPac(LPCWSTR szArchive, LPCWSTR szTarget)
+{
+    return UnPAC(szArchive, szTarget) ? 1 : 0;
+}
+
+const UNPACKCOMMAND g_UnpackCab = {L"ScriptUnCABFile", L"ScriptUnCABFile(%s, %s)->%d", TRUE,
+                                   UnpackCabinet};
+const UNPACKCOMMAND g_UnpackZip = {L"ScriptUnZipFile", L"ScriptUnZipFile(%s,%s)->%d", FALSE,
+                                   UnpackZip};
+const UNPACKCOMMAND g_UnpackPac = {L"ScriptUnPACFile", L"ScriptUnPACFile(%s, %s)->%d", FALSE,
+                                   UnpackPac};
+
+UINT ScriptUnpackArchive(const UNPACKCOMMAND& command, LPCWSTR szParams)
 {
     SetScriptResult(0);
-    CScriptFields fields(L"ScriptUnCABFile", szParams);
-    WCHAR szCabinet[PATH_CCH], szTarget[PATH_CCH], szUnused[SCRIPT_TEXT_CCH];
+    CScriptFields fields(command.szHandler, szParams);
+    WCHAR szArchive[PATH_CCH], szTarget[PATH_CCH], szUnused[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szCabinet, ARRAYSIZE(szCabinet));
+    fields.NextExpanded(szArchive, ARRAYSIZE(szArchive));
     fields.LimitRest(PATH_CCH);
     fields.NextExpanded(szTarget, ARRAYSIZE(szTarget));
-    fields.Next(szUnused, ARRAYSIZE(szUnused));
+    if (command.bExtraField)
+        fields.Next(szUnused, ARRAYSIZE(szUnused));
     fields.Guard(guard);
     if (!fields.Valid() || !ScriptGuard(guard))
         return 0;
 
-    // Every file of the cabinet, with its folders.
-    DWORD dwResult = UnPackCABFile(szCabinet, szTarget, L"", TRUE);
+    DWORD dwResult = command.pfnUnpack(szArchive, szTarget);
     SetScriptResult(static_cast<int>(dwResult));
-    DebugTrace(L"ScriptUnCABFile(%s, %s)->%d", szCabinet, szTarget, dwResult);
+    DebugTrace(command.szTrace, szArchive, szTarget, dwResult);
     return dwResult;
+}
+
+}  // namespace
+
+UINT ScriptUnCABFile(LPCWSTR szParams)
+{
+    return ScriptUnpackArchive(g_UnpackCab, szParams);
 }
 
 UINT ScriptUnZipFile(LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptUnZipFile", szParams);
-    WCHAR szZip[PATH_CCH], szTarget[PATH_CCH];
-    SCRIPTGUARD guard;
-    fields.NextExpanded(szZip, ARRAYSIZE(szZip));
-    fields.LimitRest(PATH_CCH);
-    fields.NextExpanded(szTarget, ARRAYSIZE(szTarget));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
-        return 0;
-
-    UINT uResult = UnZipFile(szZip, szTarget) ? 1 : 0;
-    SetScriptResult(static_cast<int>(uResult));
-    DebugTrace(L"ScriptUnZipFile(%s,%s)->%d", szZip, szTarget, uResult);
-    return uResult;
+    return ScriptUnpackArchive(g_UnpackZip, szParams);
 }
 
 UINT ScriptUnPACFile(LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptUnPACFile", szParams);
-    WCHAR szPac[PATH_CCH], szTarget[PATH_CCH];
-    SCRIPTGUARD guard;
-    fields.NextExpanded(szPac, ARRAYSIZE(szPac));
-    fields.LimitRest(PATH_CCH);
-    fields.NextExpanded(szTarget, ARRAYSIZE(szTarget));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
-        return 0;
-
-    UINT uResult = UnPAC(szPac, szTarget) ? 1 : 0;
-    SetScriptResult(static_cast<int>(uResult));
-    DebugTrace(L"ScriptUnPACFile(%s, %s)->%d", szPac, szTarget, uResult);
-    return uResult;
+    return ScriptUnpackArchive(g_UnpackPac, szParams);
 }

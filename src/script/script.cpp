@@ -1,14 +1,16 @@
 #include "script/script.h"
 #include <stdio.h>
 #include <strsafe.h>
+#include "common/cancel.h"
 #include "common/trace.h"
-#include "launcher/pathvar.h"
-#include "launcher/state.h"
+#include "state/pathvar.h"
+#include "state/state.h"
 #include "script/condition.h"
 #include "script/filecmd.h"
 #include "script/regcmd.h"
 #include "script/syscmd.h"
-#include "ui/progress.h"
+#include "common/progress.h"
+#include "common/textcmp.h"
 
 namespace {
 
@@ -54,12 +56,6 @@ const SCRIPTCOMMAND g_Commands[] = {
     {L"WRITEINIFILE", WriteIniFile, TRUE},
 };
 
-WCHAR FoldChar(WCHAR ch)
-{
-    return static_cast<WCHAR>(
-        reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(ch)))));
-}
-
 // Owns the open script file.
 class CScriptFile {
 public:
@@ -81,34 +77,10 @@ private:
 // number of lines.
 void AdvanceScriptProgress(UINT uIndex)
 {
-    g_Progress.NewStep(uIndex);
+    Progress().NewStep(uIndex);
 }
 
 }  // namespace
-
-int ScriptCompareNoCaseN(LPCWSTR szA, LPCWSTR szB, size_t cch)
-{
-    for (size_t i = 0; i < cch; ++i) {
-        WCHAR a = FoldChar(szA[i]);
-        WCHAR b = FoldChar(szB[i]);
-        if (a != b)
-            return a < b ? -1 : 1;
-        if (a == 0)
-            return 0;
-    }
-    return 0;
-}
-
-int ScriptCompareNoCase(LPCWSTR szA, LPCWSTR szB)
-{
-    return ScriptCompareNoCaseN(szA, szB, static_cast<size_t>(-1));
-}
-
-void ScriptUpper(LPWSTR sz)
-{
-    for (; *sz; ++sz)
-        *sz = FoldChar(*sz);
-}
 
 BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, LPWSTR szTail,
                  size_t cchTail)

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <vector>
 #include "common/capacity.h"
+#include "common/textcmp.h"
 
 enum : unsigned {
     SCRIPT_TEXT_CCH = 2048,      // command names, parameters, every non-path field
@@ -35,12 +36,6 @@ BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, L
 
 // Writes the last result, <FUNCTIONRETCODE>, as "%d".
 void SetScriptResult(int iResult);
-
-// Ordinal comparisons after folding every letter the system can upper-case.
-int ScriptCompareNoCase(LPCWSTR szA, LPCWSTR szB);
-int ScriptCompareNoCaseN(LPCWSTR szA, LPCWSTR szB, size_t cch);
-// Upper-cases in place.
-void ScriptUpper(LPWSTR sz);
 
 // The three fields that end every command line except IF.
 struct SCRIPTGUARD {

@@ -4,9 +4,9 @@
 #include <strsafe.h>
 #include <string>
 #include "common/trace.h"
-#include "launcher/languages.h"
-#include "launcher/projectinfo.h"
-#include "ui/res/resource.h"
+#include "state/languages.h"
+#include "state/projectinfo.h"
+#include "res/resource.h"
 
 namespace {
 

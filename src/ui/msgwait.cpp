@@ -1,8 +1,9 @@
 #include "ui/msgwait.h"
 #include <strsafe.h>
+#include "common/cancel.h"
 #include "common/trace.h"
-#include "launcher/state.h"
-#include "ui/res/resource.h"
+#include "state/state.h"
+#include "res/resource.h"
 #include "ui/statuswnd.h"
 
 namespace {

@@ -8,6 +8,13 @@ CSetupProgress g_Progress;
 
 namespace {
 
+// The run's one progress object is where long operations report.
+const bool g_bProgressBound = (SetProgressSink(&g_Progress), true);
+
+}  // namespace
+
+namespace {
+
 const UINT PBM_SETPOS_MSG = 0x0402;
 const UINT MARQUEE_INTERVAL_MS = 50;
 const size_t PERCENT_CCH = 16;
@@ -31,6 +38,12 @@ CSetupProgress::CSetupProgress()
     // The object is built before the trace sink of a test or any monitor
     // lookup may happen, so nothing here traces; the OS test is made when
     // the taskbar interface is first asked for.
+}
+
+CSetupProgress::~CSetupProgress()
+{
+    if (&Progress() == this)
+        SetProgressSink(nullptr);
 }
 
 void CSetupProgress::Pause(DWORD dwMilliseconds) const

@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 #include <shobjidl.h>
+#include "common/progress.h"
 
 enum : DWORD {
     PROGRESS_STYLE_NORMAL = 0,
@@ -12,35 +13,36 @@ enum : DWORD {
     PROGRESS_STYLE_MARQUEE = 2,
 };
 
-class CSetupProgress {
+class CSetupProgress : public IProgressSink {
 public:
     CSetupProgress();
+    ~CSetupProgress() override;
     CSetupProgress(const CSetupProgress&) = delete;
     CSetupProgress& operator=(const CSetupProgress&) = delete;
 
     void Init(HWND hStepBar, DWORD dwMin, DWORD dwMax);
-    void DefineStep(DWORD dwMinStep, DWORD dwMaxStep, ULONGLONG ullMaxData);
-    void DefineMainBarStep(DWORD dwMin, DWORD dwMax);
-    void DefineData(ULONGLONG ullMaxData);
-    void GetNewStep(DWORD dwMaxStep, DWORD dwNbData, ULONGLONG ullMaxData);
-    void NewStep(ULONGLONG ullNbData);
-    void GoToMaxBar(DWORD dwMilliseconds);
-    void GoToMaxStep(DWORD dwMilliseconds);
-    void GoToMinStep();
+    void DefineStep(DWORD dwMinStep, DWORD dwMaxStep, ULONGLONG ullMaxData) override;
+    void DefineMainBarStep(DWORD dwMin, DWORD dwMax) override;
+    void DefineData(ULONGLONG ullMaxData) override;
+    void GetNewStep(DWORD dwMaxStep, DWORD dwNbData, ULONGLONG ullMaxData) override;
+    void NewStep(ULONGLONG ullNbData) override;
+    void GoToMaxBar(DWORD dwMilliseconds) override;
+    void GoToMaxStep(DWORD dwMilliseconds) override;
+    void GoToMinStep() override;
     BOOL ProgressBar(int nShowCommand, int iWhich);
     void SetBarStyle(DWORD dwStyle);
-    void SetStepText(LPCWSTR szText);
+    void SetStepText(LPCWSTR szText) override;
     void SetTaskbarError();
     ITaskbarList3* CreateTaskbarList();
     void UpdateBar(BOOL bWithMain);
 
-    // The running byte (or item) count of the current phase, kept by the
-    // routines that move data; they pass it to NewStep.
-    ULONGLONG GetBytesDone() const { return m_ullBytesDone; }
-    void SetBytesDone(ULONGLONG ull) { m_ullBytesDone = ull; }
-    ULONGLONG AddBytesDone(ULONGLONG ull) { return m_ullBytesDone += ull; }
-
-    BOOL HasMainBar() const { return m_hMainBar != nullptr; }
+    ULONGLONG GetBytesDone() const override { return m_ullBytesDone; }
+    void SetBytesDone(ULONGLONG ull) override { m_ullBytesDone = ull; }
+    ULONGLONG AddBytesDone(ULONGLONG ull) override { return m_ullBytesDone += ull; }
+    BOOL HasMainBar() const override { return m_hMainBar != nullptr; }
+    ULONGLONG GetMaxData() const override { return MaxData; }
+    DWORD GetMaxBarStep() const override { return MaxBarStep; }
+    DWORD GetMaxMainBarStep() const override { return MaxMainBarStep; }
 
     // Controls, bound by the status window (each may stay null).
     HWND m_hParent;
@@ -75,4 +77,5 @@ private:
     ULONGLONG m_ullUpdateStep;
 };
 
+// The run's progress object, bound as the progress sink (common/progress.h).
 extern CSetupProgress g_Progress;

@@ -3,15 +3,16 @@
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <string>
+#include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/trace.h"
-#include "launcher/languages.h"
-#include "launcher/projectinfo.h"
-#include "launcher/runflow.h"
-#include "launcher/state.h"
-#include "ui/launch.h"
+#include "state/languages.h"
+#include "state/projectinfo.h"
+#include "state/languages.h"
+#include "state/state.h"
+#include "common/process.h"
 #include "ui/progress.h"
-#include "ui/res/resource.h"
+#include "res/resource.h"
 #include "ui/tray.h"
 #include "ui/worker.h"
 

@@ -12,9 +12,6 @@
 #define WM_SETUP_HIDE    0x8006  // hide the status window
 #define WM_READY_TASK    0x8014  // the dialog is ready: start the worker
 #define WM_END_TASK      0x8015  // the worker is done: close the dialog
-#ifndef WM_TRAY_CALLBACK
-#define WM_TRAY_CALLBACK 0x8036  // tray icon notifications
-#endif
 
 // In-app message zone notifications.
 #define MSG_WEBSERVICE_URL_RETURN 0x0F01

@@ -254,31 +254,3 @@ LRESULT CALLBACK CSystemTray::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LP
         return pTray->OnTrayNotification(wParam, lParam);
     return DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
-
-BOOL TrayShowRunIcon(HINSTANCE hInstRes, HWND hStatusWnd, HICON hIcon, LPCWSTR szProductName,
-                     LPCWSTR szFirstBalloon)
-{
-    return g_SystemTray.Create(hInstRes, hStatusWnd, WM_TRAY_CALLBACK, szProductName, hIcon,
-                               TRAY_ICON_ID, FALSE, szFirstBalloon, szProductName, NIIF_INFO,
-                               TRAY_BALLOON_SECONDS);
-}
-
-BOOL TrayShowRunBalloon(LPCWSTR szText, LPCWSTR szProductName, DWORD dwIcon)
-{
-    return g_SystemTray.ShowBalloon(szText, szProductName, dwIcon, TRAY_BALLOON_SECONDS);
-}
-
-BOOL TrayHideRunIcon()
-{
-    return g_SystemTray.HideIcon();
-}
-
-BOOL TrayRemoveRunIcon()
-{
-    return g_SystemTray.RemoveIcon();
-}
-
-LRESULT TrayOnCallback(WPARAM wParam, LPARAM lParam)
-{
-    return g_SystemTray.OnTrayNotification(wParam, lParam);
-}

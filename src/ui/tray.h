@@ -64,20 +64,3 @@ private:
 };
 
 extern CSystemTray g_SystemTray;
-
-// Tray steps of a setup run (the worker thread), all on g_SystemTray with
-// icon id TRAY_ICON_ID, callback WM_TRAY_CALLBACK and TRAY_BALLOON_SECONDS.
-//
-// Adds the run's icon to the tray with its first balloon (information icon):
-// menu from hInstRes, notifications to hStatusWnd, tooltip and balloon title
-// szProductName. FALSE when the shell cannot show it.
-BOOL TrayShowRunIcon(HINSTANCE hInstRes, HWND hStatusWnd, HICON hIcon, LPCWSTR szProductName,
-                     LPCWSTR szFirstBalloon);
-// A balloon on the run's icon; dwIcon is NIIF_INFO (1) or NIIF_ERROR (3).
-BOOL TrayShowRunBalloon(LPCWSTR szText, LPCWSTR szProductName, DWORD dwIcon);
-// Hides the icon while the setup program runs without the status window.
-BOOL TrayHideRunIcon();
-// Removes the icon at the end of the run.
-BOOL TrayRemoveRunIcon();
-// For the status window's WM_TRAY_CALLBACK: hands the notification over.
-LRESULT TrayOnCallback(WPARAM wParam, LPARAM lParam);

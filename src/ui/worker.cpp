@@ -1,39 +1,36 @@
 #include "ui/worker.h"
+#include "common/errors.h"
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <string>
 #include <vector>
+#include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/trace.h"
-#include "launcher/languages.h"
-#include "launcher/pathvar.h"
-#include "launcher/projectinfo.h"
-#include "launcher/runflow.h"
-#include "launcher/state.h"
+#include "state/languages.h"
+#include "state/pathvar.h"
+#include "state/projectinfo.h"
+#include "state/languages.h"
+#include "state/state.h"
 #include "payload/plan.h"
 #include "payload/resources.h"
-#include "script/regcmd.h"
+#include "common/registry.h"
 #include "script/script.h"
-#include "ui/launch.h"
+#include "common/process.h"
 #include "ui/progress.h"
-#include "ui/res/resource.h"
+#include "res/resource.h"
 #include "ui/statuswnd.h"
 #include "ui/tray.h"
 
 namespace {
 
-// Pause between two passes of the message pump.
-const DWORD PUMP_PASS_MS = 10;
-const UINT TRAY_ICON_ID = 138;
-const DWORD BALLOON_SECONDS = 5;
 const DWORD BALLOON_INFO = 1;   // NIIF_INFO
 const DWORD BALLOON_ERROR = 3;  // NIIF_ERROR
 // How long the worker waits for the taskbar button before it goes on.
 const DWORD TASKBAR_WAIT_MS = 2000;
+const DWORD TASKBAR_POLL_MS = 10;
 const DWORD READY_PAUSE_MS = 1000;
 const DWORD MESSAGE_PAUSE_MS = 5000;
-const DWORD FIRST_WAIT_MS = 100;
-const DWORD NEXT_WAIT_MS = 1000;
 const DWORD REBOOT_TEXT_CCH = 1024;
 // Results of the extraction that have a message of their own.
 const DWORD ERROR_NO_INTERNET = 1230;
@@ -50,14 +47,9 @@ struct WorkerRun {
     BOOL bShowBox = FALSE;
 };
 
-bool Cancelled()
-{
-    return g_bCancel != 0;
-}
-
 bool GoingOn(const WorkerRun& run)
 {
-    return run.dwError == 0 && !Cancelled();
+    return run.dwError == 0 && !IsCancelled();
 }
 
 // Loads one interface string; FALSE when the language has none.
@@ -68,7 +60,7 @@ BOOL LoadUiString(UINT uId, LPWSTR szBuffer, size_t cchBuffer)
 
 void CreateTrayIcon(WorkerRun& run)
 {
-    if (!run.hStatus || !g_ProjectInfo.bTrayIcon || Cancelled())
+    if (!run.hStatus || !g_ProjectInfo.bTrayIcon || IsCancelled())
         return;
     run.hTrayIcon = static_cast<HICON>(
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, 0, 0,
@@ -79,7 +71,7 @@ void CreateTrayIcon(WorkerRun& run)
     LoadUiString(IDS_PREPARING, szText, ARRAYSIZE(szText));
     g_SystemTray.Create(hInstRes, run.hStatus, WM_TRAY_CALLBACK, g_szProductNameShort,
                         run.hTrayIcon, TRAY_ICON_ID, FALSE, szText, g_szProductNameShort,
-                        BALLOON_INFO, BALLOON_SECONDS);
+                        BALLOON_INFO, TRAY_BALLOON_SECONDS);
 }
 
 // On Windows 7 and later the taskbar button shows progress: give the shell
@@ -94,7 +86,7 @@ void WaitForTaskbarButton(const WorkerRun& run)
     DebugTrace(L"ThreadUnCompressDATA()->Begin: m_pTaskbarList=%d", g_Progress.m_pTaskbarList);
     DWORD dwStart = GetTickCount();
     while (!g_Progress.m_pTaskbarList && GetTickCount() - dwStart < TASKBAR_WAIT_MS)
-        Sleep(PUMP_PASS_MS);
+        Sleep(TASKBAR_POLL_MS);
 }
 
 void ExtractPayload(WorkerRun& run)
@@ -149,7 +141,7 @@ void FinishPreparation(const WorkerRun& run)
     g_Progress.GoToMaxBar(0);
     WCHAR szText[TITLE_CCH];
     if (run.hTrayIcon && LoadUiString(IDS_READY, szText, ARRAYSIZE(szText)))
-        g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, BALLOON_SECONDS);
+        g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, TRAY_BALLOON_SECONDS);
     PumpMessagesFor(run.hStatus, READY_PAUSE_MS);
 }
 
@@ -189,7 +181,7 @@ void BuildCommandLine(LPWSTR szCmdLine, size_t cchCmdLine)
 
 void RegisterRestart(const WorkerRun& run, LPCWSTR szCmdLine)
 {
-    if (g_ProjectInfo.bLaunchExe && *ExeFile && !Cancelled()) {
+    if (g_ProjectInfo.bLaunchExe && *ExeFile && !IsCancelled()) {
         // The whole buffer is stored: zero it so that only the text counts.
         std::vector<WCHAR> text(REBOOT_TEXT_CCH, L'\0');
         StringCchCopyW(text.data(), REBOOT_TEXT_CCH, ExeFile);
@@ -215,19 +207,7 @@ void LaunchSetupProgram(const WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb,
     HANDLE hProcess = nullptr;
     if (ExecuteFile(run.hStatus, ExeFile, szCmdLine, szDir, szVerb, bWait,
                     static_cast<int>(g_ProjectInfo.uiExeWinDisplay), &g_dwExitCode, &hProcess)) {
-        DWORD dwWait = WaitForSingleObject(hProcess, FIRST_WAIT_MS);
-        DWORD dwStart = GetTickCount();
-        DebugTrace(L"ExecuteFile()->WaitForSingleObject=%#X", dwWait);
-        while (dwWait != WAIT_OBJECT_0 && dwWait != WAIT_FAILED && dwWait != WAIT_ABANDONED &&
-               !Cancelled()) {
-            dwWait = WaitForSingleObject(hProcess, NEXT_WAIT_MS);
-            PumpMessagesFor(run.hStatus, 0);
-        }
-        DWORD dwExitCode = 0;
-        if (hProcess && GetExitCodeProcess(hProcess, &dwExitCode))
-            g_dwExitCode = dwExitCode;
-        DebugTrace(L"ExecuteFile()->WaitForSingleObject=%#X Time=%d ms", dwWait,
-                   GetTickCount() - dwStart);
+        WaitForProcess(run.hStatus, hProcess, &g_dwExitCode);
         if (run.hStatus)
             ShowWindow(run.hStatus, SW_HIDE);
     }
@@ -237,7 +217,7 @@ void LaunchSetupProgram(const WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb,
     WCHAR szText[TITLE_CCH];
     if (GoingOn(run) && bWait && run.hTrayIcon) {
         if (LoadUiString(IDS_COMPLETE, szText, ARRAYSIZE(szText)))
-            g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, BALLOON_SECONDS);
+            g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, TRAY_BALLOON_SECONDS);
         PumpMessagesFor(run.hStatus, MESSAGE_PAUSE_MS);
     }
 }
@@ -255,7 +235,7 @@ void LaunchOrRestart(const WorkerRun& run)
 
     if (g_ProjectInfo.bNeedReboot)
         RegisterRestart(run, cmdLine.data());
-    else if (g_ProjectInfo.bLaunchExe && !Cancelled())
+    else if (g_ProjectInfo.bLaunchExe && !IsCancelled())
         LaunchSetupProgram(run, cmdLine.data(), szVerb, szDir);
 }
 
@@ -298,7 +278,7 @@ void ReportError(WorkerRun& run)
         return;
     if (run.hTrayIcon)
         g_SystemTray.ShowBalloon(run.szMessage, g_szProductNameShort, BALLOON_ERROR,
-                                 BALLOON_SECONDS);
+                                 TRAY_BALLOON_SECONDS);
     if (run.bShowBox)
         MessageBoxW(run.hStatus, run.szMessage, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
     else
@@ -332,35 +312,6 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
     ReportError(run);
     CleanUp(run);
     return 0;
-}
-
-void PumpMessagesFor(HWND hWnd, DWORD dwMilliseconds)
-{
-    DWORD dwStart = GetTickCount();
-    do {
-        MSG msg;
-        if (PeekMessageW(&msg, hWnd, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        // Sleep on every pass, message or not: an empty queue must not spin.
-        Sleep(PUMP_PASS_MS);
-    } while (GetTickCount() - dwStart <= dwMilliseconds && dwMilliseconds != 0);
-}
-
-void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError)
-{
-    if (!szBuffer || cchBuffer == 0)
-        return;
-    LPWSTR szSystem = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, dwError, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&szSystem), 0,
-                   nullptr);
-    StringCchPrintfW(szBuffer, cchBuffer, L"(%d) %s", dwError, szSystem ? szSystem : L"");
-    if (szSystem)
-        LocalFree(szSystem);
-    DebugTrace(L"%s", szBuffer);
 }
 
 BOOL RebootSystem()

@@ -7,12 +7,5 @@
 // by sending WM_END_TASK to that window. Returns 0.
 DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam);
 
-// Dispatches the calling thread's messages for hWnd for dwMilliseconds (one
-// short pass with 0). From the worker it serves as a delay.
-void PumpMessagesFor(HWND hWnd, DWORD dwMilliseconds);
-
-// "(code) system text" for a Win32 error code; also traced.
-void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError);
-
 // Enables the shutdown privilege and restarts the machine (forced).
 BOOL RebootSystem();

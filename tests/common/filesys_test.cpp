@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 #include "common/filesys.h"
-#include "launcher/state.h"
-#include "payload/piececopy.h"
+#include "common/filecopy.h"
+#include "state/state.h"
 #include "support/tracesink.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 #include "common/filesys.h"
-#include "launcher/state.h"
+#include "state/state.h"
 #include "net/connectivity.h"
 #include "net/download.h"
 #include "ui/progress.h"

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <string>
 #include <vector>
-#include "launcher/projectinfo.h"
-#include "launcher/state.h"
+#include "state/projectinfo.h"
+#include "state/state.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"
 

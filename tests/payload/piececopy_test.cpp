@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 #include "payload/piececopy.h"
+#include "common/errors.h"
+#include "common/filecopy.h"
 #include "payloadtest.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"

@@ -6,9 +6,10 @@
 #include <iowin32.h>
 #include <string>
 #include <vector>
-#include "launcher/projectinfo.h"
-#include "launcher/state.h"
+#include "state/projectinfo.h"
+#include "state/state.h"
 #include "payload/plan.h"
+#include "packer/payloadtable.h"
 #include "payload/trailer.h"
 #include "payloadtest.h"
 #include "support/tracesink.h"

@@ -2,20 +2,20 @@
 // the launcher, then read back by the launcher's own start-up steps.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include "launcher/languages_fixture.h"
+#include "state/languages_fixture.h"
 #include <strsafe.h>
 #include <memory>
 #include <string>
 #include <vector>
-#include "launcher/config.h"
-#include "launcher/languages.h"
-#include "launcher/pathvar.h"
-#include "launcher/projectinfo.h"
-#include "launcher/state.h"
+#include "state/config.h"
+#include "state/languages.h"
+#include "state/pathvar.h"
+#include "state/projectinfo.h"
+#include "state/state.h"
 #include "payload/resources.h"
-#include "payload/resources_embed.h"
+#include "packer/resources_embed.h"
 #include "support/tracesink.h"
-#include "ui/res/resource.h"
+#include "res/resource.h"
 
 using fixture::ScratchDir;
 

@@ -1,14 +1,14 @@
 // The DATA payload resource and the skin pack.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include "launcher/languages_fixture.h"
+#include "state/languages_fixture.h"
 #include <strsafe.h>
 #include <memory>
 #include <string>
 #include <vector>
-#include "launcher/config.h"
-#include "launcher/projectinfo.h"
-#include "launcher/state.h"
+#include "state/config.h"
+#include "state/projectinfo.h"
+#include "state/state.h"
 #include "payload/resources.h"
 #include "support/tracesink.h"
 

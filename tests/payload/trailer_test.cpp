@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "packer/payloadtable.h"
 #include "payload/trailer.h"
 #include "payloadtest.h"
 #include "support/tracesink.h"

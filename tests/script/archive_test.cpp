@@ -1,7 +1,7 @@
 // The archive commands: UNCABFILE, UNZIPFILE and EXTRACTPAC.
 #include <string>
 #include <vector>
-#include "payload/cabwriter.h"
+#include "packer/cabwriter.h"
 #include "script/script.h"
 #include "scripttest.h"
 

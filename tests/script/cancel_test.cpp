@@ -1,6 +1,7 @@
 // Cancelling a run while the script copies a folder.
 #include <string>
-#include "launcher/state.h"
+#include "state/state.h"
+#include "common/filecopy.h"
 #include "script/script.h"
 #include "scripttest.h"
 

@@ -1,9 +1,10 @@
 // IF, the guard of every command, and EXIT.
 #include <string>
 #include "common/osversion.h"
-#include "launcher/pathvar.h"
-#include "launcher/state.h"
+#include "state/pathvar.h"
+#include "state/state.h"
 #include "script/condition.h"
+#include "common/registry.h"
 #include "script/regcmd.h"
 #include "script/script.h"
 #include "scripttest.h"

@@ -2,7 +2,8 @@
 #include <shlwapi.h>
 #include <string>
 #include <vector>
-#include "launcher/state.h"
+#include "state/state.h"
+#include "common/registry.h"
 #include "script/regcmd.h"
 #include "script/script.h"
 #include "scripttest.h"

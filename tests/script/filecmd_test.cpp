@@ -1,8 +1,9 @@
 // File, folder and INI commands.
 #include <string>
 #include <vector>
-#include "launcher/pathvar.h"
-#include "launcher/state.h"
+#include "state/pathvar.h"
+#include "common/filecopy.h"
+#include "state/state.h"
 #include "script/condition.h"
 #include "script/filecmd.h"
 #include "script/script.h"

@@ -1,7 +1,7 @@
 // Reading a script section and running its lines.
 #include <string>
 #include <vector>
-#include "launcher/state.h"
+#include "state/state.h"
 #include "script/script.h"
 #include "scripttest.h"
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 #include "script/condition.h"
+#include "common/registry.h"
 #include "script/regcmd.h"
 #include "script/script.h"
 #include "scripttest.h"
@@ -230,7 +231,7 @@ TEST_F(RegistryTest, CopyRegistryTable)
         SHDeleteKeyW(HKEY_CURRENT_USER, kKey);
         const wchar_t* src = L"Software\\StowawayTestReg\\Src";
         RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"S", REG_SZ, L"text", 2048);
-        RegDBSetKeyValueDw(HKEY_CURRENT_USER, src, L"D", 7);
+        RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"D", REG_DWORD, L"7", 2048);
         RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C", REG_SZ,
                          L"child", 2048);
         RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child\\Grand", L"G",
@@ -323,8 +324,8 @@ TEST_F(RegistryTest, StringValuesEndAtTheirTerminator)
 TEST_F(RegistryTest, ReadersTable)
 {
     RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Str", REG_SZ, L"hello", 2048);
-    RegDBSetKeyValueDw(HKEY_CURRENT_USER, kKey, L"Neg", static_cast<DWORD>(-3));
-    EXPECT_TRUE(Traced("RegDBSetKeyValueDw(Software\\StowawayTestReg, Neg, -3)->1"));
+    RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Neg", REG_DWORD, L"-3", 2048);
+    EXPECT_TRUE(Traced("RegDBSetKeyValue(Software\\StowawayTestReg, Neg, -3)->1"));
     struct Case {
         const wchar_t* name;
         DWORD cch;

@@ -2,8 +2,8 @@
 #include <shellapi.h>
 #include <strsafe.h>
 #include "common/osversion.h"
-#include "launcher/pathvar.h"
-#include "launcher/state.h"
+#include "state/pathvar.h"
+#include "state/state.h"
 #include "script/condition.h"
 #include "script/script.h"
 

@@ -1,8 +1,8 @@
 // Starting programs through the shell, with and without waiting.
 #include <gtest/gtest.h>
-#include "launcher/state.h"
+#include "state/state.h"
 #include "support/tracesink.h"
-#include "ui/launch.h"
+#include "common/process.h"
 #include "uitest_util.h"
 
 using uitest::FakeSetup;

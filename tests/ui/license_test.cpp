@@ -3,10 +3,10 @@
 #include <richedit.h>
 #include <string>
 #include "common/sysdll.h"
-#include "launcher/projectinfo.h"
+#include "state/projectinfo.h"
 #include "support/tracesink.h"
 #include "ui/license.h"
-#include "ui/res/resource.h"
+#include "res/resource.h"
 #include "uitest_util.h"
 
 using uitest::ScratchDir;

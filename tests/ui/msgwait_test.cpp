@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <string>
-#include "launcher/state.h"
+#include "state/state.h"
 #include "support/tracesink.h"
 #include "ui/msgwait.h"
 #include "ui/tray_resources_test.h"

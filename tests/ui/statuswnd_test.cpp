@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 #include <string>
-#include "launcher/projectinfo.h"
+#include "state/projectinfo.h"
 #include "launcher/runflow.h"
-#include "launcher/state.h"
+#include "state/state.h"
 #include "support/tracesink.h"
-#include "ui/res/resource.h"
+#include "res/resource.h"
 #include "ui/statuswnd.h"
 #include "uitest_util.h"
 

@@ -21,6 +21,14 @@ LRESULT CALLBACK TargetProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
+// The run's icon as the worker adds it: product name as tooltip and balloon
+// title, the first balloon with the information icon.
+BOOL ShowRunIcon(HINSTANCE hRes, HWND hTarget, HICON hIcon, LPCWSTR szProduct, LPCWSTR szBalloon)
+{
+    return g_SystemTray.Create(hRes, hTarget, WM_TRAY_CALLBACK, szProduct, hIcon, TRAY_ICON_ID,
+                               FALSE, szBalloon, szProduct, NIIF_INFO, TRAY_BALLOON_SECONDS);
+}
+
 void PumpMessages()
 {
     MSG msg;
@@ -66,7 +74,7 @@ protected:
     }
     void TearDown() override
     {
-        TrayRemoveRunIcon();
+        g_SystemTray.RemoveIcon();
         DestroyWindow(m_hTarget);
         PumpMessages();
     }
@@ -80,8 +88,8 @@ protected:
 
 TEST_F(TrayTest, RunIconComesWithItsFirstBalloonAndGoesAtTheEnd)
 {
-    ASSERT_TRUE(TrayShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"Sample Product",
-                                L"Preparing to install..."));
+    ASSERT_TRUE(ShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"Sample Product",
+                            L"Preparing to install..."));
     EXPECT_TRUE(tracesink::Contains(
         "CSystemTray::Create()->Balloon(Preparing to install..., Sample Product)"))
         << tracesink::Dump();
@@ -104,19 +112,20 @@ TEST_F(TrayTest, RunIconComesWithItsFirstBalloonAndGoesAtTheEnd)
     GetClassNameW(g_SystemTray.GetOwnWindow(), szClass, 64);
     EXPECT_STREQ(szClass, L"TrayIconClass");
 
-    EXPECT_TRUE(TrayHideRunIcon());
+    EXPECT_TRUE(g_SystemTray.HideIcon());
     EXPECT_TRUE(g_SystemTray.IsHidden());
-    EXPECT_TRUE(TrayRemoveRunIcon());
+    EXPECT_TRUE(g_SystemTray.RemoveIcon());
     EXPECT_TRUE(g_SystemTray.IsRemoved());
     EXPECT_FALSE(IconExists(m_hTarget, 138));
     // Removing twice does no harm; a balloon without an icon fails.
-    EXPECT_TRUE(TrayRemoveRunIcon());
-    EXPECT_FALSE(TrayShowRunBalloon(L"Ready to install...", L"Sample Product", NIIF_INFO));
+    EXPECT_TRUE(g_SystemTray.RemoveIcon());
+    EXPECT_FALSE(g_SystemTray.ShowBalloon(L"Ready to install...", L"Sample Product", NIIF_INFO,
+                                          TRAY_BALLOON_SECONDS));
 }
 
 TEST_F(TrayTest, BalloonsAreCutToTheirFields)
 {
-    ASSERT_TRUE(TrayShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"Product", nullptr));
+    ASSERT_TRUE(ShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"Product", nullptr));
     const std::wstring text300(300, L't');
     const std::wstring title100(100, L'h');
     struct Case {
@@ -135,7 +144,8 @@ TEST_F(TrayTest, BalloonsAreCutToTheirFields)
     };
     for (const Case& c : cases) {
         tracesink::Clear();
-        EXPECT_TRUE(TrayShowRunBalloon(c.text.c_str(), c.title, c.icon));
+        EXPECT_TRUE(
+            g_SystemTray.ShowBalloon(c.text.c_str(), c.title, c.icon, TRAY_BALLOON_SECONDS));
         std::string expected = "ShowBalloon(" + Narrow(c.tracedText) + ", " +
                                Narrow(c.tracedTitle) + ")";
         EXPECT_TRUE(tracesink::Contains(expected)) << expected << "\n" << tracesink::Dump();
@@ -151,23 +161,23 @@ TEST_F(TrayTest, BalloonsAreCutToTheirFields)
 TEST_F(TrayTest, TooltipIsCutTo127Characters)
 {
     std::wstring tip(200, L'p');
-    ASSERT_TRUE(TrayShowRunIcon(m_hModule, m_hTarget, m_hIcon, tip.c_str(), L"Balloon"));
+    ASSERT_TRUE(ShowRunIcon(m_hModule, m_hTarget, m_hIcon, tip.c_str(), L"Balloon"));
     EXPECT_EQ(std::wstring(g_SystemTray.GetNotifyData().szTip), std::wstring(127, L'p'));
     EXPECT_EQ(std::wstring(g_SystemTray.GetNotifyData().szInfoTitle), std::wstring(63, L'p'));
 }
 
 TEST_F(TrayTest, CreatingAgainReplacesTheIcon)
 {
-    ASSERT_TRUE(TrayShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"First", L"one"));
-    ASSERT_TRUE(TrayShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"Second", L"two"));
+    ASSERT_TRUE(ShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"First", L"one"));
+    ASSERT_TRUE(ShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"Second", L"two"));
     EXPECT_TRUE(IconExists(m_hTarget, 138));
-    EXPECT_TRUE(TrayRemoveRunIcon());
+    EXPECT_TRUE(g_SystemTray.RemoveIcon());
     EXPECT_FALSE(IconExists(m_hTarget, 138));
 }
 
 TEST_F(TrayTest, NotificationsForOtherIconsOrMessagesPostNothing)
 {
-    ASSERT_TRUE(TrayShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"Product", nullptr));
+    ASSERT_TRUE(ShowRunIcon(m_hModule, m_hTarget, m_hIcon, L"Product", nullptr));
     struct Case {
         WPARAM id;
         LPARAM message;
@@ -182,7 +192,7 @@ TEST_F(TrayTest, NotificationsForOtherIconsOrMessagesPostNothing)
     };
     for (const Case& c : cases) {
         g_Commands.clear();
-        EXPECT_EQ(TrayOnCallback(c.id, c.message), c.result) << c.id << " " << c.message;
+        EXPECT_EQ(g_SystemTray.OnTrayNotification(c.id, c.message), c.result) << c.id << " " << c.message;
         PumpMessages();
         EXPECT_EQ(g_Commands, c.commands) << c.id << " " << c.message;
     }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 #include <string>
-#include "launcher/projectinfo.h"
+#include "state/projectinfo.h"
+#include "common/errors.h"
 #include "launcher/runflow.h"
-#include "launcher/state.h"
+#include "state/state.h"
 #include "support/tracesink.h"
+#include "common/process.h"
 #include "ui/worker.h"
 #include "uitest_util.h"
 

@@ -7,6 +7,7 @@
 #include "packer.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
+#include "packer/payloadtable.h"
 #include "payload/trailer.h"
 
 namespace packer {

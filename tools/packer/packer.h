@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 #include <vector>
-#include "payload/resources_embed.h"
+#include "packer/resources_embed.h"
 
 namespace packer {
 

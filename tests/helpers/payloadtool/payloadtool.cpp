@@ -8,7 +8,7 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
-#include "launcher/state.h"
+#include "state/state.h"
 #include "payload/archive.h"
 #include "payload/piececopy.h"
 #include "payload/plan.h"

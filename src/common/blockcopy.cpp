@@ -1,0 +1,100 @@
+#include "common/blockcopy.h"
+#include "common/cancel.h"
+
+namespace {
+
+// One block buffer per copy, released on every return.
+class CBlockBuffer {
+public:
+    explicit CBlockBuffer(DWORD cb)
+        : m_p(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, cb ? cb : 1))), m_cb(cb ? cb : 1)
+    {
+    }
+    ~CBlockBuffer()
+    {
+        if (m_p)
+            HeapFree(GetProcessHeap(), 0, m_p);
+    }
+    CBlockBuffer(const CBlockBuffer&) = delete;
+    CBlockBuffer& operator=(const CBlockBuffer&) = delete;
+    BYTE* Get() const { return m_p; }
+    DWORD Size() const { return m_cb; }
+
+private:
+    BYTE* m_p;
+    DWORD m_cb;
+};
+
+}  // namespace
+
+BOOL CFileSource::Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead)
+{
+    *pcbRead = 0;
+    return ReadFile(m_hFile, pBuffer, cbWant, pcbRead, nullptr);
+}
+
+BOOL CMemorySource::Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead)
+{
+    DWORD cb = m_cbLeft < cbWant ? static_cast<DWORD>(m_cbLeft) : cbWant;
+    CopyMemory(pBuffer, m_pData, cb);
+    m_pData += cb;
+    m_cbLeft -= cb;
+    *pcbRead = cb;
+    return TRUE;
+}
+
+COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, DWORD cbBlock,
+                      IBlockObserver* pObserver, ULONGLONG* pullCopied)
+{
+    IBlockObserver none;
+    IBlockObserver& observer = pObserver ? *pObserver : none;
+    const bool bUntilEnd = ullSize == COPY_UNTIL_END;
+    ULONGLONG ullCopied = 0;
+    if (pullCopied)
+        *pullCopied = 0;
+    if (cbBlock == 0)
+        cbBlock = COPY_BLOCK_SIZE;
+    // A small piece needs no full-sized buffer.
+    CBlockBuffer buffer(ullSize < cbBlock ? static_cast<DWORD>(ullSize) : cbBlock);
+    if (!buffer.Get())
+        return COPYRESULT::NO_MEMORY;
+
+    ULONGLONG ullLeft = ullSize;
+    COPYRESULT result = COPYRESULT::DONE;
+    while (bUntilEnd || ullLeft > 0) {
+        if (IsCancelled()) {
+            result = COPYRESULT::CANCELLED;
+            break;
+        }
+        DWORD cbWant = (!bUntilEnd && ullLeft < buffer.Size()) ? static_cast<DWORD>(ullLeft)
+                                                               : buffer.Size();
+        DWORD cbRead = 0;
+        BOOL bOk = source.Read(buffer.Get(), cbWant, &cbRead);
+        DWORD dwReadError = GetLastError();
+        if (bOk && !bUntilEnd)
+            ullLeft -= cbRead;
+        observer.OnRead(cbWant, cbRead, bOk, ullLeft);
+        if (!bOk) {
+            SetLastError(dwReadError);
+            result = COPYRESULT::READ_FAILED;
+            break;
+        }
+        if (cbRead == 0) {
+            result = bUntilEnd ? COPYRESULT::DONE : COPYRESULT::SOURCE_ENDED;
+            break;
+        }
+        DWORD cbWritten = 0;
+        bOk = WriteFile(hTarget, buffer.Get(), cbRead, &cbWritten, nullptr) && cbWritten == cbRead;
+        DWORD dwWriteError = GetLastError();
+        ullCopied += cbWritten;
+        if (pullCopied)
+            *pullCopied = ullCopied;
+        observer.OnWrite(cbWritten, bOk, ullLeft);
+        if (!bOk) {
+            SetLastError(dwWriteError ? dwWriteError : ERROR_WRITE_FAULT);
+            result = COPYRESULT::WRITE_FAILED;
+            break;
+        }
+    }
+    return result;
+}

@@ -1,0 +1,92 @@
+// The one loop that moves bytes in blocks: from a source (a file, memory, a
+// network answer) into an open file, polling the cancel flag between blocks
+// and telling an observer about every read and every write (the caller's
+// trace lines and progress live there).
+#pragma once
+#include <windows.h>
+
+enum : DWORD {
+    COPY_BLOCK_SIZE = 1024 * 1024,
+};
+
+// Size to give CopyBlocks when the source decides where the data ends.
+const ULONGLONG COPY_UNTIL_END = ~0ULL;
+
+class IBlockSource {
+public:
+    virtual ~IBlockSource() {}
+    // Reads up to cbWant bytes. TRUE with *pcbRead 0: the source has ended.
+    // FALSE: the read failed (the thread's last error tells why).
+    virtual BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) = 0;
+};
+
+// A file read from its current position.
+class CFileSource : public IBlockSource {
+public:
+    explicit CFileSource(HANDLE hFile) : m_hFile(hFile) {}
+    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
+
+private:
+    HANDLE m_hFile;
+};
+
+// Bytes already in memory (a resource).
+class CMemorySource : public IBlockSource {
+public:
+    CMemorySource(const BYTE* pData, ULONGLONG cbData) : m_pData(pData), m_cbLeft(cbData) {}
+    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
+
+private:
+    const BYTE* m_pData;
+    ULONGLONG m_cbLeft;
+};
+
+class IBlockObserver {
+public:
+    virtual ~IBlockObserver() {}
+    // After each read: what was asked, what came, and what the copy still
+    // expects afterwards (COPY_UNTIL_END when the source decides).
+    virtual void OnRead(DWORD cbWant, DWORD cbRead, BOOL bOk, ULONGLONG ullLeft) {}
+    // After each write of the block just read.
+    virtual void OnWrite(DWORD cbWritten, BOOL bOk, ULONGLONG ullLeft) {}
+};
+
+enum class COPYRESULT {
+    DONE,          // every byte asked for (or the source's end) was written
+    SOURCE_ENDED,  // the source ended before the size asked for
+    READ_FAILED,
+    WRITE_FAILED,
+    CANCELLED,
+    NO_MEMORY,
+};
+
+// Copies ullSize bytes (or COPY_UNTIL_END) from source to hTarget's current
+// position in blocks of at most cbBlock bytes. *pullCopied, when given,
+// receives the bytes written.
+COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, DWORD cbBlock,
+                      IBlockObserver* pObserver, ULONGLONG* pullCopied);
+
+// An observer made of two callables, for callers that only trace.
+template <class FRead, class FWrite>
+class CBlockObserver : public IBlockObserver {
+public:
+    CBlockObserver(FRead onRead, FWrite onWrite) : m_onRead(onRead), m_onWrite(onWrite) {}
+    void OnRead(DWORD cbWant, DWORD cbRead, BOOL bOk, ULONGLONG ullLeft) override
+    {
+        m_onRead(cbWant, cbRead, bOk, ullLeft);
+    }
+    void OnWrite(DWORD cbWritten, BOOL bOk, ULONGLONG ullLeft) override
+    {
+        m_onWrite(cbWritten, bOk, ullLeft);
+    }
+
+private:
+    FRead m_onRead;
+    FWrite m_onWrite;
+};
+
+template <class FRead, class FWrite>
+CBlockObserver<FRead, FWrite> MakeBlockObserver(FRead onRead, FWrite onWrite)
+{
+    return CBlockObserver<FRead, FWrite>(onRead, onWrite);
+}

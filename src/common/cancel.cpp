@@ -1,0 +1,3 @@
+#include "common/cancel.h"
+
+volatile LONG g_bCancel;

@@ -1,0 +1,10 @@
+// Reporting failed system calls: the trace line and the text a user reads.
+#pragma once
+#include <windows.h>
+
+// Logs a failed system call named szOperation with the system's text for
+// dwError (the thread's last error when 0) and returns the code.
+DWORD ReportLastError(LPCWSTR szOperation, DWORD dwError);
+
+// "(code) system text" for a Win32 error code; also traced.
+void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError);

@@ -1,0 +1,205 @@
+#include "common/filecopy.h"
+#include <shlwapi.h>
+#include "common/blockcopy.h"
+#include "common/cancel.h"
+#include "common/errors.h"
+#include "common/filesys.h"
+#include "common/handles.h"
+#include "common/progress.h"
+#include "common/register.h"
+#include "common/trace.h"
+#include "common/version.h"
+
+namespace {
+
+const DWORD ERROR_CODE_READ_WRITE = ERROR_CRC;  // 23
+const DWORD VERSION_CCH = 80;
+
+// A whole small file in one block; larger ones in COPY_BLOCK_SIZE blocks.
+DWORD BlockSizeFor(ULONGLONG ullRemaining)
+{
+    return (ullRemaining != 0 && ullRemaining < COPY_BLOCK_SIZE) ? static_cast<DWORD>(ullRemaining)
+                                                                  : COPY_BLOCK_SIZE;
+}
+
+// Update rule by file date. The source is copied only over an older target:
+// with UPDATE_SAME a target of the same date is overwritten too. A target
+// that does not exist is always written. The target's time is the one the
+// resume probe saw, else it is read from the file system. "First file" in
+// the log lines is the target, "second file" the source.
+BOOL SkipByDate(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, const FILETIME& ftSource,
+                const FILETIME* pftTarget)
+{
+    FILETIME ftTarget;
+    if (pftTarget) {
+        ftTarget = *pftTarget;
+    } else {
+        WIN32_FILE_ATTRIBUTE_DATA fad;
+        if (!GetFileAttributesExW(szTo, GetFileExInfoStandard, &fad))
+            return FALSE;
+        ftTarget = fad.ftLastWriteTime;
+    }
+    LONG lCompare = CompareFileTime(&ftTarget, &ftSource);
+    if (dwFlags & UPDATE_SAME) {
+        if (lCompare > 0) {
+            DebugTrace(L"XCopyFile(%s, %s)->First file time is later than second file time", szTo,
+                       szFrom);
+            return TRUE;
+        }
+    } else if (lCompare >= 0) {
+        DebugTrace(L"XCopyFile(%s, %s)->First file time is later or equal than second file time",
+                   szTo, szFrom);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+DWORD FileVersionID(LPCWSTR szFile)
+{
+    WCHAR szVersion[VERSION_CCH];
+    if (!GetFileVersionString(szFile, L"FileVersion", szVersion, VERSION_CCH) || !szVersion[0])
+        return 0;
+    return VersionTextToID(szVersion);
+}
+
+}  // namespace
+
+DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
+{
+    if (IsCancelled())
+        return 0;
+    if (!szFrom || !szTo || !szTo[0])
+        return ERROR_INVALID_PARAMETER;
+    CFileHandle hSource(CreateFileW(szFrom, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!hSource.IsValid()) {
+        // A missing source is no error: nothing to copy. One that exists but
+        // can not be read is.
+        DWORD dwError = GetLastError();
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ||
+            dwError == ERROR_INVALID_NAME) {
+            DebugTrace(L"XCopyFile(%s, %s)->Source not found", szFrom, szTo);
+            return 0;
+        }
+        return ReportLastError(L"CreateFile", dwError);
+    }
+
+    BOOL bResume = (dwFlags & XCOPY_RESUME) != 0;
+    FILETIME ftSource;
+    if (!GetFileTime(hSource.Get(), nullptr, nullptr, &ftSource))
+        GetSystemTimeAsFileTime(&ftSource);
+    LARGE_INTEGER liSourceSize;
+    ULONGLONG ullSourceSize = 0;
+    if (GetFileSizeEx(hSource.Get(), &liSourceSize))
+        ullSourceSize = static_cast<ULONGLONG>(liSourceSize.QuadPart);
+    else
+        bResume = FALSE;
+
+    // Resume probe: a partial target of ours carries the source's time.
+    ULONGLONG ullDone = 0;
+    FILETIME ftTarget = {0, 0};
+    BOOL bTargetTimeKnown = FALSE;
+    CFileHandle hTarget;
+    if (bResume) {
+        hTarget.Reset(CreateFileW(szTo, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER liSize;
+        if (!hTarget.IsValid()) {
+            bResume = FALSE;
+        } else {
+            bTargetTimeKnown = GetFileTime(hTarget.Get(), nullptr, nullptr, &ftTarget);
+            if (!bTargetTimeKnown || CompareFileTime(&ftTarget, &ftSource) != 0) {
+                DebugTrace(L"XCopyFile()->Files are not on the same date!");
+                bResume = FALSE;
+            } else if (!GetFileSizeEx(hTarget.Get(), &liSize) ||
+                       static_cast<ULONGLONG>(liSize.QuadPart) > ullSourceSize) {
+                bResume = FALSE;
+            } else {
+                ullDone = static_cast<ULONGLONG>(liSize.QuadPart);
+                if (!SeekToEnd(hTarget.Get()) || !SeekTo(hSource.Get(), ullDone)) {
+                    ReportLastError(L"SetFilePointerEx", GetLastError());
+                    bResume = FALSE;
+                }
+            }
+        }
+    }
+
+    if (!bResume) {
+        if (dwFlags & UPDATE_VERSION) {
+            DWORD dwSourceVersion = FileVersionID(szFrom);
+            DWORD dwTargetVersion = FileVersionID(szTo);
+            if (dwSourceVersion == 0 && dwTargetVersion == 0) {
+                dwFlags |= UPDATE_DATE;
+            } else if ((dwFlags & UPDATE_SAME) ? dwSourceVersion < dwTargetVersion
+                                               : dwSourceVersion <= dwTargetVersion) {
+                DebugTrace(L"XCopyFile(%s, %s)->Version %#x over %#x: skipped", szFrom, szTo,
+                           dwSourceVersion, dwTargetVersion);
+                return 0;
+            }
+        }
+        if ((dwFlags & UPDATE_DATE) &&
+            SkipByDate(szFrom, szTo, dwFlags, ftSource, bTargetTimeKnown ? &ftTarget : nullptr))
+            return 0;
+
+        ullDone = 0;
+        hTarget.Close();
+        if (dwFlags & XCOPY_CREATEDIR)
+            CreateFolderOf(szTo);
+        hTarget.Reset(CreateFileW(szTo, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hTarget.IsValid()) {
+            DWORD dwError = GetLastError();
+            if (dwFlags & LOCKEDFILE)
+                ReadLockedFiles(szFrom, szTo);
+            return ReportLastError(L"CreateFile", dwError);
+        }
+        SetFileTime(hTarget.Get(), &ftSource, nullptr, &ftSource);
+        if (!SeekTo(hSource.Get(), 0))
+            return ReportLastError(L"SetFilePointerEx", GetLastError());
+    }
+
+    Progress().DefineData(ullSourceSize);
+    ReportBytes(ullDone);
+
+    auto observer = MakeBlockObserver(
+        [](DWORD cbWant, DWORD cbRead, BOOL bOk, ULONGLONG) {
+            DebugTrace(L"XCopyFile()->ReadFile(BUFLEN=%d BytesRead=%d)=%d", cbWant, cbRead, bOk);
+        },
+        [](DWORD cbWritten, BOOL bOk, ULONGLONG) {
+            DebugTrace(L"XCopyFile()->WriteFile(BytesWritten=%d)=%d", cbWritten, bOk);
+            ReportBytes(cbWritten);
+        });
+    CFileSource source(hSource.Get());
+    COPYRESULT copy = CopyBlocks(source, hTarget.Get(), COPY_UNTIL_END,
+                                 BlockSizeFor(ullSourceSize - ullDone), &observer, nullptr);
+    DWORD dwResult = CopyResultToCode(copy, szTo);
+    if (dwResult == ERROR_NOT_ENOUGH_MEMORY)
+        return dwResult;
+    // Writing moved the last-write time; a partial copy must keep the source's
+    // time too, since that is how a later run recognises it.
+    SetFileTime(hTarget.Get(), &ftSource, nullptr, &ftSource);
+    hTarget.Close();
+    if (dwResult == 0) {
+        if (dwFlags & CLEAR_FILE_ATTR)
+            SetFileAttributesW(szTo, FILE_ATTRIBUTE_NORMAL);
+        if (dwFlags & XCOPY_REGISTER)
+            RegisterFile(szTo, L"", 1);
+    }
+    hSource.Close();
+    DebugTrace(L"XCopyFile()->End(%d)", dwResult);
+    return dwResult;
+}
+
+DWORD CopyResultToCode(COPYRESULT copy, LPCWSTR szTarget)
+{
+    switch (copy) {
+    case COPYRESULT::NO_MEMORY:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case COPYRESULT::READ_FAILED:
+    case COPYRESULT::WRITE_FAILED:
+    case COPYRESULT::SOURCE_ENDED:
+        return ERROR_CODE_READ_WRITE;
+    default:
+        return FileExists(szTarget) ? 0 : ERROR_FILE_NOT_FOUND;
+    }
+}

@@ -1,0 +1,26 @@
+// Whole-file copies under update, resume and locked-file rules, in blocks
+// that feed the progress model and stop at the cancel flag.
+#pragma once
+#include <windows.h>
+#include "common/blockcopy.h"
+
+// XCopyFile flags.
+enum : DWORD {
+    LOCKEDFILE = 0x100,          // a target that can not be replaced now is replaced at restart
+    XCOPY_REGISTER = 0x1000,     // register the copied file (COM self-registration)
+    UPDATE_DATE = 0x10000,       // copy only over an older target
+    UPDATE_SAME = 0x20000,       // ... or one of the same version or date
+    UPDATE_VERSION = 0x40000,    // copy only over a lower file version
+    CLEAR_FILE_ATTR = 0x100000,  // give the copy normal attributes
+    XCOPY_RESUME = 0x200000,     // continue a partial target of an earlier run
+    XCOPY_CREATEDIR = 0x400000,  // create the target's folder tree first
+};
+
+// Copies szFrom to szTo. Returns 0 on success (and when the rules of the
+// flags skip the copy, or the source is missing), else a Win32 error code.
+DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags);
+
+// What a finished block copy into szTarget reports: 8 without memory, 23
+// when a read or a write failed or the source ended early, 2 when the
+// target is not there, else 0 (a cancelled copy too: callers read the flag).
+DWORD CopyResultToCode(COPYRESULT copy, LPCWSTR szTarget);

@@ -1,0 +1,41 @@
+// Starting, waiting for and stopping other programs: the one way the
+// launcher runs a file, and the process look-ups behind the script's
+// module tests and kills.
+#pragma once
+#include <windows.h>
+
+// ShellExecuteEx mask: the process handle comes back, the call completes
+// before returning, and the shell shows no error box of its own.
+#define EXECUTE_FILE_MASK (SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI)
+
+// Starts szFile through the shell with szVerb ("open", "RunAs"...; empty =
+// the default verb). With bWait, waits for the process while dispatching
+// hWnd's messages, stops early when g_bCancel is set, and stores the exit
+// code in *pdwExitCode. *phProcess, when given, receives the process
+// handle (or null) and the caller closes it; without phProcess the handle
+// is closed here. Returns TRUE when the shell started the file.
+BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPCWSTR szVerb,
+                 BOOL bWait, int nShowCmd, DWORD* pdwExitCode, HANDLE* phProcess);
+
+// Waits for a started process while dispatching hWnd's messages, until it
+// ends or the cancel flag is set; stores its exit code in *pdwExitCode.
+// Returns the last wait result.
+DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode);
+
+// Dispatches the calling thread's messages for hWnd for dwMilliseconds (one
+// short pass with 0). From the worker it serves as a delay.
+void PumpMessagesFor(HWND hWnd, DWORD dwMilliseconds);
+
+// 1 when a running process matches szProgram: a bare file name against the
+// executable names, a path against the full paths of the main modules.
+BOOL FindModule(LPCWSTR szProgram);
+
+// Asks the first matching process other than this one to close (WM_CLOSE
+// to its top-level windows), terminates it after 5 s. 1 when it ended or
+// was terminated.
+BOOL KillModule(LPCWSTR szProgram);
+
+// The process-list fallback of FindModule for systems without process
+// snapshots: the id of the first process other than dwSkipPid whose image
+// name matches.
+DWORD FindProcessByNtQuery(LPCWSTR szProgram, DWORD dwSkipPid);

@@ -1,0 +1,31 @@
+// Registry routines: the root and type tokens of scripts, writing,
+// reading, deleting and copying keys and values.
+#pragma once
+#include <windows.h>
+
+// Root handle of a token such as "<HKEY_CURRENT_USER>"; anything else is
+// HKEY_CLASSES_ROOT. "<HKEY_USER_SELECTABLE>" is HKEY_LOCAL_MACHINE when
+// bPerMachine is set, else HKEY_CURRENT_USER.
+HKEY GetRootKey(LPCWSTR szToken, BOOL bPerMachine);
+// Value type of a token such as "<REG_DWORD>"; anything else is REG_SZ.
+DWORD GetRegType(LPCWSTR szToken);
+
+BOOL RegDBCreateKey(HKEY hRoot, LPCWSTR szKey);
+// REG_DWORD data is decimal text. String types are stored up to their
+// terminator within cbData bytes; other types exactly cbData bytes.
+BOOL RegDBSetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, DWORD dwType, LPCWSTR szData,
+                      DWORD cbData);
+BOOL RegDBDeleteValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName);
+BOOL RegDBDeleteKey(HKEY hRoot, LPCWSTR szKey);
+// A REG_DWORD comes back as "%d" text, anything else raw, always terminated
+// within cchBuffer characters.
+BOOL RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer,
+                      DWORD cchBuffer);
+BOOL RegDBKeyExist(HKEY hRoot, LPCWSTR szKey);
+// Replaces the values of the destination key by those of the source key.
+BOOL RegCopyKeyValues(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey);
+// The same, then every subkey of the source, recursively.
+BOOL RegCopyKeyTree(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey);
+
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ hold text.
+BOOL IsRegStringType(DWORD dwType);

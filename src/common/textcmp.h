@@ -1,0 +1,9 @@
+// Comparing names the way the system compares file names: ordinal, after
+// folding every letter the system can upper-case.
+#pragma once
+#include <windows.h>
+
+int ScriptCompareNoCase(LPCWSTR szA, LPCWSTR szB);
+int ScriptCompareNoCaseN(LPCWSTR szA, LPCWSTR szB, size_t cch);
+// Upper-cases in place.
+void ScriptUpper(LPWSTR sz);

@@ -1,0 +1,193 @@
+#include "state/config.h"
+#include <shlwapi.h>
+#include <strsafe.h>
+#include <stdlib.h>
+#include "common/trace.h"
+#include "state/languages.h"
+#include "state/pathvar.h"
+#include "state/projectinfo.h"
+#include "state/state.h"
+#include "state/urlscramble.h"
+
+ZKTOOLSINFO g_ZKToolsInfo;
+
+namespace {
+
+const WCHAR GENERAL[] = L"General";
+const WCHAR RUNTIME[] = L"Runtime";
+const WCHAR DIALOGS[] = L"Dialogs";
+const WCHAR ZKTOOLS[] = L"ZKTools";
+const WCHAR FILE1[] = L"File 1";
+
+const DWORD DEFAULT_LANGUAGE = LANGID_ENGLISH_UK;
+
+
+// Integer keys keep the current value when missing.
+void ReadInt(LPCWSTR szSection, LPCWSTR szKey, DWORD& dwField, LPCWSTR szFile)
+{
+    dwField = GetPrivateProfileIntW(szSection, szKey, static_cast<INT>(dwField), szFile);
+}
+
+// Text keys either keep the current value or fall back to an empty text.
+void ReadText(LPCWSTR szSection, LPCWSTR szKey, LPWSTR szField, DWORD cchField, BOOL bKeepCurrent,
+              LPCWSTR szFile)
+{
+    WCHAR szDefault[PATH_CCH] = L"";
+    if (bKeepCurrent)
+        StringCchCopyW(szDefault, PATH_CCH, szField);
+    GetPrivateProfileStringW(szSection, szKey, szDefault, szField, cchField, szFile);
+}
+
+// The location is kept scrambled; a missing key or a bad checksum leaves
+// it empty.
+void ReadWebDownloadUrl(LPCWSTR szFile)
+{
+    g_ProjectInfo.szWebDownloadUrl[0] = L'\0';
+    uint8_t block[WEBURL_BLOCK_SIZE];
+    if (!GetPrivateProfileStructW(RUNTIME, L"WebDownloadUrl", block, sizeof(block), szFile))
+        return;
+    uint16_t szUrl[WEBURL_CCH];
+    UnscrambleWebUrl(block, szUrl);
+    static_assert(sizeof(WCHAR) == sizeof(uint16_t), "UTF-16 units");
+    static_assert(static_cast<unsigned>(WEBURL_CCH) == static_cast<unsigned>(PATH_CCH),
+                  "same capacity as the field");
+    for (unsigned i = 0; i < WEBURL_CCH; ++i)
+        g_ProjectInfo.szWebDownloadUrl[i] = static_cast<WCHAR>(szUrl[i]);
+}
+
+// A signed 64-bit decimal text; a negative size means nothing and counts as 0.
+ULONGLONG ReadTotFilesSize(LPCWSTR szFile)
+{
+    WCHAR szValue[TOTFILESIZE_CCH];
+    GetPrivateProfileStringW(RUNTIME, L"TotFilesSize", L"0", szValue, TOTFILESIZE_CCH, szFile);
+    __int64 llValue = _wcstoi64(szValue, nullptr, 10);
+    return llValue > 0 ? static_cast<ULONGLONG>(llValue) : 0;
+}
+
+}  // namespace
+
+void InitProjectInfo()
+{
+    PROJECTINFO& pi = g_ProjectInfo;
+    ZeroMemory(&pi, sizeof(pi));
+    StringCchCopyW(pi.szGuid, GUID_CCH, TRV_DEFAULT_GUID);
+    pi.bCompress = 1;
+    pi.uiCompressType = 0;
+    pi.bDelFiles = 1;
+    pi.bCopyToTemp = 1;
+    pi.uiExeWinDisplay = 1;
+    pi.bRestoreTree = 1;
+    pi.bProgressBar = 1;
+    pi.uiLaunchOptions = 1;
+    pi.uiLanguageDefault = DEFAULT_LANGUAGE;
+
+    DebugTrace(L"InitProjectInfo()->Compress=%d CompressType=%d", pi.bCompress, pi.uiCompressType);
+    DebugTrace(L"InitProjectInfo()->ExeFileName=%s ExeCmdLine=%s LaunchOptions=%d",
+               pi.szExeFileName, pi.szExeCmdLine, pi.uiLaunchOptions);
+    DebugTrace(L"InitProjectInfo()->DelFiles=%d", pi.bDelFiles);
+    DebugTrace(L"InitProjectInfo()->CopyToTemp=%d", pi.bCopyToTemp);
+    DebugTrace(L"InitProjectInfo()->LaunchExe=%d AllowModifyDest=%d RestoreTree=%d", pi.bLaunchExe,
+               pi.bAllowModifyDest, pi.bRestoreTree);
+    DebugTrace(L"InitProjectInfo()->NeedReboot=%d", pi.bNeedReboot);
+    DebugTrace(L"InitProjectInfo()->ExeWinDisplay=%d", pi.uiExeWinDisplay);
+    DebugTrace(L"InitProjectInfo()->TgdFolder=%s", pi.szTgdFolder);
+    DebugTrace(L"InitProjectInfo()->ProgressBar=%d StatusType=%d", pi.bProgressBar, pi.byStatusType);
+    DebugTrace(L"InitProjectInfo()->StyleProgress=%d", pi.uiStyleProgress);
+    DebugTrace(L"InitProjectInfo()->LanguageDefault=%d", pi.uiLanguageDefault);
+    DebugTrace(L"InitProjectInfo()->TrayIcon=%d", pi.bTrayIcon);
+    DebugTrace(L"InitProjectInfo()->RunScript=%d", pi.bRunScript);
+    DebugTrace(L"InitProjectInfo()->ResumeSetup=%d", pi.bResumeSetup);
+
+    ZeroMemory(&g_ZKToolsInfo, sizeof(g_ZKToolsInfo));
+}
+
+BOOL ReadConfigFile(LPCWSTR szConfigFile)
+{
+    if (!szConfigFile || !szConfigFile[0])
+        return FALSE;
+    DWORD dwAttr = GetFileAttributesW(szConfigFile);
+    if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+        return FALSE;
+    PROJECTINFO& pi = g_ProjectInfo;
+    LPCWSTR f = szConfigFile;
+
+    ReadText(GENERAL, L"Guid", pi.szGuid, GUID_CCH, FALSE, f);
+    ReadText(GENERAL, L"ProductName", pi.szProductName, PATH_CCH, FALSE, f);
+    ReadText(GENERAL, L"ProductName", g_szProductNameShort, SHORTTEXT_CCH, FALSE, f);
+    ReadText(GENERAL, L"ProductVersion", g_szProductVersion, SHORTTEXT_CCH, FALSE, f);
+
+    ReadInt(RUNTIME, L"CompressFiles", pi.bCompress, f);
+    ReadInt(RUNTIME, L"CompressType", pi.uiCompressType, f);
+    ReadInt(RUNTIME, L"DeleteFiles", pi.bDelFiles, f);
+    ReadInt(RUNTIME, L"CopyToTemp", pi.bCopyToTemp, f);
+    ReadInt(RUNTIME, L"Percent", pi.bPercent, f);
+    ReadInt(RUNTIME, L"TrayIcon", pi.bTrayIcon, f);
+    ReadText(RUNTIME, L"ExeFileName", pi.szExeFileName, PATH_CCH, TRUE, f);
+    ReadText(RUNTIME, L"CmdLine", pi.szExeCmdLine, PATH_CCH, TRUE, f);
+    if (pi.bCopyToTemp == 0) {
+        ReadText(RUNTIME, L"TargetFolder", pi.szTgdFolder, PATH_CCH, TRUE, f);
+        ExpandPathVar(pi.szTgdFolder, PATH_CCH);
+    }
+    ReadInt(RUNTIME, L"WindowStyle", pi.uiExeWinDisplay, f);
+    ReadInt(RUNTIME, L"LaunchExe", pi.bLaunchExe, f);
+    ReadInt(RUNTIME, L"ModifyDest", pi.bAllowModifyDest, f);
+    ReadInt(RUNTIME, L"RestoreFolders", pi.bRestoreTree, f);
+    ReadInt(RUNTIME, L"NeedReboot", pi.bNeedReboot, f);
+    ReadInt(RUNTIME, L"NeedElevation", pi.bNeedElevation, f);
+    ReadInt(RUNTIME, L"ProgressBar", pi.bProgressBar, f);
+    ReadInt(RUNTIME, L"RunScript", pi.bRunScript, f);
+    ReadInt(RUNTIME, L"ResumeSetup", pi.bResumeSetup, f);
+    ReadText(RUNTIME, L"ScriptFile", pi.szScriptFile, PATH_CCH, FALSE, f);
+    ReadWebDownloadUrl(f);
+    ReadInt(RUNTIME, L"ProgressBarStyle", pi.uiStyleProgress, f);
+    ReadInt(RUNTIME, L"LaunchOptions", pi.uiLaunchOptions, f);
+    ReadInt(RUNTIME, L"LanguageDefault", pi.uiLanguageDefault, f);
+    pi.uiTotFilesSize = ReadTotFilesSize(f);
+
+    ReadInt(DIALOGS, L"DialogInRun", pi.bDialogInRun, f);
+    ReadText(DIALOGS, L"LicenseFile", pi.szLicenseFile, PATH_CCH, FALSE, f);
+    DWORD dwStatusType = pi.byStatusType;
+    ReadInt(DIALOGS, L"StatusType", dwStatusType, f);
+    pi.byStatusType = static_cast<BYTE>(dwStatusType & 0xFF);
+
+    ReadInt(ZKTOOLS, L"Toolbar", g_ZKToolsInfo.bToolbar, f);
+    ReadInt(ZKTOOLS, L"Zkcts", g_ZKToolsInfo.bZkcts, f);
+    ReadInt(ZKTOOLS, L"VEMZ", g_ZKToolsInfo.bVEMZ, f);
+
+    LANGID lcIDUser = GetUserDefaultLangID();
+    LANGID lcIDSystem = GetSystemDefaultLangID();
+
+    pi.szLangFileName[0] = L'\0';
+    pi.uiLangIndex = 0;
+    if (ReadLanguages(f, g_Languages) > 0) {
+        int index = ChooseLanguage(g_Languages, g_lcID_LangParam, lcIDUser, pi.uiLanguageDefault);
+        if (index >= 0) {
+            StringCchCopyW(pi.szLangFileName, PATH_CCH, g_Languages[index].szFileName);
+            pi.uiLangIndex = static_cast<DWORD>(index);
+        }
+    }
+
+    WCHAR szFileName[PATH_CCH];
+    GetPrivateProfileStringW(FILE1, L"Name", L"", szFileName, PATH_CCH, f);
+    g_bFileList = szFileName[0] != L'\0';
+
+    DebugTrace(L"ReadConfigFile()->ProductName=%s", pi.szProductName);
+    DebugTrace(L"ReadConfigFile()->Compress=%d CompressType=%d", pi.bCompress, pi.uiCompressType);
+    DebugTrace(L"ReadConfigFile()->ExeFileName=%s ExeCmdLine=%s LaunchOptions=%d",
+               pi.szExeFileName, pi.szExeCmdLine, pi.uiLaunchOptions);
+    DebugTrace(L"ReadConfigFile()->DelFiles=%d", pi.bDelFiles);
+    DebugTrace(L"ReadConfigFile()->LaunchExe=%d AllowModifyDest=%d RestoreTree=%d", pi.bLaunchExe,
+               pi.bAllowModifyDest, pi.bRestoreTree);
+    DebugTrace(L"ReadConfigFile()->ExeWinDisplay=%d", pi.uiExeWinDisplay);
+    DebugTrace(L"ReadConfigFile()->ProgressBar=%d", pi.bProgressBar);
+    DebugTrace(L"ReadConfigFile()->StyleProgress=%d", pi.uiStyleProgress);
+    DebugTrace(L"ReadConfigFile()->TgdFolder=%s", pi.szTgdFolder);
+    DebugTrace(L"ReadConfigFile()->LanguageDefault=%d", pi.uiLanguageDefault);
+    DebugTrace(L"ReadConfigFile()->lcID_user=%d lcID_system=%d", lcIDUser, lcIDSystem);
+    DebugTrace(L"ReadConfigFile()->RunScript=%d", pi.bRunScript);
+    DebugTrace(L"ReadConfigFile()->ResumeSetup=%d", pi.bResumeSetup);
+    DebugTrace(L"ReadConfigFile()->Toolbar=%d Zkcts=%d VEMZ=%d", g_ZKToolsInfo.bToolbar,
+               g_ZKToolsInfo.bZkcts, g_ZKToolsInfo.bVEMZ);
+    return TRUE;
+}
+

@@ -1,0 +1,43 @@
+// The package's languages: the [Languages] list of the configuration, the
+// language pack carried as resource "BINARY" 130, and localized strings.
+#pragma once
+#include <windows.h>
+#include <vector>
+#include "common/capacity.h"
+
+enum : unsigned {
+    LANGUAGE_SECTION_CCH = 32765,  // whole [Languages] section
+    LOADSTRING_SHORT_CCH = 256,    // short form of LoadStringEx
+    LANGID_ENGLISH_UK = 2057,      // the program's own strings
+};
+
+struct LanguageEntry {
+    WCHAR szFileName[PATH_CCH];  // "EnglishUS.lng"; empty when the line has no "="
+    DWORD lcID;                  // 2057, 1036 ...
+};
+
+// The package's languages in configuration order; one entry at least once
+// the configuration was read.
+extern std::vector<LanguageEntry> g_Languages;
+
+// Fills the list from [Languages] of the configuration file; a missing or
+// empty section gives one entry 2057 without a file. Returns the count.
+DWORD ReadLanguages(LPCWSTR szConfigFile, std::vector<LanguageEntry>& languages);
+
+// Index of the language to use: the forced one, else the user's, else the
+// package default; identifiers match as whole numbers only. -1 when none.
+int ChooseLanguage(const std::vector<LanguageEntry>& languages, DWORD lcIDParam, DWORD lcIDUser,
+                   DWORD lcIDDefault);
+
+
+// Loads string uID of hModule (the language library or the program); the
+// language argument does not change the lookup. 0 and an empty buffer when
+// the module lacks the string.
+BOOL LoadStringEx(HINSTANCE hModule, UINT uID, LPWSTR szBuffer, int cchBuffer, DWORD dwLangID);
+// The same with a buffer of LOADSTRING_SHORT_CCH characters; traces only
+// what it found.
+BOOL LoadStringEx(HINSTANCE hModule, UINT uID, LPWSTR szBuffer);
+
+// Language identifier handed to the dialogs: the chosen entry of the
+// language list, or the configured default when there is no list.
+DWORD ChosenLanguageId();

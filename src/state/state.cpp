@@ -1,0 +1,26 @@
+#include "state/state.h"
+
+WCHAR g_szCmdLine[CMDLINE_CCH];
+WCHAR g_szCmdLineParam[CMDLINE_CCH];
+WORD g_lcID_LangParam;
+BOOL g_bSilent;
+BOOL g_bForceDownload;
+DWORD g_dwExitCode = 1;
+
+HINSTANCE hInstance;
+HINSTANCE hInstRes;
+WCHAR TempPathTRV[PATH_CCH];
+WCHAR DataPath[PATH_CCH];
+WCHAR Title[TITLE_CCH];
+WCHAR ExeFile[PATH_CCH];
+HWND g_hStatusWnd;
+
+HGLOBAL g_hDataRes;
+DWORD g_dwDataResSize;
+BOOL g_bDataFile;
+DWORD g_dwDataFileOffset;
+
+BOOL HasPayload()
+{
+    return g_hDataRes != nullptr || g_bDataFile;
+}

@@ -1,0 +1,33 @@
+// Process-wide launcher state, owned by the run flow for the whole run.
+#pragma once
+#include <windows.h>
+#include "common/cancel.h"
+#include "common/capacity.h"
+
+// Scratch folder name below <TEMP>; also the default project GUID.
+#define TRV_DEFAULT_GUID L"{A6E044B8-6C25-48fc-806B-002A9582C81F}"
+// Extraction folder name when the package extracts to a temporary place.
+#define TRV_EXTRACT_FOLDER L"{7B28E39C-883C-4f49-ABFB-5D16796F2DD9}"
+
+extern WCHAR g_szCmdLine[CMDLINE_CCH];       // lpCmdLine; also <PARAMS>
+extern WCHAR g_szCmdLineParam[CMDLINE_CCH];  // value of -CMDLINE:
+extern WORD g_lcID_LangParam;                // -LANG:, 0 = not forced
+extern BOOL g_bSilent;                       // -S / -FULLSILENT
+extern BOOL g_bForceDownload;                // -FD
+extern DWORD g_dwExitCode;                   // process exit code, starts at 1
+
+extern HINSTANCE hInstance;                  // the program's own module
+extern HINSTANCE hInstRes;                   // module holding dialogs and strings
+extern WCHAR TempPathTRV[PATH_CCH];          // <TEMP>\{A6E044B8-...}
+extern WCHAR DataPath[PATH_CCH];             // project data folder
+extern WCHAR Title[TITLE_CCH];               // window and message title
+extern WCHAR ExeFile[PATH_CCH];              // setup program to launch
+extern HWND g_hStatusWnd;                    // status window, 0 until it exists
+
+// Payload found at start-up: the DATA resource, else a payload appended to
+// the program file. The worker extracts whichever was found.
+extern HGLOBAL g_hDataRes;
+extern DWORD g_dwDataResSize;
+extern BOOL g_bDataFile;
+extern DWORD g_dwDataFileOffset;
+BOOL HasPayload();
