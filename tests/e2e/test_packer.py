@@ -231,6 +231,23 @@ class PackerTest(unittest.TestCase):
             self.assertEqual(r.returncode, 1, what)  # nothing launched: the starting value
             self.assertEqual(full_tree(target), full_tree(src), what)
 
+    def test_web_folder_gets_nested_names(self):
+        archive = self.path("lang.cab")
+        r = self.packer("cab", "--folder", W(self.src), "--out", W(archive))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        upload = self.path("upload")
+        pkg = self.path("web.exe")
+        r = self.packer("--out", W(pkg), "--launcher", W(harness.exe("launcher.exe")),
+                        "--web-folder", W(upload), "--web", W(archive) + "=packs/2.1/lang.cab")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(filecmp.cmp(archive, os.path.join(upload, "packs", "2.1", "lang.cab"),
+                                    shallow=False))
+        # A failed build takes the folders it made along.
+        r = self.packer("--out", W(self.path("nowhere", "web.exe")), "--web-folder",
+                        W(self.path("upload2")), "--web", W(archive) + "=a/b/lang.cab")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertFalse(os.path.exists(self.path("upload2")))
+
     def test_empty_neutral_file_packs(self):
         empty = self.path("Empty.txt")
         open(empty, "wb").close()
