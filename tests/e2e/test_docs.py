@@ -284,6 +284,14 @@ class DocExamplesTest(unittest.TestCase):
                             for m in trace))
         self.assertIn("ScriptKillModule(ExampleApp.exe)->0", trace)
         self.assertIn("StopService()->OpenService failed", trace)
+        # The shortcut an older version left goes on the next run.
+        old = os.path.join(programs, "Example App 2.0.lnk")
+        shutil.copy(os.path.join(programs, "Example App.lnk"), old)
+        code, trace = self.run_package(package, ["/S"], folder)
+        self.assertEqual(code, 0, trace[-40:])
+        self.assertFalse(os.path.exists(old))
+        self.assertTrue(any(m.startswith("ScriptRemoveIcon(") and m.endswith("->1")
+                            for m in trace))
 
     def test_example_script_conditions(self):
         folder, package = self.script_package("script-conditions")
