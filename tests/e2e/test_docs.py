@@ -183,6 +183,28 @@ class DocExamplesTest(unittest.TestCase):
 
     # -- the examples ---------------------------------------------------------
 
+    def test_links_lead_somewhere(self):
+        def slug(heading):
+            text = re.sub(r"[^\w\- ]", "", heading.strip().lower())
+            return text.replace(" ", "-")
+
+        pages = sorted(glob.glob(os.path.join(DOCS, "*.md"))) + [
+            os.path.join(harness.ROOT, "README.md")]
+        for page in pages:
+            with open(page, encoding="utf-8") as f:
+                text = f.read()
+            for target in re.findall(r"\]\(([^)\s]+)\)", text):
+                if re.match(r"\w+:", target):
+                    continue
+                path, _, anchor = target.partition("#")
+                path = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path \
+                    else page
+                self.assertTrue(os.path.exists(path), "%s: %s" % (page, target))
+                if anchor:
+                    with open(path, encoding="utf-8") as f:
+                        headings = re.findall(r"^#+ (.+)$", f.read(), re.M)
+                    self.assertIn(anchor, [slug(h) for h in headings], "%s: %s" % (page, target))
+
     def test_every_example_is_run_here(self):
         runners = {n[len("test_example_"):].replace("_", "-")
                    for n in dir(self) if n.startswith("test_example_")}

@@ -82,8 +82,7 @@ const char CONFIG_TEXT[] =
     "; LicenseFile=License.rtf\r\n"
     "\r\n"
     "; Languages: one line per library embedded with LanguageN= in\r\n"
-    "; project.ini, by Windows language id, in a section of its own\r\n"
-    "; (no remarks inside that section):\r\n"
+    "; project.ini, by Windows language id, in a section of its own:\r\n"
     "; [Languages]\r\n"
     "; 2057=EnglishUS.lng\r\n"
     "; 1036=French.lng\r\n";
