@@ -245,6 +245,32 @@ void CreateFolderOf(LPCWSTR szFile)
 }
 
 
+// An empty member whose name ends with a separator stands for an empty
+// folder, which a cabinet cannot hold otherwise.
+BOOL IsFolderEntry(const FDINOTIFICATION* pfdin, LPCWSTR wszName)
+{
+    size_t cch = wcslen(wszName);
+    return pfdin->cb == 0 && cch > 0 && (wszName[cch - 1] == L'\\' || wszName[cch - 1] == L'/');
+}
+
+// Recreates an empty folder of the cabinet when the folder tree is kept;
+// nothing is written for it otherwise.
+INT_PTR OnFolderEntry(LPCWSTR wszName)
+{
+    if (g_CabContext.wszFileToExtract[0] || !g_CabContext.bRestoreFolders)
+        return 0;
+    WCHAR wszTarget[PATH_CCH];
+    if (IsUnsafeEntryName(wszName) ||
+        !JoinEntryPath(wszTarget, PATH_CCH, g_CabContext.wszTargetDir, wszName)) {
+        DebugTrace(L"fdintCOPY_FILE: unsafe name %s skipped", wszName);
+        g_CabContext.bRefusedEntry = TRUE;
+        return 0;
+    }
+    BOOL bMade = CreateAllDirectory(wszTarget);
+    DebugTrace(L"fdintCOPY_FILE: Folder %s (%d)", wszTarget, bMade);
+    return 0;
+}
+
 INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
 {
     WCHAR wszName[PATH_CCH];
@@ -253,6 +279,8 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
         g_CabContext.bRefusedEntry = TRUE;
         return 0;
     }
+    if (IsFolderEntry(pfdin, wszName))
+        return OnFolderEntry(wszName);
     LPCWSTR pszFileName = EntryFileName(wszName);
     if (g_CabContext.wszFileToExtract[0]) {
         DebugTrace(L"fdintCOPY_FILE: FileToExtract=%s FileName=%s", g_CabContext.wszFileToExtract,

@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+import uuid
 
 import harness
 
@@ -37,6 +38,22 @@ def tree_of(root):
     for folder, _, names in os.walk(root):
         for name in names:
             out.append(os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/"))
+    return sorted(out)
+
+
+def new_guid():
+    return "{%s}" % str(uuid.uuid4()).upper()
+
+
+def full_tree(root):
+    """Files and folders below root, folders with a trailing slash."""
+    out = []
+    for folder, dirs, names in os.walk(root):
+        rel = os.path.relpath(folder, root).replace(os.sep, "/")
+        for d in dirs:
+            out.append((d if rel == "." else rel + "/" + d) + "/")
+        for n in names:
+            out.append(n if rel == "." else rel + "/" + n)
     return sorted(out)
 
 
@@ -169,6 +186,105 @@ class PackerTest(unittest.TestCase):
         ref = self.path("linux-out")
         subprocess.run(["cabextract", "-q", "-d", ref, out], check=True)
         self.assertTrue(same_tree(ref, self.src))
+
+    def test_empty_files_and_folders_pack_and_unpack(self):
+        cases = [
+            ("one empty file", ["only.txt"], []),
+            ("empty folders only", [], ["a/b", "c"]),
+            ("both, beside data", ["zero.bin", "sub/zero.txt"], ["sub/none", "x/y/z"]),
+        ]
+        for what, empty_files, empty_folders in cases:
+            root = self.path(what.replace(" ", "_"))
+            src = os.path.join(root, "src")
+            os.makedirs(src)
+            for rel in empty_files:
+                os.makedirs(os.path.dirname(os.path.join(src, rel)), exist_ok=True)
+                open(os.path.join(src, rel), "wb").close()
+            for rel in empty_folders:
+                os.makedirs(os.path.join(src, rel))
+            if what.startswith("both"):
+                with open(os.path.join(src, "sub", "data.txt"), "wb") as f:
+                    f.write(b"data" * 100)
+            cab = os.path.join(root, "t.cab")
+            r = self.packer("cab", "--folder", W(src), "--out", W(cab))
+            self.assertEqual(r.returncode, 0, (what, r.stderr))
+            out = os.path.join(root, "tree")
+            self.unpack(cab, out)
+            self.assertEqual(full_tree(out), full_tree(src), what)
+            # Without the folder tree, only the files arrive.
+            flat = os.path.join(root, "flat")
+            self.unpack(cab, flat, tree=False)
+            self.assertEqual(full_tree(flat),
+                             sorted(os.path.basename(f) for f in tree_of(src)), what)
+            # The same folder as a package's payload, unpacked by a silent
+            # run into a folder that stays.
+            target = os.path.join(root, "target")
+            cfg = os.path.join(root, "setup.ini")
+            with open(cfg, "w", newline="\r\n") as f:
+                f.write("[General]\nGuid=%s\n[Runtime]\nCopyToTemp=0\nTargetFolder=%s\n"
+                        "DeleteFiles=0\nLaunchExe=0\n" % (new_guid(), W(target)))
+            pkg = os.path.join(root, "setup.exe")
+            r = self.packer("--out", W(pkg), "--folder", W(src), "--config", W(cfg),
+                            "--embed-config", "--launcher", W(harness.exe("launcher.exe")))
+            self.assertEqual(r.returncode, 0, (what, r.stderr))
+            r = harness.run(pkg, ["/S"], cwd=root, timeout=180)
+            self.assertEqual(r.returncode, 1, what)  # nothing launched: the starting value
+            self.assertEqual(full_tree(target), full_tree(src), what)
+
+    def test_web_folder_gets_nested_names(self):
+        archive = self.path("lang.cab")
+        r = self.packer("cab", "--folder", W(self.src), "--out", W(archive))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        upload = self.path("upload")
+        pkg = self.path("web.exe")
+        r = self.packer("--out", W(pkg), "--launcher", W(harness.exe("launcher.exe")),
+                        "--web-folder", W(upload), "--web", W(archive) + "=packs/2.1/lang.cab")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(filecmp.cmp(archive, os.path.join(upload, "packs", "2.1", "lang.cab"),
+                                    shallow=False))
+        # A failed build takes the folders it made along.
+        r = self.packer("--out", W(self.path("nowhere", "web.exe")), "--web-folder",
+                        W(self.path("upload2")), "--web", W(archive) + "=a/b/lang.cab")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertFalse(os.path.exists(self.path("upload2")))
+
+    def test_empty_neutral_file_packs(self):
+        empty = self.path("Empty.txt")
+        open(empty, "wb").close()
+        pkg = self.path("neutral.exe")
+        r = self.packer("--out", W(pkg), "--launcher", W(harness.exe("launcher.exe")),
+                        "--neutral", W(empty), "--folder", W(self.src))
+        self.assertEqual(r.returncode, 0, r.stderr)
+
+    def test_init_starts_a_project_that_builds(self):
+        project = self.path("My Product")
+        payload = os.path.join(project, "payload")
+        os.makedirs(payload)
+        shutil.copy(harness.exe("fakesetup.exe"), os.path.join(payload, "install.exe"))
+        r = self.packer("init", W(project))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(project, "setup.ini"), encoding="cp1252") as f:
+            config = f.read()
+        self.assertIn("ExeFileName=install.exe", config)
+        self.assertIn("ProductName=My Product", config)
+        self.assertRegex(config, r"Guid=\{[0-9A-F-]{36}\}")
+        with open(os.path.join(project, "project.ini"), "rb") as f:
+            before = f.read()
+        # A second init leaves the project alone.
+        r = self.packer("init", W(project))
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"exists already", r.stderr)
+        with open(os.path.join(project, "project.ini"), "rb") as f:
+            self.assertEqual(f.read(), before)
+        # The project builds as it stands, with the launcher beside the packer.
+        r = self.packer("build", "--project", W(os.path.join(project, "project.ini")))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        pkg = os.path.join(project, "My Product-setup.exe")
+        self.assertTrue(os.path.exists(pkg))
+        self.assertFalse(os.path.exists(os.path.join(project, "My Product-setup.cfg")))
+        r = self.packer("init", W(self.path("src", "setup.ini")))
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"not a folder", r.stderr)
 
     def test_bad_input_fails_cleanly(self):
         out = self.path("setup.exe")

@@ -112,6 +112,10 @@ FNFCICLOSE(FciClose)
 
 FNFCISEEK(FciSeek)
 {
+    // A folder whose files are all empty has no data stream: the system's
+    // FCI still rewinds it before it copies the (no) data blocks.
+    if (hf == -1)
+        return dist == 0 && seektype == SEEK_SET ? 0 : -1;
     DWORD dwMethod = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END
                                                                                 : FILE_BEGIN;
     DWORD dwPos = SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, dwMethod);
@@ -180,6 +184,19 @@ FNFCISTATUS(FciStatus)
     return 0;
 }
 
+// An empty file that stands in as the source of every empty-folder member;
+// removed with FCI's temporary files.
+bool EmptyMarkerFile(CABWRITER& writer, std::wstring& marker)
+{
+    WCHAR szFolder[MAX_PATH];
+    WCHAR szMarker[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, szFolder) || !GetTempFileNameW(szFolder, L"pk", 0, szMarker))
+        return false;
+    writer.temps.push_back(szMarker);
+    marker = szMarker;
+    return true;
+}
+
 std::string PartName(const CABWRITER& writer, int iCab)
 {
     return iCab <= 1 ? writer.stem + writer.extension
@@ -229,7 +246,8 @@ std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wst
     if (!IsFolder(folder))
         throw Failure{L"no such folder: " + folder};
     std::vector<std::wstring> files = ListFolder(folder);
-    if (files.empty())
+    std::vector<std::wstring> folders = ListEmptyFolders(folder);
+    if (files.empty() && folders.empty())
         throw Failure{L"the folder is empty: " + folder};
     for (const std::wstring& rel : files) {
         if (ToUtf8(rel).size() > MAX_MEMBER_NAME)
@@ -237,9 +255,27 @@ std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wst
         if (SizeOf(folder + L"\\" + rel) > MAX_MEMBER_SIZE)
             throw Failure{L"a file is too large for a cabinet (2 GiB at most): " + rel};
     }
+    for (const std::wstring& rel : folders) {
+        if (ToUtf8(rel).size() + 1 > MAX_MEMBER_NAME)
+            throw Failure{L"a name is too long for a cabinet: " + rel};
+    }
 
     FCIAPI api = LoadFci();
     CABWRITER writer;
+    // Members in name order: files as they are, each empty folder as an
+    // empty member whose name ends with a backslash.
+    struct MEMBER {
+        std::wstring name;
+        std::wstring source;
+    };
+    std::vector<MEMBER> members;
+    for (const std::wstring& rel : files)
+        members.push_back({rel, folder + L"\\" + rel});
+    for (const std::wstring& rel : folders)
+        members.push_back({rel + L"\\", std::wstring()});
+    std::sort(members.begin(), members.end(),
+              [](const MEMBER& a, const MEMBER& b) { return a.name < b.name; });
+
     std::wstring full = FullPath(out);
     size_t dot = full.find_last_of(L'.');
     size_t slash = full.find_last_of(L'\\');
@@ -264,9 +300,17 @@ std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wst
 
     bool bOk = true;
     std::wstring failure;
+    std::wstring marker;
+    if (!folders.empty() && !EmptyMarkerFile(writer, marker)) {
+        bOk = false;
+        failure = L"cannot make a temporary file";
+    }
     TCOMP compression = bStore ? tcompTYPE_NONE : tcompTYPE_MSZIP;
-    for (const std::wstring& rel : files) {
-        std::string source = ToUtf8(folder + L"\\" + rel);
+    for (const MEMBER& member : members) {
+        if (!bOk)
+            break;
+        const std::wstring& rel = member.name;
+        std::string source = ToUtf8(member.source.empty() ? marker : member.source);
         std::string name = ToUtf8(rel);
         std::vector<char> sourceBuf(source.begin(), source.end());
         sourceBuf.push_back('\0');

@@ -89,6 +89,10 @@ FNFCICLOSE(OnClose)
 
 FNFCISEEK(OnSeek)
 {
+    // A folder whose files are all empty has no data stream: the system's
+    // FCI still rewinds it before it copies the (no) data blocks.
+    if (hf == -1)
+        return dist == 0 && seektype == SEEK_SET ? 0 : -1;
     DWORD dwPos = SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, seektype);
     if (dwPos == INVALID_SET_FILE_POINTER) {
         *err = static_cast<int>(GetLastError());

@@ -9,6 +9,8 @@ using namespace packer;
 
 const char USAGE[] =
     "Usage:\n"
+    "  packer init DIR                 start a project in DIR: project.ini, setup.ini\n"
+    "                                  (both commented) and an empty payload folder\n"
     "  packer [build] [options]        build a package: the launcher with its payload\n"
     "  packer cab --folder DIR --out FILE [--max-size BYTES] [--store]\n"
     "                                  make a cabinet (a set with --max-size) of DIR\n"
@@ -198,6 +200,12 @@ int wmain(int argc, wchar_t** argv)
             return RunArchive(std::vector<std::wstring>(args.begin() + 1, args.end()), true);
         if (!args.empty() && args[0] == L"pac")
             return RunArchive(std::vector<std::wstring>(args.begin() + 1, args.end()), false);
+        if (!args.empty() && args[0] == L"init") {
+            if (args.size() != 2)
+                throw Usage{L"init takes one folder"};
+            InitProject(args[1]);
+            return 0;
+        }
         if (!args.empty() && args[0] == L"build")
             args.erase(args.begin());
         if (args.empty())

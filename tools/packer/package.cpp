@@ -120,11 +120,24 @@ ULONGLONG CurrentSize(HANDLE h)
     return static_cast<ULONGLONG>(li.QuadPart);
 }
 
+// Creates a folder with its missing parents; the ones made here go again
+// when the run fails (a folder that received files stays).
+void MakeFolderTree(const std::wstring& folder, Cleanup& cleanup)
+{
+    if (folder.empty() || IsFolder(folder))
+        return;
+    std::wstring parent = FolderOf(folder);
+    if (parent != folder)
+        MakeFolderTree(parent, cleanup);
+    if (CreateDirectoryW(folder.c_str(), nullptr))
+        cleanup.Folder(folder);
+}
+
 // Copies a file next to its final place under a temporary name.
 std::wstring StageCopy(const std::wstring& source, const std::wstring& target, Cleanup& cleanup)
 {
     std::wstring temp = target + PARTIAL_SUFFIX;
-    CreateDirectoryW(FolderOf(target).c_str(), nullptr);
+    MakeFolderTree(FolderOf(target), cleanup);
     if (!CopyFileW(source.c_str(), temp.c_str(), FALSE))
         throw Failure{L"cannot copy " + source + L" to " + target};
     cleanup.File(temp);

@@ -47,9 +47,13 @@ struct Failure {
 
 // Every file below folder, as paths relative to it ("sub\name"), sorted.
 std::vector<std::wstring> ListFolder(const std::wstring& folder);
+// Every folder below folder that holds nothing at all, relative, sorted.
+std::vector<std::wstring> ListEmptyFolders(const std::wstring& folder);
 
 // A cabinet (MSZIP, or stored with bStore) of every file below folder,
-// keeping the folder tree in the member names. With cbMaxCabinet the
+// keeping the folder tree in the member names; an empty folder becomes an
+// empty member named "sub\empty\", which the launcher turns back into the
+// folder. With cbMaxCabinet the
 // cabinet is split into a set: out, then NAME2.EXT, NAME3.EXT ...
 // Returns the files written.
 std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wstring& out,
@@ -65,6 +69,11 @@ void ReadProject(const std::wstring& path, PROJECT& project);
 // Builds the package the project describes. Nothing is left behind on
 // failure.
 void BuildPackage(const PROJECT& project);
+
+// Starts a project in dir: a commented project file (project.ini), a
+// commented configuration (setup.ini) and an empty payload folder. Files
+// that exist are never replaced.
+void InitProject(const std::wstring& dir);
 
 // Hook: adds resources to the copy of the launcher before the payload is
 // appended.

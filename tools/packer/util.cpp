@@ -4,27 +4,33 @@
 namespace packer {
 namespace {
 
-void ListInto(const std::wstring& root, const std::wstring& rel, std::vector<std::wstring>& out)
+// Files go to out; folders that hold nothing at all go to empties.
+void ListInto(const std::wstring& root, const std::wstring& rel, std::vector<std::wstring>& out,
+              std::vector<std::wstring>* empties)
 {
     std::wstring folder = rel.empty() ? root : root + L"\\" + rel;
     WIN32_FIND_DATAW fd;
     HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &fd);
     if (hFind == INVALID_HANDLE_VALUE)
         return;
+    bool bEmpty = true;
     do {
         std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..")
             continue;
+        bEmpty = false;
         std::wstring sub = rel.empty() ? name : rel + L"\\" + name;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // A linked folder could loop or leave the tree.
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                ListInto(root, sub, out);
+                ListInto(root, sub, out, empties);
         } else {
             out.push_back(sub);
         }
     } while (FindNextFileW(hFind, &fd));
     FindClose(hFind);
+    if (bEmpty && empties && !rel.empty())
+        empties->push_back(rel);
 }
 
 }  // namespace
@@ -32,9 +38,17 @@ void ListInto(const std::wstring& root, const std::wstring& rel, std::vector<std
 std::vector<std::wstring> ListFolder(const std::wstring& folder)
 {
     std::vector<std::wstring> out;
-    ListInto(folder, L"", out);
+    ListInto(folder, L"", out, nullptr);
     std::sort(out.begin(), out.end());
     return out;
+}
+
+std::vector<std::wstring> ListEmptyFolders(const std::wstring& folder)
+{
+    std::vector<std::wstring> files, empties;
+    ListInto(folder, L"", files, &empties);
+    std::sort(empties.begin(), empties.end());
+    return empties;
 }
 
 std::wstring FullPath(const std::wstring& path, const std::wstring& base)
