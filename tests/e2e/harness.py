@@ -22,17 +22,29 @@ def exe(name):
     return os.path.join(BIN, name)
 
 
+# Programs never run with the checkout as their current folder: a package
+# whose script deletes relative to it must find only scratch files there.
+_SCRATCH_CWD = None
+
+
+def scratch_cwd():
+    global _SCRATCH_CWD
+    if _SCRATCH_CWD is None or not os.path.isdir(_SCRATCH_CWD):
+        _SCRATCH_CWD = tempfile.mkdtemp(prefix="stowaway-cwd-")
+    return _SCRATCH_CWD
+
+
 def run(program, args=(), timeout=60, cwd=None, check=False):
     """Runs a program of the build under Wine; returns CompletedProcess."""
     cmd = [WINE_RUN, program if os.path.isabs(program) else exe(program)] + list(args)
-    return subprocess.run(cmd, cwd=cwd, timeout=timeout, check=check,
+    return subprocess.run(cmd, cwd=cwd or scratch_cwd(), timeout=timeout, check=check,
                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE)
 
 
 def start(program, args=(), cwd=None, stdout=subprocess.PIPE):
     cmd = [WINE_RUN, program if os.path.isabs(program) else exe(program)] + list(args)
-    return subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
+    return subprocess.Popen(cmd, cwd=cwd or scratch_cwd(), stdin=subprocess.DEVNULL, stdout=stdout,
                             stderr=subprocess.DEVNULL)
 
 
