@@ -240,41 +240,14 @@ const wchar_t* FciErrorText(int iCode)
 
 }  // namespace
 
-std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wstring& out,
-                                      ULONG cbMaxCabinet, bool bStore)
+std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std::wstring& out,
+                                       ULONG cbMaxCabinet, bool bStore, bool bSorted)
 {
-    if (!IsFolder(folder))
-        throw Failure{L"no such folder: " + folder};
-    std::vector<std::wstring> files = ListFolder(folder);
-    std::vector<std::wstring> folders = ListEmptyFolders(folder);
-    if (files.empty() && folders.empty())
-        throw Failure{L"the folder is empty: " + folder};
-    for (const std::wstring& rel : files) {
-        if (ToUtf8(rel).size() > MAX_MEMBER_NAME)
-            throw Failure{L"a name is too long for a cabinet: " + rel};
-        if (SizeOf(folder + L"\\" + rel) > MAX_MEMBER_SIZE)
-            throw Failure{L"a file is too large for a cabinet (2 GiB at most): " + rel};
-    }
-    for (const std::wstring& rel : folders) {
-        if (ToUtf8(rel).size() + 1 > MAX_MEMBER_NAME)
-            throw Failure{L"a name is too long for a cabinet: " + rel};
-    }
-
     FCIAPI api = LoadFci();
     CABWRITER writer;
-    // Members in name order: files as they are, each empty folder as an
-    // empty member whose name ends with a backslash.
-    struct MEMBER {
-        std::wstring name;
-        std::wstring source;
-    };
-    std::vector<MEMBER> members;
-    for (const std::wstring& rel : files)
-        members.push_back({rel, folder + L"\\" + rel});
-    for (const std::wstring& rel : folders)
-        members.push_back({rel + L"\\", std::wstring()});
-    std::sort(members.begin(), members.end(),
-              [](const MEMBER& a, const MEMBER& b) { return a.name < b.name; });
+    if (bSorted)
+        std::sort(members.begin(), members.end(),
+                  [](const CABENTRY& a, const CABENTRY& b) { return a.name < b.name; });
 
     std::wstring full = FullPath(out);
     size_t dot = full.find_last_of(L'.');
@@ -283,6 +256,7 @@ std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wst
         dot = full.size();
     writer.stem = ToUtf8(full.substr(0, dot));
     writer.extension = ToUtf8(full.substr(dot));
+    DeleteFileW(full.c_str());
 
     CCAB ccab = {};
     ccab.cb = cbMaxCabinet ? cbMaxCabinet : NO_LIMIT;
@@ -301,25 +275,26 @@ std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wst
     bool bOk = true;
     std::wstring failure;
     std::wstring marker;
-    if (!folders.empty() && !EmptyMarkerFile(writer, marker)) {
-        bOk = false;
-        failure = L"cannot make a temporary file";
+    for (const CABENTRY& member : members) {
+        if (member.source.empty() && marker.empty() && !EmptyMarkerFile(writer, marker)) {
+            bOk = false;
+            failure = L"cannot make a temporary file";
+            break;
+        }
     }
     TCOMP compression = bStore ? tcompTYPE_NONE : tcompTYPE_MSZIP;
-    for (const MEMBER& member : members) {
+    for (const CABENTRY& member : members) {
         if (!bOk)
             break;
-        const std::wstring& rel = member.name;
         std::string source = ToUtf8(member.source.empty() ? marker : member.source);
-        std::string name = ToUtf8(rel);
         std::vector<char> sourceBuf(source.begin(), source.end());
         sourceBuf.push_back('\0');
-        std::vector<char> nameBuf(name.begin(), name.end());
+        std::vector<char> nameBuf(member.name.begin(), member.name.end());
         nameBuf.push_back('\0');
         if (!api.pfnAddFile(hfci, sourceBuf.data(), nameBuf.data(), FALSE, FciGetNextCabinet,
                             FciStatus, FciGetOpenInfo, compression)) {
             bOk = false;
-            failure = L"adding " + rel + L" failed: " + FciErrorText(erf.erfOper);
+            failure = L"adding " + FromUtf8(member.name) + L" failed: " + FciErrorText(erf.erfOper);
             break;
         }
     }
@@ -342,6 +317,35 @@ std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wst
         throw Failure{failure};
     }
     return writer.written;
+}
+
+std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wstring& out,
+                                      ULONG cbMaxCabinet, bool bStore)
+{
+    if (!IsFolder(folder))
+        throw Failure{L"no such folder: " + folder};
+    std::vector<std::wstring> files = ListFolder(folder);
+    std::vector<std::wstring> folders = ListEmptyFolders(folder);
+    if (files.empty() && folders.empty())
+        throw Failure{L"the folder is empty: " + folder};
+    for (const std::wstring& rel : files) {
+        if (ToUtf8(rel).size() > MAX_MEMBER_NAME)
+            throw Failure{L"a name is too long for a cabinet: " + rel};
+        if (SizeOf(folder + L"\\" + rel) > MAX_MEMBER_SIZE)
+            throw Failure{L"a file is too large for a cabinet (2 GiB at most): " + rel};
+    }
+    for (const std::wstring& rel : folders) {
+        if (ToUtf8(rel).size() + 1 > MAX_MEMBER_NAME)
+            throw Failure{L"a name is too long for a cabinet: " + rel};
+    }
+    // Members in name order: files as they are, each empty folder as an
+    // empty member whose name ends with a backslash.
+    std::vector<CABENTRY> members;
+    for (const std::wstring& rel : files)
+        members.push_back({ToUtf8(rel), folder + L"\\" + rel});
+    for (const std::wstring& rel : folders)
+        members.push_back({ToUtf8(rel + L"\\"), std::wstring()});
+    return WriteCabinet(members, out, cbMaxCabinet, bStore, true);
 }
 
 }  // namespace packer

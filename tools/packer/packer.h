@@ -56,6 +56,20 @@ std::vector<std::wstring> ListEmptyFolders(const std::wstring& folder);
 // folder. With cbMaxCabinet the
 // cabinet is split into a set: out, then NAME2.EXT, NAME3.EXT ...
 // Returns the files written.
+// One member of a cabinet: its stored name (bytes as stored, may carry
+// folders; ending in "\\" for an empty folder) and the file it comes from
+// (empty for an empty folder).
+struct CABENTRY {
+    std::string name;
+    std::wstring source;
+};
+
+// Writes the members through the system's FCI into out (and out2.cab, ...
+// when cbMaxCabinet splits it into a set), MSZIP-compressed unless bStore,
+// in name order when bSorted. Returns the parts written; throws Failure
+// (and leaves no part behind).
+std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std::wstring& out,
+                                       ULONG cbMaxCabinet, bool bStore, bool bSorted);
 std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wstring& out,
                                       ULONG cbMaxCabinet, bool bStore);
 
