@@ -118,9 +118,9 @@ TEST_F(LicenseTest, OkOnlyWhileAcceptedAndEachButtonEndsWithItsId)
         EXPECT_TRUE(ctx.seen.okAfterAccept);
         EXPECT_FALSE(ctx.seen.okAfterDecline);
         EXPECT_EQ((c.options & LICENSE_OPT_BACK) != 0, ctx.seen.backVisible);
-        EXPECT_EQ(L"Please read the following license agreement carrefully.", ctx.seen.heading);
-        EXPECT_EQ(L"I accept the terms of the license agreement.", ctx.seen.accept);
-        EXPECT_EQ(L"I do not accept the terms of the license agreement.", ctx.seen.decline);
+        EXPECT_EQ(L"Please read the following license agreement carefully.", ctx.seen.heading);
+        EXPECT_EQ(L"I &accept the terms of the license agreement.", ctx.seen.accept);
+        EXPECT_EQ(L"I &do not accept the terms of the license agreement.", ctx.seen.decline);
     }
 }
 
