@@ -20,6 +20,7 @@
 #include "ui/license.h"
 #include "ui/res/resource.h"
 #include "ui/statuswnd.h"
+#include "ui/worker.h"
 
 HGLOBAL g_hDataRes;
 DWORD g_dwDataResSize;
@@ -126,6 +127,7 @@ Next ShowHelpIfAsked(const RunState& run)
     WCHAR szText[CMDLINE_CCH] = L"";
     LoadStringW(run.hInst, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
     LoadStringW(run.hInst, IDS_HELP_TEXT, szText, ARRAYSIZE(szText));
+    TrimTrailingBlanks(szText);
     MessageBoxW(nullptr, szText, szCaption, MB_ICONINFORMATION);
     DebugTrace(L"WinMain()->Help (?) mode parameter");
     return Next::Return0;
@@ -246,6 +248,7 @@ Next ShowInformationIfAsked()
         return Next::Continue;
     WCHAR szText[INFO_TEXT_CCH];
     BuildInformationText(szText, ARRAYSIZE(szText));
+    TrimTrailingBlanks(szText);
     WCHAR szCaption[TITLE_CCH] = L"";
     LoadStringEx(hInstRes, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption), ChosenLanguageId());
     MessageBoxW(nullptr, szText, szCaption, MB_ICONINFORMATION);

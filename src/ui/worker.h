@@ -11,8 +11,12 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam);
 // short pass with 0). From the worker it serves as a delay.
 void PumpMessagesFor(HWND hWnd, DWORD dwMilliseconds);
 
-// "(code) system text" for a Win32 error code; also traced.
+// "(code) system text" for a Win32 error code, without the line end the
+// system puts after its text; also traced.
 void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError);
+
+// Cuts blanks, tabs and line ends off the end of a message box text.
+void TrimTrailingBlanks(LPWSTR szText);
 
 // Enables the shutdown privilege and restarts the machine (forced).
 BOOL RebootSystem();

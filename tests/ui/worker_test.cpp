@@ -2,6 +2,7 @@
 // the error texts.
 #include <gtest/gtest.h>
 #include <shlwapi.h>
+#include <cwctype>
 #include <string>
 #include "launcher/projectinfo.h"
 #include "launcher/runflow.h"
@@ -77,12 +78,38 @@ TEST(FormatSystemError, WritesCodeAndSystemText)
         std::wstring expected = L"(" + std::to_wstring(c.code) + L") " + (szSystem ? szSystem : L"");
         if (szSystem)
             LocalFree(szSystem);
+        // The system ends its texts with a line end; the box shows none,
+        // nor the blank after the code of an error it has no text for.
+        while (iswspace(expected.back()))
+            expected.pop_back();
 
         WCHAR szText[256];
         FormatSystemError(szText, ARRAYSIZE(szText), c.code);
         EXPECT_EQ(expected, szText);
+        EXPECT_FALSE(iswspace(expected.back()));
         EXPECT_TRUE(tracesink::Contains(uitest::Utf8(expected))) << tracesink::Dump();
     }
+}
+
+TEST(TrimTrailingBlanks, CutsBlanksAndLineEndsAtTheEndOnly)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* trimmed;
+    } cases[] = {
+        {L"File not found.\r\n", L"File not found."},
+        {L"two lines\r\nsecond \t \n\n", L"two lines\r\nsecond"},
+        {L"  inner  blanks stay", L"  inner  blanks stay"},
+        {L" \r\n\t", L""},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        WCHAR szText[64];
+        lstrcpyW(szText, c.text);
+        TrimTrailingBlanks(szText);
+        EXPECT_STREQ(c.trimmed, szText);
+    }
+    TrimTrailingBlanks(nullptr);
 }
 
 TEST(FormatSystemError, CutsToTheBuffer)
