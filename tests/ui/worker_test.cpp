@@ -7,7 +7,9 @@
 #include "launcher/projectinfo.h"
 #include "launcher/runflow.h"
 #include "launcher/state.h"
+#include "support/steplook.h"
 #include "support/tracesink.h"
+#include "ui/progress.h"
 #include "ui/worker.h"
 #include "uitest_util.h"
 
@@ -229,6 +231,33 @@ TEST_F(WorkerRunTest, CmdLineOptionFollowsTheConfiguredCommandLineExpanded)
     EXPECT_EQ("--alpha", args[args.size() - 4]);
     EXPECT_EQ("Worker", args[args.size() - 3]);  // the product name, split at its blanks
     EXPECT_EQ("Product", args.back());
+}
+
+// When the preparation is over the bars are full; the step text says what
+// comes next rather than going blank.
+TEST_F(WorkerRunTest, FullBarsAtTheEndOfPreparationSayReadyToInstall)
+{
+    const struct {
+        const char* name;
+        DWORD dialogInRun;
+        const wchar_t* last;
+    } cases[] = {
+        {"window hidden for the launch", 0, L"Ready to install..."},
+        {"window kept for the launch", 1, L"Installing program files..."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        g_ProjectInfo.bLaunchExe = 0;
+        g_ProjectInfo.bDialogInRun = c.dialogInRun;
+        steplook::Recorder recorder(true);
+        RunWorker();
+        EXPECT_TRUE(recorder.FullWithoutText().empty());
+        ASSERT_FALSE(recorder.Looks().empty());
+        EXPECT_EQ(100u, recorder.Looks().back().pos);
+        EXPECT_EQ(L"Ready to install...", recorder.Looks().back().text);
+        EXPECT_EQ(c.last, uitest::WindowText(g_Progress.m_hStepText));
+    }
 }
 
 TEST_F(WorkerRunTest, CancelledBeforeTheLaunchLaunchesNothing)
