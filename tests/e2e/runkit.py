@@ -421,6 +421,49 @@ def take_screenshots(outdir):
     return shots
 
 
+def license_bench(mib=5):
+    """Opens packages whose license is an RTF and a UTF-8 text of about mib
+    MiB and prints how long the user waits for the first window (the wait
+    window) and for the license dialog. Figures only."""
+    work = tempfile.mkdtemp(prefix="stowaway-licbench-")
+    paragraph = ("This sample package is provided \u00ab tel quel \u00bb, as it is, for "
+                 "testing the launcher; you may install it, run it and remove it. ")
+    count = mib * 1048576 // (len(paragraph) + 12)
+    texts = {
+        "License.rtf": ("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 " +
+                        "".join("{\\b %d.} %s\\par " % (i, paragraph.replace("\u00ab", "\\'ab")
+                                                       .replace("\u00bb", "\\'bb"))
+                                for i in range(count)) + "}"),
+        "License.txt": "".join("%d. %s\r\n" % (i, paragraph) for i in range(count)),
+    }
+    for name, text in texts.items():
+        lic = os.path.join(work, name)
+        with open(lic, "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+        size = os.path.getsize(lic)
+        sections = base_config(new_guid(), product="LicenseBench", LicenseFile=name)
+        pkg = packed_package(os.path.join(work, name + ".out"), "LicenseBench", sections,
+                             payload=sample_payload(os.path.join(work, name + ".payload")),
+                             neutral=[lic])
+        run = LauncherRun(pkg, "").start()
+        t0 = time.time()
+        first = dialog = None
+        end = t0 + 600
+        while time.time() < end and dialog is None:
+            found = _window(prefix="LicenseBench - ")
+            if found and first is None:
+                first = time.time() - t0
+            if found and "1095" in found[1]:
+                dialog = time.time() - t0
+            time.sleep(0.2)
+        uiauto("click", "--title-prefix", "LicenseBench - ", "--id", "2")
+        run.wait()
+        print("%s, %.1f MB: first window after %s s, license dialog after %s s" % (
+            name, size / 1048576.0, "%.1f" % first if first is not None else "-",
+            "%.1f" % dialog if dialog is not None else "-"))
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def run_demo(outdir):
     """Builds the sample package (a few MiB of generated files in one cabinet,
     the sample setup program, a license, five languages), runs it with the
@@ -472,6 +515,8 @@ if __name__ == "__main__":
     if len(sys.argv) >= 3 and sys.argv[1] == "screenshots":
         for s in take_screenshots(sys.argv[2]):
             print(s)
+    elif len(sys.argv) >= 2 and sys.argv[1] == "license-bench":
+        license_bench(int(sys.argv[2]) if len(sys.argv) >= 3 else 5)
     elif len(sys.argv) >= 3 and sys.argv[1] == "demo":
         code, pkg, trace, shots = run_demo(sys.argv[2])
         print("package:      %s" % pkg)
@@ -481,5 +526,5 @@ if __name__ == "__main__":
             print("screenshot:   %s" % s)
         sys.exit(0 if code == 0 else 1)
     else:
-        print("usage: runkit.py screenshots|demo OUTDIR", file=sys.stderr)
+        print("usage: runkit.py screenshots|demo OUTDIR | license-bench [MIB]", file=sys.stderr)
         sys.exit(2)
