@@ -4,6 +4,7 @@
 #include <string>
 #include "common/sysdll.h"
 #include "launcher/projectinfo.h"
+#include "launcher/state.h"
 #include "support/tracesink.h"
 #include "ui/license.h"
 #include "ui/res/resource.h"
@@ -360,6 +361,36 @@ TEST_F(LicenseTest, LongLicenseLoadsBehindTheWaitWindow)
     EXPECT_TRUE(tracesink::Contains("LicenseProc()->Large license, wait window"));
     EXPECT_TRUE(tracesink::ContainsPrefix("MsgWaitDlg->CreateThread()->Thread=0x"));
     EXPECT_TRUE(tracesink::Contains("MsgWaitDlg()->dwExitCode=0")) << tracesink::Dump();
+}
+
+// Closing the wait window cancels the run, and the license dialog with it.
+TEST_F(LicenseTest, ClosingTheWaitWindowCancels)
+{
+    uitest::WriteFileBytes(g_ProjectInfo.szLicenseFile, LongLicense(6000));
+    g_bCancel = 0;
+    LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, 0, FALSE};
+    bool shown = false;
+    {
+        uitest::WindowWatcher waitWatcher(
+            [](HWND h, void*) {
+                return IsWindowVisible(h) && WindowText(h) == kTitle &&
+                       !GetDlgItem(h, IDC_LICENSE_TEXT);
+            },
+            [](HWND h, void*) { PostMessageW(h, WM_CLOSE, 0, 0); }, nullptr);
+        uitest::WindowWatcher watcher(
+            IsLicenseWindow,
+            [](HWND h, void* p) {
+                *static_cast<bool*>(p) = true;
+                PostMessageW(h, WM_COMMAND, IDCANCEL, 0);
+            },
+            &shown);
+        EXPECT_EQ(IDCANCEL, LicenseDlg(nullptr, &param));
+        EXPECT_TRUE(waitWatcher.Ran());
+    }
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(1, static_cast<LONG>(g_bCancel));
+    EXPECT_TRUE(tracesink::Contains("LicenseProc()->Cancelled while loading")) << tracesink::Dump();
+    g_bCancel = 0;
 }
 
 TEST_F(LicenseTest, MissingFileLeavesTheTextEmpty)
