@@ -75,8 +75,17 @@ void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError)
                    nullptr, dwError, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&szSystem), 0,
                    nullptr);
     StringCchPrintfW(szBuffer, cchBuffer, L"(%d) %s", dwError, szSystem ? szSystem : L"");
+    TrimTrailingBlanks(szBuffer);
     if (szSystem)
         LocalFree(szSystem);
     DebugTrace(L"%s", szBuffer);
 }
 
+void TrimTrailingBlanks(LPWSTR szText)
+{
+    if (!szText)
+        return;
+    size_t cch = wcslen(szText);
+    while (cch > 0 && wcschr(L" \t\r\n", szText[cch - 1]))
+        szText[--cch] = L'\0';
+}

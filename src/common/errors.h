@@ -6,5 +6,9 @@
 // dwError (the thread's last error when 0) and returns the code.
 DWORD ReportLastError(LPCWSTR szOperation, DWORD dwError);
 
-// "(code) system text" for a Win32 error code; also traced.
+// "(code) system text" for a Win32 error code, without the line end the
+// system puts after its text; also traced.
 void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError);
+
+// Cuts blanks, tabs and line ends off the end of a text shown to the user.
+void TrimTrailingBlanks(LPWSTR szText);

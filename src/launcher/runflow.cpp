@@ -20,6 +20,7 @@
 #include "ui/license.h"
 #include "res/resource.h"
 #include "ui/statuswnd.h"
+#include "common/errors.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ Next ShowHelpIfAsked(const RunState& run)
     WCHAR szText[CMDLINE_CCH] = L"";
     LoadStringW(run.hInst, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
     LoadStringW(run.hInst, IDS_HELP_TEXT, szText, ARRAYSIZE(szText));
+    TrimTrailingBlanks(szText);
     MessageBoxW(nullptr, szText, szCaption, MB_ICONINFORMATION);
     DebugTrace(L"WinMain()->Help (?) mode parameter");
     return Next::Return0;
@@ -241,6 +243,7 @@ Next ShowInformationIfAsked()
         return Next::Continue;
     WCHAR szText[INFO_TEXT_CCH];
     BuildInformationText(szText, ARRAYSIZE(szText));
+    TrimTrailingBlanks(szText);
     WCHAR szCaption[TITLE_CCH] = L"";
     LoadStringEx(hInstRes, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption), ChosenLanguageId());
     MessageBoxW(nullptr, szText, szCaption, MB_ICONINFORMATION);

@@ -205,6 +205,11 @@ public:
         if (m_plan.bTwoBars) {
             Progress().DefineStep(0, 100, dwNbFiles);
             Progress().DefineMainBarStep(0, TWO_BARS_TABLE_END);
+            // The step bar fills with the table and stays full through the
+            // pause before the first phase: say what it stands for.
+            WCHAR szText[ERRORTEXT_CCH];
+            if (LoadPlanString(IDS_PREPARING, szText, ERRORTEXT_CCH))
+                Progress().SetStepText(szText);
         } else {
             Progress().DefineStep(0, ONE_BAR_TABLE_END, dwNbFiles);
         }

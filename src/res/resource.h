@@ -50,6 +50,7 @@
 #define IDS_LICENSE_READ        261
 #define IDS_LICENSE_ACCEPT      262
 #define IDS_LICENSE_DECLINE     263
+#define IDS_LICENSE_WAIT        264
 #define IDS_STATUS_TITLE        281
 #define IDS_STATUS_CONFIGURING  282
 #define IDS_ERROR_CAPTION       600

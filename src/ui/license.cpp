@@ -3,30 +3,28 @@
 #include <richedit.h>
 #include <strsafe.h>
 #include <string>
+#include <vector>
+#include "common/handles.h"
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/projectinfo.h"
 #include "res/resource.h"
+#include "state/state.h"
+#include "ui/msgwait.h"
 
 namespace {
 
 const char RTF_SIGNATURE[] = "{\\rtf1\\";
 const DWORD RTF_SIGNATURE_LEN = sizeof(RTF_SIGNATURE) - 1;
 const int TWIPS_PER_INCH = 1440;
-
-// Closes a file handle once.
-struct FileHandle {
-    HANDLE h;
-    explicit FileHandle(HANDLE hFile) : h(hFile) {}
-    ~FileHandle()
-    {
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool Valid() const { return h != INVALID_HANDLE_VALUE; }
-};
+const BYTE UTF8_MARK[] = {0xEF, 0xBB, 0xBF};
+const BYTE UTF16LE_MARK[] = {0xFF, 0xFE};
+const BYTE UTF16BE_MARK[] = {0xFE, 0xFF};
+// A plain-text license is read whole; anything past this is cut off.
+const DWORD LICENSE_TEXT_MAX_BYTES = 64 * 1024 * 1024;
+// A rich edit takes 32,767 characters unless it is given a larger limit.
+const LPARAM LICENSE_TEXT_LIMIT = 0x7FFFFFFE;
+const WCHAR* const ENCODING_NAMES[] = {L"ANSI", L"UTF-8", L"UTF-16LE", L"UTF-16BE"};
 
 HANDLE OpenForReading(LPCWSTR szFile)
 {
@@ -42,6 +40,164 @@ DWORD CALLBACK ReadFileCallback(DWORD_PTR dwCookie, LPBYTE pbBuff, LONG cb, LONG
         return 1;
     *pcb = static_cast<LONG>(dwRead);
     return 0;
+}
+
+// UTF-16 text in memory, handed to the control as a stream.
+struct TEXTSTREAM {
+    const BYTE* pData;
+    size_t cbLeft;
+};
+
+DWORD CALLBACK ReadTextCallback(DWORD_PTR dwCookie, LPBYTE pbBuff, LONG cb, LONG* pcb)
+{
+    auto* pStream = reinterpret_cast<TEXTSTREAM*>(dwCookie);
+    size_t cbCopy = cb > 0 ? static_cast<size_t>(cb) : 0;
+    if (cbCopy > pStream->cbLeft)
+        cbCopy = pStream->cbLeft;
+    // Whole characters, and no read that ends between CR and LF: the
+    // control would take the two halves of that line end for two.
+    cbCopy &= ~static_cast<size_t>(1);
+    if (cbCopy > sizeof(WCHAR) && cbCopy < pStream->cbLeft &&
+        reinterpret_cast<const WCHAR*>(pStream->pData + cbCopy)[-1] == L'\r')
+        cbCopy -= sizeof(WCHAR);
+    memcpy(pbBuff, pStream->pData, cbCopy);
+    pStream->pData += cbCopy;
+    pStream->cbLeft -= cbCopy;
+    *pcb = static_cast<LONG>(cbCopy);
+    return 0;
+}
+
+// Length of the well-formed UTF-8 sequence at p, 0 when there is none.
+size_t Utf8SequenceLength(const BYTE* p, size_t cbLeft)
+{
+    BYTE b = p[0];
+    if (b < 0x80)
+        return 1;
+    size_t cbSeq;
+    BYTE byLow = 0x80, byHigh = 0xBF;  // range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        cbSeq = 2;
+    } else if (b == 0xE0) {
+        cbSeq = 3;
+        byLow = 0xA0;  // no overlong forms
+    } else if (b == 0xED) {
+        cbSeq = 3;
+        byHigh = 0x9F;  // no surrogates
+    } else if (b >= 0xE1 && b <= 0xEF) {
+        cbSeq = 3;
+    } else if (b == 0xF0) {
+        cbSeq = 4;
+        byLow = 0x90;
+    } else if (b >= 0xF1 && b <= 0xF3) {
+        cbSeq = 4;
+    } else if (b == 0xF4) {
+        cbSeq = 4;
+        byHigh = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (cbLeft < cbSeq || p[1] < byLow || p[1] > byHigh)
+        return 0;
+    for (size_t i = 2; i < cbSeq; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    }
+    return cbSeq;
+}
+
+bool StartsWith(const BYTE* pData, size_t cbData, const BYTE* pMark, size_t cbMark)
+{
+    return cbData >= cbMark && memcmp(pData, pMark, cbMark) == 0;
+}
+
+// The whole file, at most LICENSE_TEXT_MAX_BYTES of it.
+BOOL ReadWholeFile(HANDLE hFile, std::vector<BYTE>& bytes)
+{
+    LARGE_INTEGER liSize;
+    if (!GetFileSizeEx(hFile, &liSize))
+        return FALSE;
+    DWORD cbFile = liSize.QuadPart > LICENSE_TEXT_MAX_BYTES
+                       ? LICENSE_TEXT_MAX_BYTES
+                       : static_cast<DWORD>(liSize.QuadPart);
+    bytes.resize(cbFile);
+    DWORD cbDone = 0;
+    while (cbDone < cbFile) {
+        DWORD cbRead = 0;
+        if (!ReadFile(hFile, bytes.data() + cbDone, cbFile - cbDone, &cbRead, nullptr))
+            return FALSE;
+        if (cbRead == 0)
+            break;
+        cbDone += cbRead;
+    }
+    bytes.resize(cbDone);
+    return TRUE;
+}
+
+// UTF-16 text of a plain-text license.
+std::wstring DecodeText(const std::vector<BYTE>& bytes, LICENSETEXTENCODING* pEncoding)
+{
+    size_t cbMark = 0;
+    LICENSETEXTENCODING encoding = DetectTextEncoding(bytes.data(), bytes.size(), &cbMark);
+    *pEncoding = encoding;
+    const BYTE* p = bytes.data() + cbMark;
+    size_t cb = bytes.size() - cbMark;
+    std::wstring text;
+    if (encoding == LICENSE_TEXT_UTF16LE || encoding == LICENSE_TEXT_UTF16BE) {
+        // An odd last byte is no character.
+        text.resize(cb / 2);
+        for (size_t i = 0; i < text.size(); ++i) {
+            BYTE byFirst = p[2 * i], bySecond = p[2 * i + 1];
+            text[i] = encoding == LICENSE_TEXT_UTF16LE
+                          ? static_cast<WCHAR>(byFirst | (bySecond << 8))
+                          : static_cast<WCHAR>((byFirst << 8) | bySecond);
+        }
+        return text;
+    }
+    if (cb == 0)
+        return text;
+    UINT uCodePage = encoding == LICENSE_TEXT_UTF8 ? CP_UTF8 : CP_ACP;
+    const char* pText = reinterpret_cast<const char*>(p);
+    int cchText = MultiByteToWideChar(uCodePage, 0, pText, static_cast<int>(cb), nullptr, 0);
+    if (cchText <= 0)
+        return text;
+    text.resize(static_cast<size_t>(cchText));
+    MultiByteToWideChar(uCodePage, 0, pText, static_cast<int>(cb), &text[0], cchText);
+    return text;
+}
+
+BOOL StreamRtf(HWND hRichEdit, HANDLE hFile)
+{
+    EDITSTREAM es = {};
+    es.dwCookie = reinterpret_cast<DWORD_PTR>(hFile);
+    es.pfnCallback = ReadFileCallback;
+    SendMessageW(hRichEdit, EM_STREAMIN, SF_RTF | SF_UNICODE, reinterpret_cast<LPARAM>(&es));
+    return es.dwError == 0;
+}
+
+BOOL StreamPlainText(HWND hRichEdit, HANDLE hFile, LPCWSTR szFile)
+{
+    std::vector<BYTE> bytes;
+    if (!ReadWholeFile(hFile, bytes)) {
+        DebugTrace(L"LoadLicenseText(%s)->ReadFile=%d", szFile, GetLastError());
+        return FALSE;
+    }
+    LICENSETEXTENCODING encoding;
+    std::wstring text = DecodeText(bytes, &encoding);
+    DebugTrace(L"LoadLicenseText(%s)->Text %s", szFile, ENCODING_NAMES[encoding]);
+    TEXTSTREAM stream = {reinterpret_cast<const BYTE*>(text.data()), text.size() * sizeof(WCHAR)};
+    EDITSTREAM es = {};
+    es.dwCookie = reinterpret_cast<DWORD_PTR>(&stream);
+    es.pfnCallback = ReadTextCallback;
+    SendMessageW(hRichEdit, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&es));
+    return es.dwError == 0;
+}
+
+ULONGLONG FileSizeOf(LPCWSTR szFile)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!szFile || !*szFile || !GetFileAttributesExW(szFile, GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 LICENSEDLGPARAM* ParamOf(HWND hDlg)
@@ -90,6 +246,34 @@ void UpdateOkButton(HWND hDlg)
         pParam->bAccepted = bAccepted;
 }
 
+// Loads the license text before the dialog shows. A long text takes a
+// while to lay out: the wait window, on a thread of its own, keeps telling
+// the user that the run goes on. Closing it cancels the run, and with it
+// this dialog.
+void LoadLicense(HWND hDlg, const LICENSEDLGPARAM* pParam)
+{
+    LPCWSTR szFile = g_ProjectInfo.szLicenseFile;
+    BOOL bLarge = FileSizeOf(szFile) >= LICENSE_WAIT_BYTES;
+    HCURSOR hCursor = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    if (bLarge) {
+        WCHAR szTitle[TITLE_CCH] = L"";
+        WCHAR szMessage[TITLE_CCH] = L"";
+        GetWindowTextW(hDlg, szTitle, ARRAYSIZE(szTitle));
+        LoadStringEx(pParam->hModule, IDS_LICENSE_WAIT, szMessage, ARRAYSIZE(szMessage),
+                     pParam->uiLangID);
+        DebugTrace(L"LicenseProc()->Large license, wait window");
+        MsgWaitDlg(pParam->hModule, szTitle, szMessage, 0);
+    }
+    LoadLicenseText(GetDlgItem(hDlg, IDC_LICENSE_TEXT), szFile);
+    if (bLarge)
+        MsgWaitDlg(nullptr, nullptr, nullptr, 0);
+    SetCursor(hCursor);
+    if (bLarge && g_bCancel) {
+        DebugTrace(L"LicenseProc()->Cancelled while loading");
+        EndDialog(hDlg, IDCANCEL);
+    }
+}
+
 INT_PTR OnInitDialog(HWND hDlg, LICENSEDLGPARAM* pParam)
 {
     SetWindowLongPtrW(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pParam));
@@ -98,13 +282,16 @@ INT_PTR OnInitDialog(HWND hDlg, LICENSEDLGPARAM* pParam)
     SetLocalizedText(hDlg, IDC_HEADING, IDS_LICENSE_READ, pParam);
     SetLocalizedText(hDlg, IDC_LICENSE_ACCEPT, IDS_LICENSE_ACCEPT, pParam);
     SetLocalizedText(hDlg, IDC_LICENSE_DECLINE, IDS_LICENSE_DECLINE, pParam);
-    LoadLicenseText(GetDlgItem(hDlg, IDC_LICENSE_TEXT), g_ProjectInfo.szLicenseFile);
+    LoadLicense(hDlg, pParam);
 
     ShowWindow(GetDlgItem(hDlg, IDC_BACK), (pParam->dwOptions & LICENSE_OPT_BACK) ? SW_SHOW : SW_HIDE);
     CheckRadioButton(hDlg, IDC_LICENSE_ACCEPT, IDC_LICENSE_DECLINE,
                      pParam->bAccepted ? IDC_LICENSE_ACCEPT : IDC_LICENSE_DECLINE);
     UpdateOkButton(hDlg);
-    return TRUE;
+    // The reader starts in the text, at its top; the dialog manager would
+    // select the whole text when it gave the focus itself.
+    SetFocus(GetDlgItem(hDlg, IDC_LICENSE_TEXT));
+    return FALSE;
 }
 
 // Prints one range of pages; FALSE when a page fails or no text advances.
@@ -155,30 +342,65 @@ BOOL PrintPages(HWND hRichEdit, HDC hdc)
 
 BOOL IsaRTFFile(LPCWSTR szFile)
 {
-    FileHandle file(OpenForReading(szFile));
-    if (!file.Valid()) {
+    CFileHandle file(OpenForReading(szFile));
+    if (!file.IsValid()) {
         DebugTrace(L"IsaRTFFile(%s)->INVALID_HANDLE_VALUE", szFile);
         return FALSE;
     }
     char head[RTF_SIGNATURE_LEN] = {};
     DWORD dwRead = 0;
-    return ReadFile(file.h, head, RTF_SIGNATURE_LEN, &dwRead, nullptr) &&
+    return ReadFile(file.Get(), head, RTF_SIGNATURE_LEN, &dwRead, nullptr) &&
            dwRead == RTF_SIGNATURE_LEN && memcmp(head, RTF_SIGNATURE, RTF_SIGNATURE_LEN) == 0;
+}
+
+BOOL IsValidUtf8(const BYTE* pData, size_t cbData)
+{
+    for (size_t i = 0; i < cbData;) {
+        size_t cbSeq = Utf8SequenceLength(pData + i, cbData - i);
+        if (cbSeq == 0)
+            return FALSE;
+        i += cbSeq;
+    }
+    return TRUE;
+}
+
+LICENSETEXTENCODING DetectTextEncoding(const BYTE* pData, size_t cbData, size_t* pcbMark)
+{
+    *pcbMark = 0;
+    if (StartsWith(pData, cbData, UTF8_MARK, sizeof(UTF8_MARK))) {
+        *pcbMark = sizeof(UTF8_MARK);
+        return LICENSE_TEXT_UTF8;
+    }
+    if (StartsWith(pData, cbData, UTF16LE_MARK, sizeof(UTF16LE_MARK))) {
+        *pcbMark = sizeof(UTF16LE_MARK);
+        return LICENSE_TEXT_UTF16LE;
+    }
+    if (StartsWith(pData, cbData, UTF16BE_MARK, sizeof(UTF16BE_MARK))) {
+        *pcbMark = sizeof(UTF16BE_MARK);
+        return LICENSE_TEXT_UTF16BE;
+    }
+    return IsValidUtf8(pData, cbData) ? LICENSE_TEXT_UTF8 : LICENSE_TEXT_ANSI;
 }
 
 BOOL LoadLicenseText(HWND hRichEdit, LPCWSTR szFile)
 {
     if (!hRichEdit || !szFile || !*szFile)
         return FALSE;
-    UINT uFormat = IsaRTFFile(szFile) ? (SF_RTF | SF_UNICODE) : SF_TEXT;
-    FileHandle file(OpenForReading(szFile));
-    if (!file.Valid())
+    BOOL bRtf = IsaRTFFile(szFile);
+    CFileHandle file(OpenForReading(szFile));
+    if (!file.IsValid())
         return FALSE;
-    EDITSTREAM es = {};
-    es.dwCookie = reinterpret_cast<DWORD_PTR>(file.h);
-    es.pfnCallback = ReadFileCallback;
-    SendMessageW(hRichEdit, EM_STREAMIN, uFormat, reinterpret_cast<LPARAM>(&es));
-    return es.dwError == 0;
+    SendMessageW(hRichEdit, EM_EXLIMITTEXT, 0, LICENSE_TEXT_LIMIT);
+    BOOL bOk;
+    if (bRtf) {
+        DebugTrace(L"LoadLicenseText(%s)->RTF", szFile);
+        bOk = StreamRtf(hRichEdit, file.Get());
+    } else {
+        bOk = StreamPlainText(hRichEdit, file.Get(), szFile);
+    }
+    SendMessageW(hRichEdit, EM_SETSEL, 0, 0);
+    SendMessageW(hRichEdit, EM_SCROLLCARET, 0, 0);
+    return bOk;
 }
 
 BOOL PrintRichEdit(HWND hRichEdit, LPCWSTR szDocName)

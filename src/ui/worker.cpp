@@ -137,10 +137,12 @@ void FinishPreparation(const WorkerRun& run)
 {
     if (!GoingOn(run))
         return;
-    g_Progress.SetStepText(L"");
+    // Full bars beside an empty text read as "stuck": say what comes next.
+    WCHAR szText[TITLE_CCH] = L"";
+    BOOL bReady = LoadUiString(IDS_READY, szText, ARRAYSIZE(szText));
+    g_Progress.SetStepText(szText);
     g_Progress.GoToMaxBar(0);
-    WCHAR szText[TITLE_CCH];
-    if (run.hTrayIcon && LoadUiString(IDS_READY, szText, ARRAYSIZE(szText)))
+    if (run.hTrayIcon && bReady)
         g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, TRAY_BALLOON_SECONDS);
     PumpMessagesFor(run.hStatus, READY_PAUSE_MS);
 }

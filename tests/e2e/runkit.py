@@ -276,42 +276,192 @@ def _sample_package(work, guid, setup_args, license=False, **runtime):
                           payload=payload, neutral=neutral)
 
 
+LANGUAGE_NAMES = [(2057, "EnglishUS"), (1036, "French"), (1031, "German"), (1040, "Italian"),
+                  (1034, "Spanish")]
+
+# A plain-text license as today's editors save it: UTF-8 without a mark.
+LICENSE_UTF8 = "\r\n".join([
+    "STOWAWAY SAMPLE LICENSE AGREEMENT",
+    "",
+    "This sample package is provided \u00ab tel quel \u00bb, as it is, for testing the launcher.",
+    "You may install it, run it and remove it as often as you like.",
+    "",
+    "Auf Deutsch: Die Gr\u00f6\u00dfe der Datei spielt keine Rolle.",
+    "En espa\u00f1ol: el se\u00f1or Pe\u00f1a lo acept\u00f3.",
+    "In italiano: perch\u00e9 no? \u00c8 cos\u00ec.",
+    "",
+    "By choosing \u201cI accept\u201d you agree to these terms.",
+]) + "\r\n"
+
+
+def _resource_string(lang_file, key):
+    """A string of a language's resource script (ASCII keys, UTF-8 file)."""
+    path = os.path.join(ROOT, "src", "ui", "res", "lang", lang_file)
+    with open(path, encoding="utf-8") as f:
+        m = re.search(r"^\s*%s\s+\"(.*)\"" % key, f.read(), re.M)
+    return m.group(1) if m else None
+
+
+def _window(prefix=None, title=None, cls=None):
+    """(rect, control ids) of the first visible window that matches, or None."""
+    args = ["dump"]
+    if prefix:
+        args += ["--title-prefix", prefix]
+    if title:
+        args += ["--title", title]
+    if cls:
+        args += ["--class", cls]
+    rc, dump = uiauto(*args)
+    if rc != 0:
+        return None
+    controls = parse_controls(dump)
+    rect = tuple(int(v) for v in controls[0]["rect"].split(","))
+    return rect, {c.get("id") for c in controls[1:]}
+
+
+def _shot(outdir, name, found, shots):
+    if found:
+        shots.append(screenshot(os.path.join(outdir, name), found[0]))
+    else:
+        print("screenshots: no window for %s" % name)
+
+
+def _status_shots(pkg, lang, name, outdir, started, release, shots):
+    """The normal window during the pause after the file table and while the
+    setup program runs; the small window while it runs."""
+    for option, shot in (("/NORMALSTATUS", "status-normal"), ("/SMALLSTATUS", "status-small")):
+        for f in (started, release):
+            if os.path.exists(f):
+                os.remove(f)
+        run = LauncherRun(pkg, "/NOLICENSE %s /LANG:%d" % (option, lang)).start()
+        if shot == "status-normal":
+            # The pause after the table (one second): the step bar full, the
+            # main bar at 1 %. The window is placed before the worker starts.
+            harness.wait_for(lambda: "StatusProc()->WM_READY_TASK" in run.messages(), 90, 0.02)
+            found = _window(title="Stowaway Sample")
+            if harness.wait_for(lambda: any(m.startswith("GoToMaxStep()->")
+                                            for m in run.messages()), 90, 0.02):
+                _shot(outdir, "status-pause-%s.png" % name, found, shots)
+        harness.wait_for(lambda: os.path.exists(started), 90)
+        time.sleep(1.0)
+        _shot(outdir, "%s-%s.png" % (shot, name), _window(title="Stowaway Sample"), shots)
+        open(release, "w").close()
+        run.wait()
+
+
+def _license_shot(pkg, lang, name, outdir, shots):
+    """The license dialog as it opens."""
+    run = LauncherRun(pkg, "/LANG:%d" % lang).start()
+    uiauto("wait", "--title-prefix", "Stowaway Sample - ", "--timeout", "60000")
+    time.sleep(0.5)
+    _shot(outdir, "license-%s.png" % name, _window(prefix="Stowaway Sample - "), shots)
+    uiauto("click", "--title-prefix", "Stowaway Sample - ", "--id", "2")
+    run.wait()
+
+
+def _wait_shot(pkg, lang, name, outdir, shots):
+    """The wait window in front of a long license, then Cancel on the license."""
+    run = LauncherRun(pkg, "/LANG:%d" % lang).start()
+    uiauto("wait", "--title-prefix", "Stowaway Sample - ", "--timeout", "60000")
+    found = _window(prefix="Stowaway Sample - ")
+    _shot(outdir, "wait-%s.png" % name, found if found and "1095" not in found[1] else None,
+          shots)
+    harness.wait_for(lambda: "1095" in ((_window(prefix="Stowaway Sample - ") or ((), set()))[1]),
+                     120, 0.5)
+    uiauto("click", "--title-prefix", "Stowaway Sample - ", "--id", "2")
+    run.wait()
+
+
+def _box_shot(pkg, option, caption, shot, outdir, shots):
+    run = LauncherRun(pkg, option).start()
+    uiauto("wait", "--title", caption, "--class", "#32770", "--timeout", "60000")
+    time.sleep(0.3)
+    _shot(outdir, shot, _window(title=caption, cls="#32770"), shots)
+    uiauto("click", "--title", caption, "--class", "#32770", "--text", "OK")
+    run.wait()
+
+
 def take_screenshots(outdir):
-    """Normal and small status windows while the setup program runs, and the
-    license dialog: one PNG each (the window alone) in outdir."""
+    """Every window a user can meet, in every language, as
+    outdir/<window>-<language>.png: the normal status window during the
+    pause after the file table (status-pause) and while the setup program
+    runs, the small status window, the license dialog with a UTF-8 text
+    license, the wait window in front of a long license, the help box and
+    the information box."""
     os.makedirs(outdir, exist_ok=True)
     work = tempfile.mkdtemp(prefix="stowaway-shots-")
     started = os.path.join(work, "started.flag")
     release = os.path.join(work, "release.flag")
     args = '--touch "%s" --wait-file "%s" --exit 0' % (harness.win_path(started),
                                                       harness.win_path(release))
-    pkg = _sample_package(work, new_guid(), args, license=True, DialogInRun=1)
+    payload = sample_payload(os.path.join(work, "payload"))
+    packages = {}
+    for kind, text in (("short", LICENSE_UTF8),
+                       ("long", LICENSE_UTF8 * 3000)):  # about 1.2 MB: loads for a while
+        lic = os.path.join(work, kind, "License.txt")
+        os.makedirs(os.path.dirname(lic))
+        with open(lic, "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+        sections = base_config(new_guid(), cmdline=args, Languages=LANGUAGE_IDS, DialogInRun=1,
+                               LicenseFile="License.txt")
+        packages[kind] = packed_package(os.path.join(work, kind, "out"), "StowawaySample",
+                                        sections, payload=payload, neutral=[lic])
     shots = []
-    for name, option in (("status-normal.png", "/NOLICENSE /NORMALSTATUS"),
-                         ("status-small.png", "/NOLICENSE /SMALLSTATUS")):
-        for f in (started, release):
-            if os.path.exists(f):
-                os.remove(f)
-        run = LauncherRun(pkg, option).start()
-        harness.wait_for(lambda: os.path.exists(started), 90)
-        time.sleep(1.0)
-        rect = window_rect("Stowaway Sample")
-        if rect:
-            shots.append(screenshot(os.path.join(outdir, name), rect))
-        open(release, "w").close()
-        run.wait()
-    title = "Stowaway Sample - License Agreement"
-    run = LauncherRun(pkg, "").start()
-    uiauto("wait", "--title", title, "--timeout", "60000")
-    uiauto("click", "--title", title, "--id", "1096")
-    time.sleep(0.5)
-    rect = window_rect(title)
-    if rect:
-        shots.append(screenshot(os.path.join(outdir, "license.png"), rect))
-    uiauto("click", "--title", title, "--id", "2")
-    run.wait()
+    for lang, name in LANGUAGE_NAMES:
+        _status_shots(packages["short"], lang, name, outdir, started, release, shots)
+        _license_shot(packages["short"], lang, name, outdir, shots)
+        _wait_shot(packages["long"], lang, name, outdir, shots)
+        # Help comes from the program itself, before any language is loaded.
+        _box_shot(packages["short"], "/? /LANG:%d" % lang, "Help", "help-%s.png" % name,
+                  outdir, shots)
+        _box_shot(packages["short"], "/INFO /LANG:%d" % lang,
+                  _resource_string(name + ".rc", "IDS_HELP_CAPTION"), "info-%s.png" % name,
+                  outdir, shots)
     shutil.rmtree(work, ignore_errors=True)
     return shots
+
+
+def license_bench(mib=5):
+    """Opens packages whose license is an RTF and a UTF-8 text of about mib
+    MiB and prints how long the user waits for the first window (the wait
+    window) and for the license dialog. Figures only."""
+    work = tempfile.mkdtemp(prefix="stowaway-licbench-")
+    paragraph = ("This sample package is provided \u00ab tel quel \u00bb, as it is, for "
+                 "testing the launcher; you may install it, run it and remove it. ")
+    count = mib * 1048576 // (len(paragraph) + 12)
+    texts = {
+        "License.rtf": ("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 " +
+                        "".join("{\\b %d.} %s\\par " % (i, paragraph.replace("\u00ab", "\\'ab")
+                                                       .replace("\u00bb", "\\'bb"))
+                                for i in range(count)) + "}"),
+        "License.txt": "".join("%d. %s\r\n" % (i, paragraph) for i in range(count)),
+    }
+    for name, text in texts.items():
+        lic = os.path.join(work, name)
+        with open(lic, "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+        size = os.path.getsize(lic)
+        sections = base_config(new_guid(), product="LicenseBench", LicenseFile=name)
+        pkg = packed_package(os.path.join(work, name + ".out"), "LicenseBench", sections,
+                             payload=sample_payload(os.path.join(work, name + ".payload")),
+                             neutral=[lic])
+        run = LauncherRun(pkg, "").start()
+        t0 = time.time()
+        first = dialog = None
+        end = t0 + 600
+        while time.time() < end and dialog is None:
+            found = _window(prefix="LicenseBench - ")
+            if found and first is None:
+                first = time.time() - t0
+            if found and "1095" in found[1]:
+                dialog = time.time() - t0
+            time.sleep(0.2)
+        uiauto("click", "--title-prefix", "LicenseBench - ", "--id", "2")
+        run.wait()
+        print("%s, %.1f MB: first window after %s s, license dialog after %s s" % (
+            name, size / 1048576.0, "%.1f" % first if first is not None else "-",
+            "%.1f" % dialog if dialog is not None else "-"))
+    shutil.rmtree(work, ignore_errors=True)
 
 
 def run_demo(outdir):
@@ -365,6 +515,8 @@ if __name__ == "__main__":
     if len(sys.argv) >= 3 and sys.argv[1] == "screenshots":
         for s in take_screenshots(sys.argv[2]):
             print(s)
+    elif len(sys.argv) >= 2 and sys.argv[1] == "license-bench":
+        license_bench(int(sys.argv[2]) if len(sys.argv) >= 3 else 5)
     elif len(sys.argv) >= 3 and sys.argv[1] == "demo":
         code, pkg, trace, shots = run_demo(sys.argv[2])
         print("package:      %s" % pkg)
@@ -374,5 +526,5 @@ if __name__ == "__main__":
             print("screenshot:   %s" % s)
         sys.exit(0 if code == 0 else 1)
     else:
-        print("usage: runkit.py screenshots|demo OUTDIR", file=sys.stderr)
+        print("usage: runkit.py screenshots|demo OUTDIR | license-bench [MIB]", file=sys.stderr)
         sys.exit(2)

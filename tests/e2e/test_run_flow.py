@@ -24,7 +24,7 @@ HELP_TEXT = "\n".join([
     "/NOBALLOON - Balloon messages won't be displayed",
     "/NOTOOLBAR - Disable the Toolbar installation",
     "/SMALLSTATUS - Change the status dialog box to the small one.",
-    "/NORMALSTATUS - Change the status dialog box to the normal dialog.  ",
+    "/NORMALSTATUS - Change the status dialog box to the normal dialog.",
 ])
 LANGUAGES = [(2057, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.lng"),
              (1040, "Italian.lng"), (1034, "Spanish.lng")]
@@ -83,7 +83,9 @@ class RunFlowTest(unittest.TestCase):
         self.assertEqual(rc, 0, dump)
         runkit.uiauto("click", "--title", "Help", "--class", "#32770", "--text", "OK")
         self.assertEqual(run.wait(), 0)
-        lines = box_text(dump).split("\n")
+        text = box_text(dump)
+        self.assertEqual(text, text.rstrip(), "no blank line below the list")
+        lines = text.split("\n")
         self.assertEqual(lines[:2], ["Language(s) available:", ""])
         listed = [l for l in lines[2:] if l]
         self.assertEqual([int(l.split(" - ")[0]) for l in listed], [i for i, _ in LANGUAGES])

@@ -12,6 +12,7 @@
 #include "packer/payloadtable.h"
 #include "payload/trailer.h"
 #include "payloadtest.h"
+#include "support/steplook.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"
 
@@ -251,6 +252,43 @@ TEST_F(PlanTest, EmbeddedArchivesAndStoredFilesLandInTheTarget)
         EXPECT_LT(i1, lines.size()) << c.what;
         EXPECT_EQ(lines.back(), "ReadDataStruct()->End(0)") << c.what;
     }
+}
+
+// The status window never shows a full step bar beside an empty step text:
+// the pause after the file table keeps the table's text, and each phase
+// names itself before its bar moves.
+TEST_F(PlanTest, AFullStepBarAlwaysSaysWhatWasDone)
+{
+    HMODULE hStrings = LoadLibraryExW((BinFolder() + L"\\launcher.exe").c_str(), nullptr,
+                                      LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(hStrings, nullptr);
+    hInstRes = hStrings;
+    std::wstring package = MakePackage({
+        {"TRV0001.001", "", TF_EMBEDDED, ZipOf(Path(L"z.zip"), {{"readme.txt", "Read me."}})},
+        {"setup.dat", "setup.dat", TF_EMBEDDED | TF_STORED, Pattern(300000, 3)},
+    });
+    {
+        steplook::Recorder recorder(true);
+        EXPECT_EQ(Run(package), 0u) << tracesink::Dump();
+        for (const steplook::Look& look : recorder.FullWithoutText())
+            ADD_FAILURE() << "full step bar without text at " << look.pos;
+        // The texts in the order they were seen.
+        std::vector<std::wstring> texts;
+        for (const steplook::Look& look : recorder.Looks()) {
+            if (texts.empty() || texts.back() != look.text)
+                texts.push_back(look.text);
+        }
+        EXPECT_EQ(texts, (std::vector<std::wstring>{
+                             L"Preparing to install...", L"Extracting program files...",
+                             L"Uncompressing program files...", L"Cleaning temporary files..."}));
+        // The table's step ends full, with its text kept for the pause.
+        bool bTableDone = false;
+        for (const steplook::Look& look : recorder.Looks())
+            bTableDone |= look.pos == 100 && look.text == L"Preparing to install...";
+        EXPECT_TRUE(bTableDone);
+    }
+    hInstRes = nullptr;
+    FreeLibrary(hStrings);
 }
 
 TEST_F(PlanTest, ExternalFilesAreCopiedFromBesideTheLauncher)

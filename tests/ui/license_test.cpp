@@ -4,6 +4,7 @@
 #include <string>
 #include "common/sysdll.h"
 #include "state/projectinfo.h"
+#include "state/state.h"
 #include "support/tracesink.h"
 #include "ui/license.h"
 #include "res/resource.h"
@@ -38,7 +39,8 @@ HMODULE LicenseTest::s_hRichEdit;
 
 bool IsLicenseWindow(HWND h, void*)
 {
-    return IsWindowVisible(h) && WindowText(h) == kTitle;
+    // The wait window of a long license has the same title, but no text.
+    return IsWindowVisible(h) && WindowText(h) == kTitle && GetDlgItem(h, IDC_LICENSE_TEXT);
 }
 
 void Click(HWND hDlg, int id)
@@ -118,9 +120,9 @@ TEST_F(LicenseTest, OkOnlyWhileAcceptedAndEachButtonEndsWithItsId)
         EXPECT_TRUE(ctx.seen.okAfterAccept);
         EXPECT_FALSE(ctx.seen.okAfterDecline);
         EXPECT_EQ((c.options & LICENSE_OPT_BACK) != 0, ctx.seen.backVisible);
-        EXPECT_EQ(L"Please read the following license agreement carrefully.", ctx.seen.heading);
-        EXPECT_EQ(L"I accept the terms of the license agreement.", ctx.seen.accept);
-        EXPECT_EQ(L"I do not accept the terms of the license agreement.", ctx.seen.decline);
+        EXPECT_EQ(L"Please read the following license agreement carefully.", ctx.seen.heading);
+        EXPECT_EQ(L"I &accept the terms of the license agreement.", ctx.seen.accept);
+        EXPECT_EQ(L"I &do not accept the terms of the license agreement.", ctx.seen.decline);
     }
 }
 
@@ -183,6 +185,212 @@ TEST_F(LicenseTest, ShowsRtfFormattedAndAnythingElseAsText)
         EXPECT_EQ(c.shown, text);
         DestroyWindow(hEdit);
     }
+}
+
+std::string Utf16Bytes(const std::wstring& text, bool bigEndian)
+{
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (wchar_t ch : text) {
+        char hi = static_cast<char>(ch >> 8), lo = static_cast<char>(ch & 0xFF);
+        bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return bytes;
+}
+
+struct EncodingCase {
+    const char* name;
+    std::string bytes;
+    LICENSETEXTENCODING encoding;
+    size_t mark;
+    const wchar_t* shown;
+    bool ansiOnly;  // shown as expected only where the ANSI code page is 1252
+};
+
+const EncodingCase kEncodings[] = {
+    {"ascii", "As is.", LICENSE_TEXT_UTF8, 0, L"As is.", false},
+    {"utf-8 with mark", "\xEF\xBB\xBF\xC2\xAB tel quel \xC2\xBB", LICENSE_TEXT_UTF8, 3,
+     L"\u00AB tel quel \u00BB", false},
+    {"utf-8 without mark", "\xC2\xAB tel quel \xC2\xBB", LICENSE_TEXT_UTF8, 0,
+     L"\u00AB tel quel \u00BB", false},
+    {"utf-8 of three and four bytes", "\xE2\x82\xAC \xF0\x9F\x98\x80", LICENSE_TEXT_UTF8, 0,
+     L"\u20AC \U0001F600", false},
+    {"utf-16le with mark", Utf16Bytes(L"\u00AB tel quel \u00BB", false), LICENSE_TEXT_UTF16LE, 2,
+     L"\u00AB tel quel \u00BB", false},
+    {"utf-16be with mark", Utf16Bytes(L"\u00AB tel quel \u00BB", true), LICENSE_TEXT_UTF16BE, 2,
+     L"\u00AB tel quel \u00BB", false},
+    {"ansi", "\xAB tel quel \xBB", LICENSE_TEXT_ANSI, 0, L"\u00AB tel quel \u00BB", true},
+    // Not well-formed UTF-8: read as ANSI.
+    {"utf-8 cut at the end", "caf\xC3", LICENSE_TEXT_ANSI, 0, L"caf\u00C3", true},
+    {"overlong slash", "a\xC0\xAF", LICENSE_TEXT_ANSI, 0, L"a\u00C0\u00AF", true},
+    {"surrogate", "\xED\xA0\x80", LICENSE_TEXT_ANSI, 0, nullptr, true},
+    {"above U+10FFFF", "\xF4\x90\x80\x80", LICENSE_TEXT_ANSI, 0, nullptr, true},
+    {"lone continuation", "\x80", LICENSE_TEXT_ANSI, 0, L"\u20AC", true},
+    {"empty", "", LICENSE_TEXT_UTF8, 0, L"", false},
+};
+
+TEST_F(LicenseTest, TextLicensesAreReadInTheirEncoding)
+{
+    for (const EncodingCase& c : kEncodings) {
+        SCOPED_TRACE(c.name);
+        const BYTE* p = reinterpret_cast<const BYTE*>(c.bytes.data());
+        size_t mark = 99;
+        EXPECT_EQ(c.encoding, DetectTextEncoding(p, c.bytes.size(), &mark));
+        EXPECT_EQ(c.mark, mark);
+        EXPECT_EQ(c.encoding == LICENSE_TEXT_UTF8, IsValidUtf8(p, c.bytes.size()) != FALSE);
+        if (!c.shown || (c.ansiOnly && GetACP() != 1252))
+            continue;
+
+        std::wstring file = m_dir.File(L"license.txt");
+        uitest::WriteFileBytes(file, c.bytes);
+        HWND hEdit = CreateWindowExW(0, L"RichEdit20W", L"", WS_POPUP | ES_MULTILINE, 0, 0, 400,
+                                     200, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, hEdit);
+        tracesink::Clear();
+        EXPECT_TRUE(LoadLicenseText(hEdit, file.c_str()));
+        EXPECT_EQ(c.shown, WindowText(hEdit));
+        const char* names[] = {"ANSI", "UTF-8", "UTF-16LE", "UTF-16BE"};
+        EXPECT_TRUE(tracesink::Contains("LoadLicenseText(" + Utf8(file) + ")->Text " +
+                                        names[c.encoding]))
+            << tracesink::Dump();
+        DestroyWindow(hEdit);
+    }
+}
+
+// A text longer than the window: what the reader sees first.
+std::string LongLicense(size_t lines)
+{
+    std::string text;
+    for (size_t i = 1; i <= lines; ++i)
+        text += "Clause " + std::to_string(i) + ": the licensee reads every clause.\r\n";
+    return text;
+}
+
+TEST_F(LicenseTest, OpensAtTheTopWithNothingSelected)
+{
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"text", LongLicense(200)},
+        {"rtf", "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\f0 " + LongLicense(200) + "}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        uitest::WriteFileBytes(g_ProjectInfo.szLicenseFile, c.bytes);
+        struct Seen {
+            CHARRANGE atStart = {-1, -1}, afterTabBack = {-1, -1};
+            LRESULT firstLine = -1;
+            bool focusInText = false;
+        } seen;
+        LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, 0, FALSE};
+        {
+            uitest::WindowWatcher watcher(
+                IsLicenseWindow,
+                [](HWND h, void* p) {
+                    auto* s = static_cast<Seen*>(p);
+                    HWND hEdit = GetDlgItem(h, IDC_LICENSE_TEXT);
+                    SendMessageW(hEdit, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&s->atStart));
+                    s->firstLine = SendMessageW(hEdit, EM_GETFIRSTVISIBLELINE, 0, 0);
+                    GUITHREADINFO gti = {sizeof(gti)};
+                    if (GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &gti))
+                        s->focusInText = gti.hwndFocus == hEdit;
+                    // Tab away and back: the place is kept, the text not selected.
+                    SendMessageW(h, WM_NEXTDLGCTL, 0, FALSE);
+                    SendMessageW(h, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hEdit), TRUE);
+                    SendMessageW(hEdit, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&s->afterTabBack));
+                    PostMessageW(h, WM_COMMAND, IDCANCEL, 0);
+                },
+                &seen);
+            EXPECT_EQ(IDCANCEL, LicenseDlg(nullptr, &param));
+            EXPECT_TRUE(watcher.Ran());
+        }
+        EXPECT_EQ(0, seen.atStart.cpMin);
+        EXPECT_EQ(0, seen.atStart.cpMax);
+        EXPECT_EQ(0, seen.firstLine);
+        EXPECT_TRUE(seen.focusInText);
+        EXPECT_EQ(seen.afterTabBack.cpMin, seen.afterTabBack.cpMax);
+    }
+}
+
+// A long license loads behind the wait window, which carries the dialog's
+// title and says what is happening; the whole text arrives.
+TEST_F(LicenseTest, LongLicenseLoadsBehindTheWaitWindow)
+{
+    std::string text = LongLicense(6000);
+    ASSERT_GE(text.size(), LICENSE_WAIT_BYTES);
+    uitest::WriteFileBytes(g_ProjectInfo.szLicenseFile, text);
+    struct Seen {
+        std::wstring waitMessage;
+        std::wstring text;
+    } seen;
+    LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, 0, FALSE};
+    {
+        uitest::WindowWatcher waitWatcher(
+            [](HWND h, void*) {
+                return IsWindowVisible(h) && WindowText(h) == kTitle &&
+                       !GetDlgItem(h, IDC_LICENSE_TEXT);
+            },
+            [](HWND h, void* p) {
+                static_cast<Seen*>(p)->waitMessage = WindowText(GetDlgItem(h, IDC_HEADING));
+            },
+            &seen);
+        uitest::WindowWatcher watcher(
+            IsLicenseWindow,
+            [](HWND h, void* p) {
+                HWND hEdit = GetDlgItem(h, IDC_LICENSE_TEXT);
+                GETTEXTLENGTHEX gtl = {GTL_USECRLF | GTL_PRECISE, 1200};
+                LRESULT cch = SendMessageW(hEdit, EM_GETTEXTLENGTHEX,
+                                           reinterpret_cast<WPARAM>(&gtl), 0);
+                std::wstring& text = static_cast<Seen*>(p)->text;
+                text.resize(static_cast<size_t>(cch) + 1);
+                text.resize(static_cast<size_t>(SendMessageW(
+                    hEdit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]))));
+                PostMessageW(h, WM_COMMAND, IDCANCEL, 0);
+            },
+            &seen);
+        EXPECT_EQ(IDCANCEL, LicenseDlg(nullptr, &param));
+        EXPECT_TRUE(watcher.Ran());
+    }
+    EXPECT_EQ(L"Loading the license agreement...", seen.waitMessage);
+    // The control may end the text with a paragraph mark of its own.
+    while (!seen.text.empty() && (seen.text.back() == L'\r' || seen.text.back() == L'\n'))
+        seen.text.pop_back();
+    text.resize(text.size() - 2);
+    // Compared whole: a line end cut between two reads must not become two.
+    EXPECT_TRUE(seen.text == uitest::Wide(text)) << seen.text.size() << " of " << text.size();
+    EXPECT_TRUE(tracesink::Contains("LicenseProc()->Large license, wait window"));
+    EXPECT_TRUE(tracesink::ContainsPrefix("MsgWaitDlg->CreateThread()->Thread=0x"));
+    EXPECT_TRUE(tracesink::Contains("MsgWaitDlg()->dwExitCode=0")) << tracesink::Dump();
+}
+
+// Closing the wait window cancels the run, and the license dialog with it.
+TEST_F(LicenseTest, ClosingTheWaitWindowCancels)
+{
+    uitest::WriteFileBytes(g_ProjectInfo.szLicenseFile, LongLicense(6000));
+    g_bCancel = 0;
+    LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, 0, FALSE};
+    bool shown = false;
+    {
+        uitest::WindowWatcher waitWatcher(
+            [](HWND h, void*) {
+                return IsWindowVisible(h) && WindowText(h) == kTitle &&
+                       !GetDlgItem(h, IDC_LICENSE_TEXT);
+            },
+            [](HWND h, void*) { PostMessageW(h, WM_CLOSE, 0, 0); }, nullptr);
+        uitest::WindowWatcher watcher(
+            IsLicenseWindow,
+            [](HWND h, void* p) {
+                *static_cast<bool*>(p) = true;
+                PostMessageW(h, WM_COMMAND, IDCANCEL, 0);
+            },
+            &shown);
+        EXPECT_EQ(IDCANCEL, LicenseDlg(nullptr, &param));
+        EXPECT_TRUE(waitWatcher.Ran());
+    }
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(1, static_cast<LONG>(g_bCancel));
+    EXPECT_TRUE(tracesink::Contains("LicenseProc()->Cancelled while loading")) << tracesink::Dump();
+    g_bCancel = 0;
 }
 
 TEST_F(LicenseTest, MissingFileLeavesTheTextEmpty)

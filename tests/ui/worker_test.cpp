@@ -2,6 +2,7 @@
 // the error texts.
 #include <gtest/gtest.h>
 #include <shlwapi.h>
+#include <cwctype>
 #include <string>
 #include "state/projectinfo.h"
 #include "common/errors.h"
@@ -9,6 +10,8 @@
 #include "state/state.h"
 #include "support/tracesink.h"
 #include "common/process.h"
+#include "support/steplook.h"
+#include "ui/progress.h"
 #include "ui/worker.h"
 #include "uitest_util.h"
 
@@ -79,12 +82,38 @@ TEST(FormatSystemError, WritesCodeAndSystemText)
         std::wstring expected = L"(" + std::to_wstring(c.code) + L") " + (szSystem ? szSystem : L"");
         if (szSystem)
             LocalFree(szSystem);
+        // The system ends its texts with a line end; the box shows none,
+        // nor the blank after the code of an error it has no text for.
+        while (iswspace(expected.back()))
+            expected.pop_back();
 
         WCHAR szText[256];
         FormatSystemError(szText, ARRAYSIZE(szText), c.code);
         EXPECT_EQ(expected, szText);
+        EXPECT_FALSE(iswspace(expected.back()));
         EXPECT_TRUE(tracesink::Contains(uitest::Utf8(expected))) << tracesink::Dump();
     }
+}
+
+TEST(TrimTrailingBlanks, CutsBlanksAndLineEndsAtTheEndOnly)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* trimmed;
+    } cases[] = {
+        {L"File not found.\r\n", L"File not found."},
+        {L"two lines\r\nsecond \t \n\n", L"two lines\r\nsecond"},
+        {L"  inner  blanks stay", L"  inner  blanks stay"},
+        {L" \r\n\t", L""},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        WCHAR szText[64];
+        lstrcpyW(szText, c.text);
+        TrimTrailingBlanks(szText);
+        EXPECT_STREQ(c.trimmed, szText);
+    }
+    TrimTrailingBlanks(nullptr);
 }
 
 TEST(FormatSystemError, CutsToTheBuffer)
@@ -204,6 +233,33 @@ TEST_F(WorkerRunTest, CmdLineOptionFollowsTheConfiguredCommandLineExpanded)
     EXPECT_EQ("--alpha", args[args.size() - 4]);
     EXPECT_EQ("Worker", args[args.size() - 3]);  // the product name, split at its blanks
     EXPECT_EQ("Product", args.back());
+}
+
+// When the preparation is over the bars are full; the step text says what
+// comes next rather than going blank.
+TEST_F(WorkerRunTest, FullBarsAtTheEndOfPreparationSayReadyToInstall)
+{
+    const struct {
+        const char* name;
+        DWORD dialogInRun;
+        const wchar_t* last;
+    } cases[] = {
+        {"window hidden for the launch", 0, L"Ready to install..."},
+        {"window kept for the launch", 1, L"Installing program files..."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        g_ProjectInfo.bLaunchExe = 0;
+        g_ProjectInfo.bDialogInRun = c.dialogInRun;
+        steplook::Recorder recorder(true);
+        RunWorker();
+        EXPECT_TRUE(recorder.FullWithoutText().empty());
+        ASSERT_FALSE(recorder.Looks().empty());
+        EXPECT_EQ(100u, recorder.Looks().back().pos);
+        EXPECT_EQ(L"Ready to install...", recorder.Looks().back().text);
+        EXPECT_EQ(c.last, uitest::WindowText(g_Progress.m_hStepText));
+    }
 }
 
 TEST_F(WorkerRunTest, CancelledBeforeTheLaunchLaunchesNothing)
