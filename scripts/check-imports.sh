@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Fails when the program imports a DLL outside the ones Windows loads from
-# KnownDLLs or side by side. Every other system library is loaded at run
-# time from the system folder.
+# Fails when the program imports a DLL that some supported Windows could
+# take from beside the program (with everything that DLL imports in turn)
+# before the DLL search is locked down. Only these are imported; every other
+# system library is loaded at run time from the system folder.
 set -u
 exe=$1
-allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll shlwapi.dll ole32.dll
-oleaut32.dll comdlg32.dll ws2_32.dll msvcrt.dll comctl32.dll"
+allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll"
 objdump=i686-w64-mingw32-objdump
 command -v $objdump >/dev/null || objdump=objdump
 dlls=$($objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}')

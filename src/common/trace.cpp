@@ -11,6 +11,9 @@ HWND const NOT_FOUND = reinterpret_cast<HWND>(static_cast<INT_PTR>(-1));
 const int LIST_CONTROL_ID = 120;
 const DWORD TIME_FLAGS = LOCALE_NOUSEROVERRIDE | TIME_FORCE24HOURFORMAT;
 const LCID USER_DEFAULT_LOCALE = 0x400;
+// A window that does not take a line within this time is taken as hung.
+const UINT TRACE_SEND_TIMEOUT_MS = 500;
+const int MAX_DROPPED_THREADS = 4;
 
 // Each entry point looks the windows up once, on its first call, and keeps
 // what it found (or did not find). Concurrent first calls may both search and
@@ -24,6 +27,55 @@ struct TRACECACHE {
 
 TRACECACHE g_TraceW;
 TRACECACHE g_TraceA;
+
+// The threads whose windows did not answer in time: none of their windows
+// gets another line, whichever entry point looks it up, so that a hung
+// monitor program holds the process up once, for one time-out.
+DWORD volatile g_dwDroppedThreads[MAX_DROPPED_THREADS];
+
+bool IsDropped(HWND hWnd)
+{
+    if (hWnd == NOT_FOUND || !hWnd)
+        return false;
+    DWORD dwThread = GetWindowThreadProcessId(hWnd, nullptr);
+    for (int i = 0; i < MAX_DROPPED_THREADS && dwThread; ++i) {
+        if (g_dwDroppedThreads[i] == dwThread)
+            return true;
+    }
+    return false;
+}
+
+void DropThreadOf(HWND hWnd)
+{
+    DWORD dwThread = GetWindowThreadProcessId(hWnd, nullptr);
+    if (!dwThread)
+        return;
+    int i = 0;
+    while (i < MAX_DROPPED_THREADS - 1 && g_dwDroppedThreads[i] && g_dwDroppedThreads[i] != dwThread)
+        ++i;
+    g_dwDroppedThreads[i] = dwThread;
+    TRACECACHE* const caches[] = {&g_TraceW, &g_TraceA};
+    for (TRACECACHE* pCache : caches) {
+        if (IsDropped(pCache->hMonitor))
+            pCache->hMonitor = NOT_FOUND;
+        if (IsDropped(pCache->hDbs))
+            pCache->hDbs = NOT_FOUND;
+    }
+}
+
+// Sends with a time-out: a window that does not answer in time, or that the
+// system already knows to be hung, gets nothing more from this process. A
+// send to a window that no longer exists fails at once; its handle is kept.
+void SendOrDrop(HWND hTarget, UINT uMsg, WPARAM wParam, LPARAM lParam, bool bWide)
+{
+    DWORD_PTR dwResult = 0;
+    LRESULT lSent = bWide ? SendMessageTimeoutW(hTarget, uMsg, wParam, lParam, SMTO_ABORTIFHUNG,
+                                                TRACE_SEND_TIMEOUT_MS, &dwResult)
+                          : SendMessageTimeoutA(hTarget, uMsg, wParam, lParam, SMTO_ABORTIFHUNG,
+                                                TRACE_SEND_TIMEOUT_MS, &dwResult);
+    if (!lSent && IsWindow(hTarget))
+        DropThreadOf(hTarget);
+}
 
 // The 8-bit entry point finds the monitor by its title only.
 HWND FindMonitor(bool bNarrow)
@@ -44,10 +96,14 @@ HWND FindDbs()
 // then never formatted.
 bool LookUpWindows(TRACECACHE& cache, bool bNarrow)
 {
-    if (!cache.hMonitor)
-        cache.hMonitor = FindMonitor(bNarrow);
-    if (!cache.hDbs)
-        cache.hDbs = FindDbs();
+    if (!cache.hMonitor) {
+        HWND hMonitor = FindMonitor(bNarrow);
+        cache.hMonitor = IsDropped(hMonitor) ? NOT_FOUND : hMonitor;
+    }
+    if (!cache.hDbs) {
+        HWND hDbs = FindDbs();
+        cache.hDbs = IsDropped(hDbs) ? NOT_FOUND : hDbs;
+    }
     return cache.hMonitor != NOT_FOUND || cache.hDbs != NOT_FOUND;
 }
 
@@ -57,7 +113,7 @@ void SendToMonitor(HWND hMonitor, const char* pszLine)
     cds.dwData = 0;
     cds.cbData = static_cast<DWORD>(lstrlenA(pszLine) + 1);
     cds.lpData = const_cast<char*>(pszLine);
-    SendMessageA(hMonitor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+    SendOrDrop(hMonitor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), false);
 }
 
 // Hands one formatted message to the windows the entry point found:
@@ -98,8 +154,9 @@ void EmitTrace(TRACECACHE& cache, const WCHAR* szMessage)
             szTime[0] = L'\0';
         WCHAR szLine[TRACE_LINE_CCH];
         StringCchPrintfW(szLine, TRACE_LINE_CCH, L"%s> [%s] %s", szTime, pszModule, szMessage);
-        SendMessageW(GetDlgItem(hDbs, LIST_CONTROL_ID), LB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(szLine));
+        HWND hList = GetDlgItem(hDbs, LIST_CONTROL_ID);
+        if (hList)
+            SendOrDrop(hList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(szLine), true);
     }
 }
 

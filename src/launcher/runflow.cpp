@@ -317,6 +317,16 @@ void FindPayload(const RunState& run)
     g_hDataRes = CheckDataRes(run.hInst, &g_dwDataResSize, 0);
     if (!g_hDataRes)
         g_bDataFile = CheckDataFile(ModuleFile, &g_dwDataFileOffset);
+    if (HasPayload())
+        return;
+    // Data after the program image without a readable table is a payload
+    // that was damaged or cut off, not a package of files beside it.
+    ULONGLONG cbAfterImage = CheckDataAfterImage(ModuleFile);
+    if (cbAfterImage > 0) {
+        g_bPayloadLost = TRUE;
+        DebugTrace(L"WinMain()->Payload not found, %I64u bytes after the program image!",
+                   cbAfterImage);
+    }
 }
 
 void ApplyExtractOnly()

@@ -22,11 +22,11 @@ enum : DWORD {
     DEFAULT_HTTPS_PORT = 443,
     DEFAULT_FTP_PORT = 21,
     // The request flags of a plain and of a secure transfer; a transfer
-    // without resume also keeps its data out of the cache.
+    // without resume also keeps its data out of the cache. A secure transfer
+    // checks the whole certificate: its authority, its host name, its dates.
     HTTP_REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION |
                          INTERNET_FLAG_PRAGMA_NOCACHE,
-    HTTPS_REQUEST_FLAGS = INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
-                          INTERNET_FLAG_IGNORE_CERT_CN_INVALID,
+    HTTPS_REQUEST_FLAGS = INTERNET_FLAG_SECURE,
     STATUS_TEXT_BYTES = 64,
     NUMBER_TEXT_CCH = 64,
     RANGE_HEADERS_CCH = 128,
@@ -577,7 +577,7 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
     if (wPort == 0)
         wPort = static_cast<WORD>(bSecure ? DEFAULT_HTTPS_PORT : DEFAULT_HTTP_PORT);
     DebugTrace(L"DownloadHTMLFile()->ServerName=%s Login=%s Pwd=%s SourceFile=%s Secure=%d Resume=%d",
-               szServer, szUser, szPassword, szUrlPath, bSecure, bResume);
+               szServer, szUser, MaskPassword(szPassword), szUrlPath, bSecure, bResume);
     DebugTrace(L"DownloadHTMLFile()->TargetFile=%s", szFile);
 
     DWORD dwResult = 0;
@@ -631,7 +631,7 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     if (wPort == 0)
         wPort = DEFAULT_FTP_PORT;
     DebugTrace(L"DownloadFTPFile()->ServerName=%s LoginFTP=%s PwdFTP=%s SourceFile=%s Port=%d",
-               szServer, szUser, szPassword, szUrlPath, static_cast<int>(wPort));
+               szServer, szUser, MaskPassword(szPassword), szUrlPath, static_cast<int>(wPort));
     DebugTrace(L"DownloadFTPFile()->TargetFile=%s", szFile);
 
     DWORD dwResult = 0;
@@ -770,8 +770,10 @@ DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWST
         StringCchCopyW(szUser, URL_USER_CCH, szUserName);
     if (szPassword && szPassword[0])
         StringCchCopyW(szPwd, URL_PASSWORD_CCH, szPassword);
+    WCHAR szLogUrl[TRACE_MESSAGE_CCH];
+    MaskUrlPassword(szURL, szLogUrl, ARRAYSIZE(szLogUrl));
     DebugTrace(L"DownloadFile()->Url=%s, HostName=%s, UrlPath=%s, Login=%s, Password=%s, Scheme=%d, Resume=%d",
-               szURL ? szURL : L"", szHost, szPath, szUser, szPwd, iScheme, bResume);
+               szLogUrl, szHost, szPath, szUser, MaskPassword(szPwd), iScheme, bResume);
 
     DWORD dwResult = 0;
     if (iScheme != INTERNET_SCHEME_FILE &&

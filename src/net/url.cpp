@@ -59,6 +59,42 @@ void MakeFilePath(LPWSTR szPath)
 
 }  // namespace
 
+LPCWSTR MaskPassword(LPCWSTR szPassword)
+{
+    return szPassword && szPassword[0] ? TRACE_SECRET : L"";
+}
+
+void MaskUrlPassword(LPCWSTR szURL, LPWSTR szOut, size_t cchOut)
+{
+    if (!szOut || cchOut == 0)
+        return;
+    szOut[0] = L'\0';
+    if (!szURL)
+        return;
+    // The user information is the authority's part before its last "@";
+    // its password follows the first ":".
+    LPCWSTR pScheme = wcsstr(szURL, L"://");
+    LPCWSTR pAuthority = pScheme ? pScheme + 3 : szURL;
+    LPCWSTR pEnd = pAuthority + wcscspn(pAuthority, L"/\\?#");
+    LPCWSTR pAt = nullptr;
+    for (LPCWSTR p = pAuthority; p < pEnd; ++p) {
+        if (*p == L'@')
+            pAt = p;
+    }
+    LPCWSTR pColon = nullptr;
+    for (LPCWSTR p = pAuthority; pAt && p < pAt && !pColon; ++p) {
+        if (*p == L':')
+            pColon = p;
+    }
+    if (!pColon || pColon + 1 == pAt) {
+        StringCchCopyW(szOut, cchOut, szURL);
+        return;
+    }
+    StringCchCopyNW(szOut, cchOut, szURL, static_cast<size_t>(pColon + 1 - szURL));
+    StringCchCatW(szOut, cchOut, TRACE_SECRET);
+    StringCchCatW(szOut, cchOut, pAt);
+}
+
 LPCWSTR UrlFileName(LPCWSTR szUrlPath)
 {
     if (!szUrlPath)
@@ -120,7 +156,9 @@ int SplitURL(LPCWSTR szURL, LPWSTR szHostName, LPWSTR szUrlPath, LPWSTR szUserNa
                 iScheme = SPLITURL_SCHEME_PARTIAL;
                 StringCchCopyW(szHost, CRACK_HOST_CCH, szPartHost);
                 StringCchCopyNW(szPath, URL_PATH_CCH, pSep, wcscspn(pSep, L"?"));
-                DebugTrace(L"SplitURL()-> Trying URL = (%s), predicted bad URL)", szURL);
+                WCHAR szLogUrl[CRACK_EXTRA_CCH];
+                MaskUrlPassword(szURL, szLogUrl, ARRAYSIZE(szLogUrl));
+                DebugTrace(L"SplitURL()-> Trying URL = (%s), predicted bad URL)", szLogUrl);
             } else {
                 szHost[0] = L'\0';
             }
@@ -136,13 +174,11 @@ int SplitURL(LPCWSTR szURL, LPWSTR szHostName, LPWSTR szUrlPath, LPWSTR szUserNa
     if (pwPort)
         *pwPort = wPort;
 
-    WCHAR szLogHost[URL_HOST_CCH], szLogPath[URL_PATH_CCH], szLogUser[URL_USER_CCH],
-        szLogPwd[URL_PASSWORD_CCH];
-    StringCchCopyW(szLogHost, URL_HOST_CCH, szHost);
+    WCHAR szLogHost[URL_HOST_CCH], szLogPath[URL_PATH_CCH], szLogUser[URL_USER_CCH];
+    MaskUrlPassword(szHost, szLogHost, URL_HOST_CCH);  // a partial URL may carry a login
     StringCchCopyW(szLogPath, URL_PATH_CCH, szPath);
     StringCchCopyW(szLogUser, URL_USER_CCH, szUser);
-    StringCchCopyW(szLogPwd, URL_PASSWORD_CCH, szPwd);
     DebugTrace(L"SplitURL()->HostName=%s UrlPath=%s UserName=%s Password=%s Scheme=%d Port=%d",
-               szLogHost, szLogPath, szLogUser, szLogPwd, iScheme, static_cast<int>(wPort));
+               szLogHost, szLogPath, szLogUser, MaskPassword(szPwd), iScheme, static_cast<int>(wPort));
     return iScheme;
 }

@@ -249,7 +249,9 @@ BOOL CheckConnection(LPCWSTR szUrl)
     WCHAR szHostName[URL_HOST_CCH] = L"";
     int iScheme = SPLITURL_SCHEME_UNKNOWN;
     SplitURL(szUrl, szHostName, nullptr, nullptr, nullptr, &iScheme, nullptr);
-    DebugTrace(L"ReadDataStruct()->Url=%s, HostName=%s Scheme=%d", szUrl, szHostName, iScheme);
+    WCHAR szLogUrl[PATH_CCH];
+    MaskUrlPassword(szUrl, szLogUrl, ARRAYSIZE(szLogUrl));
+    DebugTrace(L"ReadDataStruct()->Url=%s, HostName=%s Scheme=%d", szLogUrl, szHostName, iScheme);
     if (iScheme == SCHEME_FILE)
         return TRUE;
     return (GetInternetConnectedState(szHostName, FALSE) & CONNECTION_ACTIVED) != 0;

@@ -1,4 +1,5 @@
 #include "payload/trailer.h"
+#include <stddef.h>
 #include <string.h>
 #include "common/cancel.h"
 #include "common/trace.h"
@@ -58,6 +59,199 @@ BOOL TakeName(CBackwardReader& reader, DWORD cb, char (&szName)[PATH_CCH])
     return TRUE;
 }
 
+// Authenticode starts the certificate table on an 8-byte boundary: up to
+// 7 zero bytes may lie between the payload's magic and the table.
+const DWORD CERT_TABLE_ALIGN = 8;
+// A COFF symbol record; the string table follows the last one.
+const DWORD COFF_SYMBOL_SIZE = 18;
+const WORD MAX_SECTIONS = 96;
+
+BOOL IsZero(const BYTE* pb, DWORD cb)
+{
+    for (DWORD i = 0; i < cb; ++i) {
+        if (pb[i] != 0)
+            return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL ReadAt(HANDLE hFile, ULONGLONG ullOffset, void* pv, DWORD cb)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(ullOffset);
+    DWORD cbRead = 0;
+    return SetFilePointerEx(hFile, li, nullptr, FILE_BEGIN) &&
+           ReadFile(hFile, pv, cb, &cbRead, nullptr) && cbRead == cb;
+}
+
+// The end of the optional header's fields that this reader needs, and the
+// certificate table's directory entry, for a 32-bit or a 64-bit image.
+template <typename OPTIONAL_HEADER>
+BOOL ReadOptionalHeader(HANDLE hFile, ULONGLONG ullOffset, WORD cbOptional, DWORD* pdwSizeOfHeaders,
+                        IMAGE_DATA_DIRECTORY* pCertDir)
+{
+    OPTIONAL_HEADER oh;
+    ZeroMemory(&oh, sizeof(oh));
+    DWORD cb = cbOptional < sizeof(oh) ? cbOptional : static_cast<DWORD>(sizeof(oh));
+    if (!ReadAt(hFile, ullOffset, &oh, cb))
+        return FALSE;
+    *pdwSizeOfHeaders = oh.SizeOfHeaders;
+    ZeroMemory(pCertDir, sizeof(*pCertDir));
+    DWORD cbDirEnd = static_cast<DWORD>(offsetof(OPTIONAL_HEADER, DataDirectory)) +
+                     (IMAGE_DIRECTORY_ENTRY_SECURITY + 1) * sizeof(IMAGE_DATA_DIRECTORY);
+    if (oh.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY && cb >= cbDirEnd)
+        *pCertDir = oh.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL ReadImageLayout(HANDLE hFile, IMAGELAYOUT* pLayout)
+{
+    ZeroMemory(pLayout, sizeof(*pLayout));
+    LARGE_INTEGER liSize;
+    if (!GetFileSizeEx(hFile, &liSize))
+        return FALSE;
+    const ULONGLONG ullSize = static_cast<ULONGLONG>(liSize.QuadPart);
+    pLayout->ullFileSize = ullSize;
+
+    IMAGE_DOS_HEADER dos;
+    if (ullSize < sizeof(dos) || !ReadAt(hFile, 0, &dos, sizeof(dos)) ||
+        dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < static_cast<LONG>(sizeof(dos)))
+        return FALSE;
+    const ULONGLONG ullNt = static_cast<ULONGLONG>(dos.e_lfanew);
+    DWORD dwSignature = 0;
+    IMAGE_FILE_HEADER fh;
+    WORD wMagic = 0;
+    const ULONGLONG ullOptional = ullNt + sizeof(dwSignature) + sizeof(fh);
+    if (ullOptional + sizeof(wMagic) > ullSize || !ReadAt(hFile, ullNt, &dwSignature, sizeof(dwSignature)) ||
+        dwSignature != IMAGE_NT_SIGNATURE || !ReadAt(hFile, ullNt + sizeof(dwSignature), &fh, sizeof(fh)) ||
+        !ReadAt(hFile, ullOptional, &wMagic, sizeof(wMagic)))
+        return FALSE;
+
+    DWORD dwSizeOfHeaders = 0;
+    IMAGE_DATA_DIRECTORY certDir;
+    BOOL bHeader = FALSE;
+    if (wMagic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        bHeader = ReadOptionalHeader<IMAGE_OPTIONAL_HEADER32>(hFile, ullOptional, fh.SizeOfOptionalHeader,
+                                                              &dwSizeOfHeaders, &certDir);
+    else if (wMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        bHeader = ReadOptionalHeader<IMAGE_OPTIONAL_HEADER64>(hFile, ullOptional, fh.SizeOfOptionalHeader,
+                                                              &dwSizeOfHeaders, &certDir);
+    if (!bHeader || fh.NumberOfSections > MAX_SECTIONS)
+        return FALSE;
+
+    // The image ends with its last section's data.
+    ULONGLONG ullEnd = dwSizeOfHeaders;
+    const ULONGLONG ullSections = ullOptional + fh.SizeOfOptionalHeader;
+    for (WORD i = 0; i < fh.NumberOfSections; ++i) {
+        IMAGE_SECTION_HEADER sh;
+        if (!ReadAt(hFile, ullSections + static_cast<ULONGLONG>(i) * sizeof(sh), &sh, sizeof(sh)))
+            return FALSE;
+        if (sh.SizeOfRawData == 0)
+            continue;
+        ULONGLONG ullSectionEnd = static_cast<ULONGLONG>(sh.PointerToRawData) + sh.SizeOfRawData;
+        if (ullSectionEnd > ullEnd)
+            ullEnd = ullSectionEnd;
+    }
+    if (ullEnd > ullSize)
+        ullEnd = ullSize;
+
+    // The certificate table's "address" is a file offset. A table that does
+    // not lie within the file after the sections is not one.
+    const ULONGLONG ullCert = certDir.VirtualAddress;
+    if (certDir.Size != 0 && ullCert >= ullEnd && ullCert + certDir.Size <= ullSize) {
+        pLayout->bSigned = TRUE;
+        pLayout->ullCertOffset = ullCert;
+        pLayout->ullCertEnd = ullCert + certDir.Size;
+    }
+
+    // COFF symbols that the linker kept belong to the image when they follow
+    // the sections and end where the file (or the certificate table) starts
+    // its tail; a resource update leaves a stale pointer behind, which points
+    // into the sections or the payload.
+    if (fh.PointerToSymbolTable != 0 && fh.PointerToSymbolTable >= ullEnd) {
+        const ULONGLONG ullTail = pLayout->bSigned ? pLayout->ullCertOffset : ullSize;
+        ULONGLONG ullStrings = static_cast<ULONGLONG>(fh.PointerToSymbolTable) +
+                               static_cast<ULONGLONG>(fh.NumberOfSymbols) * COFF_SYMBOL_SIZE;
+        DWORD cbStrings = 0;
+        if (ullStrings + sizeof(cbStrings) <= ullTail &&
+            ReadAt(hFile, ullStrings, &cbStrings, sizeof(cbStrings)) &&
+            ullStrings + cbStrings <= ullTail && ullTail - (ullStrings + cbStrings) < CERT_TABLE_ALIGN)
+            ullEnd = ullStrings + cbStrings;
+    }
+    pLayout->ullImageEnd = ullEnd;
+    return TRUE;
+}
+
+ULONGLONG CountDataAfterImage(HANDLE hFile, const IMAGELAYOUT& layout)
+{
+    if (layout.ullImageEnd == 0)
+        return 0;
+    if (!layout.bSigned)
+        return layout.ullFileSize - layout.ullImageEnd;
+    ULONGLONG cb = layout.ullCertOffset - layout.ullImageEnd;
+    // The alignment before a certificate table is no data.
+    if (cb > 0 && cb < CERT_TABLE_ALIGN) {
+        BYTE pad[CERT_TABLE_ALIGN] = {0};
+        if (ReadAt(hFile, layout.ullImageEnd, pad, static_cast<DWORD>(cb)) &&
+            IsZero(pad, static_cast<DWORD>(cb)))
+            cb = 0;
+    }
+    return cb + (layout.ullFileSize - layout.ullCertEnd);
+}
+
+namespace {
+
+// The magic right before a certificate table, after at most 7 zero bytes of
+// alignment: the payload of a signed package, whatever the signature's size.
+BOOL FindMagicBeforeCertTable(HANDLE hFile, const IMAGELAYOUT& layout, DWORD* pdwOffset)
+{
+    const DWORD cbWindow = PAYLOAD_MAGIC_SIZE + CERT_TABLE_ALIGN - 1;
+    if (!layout.bSigned || layout.ullCertOffset < layout.ullImageEnd + PAYLOAD_MAGIC_SIZE)
+        return FALSE;
+    DWORD cbRead = cbWindow;
+    if (layout.ullCertOffset - layout.ullImageEnd < cbRead)
+        cbRead = static_cast<DWORD>(layout.ullCertOffset - layout.ullImageEnd);
+    BYTE window[cbWindow];
+    if (!ReadAt(hFile, layout.ullCertOffset - cbRead, window, cbRead))
+        return FALSE;
+    for (DWORD cbPad = 0; cbPad < CERT_TABLE_ALIGN && cbPad + PAYLOAD_MAGIC_SIZE <= cbRead; ++cbPad) {
+        const BYTE* pMagic = window + cbRead - cbPad - PAYLOAD_MAGIC_SIZE;
+        if (!IsZero(window + cbRead - cbPad, cbPad))
+            break;
+        if (memcmp(pMagic, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) != 0)
+            continue;
+        ULONGLONG ullOffset = layout.ullFileSize - (layout.ullCertOffset - cbPad - PAYLOAD_MAGIC_SIZE);
+        if (ullOffset > MAXDWORD)
+            return FALSE;
+        *pdwOffset = static_cast<DWORD>(ullOffset);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// The magic within the last 10,240 bytes; the first occurrence, the
+// farthest from the end, wins.
+BOOL SearchMagicNearEnd(HANDLE hFile, DWORD* pdwOffset)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = -static_cast<LONGLONG>(PAYLOAD_SEARCH_SIZE);
+    if (!SetFilePointerEx(hFile, li, nullptr, FILE_END))
+        return FALSE;
+    std::vector<BYTE> buffer(PAYLOAD_SEARCH_SIZE);
+    DWORD cbRead = 0;
+    if (!ReadFile(hFile, buffer.data(), PAYLOAD_SEARCH_SIZE, &cbRead, nullptr) ||
+        cbRead < PAYLOAD_MAGIC_SIZE)
+        return FALSE;
+    for (DWORD i = 0; i + PAYLOAD_MAGIC_SIZE <= cbRead; ++i) {
+        if (memcmp(&buffer[i], PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) == 0) {
+            *pdwOffset = PAYLOAD_SEARCH_SIZE - i;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
 
 }  // namespace
 
@@ -85,26 +279,16 @@ BOOL CheckDataFile(LPCWSTR szPath, DWORD* pdwOffset)
         bFound = TRUE;
         dwOffset = PAYLOAD_MAGIC_SIZE;
     }
-
     if (!bFound) {
-        // A tail (a signature) may follow: search the last 10,240 bytes; the
-        // first occurrence, the farthest from the end, wins.
-        li.QuadPart = -static_cast<LONGLONG>(PAYLOAD_SEARCH_SIZE);
-        if (SetFilePointerEx(hFile.Get(), li, nullptr, FILE_END)) {
-            std::vector<BYTE> buffer(PAYLOAD_SEARCH_SIZE);
-            cbRead = 0;
-            if (ReadFile(hFile.Get(), buffer.data(), PAYLOAD_SEARCH_SIZE, &cbRead, nullptr) &&
-                cbRead >= PAYLOAD_MAGIC_SIZE) {
-                for (DWORD i = 0; i + PAYLOAD_MAGIC_SIZE <= cbRead; ++i) {
-                    if (memcmp(&buffer[i], PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) == 0) {
-                        bFound = TRUE;
-                        dwOffset = PAYLOAD_SEARCH_SIZE - i;
-                        break;
-                    }
-                }
-            }
-        }
+        // A signed package: the certificate table named in the header
+        // follows the payload, however large the signature is.
+        IMAGELAYOUT layout;
+        if (ReadImageLayout(hFile.Get(), &layout))
+            bFound = FindMagicBeforeCertTable(hFile.Get(), layout, &dwOffset);
     }
+    // Any other tail must leave the magic within the last 10,240 bytes.
+    if (!bFound)
+        bFound = SearchMagicNearEnd(hFile.Get(), &dwOffset);
     hFile.Close();
 
     if (bFound)
@@ -114,6 +298,16 @@ BOOL CheckDataFile(LPCWSTR szPath, DWORD* pdwOffset)
     if (pdwOffset)
         *pdwOffset = bFound ? dwOffset : 0;
     return bFound;
+}
+
+ULONGLONG CheckDataAfterImage(LPCWSTR szPath)
+{
+    CFileHandle hFile(CreateFileW(szPath ? szPath : L"", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    IMAGELAYOUT layout;
+    if (!hFile.IsValid() || !ReadImageLayout(hFile.Get(), &layout))
+        return 0;
+    return CountDataAfterImage(hFile.Get(), layout);
 }
 
 HGLOBAL CheckDataRes(HMODULE hModule, DWORD* pdwSize, BOOL bFree)

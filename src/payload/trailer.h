@@ -1,7 +1,8 @@
 // The payload appended to the launcher file: data blocks, then a file table
 // (the record of the last file first), then TotFilesSize, NbFiles and the
-// magic, all little-endian. Optional bytes (a signature) may follow as long
-// as the magic starts within the last 10,240 bytes.
+// magic, all little-endian. A certificate table (a code signature of any
+// size) may follow the magic; any other tail must leave the magic within the
+// last 10,240 bytes.
 //
 // One record, in file order: FileOut, lgFileOut (4), TypeOfFile (1),
 // DataOffSet (8), FileSize (8), File, lgFile (4). The reader walks backwards.
@@ -38,10 +39,29 @@ struct PAYLOADRECORD {
     BYTE TypeOfFile;
 };
 
-// Looks for the magic in the last 10,240 bytes of szPath. On success
-// *pdwOffset is the distance from the end of the file back to the magic's
-// first byte; otherwise 0.
+// Looks for the magic at the very end of szPath, then right before the
+// certificate table that the PE header names, then in the last 10,240 bytes.
+// On success *pdwOffset is the distance from the end of the file back to the
+// magic's first byte; otherwise 0.
 BOOL CheckDataFile(LPCWSTR szPath, DWORD* pdwOffset);
+
+// Where a PE file's image ends and its certificate table lies (file offsets).
+struct IMAGELAYOUT {
+    ULONGLONG ullFileSize;
+    ULONGLONG ullImageEnd;    // headers, sections and COFF symbols
+    BOOL bSigned;             // a certificate table lies after the image
+    ULONGLONG ullCertOffset;
+    ULONGLONG ullCertEnd;
+};
+
+// FALSE when the file is no PE image (the layout then holds the file size only).
+BOOL ReadImageLayout(HANDLE hFile, IMAGELAYOUT* pLayout);
+
+// Bytes after the image that are neither the certificate table nor its
+// alignment: an appended payload, whole or damaged. 0 for no PE image.
+ULONGLONG CountDataAfterImage(HANDLE hFile, const IMAGELAYOUT& layout);
+// The same for a file by name.
+ULONGLONG CheckDataAfterImage(LPCWSTR szPath);
 
 // The payload carried as resource "DATA"/131 of hModule, or null. *pdwSize
 // receives its size.

@@ -9,6 +9,7 @@
 #include "state/pathvar.h"
 #include "state/state.h"
 #include "net/download.h"
+#include "net/url.h"
 #include "payload/archive.h"
 #include "script/condition.h"
 #include "script/script.h"
@@ -415,9 +416,36 @@ UINT ScriptDownLoadFile(LPCWSTR szParams)
         SetScriptResult(static_cast<int>(dwResult));
     }
     // Logged even when the guard failed, as soon as the line had its fields.
-    if (bSplit)
-        DebugTrace(L"ScriptDownLoadFile(%s,%s)->%d", szUrl, szFile, dwResult);
+    if (bSplit) {
+        WCHAR szLogUrl[PATH_CCH];
+        MaskUrlPassword(szUrl, szLogUrl, ARRAYSIZE(szLogUrl));
+        DebugTrace(L"ScriptDownLoadFile(%s,%s)->%d", szLogUrl, szFile, dwResult);
+    }
     return dwResult;
+}
+
+void MaskDownLoadParams(LPCWSTR szParams, LPWSTR szOut, size_t cchOut)
+{
+    enum { FIELD_URL = 0, FIELD_PASSWORD = 3 };
+    szOut[0] = L'\0';
+    LPCWSTR p = szParams ? szParams : L"";
+    for (int iField = 0;; ++iField) {
+        size_t cch = wcscspn(p, L",");
+        WCHAR szField[SCRIPT_TEXT_CCH];
+        StringCchCopyNW(szField, ARRAYSIZE(szField), p, cch);
+        WCHAR szMasked[SCRIPT_TEXT_CCH];
+        if (iField == FIELD_URL)
+            MaskUrlPassword(szField, szMasked, ARRAYSIZE(szMasked));
+        else if (iField == FIELD_PASSWORD)
+            StringCchCopyW(szMasked, ARRAYSIZE(szMasked), MaskPassword(szField));
+        else
+            StringCchCopyW(szMasked, ARRAYSIZE(szMasked), szField);
+        StringCchCatW(szOut, cchOut, szMasked);
+        if (!p[cch])
+            break;
+        StringCchCatW(szOut, cchOut, L",");
+        p += cch + 1;
+    }
 }
 
 namespace {

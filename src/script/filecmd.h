@@ -32,6 +32,9 @@ UINT ScriptSetFileAttributes(LPCWSTR szParams);
 UINT WriteIniFile(LPCWSTR szParams);
 UINT ScriptDelay(LPCWSTR szParams);
 UINT ScriptDownLoadFile(LPCWSTR szParams);
+// The parameters of a DOWNLOADFILE line for the trace: the URL's password and
+// the password field show as "***".
+void MaskDownLoadParams(LPCWSTR szParams, LPWSTR szOut, size_t cchOut);
 UINT ScriptUnCABFile(LPCWSTR szParams);
 UINT ScriptUnZipFile(LPCWSTR szParams);
 UINT ScriptUnPACFile(LPCWSTR szParams);

@@ -15,11 +15,13 @@
 namespace {
 
 typedef UINT (*SCRIPTHANDLER)(LPCWSTR szParams);
+typedef void (*SCRIPTMASK)(LPCWSTR szParams, LPWSTR szOut, size_t cchOut);
 
 struct SCRIPTCOMMAND {
     LPCWSTR szName;
     SCRIPTHANDLER pfnHandler;
     BOOL bProgress;  // the dispatcher moves the bar; the others drive it themselves
+    SCRIPTMASK pfnMaskForTrace = nullptr;  // a command with a password hides it
 };
 
 const SCRIPTCOMMAND g_Commands[] = {
@@ -32,7 +34,7 @@ const SCRIPTCOMMAND g_Commands[] = {
     {L"CREATEICON", ScriptCreateIcon, TRUE},
     {L"CREATEKEY", ScriptCreateKey, TRUE},
     {L"DELAY", ScriptDelay, TRUE},
-    {L"DOWNLOADFILE", ScriptDownLoadFile, FALSE},
+    {L"DOWNLOADFILE", ScriptDownLoadFile, FALSE, MaskDownLoadParams},
     {L"EXECUTEFILE", ScriptExecuteFile, TRUE},
     {L"EXIT", ScriptExit, TRUE},
     {L"EXTRACTPAC", ScriptUnPACFile, TRUE},
@@ -55,6 +57,18 @@ const SCRIPTCOMMAND g_Commands[] = {
     {L"UNZIPFILE", ScriptUnZipFile, FALSE},
     {L"WRITEINIFILE", WriteIniFile, TRUE},
 };
+
+// The parameters as the trace shows them.
+void ParamsForTrace(LPCWSTR szName, LPCWSTR szParams, LPWSTR szOut, size_t cchOut)
+{
+    for (const SCRIPTCOMMAND& cmd : g_Commands) {
+        if (cmd.pfnMaskForTrace && ScriptCompareNoCase(szName, cmd.szName) == 0) {
+            cmd.pfnMaskForTrace(szParams, szOut, cchOut);
+            return;
+        }
+    }
+    StringCchCopyW(szOut, cchOut, szParams);
+}
 
 // Owns the open script file.
 class CScriptFile {
@@ -215,8 +229,11 @@ UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list)
                                 ARRAYSIZE(line.szParams))) {
                     if (ScriptCommand(line.szName, line.szParams, 0, FALSE, FALSE)) {
                         list.push_back(line);
+                        WCHAR szLogParams[SCRIPT_TEXT_CCH];
+                        ParamsForTrace(line.szName, line.szParams, szLogParams,
+                                       ARRAYSIZE(szLogParams));
                         DebugTrace(L"ReadScript()->Good function(%d)=%s (Parameters=%s)",
-                                   static_cast<int>(list.size() - 1), line.szName, line.szParams);
+                                   static_cast<int>(list.size() - 1), line.szName, szLogParams);
                         ++uCount;
                     } else {
                         DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);

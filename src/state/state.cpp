@@ -19,6 +19,7 @@ HGLOBAL g_hDataRes;
 DWORD g_dwDataResSize;
 BOOL g_bDataFile;
 DWORD g_dwDataFileOffset;
+BOOL g_bPayloadLost;
 
 BOOL HasPayload()
 {

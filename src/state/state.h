@@ -31,3 +31,7 @@ extern DWORD g_dwDataResSize;
 extern BOOL g_bDataFile;
 extern DWORD g_dwDataFileOffset;
 BOOL HasPayload();
+// The package carries a payload that could not be found (its file table is
+// damaged or cut off): the run fails, and nothing beside the program is
+// taken in its place.
+extern BOOL g_bPayloadLost;

@@ -99,7 +99,9 @@ void ExtractPayload(WorkerRun& run)
         run.dwError = ReadDataStruct(ModuleFile, g_dwDataFileOffset, g_ProjectInfo.szTgdFolder,
                                      DataPath, std::vector<DATAFILEINFO>(), g_bForceDownload);
     } else {
-        if (g_bFileList)
+        if (g_bPayloadLost)
+            run.dwError = ERROR_INVALID_DATA;
+        else if (g_bFileList)
             run.dwError = ERROR_FILE_NOT_FOUND;
         DebugTrace(L"ThreadUnCompressDATA()->No Data to Extract!");
     }

@@ -218,4 +218,26 @@ TEST(TraceLookup, WindowsAreLookedUpOncePerProcessAndEntryPoint)
     }
 }
 
+// A monitor and a list window that stop answering hold a trace call up once,
+// for a moment, and are then dropped: later lines neither wait nor reach
+// them. The windows answer again only when the traces are done.
+TEST(TraceLookup, HungWindowsAreDropped)
+{
+    HelperRun run = RunTraceHelper(L"hung");
+    EXPECT_EQ(run.dwExitCode, 0u) << Join(run.lines);
+    std::vector<std::string> lines;
+    for (const std::string& line : run.lines) {
+        if (line.compare(0, 6, "info: ") == 0)
+            printf("%s\n", line.c_str());
+        else
+            lines.push_back(line);
+    }
+    // The line that timed out may still arrive once the window answers.
+    ASSERT_EQ(lines.size(), 4u) << Join(run.lines);
+    EXPECT_EQ(lines[0], "hung windows woken by: release");
+    EXPECT_TRUE(lines[1] == "hung monitor lines: 0" || lines[1] == "hung monitor lines: 1") << lines[1];
+    EXPECT_TRUE(lines[2] == "hung list lines: 0" || lines[2] == "hung list lines: 1") << lines[2];
+    EXPECT_EQ(lines[3], "done");
+}
+
 }  // namespace

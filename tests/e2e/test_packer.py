@@ -158,6 +158,14 @@ class PackerTest(unittest.TestCase):
         # Four records; the web one is not fetched here, so only the first
         # three are extracted by a table without it.
         self.assertEqual(int.from_bytes(package[-14:-10], "little"), 4)
+        # The configuration lists the payload's files by their table names.
+        with open(os.path.join(out_dir, "setup.cfg"), "rb") as f:
+            cfg = f.read().decode("latin-1")
+        self.assertIn("ProductName=Demo", cfg)
+        sections = [line.strip() for line in cfg.splitlines()]
+        for i, name in enumerate(["TRV0001.001", "docs\\readme.txt", "TRV0002.001", "TRV0003.001"]):
+            at = sections.index("[File %d]" % (i + 1))
+            self.assertEqual(sections[at + 1], "Name=" + name, cfg)
 
         project2 = self.path("demo2.ini")
         with open(project, "r") as f:

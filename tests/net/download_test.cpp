@@ -252,10 +252,10 @@ TEST_F(Download, TraceOfTheRequest)
     std::string port = std::to_string(netservers::Get().httpPort);
     std::string dump = tracesink::Dump();
     EXPECT_TRUE(tracesink::Contains("DownloadFile()->Url=" + Narrow(url) +
-                                    ", HostName=127.0.0.1, UrlPath=/trace.bin, Login=who, Password=pw, Scheme=3, Resume=0"))
+                                    ", HostName=127.0.0.1, UrlPath=/trace.bin, Login=who, Password=***, Scheme=3, Resume=0"))
         << dump;
     EXPECT_TRUE(tracesink::Contains(
-        "DownloadHTMLFile()->ServerName=127.0.0.1 Login=who Pwd=pw SourceFile=/trace.bin Secure=0 Resume=0"))
+        "DownloadHTMLFile()->ServerName=127.0.0.1 Login=who Pwd=*** SourceFile=/trace.bin Secure=0 Resume=0"))
         << dump;
     EXPECT_TRUE(tracesink::Contains("GetHttpStatusCode > dwStatusCode == 200, error == 0")) << dump;
     EXPECT_TRUE(tracesink::Contains("DownloadHTMLFile()->HttpSendRequest()=>1")) << dump;
@@ -434,7 +434,7 @@ TEST_F(Download, ExplicitLoginReplacesTheUrls)
 
 TEST_F(Download, UnknownCertificateAuthorityFails)
 {
-    // The secure flags let only date and name errors pass.
+    // An authority the system does not trust fails the request.
     netservers::ServeFile(L"ca.bin", 100, kServedDate);
     std::wstring target = dir_ + L"\\ca.bin";
     DWORD result = DownloadFile(netservers::UntrustedUrl(L"/ca.bin").c_str(), L"", L"", target.c_str(), FALSE);

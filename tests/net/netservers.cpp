@@ -153,6 +153,8 @@ void Start()
     g_info.httpPort = atoi(kv["http_port"].c_str());
     g_info.httpsPort = atoi(kv["https_port"].c_str());
     g_info.untrustedPort = atoi(kv["https_untrusted_port"].c_str());
+    g_info.wrongHostPort = atoi(kv["https_wronghost_port"].c_str());
+    g_info.expiredPort = atoi(kv["https_expired_port"].c_str());
     g_info.faultPort = atoi(kv["fault_port"].c_str());
     g_info.ftpPort = atoi(kv["ftp_port"].c_str());
     g_info.ftpUser = Widen(kv["ftp_user"]);
@@ -162,7 +164,8 @@ void Start()
     g_info.caFile = ToDos(kv["ca_der"]);
     std::ifstream ca(g_info.caFile.c_str(), std::ios::binary);
     g_caDer.assign(std::istreambuf_iterator<char>(ca), std::istreambuf_iterator<char>());
-    if (!g_info.httpPort || !g_info.httpsPort || !g_info.untrustedPort || !g_info.faultPort || !g_info.ftpPort || g_caDer.empty()) {
+    if (!g_info.httpPort || !g_info.httpsPort || !g_info.untrustedPort || !g_info.wrongHostPort ||
+        !g_info.expiredPort || !g_info.faultPort || !g_info.ftpPort || g_caDer.empty()) {
         g_info.error = "incomplete servers.info";
         return;
     }
@@ -252,14 +255,26 @@ std::wstring HttpUrl(const std::wstring& path)
     return L"http://127.0.0.1:" + Port(Get().httpPort) + path;
 }
 
+// Secure URLs name the host "localhost": the certificates carry that name
+// (an address is not matched against the certificate on every system).
 std::wstring HttpsUrl(const std::wstring& path)
 {
-    return L"https://127.0.0.1:" + Port(Get().httpsPort) + path;
+    return L"https://localhost:" + Port(Get().httpsPort) + path;
 }
 
 std::wstring UntrustedUrl(const std::wstring& path)
 {
-    return L"https://127.0.0.1:" + Port(Get().untrustedPort) + path;
+    return L"https://localhost:" + Port(Get().untrustedPort) + path;
+}
+
+std::wstring WrongHostUrl(const std::wstring& path)
+{
+    return L"https://localhost:" + Port(Get().wrongHostPort) + path;
+}
+
+std::wstring ExpiredUrl(const std::wstring& path)
+{
+    return L"https://localhost:" + Port(Get().expiredPort) + path;
 }
 
 std::wstring FaultUrl(const std::wstring& path)

@@ -13,6 +13,8 @@ struct Info {
     int httpPort = 0;
     int httpsPort = 0;
     int untrustedPort = 0;  // HTTPS with a certificate of an unknown CA
+    int wrongHostPort = 0;  // HTTPS, the test CA's certificate for another host
+    int expiredPort = 0;    // HTTPS, the test CA's certificate out of date
     int faultPort = 0;
     int ftpPort = 0;
     std::wstring ftpUser;
@@ -33,6 +35,8 @@ void Stop();
 std::wstring HttpUrl(const std::wstring& path);
 std::wstring HttpsUrl(const std::wstring& path);
 std::wstring UntrustedUrl(const std::wstring& path);
+std::wstring WrongHostUrl(const std::wstring& path);
+std::wstring ExpiredUrl(const std::wstring& path);
 std::wstring FaultUrl(const std::wstring& path);
 std::wstring FtpUrl(const std::wstring& path, bool bWithLogin);
 

@@ -116,6 +116,148 @@ TEST_F(TrailerTest, CheckDataFileFindsTheMagicNearTheEnd)
     EXPECT_EQ(dwOffset, 0u);
 }
 
+// A small PE image: headers of 512 bytes, one section of cbSection bytes,
+// then the tail; the security directory names a certificate table of cbCert
+// bytes at ullCertOffset (0: unsigned). cbSymbols bytes of COFF symbols and
+// strings may follow the section.
+std::string MakeImage(DWORD cbSection, const std::string& tail, ULONGLONG ullCertOffset = 0,
+                      DWORD cbCert = 0, DWORD nbSymbols = 0)
+{
+    const DWORD cbHeaders = 512;
+    std::string image(cbHeaders, '\0');
+    IMAGE_DOS_HEADER dos = {};
+    dos.e_magic = IMAGE_DOS_SIGNATURE;
+    dos.e_lfanew = sizeof(dos);
+    memcpy(&image[0], &dos, sizeof(dos));
+    size_t at = sizeof(dos);
+    DWORD dwSignature = IMAGE_NT_SIGNATURE;
+    memcpy(&image[at], &dwSignature, sizeof(dwSignature));
+    at += sizeof(dwSignature);
+    IMAGE_FILE_HEADER fh = {};
+    fh.Machine = IMAGE_FILE_MACHINE_I386;
+    fh.NumberOfSections = 1;
+    fh.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER32);
+    fh.Characteristics = IMAGE_FILE_EXECUTABLE_IMAGE | IMAGE_FILE_32BIT_MACHINE;
+    const DWORD cbStrings = 4;
+    if (nbSymbols) {
+        fh.PointerToSymbolTable = cbHeaders + cbSection;
+        fh.NumberOfSymbols = nbSymbols;
+    }
+    memcpy(&image[at], &fh, sizeof(fh));
+    at += sizeof(fh);
+    IMAGE_OPTIONAL_HEADER32 oh = {};
+    oh.Magic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+    oh.FileAlignment = 512;
+    oh.SectionAlignment = 4096;
+    oh.SizeOfHeaders = cbHeaders;
+    oh.NumberOfRvaAndSizes = IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
+    oh.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].VirtualAddress = static_cast<DWORD>(ullCertOffset);
+    oh.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size = cbCert;
+    memcpy(&image[at], &oh, sizeof(oh));
+    at += sizeof(oh);
+    IMAGE_SECTION_HEADER sh = {};
+    memcpy(sh.Name, ".text", 5);
+    sh.PointerToRawData = cbHeaders;
+    sh.SizeOfRawData = cbSection;
+    memcpy(&image[at], &sh, sizeof(sh));
+    image += std::string(cbSection, 'c');
+    if (nbSymbols) {
+        image += std::string(nbSymbols * 18, 's');
+        image.append(reinterpret_cast<const char*>(&cbStrings), sizeof(cbStrings));
+    }
+    return image + tail;
+}
+
+// The image size MakeImage gives for a section of cbSection bytes.
+ULONGLONG ImageSize(DWORD cbSection)
+{
+    return 512 + cbSection;
+}
+
+TEST_F(TrailerTest, SignedPackagesAreFoundWhateverTheSignaturesSize)
+{
+    const DWORD cbSection = 1024;
+    const ULONGLONG ullImage = ImageSize(cbSection);
+    const std::string payload = std::string(3000, 'p') + kMagic;
+    const struct {
+        const char* what;
+        std::string padding;  // between the magic and the table
+        DWORD cbCert;
+        BOOL bFound;
+        DWORD offset;
+    } cases[] = {
+        {"16 KiB signature right after the magic", "", 16384, TRUE, 16384 + 10},
+        {"40 KiB signature after 6 bytes of alignment", std::string(6, '\0'), 40960, TRUE,
+         40960 + 6 + 10},
+        {"7 bytes of alignment, the most there can be", std::string(7, '\0'), 20000, TRUE,
+         20000 + 7 + 10},
+        {"small signature, also found by the search", std::string(2, '\0'), 6432, TRUE, 6444},
+        {"a large table after other bytes: no payload", "junk", 16384, FALSE, 0},
+        {"8 bytes of alignment are more than Authenticode adds", std::string(8, '\0'), 16384,
+         FALSE, 0},
+    };
+    for (const auto& c : cases) {
+        std::string tail = payload + c.padding;
+        ULONGLONG ullCert = ullImage + tail.size();
+        tail += std::string(c.cbCert, 'S');
+        WriteBytes(Path(L"signed.exe"), MakeImage(cbSection, tail, ullCert, c.cbCert));
+        DWORD dwOffset = 12345;
+        EXPECT_EQ(CheckDataFile(Path(L"signed.exe").c_str(), &dwOffset), c.bFound) << c.what;
+        EXPECT_EQ(dwOffset, c.offset) << c.what;
+        if (!c.bFound)
+            continue;
+        // The table walk starts from there.
+        RecordingSink sink;
+        Walk(Path(L"signed.exe"), dwOffset, sink);
+        EXPECT_EQ(sink.nbFiles, 0x70707070u) << c.what;  // the four bytes before the magic
+    }
+}
+
+TEST_F(TrailerTest, DataAfterTheImageIsCounted)
+{
+    const DWORD cbSection = 2048;
+    const ULONGLONG ullImage = ImageSize(cbSection);
+    const std::string payload = std::string(500, 'p') + kMagic;
+    const struct {
+        const char* what;
+        std::string content;
+        ULONGLONG cbAfter;
+    } cases[] = {
+        {"the image alone", MakeImage(cbSection, ""), 0},
+        {"an appended payload", MakeImage(cbSection, payload), payload.size()},
+        {"a signature alone", MakeImage(cbSection, std::string(9000, 'S'), ullImage, 9000), 0},
+        {"a signature after alignment", MakeImage(cbSection, std::string(4, '\0') + std::string(9000, 'S'),
+                                                  ullImage + 4, 9000),
+         0},
+        {"a payload and its signature", MakeImage(cbSection, payload + std::string(9000, 'S'),
+                                                  ullImage + payload.size(), 9000),
+         payload.size()},
+        {"bytes after the signature", MakeImage(cbSection, std::string(9000, 'S') + "extra", ullImage, 9000),
+         5},
+        {"a signature cut off: its directory points past the end",
+         MakeImage(cbSection, payload, ullImage + payload.size(), 9000), payload.size()},
+        {"COFF symbols belong to the image", MakeImage(cbSection, "", 0, 0, 10), 0},
+        {"COFF symbols of a signed image", MakeImage(cbSection, std::string(9000, 'S'),
+                                                     ullImage + 10 * 18 + 4, 9000, 10),
+         0},
+        // Symbols that do not end where the file does are not the linker's
+        // (a resource update leaves a stale pointer behind): all of it counts.
+        {"a payload after symbols", MakeImage(cbSection, payload, 0, 0, 10),
+         10 * 18 + 4 + payload.size()},
+        {"not an image", std::string(5000, 'x') + kMagic, 0},
+        {"an empty file", "", 0},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(Path(L"image.exe"), c.content);
+        EXPECT_EQ(CheckDataAfterImage(Path(L"image.exe").c_str()), c.cbAfter) << c.what;
+    }
+    EXPECT_EQ(CheckDataAfterImage(Path(L"missing.exe").c_str()), 0u);
+    // A real program of the build: nothing follows its image.
+    WCHAR szSelf[MAX_PATH];
+    GetModuleFileNameW(nullptr, szSelf, MAX_PATH);
+    EXPECT_EQ(CheckDataAfterImage(szSelf), 0u);
+}
+
 TEST_F(TrailerTest, SampleTrailerIsWrittenAndReadBack)
 {
     // The sample package's 58 bytes of file table and header.

@@ -69,7 +69,9 @@ class NetServers:
         return int(self.info[kind + "_port"])
 
     def url(self, kind, path):
-        scheme = {"http": "http", "https": "https", "fault": "http", "ftp": "ftp"}[kind]
+        scheme = {"http": "http", "https": "https", "https_untrusted": "https",
+                  "https_wronghost": "https", "https_expired": "https",
+                  "fault": "http", "ftp": "ftp"}[kind]
         return "%s://127.0.0.1:%d%s" % (scheme, self.port(kind), path)
 
     def requests(self):

@@ -12,6 +12,8 @@ Servers:
   http   files with Last-Modified, Content-Length, Range and If-Range
   https  the same over TLS, certificate issued by the test CA (made with openssl)
   https_untrusted  the same with a certificate of a CA that is never trusted
+  https_wronghost  the test CA's certificate for another host name
+  https_expired    the test CA's certificate for 127.0.0.1 that has expired
   fault  bad answers: /status/<code>, /nolength, /zerolength, /drop/<sent>/<total>,
          /reset/<sent>/<total>,
          /late/<ms>/<total>,
@@ -310,6 +312,51 @@ def make_certificates(work, prefix, ca_name):
     return context
 
 
+CA_CONFIG = """[ca]
+default_ca = test
+[test]
+database = %(prefix)sindex.txt
+new_certs_dir = .
+serial = %(prefix)sserial.txt
+default_md = sha256
+policy = any
+unique_subject = no
+[any]
+commonName = supplied
+"""
+
+
+def issue_certificate(work, prefix, host, san, days_from, days_to):
+    """A server certificate of the test CA (made by make_certificates) for
+    another name or validity: <prefix>server.pem and <prefix>server.key,
+    valid from days_from to days_to days from now (negative: in the past)."""
+    def run(*args):
+        subprocess.run(["openssl"] + list(args), cwd=work, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stamp(days):
+        return time.strftime("%Y%m%d%H%M%SZ", time.gmtime(time.time() + days * 86400))
+    key, csr, pem, ext, cnf = (prefix + "server.key", prefix + "server.csr",
+                               prefix + "server.pem", prefix + "server.ext", prefix + "ca.cnf")
+    with open(os.path.join(work, cnf), "w") as f:
+        f.write(CA_CONFIG % {"prefix": prefix})
+    open(os.path.join(work, prefix + "index.txt"), "w").close()
+    with open(os.path.join(work, prefix + "serial.txt"), "w") as f:
+        f.write("%X\n" % (0x1000 + len(prefix)))
+    with open(os.path.join(work, ext), "w") as f:
+        f.write("subjectAltName=%s\n"
+                "basicConstraints=CA:FALSE\n"
+                "keyUsage=digitalSignature,keyEncipherment\n"
+                "extendedKeyUsage=serverAuth\n" % san)
+    run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr, "-subj", "/CN=" + host)
+    run("ca", "-batch", "-config", cnf, "-cert", "ca.pem", "-keyfile", "ca.key", "-in", csr,
+        "-out", pem, "-startdate", stamp(days_from), "-enddate", stamp(days_to),
+        "-extfile", ext, "-notext")
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(work, pem), os.path.join(work, key))
+    return context
+
+
 def start_http(handler, root, log_path, context=None):
     server = LoopbackServer(("127.0.0.1", 0), handler)
     server.root = root
@@ -371,11 +418,17 @@ def main():
     context = make_certificates(work, "", "Stowaway Test CA")
     # A second authority that nobody trusts.
     untrusted = make_certificates(work, "untrusted-", "Stowaway Untrusted CA")
+    # The trusted authority's certificates with a wrong name, out of date.
+    wronghost = issue_certificate(work, "wronghost-", "other.invalid", "DNS:other.invalid", -1, 30)
+    expired = issue_certificate(work, "expired-", "127.0.0.1", "IP:127.0.0.1,DNS:localhost",
+                                -60, -30)
 
     servers = {
         "http": start_http(FileHandler, root, log_path),
         "https": start_http(FileHandler, root, log_path, context),
         "https_untrusted": start_http(FileHandler, root, log_path, untrusted),
+        "https_wronghost": start_http(FileHandler, root, log_path, wronghost),
+        "https_expired": start_http(FileHandler, root, log_path, expired),
         "fault": start_http(FaultHandler, root, log_path),
     }
     ftp = None

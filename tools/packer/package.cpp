@@ -144,6 +144,29 @@ std::wstring StageCopy(const std::wstring& source, const std::wstring& target, C
     return temp;
 }
 
+// A copy of the configuration in the work folder with a [File N] section
+// (Name = the table name) per payload file: a launcher whose payload went
+// missing then knows that it had one, and takes nothing beside it instead.
+std::wstring ListPayloadFiles(const std::wstring& config, const std::vector<PLANNED>& planned,
+                              const std::wstring& workFolder, Cleanup& cleanup)
+{
+    std::wstring listed = workFolder + L"\\" + NameOf(config);
+    if (!CopyFileW(config.c_str(), listed.c_str(), FALSE))
+        throw Failure{L"cannot copy " + config};
+    cleanup.File(listed);
+    SetFileAttributesW(listed.c_str(), FILE_ATTRIBUTE_NORMAL);
+    for (size_t i = 0; i < planned.size(); ++i) {
+        std::wstring section = L"File " + std::to_wstring(i + 1);
+        // The table holds the name in the ANSI code page, as the file does.
+        WCHAR szName[PATH_CCH] = L"";
+        MultiByteToWideChar(CP_ACP, 0, planned[i].entry.strFile.c_str(), -1, szName, PATH_CCH);
+        if (!WritePrivateProfileStringW(section.c_str(), L"Name", szName, listed.c_str()))
+            throw Failure{L"cannot write the file list into " + listed};
+    }
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, listed.c_str());  // flush the profile cache
+    return listed;
+}
+
 // Turns the project's items into table records; makes the cabinets.
 std::vector<PLANNED> PlanItems(const PROJECT& project, const std::wstring& workFolder,
                                Cleanup& cleanup)
@@ -278,13 +301,16 @@ void BuildPackage(const PROJECT& project)
     cleanup.Folder(szWork);
 
     std::vector<PLANNED> planned = PlanItems(project, szWork, cleanup);
+    PROJECT listed = project;
+    if (!project.config.empty() && !planned.empty())
+        listed.config = ListPayloadFiles(project.config, planned, szWork, cleanup);
     // The launcher, then its resources, then the data and the table.
     std::wstring partial = output + PARTIAL_SUFFIX;
     if (!CopyFileW(launcher.c_str(), partial.c_str(), FALSE))
         throw Failure{L"cannot write " + partial};
     cleanup.File(partial);
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EmbedResources(partial, project);
+    EmbedResources(partial, listed);
 
     HANDLE hOut = CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -338,7 +364,7 @@ void BuildPackage(const PROJECT& project)
         size_t dot = name.find_last_of(L'.');
         std::wstring cfg = outFolder + L"\\" + (dot == std::wstring::npos ? name : name.substr(0, dot)) +
                            L".cfg";
-        moves.push_back({PrepareStagedConfig(StageCopy(project.config, cfg, cleanup)), cfg});
+        moves.push_back({PrepareStagedConfig(StageCopy(listed.config, cfg, cleanup)), cfg});
     }
     moves.push_back({partial, output});
     for (const auto& move : moves) {

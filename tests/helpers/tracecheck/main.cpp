@@ -1,7 +1,10 @@
 // Runs one trace scenario on a desktop of its own, where no other monitor
 // window can be found, and prints what its own windows received:
 //   tracecheck <scenario>   ->  "monitor: <line>" / "list: <line>" per line
-// Scenarios: nowindow, late, classonly, closed.
+// Scenarios: nowindow, late, classonly, closed, hung (a monitor and a list
+// window in a second process that stops answering; that process prints what
+// reached it once it answers again).
+//   tracecheck hungwindows <ready-file> <release-file>   those windows alone
 #include <windows.h>
 #include <stdio.h>
 #include <string>
@@ -22,6 +25,18 @@ LRESULT CALLBACK MonitorProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return TRUE;
     }
     return DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+void RegisterWindowClasses()
+{
+    WNDCLASSW wc = {};
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpfnWndProc = MonitorProc;
+    wc.lpszClassName = L"TMonitor";
+    RegisterClassW(&wc);
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.lpszClassName = L"Dbs";
+    RegisterClassW(&wc);
 }
 
 HWND CreateMonitor(LPCWSTR szTitle)
@@ -52,6 +67,98 @@ void CollectList(HWND hDbs)
     }
 }
 
+bool FileExists(LPCWSTR szPath)
+{
+    return GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The windows of the hung scenario, in a process of their own (also started
+// by the end-to-end tests): created, then "<ready-file>" is written and they
+// stop answering until "<release-file>" exists (or 60 s have passed); then
+// they take what is waiting and the process prints what reached them.
+int RunHungWindows(LPCWSTR szReadyFile, LPCWSTR szReleaseFile)
+{
+    HWND hMonitor = CreateMonitor(L"TMonitor");
+    HWND hDbs = CreateList();
+    if (!hMonitor || !hDbs)
+        return 4;
+    HANDLE hReady = CreateFileW(szReadyFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (hReady == INVALID_HANDLE_VALUE)
+        return 4;
+    CloseHandle(hReady);
+    DWORD dwStart = GetTickCount();
+    while (!FileExists(szReleaseFile) && GetTickCount() - dwStart < 60000)
+        Sleep(50);
+    const bool bReleased = FileExists(szReleaseFile);
+    dwStart = GetTickCount();
+    MSG msg;
+    while (GetTickCount() - dwStart < 1000) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    CollectList(hDbs);
+    printf("hung windows woken by: %s\n", bReleased ? "release" : "time-out");
+    size_t nbList = 0;
+    size_t nbMonitor = 0;
+    for (const std::string& line : g_received)
+        (line.compare(0, 5, "list:") == 0 ? nbList : nbMonitor) += 1;
+    printf("hung monitor lines: %u\n", static_cast<unsigned>(nbMonitor));
+    printf("hung list lines: %u\n", static_cast<unsigned>(nbList));
+    fflush(stdout);
+    return 0;
+}
+
+// Traces while another process's monitor and list windows do not answer.
+int TraceToHungWindows(LPCWSTR szDesktop)
+{
+    WCHAR szTemp[MAX_PATH];
+    GetTempPathW(MAX_PATH, szTemp);
+    WCHAR szReady[MAX_PATH + 64];
+    WCHAR szRelease[MAX_PATH + 64];
+    wsprintfW(szReady, L"%stracecheck-%lu.ready", szTemp, GetCurrentProcessId());
+    wsprintfW(szRelease, L"%stracecheck-%lu.release", szTemp, GetCurrentProcessId());
+    DeleteFileW(szReady);
+    DeleteFileW(szRelease);
+    WCHAR szExe[MAX_PATH];
+    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+    std::wstring cmd = std::wstring(L"\"") + szExe + L"\" hungwindows \"" + szReady + L"\" \"" +
+                       szRelease + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.lpDesktop = const_cast<LPWSTR>(szDesktop);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(szExe, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        return 5;
+    DWORD dwWaited = 0;
+    while (!FileExists(szReady) && WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT &&
+           dwWaited < 30000)
+        dwWaited += 50;
+    if (!FileExists(szReady))
+        return 6;
+    DWORD dwStart = GetTickCount();
+    for (int i = 0; i < 5; ++i) {
+        DebugTrace(L"wide %d", i);
+        DebugTraceA("narrow %d", i);
+    }
+    DWORD dwElapsed = GetTickCount() - dwStart;
+    HANDLE hRelease = CreateFileW(szRelease, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (hRelease != INVALID_HANDLE_VALUE)
+        CloseHandle(hRelease);
+    WaitForSingleObject(pi.hProcess, 90000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    DeleteFileW(szReady);
+    DeleteFileW(szRelease);
+    // For the test's output only, never compared.
+    printf("info: the traces took %lu ms\n", dwElapsed);
+    return 0;
+}
+
 // A pointer that crashes the formatter if the message is ever formatted.
 const wchar_t* const BAD_WIDE = reinterpret_cast<const wchar_t*>(1);
 const char* const BAD_NARROW = reinterpret_cast<const char*>(1);
@@ -63,6 +170,10 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 2)
         return 2;
     const std::wstring scenario = argv[1];
+    if (scenario == L"hungwindows" && argc >= 4) {
+        RegisterWindowClasses();
+        return RunHungWindows(argv[2], argv[3]);
+    }
 
     WCHAR szDesktop[64];
     wsprintfW(szDesktop, L"tracecheck-%lu", GetCurrentProcessId());
@@ -72,17 +183,14 @@ int wmain(int argc, wchar_t** argv)
         return 3;
     }
 
-    WNDCLASSW wc = {};
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpfnWndProc = MonitorProc;
-    wc.lpszClassName = L"TMonitor";
-    RegisterClassW(&wc);
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.lpszClassName = L"Dbs";
-    RegisterClassW(&wc);
+    RegisterWindowClasses();
 
     HWND hDbs = nullptr;
-    if (scenario == L"nowindow") {
+    if (scenario == L"hung") {
+        int iResult = TraceToHungWindows(szDesktop);
+        if (iResult != 0)
+            return iResult;
+    } else if (scenario == L"nowindow") {
         // Nothing to send to: the arguments are never formatted.
         for (int i = 0; i < 3; ++i) {
             DebugTrace(L"never formatted %s", BAD_WIDE);
