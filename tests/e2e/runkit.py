@@ -13,8 +13,8 @@ import harness
 
 ROOT = harness.ROOT
 BIN = harness.BIN
-PREFIX = os.path.join(ROOT, "build", "wine", "prefix")
-SESSION_ENV = os.path.join(ROOT, "build", "wine", "session.env")
+PREFIX = os.path.join(harness.STATE_DIR, "prefix")
+SESSION_ENV = os.path.join(harness.STATE_DIR, "session.env")
 TRV_GUID = "{A6E044B8-6C25-48fc-806B-002A9582C81F}"
 EXTRACT_FOLDER = "{7B28E39C-883C-4f49-ABFB-5D16796F2DD9}"
 
