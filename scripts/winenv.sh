@@ -38,19 +38,34 @@ alive() {
 
 # Wine waits up to two seconds for a window manager each time it shows or
 # hides a window: our own display gets a small one, which also draws the
-# title bars a user sees.
+# title bars a user sees. Fails when the display turns out to have a window
+# manager already (it is then not ours).
 start_window_manager() {
   alive openbox.pid && return
-  setsid openbox --sm-disable </dev/null >/dev/null 2>&1 &
+  setsid openbox --sm-disable </dev/null >"$STATE_DIR/openbox.log" 2>&1 &
   echo $! >"$STATE_DIR/openbox.pid"
   local i
   for i in $(seq 200); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return
     alive openbox.pid || break
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return
     sleep 0.05
   done
-  echo "winenv: openbox did not start" >&2
+  echo "winenv: openbox did not start on $DISPLAY:" >&2
+  cat "$STATE_DIR/openbox.log" >&2
+  kill "$(cat "$STATE_DIR/openbox.pid")" 2>/dev/null
+  rm -f "$STATE_DIR/openbox.pid"
   return 1
+}
+
+start_xvfb() {
+  local fifo=$STATE_DIR/displayfd
+  rm -f "$fifo"; mkfifo "$fifo"
+  setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
+  echo $! >"$STATE_DIR/xvfb.pid"
+  local num
+  read -r -t 20 num <"$fifo" || { echo "winenv: Xvfb did not start" >&2; return 1; }
+  rm -f "$fifo"
+  echo "DISPLAY=:$num" >"$ENV_FILE"
 }
 
 start_display() {
@@ -60,18 +75,18 @@ start_display() {
     echo "DISPLAY=$DISPLAY" >"$ENV_FILE"
     return
   fi
-  if ! alive xvfb.pid || [ ! -f "$ENV_FILE" ]; then
-    [ -f "$STATE_DIR/xvfb.pid" ] && kill "$(cat "$STATE_DIR/xvfb.pid")" 2>/dev/null
-    local fifo=$STATE_DIR/displayfd
-    rm -f "$fifo"; mkfifo "$fifo"
-    setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
-    echo $! >"$STATE_DIR/xvfb.pid"
-    local num
-    read -r -t 20 num <"$fifo" || { echo "winenv: Xvfb did not start" >&2; return 1; }
-    rm -f "$fifo"
-    echo "DISPLAY=:$num" >"$ENV_FILE"
-  fi
-  DISPLAY=$(sed -n 's/^DISPLAY=//p' "$ENV_FILE") start_window_manager
+  local try
+  for try in 1 2 3; do
+    if ! alive xvfb.pid || [ ! -f "$ENV_FILE" ]; then
+      [ -f "$STATE_DIR/xvfb.pid" ] && kill "$(cat "$STATE_DIR/xvfb.pid")" 2>/dev/null
+      # Displays are numbered first come, first served: one lane at a time.
+      flock "$ROOT/build/wine/display.lock" bash -c "$(declare -f start_xvfb); STATE_DIR='$STATE_DIR' ENV_FILE='$ENV_FILE' start_xvfb" || return 1
+    fi
+    DISPLAY=$(sed -n 's/^DISPLAY=//p' "$ENV_FILE") start_window_manager && return
+    kill "$(cat "$STATE_DIR/xvfb.pid")" 2>/dev/null
+    rm -f "$STATE_DIR/xvfb.pid" "$ENV_FILE"
+  done
+  return 1
 }
 
 start_lane() {
@@ -80,8 +95,11 @@ start_lane() {
   start_display || return 1
   set -a; . "$ENV_FILE"; set +a
   setsid wineserver -p </dev/null >/dev/null 2>&1
-  # wineboot creates or updates the prefix; its services must not hold our pipes.
-  setsid wine wineboot -i </dev/null >/dev/null 2>&1
+  # The first program of a new server has Wine create or update the prefix
+  # and start its services, and waits for that; a second "wineboot -i" would
+  # start a second service manager that answers half of the requests late.
+  # The services must not hold our pipes.
+  setsid wine cmd /c exit </dev/null >/dev/null 2>&1
   if [ ! -f "$STATE_DIR/configured" ]; then
     # A crashing test program must end, not wait in a debugger dialog.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
