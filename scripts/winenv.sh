@@ -60,7 +60,7 @@ start_window_manager() {
 start_xvfb() {
   local fifo=$STATE_DIR/displayfd
   rm -f "$fifo"; mkfifo "$fifo"
-  setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
+  setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" 9>&- </dev/null >/dev/null 2>&1 &
   echo $! >"$STATE_DIR/xvfb.pid"
   local num
   read -r -t 20 num <"$fifo" || { echo "winenv: Xvfb did not start" >&2; return 1; }
@@ -80,7 +80,10 @@ start_display() {
     if ! alive xvfb.pid || [ ! -f "$ENV_FILE" ]; then
       [ -f "$STATE_DIR/xvfb.pid" ] && kill "$(cat "$STATE_DIR/xvfb.pid")" 2>/dev/null
       # Displays are numbered first come, first served: one lane at a time.
-      flock "$ROOT/build/wine/display.lock" bash -c "$(declare -f start_xvfb); STATE_DIR='$STATE_DIR' ENV_FILE='$ENV_FILE' start_xvfb" || return 1
+      (
+        flock 9 || exit 1
+        start_xvfb
+      ) 9>"$ROOT/build/wine/display.lock" || return 1
     fi
     DISPLAY=$(sed -n 's/^DISPLAY=//p' "$ENV_FILE") start_window_manager && return
     kill "$(cat "$STATE_DIR/xvfb.pid")" 2>/dev/null
