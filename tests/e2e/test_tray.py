@@ -113,6 +113,7 @@ class TrayTest(unittest.TestCase):
         self.assertGreater(int(crop.stdout.strip() or 0), 1, crop.stderr)
 
         open(self.release, "w").close()
+        # The run ends after its own five-second pause over the last balloon.
         self.assertEqual(run.wait(), 0)
         msgs = run.messages()
         for line in ("CSystemTray::Create()->Balloon(Preparing to install..., %s)" % PRODUCT,
