@@ -107,13 +107,14 @@ TEST_F(TraceTest, OtherThreadsTraceToTheSameWindows)
     EXPECT_TRUE(tracesink::Contains("from worker 9")) << tracesink::Dump();
 }
 
-// Runs the trace helper program and returns its exit code and output.
+// Runs the trace helper program on the given desktop and returns its exit
+// code and output.
 struct HelperRun {
     DWORD dwExitCode = 0xFFFFFFFF;
     std::vector<std::string> lines;
 };
 
-HelperRun RunTraceHelper(const wchar_t* szScenario)
+HelperRun RunTraceHelper(const wchar_t* szScenario, const std::wstring& desktop)
 {
     HelperRun run;
     WCHAR szExe[MAX_PATH];
@@ -121,6 +122,7 @@ HelperRun RunTraceHelper(const wchar_t* szScenario)
     WCHAR* pName = wcsrchr(szExe, L'\\');
     lstrcpyW(pName ? pName + 1 : szExe, L"tracecheck.exe");
     std::wstring cmd = std::wstring(L"\"") + szExe + L"\" " + szScenario;
+    std::wstring desktopName = desktop;
 
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     HANDLE hRead = nullptr;
@@ -128,16 +130,24 @@ HelperRun RunTraceHelper(const wchar_t* szScenario)
     if (!CreatePipe(&hRead, &hWrite, &sa, 0))
         return run;
     SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
+    // The process that serves the desktop is started by the first window on
+    // it and takes the error handle of that window's process: it must not
+    // hold the pipe read here to its end.
+    HANDLE hNul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                              OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
+    si.lpDesktop = &desktopName[0];
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = hWrite;
-    si.hStdError = hWrite;
+    si.hStdError = hNul;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
     BOOL bStarted = CreateProcessW(szExe, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                    nullptr, &si, &pi);
     CloseHandle(hWrite);
+    if (hNul != INVALID_HANDLE_VALUE)
+        CloseHandle(hNul);
     if (!bStarted) {
         CloseHandle(hRead);
         return run;
@@ -182,8 +192,9 @@ std::string Monitor(const std::string& line)
     return "monitor: " + line + " (" + std::to_string(line.size() + 1) + ")";
 }
 
-// Each scenario runs in a process of its own, on a desktop of its own: the
-// window lookup happens once per process and entry point.
+// Each scenario runs in a process of its own, on a desktop where no other
+// monitor window can be found: the window lookup happens once per process and
+// entry point.
 TEST(TraceLookup, WindowsAreLookedUpOncePerProcessAndEntryPoint)
 {
     const struct {
@@ -199,8 +210,13 @@ TEST(TraceLookup, WindowsAreLookedUpOncePerProcessAndEntryPoint)
         {L"closed", "a handle once found stays in use after its window is gone",
          {Monitor("[tracecheck.exe] while open"), "done"}},
     };
+    // One desktop for every run: each run's windows go with its process.
+    WCHAR szDesktop[64];
+    wsprintfW(szDesktop, L"tracecheck-%lu", GetCurrentProcessId());
+    HDESK hDesk = CreateDesktopW(szDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_NE(hDesk, nullptr) << GetLastError();
     for (const auto& c : cases) {
-        HelperRun run = RunTraceHelper(c.scenario);
+        HelperRun run = RunTraceHelper(c.scenario, szDesktop);
         EXPECT_EQ(run.dwExitCode, 0u) << c.what << "\n" << Join(run.lines);
         ASSERT_EQ(run.lines.size(), c.expected.size()) << c.what << "\n" << Join(run.lines);
         for (size_t i = 0; i < c.expected.size(); ++i) {
@@ -216,6 +232,7 @@ TEST(TraceLookup, WindowsAreLookedUpOncePerProcessAndEntryPoint)
             }
         }
     }
+    CloseDesktop(hDesk);
 }
 
 // A monitor and a list window that stop answering hold a trace call up once,

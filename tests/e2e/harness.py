@@ -1,6 +1,7 @@
 """Shared helpers of the end-to-end tests: run Windows programs of the build
 under the project's Wine session, and turn Linux paths into Windows ones."""
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -11,6 +12,18 @@ ROOT = os.environ.get("STOWAWAY_ROOT") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 BIN = os.environ.get("STOWAWAY_BIN") or os.path.join(ROOT, "build", "win32", "bin")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
+
+
+def lane():
+    """The Wine session this test uses (see scripts/winenv.sh)."""
+    if os.environ.get("STOWAWAY_LANE"):
+        return os.environ["STOWAWAY_LANE"]
+    m = re.search(r"id:(\d+)", os.environ.get("CTEST_RESOURCE_GROUP_0_WINE", ""))
+    return m.group(1) if m else "1"
+
+
+STATE_DIR = os.path.join(ROOT, "build", "wine") if lane() == "1" else \
+    os.path.join(ROOT, "build", "wine", "lane" + lane())
 
 
 def win_path(path):

@@ -13,8 +13,8 @@ import harness
 
 ROOT = harness.ROOT
 BIN = harness.BIN
-PREFIX = os.path.join(ROOT, "build", "wine", "prefix")
-SESSION_ENV = os.path.join(ROOT, "build", "wine", "session.env")
+PREFIX = os.path.join(harness.STATE_DIR, "prefix")
+SESSION_ENV = os.path.join(harness.STATE_DIR, "session.env")
 TRV_GUID = "{A6E044B8-6C25-48fc-806B-002A9582C81F}"
 EXTRACT_FOLDER = "{7B28E39C-883C-4f49-ABFB-5D16796F2DD9}"
 
@@ -93,10 +93,12 @@ class LauncherRun:
         self.package = package
         self.args = args
         self.cwd = cwd or os.path.dirname(package)
+        self.own_work = work is None
         self.work = work or tempfile.mkdtemp(prefix="stowaway-run-")
         self.mon = harness.TraceMonitor(self.work)
         self.proc = None
         self.exit_code = None
+        self.trace = None  # the messages, kept once the run is over
 
     def command_line(self):
         exe = harness.win_path(self.package)
@@ -118,6 +120,9 @@ class LauncherRun:
             out, _ = self.proc.communicate(timeout=timeout)
         finally:
             self.mon.__exit__(None, None, None)
+            self.trace = self.mon.messages()
+            if self.own_work:
+                shutil.rmtree(self.work, ignore_errors=True)
         m = re.search(rb"exit=(\d+)", out or b"")
         self.exit_code = int(m.group(1)) if m else None
         return self.exit_code
@@ -127,7 +132,7 @@ class LauncherRun:
         return self.wait(timeout)
 
     def messages(self):
-        return self.mon.messages()
+        return self.trace if self.trace is not None else self.mon.messages()
 
     def value(self, prefix):
         """The rest of the first trace message that starts with prefix."""

@@ -79,7 +79,7 @@ class PackageRunTest(unittest.TestCase):
                     "WinMain()->DataPath=", "WinMain()->LoadLibrary(", "WinMain()->Title=" + PRODUCT,
                     "WinMain()->Silent mode parameter", "WinMain()->bNeedToRunAsAdmin=0",
                     "WinMain()->ExeFile=", "StatusDlg > hWnd == 00000000",
-                    "StatusProc()->WM_READY_TASK", "StatusProc->CreateThread()->hThread=",
+                    "StatusProc()->WM_READY_TASK",
                     "ThreadUnCompressDATA()->Extract DATA file", "ExecuteFile(",
                     "ExecuteFile()->WaitForSingleObject=", "StatusProc()->WM_END_TASK",
                     "StatusProc()->WM_DESTROY", "StatusDlg > End(",
@@ -89,6 +89,12 @@ class PackageRunTest(unittest.TestCase):
             found = [i for i in range(pos, len(msgs)) if msgs[i].startswith(e)]
             self.assertTrue(found, "%s missing after line %d" % (e, pos))
             pos = found[0] + 1
+        # The worker may trace before the window's thread has told it started it.
+        ready = msgs.index("StatusProc()->WM_READY_TASK")
+        created = [i for i in range(ready, len(msgs))
+                   if msgs[i].startswith("StatusProc->CreateThread()->hThread=")]
+        self.assertTrue(created, "worker start missing after WM_READY_TASK")
+        self.assertLess(created[0], msgs.index("StatusProc()->WM_END_TASK"))
 
         # Every temporary folder is gone.
         self.assertFalse(os.path.exists(scratch))

@@ -452,12 +452,11 @@ TEST_F(Download, CancelStopsAStalledTransfer)
     std::wstring target = dir_ + L"\\stall.bin";
     std::wstring path = L"/stall/100000/30000";
     std::string before = netservers::RequestLog();
-    // Cancelled a little after the target exists, while the block waits.
+    // Cancelled once the target exists and the server holds back the rest.
     std::thread canceller = CancelWhen([&] {
-        if (FileSize(target) == ~0ULL)
-            return false;
-        Sleep(300);
-        return true;
+        return FileSize(target) != ~0ULL &&
+               netservers::RequestLog().find("stall-begin " + Narrow(path), before.size()) !=
+                   std::string::npos;
     });
     DWORD start = GetTickCount();
     EXPECT_EQ(DownloadFile(netservers::FaultUrl(path).c_str(), L"", L"", target.c_str(), FALSE), 1223u);

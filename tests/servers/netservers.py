@@ -218,6 +218,7 @@ class FaultHandler(Handler):
             self.end_headers()
             self.wfile.write(pattern(0, min(total, 4096)))
             self.wfile.flush()
+            self.note("stall-begin")
             # Keep the connection open without sending, until the client goes.
             gone = self.wait_for_client(int(nums[1]) / 1000.0 if len(nums) > 1 else 120)
             self.note("stall-end %s" % ("client-gone" if gone else "hold-expired"))

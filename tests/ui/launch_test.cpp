@@ -120,9 +120,11 @@ TEST_F(ExecuteFileTest, ShellRefusalReturnsFalse)
     EXPECT_TRUE(tracesink::Contains("ExecuteFile()->End(0 - 0x1)")) << tracesink::Dump();
 }
 
-DWORD WINAPI CancelSoon(LPVOID)
+// Cancels once the wait has found the program still running.
+DWORD WINAPI CancelWhileWaiting(LPVOID)
 {
-    Sleep(1500);
+    for (int i = 0; i < 3000 && !tracesink::Contains("ExecuteFile()->WaitForSingleObject=0X102"); ++i)
+        Sleep(10);
     InterlockedExchange(&g_bCancel, 1);
     return 0;
 }
@@ -130,7 +132,7 @@ DWORD WINAPI CancelSoon(LPVOID)
 TEST_F(ExecuteFileTest, CancelEndsTheWaitWhileTheProgramRuns)
 {
     HANDLE hProcess = nullptr;
-    HANDLE hCanceller = CreateThread(nullptr, 0, CancelSoon, nullptr, 0, nullptr);
+    HANDLE hCanceller = CreateThread(nullptr, 0, CancelWhileWaiting, nullptr, 0, nullptr);
     ASSERT_TRUE(ExecuteFile(nullptr, FakeSetup().c_str(), L"--sleep 60000", nullptr, L"open",
                             TRUE, SW_HIDE, &g_dwExitCode, &hProcess));
     WaitForSingleObject(hCanceller, INFINITE);

@@ -169,14 +169,17 @@ TEST_F(MsgWaitTest, TemplateMissingFromTheModule)
 namespace {
 
 const UINT WM_TEST_BLOCK = WM_APP + 17;
+HANDLE g_hBlocked;
 HANDLE g_hRelease;
 
 // Keeps the wait thread busy in its message loop when it meets our message.
 LRESULT CALLBACK BlockingHook(int nCode, WPARAM wParam, LPARAM lParam)
 {
     auto* pMsg = reinterpret_cast<MSG*>(lParam);
-    if (nCode == HC_ACTION && pMsg->message == WM_TEST_BLOCK)
+    if (nCode == HC_ACTION && pMsg->message == WM_TEST_BLOCK) {
+        SetEvent(g_hBlocked);
         WaitForSingleObject(g_hRelease, 30000);
+    }
     return CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
@@ -187,13 +190,16 @@ TEST_F(MsgWaitTest, AThreadThatDoesNotEndIsTerminated)
     HWND hWnd = MsgWaitDlg(m_hModule, L"Stuck", L"msg", 0);
     ASSERT_NE(hWnd, nullptr);
     DWORD dwThreadId = GetWindowThreadProcessId(hWnd, nullptr);
+    g_hBlocked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HHOOK hHook = SetWindowsHookExW(WH_GETMESSAGE, BlockingHook, nullptr, dwThreadId);
     ASSERT_NE(hHook, nullptr);
     PostThreadMessageW(dwThreadId, WM_TEST_BLOCK, 0, 0);
-    Sleep(200);
+    ASSERT_EQ(WaitForSingleObject(g_hBlocked, 30000), WAIT_OBJECT_0);
 
     tracesink::Clear();
+    // Closing gives the thread its full time to end before it terminates
+    // it: that pause is part of what is checked here.
     EXPECT_EQ(MsgWaitDlg(nullptr, nullptr, nullptr, 0), nullptr);
     EXPECT_TRUE(tracesink::Contains("MsgWaitDlg()->WaitForSingleObject=0x102")) << tracesink::Dump();
     EXPECT_TRUE(tracesink::Contains("MsgWaitDlg()->dwExitCode=103")) << tracesink::Dump();
@@ -206,6 +212,7 @@ TEST_F(MsgWaitTest, AThreadThatDoesNotEndIsTerminated)
     UnhookWindowsHookEx(hHook);
     SetEvent(g_hRelease);
     CloseHandle(g_hRelease);
+    CloseHandle(g_hBlocked);
 
     // A new wait window can follow.
     HWND hNext = MsgWaitDlg(m_hModule, L"Next", L"msg", 0);

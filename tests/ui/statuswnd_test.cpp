@@ -59,6 +59,12 @@ protected:
     void TearDown() override
     {
         Release();
+        // A setup program the run left waiting writes its record once it sees
+        // the release; the scratch folder goes only after that, or it would
+        // wait out its whole time.
+        if (PathFileExistsW(m_started.c_str()))
+            for (int i = 0; i < 3000 && !PathFileExistsW(m_record.c_str()); ++i)
+                Sleep(10);
         g_hDataRes = nullptr;
         hInstRes = nullptr;
         g_bCancel = 0;

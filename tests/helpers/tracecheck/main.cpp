@@ -1,5 +1,5 @@
-// Runs one trace scenario on a desktop of its own, where no other monitor
-// window can be found, and prints what its own windows received:
+// Runs one trace scenario and prints what its own windows received. It is
+// started on a desktop where no other monitor window can be found:
 //   tracecheck <scenario>   ->  "monitor: <line>" / "list: <line>" per line
 // Scenarios: nowindow, late, classonly, closed, hung (a monitor and a list
 // window in a second process that stops answering; that process prints what
@@ -175,11 +175,10 @@ int wmain(int argc, wchar_t** argv)
         return RunHungWindows(argv[2], argv[3]);
     }
 
-    WCHAR szDesktop[64];
-    wsprintfW(szDesktop, L"tracecheck-%lu", GetCurrentProcessId());
-    HDESK hDesk = CreateDesktopW(szDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    if (!hDesk || !SetThreadDesktop(hDesk)) {
-        printf("error: desktop %lu\n", GetLastError());
+    // Any monitor already here would take the lines meant for ours.
+    if (FindWindowW(L"TMonitor", nullptr) || FindWindowW(nullptr, L"TMonitor") ||
+        FindWindowW(L"Dbs", nullptr)) {
+        printf("error: a monitor window is already on this desktop\n");
         return 3;
     }
 
