@@ -240,7 +240,12 @@ TEST(TraceLookup, WindowsAreLookedUpOncePerProcessAndEntryPoint)
 // them. The windows answer again only when the traces are done.
 TEST(TraceLookup, HungWindowsAreDropped)
 {
-    HelperRun run = RunTraceHelper(L"hung");
+    WCHAR szDesktop[64];
+    wsprintfW(szDesktop, L"tracecheck-hung-%lu", GetCurrentProcessId());
+    HDESK hDesk = CreateDesktopW(szDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_NE(hDesk, nullptr) << GetLastError();
+    HelperRun run = RunTraceHelper(L"hung", szDesktop);
+    CloseDesktop(hDesk);
     EXPECT_EQ(run.dwExitCode, 0u) << Join(run.lines);
     std::vector<std::string> lines;
     for (const std::string& line : run.lines) {

@@ -8,7 +8,7 @@
 #include "support/tracesink.h"
 #include "ui/license.h"
 #include "res/resource.h"
-#include "uitest_util.h"
+#include "support/uitest_util.h"
 
 using uitest::ScratchDir;
 using uitest::Utf8;

@@ -9,7 +9,7 @@
 #include "support/tracesink.h"
 #include "res/resource.h"
 #include "ui/statuswnd.h"
-#include "uitest_util.h"
+#include "support/uitest_util.h"
 
 using uitest::FakeSetup;
 using uitest::RecordValues;

@@ -13,7 +13,7 @@
 #include "support/steplook.h"
 #include "ui/progress.h"
 #include "ui/worker.h"
-#include "uitest_util.h"
+#include "support/uitest_util.h"
 
 namespace {
 

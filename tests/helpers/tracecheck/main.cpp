@@ -110,7 +110,7 @@ int RunHungWindows(LPCWSTR szReadyFile, LPCWSTR szReleaseFile)
 }
 
 // Traces while another process's monitor and list windows do not answer.
-int TraceToHungWindows(LPCWSTR szDesktop)
+int TraceToHungWindows()
 {
     WCHAR szTemp[MAX_PATH];
     GetTempPathW(MAX_PATH, szTemp);
@@ -126,7 +126,7 @@ int TraceToHungWindows(LPCWSTR szDesktop)
                        szRelease + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
-    si.lpDesktop = const_cast<LPWSTR>(szDesktop);
+    // The windows process shares this desktop (null: the one we run on).
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -186,7 +186,7 @@ int wmain(int argc, wchar_t** argv)
 
     HWND hDbs = nullptr;
     if (scenario == L"hung") {
-        int iResult = TraceToHungWindows(szDesktop);
+        int iResult = TraceToHungWindows();
         if (iResult != 0)
             return iResult;
     } else if (scenario == L"nowindow") {

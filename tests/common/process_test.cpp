@@ -3,7 +3,7 @@
 #include "state/state.h"
 #include "support/tracesink.h"
 #include "common/process.h"
-#include "uitest_util.h"
+#include "support/uitest_util.h"
 
 using uitest::FakeSetup;
 using uitest::RecordValues;

@@ -1,4 +1,4 @@
-#include "uitest_util.h"
+#include "support/uitest_util.h"
 #include <shlwapi.h>
 
 namespace uitest {
