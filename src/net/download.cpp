@@ -863,8 +863,10 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
                     dwResult = ReportLastError(L"InternetConnect", GetLastError());
                 } else {
                     HTTPTRANSFER t = {pJob, szUrlPath, szFile, szFolder, bSecure, bResume, ullExpectedSize};
-                    if (HttpPass(t, bResume != FALSE, &dwResult) == PASS::RETRY_WHOLE)
-                        HttpPass(t, false, &dwResult);
+                    // A range answer to the plain request is of no use either.
+                    if (HttpPass(t, bResume != FALSE, &dwResult) == PASS::RETRY_WHOLE &&
+                        HttpPass(t, false, &dwResult) == PASS::RETRY_WHOLE)
+                        dwResult = ReportLastError(L"DownloadHTMLFile", ERROR_HTTP_INVALID_SERVER_RESPONSE);
                 }
             }
         }

@@ -379,6 +379,8 @@ TEST_F(Download, ServerFaults)
         {L"/drop/1000/5000", 23, "DownloadHTMLFile()->Transfer cut after 1000 of 5000 bytes"},
         {L"/drop/0/5000", 23, "DownloadHTMLFile()->Transfer cut after 0 of 5000 bytes"},
         {L"/reset/70000/200000", 23, nullptr},
+        // A range answer to every request, asked for a range or not.
+        {L"/partialonly/5000", ERROR_HTTP_INVALID_SERVER_RESPONSE, "DownloadHTMLFile()->Range answer not usable, asking for the whole file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.path));

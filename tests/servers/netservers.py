@@ -22,7 +22,8 @@ Servers:
          /chunked/<total>, /closed/<total> (no Content-Length: chunked, or ended
          by closing the connection), /short/<total>/<announced> (a Content-Length
          below the file's size), /ignoreifrange/<total> (ranges honoured, If-Range
-         ignored), /rangerefused/<total> (416 for every range)
+         ignored), /rangerefused/<total> (416 for every range), /partialonly/<total>
+         (the first half as a range answer, whatever was asked)
          A trailing name (/late/100/10/setup.bin) is ignored. Bodies are the
          pattern() bytes of the whole file, dated FIXED_DATE.
   ftp    pyftpdlib on www/ with one login, and anonymous. A file below a folder
@@ -283,6 +284,16 @@ class FaultHandler(Handler):
             self.end_headers()
             if not head:
                 self.wfile.write(pattern(first, last - first + 1))
+        elif kind == "partialonly" and nums:
+            total = nums[0]
+            half = total // 2
+            self.send_response(206)
+            self.send_header("Last-Modified", FIXED_DATE)
+            self.send_header("Content-Length", str(half))
+            self.send_header("Content-Range", "bytes 0-%d/%d" % (half - 1, total))
+            self.end_headers()
+            if not head:
+                self.wfile.write(pattern(0, half))
         elif kind == "slow" and nums:
             total = nums[0]
             pause = (nums[1] if len(nums) > 1 else 100) / 1000.0
