@@ -38,6 +38,10 @@ enum : DWORD {
     // first and the job's thread is free again.
     STALL_MARGIN_MS = 2000,
     FILETIME_TICKS_PER_SECOND = 10000000,
+    // What one FTP read step brings at most, handed out in FTP blocks; a
+    // step with a block in hand returns after FTP_STEP_MS.
+    FTP_READ_AHEAD = 64 * 1024,
+    FTP_STEP_MS = 100,
     HTTP_STATUS_RANGE_REFUSED = 416,
 };
 
@@ -371,9 +375,13 @@ protected:
             return;
         }
         default: {
+            // Enough for the read at hand and a short while: the rest of the
+            // room fills only while the data flows.
             DWORD cbWant = m_cbWant < Room() ? m_cbWant : Room();
             DWORD cbGot = 0;
-            while (cbGot < cbWant && !IsGivenUp()) {
+            DWORD dwStart = GetTickCount();
+            while (cbGot < cbWant && !IsGivenUp() &&
+                   !(cbGot >= m_cbEnough && GetTickCount() - dwStart >= FTP_STEP_MS)) {
                 DWORD cbRead = 0;
                 if (!m_pApi->pInternetReadFile(m_hFile.Get(), FreeSpace(), cbWant - cbGot, &cbRead)) {
                     SetFailed(GetLastError());
@@ -404,66 +412,80 @@ private:
     CInetHandle m_hFile;
 };
 
-// The data of a job's read steps, for CopyBlocks. A read that fails after
-// some bytes came gives those bytes and keeps the failure for the next
-// read; so does a read given up at a cancel or a stall.
+// The data of a job's read steps, for CopyBlocks. A step may bring more
+// than one read asks for (cbAhead: small FTP reads would each cost a trip
+// to the job's thread); the rest is handed out by the next reads. A step
+// that fails after some bytes came gives those bytes first and the failure
+// afterwards; so does a step given up at a cancel or a stall.
 class CJobSource : public IBlockSource {
 public:
-    CJobSource(CInetJob& job, int iStep, DWORD dwWaitMs, LPCWSTR szCaller)
-        : m_job(job), m_iStep(iStep), m_dwWaitMs(dwWaitMs), m_szCaller(szCaller), m_dwPending(0),
-          m_bEnded(FALSE)
+    CJobSource(CInetJob& job, int iStep, DWORD dwWaitMs, DWORD cbAhead, LPCWSTR szCaller)
+        : m_job(job), m_iStep(iStep), m_dwWaitMs(dwWaitMs), m_cbAhead(cbAhead), m_szCaller(szCaller),
+          m_dwPending(0), m_bEnded(FALSE), m_cbHeld(0), m_cbGiven(0)
     {
     }
 
     BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override
     {
         *pcbRead = 0;
-        if (m_dwPending) {
-            SetLastError(m_dwPending);
-            return FALSE;
+        if (m_cbGiven == m_cbHeld) {
+            if (m_dwPending) {
+                SetLastError(m_dwPending);
+                return FALSE;
+            }
+            if (m_bEnded)
+                return TRUE;
+            if (!Fill(cbWant > m_cbAhead ? cbWant : m_cbAhead, cbWant))
+                return FALSE;
+            if (m_cbHeld == 0) {
+                if (!m_dwPending)
+                    return TRUE;
+                SetLastError(m_dwPending);
+                return FALSE;
+            }
         }
-        if (m_bEnded)
-            return TRUE;
-        if (!m_job.SetBufferSize(cbWant)) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return FALSE;
-        }
-        m_job.m_cbWant = cbWant;
-        JOBWAIT wait = m_job.Run(m_iStep, m_dwWaitMs);
-        DWORD dwError = 0;
-        if (wait == JOBWAIT::CANCELLED)
-            dwError = ERROR_CANCELLED;
-        else if (wait == JOBWAIT::STALLED)
-            dwError = ERROR_INTERNET_TIMEOUT;
-        else if (!m_job.m_bOk)
-            dwError = m_job.m_dwError;
-        else
-            m_bEnded = m_job.m_bEnded;
-        DWORD cbRead = m_job.Filled();
-        if (cbRead > cbWant)
-            cbRead = cbWant;
-        CopyMemory(pBuffer, m_job.Buffer(), cbRead);
-        *pcbRead = cbRead;
-        if (dwError == 0)
-            return TRUE;
-        if (wait == JOBWAIT::STALLED || IsTimeout(dwError))
-            DebugTrace(L"%s()->Nothing received for %u ms: transfer stalled", m_szCaller,
-                       g_dwStallLimitMs);
-        if (cbRead > 0) {
-            m_dwPending = dwError;
-            return TRUE;
-        }
-        SetLastError(dwError);
-        return FALSE;
+        DWORD cb = m_cbHeld - m_cbGiven < cbWant ? m_cbHeld - m_cbGiven : cbWant;
+        CopyMemory(pBuffer, m_job.Buffer() + m_cbGiven, cb);
+        m_cbGiven += cb;
+        *pcbRead = cb;
+        return TRUE;
     }
 
 private:
+    BOOL Fill(DWORD cbAsk, DWORD cbEnough)
+    {
+        m_cbHeld = m_cbGiven = 0;
+        if (!m_job.SetBufferSize(cbAsk)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        m_job.m_cbWant = cbAsk;
+        m_job.m_cbEnough = cbEnough;
+        JOBWAIT wait = m_job.Run(m_iStep, m_dwWaitMs);
+        if (wait == JOBWAIT::CANCELLED)
+            m_dwPending = ERROR_CANCELLED;
+        else if (wait == JOBWAIT::STALLED)
+            m_dwPending = ERROR_INTERNET_TIMEOUT;
+        else if (!m_job.m_bOk)
+            m_dwPending = m_job.m_dwError;
+        else
+            m_bEnded = m_job.m_bEnded;
+        m_cbHeld = m_job.Filled();
+        if (wait == JOBWAIT::STALLED || IsTimeout(m_dwPending))
+            DebugTrace(L"%s()->Nothing received for %u ms: transfer stalled", m_szCaller,
+                       g_dwStallLimitMs);
+        return TRUE;
+    }
+
     CInetJob& m_job;
     int m_iStep;
     DWORD m_dwWaitMs;
+    DWORD m_cbAhead;
     LPCWSTR m_szCaller;
     DWORD m_dwPending;
     BOOL m_bEnded;
+    DWORD m_cbHeld;   // bytes of the last step in the job's buffer
+    DWORD m_cbGiven;  // of which handed out
 };
 
 struct HTTPTRANSFER {
@@ -719,7 +741,7 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
     ULONGLONG ullLeft = bKnownSize ? ullSize - ullDone : 0;
     DWORD cbBlock = (ullLeft != 0 && ullLeft < HTTP_BLOCK_SIZE) ? static_cast<DWORD>(ullLeft)
                                                                 : HTTP_BLOCK_SIZE;
-    CJobSource body(job, HTTP_READ, StepWaitMs(), L"DownloadHTMLFile");
+    CJobSource body(job, HTTP_READ, StepWaitMs(), 0, L"DownloadHTMLFile");
     auto observer = MakeBlockObserver(
         [](DWORD cbWant, DWORD cbRead, BOOL bOk, ULONGLONG) {
             DebugTrace(L"DownloadHTMLFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d", cbWant,
@@ -987,7 +1009,7 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         SetFileTime(hFile.Get(), &pJob->m_fd.ftCreationTime, nullptr, &pJob->m_fd.ftLastWriteTime);
 
     {
-        CJobSource source(*pJob, FTP_READ, dwWaitMs, L"DownloadFTPFile");
+        CJobSource source(*pJob, FTP_READ, dwWaitMs, FTP_READ_AHEAD, L"DownloadFTPFile");
         auto observer = MakeBlockObserver(
             [](DWORD cbWant, DWORD cbRead, BOOL bRead, ULONGLONG) {
                 DebugTrace(L"DownloadFTPFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d",

@@ -21,6 +21,7 @@ private:
 
 CInetJob::CInetJob(const INETAPI* pApi)
     : m_cbWant(0),
+      m_cbEnough(0),
       m_bOk(TRUE),
       m_dwError(0),
       m_bEnded(FALSE),

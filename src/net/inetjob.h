@@ -45,9 +45,11 @@ public:
     const INETAPI* Api() const { return m_pApi; }
 
     // Set by the transfer before a step: how many bytes a read step is to
-    // bring. Set by the step: whether its call succeeded, the call's error,
-    // and whether the data has ended. Read them only after DONE.
+    // bring at most, and with how many it may return early. Set by the
+    // step: whether its call succeeded, the call's error, and whether the
+    // data has ended. Read them only after DONE.
     DWORD m_cbWant;
+    DWORD m_cbEnough;
     BOOL m_bOk;
     DWORD m_dwError;
     BOOL m_bEnded;

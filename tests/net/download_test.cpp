@@ -543,7 +543,13 @@ TEST_F(Download, CancelDuringAStalledFtpTransfer)
 {
     netservers::ServeFile(L"ftpstall\\4096\\cancel.bin", 50000, kServedDate, 3);
     std::wstring target = dir_ + L"\\cancel.bin";
-    std::thread canceller = CancelWhen([&] { ULONGLONG n = FileSize(target); return n != ~0ULL && n >= 4096; });
+    // Cancelled a little after the target exists, while the data waits.
+    std::thread canceller = CancelWhen([&] {
+        if (FileSize(target) == ~0ULL)
+            return false;
+        Sleep(500);
+        return true;
+    });
     DWORD start = GetTickCount();
     EXPECT_EQ(DownloadFile(netservers::FtpUrl(L"/ftpstall/4096/cancel.bin", true).c_str(), L"", L"", target.c_str(),
                            FALSE),
