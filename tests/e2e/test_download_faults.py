@@ -78,7 +78,7 @@ class Case:
             upload = os.path.join(test.servers.www, self.path.strip("/"))
             os.makedirs(upload, exist_ok=True)
             cmd += ["--web-folder", upload]
-        r = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        r = subprocess.run(cmd, cwd=self.folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, timeout=600)
         if r.returncode != 0:
             raise RuntimeError(r.stdout.decode("utf-8", "replace"))
