@@ -29,6 +29,7 @@ demo: build
 
 bench: build
 	bash scripts/bench.sh
+	bash scripts/bench-downloads.sh
 
 clean:
 	-bash scripts/winenv.sh stop

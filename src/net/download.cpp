@@ -4,6 +4,8 @@
 #include "common/filecopy.h"
 #include <strsafe.h>
 #include <cwchar>
+#include <new>
+#include <string>
 #include "common/cancel.h"
 #include "common/blockcopy.h"
 #include "common/capacity.h"
@@ -12,6 +14,7 @@
 #include "state/state.h"
 #include "net/connectivity.h"
 #include "net/inetapi.h"
+#include "net/inetjob.h"
 #include "net/url.h"
 #include "common/progress.h"
 
@@ -30,16 +33,30 @@ enum : DWORD {
     STATUS_TEXT_BYTES = 64,
     NUMBER_TEXT_CCH = 64,
     RANGE_HEADERS_CCH = 128,
-    // WinINet waits without end for a silent server and can not be woken
-    // while it waits: the receive time-out is cut into slices, between which
-    // the cancel flag is read. A server silent for STALL_LIMIT_MS in all
-    // fails the transfer.
-    RECEIVE_SLICE_MS = 500,
-    RECEIVE_SLICE_MAX_MS = 16000,
-    STALL_LIMIT_MS = 60000,
+    // WinINet's own receive time-out is the stall limit; the wait for a
+    // step lasts a little longer, so that WinINet's failure normally comes
+    // first and the job's thread is free again.
+    STALL_MARGIN_MS = 2000,
     FILETIME_TICKS_PER_SECOND = 10000000,
+    // What one FTP read step brings at most, handed out in FTP blocks; a
+    // step with a block in hand returns after FTP_STEP_MS.
+    FTP_READ_AHEAD = 64 * 1024,
+    FTP_STEP_MS = 100,
     HTTP_STATUS_RANGE_REFUSED = 416,
 };
+
+// The steps a transfer's job runs on its thread.
+enum : int {
+    HTTP_SEND,
+    HTTP_READ,
+    FTP_CONNECT,
+    FTP_FIND,
+    FTP_OPEN,
+    FTP_SIZE,
+    FTP_READ,
+};
+
+DWORD g_dwStallLimitMs = DOWNLOAD_STALL_LIMIT_MS;
 
 // An empty login is no login: WinINet then uses its default (anonymous FTP).
 LPCWSTR LoginOrDefault(LPCWSTR sz)
@@ -161,9 +178,12 @@ void LogTime(const FILETIME& ft)
                st.wYear, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
 }
 
-// The headers that ask for the rest of a partial file, on the condition that
-// the server's copy still carries the file's time (If-Range with a date is
-// an exact match). Empty when the file can not be continued.
+// The headers that ask for the rest of a partial file from its last byte
+// on, on the condition that the server's copy still carries the file's time
+// (If-Range with a date is an exact match). The byte already held comes
+// again: the answer then shows the server's size and date even when the
+// file is complete, and the byte must match. Empty when the file can not be
+// continued.
 void BuildRangeHeaders(LPCWSTR szFile, LPWSTR szHeaders, ULONGLONG* pullLocalSize)
 {
     static const WCHAR* const kDays[] = {L"Sun", L"Mon", L"Tue", L"Wed", L"Thu", L"Fri", L"Sat"};
@@ -189,7 +209,7 @@ void BuildRangeHeaders(LPCWSTR szFile, LPWSTR szHeaders, ULONGLONG* pullLocalSiz
         return;
     if (FAILED(StringCchPrintfW(szHeaders, RANGE_HEADERS_CCH,
                                 L"Range: bytes=%I64u-\r\nIf-Range: %s, %02u %s %04u %02u:%02u:%02u GMT\r\n",
-                                uliSize.QuadPart, kDays[st.wDayOfWeek], st.wDay,
+                                uliSize.QuadPart - 1, kDays[st.wDayOfWeek], st.wDay,
                                 kMonths[st.wMonth - 1], st.wYear, st.wHour, st.wMinute,
                                 st.wSecond))) {
         szHeaders[0] = L'\0';
@@ -200,79 +220,7 @@ void BuildRangeHeaders(LPCWSTR szFile, LPWSTR szHeaders, ULONGLONG* pullLocalSiz
 
 bool IsTimeout(DWORD dwError)
 {
-    return dwError == ERROR_INTERNET_TIMEOUT || dwError == WSAETIMEDOUT ||
-           dwError == ERROR_INTERNET_CONNECTION_ABORTED;
-}
-
-// Opens the GET request and sends it, asking again with a longer receive
-// slice when the server stays silent, until the stall limit or a cancel.
-// The request handle is left in hRequest; FALSE with *pdwError on failure.
-BOOL SendRequest(const INETAPI* pApi, HINTERNET hConnect, LPCWSTR szUrlPath, DWORD dwFlags,
-                 LPCWSTR szHeaders, CInetHandle& hRequest, DWORD* pdwError, DWORD* pdwSlice)
-{
-    DWORD& dwSlice = *pdwSlice;
-    dwSlice = RECEIVE_SLICE_MS;
-    DWORD dwWaited = 0;
-    for (;;) {
-        hRequest.Reset(pApi->pHttpOpenRequestW(hConnect, L"GET", szUrlPath, nullptr, nullptr,
-                                               nullptr, dwFlags, 0));
-        if (!hRequest.Get()) {
-            *pdwError = ReportLastError(L"HttpOpenRequest", GetLastError());
-            return FALSE;
-        }
-        pApi->pInternetSetOptionW(hRequest.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwSlice,
-                                  sizeof(dwSlice));
-        DWORD dwStart = GetTickCount();
-        BOOL bSent = pApi->pHttpSendRequestW(hRequest.Get(), szHeaders[0] ? szHeaders : nullptr,
-                                             szHeaders[0] ? static_cast<DWORD>(-1) : 0, nullptr,
-                                             0);
-        *pdwError = bSent ? 0 : GetLastError();
-        DWORD dwElapsed = GetTickCount() - dwStart;
-        if (bSent || IsCancelled() || !IsTimeout(*pdwError) || dwElapsed < dwSlice / 2)
-            return bSent;
-        dwWaited += dwElapsed;
-        if (dwWaited >= STALL_LIMIT_MS)
-            return FALSE;
-        if (dwSlice < RECEIVE_SLICE_MAX_MS)
-            dwSlice *= 2;
-        DebugTrace(L"DownloadHTMLFile()->No answer yet, asking again (wait %u ms)", dwSlice);
-    }
-}
-
-// Reads up to cbWanted bytes: the data at hand, waiting in slices for more,
-// until the block is full, the data ends or the transfer is cancelled. A
-// failure that comes before the slice is over is not a wait.
-BOOL ReadBlock(const INETAPI* pApi, HINTERNET hRequest, DWORD dwSlice, BYTE* pBuffer,
-               DWORD cbWanted, DWORD* pcbRead)
-{
-    *pcbRead = 0;
-    DWORD dwStalled = 0;
-    while (*pcbRead < cbWanted && !IsCancelled()) {
-        DWORD cbAvailable = 0;
-        DWORD dwStart = GetTickCount();
-        if (!pApi->pInternetQueryDataAvailable(hRequest, &cbAvailable, 0, 0)) {
-            DWORD dwError = GetLastError();
-            DWORD dwElapsed = GetTickCount() - dwStart;
-            dwStalled += dwElapsed;
-            if (IsTimeout(dwError) && dwElapsed >= dwSlice / 2 && dwStalled < STALL_LIMIT_MS)
-                continue;
-            SetLastError(dwError);
-            return FALSE;
-        }
-        if (cbAvailable == 0)
-            break;  // end of the data
-        DWORD cbRead = 0;
-        DWORD cbAsk = cbWanted - *pcbRead;
-        if (cbAsk > cbAvailable)
-            cbAsk = cbAvailable;
-        if (!pApi->pInternetReadFile(hRequest, pBuffer + *pcbRead, cbAsk, &cbRead))
-            return FALSE;
-        if (cbRead == 0)
-            break;
-        *pcbRead += cbRead;
-        dwStalled = 0;
-    }
-    return TRUE;
+    return dwError == ERROR_INTERNET_TIMEOUT || dwError == WSAETIMEDOUT;
 }
 
 // Stamps the target with the server's time. Done again after the writes,
@@ -282,109 +230,387 @@ void StampFile(HANDLE hFile, const FILETIME& ft)
     SetFileTime(hFile, &ft, nullptr, &ft);
 }
 
-// The body of an HTTP answer, read in receive slices (see ReadBlock).
-class CHttpBodySource : public IBlockSource {
+DWORD StepWaitMs()
+{
+    return g_dwStallLimitMs + STALL_MARGIN_MS;
+}
+
+// The HTTP side of a transfer. Its handles close on the job's thread; the
+// transfer uses them itself only between steps.
+class CHttpJob : public CInetJob {
 public:
-    CHttpBodySource(const INETAPI* pApi, HINTERNET hRequest, DWORD dwSlice)
-        : m_pApi(pApi), m_hRequest(hRequest), m_dwSlice(dwSlice) {}
-    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override
+    explicit CHttpJob(const INETAPI* pApi) : CInetJob(pApi), m_szHeaders() {}
+
+    CInetHandle m_hInternet;
+    CInetHandle m_hConnect;
+    CInetHandle m_hRequest;
+    WCHAR m_szHeaders[RANGE_HEADERS_CCH];
+
+protected:
+    ~CHttpJob() override
     {
-        return ReadBlock(m_pApi, m_hRequest, m_dwSlice, pBuffer, cbWant, pcbRead);
+        m_hRequest.Close();
+        m_hConnect.Close();
+        m_hInternet.Close();
+    }
+
+    void Step(int iStep) override
+    {
+        if (iStep == HTTP_SEND) {
+            if (!m_pApi->pHttpSendRequestW(m_hRequest.Get(), m_szHeaders[0] ? m_szHeaders : nullptr,
+                                           m_szHeaders[0] ? static_cast<DWORD>(-1) : 0, nullptr, 0))
+                SetFailed(GetLastError());
+            return;
+        }
+        // The data at hand and what follows, until the wish is met or the
+        // body ends.
+        DWORD cbWant = m_cbWant < Room() ? m_cbWant : Room();
+        DWORD cbGot = 0;
+        while (cbGot < cbWant && !IsGivenUp()) {
+            DWORD cbAvailable = 0;
+            if (!m_pApi->pInternetQueryDataAvailable(m_hRequest.Get(), &cbAvailable, 0, 0)) {
+                SetFailed(GetLastError());
+                return;
+            }
+            if (cbAvailable == 0) {
+                m_bEnded = TRUE;
+                return;
+            }
+            DWORD cbAsk = cbWant - cbGot < cbAvailable ? cbWant - cbGot : cbAvailable;
+            DWORD cbRead = 0;
+            if (!m_pApi->pInternetReadFile(m_hRequest.Get(), FreeSpace(), cbAsk, &cbRead)) {
+                SetFailed(GetLastError());
+                return;
+            }
+            if (cbRead == 0) {
+                m_bEnded = TRUE;
+                return;
+            }
+            if (!AddFilled(cbRead))
+                return;
+            cbGot += cbRead;
+        }
+    }
+};
+
+// The FTP side of a transfer: every call may wait on the server.
+class CFtpJob : public CInetJob {
+public:
+    CFtpJob(const INETAPI* pApi, LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
+            LPCWSTR szUrlPath, DWORD dwConnectFlags)
+        : CInetJob(pApi),
+          m_szFailedCall(L"InternetOpen"),
+          m_fd(),
+          m_bFound(FALSE),
+          m_ullSize(0),
+          m_strServer(szServer),
+          m_strUser(szUser),
+          m_strPassword(szPassword),
+          m_strPath(szUrlPath),
+          m_wPort(wPort),
+          m_dwConnectFlags(dwConnectFlags)
+    {
+    }
+
+    LPCWSTR m_szFailedCall;  // which call of FTP_CONNECT failed
+    WIN32_FIND_DATAW m_fd;   // the listing's entry, when m_bFound
+    BOOL m_bFound;
+    ULONGLONG m_ullSize;
+
+protected:
+    ~CFtpJob() override
+    {
+        m_hFile.Close();
+        m_hConnect.Close();
+        m_hInternet.Close();
+    }
+
+    void Step(int iStep) override
+    {
+        switch (iStep) {
+        case FTP_CONNECT: {
+            m_hInternet.Reset(m_pApi->pInternetOpenW(L"DownloadFTPFile", INTERNET_OPEN_TYPE_PRECONFIG,
+                                                     nullptr, nullptr, 0));
+            if (!m_hInternet.Get()) {
+                SetFailed(GetLastError());
+                return;
+            }
+            // Where the system applies it, FTP waits no longer than HTTP.
+            DWORD dwTimeout = g_dwStallLimitMs;
+            m_pApi->pInternetSetOptionW(m_hInternet.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout,
+                                        sizeof(dwTimeout));
+            m_szFailedCall = L"InternetConnect";
+            m_hConnect.Reset(m_pApi->pInternetConnectW(m_hInternet.Get(), m_strServer.c_str(), m_wPort,
+                                                       LoginOrDefault(m_strUser.c_str()),
+                                                       LoginOrDefault(m_strPassword.c_str()),
+                                                       INTERNET_SERVICE_FTP, m_dwConnectFlags, 0));
+            if (!m_hConnect.Get())
+                SetFailed(GetLastError());
+            return;
+        }
+        case FTP_FIND: {
+            // Size and times from the listing, when the server lists the file.
+            CInetHandle hFind(m_pApi->pFtpFindFirstFileW(m_hConnect.Get(), m_strPath.c_str(), &m_fd,
+                                                         INTERNET_FLAG_NEED_FILE, 0));
+            m_bFound = hFind.Get() != nullptr;
+            if (m_bFound)
+                m_ullSize = (static_cast<ULONGLONG>(m_fd.nFileSizeHigh) << 32) | m_fd.nFileSizeLow;
+            return;
+        }
+        case FTP_OPEN:
+            m_hFile.Reset(m_pApi->pFtpOpenFileW(m_hConnect.Get(), m_strPath.c_str(), GENERIC_READ,
+                                                FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
+            if (!m_hFile.Get())
+                SetFailed(GetLastError());
+            return;
+        case FTP_SIZE: {
+            DWORD dwHigh = 0;
+            DWORD dwLow = m_pApi->pFtpGetFileSize(m_hFile.Get(), &dwHigh);
+            DWORD dwError = GetLastError();
+            if (dwLow == INVALID_FILE_SIZE && dwError != NO_ERROR) {
+                dwLow = dwHigh = 0;
+                m_dwError = dwError;
+            }
+            m_ullSize = (static_cast<ULONGLONG>(dwHigh) << 32) | dwLow;
+            return;
+        }
+        default: {
+            // Enough for the read at hand and a short while: the rest of the
+            // room fills only while the data flows.
+            DWORD cbWant = m_cbWant < Room() ? m_cbWant : Room();
+            DWORD cbGot = 0;
+            DWORD dwStart = GetTickCount();
+            while (cbGot < cbWant && !IsGivenUp() &&
+                   !(cbGot >= m_cbEnough && GetTickCount() - dwStart >= FTP_STEP_MS)) {
+                DWORD cbRead = 0;
+                if (!m_pApi->pInternetReadFile(m_hFile.Get(), FreeSpace(), cbWant - cbGot, &cbRead)) {
+                    SetFailed(GetLastError());
+                    return;
+                }
+                if (cbRead == 0) {
+                    m_bEnded = TRUE;
+                    return;
+                }
+                if (!AddFilled(cbRead))
+                    return;
+                cbGot += cbRead;
+            }
+            return;
+        }
+        }
     }
 
 private:
-    const INETAPI* m_pApi;
-    HINTERNET m_hRequest;
-    DWORD m_dwSlice;
+    std::wstring m_strServer;
+    std::wstring m_strUser;
+    std::wstring m_strPassword;
+    std::wstring m_strPath;
+    WORD m_wPort;
+    DWORD m_dwConnectFlags;
+    CInetHandle m_hInternet;
+    CInetHandle m_hConnect;
+    CInetHandle m_hFile;
 };
 
-// An open FTP file.
-class CFtpSource : public IBlockSource {
+// The data of a job's read steps, for CopyBlocks. A step may bring more
+// than one read asks for (cbAhead: small FTP reads would each cost a trip
+// to the job's thread); the rest is handed out by the next reads. A step
+// that fails after some bytes came gives those bytes first and the failure
+// afterwards; so does a step given up at a cancel or a stall.
+class CJobSource : public IBlockSource {
 public:
-    CFtpSource(const INETAPI* pApi, HINTERNET hFile) : m_pApi(pApi), m_hFile(hFile) {}
+    CJobSource(CInetJob& job, int iStep, DWORD dwWaitMs, DWORD cbAhead, LPCWSTR szCaller)
+        : m_job(job), m_iStep(iStep), m_dwWaitMs(dwWaitMs), m_cbAhead(cbAhead), m_szCaller(szCaller),
+          m_dwPending(0), m_bEnded(FALSE), m_cbHeld(0), m_cbGiven(0)
+    {
+    }
+
     BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override
     {
         *pcbRead = 0;
-        return m_pApi->pInternetReadFile(m_hFile, pBuffer, cbWant, pcbRead);
+        if (m_cbGiven == m_cbHeld) {
+            if (m_dwPending) {
+                SetLastError(m_dwPending);
+                return FALSE;
+            }
+            if (m_bEnded)
+                return TRUE;
+            if (!Fill(cbWant > m_cbAhead ? cbWant : m_cbAhead, cbWant))
+                return FALSE;
+            if (m_cbHeld == 0) {
+                if (!m_dwPending)
+                    return TRUE;
+                SetLastError(m_dwPending);
+                return FALSE;
+            }
+        }
+        DWORD cb = m_cbHeld - m_cbGiven < cbWant ? m_cbHeld - m_cbGiven : cbWant;
+        CopyMemory(pBuffer, m_job.Buffer() + m_cbGiven, cb);
+        m_cbGiven += cb;
+        *pcbRead = cb;
+        return TRUE;
     }
 
 private:
-    const INETAPI* m_pApi;
-    HINTERNET m_hFile;
+    BOOL Fill(DWORD cbAsk, DWORD cbEnough)
+    {
+        m_cbHeld = m_cbGiven = 0;
+        if (!m_job.SetBufferSize(cbAsk)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        m_job.m_cbWant = cbAsk;
+        m_job.m_cbEnough = cbEnough;
+        JOBWAIT wait = m_job.Run(m_iStep, m_dwWaitMs);
+        if (wait == JOBWAIT::CANCELLED)
+            m_dwPending = ERROR_CANCELLED;
+        else if (wait == JOBWAIT::STALLED)
+            m_dwPending = ERROR_INTERNET_TIMEOUT;
+        else if (!m_job.m_bOk)
+            m_dwPending = m_job.m_dwError;
+        else
+            m_bEnded = m_job.m_bEnded;
+        m_cbHeld = m_job.Filled();
+        if (wait == JOBWAIT::STALLED || IsTimeout(m_dwPending))
+            DebugTrace(L"%s()->Nothing received for %u ms: transfer stalled", m_szCaller,
+                       g_dwStallLimitMs);
+        return TRUE;
+    }
+
+    CInetJob& m_job;
+    int m_iStep;
+    DWORD m_dwWaitMs;
+    DWORD m_cbAhead;
+    LPCWSTR m_szCaller;
+    DWORD m_dwPending;
+    BOOL m_bEnded;
+    DWORD m_cbHeld;   // bytes of the last step in the job's buffer
+    DWORD m_cbGiven;  // of which handed out
 };
 
 struct HTTPTRANSFER {
-    const INETAPI* pApi;
-    LPCWSTR szServer;
-    LPCWSTR szUser;
-    LPCWSTR szPassword;
-    WORD wPort;
+    CHttpJob* pJob;
     LPCWSTR szUrlPath;
     LPCWSTR szFile;
     LPCWSTR szFolder;
-    DWORD dwConnectFlags;
     BOOL bSecure;
     BOOL bResume;
+    ULONGLONG ullExpectedSize;
 };
 
 // Outcome of one request: done (result set) or ask again without a range.
 enum class PASS { DONE, RETRY_WHOLE };
 
-PASS HttpPass(const HTTPTRANSFER& t, HINTERNET hConnect, bool bAskRange, DWORD* pdwResult)
+PASS RetryWhole(CHttpJob& job, LPCWSTR szWhy)
 {
-    const INETAPI* pApi = t.pApi;
+    DebugTrace(L"DownloadHTMLFile()->%s, asking for the whole file", szWhy);
+    CloseUnfinishedRequest(job.m_hRequest);
+    return PASS::RETRY_WHOLE;
+}
+
+// Opens the GET request and sends it on the job's thread: one request,
+// awaited until the answer comes, the stall limit (WinINet's receive
+// time-out) passes or the transfer is cancelled. 0 or the failure's code.
+DWORD SendRequest(const HTTPTRANSFER& t, LPCWSTR szHeaders)
+{
+    CHttpJob& job = *t.pJob;
+    const INETAPI* pApi = job.Api();
+    DWORD dwFlags = t.bSecure ? HTTPS_REQUEST_FLAGS : HTTP_REQUEST_FLAGS;
+    if (!t.bResume)
+        dwFlags |= INTERNET_FLAG_NO_CACHE_WRITE;
+    job.m_hRequest.Reset(pApi->pHttpOpenRequestW(job.m_hConnect.Get(), L"GET", t.szUrlPath, nullptr,
+                                                 nullptr, nullptr, dwFlags, 0));
+    if (!job.m_hRequest.Get())
+        return ReportLastError(L"HttpOpenRequest", GetLastError());
+    DWORD dwTimeout = g_dwStallLimitMs;
+    pApi->pInternetSetOptionW(job.m_hRequest.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout,
+                              sizeof(dwTimeout));
+    StringCchCopyW(job.m_szHeaders, RANGE_HEADERS_CCH, szHeaders);
+    DWORD dwStart = GetTickCount();
+    JOBWAIT wait = job.Run(HTTP_SEND, StepWaitMs());
+    BOOL bSent = wait == JOBWAIT::DONE && job.m_bOk;
+    DebugTrace(L"DownloadHTMLFile()->HttpSendRequest()=>%d", bSent);
+    if (wait == JOBWAIT::CANCELLED)
+        return ERROR_CANCELLED;
+    // Some systems report their receive time-out as an aborted connection.
+    bool bTimedOut = !bSent && wait == JOBWAIT::DONE &&
+                     (IsTimeout(job.m_dwError) || (job.m_dwError == ERROR_INTERNET_CONNECTION_ABORTED &&
+                                                   GetTickCount() - dwStart >= g_dwStallLimitMs));
+    if (wait == JOBWAIT::STALLED || bTimedOut) {
+        DebugTrace(L"DownloadHTMLFile()->No answer within %u ms", g_dwStallLimitMs);
+        return ReportLastError(L"HttpSendRequest", ERROR_INTERNET_TIMEOUT);
+    }
+    // The status of an unsent request reads as 0 on some systems: keep the
+    // real reason instead.
+    if (!bSent)
+        return ReportLastError(L"HttpSendRequest", job.m_dwError);
+    return 0;
+}
+
+// The body's first byte, read alone: a resumed answer starts with the last
+// byte of the file. FALSE with *pdwResult set when it does not come.
+BOOL ReadFirstByte(CHttpJob& job, BYTE* pbyFirst, DWORD* pdwResult)
+{
+    *pdwResult = 0;
+    if (!job.SetBufferSize(1)) {
+        *pdwResult = ReportLastError(L"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    job.m_cbWant = 1;
+    JOBWAIT wait = job.Run(HTTP_READ, StepWaitMs());
+    if (wait == JOBWAIT::CANCELLED) {
+        *pdwResult = ERROR_CANCELLED;
+        return FALSE;
+    }
+    if (wait != JOBWAIT::DONE || !job.m_bOk || job.Filled() != 1) {
+        ReportLastError(L"InternetReadFile", wait == JOBWAIT::DONE && job.m_dwError ? job.m_dwError
+                                                                                   : ERROR_INTERNET_TIMEOUT);
+        *pdwResult = DOWNLOAD_TRANSFER_FAILED;
+        return FALSE;
+    }
+    *pbyFirst = job.Buffer()[0];
+    return TRUE;
+}
+
+// The byte at ullOffset of an open file.
+BOOL ReadFileByte(HANDLE hFile, ULONGLONG ullOffset, BYTE* pby)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(ullOffset);
+    DWORD cbRead = 0;
+    return SetFilePointerEx(hFile, li, nullptr, FILE_BEGIN) &&
+           ReadFile(hFile, pby, 1, &cbRead, nullptr) && cbRead == 1;
+}
+
+PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
+{
+    CHttpJob& job = *t.pJob;
+    const INETAPI* pApi = job.Api();
     WCHAR szHeaders[RANGE_HEADERS_CCH] = L"";
     ULONGLONG ullLocalSize = 0;
     if (bAskRange)
         BuildRangeHeaders(t.szFile, szHeaders, &ullLocalSize);
 
-    DWORD dwFlags = t.bSecure ? HTTPS_REQUEST_FLAGS : HTTP_REQUEST_FLAGS;
-    if (!t.bResume)
-        dwFlags |= INTERNET_FLAG_NO_CACHE_WRITE;
-    CInetHandle hRequest;
-    DWORD dwSendError = 0;
-    DWORD dwSlice = RECEIVE_SLICE_MS;
-    BOOL bSent = SendRequest(pApi, hConnect, t.szUrlPath, dwFlags, szHeaders, hRequest, &dwSendError,
-                             &dwSlice);
-    DebugTrace(L"DownloadHTMLFile()->HttpSendRequest()=>%d", bSent);
-    if (!hRequest.Get()) {
-        *pdwResult = dwSendError;
+    *pdwResult = SendRequest(t, szHeaders);
+    if (*pdwResult != 0)
         return PASS::DONE;
-    }
-    if (!bSent) {
-        // The status of an unsent request reads as 0 on some systems: keep
-        // the real reason instead.
-        *pdwResult = ReportLastError(L"HttpSendRequest", dwSendError);
-        return PASS::DONE;
-    }
     if (IsCancelled()) {
         *pdwResult = ERROR_CANCELLED;
         return PASS::DONE;
     }
+    HINTERNET hRequest = job.m_hRequest.Get();
 
     DWORD dwError = 0;
-    DWORD dwStatus = GetHttpStatusCode(hRequest.Get(), &dwError);
+    DWORD dwStatus = GetHttpStatusCode(hRequest, &dwError);
     if (dwError) {
         *pdwResult = ReportLastError(L"GetHttpStatusCode", dwError);
         return PASS::DONE;
     }
-    if (szHeaders[0] && dwStatus == HTTP_STATUS_RANGE_REFUSED) {
-        // The server's copy has the file's date and nothing past its size:
-        // an earlier run finished it.
-        CONTENTRANGE range;
-        if (QueryContentRange(pApi, hRequest.Get(), &range) && !range.bHasRange &&
-            range.ullTotal == ullLocalSize) {
-            DebugTrace(L"DownloadHTMLFile()->File already complete (%I64u bytes)", ullLocalSize);
-            if (Progress().GetMaxData() == 0)
-                Progress().DefineData(ullLocalSize);
-            Progress().NewStep(Progress().AddBytesDone(ullLocalSize));
-            *pdwResult = 0;
-            return PASS::DONE;
-        }
-        DebugTrace(L"DownloadHTMLFile()->Range refused, asking for the whole file");
-        CloseUnfinishedRequest(hRequest);
-        return PASS::RETRY_WHOLE;
-    }
+    // A server whose copy is shorter than the file refuses the range; one
+    // that ignores If-Range refuses it whatever the dates. Neither says the
+    // file is complete.
+    if (szHeaders[0] && dwStatus == HTTP_STATUS_RANGE_REFUSED)
+        return RetryWhole(job, L"Range refused");
     if (dwStatus >= HTTP_STATUS_AMBIGUOUS || dwStatus < HTTP_STATUS_OK) {
         *pdwResult = dwStatus == HTTP_STATUS_NOT_FOUND ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
         return PASS::DONE;
@@ -393,88 +619,107 @@ PASS HttpPass(const HTTPTRANSFER& t, HINTERNET hConnect, bool bAskRange, DWORD* 
     // Server time, from Last-Modified, else now.
     SYSTEMTIME stServer = {};
     DWORD cbTime = sizeof(stServer);
-    if (!pApi->pHttpQueryInfoW(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME,
+    if (!pApi->pHttpQueryInfoW(hRequest, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME,
                                &stServer, &cbTime, nullptr))
         GetSystemTime(&stServer);
     FILETIME ftServer = {};
     SystemTimeToFileTime(&stServer, &ftServer);
     LogTime(ftServer);
 
-    // Size: the whole file's, and what this answer carries.
+    // Size: what this answer carries, and the whole file's. An answer
+    // without a Content-Length (chunked, or ended by the server's close) is
+    // read to its end.
     ULONGLONG ullBody = 0;
-    if (!QueryContentLength(pApi, hRequest.Get(), &ullBody)) {
-        ReportLastError(L"HttpQueryInfo", GetLastError());
+    bool bKnownSize = true;
+    if (!QueryContentLength(pApi, hRequest, &ullBody)) {
+        DWORD dwLengthError = GetLastError();
+        if (dwLengthError == ERROR_HTTP_HEADER_NOT_FOUND) {
+            bKnownSize = false;
+            DebugTrace(L"DownloadHTMLFile()->No Content-Length: reading to the end");
+        } else {
+            ReportLastError(L"HttpQueryInfo", dwLengthError);
+        }
         ullBody = 0;
     }
-    ULONGLONG ullSize = ullBody;
     CONTENTRANGE range = {};
     bool bPartial = dwStatus == HTTP_STATUS_PARTIAL_CONTENT;
     if (bPartial) {
-        if (!QueryContentRange(pApi, hRequest.Get(), &range) || !range.bHasRange ||
-            range.ullLast - range.ullFirst + 1 != ullBody) {
-            DebugTrace(L"DownloadHTMLFile()->Range answer not usable, asking for the whole file");
-            CloseUnfinishedRequest(hRequest);
-            return PASS::RETRY_WHOLE;
-        }
-        ullSize = range.ullTotal;
+        if (!szHeaders[0] || !QueryContentRange(pApi, hRequest, &range) || !range.bHasRange ||
+            (bKnownSize && range.ullLast - range.ullFirst + 1 != ullBody))
+            return RetryWhole(job, L"Range answer not usable");
+        ullBody = range.ullLast - range.ullFirst + 1;
+        bKnownSize = true;
     }
-    DebugTrace(L"DownloadHTMLFile()->FileSize=%I64u", ullSize);
-    DebugTrace(L"DownloadHTMLFile()->HttpQueryInfo(dwFileSize)=%I64u", ullSize);
-    if (ullSize == 0 || ullBody == 0) {
-        *pdwResult = DOWNLOAD_NO_SIZE;
-        return PASS::DONE;
+    ULONGLONG ullSize = bPartial ? range.ullTotal : ullBody;
+    if (bKnownSize) {
+        DebugTrace(L"DownloadHTMLFile()->FileSize=%I64u", ullSize);
+        DebugTrace(L"DownloadHTMLFile()->HttpQueryInfo(dwFileSize)=%I64u", ullSize);
+        if (ullSize == 0 || ullBody == 0) {
+            *pdwResult = DOWNLOAD_NO_SIZE;
+            return PASS::DONE;
+        }
+        if (t.ullExpectedSize && ullSize != t.ullExpectedSize) {
+            DebugTrace(L"DownloadHTMLFile()->Size %I64u differs from the expected %I64u", ullSize,
+                       t.ullExpectedSize);
+            *pdwResult = DOWNLOAD_TRANSFER_FAILED;
+            return PASS::DONE;
+        }
     }
     CreateTargetFolder(t.szFolder);
 
-    // Resume probe: a partial file with the server's time is continued.
-    BOOL bResume = t.bResume;
+    // Resume probe: a file is continued (or taken as complete) only when its
+    // date is the server's, the answer starts at its last byte and that
+    // byte is the server's.
     ULONGLONG ullDone = 0;
     CFileHandle hFile;
-    if (bResume) {
-        hFile.Reset(CreateFileW(t.szFile, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    if (t.bResume) {
+        bool bFits = false;
+        hFile.Reset(CreateFileW(t.szFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-        FILETIME ftLocal = {};
-        LARGE_INTEGER liSize = {};
         if (!hFile.IsValid()) {
             ReportLastError(L"CreateFile", GetLastError());
-            bResume = FALSE;
         } else {
+            FILETIME ftLocal = {};
+            LARGE_INTEGER liSize = {};
             GetFileTime(hFile.Get(), nullptr, nullptr, &ftLocal);
             LogTime(ftLocal);
-            if (CompareFileTime(&ftLocal, &ftServer) != 0) {
+            if (CompareFileTime(&ftLocal, &ftServer) != 0)
                 DebugTrace(L"DownloadHTMLFile()->Files are not on the same date!");
-                bResume = FALSE;
-            } else if (!GetFileSizeEx(hFile.Get(), &liSize)) {
+            else if (!GetFileSizeEx(hFile.Get(), &liSize))
                 ReportLastError(L"GetFileSizeEx", GetLastError());
-                bResume = FALSE;
-            } else {
-                ullDone = static_cast<ULONGLONG>(liSize.QuadPart);
-            }
+            else
+                bFits = true;
+            ullDone = static_cast<ULONGLONG>(liSize.QuadPart);
         }
-        if (bResume) {
+        if (bPartial) {
+            if (!bFits || ullDone == 0 || range.ullFirst != ullDone - 1)
+                return RetryWhole(job, L"Range answer not usable");
+            BYTE byLocal = 0, byServer = 0;
+            if (!ReadFileByte(hFile.Get(), ullDone - 1, &byLocal)) {
+                ReportLastError(L"ReadFile", GetLastError());
+                return RetryWhole(job, L"File not readable");
+            }
+            if (!ReadFirstByte(job, &byServer, pdwResult))
+                return PASS::DONE;
+            if (byLocal != byServer)
+                return RetryWhole(job, L"Last byte differs from the server's");
+            if (ullDone == ullSize) {
+                DebugTrace(L"DownloadHTMLFile()->File already complete (%I64u bytes)", ullDone);
+                if (Progress().GetMaxData() == 0)
+                    Progress().DefineData(ullDone);
+                Progress().NewStep(Progress().AddBytesDone(ullDone));
+                *pdwResult = 0;
+                return PASS::DONE;
+            }
             LARGE_INTEGER liZero = {};
             if (!SetFilePointerEx(hFile.Get(), liZero, nullptr, FILE_END)) {
                 ReportLastError(L"SetFilePointerEx", GetLastError());
-                bResume = FALSE;
+                return RetryWhole(job, L"File not seekable");
             }
-        }
-        // The body must start where the file ends: a range answer from
-        // there, or the whole file for an empty one.
-        if (bResume && !(bPartial ? range.ullFirst == ullDone : ullDone == 0)) {
-            if (bPartial) {
-                DebugTrace(L"DownloadHTMLFile()->Range answer not usable, asking for the whole file");
-                CloseUnfinishedRequest(hRequest);
-                return PASS::RETRY_WHOLE;
-            }
-            bResume = FALSE;
+            DebugTrace(L"DownloadHTMLFile()->Resume at %I64u of %I64u bytes", ullDone, ullSize);
         }
     }
-    if (!bResume) {
-        if (bPartial) {
-            DebugTrace(L"DownloadHTMLFile()->Range answer not usable, asking for the whole file");
-            CloseUnfinishedRequest(hRequest);
-            return PASS::RETRY_WHOLE;
-        }
+    if (!bPartial) {
         DebugTrace(L"DownloadHTMLFile()->Mode resume disabled!");
         ullDone = 0;
         hFile.Close();
@@ -487,15 +732,16 @@ PASS HttpPass(const HTTPTRANSFER& t, HINTERNET hConnect, bool bAskRange, DWORD* 
         StampFile(hFile.Get(), ftServer);
     }
     DebugTrace(L"DownloadHTMLFile()->CreateFile=%d", static_cast<int>(reinterpret_cast<INT_PTR>(hFile.Get())));
-    if (Progress().GetMaxData() == 0)
-        Progress().DefineData(ullSize);
+    ULONGLONG ullProgressTotal = bKnownSize ? ullSize : t.ullExpectedSize;
+    if (Progress().GetMaxData() == 0 && ullProgressTotal != 0)
+        Progress().DefineData(ullProgressTotal);
     Progress().NewStep(Progress().AddBytesDone(ullDone));
 
-    // Copy loop.
-    ULONGLONG ullLeft = ullSize - ullDone;
+    // Copy loop: the rest of the body, to its end.
+    ULONGLONG ullLeft = bKnownSize ? ullSize - ullDone : 0;
     DWORD cbBlock = (ullLeft != 0 && ullLeft < HTTP_BLOCK_SIZE) ? static_cast<DWORD>(ullLeft)
                                                                 : HTTP_BLOCK_SIZE;
-    CHttpBodySource body(pApi, hRequest.Get(), dwSlice);
+    CJobSource body(job, HTTP_READ, StepWaitMs(), 0, L"DownloadHTMLFile");
     auto observer = MakeBlockObserver(
         [](DWORD cbWant, DWORD cbRead, BOOL bOk, ULONGLONG) {
             DebugTrace(L"DownloadHTMLFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d", cbWant,
@@ -514,25 +760,59 @@ PASS HttpPass(const HTTPTRANSFER& t, HINTERNET hConnect, bool bAskRange, DWORD* 
         *pdwResult = ReportLastError(L"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
         return PASS::DONE;
     }
-    BOOL bOk = copy != COPYRESULT::READ_FAILED && copy != COPYRESULT::WRITE_FAILED;
-    bool bAtEnd = copy == COPYRESULT::DONE;
-    if (bOk && !IsCancelled() && ullReceived < ullBody) {
-        // The connection ended before the announced size: what arrived
-        // stays for a later resume.
-        DebugTrace(L"DownloadHTMLFile()->Transfer cut after %I64u of %I64u bytes", ullReceived, ullBody);
-        bOk = FALSE;
+    DWORD dwResult = 0;
+    if (copy == COPYRESULT::READ_FAILED || copy == COPYRESULT::WRITE_FAILED) {
+        dwResult = DOWNLOAD_TRANSFER_FAILED;
+    } else if (!IsCancelled()) {
+        ULONGLONG ullTotal = ullDone + ullReceived;
+        if (bKnownSize && ullReceived != ullLeft) {
+            // What arrived stays for a later resume.
+            DebugTrace(L"DownloadHTMLFile()->Transfer cut after %I64u of %I64u bytes", ullReceived, ullLeft);
+            dwResult = DOWNLOAD_TRANSFER_FAILED;
+        } else if (!bKnownSize) {
+            DebugTrace(L"DownloadHTMLFile()->FileSize=%I64u", ullTotal);
+            if (ullTotal == 0) {
+                dwResult = DOWNLOAD_NO_SIZE;
+            } else if (t.ullExpectedSize && ullTotal != t.ullExpectedSize) {
+                DebugTrace(L"DownloadHTMLFile()->Size %I64u differs from the expected %I64u", ullTotal,
+                           t.ullExpectedSize);
+                dwResult = DOWNLOAD_TRANSFER_FAILED;
+            }
+        }
     }
     StampFile(hFile.Get(), ftServer);
     hFile.Close();
-    if (!bAtEnd)
-        CloseUnfinishedRequest(hRequest);
-    if (!bOk)
-        *pdwResult = DOWNLOAD_TRANSFER_FAILED;
-    else if (!FileExists(t.szFile))
-        *pdwResult = ERROR_FILE_NOT_FOUND;
-    else
-        *pdwResult = 0;
+    if (dwResult == 0 && !FileExists(t.szFile))
+        dwResult = ERROR_FILE_NOT_FOUND;
+    *pdwResult = dwResult;
     return PASS::DONE;
+}
+
+// What a failed FTP step gives: the call's own error, or a time-out when
+// the server did not answer within the stall limit.
+DWORD FtpStepFailure(const CFtpJob& job, JOBWAIT wait, LPCWSTR szCall)
+{
+    if (wait == JOBWAIT::CANCELLED)
+        return ERROR_CANCELLED;
+    if (wait == JOBWAIT::STALLED) {
+        DebugTrace(L"DownloadFTPFile()->No answer within %u ms", g_dwStallLimitMs);
+        return ReportLastError(szCall, ERROR_INTERNET_TIMEOUT);
+    }
+    return ReportLastError(szCall, job.m_dwError);
+}
+
+// A copied file of another size than the expected one fails like a
+// transfer that ended early.
+DWORD CheckCopiedSize(LPCWSTR szFile, ULONGLONG ullExpectedSize)
+{
+    WIN32_FILE_ATTRIBUTE_DATA fad;
+    if (!GetFileAttributesExW(szFile, GetFileExInfoStandard, &fad))
+        return ReportLastError(L"GetFileAttributesEx", GetLastError());
+    ULONGLONG ullSize = (static_cast<ULONGLONG>(fad.nFileSizeHigh) << 32) | fad.nFileSizeLow;
+    if (ullSize == ullExpectedSize)
+        return 0;
+    DebugTrace(L"DownloadFile()->Size %I64u differs from the expected %I64u", ullSize, ullExpectedSize);
+    return DOWNLOAD_TRANSFER_FAILED;
 }
 
 }  // namespace
@@ -562,7 +842,7 @@ DWORD GetHttpStatusCode(HINTERNET hRequest, DWORD* pdwError)
 
 DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
                        LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags, BOOL bSecure,
-                       BOOL bResume)
+                       BOOL bResume, ULONGLONG ullExpectedSize)
 {
     if (!szServer)
         szServer = L"";
@@ -581,34 +861,41 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
     DebugTrace(L"DownloadHTMLFile()->TargetFile=%s", szFile);
 
     DWORD dwResult = 0;
-    CInetHandle hInternet, hConnect;
     const INETAPI* pApi = GetInetApi();
+    CHttpJob* pJob = nullptr;
     if (!bPath) {
         dwResult = ReportLastError(L"DownloadHTMLFile", ERROR_FILENAME_EXCED_RANGE);
     } else if (!pApi) {
         dwResult = ReportLastError(L"LoadLibrary", GetLastError());
     } else if (!IsCancelled()) {
-        hInternet.Reset(pApi->pInternetOpenW(L"DownloadHTMLFile", INTERNET_OPEN_TYPE_DIRECT, nullptr,
-                                             nullptr, 0));
-        if (!hInternet.Get() || IsCancelled()) {
-            dwResult = ReportLastError(L"InternetOpen", GetLastError());
+        pJob = new (std::nothrow) CHttpJob(pApi);
+        if (!pJob || !pJob->Start()) {
+            dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
         } else {
-            hConnect.Reset(pApi->pInternetConnectW(hInternet.Get(), szServer, wPort,
-                                                   LoginOrDefault(szUser),
-                                                   LoginOrDefault(szPassword),
-                                                   INTERNET_SERVICE_HTTP, dwConnectFlags, 0));
-            if (!hConnect.Get() || IsCancelled()) {
-                dwResult = ReportLastError(L"InternetConnect", GetLastError());
+            pJob->m_hInternet.Reset(pApi->pInternetOpenW(L"DownloadHTMLFile", INTERNET_OPEN_TYPE_DIRECT,
+                                                         nullptr, nullptr, 0));
+            if (!pJob->m_hInternet.Get() || IsCancelled()) {
+                dwResult = ReportLastError(L"InternetOpen", GetLastError());
             } else {
-                HTTPTRANSFER t = {pApi,  szServer, szUser,   szPassword,     wPort,   szUrlPath,
-                                  szFile, szFolder, dwConnectFlags, bSecure, bResume};
-                if (HttpPass(t, hConnect.Get(), bResume != FALSE, &dwResult) == PASS::RETRY_WHOLE)
-                    HttpPass(t, hConnect.Get(), false, &dwResult);
+                pJob->m_hConnect.Reset(pApi->pInternetConnectW(pJob->m_hInternet.Get(), szServer, wPort,
+                                                               LoginOrDefault(szUser),
+                                                               LoginOrDefault(szPassword),
+                                                               INTERNET_SERVICE_HTTP, dwConnectFlags, 0));
+                if (!pJob->m_hConnect.Get() || IsCancelled()) {
+                    dwResult = ReportLastError(L"InternetConnect", GetLastError());
+                } else {
+                    HTTPTRANSFER t = {pJob, szUrlPath, szFile, szFolder, bSecure, bResume, ullExpectedSize};
+                    // A range answer to the plain request is of no use either.
+                    if (HttpPass(t, bResume != FALSE, &dwResult) == PASS::RETRY_WHOLE &&
+                        HttpPass(t, false, &dwResult) == PASS::RETRY_WHOLE)
+                        dwResult = ReportLastError(L"DownloadHTMLFile", ERROR_HTTP_INVALID_SERVER_RESPONSE);
+                }
             }
         }
     }
-    hConnect.Close();
-    hInternet.Close();
+    // The handles close on the job's thread, whatever its last call waits for.
+    if (pJob)
+        pJob->Finish();
     if (IsCancelled())
         dwResult = ERROR_CANCELLED;
     DebugTrace(L"DownloadHTMLFile()->End(%d)", dwResult);
@@ -616,7 +903,8 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
 }
 
 DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
-                      LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags)
+                      LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags,
+                      ULONGLONG ullExpectedSize)
 {
     if (!szServer)
         szServer = L"";
@@ -635,15 +923,16 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     DebugTrace(L"DownloadFTPFile()->TargetFile=%s", szFile);
 
     DWORD dwResult = 0;
-    CInetHandle hInternet, hConnect, hFtpFile;
     const INETAPI* pApi = GetInetApi();
+    CFtpJob* pJob = nullptr;
     CFileHandle hFile;
-    WIN32_FIND_DATAW fd = {};
-    bool bFound = false;
     ULONGLONG ullSize = 0;
     DWORD cbBlock = FTP_BLOCK_SIZE;
     BOOL bOk = TRUE;
     ULONGLONG ullReceived = 0;
+    JOBWAIT wait = JOBWAIT::DONE;
+    // FTP has no time-out of its own everywhere: the wait is the limit.
+    const DWORD dwWaitMs = g_dwStallLimitMs;
 
     if (!bPath) {
         dwResult = ReportLastError(L"DownloadFTPFile", ERROR_FILENAME_EXCED_RANGE);
@@ -655,49 +944,53 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     }
     if (IsCancelled())
         goto End;
-    hInternet.Reset(pApi->pInternetOpenW(L"DownloadFTPFile", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                         nullptr, 0));
-    if (!hInternet.Get() || IsCancelled()) {
-        dwResult = ReportLastError(L"InternetOpen", GetLastError());
+    pJob = new (std::nothrow) CFtpJob(pApi, szServer, szUser, szPassword, wPort, szUrlPath, dwConnectFlags);
+    if (!pJob || !pJob->Start()) {
+        dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
         goto End;
     }
-    hConnect.Reset(pApi->pInternetConnectW(hInternet.Get(), szServer, wPort, LoginOrDefault(szUser),
-                                           LoginOrDefault(szPassword), INTERNET_SERVICE_FTP,
-                                           dwConnectFlags, 0));
-    if (!hConnect.Get() || IsCancelled()) {
-        dwResult = ReportLastError(L"InternetConnect", GetLastError());
+    wait = pJob->Run(FTP_CONNECT, dwWaitMs);
+    if (wait != JOBWAIT::DONE || !pJob->m_bOk) {
+        dwResult = FtpStepFailure(*pJob, wait, pJob->m_szFailedCall);
         goto End;
-    }
-
-    {
-        // Size and times from the listing, when the server lists the file.
-        CInetHandle hFind;
-        hFind.Reset(pApi->pFtpFindFirstFileW(hConnect.Get(), szUrlPath, &fd, INTERNET_FLAG_NEED_FILE, 0));
-        if (hFind.Get()) {
-            bFound = true;
-            ullSize = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
-            DebugTrace(L"DownloadFTPFile()->finfo: FileSize->%I64u", ullSize);
-        }
     }
     if (IsCancelled())
         goto End;
 
-    hFtpFile.Reset(pApi->pFtpOpenFileW(hConnect.Get(), szUrlPath, GENERIC_READ,
-                                       FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
-    if (!hFtpFile.Get()) {
-        dwResult = ReportLastError(L"FtpOpenFile", GetLastError());
+    wait = pJob->Run(FTP_FIND, dwWaitMs);
+    if (wait != JOBWAIT::DONE) {
+        dwResult = FtpStepFailure(*pJob, wait, L"FtpFindFirstFile");
+        goto End;
+    }
+    if (pJob->m_bFound) {
+        ullSize = pJob->m_ullSize;
+        DebugTrace(L"DownloadFTPFile()->finfo: FileSize->%I64u", ullSize);
+    }
+    if (IsCancelled())
+        goto End;
+
+    wait = pJob->Run(FTP_OPEN, dwWaitMs);
+    if (wait != JOBWAIT::DONE || !pJob->m_bOk) {
+        dwResult = FtpStepFailure(*pJob, wait, L"FtpOpenFile");
         goto End;
     }
     if (ullSize == 0) {
-        DWORD dwHigh = 0;
-        DWORD dwLow = pApi->pFtpGetFileSize(hFtpFile.Get(), &dwHigh);
-        if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
-            dwLow = dwHigh = 0;
-        ullSize = (static_cast<ULONGLONG>(dwHigh) << 32) | dwLow;
+        wait = pJob->Run(FTP_SIZE, dwWaitMs);
+        if (wait != JOBWAIT::DONE) {
+            dwResult = FtpStepFailure(*pJob, wait, L"FtpGetFileSize");
+            goto End;
+        }
+        ullSize = pJob->m_ullSize;
         DebugTrace(L"DownloadFTPFile()->FtpGetFileSize->%I64u", ullSize);
     }
     if (ullSize == 0 || IsCancelled()) {
-        dwResult = ReportLastError(L"FtpGetFileSize", GetLastError());
+        // A size of 0 without a reason is no size.
+        dwResult = pJob->m_dwError ? ReportLastError(L"FtpGetFileSize", pJob->m_dwError) : DOWNLOAD_NO_SIZE;
+        goto End;
+    }
+    if (ullExpectedSize && ullSize != ullExpectedSize) {
+        DebugTrace(L"DownloadFTPFile()->Size %I64u differs from the expected %I64u", ullSize, ullExpectedSize);
+        dwResult = DOWNLOAD_TRANSFER_FAILED;
         goto End;
     }
 
@@ -712,11 +1005,11 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         dwResult = ReportLastError(L"CreateFile", GetLastError());
         goto End;
     }
-    if (bFound)
-        SetFileTime(hFile.Get(), &fd.ftCreationTime, nullptr, &fd.ftLastWriteTime);
+    if (pJob->m_bFound)
+        SetFileTime(hFile.Get(), &pJob->m_fd.ftCreationTime, nullptr, &pJob->m_fd.ftLastWriteTime);
 
     {
-        CFtpSource source(pApi, hFtpFile.Get());
+        CJobSource source(*pJob, FTP_READ, dwWaitMs, FTP_READ_AHEAD, L"DownloadFTPFile");
         auto observer = MakeBlockObserver(
             [](DWORD cbWant, DWORD cbRead, BOOL bRead, ULONGLONG) {
                 DebugTrace(L"DownloadFTPFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d",
@@ -736,12 +1029,12 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         }
         bOk = copy != COPYRESULT::READ_FAILED && copy != COPYRESULT::WRITE_FAILED;
     }
-    if (bOk && !IsCancelled() && ullReceived < ullSize) {
+    if (bOk && !IsCancelled() && ullReceived != ullSize) {
         DebugTrace(L"DownloadFTPFile()->Transfer cut after %I64u of %I64u bytes", ullReceived, ullSize);
         bOk = FALSE;
     }
-    if (bFound)
-        SetFileTime(hFile.Get(), &fd.ftCreationTime, nullptr, &fd.ftLastWriteTime);
+    if (pJob->m_bFound)
+        SetFileTime(hFile.Get(), &pJob->m_fd.ftCreationTime, nullptr, &pJob->m_fd.ftLastWriteTime);
     hFile.Close();
     if (!bOk)
         dwResult = DOWNLOAD_TRANSFER_FAILED;
@@ -750,17 +1043,22 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
 
 End:
     hFile.Close();
-    hFtpFile.Close();
-    hConnect.Close();
-    hInternet.Close();
+    // The handles close on the job's thread, whatever its last call waits for.
+    if (pJob)
+        pJob->Finish();
     if (IsCancelled())
         dwResult = ERROR_CANCELLED;
     DebugTrace(L"DownloadFTPFile()->End(%d)", dwResult);
     return dwResult;
 }
 
+void SetDownloadStallLimit(DWORD dwMilliseconds)
+{
+    g_dwStallLimitMs = dwMilliseconds ? dwMilliseconds : DOWNLOAD_STALL_LIMIT_MS;
+}
+
 DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWSTR szTarget,
-                   BOOL bResume)
+                   BOOL bResume, ULONGLONG ullExpectedSize)
 {
     WCHAR szHost[URL_HOST_CCH], szPath[URL_PATH_CCH], szUser[URL_USER_CCH], szPwd[URL_PASSWORD_CCH];
     int iScheme = SPLITURL_SCHEME_UNKNOWN;
@@ -783,13 +1081,13 @@ DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWST
         switch (iScheme) {
         case INTERNET_SCHEME_FTP:
             dwResult = DownloadFTPFile(szHost, szUser, szPwd, wPort, szPath, szTarget,
-                                       INTERNET_FLAG_PASSIVE);
+                                       INTERNET_FLAG_PASSIVE, ullExpectedSize);
             break;
         case INTERNET_SCHEME_HTTP:
         case INTERNET_SCHEME_HTTPS:
             dwResult = DownloadHTMLFile(szHost, szUser, szPwd, wPort, szPath, szTarget,
                                         INTERNET_FLAG_PASSIVE, iScheme == INTERNET_SCHEME_HTTPS,
-                                        bResume);
+                                        bResume, ullExpectedSize);
             break;
         case INTERNET_SCHEME_FILE: {
             WCHAR szFile[PATH_CCH], szFolder[PATH_CCH];
@@ -800,6 +1098,8 @@ DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWST
                 dwResult = ReportLastError(L"DownloadFile", ERROR_FILENAME_EXCED_RANGE);
             } else {
                 dwResult = XCopyFile(szPath, szFile, XCOPY_CREATEDIR | (bResume ? static_cast<DWORD>(XCOPY_RESUME) : 0));
+                if (dwResult == 0 && ullExpectedSize)
+                    dwResult = CheckCopiedSize(szFile, ullExpectedSize);
             }
             break;
         }

@@ -1,14 +1,17 @@
 // Fetching one file over HTTP, HTTPS or FTP (or copying it for a file URL)
 // through WinINet, with progress, cancellation and an HTTP resume of a
-// partial file whose time stamp matches the server's.
+// partial file whose size and time stamp fit the server's. Each transfer
+// sends one request; it ends within a second of a cancel, and fails when
+// the server sends nothing for the stall limit, keeping what arrived.
 #pragma once
 #include <windows.h>
 #include <wininet.h>
 
 // Result codes besides the system's own.
 enum : DWORD {
-    DOWNLOAD_TRANSFER_FAILED = 23,     // a read or write failed, or the data ended early
-    DOWNLOAD_NO_SIZE = 12028,          // the server gave no size
+    DOWNLOAD_TRANSFER_FAILED = 23,     // a read or write failed, the data ended early or
+                                       // stalled, or the size is not the expected one
+    DOWNLOAD_NO_SIZE = 12028,          // the server gave a size of 0, or no data
     DOWNLOAD_FILE_URL_MISSING = 110,   // file URL whose file does not exist
     DOWNLOAD_NO_CONNECTION = 1230,     // no usable Internet connection
 };
@@ -16,20 +19,28 @@ enum : DWORD {
 enum : DWORD {
     HTTP_BLOCK_SIZE = 1024 * 1024,
     FTP_BLOCK_SIZE = 4096,
+    DOWNLOAD_STALL_LIMIT_MS = 60000,
 };
+
+// The silence after which a transfer fails (DOWNLOAD_STALL_LIMIT_MS unless
+// changed; tests shorten it). 0 restores the default.
+void SetDownloadStallLimit(DWORD dwMilliseconds);
 
 // szTarget is a file path; ending in "\" it names a folder that receives
 // the URL's file name. User name and password, when not empty, replace
-// those of the URL. 0 or a Win32 / WinINet error code.
+// those of the URL. ullExpectedSize, when not 0, is the size the file must
+// have (the payload table's): another size fails with 23. 0 or a Win32 /
+// WinINet error code.
 DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWSTR szTarget,
-                   BOOL bResume);
+                   BOOL bResume, ULONGLONG ullExpectedSize = 0);
 
 DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
                        LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags, BOOL bSecure,
-                       BOOL bResume);
+                       BOOL bResume, ULONGLONG ullExpectedSize = 0);
 
 DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
-                      LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags);
+                      LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags,
+                      ULONGLONG ullExpectedSize = 0);
 
 // The request's HTTP status; 500 with *pdwError set when it can not be read.
 DWORD GetHttpStatusCode(HINTERNET hRequest, DWORD* pdwError);

@@ -259,7 +259,7 @@ BOOL CheckConnection(LPCWSTR szUrl)
 
 DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
 {
-    return DownloadFile(entry.szFile, L"", L"", entry.szTgdFile, bResume);
+    return DownloadFile(entry.szFile, L"", L"", entry.szTgdFile, bResume, entry.FileSize);
 }
 
 // Gives a phase its part of the bars: with two bars a fresh step bar and

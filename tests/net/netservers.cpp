@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 #include <vector>
+#include "common/filesys.h"
 #include "common/sysdll.h"
 
 namespace netservers {
@@ -293,7 +294,7 @@ std::wstring ServeFile(const std::wstring& name, DWORD size, const SYSTEMTIME& s
 {
     std::wstring path = Get().wwwDir + L"\\" + name;
     size_t slash = path.find_last_of(L'\\');
-    CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+    CreateAllDirectory(path.substr(0, slash).c_str());
     std::vector<BYTE> data(size);
     for (DWORD i = 0; i < size; ++i)
         data[i] = PatternByte(i, seed);

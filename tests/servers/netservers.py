@@ -18,8 +18,17 @@ Servers:
          /reset/<sent>/<total>,
          /late/<ms>/<total>,
          /stall/<total>[/<hold ms>], /slow/<total>[/<ms>] (a 4 KiB block every 100 ms
-         or every <ms>)
-  ftp    pyftpdlib on www/ with one login, and anonymous
+         or every <ms>),
+         /chunked/<total>, /closed/<total> (no Content-Length: chunked, or ended
+         by closing the connection), /short/<total>/<announced> (a Content-Length
+         below the file's size), /ignoreifrange/<total> (ranges honoured, If-Range
+         ignored), /rangerefused/<total> (416 for every range), /partialonly/<total>
+         (the first half as a range answer, whatever was asked)
+         A trailing name (/late/100/10/setup.bin) is ignored. Bodies are the
+         pattern() bytes of the whole file, dated FIXED_DATE.
+  ftp    pyftpdlib on www/ with one login, and anonymous. A file below a folder
+         ftpstall/<sent>/ sends its first <sent> bytes, then nothing until the
+         client goes or the server stops (at most --ftp-hold seconds).
 
 Only 127.0.0.1 is bound. The process also ends on its own after --idle seconds
 without a request, so a crashed client does not leave it behind.
@@ -231,6 +240,60 @@ class FaultHandler(Handler):
             self.end_headers()
             if not head:
                 self.wfile.write(pattern(0, total))
+        elif kind == "chunked" and nums:
+            total = nums[0]
+            self.body_headers(total, length=False)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            if not head:
+                for offset in range(0, total, 4096):
+                    n = min(4096, total - offset)
+                    self.wfile.write(b"%x\r\n" % n + pattern(offset, n) + b"\r\n")
+                self.wfile.write(b"0\r\n\r\n")
+        elif kind == "closed" and nums:
+            total = nums[0]
+            self.body_headers(total, length=False)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            if not head:
+                self.wfile.write(pattern(0, total))
+        elif kind == "short" and len(nums) == 2:
+            total, announced = nums
+            self.body_headers(announced)
+            self.end_headers()
+            if not head:
+                self.wfile.write(pattern(0, announced))
+        elif kind in ("ignoreifrange", "rangerefused") and nums:
+            total = nums[0]
+            rng = self.headers.get("Range")
+            parsed = parse_range(rng, total) if rng else None
+            if rng and (kind == "rangerefused" or parsed is None):
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % total)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            first, last = parsed if rng else (0, total - 1)
+            self.send_response(206 if rng else 200)
+            self.send_header("Last-Modified", FIXED_DATE)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(last - first + 1))
+            if rng:
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, total))
+            self.end_headers()
+            if not head:
+                self.wfile.write(pattern(first, last - first + 1))
+        elif kind == "partialonly" and nums:
+            total = nums[0]
+            half = total // 2
+            self.send_response(206)
+            self.send_header("Last-Modified", FIXED_DATE)
+            self.send_header("Content-Length", str(half))
+            self.send_header("Content-Range", "bytes 0-%d/%d" % (half - 1, total))
+            self.end_headers()
+            if not head:
+                self.wfile.write(pattern(0, half))
         elif kind == "slow" and nums:
             total = nums[0]
             pause = (nums[1] if len(nums) > 1 else 100) / 1000.0
@@ -370,10 +433,46 @@ def start_http(handler, root, log_path, context=None):
     return server
 
 
-def start_ftp(root):
+class StallingFile:
+    """A served file that gives its first `sent` bytes and then blocks, like a
+    data channel that stops moving."""
+
+    def __init__(self, f, sent, hold, stopping):
+        self.f = f
+        self.left = sent
+        self.hold = hold
+        self.stopping = stopping
+        self.name = f.name
+        self.closed = False
+
+    def read(self, n):
+        if self.left > 0:
+            data = self.f.read(min(n, self.left))
+            self.left -= len(data)
+            return data
+        end = time.monotonic() + self.hold
+        while time.monotonic() < end and not self.stopping():
+            time.sleep(0.2)
+        return b""
+
+    def close(self):
+        self.closed = True
+        self.f.close()
+
+
+def start_ftp(root, hold, stopping):
     from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.filesystems import AbstractedFS
     from pyftpdlib.handlers import FTPHandler
     from pyftpdlib.servers import ThreadedFTPServer
+
+    class StallingFS(AbstractedFS):
+        def open(self, filename, mode):
+            f = super().open(filename, mode)
+            parts = os.path.relpath(filename, root).split(os.sep)
+            if "r" in mode and len(parts) >= 3 and parts[0] == "ftpstall" and parts[1].isdigit():
+                return StallingFile(f, int(parts[1]), hold, stopping)
+            return f
 
     class Activity(FTPHandler):
         def on_connect(self):
@@ -387,6 +486,7 @@ def start_ftp(root):
     authorizer.add_user(FTP_USER, FTP_PASSWORD, root, perm="elr")
     authorizer.add_anonymous(root, perm="elr")
     Activity.authorizer = authorizer
+    Activity.abstracted_fs = StallingFS
     Activity.masquerade_address = "127.0.0.1"
     Activity.use_sendfile = False
     server = ThreadedFTPServer(("127.0.0.1", 0), Activity)
@@ -400,6 +500,7 @@ def main():
     ap.add_argument("--workdir", required=True)
     ap.add_argument("--idle", type=float, default=600)
     ap.add_argument("--no-ftp", action="store_true")
+    ap.add_argument("--ftp-hold", type=float, default=150)
     args = ap.parse_args()
 
     work = os.path.abspath(args.workdir)
@@ -416,6 +517,7 @@ def main():
     os.dup2(out, 2)
     os.close(out)
 
+    stopping = []
     context = make_certificates(work, "", "Stowaway Test CA")
     # A second authority that nobody trusts.
     untrusted = make_certificates(work, "untrusted-", "Stowaway Untrusted CA")
@@ -434,7 +536,7 @@ def main():
     }
     ftp = None
     if not args.no_ftp:
-        ftp = start_ftp(root)
+        ftp = start_ftp(root, args.ftp_hold, lambda: bool(stopping))
 
     info = {
         "root": root,
@@ -455,7 +557,6 @@ def main():
             f.write("%s=%s\n" % (k, v))
     os.replace(tmp, os.path.join(work, "servers.info"))
 
-    stopping = []
     signal.signal(signal.SIGTERM, lambda *a: stopping.append(1))
     signal.signal(signal.SIGHUP, lambda *a: stopping.append(1))
     touch_activity()
@@ -466,6 +567,7 @@ def main():
             time.sleep(0.1)
     except KeyboardInterrupt:
         pass
+    stopping.append(1)
     for server in servers.values():
         server.stopping = True
         server.shutdown()

@@ -7,8 +7,10 @@
 //   uiauto dump  SELECTOR                the window and every child control
 //   uiauto click SELECTOR (--id N | --text T)
 //   uiauto close SELECTOR                WM_CLOSE
-//   uiauto exec CMDLINE [--cwd DIR]      start a program with exactly this command
-//                                        line, wait, print "exit=<code>" (all 32 bits)
+//   uiauto exec CMDLINE [--cwd DIR] [--temp DIR]
+//                                        start a program with exactly this command
+//                                        line (and TEMP, TMP set to DIR), wait, print
+//                                        "exit=<code>" (all 32 bits)
 // SELECTOR: --title T (exact) | --title-prefix T | --class C, optionally --pid N.
 // Output is UTF-8; exit code 0 on success, 1 not found, 2 control disabled, 3 usage.
 #include <windows.h>
@@ -165,8 +167,17 @@ int wmain(int argc, wchar_t** argv)
     if (cmd == L"exec" && argc >= 3) {
         std::wstring cmdLine = argv[2];
         std::wstring cwd;
-        if (argc >= 5 && std::wstring(argv[3]) == L"--cwd")
-            cwd = argv[4];
+        for (int i = 3; i + 1 < argc; i += 2) {
+            std::wstring opt = argv[i];
+            if (opt == L"--cwd") {
+                cwd = argv[i + 1];
+            } else if (opt == L"--temp") {
+                SetEnvironmentVariableW(L"TEMP", argv[i + 1]);
+                SetEnvironmentVariableW(L"TMP", argv[i + 1]);
+            } else {
+                return Usage();
+            }
+        }
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi = {};
