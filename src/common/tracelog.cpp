@@ -4,10 +4,10 @@
 
 namespace {
 
-// The line with its time stamp and line end, as UTF-8: up to three bytes
-// for each UTF-16 unit.
+// The line with its time stamp and line end, line breaks doubled at
+// most, as UTF-8: up to three bytes for each UTF-16 unit.
 const size_t STAMP_CCH = 32;
-const size_t LOG_LINE_BYTES = (TRACE_LINE_CCH + STAMP_CCH) * 3;
+const size_t LOG_LINE_BYTES = (TRACE_LINE_CCH + STAMP_CCH) * 2 * 3;
 const BYTE UTF8_BOM[] = {0xEF, 0xBB, 0xBF};
 
 HANDLE volatile g_hLog = INVALID_HANDLE_VALUE;
@@ -63,17 +63,23 @@ void WriteTraceLog(LPCWSTR szLine)
         return;
     SYSTEMTIME st;
     GetLocalTime(&st);
-    WCHAR szStamped[TRACE_LINE_CCH + STAMP_CCH];
-    StringCchPrintfW(szStamped, ARRAYSIZE(szStamped),
-                     L"%04u-%02u-%02u %02u:%02u:%02u.%03u %s\r\n", st.wYear, st.wMonth, st.wDay,
-                     st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, szLine);
-    // A line cut by the buffer still ends the line.
-    size_t cch = 0;
-    StringCchLengthW(szStamped, ARRAYSIZE(szStamped), &cch);
-    if (cch >= 2 && szStamped[cch - 1] != L'\n') {
-        szStamped[cch - 2] = L'\r';
-        szStamped[cch - 1] = L'\n';
+    WCHAR szStamped[(TRACE_LINE_CCH + STAMP_CCH) * 2];
+    StringCchPrintfW(szStamped, ARRAYSIZE(szStamped), L"%04u-%02u-%02u %02u:%02u:%02u.%03u ",
+                     st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                     st.wMilliseconds);
+    // One trace line, one line of the file: line breaks inside a message
+    // (a box's text) are written as \r and \n.
+    size_t cch = wcslen(szStamped);
+    for (LPCWSTR p = szLine; *p && cch + 4 < ARRAYSIZE(szStamped); ++p) {
+        if (*p == L'\r' || *p == L'\n') {
+            szStamped[cch++] = L'\\';
+            szStamped[cch++] = *p == L'\r' ? L'r' : L'n';
+        } else {
+            szStamped[cch++] = *p;
+        }
     }
+    szStamped[cch++] = L'\r';
+    szStamped[cch++] = L'\n';
     char szUtf8[LOG_LINE_BYTES];
     int cb = WideCharToMultiByte(CP_UTF8, 0, szStamped, static_cast<int>(cch), szUtf8,
                                  static_cast<int>(sizeof(szUtf8)), nullptr, nullptr);

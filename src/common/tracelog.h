@@ -12,8 +12,9 @@ BOOL OpenTraceLog(LPCWSTR szPath);
 // TRUE while lines go to a log file.
 BOOL IsTraceLogOpen();
 
-// Appends "yyyy-mm-dd hh:mm:ss.mmm " and szLine, with one write: the line
-// is in the file when the call returns. A failed write closes the log.
+// Appends "yyyy-mm-dd hh:mm:ss.mmm " and szLine (its line breaks written
+// as \r and \n), with one write: the line is in the file when the call
+// returns. A failed write closes the log.
 void WriteTraceLog(LPCWSTR szLine);
 
 void CloseTraceLog();

@@ -338,13 +338,14 @@ TEST(TraceLog, TheLogHoldsTheMonitorsLinesStampedInUtf8)
     // Written as it goes: readable before the log is closed.
     std::string text = ReadAll(path);
     DebugTrace(L"accent \u00e9");
+    DebugTrace(L"two\r\nlines");
     CloseTraceLog();
     EXPECT_FALSE(IsTraceLogOpen());
     DebugTrace(L"not in the log");
 
     ASSERT_EQ(text.compare(0, kBom.size(), kBom), 0);
     std::vector<std::string> monitor = tracesink::RawLines();
-    ASSERT_EQ(monitor.size(), 104u);
+    ASSERT_EQ(monitor.size(), 105u);
     // The monitor's lines, each once: two threads may pass each other
     // between the monitor and the file, so the order is compared apart.
     std::vector<std::string> expected(monitor.begin(), monitor.begin() + 102);
@@ -355,11 +356,13 @@ TEST(TraceLog, TheLogHoldsTheMonitorsLinesStampedInUtf8)
     std::sort(logged.begin(), logged.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(logged, expected);
-    // The accent in UTF-8 (the monitor gets the ANSI code page).
+    // The accent in UTF-8 (the monitor gets the ANSI code page); a line
+    // break inside a message stays on its line.
     text = ReadAll(path);
     logged = LogLines(text.substr(kBom.size()));
-    ASSERT_EQ(logged.size(), 103u);
-    EXPECT_EQ(logged.back(), kModule + "accent \xC3\xA9");
+    ASSERT_EQ(logged.size(), 104u);
+    EXPECT_EQ(logged[102], kModule + "accent \xC3\xA9");
+    EXPECT_EQ(logged[103], kModule + "two\\r\\nlines");
 
     // Opened again, it grows: no second byte order mark.
     ASSERT_TRUE(OpenTraceLog(path.c_str()));
@@ -367,7 +370,7 @@ TEST(TraceLog, TheLogHoldsTheMonitorsLinesStampedInUtf8)
     CloseTraceLog();
     text = ReadAll(path);
     logged = LogLines(text.substr(kBom.size()));
-    ASSERT_EQ(logged.size(), 104u);
+    ASSERT_EQ(logged.size(), 105u);
     EXPECT_EQ(logged.back(), kModule + "second run");
     DeleteFileW(path.c_str());
 }
