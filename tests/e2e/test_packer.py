@@ -144,6 +144,7 @@ class PackerTest(unittest.TestCase):
                     "[Item2]\nType=stored\nSource=readme.txt\nName=docs\\readme.txt\n"
                     "[Item3]\nType=external\nSource=extra.cab\nName=setup.002\n"
                     "[Item4]\nType=web\nName=packs/lang.cab\nSize=12345\n"
+                    "[Resources]\nEmbedConfig=0\n"
                     % W(harness.exe("launcher.exe")))
         r = self.packer("--project", W(project))
         self.assertEqual(r.returncode, 0, r.stderr)
