@@ -20,14 +20,19 @@ HANG_LIMIT_MS = 60000
 RUNONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 
 
+def exit_code_table(page):
+    """The rows of a page's exit-code table."""
+    with open(os.path.join(harness.ROOT, page), encoding="utf-8") as f:
+        text = f.read()
+    section = text.split("\n## Exit codes", 1)[1].split("\n## ", 1)[0]
+    return [line for line in section.splitlines()
+            if line.startswith("| ") and not line.startswith("| code ")]
+
+
 def readme_exit_codes():
     """The first column of README's exit-code table: its rows, and every
     code they name."""
-    with open(os.path.join(harness.ROOT, "README.md"), encoding="utf-8") as f:
-        text = f.read()
-    section = text.split("\n## Exit codes", 1)[1].split("\n## ", 1)[0]
-    rows = [line.split("|")[1].strip() for line in section.splitlines()
-            if line.startswith("| ") and not line.startswith("| code ")]
+    rows = [line.split("|")[1].strip() for line in exit_code_table("README.md")]
     codes = {int(n) for row in rows for n in re.findall(r"\b\d+\b", row)}
     return rows, codes
 
@@ -196,6 +201,10 @@ class UnattendedTest(unittest.TestCase):
                 for line in lines:
                     self.assertIn(line, run.messages())
         self.assertTrue(os.path.isfile(os.path.join(target, "fakesetup.exe")))
+
+    def test_the_exit_code_table_is_the_same_everywhere(self):
+        self.assertGreater(len(exit_code_table("README.md")), 10)
+        self.assertEqual(exit_code_table("docs/command-line.md"), exit_code_table("README.md"))
 
     def log_lines(self, path):
         with open(path, "rb") as f:
