@@ -168,6 +168,9 @@ class UnattendedTest(unittest.TestCase):
                     msgs = run.messages()
                     if extra != "/?":  # help returns before the shutdown
                         self.assertIn(end_line(code), msgs)
+                    if name.startswith("/X:"):
+                        # Refused before the setup phase: nothing extracted anywhere.
+                        self.assertFalse([m for m in msgs if m.startswith("ReadDataStruct()")])
                     if code not in (0, 3010) and row != "program":
                         # The failure is said, in the trace instead of a box.
                         said = [m for m in msgs if m.startswith("MessageBox(%s, " % PRODUCT) or
