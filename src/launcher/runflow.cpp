@@ -430,7 +430,8 @@ DWORD PrepareExtractFolder(LPCWSTR szValue, LPWSTR szFolder)
         return LastErrorOr(ERROR_BAD_PATHNAME);
     if (cch >= PATH_CCH)
         return ERROR_FILENAME_EXCED_RANGE;
-    PathRemoveBackslashW(szFull);
+    if (!PathIsRootW(szFull))
+        RemoveTrailingBackslash(szFull);
     if (!CreateAllDirectory(szFull))
         return LastErrorOr(ERROR_PATH_NOT_FOUND);
     if (!FolderExists(szFull))

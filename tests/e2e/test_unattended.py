@@ -142,7 +142,7 @@ class UnattendedTest(unittest.TestCase):
             ("cabinet without signature", self.damaged["header"], "", 11, 11),
             ("cabinet data damaged", self.damaged["data"], "", 13, 13),
             ("file table damaged", self.damaged["table"], "", 13, 13),
-            ("package cut short", self.damaged["cut"], "", 2, 2),
+            ("package cut short", self.damaged["cut"], "", 13, 13),
             ("setup program missing", self.nosetup, "", 2, 2),
             ("configuration missing", self.renamed_alone, "", 2, 2),
             ("no disk space", self.nospace, "", 112, 112),
