@@ -5,7 +5,7 @@
 #include "state/state.h"
 #include "support/tracesink.h"
 #include "ui/msgbox.h"
-#include "ui/uitest_util.h"
+#include "support/uitest_util.h"
 
 namespace {
 
