@@ -408,8 +408,9 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
         EXPECT_EQ(c.exitCode, g_dwExitCode) << tracesink::Dump();
         EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->ExitCode=" +
                                         std::to_string(c.exitCode)));
-        if (c.line)
+        if (c.line) {
             EXPECT_TRUE(tracesink::Contains(c.line)) << tracesink::Dump();
+        }
     }
 }
 
