@@ -83,6 +83,12 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
         }
         return ReportLastError(L"CreateFile", dwError);
     }
+    // A target that is the source itself already holds every byte; opening
+    // it for writing would only fail on our own read handle.
+    if (IsSameFile(hSource.Get(), szTo)) {
+        DebugTrace(L"XCopyFile(%s, %s)->Same file: nothing to copy", szFrom, szTo);
+        return 0;
+    }
 
     BOOL bResume = (dwFlags & XCOPY_RESUME) != 0;
     FILETIME ftSource;

@@ -17,7 +17,8 @@ enum : DWORD {
 };
 
 // Copies szFrom to szTo. Returns 0 on success (and when the rules of the
-// flags skip the copy, or the source is missing), else a Win32 error code.
+// flags skip the copy, the source is missing, or szTo is szFrom itself),
+// else a Win32 error code.
 DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags);
 
 // What a finished block copy into szTarget reports: 8 without memory, 23

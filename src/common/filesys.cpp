@@ -467,3 +467,19 @@ DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)
         DeleteFileW(szTemp);
     return 0;
 }
+
+BOOL IsSameFile(HANDLE hFile, LPCWSTR szPath)
+{
+    if (!szPath || !*szPath)
+        return FALSE;
+    // No access asked: this opens even a file that hFile holds without
+    // sharing writes.
+    CFileHandle hOther(CreateFileW(szPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION a, b;
+    if (!hOther.IsValid() || !GetFileInformationByHandle(hFile, &a) ||
+        !GetFileInformationByHandle(hOther.Get(), &b))
+        return FALSE;
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}

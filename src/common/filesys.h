@@ -46,6 +46,9 @@ BOOL FileExists(LPCWSTR szPath);
 BOOL FolderExists(LPCWSTR szPath);
 // Drops one trailing "\" in place.
 void RemoveTrailingBackslash(LPWSTR szPath);
+// 1 when szPath names the very file that hFile has open (same volume, same
+// file index: another spelling, a short name or a share of it counts too).
+BOOL IsSameFile(HANDLE hFile, LPCWSTR szPath);
 // Creates the folder that will hold szFile.
 void CreateFolderOf(LPCWSTR szFile);
 // Moves a file's pointer to an offset from its start, or to its end.

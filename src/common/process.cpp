@@ -193,8 +193,10 @@ BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPC
                OrEmpty(szParams), OrEmpty(szVerb), bWait, nShowCmd);
     if (phProcess)
         *phProcess = nullptr;
-    if (!szFile || !*szFile || !PathFileExistsW(szFile))
+    if (!szFile || !*szFile || !PathFileExistsW(szFile)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
+    }
 
     SHELLEXECUTEINFOW sei = {};
     sei.cbSize = sizeof(sei);
@@ -209,6 +211,7 @@ BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPC
 
     DebugTrace(L"ExecuteFile()->Directory=%s", OrEmpty(szDir));
     BOOL bResult = ShellExecuteExW(&sei);
+    DWORD dwError = bResult ? ERROR_SUCCESS : GetLastError();
     HANDLE hProcess = bResult ? sei.hProcess : nullptr;
 
     DWORD dwExitCode = pdwExitCode ? *pdwExitCode : 0;
@@ -222,6 +225,8 @@ BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPC
     else if (hProcess)
         CloseHandle(hProcess);
     DebugTrace(L"ExecuteFile()->End(%d - %#x)", bResult, dwExitCode);
+    if (!bResult)
+        SetLastError(dwError ? dwError : ERROR_FILE_NOT_FOUND);
     return bResult;
 }
 
@@ -276,8 +281,11 @@ DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode)
         dwWait = WaitForSingleObject(hProcess, NEXT_WAIT_MS);
         PumpMessagesFor(hWnd, 0);
     }
+    // A wait cut short by the cancel flag leaves the code alone: a program
+    // that still runs has none yet (STILL_ACTIVE is no outcome).
     DWORD dwExitCode = 0;
-    if (hProcess && GetExitCodeProcess(hProcess, &dwExitCode) && pdwExitCode)
+    if (hProcess && WaitIsOver(dwWait) && dwWait != WAIT_FAILED &&
+        GetExitCodeProcess(hProcess, &dwExitCode) && pdwExitCode)
         *pdwExitCode = dwExitCode;
     DebugTrace(L"ExecuteFile()->WaitForSingleObject=%#X Time=%d ms", dwWait,
                GetTickCount() - dwStart);

@@ -13,13 +13,15 @@
 // hWnd's messages, stops early when g_bCancel is set, and stores the exit
 // code in *pdwExitCode. *phProcess, when given, receives the process
 // handle (or null) and the caller closes it; without phProcess the handle
-// is closed here. Returns TRUE when the shell started the file.
+// is closed here. Returns TRUE when the shell started the file; FALSE with
+// the reason as the last error (2 when the file is missing).
 BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPCWSTR szVerb,
                  BOOL bWait, int nShowCmd, DWORD* pdwExitCode, HANDLE* phProcess);
 
 // Waits for a started process while dispatching hWnd's messages, until it
-// ends or the cancel flag is set; stores its exit code in *pdwExitCode.
-// Returns the last wait result.
+// ends or the cancel flag is set; stores its exit code in *pdwExitCode once
+// it has ended (a wait cut short leaves *pdwExitCode as it was). Returns
+// the last wait result.
 DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode);
 
 // Dispatches the calling thread's messages for hWnd for dwMilliseconds (one

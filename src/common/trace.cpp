@@ -3,6 +3,7 @@
 #include <strsafe.h>
 #include <stdarg.h>
 #include "common/capacity.h"
+#include "common/tracelog.h"
 
 namespace {
 
@@ -92,8 +93,8 @@ HWND FindDbs()
     return hWnd ? hWnd : NOT_FOUND;
 }
 
-// FALSE when this entry point has no window to send to: the message is
-// then never formatted.
+// FALSE when this entry point has no window to send to: without a log
+// file the message is then never formatted.
 bool LookUpWindows(TRACECACHE& cache, bool bNarrow)
 {
     if (!cache.hMonitor) {
@@ -145,6 +146,13 @@ void EmitTrace(TRACECACHE& cache, const WCHAR* szMessage)
         SendToMonitor(hMonitor, szLineA);
     }
 
+    // The log file takes the monitor's line, stamped with the time.
+    if (IsTraceLogOpen()) {
+        WCHAR szLine[TRACE_LINE_CCH];
+        StringCchPrintfW(szLine, TRACE_LINE_CCH, L"[%s] %s", pszModule, szMessage);
+        WriteTraceLog(szLine);
+    }
+
     HWND hDbs = cache.hDbs;
     if (hDbs != NOT_FOUND) {
         SYSTEMTIME st;
@@ -166,7 +174,7 @@ void DebugTrace(const wchar_t* fmt, ...)
 {
     // Tracing never changes the caller's state, its last error included.
     DWORD dwLastError = GetLastError();
-    if (LookUpWindows(g_TraceW, false)) {
+    if (LookUpWindows(g_TraceW, false) || IsTraceLogOpen()) {
         // A message that does not fit is cut, always terminated.
         WCHAR szMessage[TRACE_MESSAGE_CCH];
         szMessage[0] = L'\0';
@@ -182,7 +190,7 @@ void DebugTrace(const wchar_t* fmt, ...)
 void DebugTraceA(const char* fmt, ...)
 {
     DWORD dwLastError = GetLastError();
-    if (LookUpWindows(g_TraceA, true)) {
+    if (LookUpWindows(g_TraceA, true) || IsTraceLogOpen()) {
         char szMessageA[TRACE_MESSAGE_CCH];
         szMessageA[0] = '\0';
         va_list args;

@@ -1,6 +1,7 @@
 // Diagnostic trace: each call formats one line and hands it to the external
 // monitor windows ("TMonitor" and the "Dbs" list), when such windows existed
-// on the desktop at the first call. Nothing is written to a file.
+// on the desktop at the first call, and to the log file when one was opened
+// (common/tracelog.h).
 #pragma once
 #include <windows.h>
 

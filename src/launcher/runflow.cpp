@@ -2,10 +2,13 @@
 #include <objbase.h>
 #include <shlwapi.h>
 #include <strsafe.h>
+#include <vector>
+#include "common/errors.h"
 #include "common/filesys.h"
 #include "common/osversion.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
+#include "common/tracelog.h"
 #include "common/version.h"
 #include "launcher/cmdline.h"
 #include "state/config.h"
@@ -19,6 +22,7 @@
 #include "common/process.h"
 #include "ui/license.h"
 #include "res/resource.h"
+#include "ui/msgbox.h"
 #include "ui/statuswnd.h"
 #include "common/errors.h"
 
@@ -29,6 +33,10 @@ const DWORD REMOVE_CONTENTS = 0x2;
 const size_t INFO_TEXT_CCH = 512;
 // License dialog result that shows the dialog again.
 const INT_PTR LICENSE_BACK = 3;
+// Where the packer names a configuration it keeps beside the package.
+const WCHAR PACKAGE_SECTION[] = L"Package";
+const WCHAR CONFIG_FILE_KEY[] = L"ConfigFile";
+const size_t MESSAGE_CCH = 1024;
 // Held by every running launcher: the scratch folder below <TEMP> is shared
 // by all packages, so it is only cleared by the last launcher that uses it.
 const WCHAR SCRATCH_LOCK_NAME[] = L"Stowaway.Scratch." TRV_DEFAULT_GUID;
@@ -49,33 +57,21 @@ struct RunState {
     BOOL bScratchShared = FALSE;
     BOOL bNeedToRunAsAdmin = FALSE;
     WCHAR szLangLibrary[PATH_CCH] = L"";
+    DWORD dwEarlyExitCode = 0;     // returned when the run ends before its scratch folder
+    BOOL bExtractOnly = FALSE;     // -X:
+    BOOL bConfigMissing = FALSE;   // the package names a configuration that is not there
+    BOOL bNoConfig = FALSE;        // neither a file beside the package nor an embedded one
+    WCHAR szExpectedConfig[PATH_CCH] = L"";
 };
 
-// Looks for the "-" form of an option, then the "/" form.
 BOOL HasOption(LPCWSTR szName)
 {
-    WCHAR szOption[64];
-    StringCchPrintfW(szOption, ARRAYSIZE(szOption), L"-%s", szName);
-    if (SearchParams(g_szCmdLine, szOption))
-        return TRUE;
-    StringCchPrintfW(szOption, ARRAYSIZE(szOption), L"/%s", szName);
-    return SearchParams(g_szCmdLine, szOption);
+    return ::HasOption(g_szCmdLine, szName);
 }
 
 BOOL GetOptionValue(LPCWSTR szName, LPCWSTR szDelims, LPWSTR szValue, size_t cchValue)
 {
-    WCHAR szOption[64];
-    StringCchPrintfW(szOption, ARRAYSIZE(szOption), L"-%s", szName);
-    BOOL bFound = GetDataParams(g_szCmdLine, szOption, szDelims, szValue, cchValue);
-    if (!bFound) {
-        StringCchPrintfW(szOption, ARRAYSIZE(szOption), L"/%s", szName);
-        bFound = GetDataParams(g_szCmdLine, szOption, szDelims, szValue, cchValue);
-    }
-    if (bFound) {
-        PathRemoveBlanksW(szValue);
-        PathUnquoteSpacesW(szValue);
-    }
-    return bFound;
+    return ::GetOptionValue(g_szCmdLine, szName, szDelims, szValue, cchValue);
 }
 
 BOOL IsFolder(LPCWSTR szPath)
@@ -92,6 +88,45 @@ void RemoveFolder(LPCWSTR szPath)
 BOOL IsDefaultGuid(LPCWSTR szGuid)
 {
     return lstrcmpiW(szGuid, TRV_DEFAULT_GUID) == 0;
+}
+
+DWORD LastErrorOr(DWORD dwFallback)
+{
+    DWORD dwError = GetLastError();
+    return dwError ? dwError : dwFallback;
+}
+
+// A message of the chosen language, else the program's own: a library
+// older than the program may lack it.
+void LoadMessageText(UINT uID, LPWSTR szText, int cchText)
+{
+    if (!LoadStringEx(hInstRes, uID, szText, cchText, ChosenLanguageId()))
+        LoadStringW(hInstance, uID, szText, cchText);
+}
+
+// A failure before the setup phase: its message (a box, unless the run is
+// silent) and its code as the run's exit code.
+Next FailStartUp(DWORD dwError, LPCWSTR szText)
+{
+    DebugTrace(L"WinMain()->Error %d: %s", dwError, szText);
+    if (!g_bSilent)
+        ShowMessageBox(nullptr, szText, Title, MB_ICONHAND | MB_TOPMOST);
+    SetExitCode(dwError);
+    return Next::Shutdown;
+}
+
+// The log file goes first, so that it gets the very first line as the
+// monitor does; the option is traced with the others afterwards.
+void OpenLogIfAsked(LPCWSTR lpCmdLine)
+{
+    std::vector<WCHAR> path(CMDLINE_CCH, L'\0');
+    if ((FindOptionValue(lpCmdLine, L"-LOG:", VALUE_ENDS_AT_BLANK, path.data(), CMDLINE_CCH) ||
+         FindOptionValue(lpCmdLine, L"/LOG:", VALUE_ENDS_AT_BLANK, path.data(), CMDLINE_CCH)) &&
+        wcslen(path.data()) < PATH_CCH) {
+        PathRemoveBlanksW(path.data());
+        PathUnquoteSpacesW(path.data());
+        OpenTraceLog(path.data());
+    }
 }
 
 // ---- bootstrap ---------------------------------------------------------
@@ -113,6 +148,21 @@ void CopyCommandLine(LPCWSTR lpCmdLine)
     DebugTrace(L"WinMain()->CmdLine=%s", g_szCmdLine);
 }
 
+// Options for a run that nobody watches, read before the first box.
+void ReadUnattendedOptions()
+{
+    if (HasOption(L"SUPPRESSMSGBOXES")) {
+        g_bSuppressMsgBoxes = TRUE;
+        // Nor may the system ask: no critical-error, open-file or crash boxes.
+        SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX |
+                     SEM_NOGPFAULTERRORBOX);
+        DebugTrace(L"WinMain()->Message boxes suppressed by parameter");
+    }
+    WCHAR szLog[PATH_CCH];
+    if (GetOptionValue(L"LOG:", VALUE_ENDS_AT_BLANK, szLog, ARRAYSIZE(szLog)))
+        DebugTrace(L"WinMain()->Log file parameter: %s (%d)", szLog, IsTraceLogOpen());
+}
+
 Next ShowHelpIfAsked(const RunState& run)
 {
     if (!HasOption(L"?"))
@@ -123,7 +173,7 @@ Next ShowHelpIfAsked(const RunState& run)
     LoadStringW(run.hInst, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
     LoadStringW(run.hInst, IDS_HELP_TEXT, szText, ARRAYSIZE(szText));
     TrimTrailingBlanks(szText);
-    MessageBoxW(nullptr, szText, szCaption, MB_ICONINFORMATION);
+    ShowMessageBox(nullptr, szText, szCaption, MB_ICONINFORMATION);
     DebugTrace(L"WinMain()->Help (?) mode parameter");
     return Next::Return0;
 }
@@ -131,12 +181,12 @@ Next ShowHelpIfAsked(const RunState& run)
 void ReadLanguageAndCmdLineOptions()
 {
     WCHAR szValue[PATH_CCH];
-    if (GetOptionValue(L"LANG:", L"/-", szValue, ARRAYSIZE(szValue))) {
+    if (GetOptionValue(L"LANG:", VALUE_ENDS_AT_OPTION, szValue, ARRAYSIZE(szValue))) {
         g_lcID_LangParam = static_cast<WORD>(wcstoul(szValue, nullptr, 10));
         DebugTrace(L"WinMain()->Language parameter: %d", g_lcID_LangParam);
     }
     // The whole rest of the line may belong to the setup program.
-    if (GetOptionValue(L"CMDLINE:", L" ", g_szCmdLineParam, CMDLINE_CCH))
+    if (GetOptionValue(L"CMDLINE:", VALUE_ENDS_AT_BLANK, g_szCmdLineParam, CMDLINE_CCH))
         DebugTrace(L"WinMain()->CMDLINE parameter: %s", g_szCmdLineParam);
 }
 
@@ -151,6 +201,8 @@ Next CreateScratchFolder(RunState& run)
     if (IsFolder(TempPathTRV) && !run.bScratchShared)
         RemoveFolder(TempPathTRV);
     if (!CreateDirectoryW(TempPathTRV, nullptr) && !(run.bScratchShared && IsFolder(TempPathTRV))) {
+        // A failure, and the exit code says so.
+        run.dwEarlyExitCode = LastErrorOr(ERROR_PATH_NOT_FOUND);
         DebugTrace(L"WinMain()->Error create directory (%s)!", TempPathTRV);
         return Next::Return0;
     }
@@ -158,14 +210,39 @@ Next CreateScratchFolder(RunState& run)
     return Next::Continue;
 }
 
-void ReadConfiguration()
+// A package whose configuration the packer kept beside it carries only that
+// file's name; found under that name it serves even when the package was
+// renamed ("Setup (1).exe" still reads Setup.cfg).
+BOOL FindConfigNamedBeside(RunState& run)
+{
+    WCHAR szName[PATH_CCH] = L"";
+    GetPrivateProfileStringW(PACKAGE_SECTION, CONFIG_FILE_KEY, L"", szName, PATH_CCH, ConfigFile);
+    if (!*szName)
+        return FALSE;
+    PathCombineW(run.szExpectedConfig, ModulePath, PathFindFileNameW(szName));
+    DebugTrace(L"WinMain()->Configuration expected beside the package: %s", run.szExpectedConfig);
+    if (FileExists(run.szExpectedConfig))
+        StringCchCopyW(ConfigFile, PATH_CCH, run.szExpectedConfig);
+    else
+        run.bConfigMissing = TRUE;
+    return TRUE;
+}
+
+void ReadConfiguration(RunState& run)
 {
     InitProjectInfo();
     if (!FileExists(ConfigFile)) {
+        StringCchCopyW(run.szExpectedConfig, PATH_CCH, ConfigFile);
         StringCchPrintfW(ConfigFile, PATH_CCH, L"%s\\setup.cfg", TempPathTRV);
-        ExtractRes(hInstance, IDR_CFG, L"CFG", ConfigFile);
+        if (!ExtractRes(hInstance, IDR_CFG, L"CFG", ConfigFile))
+            run.bNoConfig = TRUE;
+        else
+            FindConfigNamedBeside(run);
     }
-    ReadConfigFile(ConfigFile);
+    if (run.bConfigMissing)
+        DebugTrace(L"WinMain()->Configuration file missing (%s)", run.szExpectedConfig);
+    else
+        ReadConfigFile(ConfigFile);
 }
 
 Next TakeProjectMutex(RunState& run)
@@ -206,6 +283,7 @@ Next CreateDataFolder()
         DebugTrace(L"WinMain()->Error create directory (%s)->%d!", DataPath, dwError);
         if (dwError != ERROR_ALREADY_EXISTS) {
             RemoveFolder(DataPath);
+            SetExitCode(dwError ? dwError : ERROR_PATH_NOT_FOUND);
             return Next::Shutdown;
         }
     }
@@ -246,8 +324,8 @@ Next ShowInformationIfAsked()
     TrimTrailingBlanks(szText);
     WCHAR szCaption[TITLE_CCH] = L"";
     LoadStringEx(hInstRes, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption), ChosenLanguageId());
-    MessageBoxW(nullptr, szText, szCaption, MB_ICONINFORMATION);
-    g_dwExitCode = 0;
+    ShowMessageBox(nullptr, szText, szCaption, MB_ICONINFORMATION);
+    SetExitCode(0);
     return Next::Shutdown;
 }
 
@@ -309,7 +387,11 @@ Next ShowLicense()
         nResult = LicenseDlg(nullptr, &param);
         DebugTrace(L"WinMain()->Dialog license=%d", nResult);
     } while (nResult == LICENSE_BACK);
-    return (nResult == 0 || nResult == IDOK) ? Next::Continue : Next::Shutdown;
+    if (nResult == 0 || nResult == IDOK)
+        return Next::Continue;
+    // Declined is a cancelled run; a dialog that could not open, a failure.
+    SetExitCode(nResult == -1 ? LastErrorOr(ERROR_CAN_NOT_COMPLETE) : ERROR_CANCELLED);
+    return Next::Shutdown;
 }
 
 void FindPayload(const RunState& run)
@@ -329,21 +411,73 @@ void FindPayload(const RunState& run)
     }
 }
 
-void ApplyExtractOnly()
+// The full path of an extract-only folder, created; 0 or the reason why
+// it cannot serve: no name, too long, or the folder cannot be made.
+DWORD PrepareExtractFolder(LPCWSTR szValue, LPWSTR szFolder)
 {
-    WCHAR szValue[PATH_CCH];
-    if (!GetOptionValue(L"X:", L"/-", szValue, ARRAYSIZE(szValue)))
-        return;
-    DebugTrace(L"WinMain()->Params=/X: %s", szValue);
-    if (PathIsRelativeW(szValue))
-        PathCombineW(g_ProjectInfo.szTgdFolder, g_szPathVar[PV_CURRENTDIR], szValue);
-    else
-        StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, szValue);
-    DebugTrace(L"WinMain()->TgdFolder=%s", g_ProjectInfo.szTgdFolder);
+    if (!*szValue)
+        return ERROR_BAD_PATHNAME;
+    if (wcslen(szValue) >= PATH_CCH)
+        return ERROR_FILENAME_EXCED_RANGE;
+    WCHAR szJoined[PATH_CCH];
+    if (!PathIsRelativeW(szValue))
+        StringCchCopyW(szJoined, PATH_CCH, szValue);
+    else if (!PathCombineW(szJoined, g_szPathVar[PV_CURRENTDIR], szValue))
+        return ERROR_FILENAME_EXCED_RANGE;
+    WCHAR szFull[PATH_CCH];
+    DWORD cch = GetFullPathNameW(szJoined, PATH_CCH, szFull, nullptr);
+    if (cch == 0)
+        return LastErrorOr(ERROR_BAD_PATHNAME);
+    if (cch >= PATH_CCH)
+        return ERROR_FILENAME_EXCED_RANGE;
+    if (!PathIsRootW(szFull))
+        RemoveTrailingBackslash(szFull);
+    if (!CreateAllDirectory(szFull))
+        return LastErrorOr(ERROR_PATH_NOT_FOUND);
+    if (!FolderExists(szFull))
+        return ERROR_DIRECTORY;  // a file of that name
+    StringCchCopyW(szFolder, PATH_CCH, szFull);
+    return 0;
+}
+
+Next ApplyExtractOnly(RunState& run)
+{
+    std::vector<WCHAR> value(CMDLINE_CCH, L'\0');
+    if (!GetOptionValue(L"X:", VALUE_ENDS_AT_OPTION, value.data(), CMDLINE_CCH))
+        return Next::Continue;
+    run.bExtractOnly = TRUE;
+    DebugTrace(L"WinMain()->Params=/X: %s", value.data());
     // The files stay where they were asked for, and nothing runs.
     g_ProjectInfo.bDelFiles = 0;
     g_ProjectInfo.bLaunchExe = 0;
     g_ProjectInfo.bCopyToTemp = 0;
+    DWORD dwError = PrepareExtractFolder(value.data(), g_ProjectInfo.szTgdFolder);
+    if (dwError == 0) {
+        DebugTrace(L"WinMain()->TgdFolder=%s", g_ProjectInfo.szTgdFolder);
+        return Next::Continue;
+    }
+    // Nothing is extracted anywhere else.
+    DebugTrace(L"WinMain()->Error extract folder (%s)->%d!", value.data(), dwError);
+    WCHAR szReason[TITLE_CCH];
+    FormatSystemError(szReason, ARRAYSIZE(szReason), dwError);
+    WCHAR szFormat[TITLE_CCH] = L"";
+    LoadMessageText(IDS_ERROR_TARGET, szFormat, ARRAYSIZE(szFormat));
+    std::vector<WCHAR> text(MESSAGE_CCH, L'\0');
+    StringCchPrintfW(text.data(), MESSAGE_CCH, szFormat, value.data(), szReason);
+    return FailStartUp(dwError, text.data());
+}
+
+// A package that expected a configuration and found none says so, rather
+// than extracting and launching nothing; an extract-only run needs none.
+Next CheckConfiguration(const RunState& run)
+{
+    if (run.bExtractOnly || !(run.bConfigMissing || (run.bNoConfig && HasPayload())))
+        return Next::Continue;
+    WCHAR szFormat[TITLE_CCH] = L"";
+    LoadMessageText(IDS_ERROR_NOCONFIG, szFormat, ARRAYSIZE(szFormat));
+    std::vector<WCHAR> text(MESSAGE_CCH, L'\0');
+    StringCchPrintfW(text.data(), MESSAGE_CCH, szFormat, PathFindFileNameW(run.szExpectedConfig));
+    return FailStartUp(ERROR_FILE_NOT_FOUND, text.data());
 }
 
 void ResolveTargetFolder()
@@ -376,7 +510,13 @@ void ResolveExeFile()
 void RunSetupPhase()
 {
     STATUSDLGPARAM param = {hInstRes, ChosenLanguageId()};
-    StatusDlg(nullptr, &param);
+    HWND hDlg = StatusDlg(nullptr, &param);
+    DWORD dwError = GetLastError();
+    // The worker settles the exit code; one ended by force (the window was
+    // closed) or never started did not.
+    if (!g_bExitCodeSet)
+        SetExitCode(IsCancelled() ? ERROR_CANCELLED
+                                  : (hDlg || !dwError ? ERROR_CAN_NOT_COMPLETE : dwError));
 }
 
 // ---- shutdown ------------------------------------------------------------
@@ -440,9 +580,11 @@ void RestartElevatedIfNeeded(RunState& run)
         CloseHandle(run.hMutex);
         run.hMutex = nullptr;
     }
-    if (run.bNeedToRunAsAdmin)
-        ExecuteFile(nullptr, ModuleFile, run.lpCmdLine, L"", L"Runas", FALSE, run.nCmdShow,
-                    &g_dwExitCode, nullptr);
+    // Refused elevation ends the run with the reason (1223).
+    if (run.bNeedToRunAsAdmin &&
+        !ExecuteFile(nullptr, ModuleFile, run.lpCmdLine, L"", L"Runas", FALSE, run.nCmdShow,
+                     &g_dwExitCode, nullptr))
+        SetExitCode(LastErrorOr(ERROR_CAN_NOT_COMPLETE));
 }
 
 DWORD Shutdown(RunState& run)
@@ -451,6 +593,7 @@ DWORD Shutdown(RunState& run)
     RemoveFolders(run);
     RestartElevatedIfNeeded(run);
     DebugTrace(L"WinMain()->End(%#x)", g_dwExitCode);
+    CloseTraceLog();
     return g_dwExitCode;
 }
 
@@ -462,20 +605,23 @@ DWORD ReturnEarly(RunState& run)
     if (run.hRichEdit)
         FreeLibrary(run.hRichEdit);
     CoUninitialize();
-    return 0;
+    CloseTraceLog();
+    return run.dwEarlyExitCode;
 }
 
 // Start-up up to the setup phase; returns where the run goes next.
 Next StartUp(RunState& run)
 {
+    OpenLogIfAsked(run.lpCmdLine);
     Begin(run);
     CopyCommandLine(run.lpCmdLine);
+    ReadUnattendedOptions();
     if (ShowHelpIfAsked(run) == Next::Return0)
         return Next::Return0;
     ReadLanguageAndCmdLineOptions();
     if (CreateScratchFolder(run) == Next::Return0)
         return Next::Return0;
-    ReadConfiguration();
+    ReadConfiguration(run);
     if (TakeProjectMutex(run) == Next::Shutdown)
         return Next::Shutdown;
     ApplyNoResume();
@@ -492,7 +638,10 @@ Next StartUp(RunState& run)
     if (ShowLicense() == Next::Shutdown)
         return Next::Shutdown;
     FindPayload(run);
-    ApplyExtractOnly();
+    if (ApplyExtractOnly(run) == Next::Shutdown)
+        return Next::Shutdown;
+    if (CheckConfiguration(run) == Next::Shutdown)
+        return Next::Shutdown;
     ResolveTargetFolder();
     ResolveExeFile();
     return Next::Continue;

@@ -60,6 +60,8 @@
 #define IDS_ERROR_INTERRUPTED   604
 #define IDS_ERROR_INIT          605
 #define IDS_ERROR_DISKSPACE     606
+#define IDS_ERROR_TARGET        607
+#define IDS_ERROR_NOCONFIG      608
 #define IDS_WARNING_CAPTION     700
 #define IDS_HELP_TEXT           712
 #define IDS_HELP_CAPTION        713

@@ -248,7 +248,7 @@ UINT ScriptExit(LPCWSTR szParams)
         return 0;
     InterlockedExchange(&g_bCancel, 1);
     // The last result becomes the exit code; text that is no number gives 0.
-    g_dwExitCode = static_cast<DWORD>(wcstol(g_szFunctionRetCode, nullptr, 10));
+    SetExitCode(static_cast<DWORD>(wcstol(g_szFunctionRetCode, nullptr, 10)));
     DebugTraceA("ScriptExit(%d)->TRUE", static_cast<int>(g_dwExitCode));
     return 1;
 }

@@ -67,25 +67,33 @@ DWORD ReadLanguages(LPCWSTR szConfigFile, std::vector<LanguageEntry>& languages)
 int ChooseLanguage(const std::vector<LanguageEntry>& languages, DWORD lcIDParam, DWORD lcIDUser,
                    DWORD lcIDDefault)
 {
-    auto find = [&languages](DWORD lcID) {
+    auto find = [&languages](DWORD lcID, bool bPrimaryOnly) {
         for (size_t i = 0; i < languages.size(); ++i) {
-            if (languages[i].lcID == lcID)
+            DWORD lcEntry = languages[i].lcID;
+            if (bPrimaryOnly ? lcEntry != 0 && PRIMARYLANGID(lcEntry) == PRIMARYLANGID(lcID)
+                             : lcEntry == lcID)
                 return static_cast<int>(i);
         }
         return -1;
     };
+    // The exact language, else one of the same family: Spanish (3082)
+    // takes the Spanish library (1034), French (Canada) the French one.
+    auto match = [&find](DWORD lcID) {
+        int index = find(lcID, false);
+        return index >= 0 ? index : find(lcID, true);
+    };
     int index = -1;
-    if (lcIDParam != 0 && (index = find(lcIDParam)) >= 0) {
+    if (lcIDParam != 0 && (index = match(lcIDParam)) >= 0) {
         DebugTrace(L"ReadConfigFile(g_lcID_LangParam)->PROJECTINFO.szLangFileName=%s",
                    languages[index].szFileName);
         return index;
     }
-    if (lcIDUser != 0 && (index = find(lcIDUser)) >= 0) {
+    if (lcIDUser != 0 && (index = match(lcIDUser)) >= 0) {
         DebugTrace(L"ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=%s",
                    languages[index].szFileName);
         return index;
     }
-    if ((index = find(lcIDDefault)) >= 0) {
+    if ((index = find(lcIDDefault, false)) >= 0) {
         DebugTrace(L"ReadConfigFile(PROJECTINFO.uiLanguageDefault)->PROJECTINFO.szLangFileName=%s",
                    languages[index].szFileName);
     }

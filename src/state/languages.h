@@ -24,8 +24,9 @@ extern std::vector<LanguageEntry> g_Languages;
 // empty section gives one entry 2057 without a file. Returns the count.
 DWORD ReadLanguages(LPCWSTR szConfigFile, std::vector<LanguageEntry>& languages);
 
-// Index of the language to use: the forced one, else the user's, else the
-// package default; identifiers match as whole numbers only. -1 when none.
+// Index of the language to use: the forced one, else the user's, each by
+// its exact identifier first and then by its primary language (3082 finds
+// 1034), else the package default (exact only). -1 when none.
 int ChooseLanguage(const std::vector<LanguageEntry>& languages, DWORD lcIDParam, DWORD lcIDUser,
                    DWORD lcIDDefault);
 

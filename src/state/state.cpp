@@ -5,7 +5,9 @@ WCHAR g_szCmdLineParam[CMDLINE_CCH];
 WORD g_lcID_LangParam;
 BOOL g_bSilent;
 BOOL g_bForceDownload;
+BOOL g_bSuppressMsgBoxes;
 DWORD g_dwExitCode = 1;
+BOOL g_bExitCodeSet;
 
 HINSTANCE hInstance;
 HINSTANCE hInstRes;
@@ -24,4 +26,10 @@ BOOL g_bPayloadLost;
 BOOL HasPayload()
 {
     return g_hDataRes != nullptr || g_bDataFile;
+}
+
+void SetExitCode(DWORD dwCode)
+{
+    g_dwExitCode = dwCode;
+    g_bExitCodeSet = TRUE;
 }

@@ -14,7 +14,9 @@ extern WCHAR g_szCmdLineParam[CMDLINE_CCH];  // value of -CMDLINE:
 extern WORD g_lcID_LangParam;                // -LANG:, 0 = not forced
 extern BOOL g_bSilent;                       // -S / -FULLSILENT
 extern BOOL g_bForceDownload;                // -FD
+extern BOOL g_bSuppressMsgBoxes;             // -SUPPRESSMSGBOXES: boxes take their default answer
 extern DWORD g_dwExitCode;                   // process exit code, starts at 1
+extern BOOL g_bExitCodeSet;                  // a program, the script or the setup program set it
 
 extern HINSTANCE hInstance;                  // the program's own module
 extern HINSTANCE hInstRes;                   // module holding dialogs and strings
@@ -35,3 +37,7 @@ BOOL HasPayload();
 // damaged or cut off): the run fails, and nothing beside the program is
 // taken in its place.
 extern BOOL g_bPayloadLost;
+
+// Sets the run's exit code and marks it as set, so that the end of the run
+// keeps it rather than the code of a plain outcome (0, 3010, 1223).
+void SetExitCode(DWORD dwCode);

@@ -314,11 +314,11 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return Reply(hDlg, 0);
     case WM_SETUP_EXIT:
         DebugTrace(L"StatusProc()->WM_SETUP_EXIT");
-        g_dwExitCode = 1;
+        SetExitCode(1);
         return Reply(hDlg, 1);
     case WM_SETUP_END:
         DebugTrace(L"StatusProc()->WM_SETUP_END");
-        g_dwExitCode = 0;
+        SetExitCode(0);
         return Reply(hDlg, 1);
     case WM_SETUP_LAUNCH:
         OnSetupLaunch(hDlg);

@@ -19,6 +19,7 @@
 #include "common/process.h"
 #include "ui/progress.h"
 #include "res/resource.h"
+#include "ui/msgbox.h"
 #include "ui/statuswnd.h"
 #include "ui/tray.h"
 
@@ -45,6 +46,8 @@ struct WorkerRun {
     HICON hTrayIcon = nullptr;
     WCHAR szMessage[TITLE_CCH] = L"";
     BOOL bShowBox = FALSE;
+    BOOL bRestart = FALSE;     // the run asks for a restart instead of a launch
+    BOOL bRestarting = FALSE;  // ... and the restart was started
 };
 
 bool GoingOn(const WorkerRun& run)
@@ -183,8 +186,9 @@ void BuildCommandLine(LPWSTR szCmdLine, size_t cchCmdLine)
     }
 }
 
-void RegisterRestart(const WorkerRun& run, LPCWSTR szCmdLine)
+void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
 {
+    run.bRestart = TRUE;
     if (g_ProjectInfo.bLaunchExe && *ExeFile && !IsCancelled()) {
         // The whole buffer is stored: zero it so that only the text counts.
         std::vector<WCHAR> text(REBOOT_TEXT_CCH, L'\0');
@@ -201,19 +205,29 @@ void RegisterRestart(const WorkerRun& run, LPCWSTR szCmdLine)
     WCHAR szCaption[TITLE_CCH] = L"";
     LoadUiString(IDS_RESTART_TEXT, szText, ARRAYSIZE(szText));
     LoadUiString(IDS_RESTART_CAPTION, szCaption, ARRAYSIZE(szCaption));
-    if (MessageBoxW(run.hStatus, szText, szCaption, MB_YESNO) == IDYES)
-        RebootSystem();
+    // No is the default: a run nobody answers must not restart the machine
+    // by itself; its exit code (3010) asks for the restart instead.
+    if (ShowMessageBox(run.hStatus, szText, szCaption, MB_YESNO | MB_DEFBUTTON2) == IDYES)
+        run.bRestarting = RebootSystem();
 }
 
-void LaunchSetupProgram(const WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWSTR szDir)
+// The program's exit code becomes the run's once the program has ended; a
+// program that could not be started fails the run with the reason.
+void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWSTR szDir)
 {
     BOOL bWait = g_ProjectInfo.bDialogInRun || g_ProjectInfo.bDelFiles;
     HANDLE hProcess = nullptr;
+    DWORD dwProgramCode = 0;
     if (ExecuteFile(run.hStatus, ExeFile, szCmdLine, szDir, szVerb, bWait,
-                    static_cast<int>(g_ProjectInfo.uiExeWinDisplay), &g_dwExitCode, &hProcess)) {
-        WaitForProcess(run.hStatus, hProcess, &g_dwExitCode);
+                    static_cast<int>(g_ProjectInfo.uiExeWinDisplay), &dwProgramCode, &hProcess)) {
+        if (WaitForProcess(run.hStatus, hProcess, &dwProgramCode) == WAIT_OBJECT_0)
+            SetExitCode(dwProgramCode);
         if (run.hStatus)
             ShowWindow(run.hStatus, SW_HIDE);
+    } else {
+        DWORD dwError = GetLastError();
+        run.dwError = dwError ? dwError : ERROR_FILE_NOT_FOUND;
+        DebugTrace(L"ThreadUnCompressDATA()->Launch failed (%d)", run.dwError);
     }
     if (hProcess)
         CloseHandle(hProcess);
@@ -226,7 +240,7 @@ void LaunchSetupProgram(const WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb,
     }
 }
 
-void LaunchOrRestart(const WorkerRun& run)
+void LaunchOrRestart(WorkerRun& run)
 {
     if (!(g_ProjectInfo.bLaunchExe || g_ProjectInfo.bNeedReboot) || !GoingOn(run))
         return;
@@ -284,9 +298,25 @@ void ReportError(WorkerRun& run)
         g_SystemTray.ShowBalloon(run.szMessage, g_szProductNameShort, BALLOON_ERROR,
                                  TRAY_BALLOON_SECONDS);
     if (run.bShowBox)
-        MessageBoxW(run.hStatus, run.szMessage, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
+        ShowMessageBox(run.hStatus, run.szMessage, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
     else
         PumpMessagesFor(run.hStatus, MESSAGE_PAUSE_MS);
+}
+
+// The run's exit code: the failure's own code, 1223 when cancelled, else
+// what the setup program (or the script, or its messages) set, else the
+// plain outcome: 1641 or 3010 for a restart, 0 for a completed run.
+void SettleExitCode(const WorkerRun& run)
+{
+    if (run.dwError != 0)
+        SetExitCode(run.dwError);
+    else if (!g_bExitCodeSet && IsCancelled())
+        SetExitCode(ERROR_CANCELLED);
+    else if (!g_bExitCodeSet && run.bRestart)
+        SetExitCode(run.bRestarting ? ERROR_SUCCESS_REBOOT_INITIATED : ERROR_SUCCESS_REBOOT_REQUIRED);
+    else if (!g_bExitCodeSet)
+        SetExitCode(ERROR_SUCCESS);
+    DebugTrace(L"ThreadUnCompressDATA()->ExitCode=%d", g_dwExitCode);
 }
 
 void CleanUp(WorkerRun& run)
@@ -314,6 +344,7 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
     PrepareWindowForLaunch(run);
     LaunchOrRestart(run);
     ReportError(run);
+    SettleExitCode(run);
     CleanUp(run);
     return 0;
 }

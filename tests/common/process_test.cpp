@@ -19,6 +19,7 @@ protected:
         tracesink::Clear();
         g_bCancel = 0;
         g_dwExitCode = 1;
+        g_bExitCodeSet = FALSE;
     }
     void TearDown() override { g_bCancel = 0; }
 };
@@ -137,8 +138,9 @@ TEST_F(ExecuteFileTest, CancelEndsTheWaitWhileTheProgramRuns)
                             TRUE, SW_HIDE, &g_dwExitCode, &hProcess));
     WaitForSingleObject(hCanceller, INFINITE);
     CloseHandle(hCanceller);
-    // The program still runs: its exit code reads as STILL_ACTIVE.
-    EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), g_dwExitCode);
+    // The program still runs: it has no exit code yet, and STILL_ACTIVE is
+    // never taken for one.
+    EXPECT_EQ(1u, g_dwExitCode);
     ASSERT_NE(nullptr, hProcess);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hProcess, 0));
     TerminateProcess(hProcess, 0);

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <algorithm>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 #include "common/trace.h"
+#include "common/tracelog.h"
+#include "support/strings.h"
 #include "support/tracesink.h"
 
 namespace {
@@ -114,7 +118,7 @@ struct HelperRun {
     std::vector<std::string> lines;
 };
 
-HelperRun RunTraceHelper(const wchar_t* szScenario, const std::wstring& desktop)
+HelperRun RunTraceHelper(const std::wstring& szScenario, const std::wstring& desktop)
 {
     HelperRun run;
     WCHAR szExe[MAX_PATH];
@@ -260,6 +264,151 @@ TEST(TraceLookup, HungWindowsAreDropped)
     EXPECT_TRUE(lines[1] == "hung monitor lines: 0" || lines[1] == "hung monitor lines: 1") << lines[1];
     EXPECT_TRUE(lines[2] == "hung list lines: 0" || lines[2] == "hung list lines: 1") << lines[2];
     EXPECT_EQ(lines[3], "done");
+}
+
+// ---- the log file -------------------------------------------------------
+
+std::wstring TempLog(const wchar_t* name)
+{
+    WCHAR szTemp[MAX_PATH];
+    GetTempPathW(MAX_PATH, szTemp);
+    WCHAR szName[96];
+    wsprintfW(szName, L"stowaway-log-%lu-%s", GetCurrentProcessId(), name);
+    return std::wstring(szTemp) + szName;
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    std::string out;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return out;
+    char buffer[4096];
+    DWORD cb = 0;
+    while (ReadFile(h, buffer, sizeof(buffer), &cb, nullptr) && cb)
+        out.append(buffer, cb);
+    CloseHandle(h);
+    return out;
+}
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+// The log's lines without their time stamps; a line without a well-formed
+// stamp, or one without its CR LF, shows as "<bad> ...".
+std::vector<std::string> LogLines(const std::string& text)
+{
+    static const std::regex stamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} (.*)$)");
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::smatch m;
+        if (end != std::string::npos && std::regex_match(line, m, stamp))
+            out.push_back(m[1]);
+        else
+            out.push_back("<bad> " + line);
+        start = end == std::string::npos ? text.size() : end + 2;
+    }
+    return out;
+}
+
+DWORD WINAPI TraceFromWorkerForLog(void*)
+{
+    for (int i = 0; i < 50; ++i)
+        DebugTrace(L"worker line %d", i);
+    return 0;
+}
+
+TEST(TraceLog, TheLogHoldsTheMonitorsLinesStampedInUtf8)
+{
+    std::wstring path = TempLog(L"lines.log");
+    DeleteFileW(path.c_str());
+    ASSERT_TRUE(OpenTraceLog(path.c_str()));
+    EXPECT_TRUE(IsTraceLogOpen());
+    tracesink::Clear();
+    DebugTrace(L"wide %s %d", L"one", 1);
+    DebugTraceA("narrow %s %d", "two", 2);
+    HANDLE hThread = CreateThread(nullptr, 0, TraceFromWorkerForLog, nullptr, 0, nullptr);
+    for (int i = 0; i < 50; ++i)
+        DebugTrace(L"main line %d", i);
+    WaitForSingleObject(hThread, INFINITE);
+    CloseHandle(hThread);
+    // Written as it goes: readable before the log is closed.
+    std::string text = ReadAll(path);
+    DebugTrace(L"accent \u00e9");
+    DebugTrace(L"two\r\nlines");
+    CloseTraceLog();
+    EXPECT_FALSE(IsTraceLogOpen());
+    DebugTrace(L"not in the log");
+
+    ASSERT_EQ(text.compare(0, kBom.size(), kBom), 0);
+    std::vector<std::string> monitor = tracesink::RawLines();
+    ASSERT_EQ(monitor.size(), 105u);
+    // The monitor's lines, each once: two threads may pass each other
+    // between the monitor and the file, so the order is compared apart.
+    std::vector<std::string> expected(monitor.begin(), monitor.begin() + 102);
+    std::vector<std::string> logged = LogLines(text.substr(kBom.size()));
+    ASSERT_EQ(logged.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(logged.begin(), logged.begin() + 2),
+              std::vector<std::string>(expected.begin(), expected.begin() + 2));
+    std::sort(logged.begin(), logged.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(logged, expected);
+    // The accent in UTF-8 (the monitor gets the ANSI code page); a line
+    // break inside a message stays on its line.
+    text = ReadAll(path);
+    logged = LogLines(text.substr(kBom.size()));
+    ASSERT_EQ(logged.size(), 104u);
+    EXPECT_EQ(logged[102], kModule + "accent \xC3\xA9");
+    EXPECT_EQ(logged[103], kModule + "two\\r\\nlines");
+
+    // Opened again, it grows: no second byte order mark.
+    ASSERT_TRUE(OpenTraceLog(path.c_str()));
+    DebugTraceA("second run");
+    CloseTraceLog();
+    text = ReadAll(path);
+    logged = LogLines(text.substr(kBom.size()));
+    ASSERT_EQ(logged.size(), 105u);
+    EXPECT_EQ(logged.back(), kModule + "second run");
+    DeleteFileW(path.c_str());
+}
+
+TEST(TraceLog, ALogThatCannotBeOpenedLeavesTheTraceAsItWas)
+{
+    std::wstring folder = TempLog(L"folder");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring paths[] = {folder, folder + L"\\missing\\sub\\a.log", L"",
+                                  folder + L"\\bad|name.log"};
+    for (const std::wstring& path : paths) {
+        tracesink::Clear();
+        EXPECT_FALSE(OpenTraceLog(path.c_str())) << support::Utf8(path);
+        EXPECT_FALSE(IsTraceLogOpen());
+        DebugTrace(L"still traced %d", 3);
+        EXPECT_EQ(tracesink::RawLines(), std::vector<std::string>{kModule + "still traced 3"});
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+TEST(TraceLog, WithoutAnyWindowTheLogStillGetsEveryLine)
+{
+    std::wstring path = TempLog(L"logonly.log");
+    DeleteFileW(path.c_str());
+    // On a desktop of its own: no monitor there.
+    WCHAR szDesktop[64];
+    wsprintfW(szDesktop, L"tracecheck-log-%lu", GetCurrentProcessId());
+    HDESK hDesk = CreateDesktopW(szDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_NE(hDesk, nullptr);
+    HelperRun run = RunTraceHelper(L"logonly \"" + path + L"\"", szDesktop);
+    CloseDesktop(hDesk);
+    EXPECT_EQ(run.dwExitCode, 0u) << Join(run.lines);
+    EXPECT_EQ(run.lines, std::vector<std::string>{"done"});
+    std::string text = ReadAll(path);
+    ASSERT_EQ(text.compare(0, kBom.size(), kBom), 0);
+    EXPECT_EQ(LogLines(text.substr(kBom.size())),
+              (std::vector<std::string>{"[tracecheck.exe] wide 1", "[tracecheck.exe] narrow 2"}));
+    DeleteFileW(path.c_str());
 }
 
 }  // namespace

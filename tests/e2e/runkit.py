@@ -89,7 +89,7 @@ class LauncherRun:
     """One run of a package under tracemon. start() leaves it running (for a
     test that talks to its windows); wait() returns the full exit code."""
 
-    def __init__(self, package, args="", cwd=None, work=None):
+    def __init__(self, package, args="", cwd=None, work=None, watch=False, limit_ms=0):
         self.package = package
         self.args = args
         self.cwd = cwd or os.path.dirname(package)
@@ -99,6 +99,14 @@ class LauncherRun:
         self.proc = None
         self.exit_code = None
         self.trace = None  # the messages, kept once the run is over
+        self.trace_lines = None  # the monitor's whole lines, likewise
+        # With watch: every window the run showed; with limit_ms: whether it
+        # had to be ended.
+        self.watch = watch
+        self.limit_ms = limit_ms
+        self.windows = []
+        self.timed_out = False
+        self.elapsed_ms = None
 
     def command_line(self):
         exe = harness.win_path(self.package)
@@ -111,6 +119,10 @@ class LauncherRun:
         self.mon.__enter__()
         cmd = [harness.WINE_RUN, harness.exe("uiauto.exe"), "exec", self.command_line(),
                "--cwd", harness.win_path(self.cwd)]
+        if self.limit_ms:
+            cmd += ["--timeout", str(self.limit_ms)]
+        if self.watch:
+            cmd.append("--watch")
         self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL)
         return self
@@ -121,10 +133,17 @@ class LauncherRun:
         finally:
             self.mon.__exit__(None, None, None)
             self.trace = self.mon.messages()
+            self.trace_lines = self.mon.lines()
             if self.own_work:
                 shutil.rmtree(self.work, ignore_errors=True)
-        m = re.search(rb"exit=(\d+)", out or b"")
+        out = out or b""
+        m = re.search(rb"exit=(\d+)", out)
         self.exit_code = int(m.group(1)) if m else None
+        m = re.search(rb"exit=\d+ ms=(\d+)", out)
+        self.elapsed_ms = int(m.group(1)) if m else None
+        self.timed_out = b"\ntimeout" in b"\n" + out
+        self.windows = [l.decode("utf-8", "replace") for l in out.splitlines()
+                        if l.startswith(b"shown ")]
         return self.exit_code
 
     def run(self, timeout=120):
@@ -133,6 +152,10 @@ class LauncherRun:
 
     def messages(self):
         return self.trace if self.trace is not None else self.mon.messages()
+
+    def lines(self):
+        """The monitor's lines, "[module] message"."""
+        return self.trace_lines if self.trace_lines is not None else self.mon.lines()
 
     def value(self, prefix):
         """The rest of the first trace message that starts with prefix."""
@@ -210,15 +233,17 @@ LANGUAGE_IDS = [(2057, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.ln
 
 
 def packed_package(folder, name, sections, payload=None, archive=None, neutral=(),
-                   languages=True):
-    """A package made by the packer: the configuration embedded, the payload
-    folder as one embedded cabinet (or a ready archive), the five language
-    libraries and the language-neutral files (a license) in the language pack."""
+                   languages=True, config_beside=False):
+    """A package made by the packer: the configuration embedded (or, with
+    config_beside, written beside it), the payload folder as one embedded
+    cabinet (or a ready archive), the five language libraries and the
+    language-neutral files (a license) in the language pack."""
     os.makedirs(folder, exist_ok=True)
     cfg = os.path.join(folder, name + ".project.cfg")
     write_config(cfg, sections)
     out = os.path.join(folder, name + ".exe")
-    args = [PACKER, "build", "--out", out, "--config", cfg, "--embed-config"]
+    args = [PACKER, "build", "--out", out, "--config", cfg,
+            "--config-beside" if config_beside else "--embed-config"]
     if payload:
         args += ["--folder", payload]
     if archive:

@@ -128,7 +128,8 @@ class PackageRunTest(unittest.TestCase):
         for args, target in cases:
             with self.subTest(args=args):
                 run = runkit.LauncherRun(pkg, args, cwd=cwd)
-                self.assertEqual(run.run(), 1)
+                # Extracted and nothing to launch: a completed run.
+                self.assertEqual(run.run(), 0)
                 self.assertTrue(os.path.isfile(os.path.join(target, "fakesetup.exe")))
                 self.assertTrue(os.path.isfile(os.path.join(target, "docs", "manual.txt")))
                 self.assertFalse(os.path.exists(self.record))
@@ -139,7 +140,7 @@ class PackageRunTest(unittest.TestCase):
     def test_license_declined_or_accepted(self):
         pkg = self.build(license=True)
         title = PRODUCT + " - License Agreement"
-        # Declined: exit code 1, nothing launched, nothing left.
+        # Declined: the run is cancelled (1223), nothing launched, nothing left.
         run = runkit.LauncherRun(pkg).start()
         rc, dump = runkit.uiauto("dump", "--title", title, "--timeout", "60000")
         self.assertEqual(rc, 0, dump)
@@ -148,7 +149,7 @@ class PackageRunTest(unittest.TestCase):
         self.assertIn("STOWAWAY SAMPLE LICENSE AGREEMENT", controls["1095"]["text"])
         self.assertEqual(runkit.uiauto("click", "--title", title, "--id", "1")[0], 2)
         runkit.uiauto("click", "--title", title, "--id", "2")
-        self.assertEqual(run.wait(), 1)
+        self.assertEqual(run.wait(), 1223)
         self.assertIn("WinMain()->Dialog license=2", run.messages())
         self.assertFalse(os.path.exists(self.record))
         self.assertFalse(os.path.exists(self.folder(run, "WinMain()->TempPathTRV=")))
@@ -178,7 +179,7 @@ class PackageRunTest(unittest.TestCase):
         rc, _ = runkit.uiauto("wait", "--title", PRODUCT, "--timeout", "60000")
         self.assertEqual(rc, 0)
         runkit.uiauto("click", "--title", PRODUCT, "--id", "2")
-        self.assertEqual(run.wait(timeout=60), 1)
+        self.assertEqual(run.wait(timeout=60), 1223)
         msgs = run.messages()
         self.assertTrue(any(m.startswith("StatusProc()->IDCANCEL") for m in msgs))
         self.assertIn("ThreadUnCompressDATA()->Error=1223", msgs)

@@ -361,6 +361,37 @@ TEST_F(PieceCopyTest, CopyOfAMissingSourceDoesNothing)
     EXPECT_FALSE(Exists(Path(L"t.bin")));
 }
 
+TEST_F(PieceCopyTest, CopyOntoItselfSucceedsAndCopiesNothing)
+{
+    const std::string data = Pattern(MiB + 3, 9, true);
+    WriteBytes(Path(L"self.bin"), data);
+    SetLastWrite(Path(L"self.bin"), kBaseTime);
+    const struct {
+        const char* what;
+        std::wstring target;
+        DWORD flags;
+    } cases[] = {
+        {"same path", Path(L"self.bin"), 0},
+        {"other case", Path(L"SELF.BIN"), XCOPY_CREATEDIR},
+        {"through a dot folder", Path(L".\\self.bin"), 0},
+        {"resuming", Path(L"self.bin"), XCOPY_RESUME},
+        {"by date", Path(L"self.bin"), UPDATE_DATE | UPDATE_SAME},
+    };
+    for (const auto& c : cases) {
+        tracesink::Clear();
+        EXPECT_EQ(XCopyFile(Path(L"self.bin").c_str(), c.target.c_str(), c.flags), 0u)
+            << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(ReadBytes(Path(L"self.bin")), data) << c.what;
+        EXPECT_EQ(AsNumber(LastWrite(Path(L"self.bin"))), kBaseTime) << c.what;
+        EXPECT_FALSE(tracesink::ContainsPrefix("XCopyFile()->WriteFile(")) << c.what;
+    }
+    // A second file with the same bytes is another file: it is written.
+    WriteBytes(Path(L"twin.bin"), data);
+    tracesink::Clear();
+    EXPECT_EQ(XCopyFile(Path(L"self.bin").c_str(), Path(L"twin.bin").c_str(), 0), 0u);
+    EXPECT_TRUE(tracesink::ContainsPrefix("XCopyFile()->WriteFile(")) << tracesink::Dump();
+}
+
 TEST_F(PieceCopyTest, CopyResumesOnlyItsOwnPartialTarget)
 {
     const std::string data = Pattern(3 * MiB, 6, true);

@@ -195,7 +195,7 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
 {
     std::wstring pkg = out_ / L"pkg.exe";
     std::wstring args = L"build --launcher " + Quoted(fixture::BinDir() + L"launcher.exe") + L" --out " +
-                        Quoted(pkg) + L" --config " + Quoted(in_ / L"setup.ini") + L" --embed-config" +
+                        Quoted(pkg) + L" --config " + Quoted(in_ / L"setup.ini") +
                         L" --stored " + Quoted(in_ / L"payload.bin") + L" --neutral " +
                         Quoted(in_ / L"License.rtf");
     for (const wchar_t* lang : {L"EnglishUS", L"French", L"German", L"Italian", L"Spanish"})
@@ -206,7 +206,7 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     EXPECT_FALSE(fixture::FileExists(pkg));
 
     ASSERT_EQ(RunPacker(args), 0u);
-    EXPECT_FALSE(fixture::FileExists(out_ / L"pkg.cfg"));  // embedded, not beside
+    EXPECT_FALSE(fixture::FileExists(out_ / L"pkg.cfg"));  // embedded by default, not beside
     HMODULE package = LoadLibraryExW(pkg.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(package);
     hInstance = package;
@@ -225,11 +225,12 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     EXPECT_TRUE(g_ProjectInfo.bLicense);
     FreeLibrary(package);
 
-    // Without --embed-config the configuration lies beside, its web location scrambled.
+    // With --config-beside the configuration lies beside, its web location
+    // scrambled; the package carries only its name.
     std::wstring pkg2 = out_ / L"pkg2.exe";
     std::wstring args2 = L"build --launcher " + Quoted(fixture::BinDir() + L"launcher.exe") + L" --out " +
                          Quoted(pkg2) + L" --config " + Quoted(in_ / L"setup.ini") + L" --stored " +
-                         Quoted(in_ / L"payload.bin");
+                         Quoted(in_ / L"payload.bin") + L" --config-beside";
     ASSERT_EQ(RunPacker(args2), 0u);
     std::wstring beside = out_ / L"pkg2.cfg";
     ASSERT_TRUE(fixture::FileExists(beside));
@@ -237,6 +238,15 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     InitProjectInfo();
     ASSERT_TRUE(ReadConfigFile(beside.c_str()));
     EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
+    package = LoadLibraryExW(pkg2.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(package);
+    std::wstring named = temp + L"\\named.cfg";
+    ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", named.c_str()));
+    FreeLibrary(package);
+    WCHAR szName[PATH_CCH] = L"";
+    GetPrivateProfileStringW(L"Package", L"ConfigFile", L"", szName, PATH_CCH, named.c_str());
+    EXPECT_STREQ(szName, L"pkg2.cfg");
+    EXPECT_EQ(fixture::ReadBytes(named).find("Runtime"), std::string::npos);
 }
 
 // A configuration shipped beside the package gets the same treatment.

@@ -164,7 +164,7 @@ TEST_F(ConfigFile, KeysFillTheirFields)
     char user[64];
     snprintf(user, sizeof(user), "ReadConfigFile()->lcID_user=%d lcID_system=%d", GetUserDefaultLangID(),
               GetSystemDefaultLangID());
-    const std::vector<std::string> expected = {
+    std::vector<std::string> expected = {
         "ReadLanguages()->1",
         "ReadConfigFile()->ProductName=Sample Product",
         "ReadConfigFile()->Compress=0 CompressType=3",
@@ -181,6 +181,10 @@ TEST_F(ConfigFile, KeysFillTheirFields)
         "ReadConfigFile()->ResumeSetup=1",
         "ReadConfigFile()->Toolbar=1 Zkcts=0 VEMZ=1",
     };
+    // Without [Languages] the one entry is 2057: an English user's language
+    // finds it (it has no file).
+    if (PRIMARYLANGID(GetUserDefaultLangID()) == LANG_ENGLISH)
+        expected.insert(expected.begin() + 1, "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=");
     EXPECT_EQ(tracesink::Lines(), expected);
 }
 
@@ -409,7 +413,7 @@ std::vector<LanguageEntry> List(std::initializer_list<std::pair<DWORD, const wch
     return list;
 }
 
-TEST(ChooseLanguage, ForcedThenUserThenDefaultWholeNumbersOnly)
+TEST(ChooseLanguage, ForcedThenUserThenDefaultExactThenSamePrimaryLanguage)
 {
     struct Case {
         const char* name;
@@ -427,7 +431,22 @@ TEST(ChooseLanguage, ForcedThenUserThenDefaultWholeNumbersOnly)
          "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=F.lng"},
         {"default", List({{2057, L"E.lng"}, {1036, L"F.lng"}}), 0, 1031, 2057, 0,
          "ReadConfigFile(PROJECTINFO.uiLanguageDefault)->PROJECTINFO.szLangFileName=E.lng"},
-        {"same primary language is no match", List({{1033, L"US.lng"}}), 0, 2057, 1036, -1, nullptr},
+        {"same primary language as the user's", List({{1033, L"US.lng"}}), 0, 2057, 1036, 0,
+         "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=US.lng"},
+        {"Spanish (Spain, modern) takes the Spanish library",
+         List({{2057, L"E.lng"}, {1034, L"Spanish.lng"}}), 0, 3082, 2057, 1,
+         "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=Spanish.lng"},
+        {"French (Canada) takes French", List({{2057, L"E.lng"}, {1036, L"French.lng"}}), 0, 3084,
+         2057, 1, "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=French.lng"},
+        {"German (Switzerland) takes German", List({{1031, L"German.lng"}}), 0, 2055, 2057, 0,
+         "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=German.lng"},
+        {"an exact match beats an earlier entry of the family",
+         List({{1033, L"US.lng"}, {2057, L"UK.lng"}}), 0, 2057, 1033, 1,
+         "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=UK.lng"},
+        {"the forced family beats the user's exact language",
+         List({{1036, L"F.lng"}, {1034, L"S.lng"}}), 3082, 1036, 2057, 1,
+         "ReadConfigFile(g_lcID_LangParam)->PROJECTINFO.szLangFileName=S.lng"},
+        {"the default matches exactly only", List({{1033, L"US.lng"}}), 0, 1031, 2057, -1, nullptr},
         {"default not listed", List({{1031, L"D.lng"}}), 0, 1040, 1036, -1, nullptr},
         {"first of equal entries", List({{1036, L"A.lng"}, {1036, L"B.lng"}}), 0, 1036, 2057, 0,
          "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=A.lng"},

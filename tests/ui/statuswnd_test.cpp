@@ -30,6 +30,7 @@ protected:
         tracesink::Clear();
         g_bCancel = 0;
         g_dwExitCode = 1;
+        g_bExitCodeSet = FALSE;
         g_bSilent = FALSE;
         ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
         g_ProjectInfo.bProgressBar = 1;
@@ -420,8 +421,9 @@ TEST_F(StatusWindowTest, CancelEndsTheRunAndTheWorkerFinishesOnItsOwn)
     for (const char* line : {static_cast<const char*>(cancel), "StatusProc()->WM_CLOSE", "StatusProc()->WM_DESTROY",
                              "StatusProc()->dwExitCode=0"})
         EXPECT_TRUE(tracesink::Contains(line)) << line << "\n" << tracesink::Dump();
-    // The setup program was still running when the wait gave up.
-    EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), g_dwExitCode);
+    // The setup program was still running when the wait gave up: the run
+    // was cancelled (never STILL_ACTIVE).
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), g_dwExitCode);
 }
 
 TEST(StatusDlg, RefusesAMissingParameter)

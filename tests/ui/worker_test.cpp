@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 #include <cwctype>
+#include <functional>
 #include <string>
 #include "state/projectinfo.h"
 #include "common/errors.h"
@@ -138,7 +139,7 @@ const wchar_t kProduct[] = L"Worker Test Product";
 const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 class WorkerRunTest : public ::testing::Test {
-protected:
+public:
     WorkerRunTest() : m_dir(L"worker") {}
 
     void SetUp() override
@@ -146,6 +147,7 @@ protected:
         tracesink::Clear();
         g_bCancel = 0;
         g_dwExitCode = 1;
+        g_bExitCodeSet = FALSE;
         g_bSilent = TRUE;
         g_bFileList = FALSE;
         g_hDataRes = nullptr;
@@ -169,6 +171,7 @@ protected:
     {
         g_bCancel = 0;
         g_bSilent = FALSE;
+        g_bSuppressMsgBoxes = FALSE;
         hInstRes = nullptr;
         g_szCmdLineParam[0] = L'\0';
         HKEY hKey;
@@ -179,6 +182,12 @@ protected:
     }
 
     void RunWorker() { EXPECT_EQ(0u, ThreadUnCompressDATA(nullptr)); }
+
+    void ExitWith(int code)
+    {
+        std::wstring args = L"--record \"" + m_record + L"\" --exit " + std::to_wstring(code);
+        lstrcpynW(g_ProjectInfo.szExeCmdLine, args.c_str(), PATH_CCH);
+    }
 
     std::string BeginLine(const wchar_t* verb, int wait)
     {
@@ -268,7 +277,7 @@ TEST_F(WorkerRunTest, CancelledBeforeTheLaunchLaunchesNothing)
     RunWorker();
     EXPECT_FALSE(tracesink::ContainsPrefix("ExecuteFile("));
     EXPECT_FALSE(PathFileExistsW(m_record.c_str()));
-    EXPECT_EQ(1u, g_dwExitCode);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), g_dwExitCode);
 }
 
 struct BoxSeen {
@@ -338,10 +347,69 @@ TEST_F(WorkerRunTest, RestartRegistersTheSetupProgramInsteadOfLaunchingIt)
             quoted = L"\"" + quoted + L"\"";
         EXPECT_EQ(quoted + L" " + g_ProjectInfo.szExeCmdLine, szValue);
         EXPECT_EQ(!silent, seen.found);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), g_dwExitCode);
         if (!silent) {
             EXPECT_EQ(L"Restarting Windows|Before you can use the program, you must restart your "
                       L"computer.\nSelect Yes to restart now, or No to restart later.",
                       seen.text);
+        }
+    }
+}
+
+// What each outcome leaves as the run's exit code, with every box
+// suppressed: none may appear.
+TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
+{
+    const struct {
+        const char* name;
+        std::function<void(WorkerRunTest&)> prepare;
+        DWORD exitCode;
+        const char* line;  // a trace line the outcome leaves, or nullptr
+    } cases[] = {
+        {"the program's own code", [](WorkerRunTest&) {}, 4, nullptr},
+        {"3010 passes through", [](WorkerRunTest& t) { t.ExitWith(3010); }, 3010, nullptr},
+        {"1641 passes through", [](WorkerRunTest& t) { t.ExitWith(1641); }, 1641, nullptr},
+        {"0 from the program", [](WorkerRunTest& t) { t.ExitWith(0); }, 0, nullptr},
+        {"nothing to launch: completed", [](WorkerRunTest&) { g_ProjectInfo.bLaunchExe = 0; }, 0,
+         nullptr},
+        {"a restart instead of a launch", [](WorkerRunTest&) { g_ProjectInfo.bNeedReboot = 1; },
+         3010, nullptr},
+        {"the restart question takes No", [](WorkerRunTest&) {
+             g_ProjectInfo.bNeedReboot = 1;
+             g_bSilent = FALSE;
+         },
+         3010, "MessageBox(Restarting Windows, Before you can use the program, you must restart "
+               "your computer.\nSelect Yes to restart now, or No to restart later.)->7 (suppressed)"},
+        {"a code set during the run stays", [](WorkerRunTest&) {
+             g_ProjectInfo.bLaunchExe = 0;
+             SetExitCode(42);
+         },
+         42, nullptr},
+        {"cancelled", [](WorkerRunTest&) { g_bCancel = 1; }, ERROR_CANCELLED, nullptr},
+        {"listed files without payload", [](WorkerRunTest&) { g_bFileList = TRUE; },
+         ERROR_FILE_NOT_FOUND, "ThreadUnCompressDATA()->Error=2"},
+        {"the program cannot be started", [](WorkerRunTest& t) {
+             lstrcpyW(ExeFile, t.m_dir.File(L"missing.exe").c_str());
+         },
+         ERROR_FILE_NOT_FOUND, "ThreadUnCompressDATA()->Launch failed (2)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        g_bSuppressMsgBoxes = TRUE;
+        c.prepare(*this);
+        BoxSeen seen;
+        {
+            uitest::WindowWatcher watcher(IsOwnMessageBox, AnswerBox<IDOK>, &seen);
+            RunWorker();
+        }
+        TearDown();
+        EXPECT_FALSE(seen.found) << uitest::Utf8(seen.text);
+        EXPECT_EQ(c.exitCode, g_dwExitCode) << tracesink::Dump();
+        EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->ExitCode=" +
+                                        std::to_string(c.exitCode)));
+        if (c.line) {
+            EXPECT_TRUE(tracesink::Contains(c.line)) << tracesink::Dump();
         }
     }
 }

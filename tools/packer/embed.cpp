@@ -1,14 +1,16 @@
-// The package's resources: the configuration (when it is embedded rather
-// than written beside the package), the language pack, a DATA payload and a
-// skin pack, written into the launcher copy before the payload is appended.
+// The package's resources: the configuration (embedded unless it is to be
+// written beside the package, when only its name goes in), the language
+// pack, a DATA payload and a skin pack, written into the launcher copy
+// before the payload is appended.
 //
 //   --language FILE.lng   (repeatable)  a language library; NAME.001 in the pack
 //   --neutral FILE        (repeatable)  a language-neutral file (license text ...)
 //   --data FILE                         the whole payload as one archive (DATA)
 //   --skin FILE           (repeatable)  Corvel.dll, Corvel.thm and their files
-//   --embed-config                      the configuration goes in, not beside
+//   --embed-config                      the configuration goes in (the default)
+//   --config-beside                     the configuration is written beside
 //
-// Project file: [Resources] EmbedConfig=0|1, Data=, Language1=, Language2= ...,
+// Project file: [Resources] EmbedConfig=0|1 (default 1), Data=, Language1=, Language2= ...,
 // Neutral1= ..., Skin1= ...
 #include "packer.h"
 
@@ -59,7 +61,9 @@ bool ParseResourceOption(const std::wstring& arg, const std::function<std::wstri
     else if (arg == L"--skin")
         flags.resources.skinFiles.push_back(FullPath(next()));
     else if (arg == L"--embed-config")
-        flags.bEmbedConfig = true;
+        flags.iEmbedConfig = 1;
+    else if (arg == L"--config-beside")
+        flags.iEmbedConfig = 0;
     else
         return false;
     return true;
@@ -69,7 +73,7 @@ void ReadProjectResources(const std::wstring& path, const std::wstring& base, PR
 {
     std::wstring value = ReadKey(path, L"EmbedConfig");
     if (!value.empty())
-        project.bEmbedConfig = value == L"1";
+        project.iEmbedConfig = value == L"0" ? 0 : 1;
     if (!(value = ReadKey(path, L"Data")).empty())
         project.resources.dataArchive = FullPath(value, base);
     ReadList(path, base, L"Language", project.resources.languages);
@@ -79,8 +83,8 @@ void ReadProjectResources(const std::wstring& path, const std::wstring& base, PR
 
 void MergeResourceOptions(const PROJECT& flags, PROJECT& project)
 {
-    if (flags.bEmbedConfig)
-        project.bEmbedConfig = true;
+    if (flags.iEmbedConfig >= 0)
+        project.iEmbedConfig = flags.iEmbedConfig;
     if (!flags.resources.dataArchive.empty())
         project.resources.dataArchive = flags.resources.dataArchive;
     Append(project.resources.languages, flags.resources.languages);
@@ -96,16 +100,41 @@ std::wstring PrepareStagedConfig(const std::wstring& staged)
     return staged;
 }
 
-void EmbedResources(const std::wstring& packageCopy, const PROJECT& project)
+bool EmbedsConfig(const PROJECT& project)
+{
+    return project.iEmbedConfig != 0;
+}
+
+std::wstring BesideConfigName(const std::wstring& output)
+{
+    size_t slash = output.find_last_of(L'\\');
+    std::wstring name = slash == std::wstring::npos ? output : output.substr(slash + 1);
+    size_t dot = name.find_last_of(L'.');
+    return (dot == std::wstring::npos ? name : name.substr(0, dot)) + L".cfg";
+}
+
+void EmbedResources(const std::wstring& packageCopy, const PROJECT& project,
+                    const std::wstring& workFolder)
 {
     PACKAGERESOURCES resources = project.resources;
-    if (project.bEmbedConfig) {
-        if (project.config.empty())
-            throw Failure{L"--embed-config needs a configuration (--config)"};
+    if (project.iEmbedConfig == 1 && project.config.empty())
+        throw Failure{L"--embed-config needs a configuration (--config)"};
+    if (!project.config.empty() && EmbedsConfig(project)) {
         resources.configFile = project.config;
+    } else if (!project.config.empty()) {
+        // Only the name goes in: the launcher finds the file under it even
+        // when the package is renamed, and says so when it is missing.
+        std::wstring marker = workFolder + L"\\beside.cfg";
+        if (!WritePrivateProfileStringW(L"Package", L"ConfigFile",
+                                        BesideConfigName(project.output).c_str(), marker.c_str()))
+            throw Failure{L"cannot write " + marker};
+        resources.configFile = marker;
     }
     WCHAR szMessage[EMBED_MESSAGE_CCH];
-    if (::EmbedResources(packageCopy.c_str(), resources, szMessage, EMBED_MESSAGE_CCH) != ERROR_SUCCESS)
+    DWORD dwResult = ::EmbedResources(packageCopy.c_str(), resources, szMessage, EMBED_MESSAGE_CCH);
+    if (resources.configFile != project.config)
+        DeleteFileW(resources.configFile.c_str());
+    if (dwResult != ERROR_SUCCESS)
         throw Failure{szMessage};
 }
 

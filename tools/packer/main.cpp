@@ -22,7 +22,7 @@ const char USAGE[] =
     "  --project FILE            project file (INI, see below)\n"
     "  --launcher FILE           launcher to copy (default: launcher.exe beside packer.exe)\n"
     "  --out FILE                package to write\n"
-    "  --config FILE             configuration, written beside the package as NAME.cfg\n"
+    "  --config FILE             configuration, embedded in the package\n"
     "  --tag XYZ                 three letters of the numbered names (default TRV: TRV0001.001)\n"
     "  --web-folder DIR          web files are copied here, for upload\n"
     "  --folder DIR              embed a cabinet made of DIR (MSZIP, folder tree kept)\n"
@@ -37,13 +37,15 @@ const char USAGE[] =
     "  --neutral FILE            embed a language-neutral file, a license text (repeatable)\n"
     "  --data FILE               embed the whole payload as one archive resource\n"
     "  --skin FILE               embed a skin file: Corvel.dll, Corvel.thm ... (repeatable)\n"
-    "  --embed-config            embed the configuration instead of writing it beside\n"
+    "  --embed-config            embed the configuration (the default)\n"
+    "  --config-beside           write the configuration beside the package as NAME.cfg;\n"
+    "                            the package keeps its name and says when it is missing\n"
     "\n"
     "Project file:\n"
     "  [Package]  Launcher=, Output=, Config=, Tag=, WebFolder=\n"
     "  [Item1], [Item2] ...  Type=folder|archive|stored|external|web, Source=, Name=,\n"
     "             Stored=0|1 (external, web), File= (table name), Size= (web, no Source)\n"
-    "  [Resources]  EmbedConfig=0|1, Data=, Language1=, Neutral1=, Skin1= ...\n"
+    "  [Resources]  EmbedConfig=0|1 (default 1), Data=, Language1=, Neutral1=, Skin1= ...\n"
     "Relative paths in a project file are taken from its folder.\n";
 
 struct Usage {

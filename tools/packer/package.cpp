@@ -310,7 +310,7 @@ void BuildPackage(const PROJECT& project)
         throw Failure{L"cannot write " + partial};
     cleanup.File(partial);
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EmbedResources(partial, listed);
+    EmbedResources(partial, listed, szWork);
 
     HANDLE hOut = CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -359,11 +359,8 @@ void BuildPackage(const PROJECT& project)
             moves.push_back({StageCopy(item.source, target, cleanup), target});
         }
     }
-    if (!project.config.empty() && !project.bEmbedConfig) {
-        std::wstring name = NameOf(output);
-        size_t dot = name.find_last_of(L'.');
-        std::wstring cfg = outFolder + L"\\" + (dot == std::wstring::npos ? name : name.substr(0, dot)) +
-                           L".cfg";
+    if (!project.config.empty() && !EmbedsConfig(project)) {
+        std::wstring cfg = outFolder + L"\\" + BesideConfigName(output);
         moves.push_back({PrepareStagedConfig(StageCopy(listed.config, cfg, cleanup)), cfg});
     }
     moves.push_back({partial, output});

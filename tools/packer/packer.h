@@ -32,12 +32,12 @@ struct ITEM {
 struct PROJECT {
     std::wstring launcher;   // the launcher to copy
     std::wstring output;     // the package to write
-    std::wstring config;     // written beside the package as NAME.cfg
+    std::wstring config;     // embedded as CFG 136, or written beside the package as NAME.cfg
     std::wstring webFolder;  // web items are copied here for upload
     std::wstring tag;        // three letters of the numbered names
     std::vector<ITEM> items;
     PACKAGERESOURCES resources;  // languages, neutral files, DATA, skin (embed.cpp)
-    bool bEmbedConfig = false;   // the configuration goes in as CFG 136, not beside
+    int iEmbedConfig = -1;       // 1 (and -1, not said): CFG 136; 0: NAME.cfg beside
 };
 
 // A failure the user can act on; the message says what and where.
@@ -91,7 +91,13 @@ void InitProject(const std::wstring& dir);
 
 // Hook: adds resources to the copy of the launcher before the payload is
 // appended.
-void EmbedResources(const std::wstring& packageCopy, const PROJECT& project);
+void EmbedResources(const std::wstring& packageCopy, const PROJECT& project,
+                    const std::wstring& workFolder);
+// Whether the configuration goes into the package (the default) or beside it.
+bool EmbedsConfig(const PROJECT& project);
+// Name of the configuration beside the package: the package's own name
+// with ".cfg".
+std::wstring BesideConfigName(const std::wstring& output);
 // Resource options, project keys and the configuration's web location (embed.cpp).
 bool ParseResourceOption(const std::wstring& arg, const std::function<std::wstring()>& next,
                          PROJECT& flags);

@@ -3,13 +3,14 @@
 //   tracecheck <scenario>   ->  "monitor: <line>" / "list: <line>" per line
 // Scenarios: nowindow, late, classonly, closed, hung (a monitor and a list
 // window in a second process that stops answering; that process prints what
-// reached it once it answers again).
+// reached it once it answers again), logonly FILE (no window, a log file).
 //   tracecheck hungwindows <ready-file> <release-file>   those windows alone
 #include <windows.h>
 #include <stdio.h>
 #include <string>
 #include <vector>
 #include "common/trace.h"
+#include "common/tracelog.h"
 
 namespace {
 
@@ -214,6 +215,14 @@ int wmain(int argc, wchar_t** argv)
         CreateMonitor(L"TMonitor");
         DestroyWindow(hMonitor);
         DebugTrace(L"after close");
+    } else if (scenario == L"logonly" && argc >= 3) {
+        // No window, but a log: the lines are formatted for the file.
+        if (!OpenTraceLog(argv[2]))
+            return 4;
+        DebugTrace(L"wide %d", 1);
+        DebugTraceA("narrow %d", 2);
+        CloseTraceLog();
+        DebugTrace(L"after close %s", BAD_WIDE);
     } else {
         return 2;
     }

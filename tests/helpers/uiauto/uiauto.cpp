@@ -7,13 +7,19 @@
 //   uiauto dump  SELECTOR                the window and every child control
 //   uiauto click SELECTOR (--id N | --text T)
 //   uiauto close SELECTOR                WM_CLOSE
-//   uiauto exec CMDLINE [--cwd DIR] [--temp DIR]
+//   uiauto exec CMDLINE [--cwd DIR] [--temp DIR] [--timeout MS] [--watch]
 //                                        start a program with exactly this command
-//                                        line (and TEMP, TMP set to DIR), wait, print
-//                                        "exit=<code>" (all 32 bits)
+//                                        line, wait, print "exit=<code>" (all 32 bits);
+//                                        --temp: TEMP and TMP set to DIR;
+//                                        --timeout: "timeout" and the process tree is
+//                                        ended when it runs longer; --watch: every
+//                                        visible top-level window of the process or of
+//                                        a process it started, once: "shown pid=...
+//                                        class=... text=..."
 // SELECTOR: --title T (exact) | --title-prefix T | --class C, optionally --pid N.
 // Output is UTF-8; exit code 0 on success, 1 not found, 2 control disabled, 3 usage.
 #include <windows.h>
+#include <tlhelp32.h>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -146,6 +152,91 @@ std::vector<HWND> Children(HWND hParent)
     return out;
 }
 
+// The process and every process started below it, as far as they still run.
+std::vector<DWORD> ProcessTree(DWORD root)
+{
+    std::vector<DWORD> tree{root};
+    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnap == INVALID_HANDLE_VALUE)
+        return tree;
+    std::vector<PROCESSENTRY32W> all;
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL more = Process32FirstW(hSnap, &pe); more; more = Process32NextW(hSnap, &pe))
+        all.push_back(pe);
+    CloseHandle(hSnap);
+    for (size_t i = 0; i < tree.size(); ++i) {
+        for (const PROCESSENTRY32W& p : all) {
+            if (p.th32ParentProcessID == tree[i] && p.th32ProcessID != root)
+                tree.push_back(p.th32ProcessID);
+        }
+    }
+    return tree;
+}
+
+bool InTree(const std::vector<DWORD>& tree, DWORD pid)
+{
+    for (DWORD p : tree)
+        if (p == pid)
+            return true;
+    return false;
+}
+
+// Starts cmdLine and waits for it, watching its windows when asked.
+int Exec(std::wstring cmdLine, const std::wstring& cwd, DWORD timeoutMs, bool watch)
+{
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &cmdLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+        fprintf(stderr, "uiauto: cannot start (%lu)\n", GetLastError());
+        return 1;
+    }
+    std::vector<HWND> seen;
+    DWORD start = GetTickCount();
+    for (;;) {
+        bool ended = WaitForSingleObject(pi.hProcess, watch ? 20 : 200) == WAIT_OBJECT_0;
+        if (watch) {
+            std::vector<DWORD> tree = ProcessTree(pi.dwProcessId);
+            for (HWND h : TopLevel()) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(h, &pid);
+                bool known = false;
+                for (HWND k : seen)
+                    known = known || k == h;
+                if (!known && IsWindowVisible(h) && InTree(tree, pid)) {
+                    seen.push_back(h);
+                    printf("shown pid=%lu class=%s text=%s\n", static_cast<unsigned long>(pid),
+                           Utf8(ClassOf(h)).c_str(), Line(TextOf(h)).c_str());
+                    fflush(stdout);
+                }
+            }
+        }
+        if (ended)
+            break;
+        if (timeoutMs && GetTickCount() - start >= timeoutMs) {
+            printf("timeout\n");
+            for (DWORD pid : ProcessTree(pi.dwProcessId)) {
+                HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+                if (h) {
+                    TerminateProcess(h, 1);
+                    CloseHandle(h);
+                }
+            }
+            WaitForSingleObject(pi.hProcess, 5000);
+            break;
+        }
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    printf("exit=%lu ms=%lu\n", static_cast<unsigned long>(code),
+           static_cast<unsigned long>(GetTickCount() - start));
+    return 0;
+}
+
 int Usage()
 {
     fprintf(stderr, "usage: uiauto list|wait|gone|dump|click|close [selector] [options]\n");
@@ -165,34 +256,25 @@ int wmain(int argc, wchar_t** argv)
     bool haveId = false;
     std::wstring text;
     if (cmd == L"exec" && argc >= 3) {
-        std::wstring cmdLine = argv[2];
         std::wstring cwd;
-        for (int i = 3; i + 1 < argc; i += 2) {
+        DWORD execTimeout = 0;
+        bool watch = false;
+        for (int i = 3; i < argc; ++i) {
             std::wstring opt = argv[i];
-            if (opt == L"--cwd") {
-                cwd = argv[i + 1];
-            } else if (opt == L"--temp") {
+            if (opt == L"--cwd" && i + 1 < argc) {
+                cwd = argv[++i];
+            } else if (opt == L"--temp" && i + 1 < argc) {
                 SetEnvironmentVariableW(L"TEMP", argv[i + 1]);
-                SetEnvironmentVariableW(L"TMP", argv[i + 1]);
+                SetEnvironmentVariableW(L"TMP", argv[++i]);
+            } else if (opt == L"--timeout" && i + 1 < argc) {
+                execTimeout = wcstoul(argv[++i], nullptr, 10);
+            } else if (opt == L"--watch") {
+                watch = true;
             } else {
                 return Usage();
             }
         }
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(nullptr, &cmdLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                            cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
-            fprintf(stderr, "uiauto: cannot start (%lu)\n", GetLastError());
-            return 1;
-        }
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-        printf("exit=%lu\n", static_cast<unsigned long>(code));
-        return 0;
+        return Exec(argv[2], cwd, execTimeout, watch);
     }
     for (int i = 2; i + 1 < argc; i += 2) {
         std::wstring opt = argv[i], val = argv[i + 1];

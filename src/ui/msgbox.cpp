@@ -1,0 +1,44 @@
+#include "ui/msgbox.h"
+#include "common/trace.h"
+#include "state/state.h"
+
+namespace {
+
+// The buttons of each MB_ type value (MB_OK ... MB_CANCELTRYCONTINUE), in
+// the order MB_DEFBUTTON1 to MB_DEFBUTTON3 count them.
+const int BUTTONS[][3] = {
+    {IDOK, 0, 0},                           // MB_OK
+    {IDOK, IDCANCEL, 0},                    // MB_OKCANCEL
+    {IDABORT, IDRETRY, IDIGNORE},           // MB_ABORTRETRYIGNORE
+    {IDYES, IDNO, IDCANCEL},                // MB_YESNOCANCEL
+    {IDYES, IDNO, 0},                       // MB_YESNO
+    {IDRETRY, IDCANCEL, 0},                 // MB_RETRYCANCEL
+    {IDCANCEL, IDTRYAGAIN, IDCONTINUE},     // MB_CANCELTRYCONTINUE
+};
+
+}  // namespace
+
+int DefaultAnswer(UINT uType)
+{
+    UINT uButtons = uType & MB_TYPEMASK;
+    if (uButtons >= ARRAYSIZE(BUTTONS))
+        uButtons = MB_OK;
+    UINT uDefault = (uType & MB_DEFMASK) >> 8;  // MB_DEFBUTTON1 is 0, MB_DEFBUTTON2 0x100 ...
+    if (uDefault >= 3 || BUTTONS[uButtons][uDefault] == 0)
+        uDefault = 0;
+    return BUTTONS[uButtons][uDefault];
+}
+
+int ShowMessageBox(HWND hOwner, LPCWSTR szText, LPCWSTR szCaption, UINT uType)
+{
+    LPCWSTR szShownText = szText ? szText : L"";
+    LPCWSTR szShownCaption = szCaption ? szCaption : L"";
+    if (g_bSuppressMsgBoxes) {
+        int nAnswer = DefaultAnswer(uType);
+        DebugTrace(L"MessageBox(%s, %s)->%d (suppressed)", szShownCaption, szShownText, nAnswer);
+        return nAnswer;
+    }
+    int nAnswer = MessageBoxW(hOwner, szShownText, szShownCaption, uType);
+    DebugTrace(L"MessageBox(%s, %s)->%d", szShownCaption, szShownText, nAnswer);
+    return nAnswer;
+}
