@@ -149,7 +149,13 @@ void FinishPreparation(const WorkerRun& run)
     g_Progress.GoToMaxBar(0);
     if (run.hTrayIcon && bReady)
         g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, TRAY_BALLOON_SECONDS);
-    PumpMessagesFor(run.hStatus, READY_PAUSE_MS);
+    // The pause lets the user see the full bars; with the window out of
+    // sight there is nothing to see.
+    if (run.hStatus && IsWindowVisible(run.hStatus))
+        PumpMessagesFor(run.hStatus, READY_PAUSE_MS);
+    else
+        DebugTrace(L"ThreadUnCompressDATA()->No pause of %u ms: the status window is not visible",
+                   READY_PAUSE_MS);
 }
 
 // While the setup program runs, the window either stays with an endless

@@ -110,7 +110,6 @@ int Bench(const std::wstring& package, const std::wstring& work)
 int wmain(int argc, wchar_t** argv)
 {
     std::vector<std::wstring> args(argv + 1, argv + argc);
-    g_Progress.m_bNoPause = TRUE;
     if (args.size() >= 3 && args[0] == L"unpack") {
         BOOL bTree = args.size() >= 4 && args[3] == L"--tree";
         DWORD dwResult = UnCompressFile(args[1].c_str(), args[2].c_str(), bTree);
