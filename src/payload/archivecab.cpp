@@ -70,6 +70,7 @@ struct CABCONTEXT {
     BOOL bMissingCabinet;      // a part of the set was not there
     INT_PTR hCurrent;          // member being written, 0 once closed
     WCHAR wszCurrent[PATH_CCH];  // its path until it is complete
+    WCHAR wszLastFolder[PATH_CCH];  // made for the previous member
 };
 CABCONTEXT g_CabContext;
 
@@ -236,14 +237,27 @@ BOOL EntryTargetPath(const FDINOTIFICATION* pfdin, WCHAR (&wszTarget)[PATH_CCH])
     return JoinEntryPath(wszTarget, PATH_CCH, g_CabContext.wszTargetDir, pszPart);
 }
 
-void CreateFolderOf(LPCWSTR szFile)
+// Members come folder by folder: a folder made for the previous member is
+// not looked at again.
+void CreateMemberFolder(LPCWSTR szFile)
 {
     WCHAR szFolder[PATH_CCH];
-    if (SUCCEEDED(StringCchCopyW(szFolder, PATH_CCH, szFile)) && PathRemoveFileSpecW(szFolder) &&
-        szFolder[0])
-        CreateAllDirectory(szFolder);
+    if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szFile)) || !PathRemoveFileSpecW(szFolder) ||
+        !szFolder[0])
+        return;
+    if (g_CabContext.wszLastFolder[0] && lstrcmpiW(szFolder, g_CabContext.wszLastFolder) == 0)
+        return;
+    if (CreateAllDirectory(szFolder))
+        StringCchCopyW(g_CabContext.wszLastFolder, PATH_CCH, szFolder);
+    else
+        g_CabContext.wszLastFolder[0] = L'\0';
 }
 
+HANDLE CreateMember(LPCWSTR wszTarget, DWORD dwCreation)
+{
+    return CreateFileW(wszTarget, GENERIC_WRITE, FILE_SHARE_READ, nullptr, dwCreation,
+                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
 
 // An empty member whose name ends with a separator stands for an empty
 // folder, which a cabinet cannot hold otherwise.
@@ -295,8 +309,13 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
         return 0;
     }
     DebugTrace(L"fdintCOPY_FILE: TargetFile=%s", wszTarget);
-    CreateFolderOf(wszTarget);
+    CreateMemberFolder(wszTarget);
 
+    // A fresh target is the common case: one call makes it. An existing one
+    // goes first (read-only cleared), so nothing of it is kept.
+    HANDLE hFile = CreateMember(wszTarget, CREATE_NEW);
+    if (hFile != INVALID_HANDLE_VALUE)
+        return TrackMember(hFile, wszTarget);
     DWORD dwAttributes = GetFileAttributesW(wszTarget);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
         if (dwAttributes & FILE_ATTRIBUTE_READONLY) {
@@ -305,8 +324,7 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
         }
         DeleteFileW(wszTarget);
     }
-    HANDLE hFile = CreateFileW(wszTarget, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    hFile = CreateMember(wszTarget, CREATE_ALWAYS);
     if (hFile != INVALID_HANDLE_VALUE)
         return TrackMember(hFile, wszTarget);
 
@@ -314,35 +332,39 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     // second open truncates too, or a longer old file would keep its tail.
     // The program to close is the one whose executable has the target's name.
     KillModule(pszFileName);
-    hFile = CreateFileW(wszTarget, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    hFile = CreateMember(wszTarget, CREATE_ALWAYS);
     if (hFile != INVALID_HANDLE_VALUE)
         return TrackMember(hFile, wszTarget);
     DebugTrace(L"fdintCOPY_FILE: File %s locked", wszTarget);
     return 0;
 }
 
+// The member gets the cabinet's time stamps through the handle that wrote
+// it. A file made new carries the archive attribute alone (the usual value
+// in a cabinet); any other value is set by name.
+void StampMember(const FDINOTIFICATION* pfdin)
+{
+    HANDLE hFile = FromFdiHandle(pfdin->hf);
+    // The cabinet keeps local time.
+    FILETIME ftLocal, ftUtc;
+    if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &ftLocal) &&
+        LocalFileTimeToFileTime(&ftLocal, &ftUtc))
+        SetFileTime(hFile, &ftUtc, nullptr, &ftUtc);
+    CloseHandle(hFile);
+    DWORD dwAttributes = pfdin->attribs & CABINET_ATTRIBUTE_MASK;
+    if (dwAttributes == FILE_ATTRIBUTE_ARCHIVE)
+        return;
+    WCHAR wszTarget[PATH_CCH];
+    if (EntryTargetPath(pfdin, wszTarget))
+        SetFileAttributesW(wszTarget, dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL);
+}
+
 INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
 {
     DebugTraceA("fdintCLOSE_FILE_INFO->%s", pfdin->psz1);
-    CloseHandle(FromFdiHandle(pfdin->hf));
+    StampMember(pfdin);
     g_CabContext.hCurrent = 0;
     g_CabContext.wszCurrent[0] = L'\0';
-    WCHAR wszTarget[PATH_CCH];
-    if (EntryTargetPath(pfdin, wszTarget)) {
-        HANDLE hFile = CreateFileW(wszTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hFile != INVALID_HANDLE_VALUE) {
-            // The cabinet keeps local time.
-            FILETIME ftLocal, ftUtc;
-            if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &ftLocal) &&
-                LocalFileTimeToFileTime(&ftLocal, &ftUtc))
-                SetFileTime(hFile, &ftUtc, nullptr, &ftUtc);
-            CloseHandle(hFile);
-        }
-        DWORD dwAttributes = pfdin->attribs & CABINET_ATTRIBUTE_MASK;
-        SetFileAttributesW(wszTarget, dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL);
-    }
     DebugTraceA("fdintCLOSE_FILE_INFO()->FileToExtract=%s", g_CabContext.szFileToExtract);
     if (g_CabContext.wszFileToExtract[0]) {
         WCHAR wszName[PATH_CCH];
