@@ -17,6 +17,7 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "net/connectivity.h"
+#include "net/url.h"
 #include "payload/resources.h"
 #include "payload/trailer.h"
 #include "common/process.h"
@@ -49,7 +50,6 @@ struct RunState {
     HINSTANCE hInst = nullptr;
     int nCmdShow = SW_SHOWNORMAL;
     LPCWSTR lpCmdLine = L"";
-    BOOL bInternet = FALSE;
     HMODULE hRichEdit = nullptr;
     HMODULE hSkin = nullptr;
     HANDLE hMutex = nullptr;
@@ -135,7 +135,6 @@ void Begin(RunState& run)
 {
     DebugTrace(L"Begin...");
     CoInitialize(nullptr);
-    run.bInternet = IsInternetActive();
     // The license dialog's text control lives in the rich edit library.
     run.hRichEdit = LoadSystemLibrary(L"riched20.dll");
     GetOSVersion();
@@ -243,6 +242,17 @@ void ReadConfiguration(RunState& run)
         DebugTrace(L"WinMain()->Configuration file missing (%s)", run.szExpectedConfig);
     else
         ReadConfigFile(ConfigFile);
+}
+
+// The connection check runs beside the rest of the run, for the host the
+// package's web files come from; whatever needs it waits for its answer.
+void StartConnectionCheckForPackage()
+{
+    WCHAR szHostName[URL_HOST_CCH] = L"";
+    if (*g_ProjectInfo.szWebDownloadUrl)
+        SplitURL(g_ProjectInfo.szWebDownloadUrl, szHostName, nullptr, nullptr, nullptr, nullptr,
+                 nullptr);
+    StartConnectionCheck(szHostName[0] ? szHostName : nullptr);
 }
 
 Next TakeProjectMutex(RunState& run)
@@ -622,6 +632,7 @@ Next StartUp(RunState& run)
     if (CreateScratchFolder(run) == Next::Return0)
         return Next::Return0;
     ReadConfiguration(run);
+    StartConnectionCheckForPackage();
     if (TakeProjectMutex(run) == Next::Shutdown)
         return Next::Shutdown;
     ApplyNoResume();

@@ -1075,7 +1075,7 @@ DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWST
 
     DWORD dwResult = 0;
     if (iScheme != INTERNET_SCHEME_FILE &&
-        (!(GetInternetConnectedState(szHost, FALSE) & CONNECTION_ACTIVED) || IsCancelled())) {
+        (!(GetRunConnectionState(szHost) & CONNECTION_ACTIVED) || IsCancelled())) {
         dwResult = DOWNLOAD_NO_CONNECTION;
     } else {
         switch (iScheme) {

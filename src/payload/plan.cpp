@@ -254,7 +254,7 @@ BOOL CheckConnection(LPCWSTR szUrl)
     DebugTrace(L"ReadDataStruct()->Url=%s, HostName=%s Scheme=%d", szLogUrl, szHostName, iScheme);
     if (iScheme == SCHEME_FILE)
         return TRUE;
-    return (GetInternetConnectedState(szHostName, FALSE) & CONNECTION_ACTIVED) != 0;
+    return (GetRunConnectionState(szHostName) & CONNECTION_ACTIVED) != 0;
 }
 
 DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
