@@ -7,6 +7,7 @@
 #include "common/handles.h"
 #include "common/trace.h"
 #include "state/languages.h"
+#include "state/pathvar.h"
 #include "state/projectinfo.h"
 #include "res/resource.h"
 #include "state/state.h"
@@ -227,15 +228,12 @@ void SetLocalizedText(HWND hDlg, int idControl, UINT idString, const LICENSEDLGP
 
 void SetTitle(HWND hDlg, const LICENSEDLGPARAM* pParam)
 {
-    WCHAR szFormat[TITLE_CCH];
-    if (!LoadStringEx(pParam->hModule, IDS_LICENSE_TITLE, szFormat, ARRAYSIZE(szFormat),
-                      pParam->uiLangID))
+    // Every "%s" of the title becomes the product name.
+    WCHAR szTitle[TITLE_TEXT_CCH];
+    if (!LoadStringEx(pParam->hModule, IDS_LICENSE_TITLE, szTitle, TITLE_CCH, pParam->uiLangID))
         return;
-    std::wstring title(szFormat);
-    size_t cchName = lstrlenW(g_szProductNameShort);
-    for (size_t i = title.find(L"%s"); i != std::wstring::npos; i = title.find(L"%s", i + cchName))
-        title.replace(i, 2, g_szProductNameShort);
-    SetWindowTextW(hDlg, title.c_str());
+    ReplaceAll(szTitle, ARRAYSIZE(szTitle), L"%s", g_szProductNameShort, 0);
+    SetWindowTextW(hDlg, szTitle);
 }
 
 void UpdateOkButton(HWND hDlg)
