@@ -1,7 +1,7 @@
 # Two commands do everything on a fresh Debian 12 machine:
 #   make demo   builds a sample package and runs it under Wine
 #   make test   builds and runs every test
-.PHONY: all deps configure build build64 test demo bench clean
+.PHONY: all deps configure build build64 release test demo bench clean
 
 PRESET ?= win32
 BUILD_DIR := build/$(PRESET)
@@ -20,6 +20,11 @@ build: configure
 
 build64:
 	$(MAKE) build PRESET=win64
+
+# The shipping programs: build/release/bin (launcher.exe stripped, its
+# symbols in launcher.debug; packer.exe embeds that launcher).
+release:
+	$(MAKE) build PRESET=release
 
 test: build
 	ctest --preset $(PRESET)

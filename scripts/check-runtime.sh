@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Fails when the shipped program carries C++ runtime machinery it is built
+# to do without: exception throwing and unwinding, the demangler, the
+# library's string instantiations, the POSIX thread layer. Any of them
+# comes back when launcher code throws, or uses std::string/std::wstring,
+# std::thread or the like; see src/app/runtime.cpp. Also fails when the
+# program is not stripped.
+#   check-runtime.sh launcher.exe launcher.debug
+set -u
+exe=$1
+symbols=$2
+nm=i686-w64-mingw32-nm
+command -v $nm >/dev/null || nm=nm
+objdump=i686-w64-mingw32-objdump
+command -v $objdump >/dev/null || objdump=objdump
+names=$($nm -C "$symbols" 2>/dev/null) || { echo "no symbols read from $symbols"; exit 1; }
+bad=0
+for pattern in __cxa_throw __cxa_begin_catch _Unwind_RaiseException __gxx_personality \
+               __cxa_demangle 'basic_string<' pthread_create pthread_once; do
+  found=$(echo "$names" | grep -F -- "$pattern" | head -3)
+  if [ -n "$found" ]; then
+    echo "runtime piece NOT expected ($pattern):"; echo "$found" | sed 's/^/  /'; bad=1
+  else
+    echo "runtime ok: no $pattern"
+  fi
+done
+if $objdump -h "$exe" | grep -q '\.debug_'; then
+  echo "$exe is not stripped"; bad=1
+fi
+echo "size: $(stat -c %s "$exe") bytes"
+exit $bad
