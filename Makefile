@@ -32,8 +32,9 @@ test: build
 demo: build
 	bash scripts/demo.sh
 
+# make bench BIG=1: a 1 GiB payload instead of 201 MiB.
 bench: build
-	bash scripts/bench.sh
+	BIG=$(BIG) bash scripts/bench.sh
 	bash scripts/bench-downloads.sh
 
 clean:

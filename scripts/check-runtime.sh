@@ -9,9 +9,11 @@
 set -u
 exe=$1
 symbols=$2
-nm=i686-w64-mingw32-nm
+prefix=i686-w64-mingw32-
+file "$exe" | grep -q 'PE32+' && prefix=x86_64-w64-mingw32-
+nm=${prefix}nm
 command -v $nm >/dev/null || nm=nm
-objdump=i686-w64-mingw32-objdump
+objdump=${prefix}objdump
 command -v $objdump >/dev/null || objdump=objdump
 names=$($nm -C "$symbols" 2>/dev/null) || { echo "no symbols read from $symbols"; exit 1; }
 bad=0

@@ -1,0 +1,441 @@
+#!/usr/bin/env python3
+"""Benchmark: a package of 2,000 files (201 MiB, half text, half random bytes)
+in one MSZIP cabinet made by gcab, run silently (/S /X:) under Wine beside
+the bare FDI client (fdiclient.exe), an NSIS installer of the same files,
+cabextract and cp. Prints one table, also kept in build/bench/results.md.
+Figures only; nothing is asserted.
+
+  scripts/bench.py            the 201 MiB payload
+  BIG=1 scripts/bench.py      a 1 GiB payload
+  BENCH_RUNS=5                timed runs per tool (median; default 3)
+
+Tool times are whole runs (process start to exit) without a trace monitor.
+The launcher's phases come twice: from its own timestamped trace (a run with
+tracemon --stamp attached: every trace line is a synchronous send to the
+monitor, so that run is slower) and, for the untraced runs, from what the
+run leaves on the file system (the staged cabinet appears, is complete,
+goes; the target folder appears). Peak memory is the process's VmHWM.
+The slow name service case binds a resolver that never answers (5 s
+time-out) over /etc/resolv.conf in a private mount namespace (needs root).
+"""
+import datetime
+import getpass
+import glob
+import os
+import random
+import re
+import shutil
+import signal
+import socket
+import statistics
+import string
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BIN = os.environ.get("STOWAWAY_BIN", os.path.join(ROOT, "build", "win32", "bin"))
+WORK = os.path.join(ROOT, "build", "bench")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
+PREFIX = os.path.join(ROOT, "build", "wine", "prefix")
+BIG = os.environ.get("BIG", "") not in ("", "0")
+RUNS = int(os.environ.get("BENCH_RUNS", "3"))
+FILES = 2000
+TOTAL_MIB = 1024 if BIG else 201
+SCRATCH_GUID = "{A6E044B8-6C25-48fc-806B-002A9582C81F}"
+STAGED_NAME = "TRV0001.001"
+MIB = 1048576.0
+
+
+def log(text):
+    print("bench: " + text, flush=True)
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# ---- the payload, the cabinet and the packages ----------------------------
+
+def make_data(folder):
+    """2,000 files, odd ones random bytes, even ones text that deflates to
+    about half; the same bytes on every run."""
+    rnd = random.Random(2026)
+    vocab = ["".join(rnd.choice(string.ascii_lowercase) for _ in range(rnd.randint(2, 10))).encode()
+             for _ in range(6000)]
+    total = TOTAL_MIB * 1048576
+    weights = [rnd.randint(1, 200) for _ in range(FILES)]
+    scale = total / sum(weights)
+    sizes = [max(1, int(w * scale)) for w in weights]
+    sizes[-1] += total - sum(sizes)
+    for i, size in enumerate(sizes):
+        sub = os.path.join(folder, "dir%02d" % (i % 40), "sub%d" % (i % 3))
+        os.makedirs(sub, exist_ok=True)
+        name = "file%04d.%s" % (i, "bin" if i % 2 else "txt")
+        with open(os.path.join(sub, name), "wb") as f:
+            left = size
+            while left > 0:
+                n = min(left, 8 * 1048576)
+                if i % 2:
+                    f.write(rnd.randbytes(n))
+                else:
+                    f.write(b" ".join(rnd.choices(vocab, k=n // 6 + 1))[:n])
+                left -= n
+
+
+def tree_bytes(folder):
+    return sum(os.path.getsize(p) for p in glob.glob(os.path.join(folder, "**"), recursive=True)
+               if os.path.isfile(p))
+
+
+def prepare():
+    """Data, cabinet, launcher package and NSIS installer, remade only when
+    the payload's size changed."""
+    stamp = os.path.join(WORK, "payload.stamp")
+    want = "%d files, %d MiB\n" % (FILES, TOTAL_MIB)
+    data = os.path.join(WORK, "data")
+    cab = os.path.join(WORK, "bench.cab")
+    if not (os.path.exists(stamp) and open(stamp).read() == want):
+        shutil.rmtree(WORK, ignore_errors=True)
+        os.makedirs(WORK)
+        log("making %s" % want.strip())
+        make_data(data)
+        log("cabinet (gcab, MSZIP)")
+        names = sorted(os.path.relpath(p, data) for p in glob.glob(os.path.join(data, "**"), recursive=True)
+                       if os.path.isfile(p))
+        subprocess.run(["gcab", "-c", "-z", cab] + names, cwd=data, check=True)
+        log("NSIS installer (zlib, solid)")
+        nsi = os.path.join(WORK, "bench.nsi")
+        with open(nsi, "w") as f:
+            f.write('Unicode true\nSetCompressor /SOLID zlib\nName "bench"\n'
+                    'OutFile "nsis-setup.exe"\nInstallDir "$TEMP\\bench-nsis"\n'
+                    'RequestExecutionLevel user\nSilentInstall silent\n'
+                    'Section\n  SetOutPath "$INSTDIR"\n  File /r "data\\*.*"\nSectionEnd\n')
+        subprocess.run(["makensis", "-V1", nsi], cwd=WORK, check=True)
+        with open(stamp, "w") as f:
+            f.write(want)
+    # The package is made each time: it carries the launcher of this build.
+    setup = os.path.join(WORK, "setup.exe")
+    subprocess.run([WINE_RUN, os.path.join(BIN, "packer.exe"), "--out", winpath(setup),
+                    "--archive", winpath(cab)], check=True, stdout=subprocess.DEVNULL)
+    return data, cab, setup, os.path.join(WORK, "nsis-setup.exe")
+
+
+# ---- running and watching --------------------------------------------------
+
+class Watch(threading.Thread):
+    """Polls a running program for its peak resident memory and, for the
+    launcher, takes the file system's own time stamps of its staged cabinet
+    while that exists: created (copy-out begins), last written (copy-out
+    done)."""
+
+    def __init__(self, pid, staged=None, out=None):
+        super().__init__(daemon=True)
+        self.pid = pid
+        self.staged = staged
+        self.out = out
+        self.stamps = None
+        self.hwm_kib = 0
+        self.stop = False
+
+    def run(self):
+        while not self.stop:
+            try:
+                with open("/proc/%d/status" % self.pid) as f:
+                    m = re.search(r"VmHWM:\s+(\d+)", f.read())
+                    if m:
+                        self.hwm_kib = max(self.hwm_kib, int(m.group(1)))
+            except OSError:
+                pass
+            # Once the target folder exists the copy-out is over.
+            if self.staged and self.stamps is None and os.path.isdir(self.out):
+                r = subprocess.run(["stat", "-c", "%.9W %.9Y", self.staged],
+                                   capture_output=True, text=True)
+                if r.returncode == 0:
+                    self.stamps = [float(x) for x in r.stdout.split()]
+            time.sleep(0.01)
+
+
+def run_timed(argv, cwd, staged=None, out=None, prefix_cmd=None):
+    """(seconds, exit code, watch) of one run."""
+    subprocess.run(["sync"])
+    cmd = (prefix_cmd or []) + argv
+    start = time.monotonic()
+    start_wall = time.time()
+    proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    watch = Watch(proc.pid, staged, out)
+    watch.start()
+    code = proc.wait()
+    end = time.monotonic()
+    watch.stop = True
+    watch.join()
+    watch.start_wall = start_wall
+    watch.end_wall = start_wall + (end - start)
+    return end - start, code, watch
+
+
+def staged_path():
+    user = getpass.getuser()
+    return os.path.join(PREFIX, "drive_c", "users", user, "Temp", SCRATCH_GUID, SCRATCH_GUID,
+                        STAGED_NAME)
+
+
+def launcher_phases(watch, out_dir):
+    """Phase seconds of a run from the file system's time stamps: the staged
+    cabinet's creation and last write, the last member's last change (its
+    time stamps are set as it is closed)."""
+    if not watch.stamps:
+        return None
+    born, written = watch.stamps
+    last = max((os.stat(p).st_ctime_ns / 1e9
+                for p in glob.glob(os.path.join(out_dir, "**"), recursive=True)
+                if os.path.isfile(p)), default=None)
+    if last is None:
+        return None
+    return {
+        "start": born - watch.start_wall,
+        "copy": written - born,
+        "unpack": last - written,
+        "end": watch.end_wall - last,
+    }
+
+
+# ---- the traced run --------------------------------------------------------
+
+TRACE_MARKS = [
+    ("begin", "Begin..."),
+    ("window", "StatusProc()->WM_READY_TASK"),
+    ("copy", "ExtractPieceOfFile()->OffSet="),
+    ("copied", "ReadDataStruct()->ExtractPieceOfFile("),
+    ("unpack", "ReadDataStruct()->Status4="),
+    ("unpacked", "ReadDataStruct()->UnCompressFile("),
+    ("cleaned", "ReadDataStruct()->End("),
+    ("end", "WinMain()->End("),
+]
+
+
+def launcher_run(setup, out_dir, staged, cwd, traced=False, prefix_cmd=None):
+    """One run of the package; with traced, tracemon --stamp receives its
+    trace. Returns a dict of what was seen."""
+    shutil.rmtree(out_dir, ignore_errors=True)
+    argv = [WINE_RUN, setup, "/S", "/X:" + winpath(out_dir)]
+    result = {}
+    if not traced:
+        seconds, code, watch = run_timed(argv, cwd, staged, out_dir, prefix_cmd)
+    else:
+        trace = os.path.join(cwd, "trace.txt")
+        ready = os.path.join(cwd, "tracemon.ready")
+        stop = os.path.join(cwd, "tracemon.stop")
+        for f in (trace, ready, stop):
+            if os.path.exists(f):
+                os.remove(f)
+        mon = subprocess.Popen([WINE_RUN, os.path.join(BIN, "tracemon.exe"), "--stamp", "--out",
+                                winpath(trace), "--ready-file", winpath(ready), "--until-file",
+                                winpath(stop)], cwd=cwd, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        for _ in range(300):
+            if os.path.exists(ready):
+                break
+            time.sleep(0.1)
+        seconds, code, watch = run_timed(argv, cwd, staged, out_dir, prefix_cmd)
+        open(stop, "w").close()
+        mon.wait(timeout=120)
+        launched = datetime.datetime.fromtimestamp(watch.start_wall)
+        t_launch = (launched.hour * 3600 + launched.minute * 60 + launched.second +
+                    launched.microsecond / 1e6)
+        marks, per_phase, lines = {}, {}, 0
+        with open(trace, encoding="latin-1") as f:
+            for line in f:
+                m = re.match(r"(\d\d):(\d\d):(\d\d)\.(\d\d\d) \[[^\]]*\] (.*)", line.rstrip("\n"))
+                if not m:
+                    continue
+                lines += 1
+                t = (int(m.group(1)) * 3600 + int(m.group(2)) * 60 + int(m.group(3)) +
+                     int(m.group(4)) / 1000.0) - t_launch
+                for key, text in TRACE_MARKS:
+                    if key not in marks and m.group(5).startswith(text):
+                        marks[key] = t
+                phase = max([k for k, _ in TRACE_MARKS if k in marks] or ["begin"],
+                            key=lambda k: marks[k])
+                per_phase[phase] = per_phase.get(phase, 0) + 1
+        result.update(marks=marks, per_phase=per_phase, lines=lines)
+    result.update(seconds=seconds, code=code, hwm_kib=watch.hwm_kib,
+                  phases=launcher_phases(watch, out_dir))
+    return result
+
+
+# ---- a name service that never answers --------------------------------------
+
+def slow_dns_prefix(cwd):
+    """The command prefix that runs a program with a resolver that never
+    answers, or None when this machine cannot make one."""
+    if os.geteuid() != 0 or not shutil.which("unshare"):
+        return None
+    try:
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.bind(("127.0.0.77", 53))
+    except OSError:
+        return None
+    threading.Thread(target=lambda: [sock.recvfrom(4096) for _ in iter(int, 1)], daemon=True).start()
+    conf = os.path.join(cwd, "resolv.conf")
+    with open(conf, "w") as f:
+        f.write("nameserver 127.0.0.77\noptions timeout:5 attempts:1\n")
+    return ["unshare", "-m", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && exec "$@"', conf]
+
+
+# ---- the table ---------------------------------------------------------------
+
+def median(values):
+    return statistics.median(values) if values else float("nan")
+
+
+def fmt(x, unit="s"):
+    if x is None or x != x:
+        return "-"
+    return ("%.2f s" % x) if unit == "s" else ("%.0f ms" % (x * 1000))
+
+
+def main():
+    for exe in ("packer.exe", "launcher.exe", "fdiclient.exe", "tracemon.exe"):
+        if not os.path.exists(os.path.join(BIN, exe)):
+            sys.exit("bench: %s missing; run make build" % os.path.join(BIN, exe))
+    for tool in ("gcab", "makensis", "cabextract"):
+        if not shutil.which(tool):
+            sys.exit("bench: %s missing; run scripts/deps.sh" % tool)
+    data, cab, setup, nsis = prepare()
+    data_bytes = tree_bytes(data)
+    cab_bytes = os.path.getsize(cab)
+    log("%d files, %.1f MiB in a cabinet of %.1f MiB; %d timed runs each" %
+        (FILES, data_bytes / MIB, cab_bytes / MIB, RUNS))
+
+    # Programs run with a scratch folder as their current folder.
+    cwd = tempfile.mkdtemp(prefix="stowaway-bench-")
+    out = os.path.join(WORK, "out")
+    staged = staged_path()
+    LAUNCHER = "this launcher, /S /X:, whole run"
+    FDI = "bare FDI client (fdiclient.exe)"
+    NSIS = "NSIS installer, zlib solid, /S"
+    tools = [
+        ("cp -r (native)", lambda: ["cp", "-r", data, out]),
+        ("cabextract (native)", lambda: ["cabextract", "-q", "-d", out, cab]),
+        (FDI, lambda: [WINE_RUN, os.path.join(BIN, "fdiclient.exe"), winpath(cab), winpath(out)]),
+        (NSIS, lambda: [WINE_RUN, nsis, "/S", "/D=" + winpath(out)]),
+        (LAUNCHER, None),
+    ]
+    times = {name: [] for name, _ in tools}
+    hwm = {name: 0 for name, _ in tools}
+    phases = []
+    for r in range(RUNS):
+        for name, argv in tools:
+            shutil.rmtree(out, ignore_errors=True)
+            if argv:
+                seconds, code, watch = run_timed(argv(), cwd)
+                hwm[name] = max(hwm[name], watch.hwm_kib)
+            else:
+                run = launcher_run(setup, out, staged, cwd)
+                seconds = run["seconds"]
+                hwm[name] = max(hwm[name], run["hwm_kib"])
+                if run["phases"]:
+                    phases.append(run["phases"])
+                if r == 0:
+                    same = subprocess.run(["diff", "-rq", data, out],
+                                          stdout=subprocess.DEVNULL).returncode == 0
+                    log("the launcher's tree %s the source" % ("matches" if same else "DIFFERS FROM"))
+            times[name].append(seconds)
+            log("run %d: %s %.2f s" % (r + 1, name, seconds))
+
+    log("traced run (tracemon --stamp attached)")
+    traced = launcher_run(setup, out, staged, cwd, traced=True)
+    slow_prefix = slow_dns_prefix(cwd)
+    slow = []
+    slow_traced = None
+    if slow_prefix:
+        log("runs with a name service that never answers")
+        for r in range(RUNS):
+            slow.append(launcher_run(setup, out, staged, cwd, prefix_cmd=slow_prefix))
+        slow_traced = launcher_run(setup, out, staged, cwd, traced=True, prefix_cmd=slow_prefix)
+    shutil.rmtree(out, ignore_errors=True)
+    shutil.rmtree(cwd, ignore_errors=True)
+
+    # ---- the table
+    fdi = median(times[FDI])
+    whole = median(times[LAUNCHER])
+    nsis_s = median(times[NSIS])
+
+    def untraced(key, runs=None):
+        values = [p[key] for p in (runs if runs is not None else phases) if p]
+        return median(values) if values else None
+
+    def mark(run, a, b=None):
+        m = run.get("marks", {}) if run else {}
+        if a not in m or (b and b not in m):
+            return None
+        return m[b] - m[a] if b else m[a]
+
+    unpack = untraced("unpack")
+    stub = os.path.getsize(os.path.join(BIN, "launcher.exe"))
+    rows = []
+    rows.append("Payload: %d files, %.1f MiB (half text, half random), one MSZIP cabinet of "
+                "%.1f MiB made by gcab. Median of %d runs of each, taken in turn, under Wine "
+                "on this machine.\n" % (FILES, data_bytes / MIB, cab_bytes / MIB, RUNS))
+    rows.append("| what | seconds | peak memory (VmHWM) |")
+    rows.append("|---|---|---|")
+    for name, _ in tools:
+        rows.append("| %s | %.2f | %.1f MiB |" % (name, median(times[name]), hwm[name] / 1024.0))
+    rows.append("| this launcher, traced (tracemon attached, %d lines) | %.2f | |" %
+                (traced.get("lines", 0), traced["seconds"]))
+    if slow:
+        rows.append("| this launcher, name look-ups never answered | %.2f | |" %
+                    median([x["seconds"] for x in slow]))
+    rows.append("")
+    rows.append("| launcher phase | untraced runs (file system time stamps) | "
+                "traced run (its own trace) |")
+    rows.append("|---|---|---|")
+    rows.append("| process start to the first trace line | | %s |" % fmt(mark(traced, "begin"), "ms"))
+    rows.append("| start-up: first trace line to the status window | | %s |" %
+                fmt(mark(traced, "begin", "window"), "ms"))
+    rows.append("| start to the copy-out (status window up, worker running) | %s | %s |" %
+                (fmt(untraced("start"), "ms"), fmt(mark(traced, "copy"), "ms")))
+    rows.append("| copy-out of the cabinet (1 MiB blocks) | %s | %s |" %
+                (fmt(untraced("copy")), fmt(mark(traced, "copy", "copied"))))
+    rows.append("| unpack (FDI, %d members) | %s | %s |" %
+                (FILES, fmt(unpack), fmt(mark(traced, "copied", "unpacked"))))
+    rows.append("| clean-up and shutdown | %s | %s |" %
+                (fmt(untraced("end")), fmt(mark(traced, "unpacked", "end"))))
+    rows.append("")
+    rows.append("| ratio or figure | value | goal |")
+    rows.append("|---|---|---|")
+    rows.append("| unpack phase / bare FDI client | %.2f | <= 1.1 |" % (unpack / fdi if unpack else float("nan")))
+    rows.append("| whole silent run / bare FDI client | %.2f | <= 1.2 |" % (whole / fdi))
+    rows.append("| whole silent run / NSIS installer | %.2f | < 1 |" % (whole / nsis_s))
+    rows.append("| start to status window (traced run) | %s | <= 300 ms |" %
+                fmt(mark(traced, "window"), "ms"))
+    if slow:
+        rows.append("| start to status window, name look-ups never answered (traced run) | %s | "
+                    "<= 300 ms |" % fmt(mark(slow_traced, "window"), "ms"))
+        rows.append("| start to the copy-out, usual / never-answering name service | %s / %s | |" %
+                    (fmt(untraced("start"), "ms"),
+                     fmt(untraced("start", [x["phases"] for x in slow]), "ms")))
+    else:
+        rows.append("| name look-ups never answered | not measured (needs root and unshare) | |")
+    rows.append("| peak memory of the launcher (VmHWM) | %.1f MiB | <= 32 MiB on 1 GiB |" %
+                (hwm[LAUNCHER] / 1024.0))
+    rows.append("| launcher stub (stripped launcher.exe) | %d bytes (%.0f KiB) | <= 400 KB |" %
+                (stub, stub / 1024.0))
+    rows.append("")
+    rows.append("Untraced phases come from the file system's own time stamps: the staged "
+                "cabinet's creation and last write, the last member's last change. Each trace "
+                "line of the traced run is a synchronous send to the monitor; lines per phase: " +
+                ", ".join("%s %d" % (k, traced["per_phase"][k]) for k, _ in TRACE_MARKS
+                          if k in traced.get("per_phase", {})) + ".")
+    table = "\n".join(rows)
+    print()
+    print(table)
+    with open(os.path.join(WORK, "results.md"), "w") as f:
+        f.write(table + "\n")
+
+
+if __name__ == "__main__":
+    main()
