@@ -2,7 +2,8 @@
 """Benchmark: a package of 2,000 files (201 MiB, half text, half random bytes)
 in one MSZIP cabinet made by gcab, run silently (/S /X:) under Wine beside
 the bare FDI client (fdiclient.exe), an NSIS installer of the same files,
-cabextract and cp. Prints one table, also kept in build/bench/results.md.
+cabextract and cp. Prints one table, also kept in build/bench/results.md (build/bench-big/
+with BIG=1).
 Figures only; nothing is asserted.
 
   scripts/bench.py            the 201 MiB payload
@@ -37,7 +38,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BIN = os.environ.get("STOWAWAY_BIN", os.path.join(ROOT, "build", "win32", "bin"))
-WORK = os.path.join(ROOT, "build", "bench")
+WORK = os.path.join(ROOT, "build", "bench-big" if os.environ.get("BIG", "") not in ("", "0") else "bench")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 PREFIX = os.path.join(ROOT, "build", "wine", "prefix")
 BIG = os.environ.get("BIG", "") not in ("", "0")
