@@ -2,8 +2,8 @@
 """Benchmark: a package of 2,000 files (201 MiB, half text, half random bytes)
 in one MSZIP cabinet made by gcab, run silently (/S /X:) under Wine beside
 the bare FDI client (fdiclient.exe), an NSIS installer of the same files,
-cabextract and cp. Prints one table, also kept in build/bench/results.md (build/bench-big/
-with BIG=1).
+cabextract and cp. Prints one table, also kept in build/bench/results.md
+(build/bench1g/ with BIG=1).
 Figures only; nothing is asserted.
 
   scripts/bench.py            the 201 MiB payload
@@ -38,7 +38,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BIN = os.environ.get("STOWAWAY_BIN", os.path.join(ROOT, "build", "win32", "bin"))
-WORK = os.path.join(ROOT, "build", "bench-big" if os.environ.get("BIG", "") not in ("", "0") else "bench")
+WORK = os.path.join(ROOT, "build", "bench1g" if os.environ.get("BIG", "") not in ("", "0") else "bench")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 PREFIX = os.path.join(ROOT, "build", "wine", "prefix")
 BIG = os.environ.get("BIG", "") not in ("", "0")
@@ -219,9 +219,10 @@ TRACE_MARKS = [
 
 def launcher_run(setup, out_dir, staged, cwd, traced=False, prefix_cmd=None):
     """One run of the package; with traced, tracemon --stamp receives its
-    trace. Returns a dict of what was seen."""
+    trace. Returns a dict of what was seen. out_dir is a folder of cwd: the
+    launcher cuts a /X: value at "-" or "/", so it is given by its name."""
     shutil.rmtree(out_dir, ignore_errors=True)
-    argv = [WINE_RUN, setup, "/S", "/X:" + winpath(out_dir)]
+    argv = [WINE_RUN, setup, "/S", "/X:" + os.path.relpath(out_dir, cwd)]
     result = {}
     if not traced:
         seconds, code, watch = run_timed(argv, cwd, staged, out_dir, prefix_cmd)
@@ -312,8 +313,8 @@ def main():
         (FILES, data_bytes / MIB, cab_bytes / MIB, RUNS))
 
     # Programs run with a scratch folder as their current folder.
-    cwd = tempfile.mkdtemp(prefix="stowaway-bench-")
-    out = os.path.join(WORK, "out")
+    cwd = tempfile.mkdtemp(prefix="stowawaybench")
+    out = os.path.join(cwd, "out")
     staged = staged_path()
     LAUNCHER = "this launcher, /S /X:, whole run"
     FDI = "bare FDI client (fdiclient.exe)"
