@@ -177,12 +177,15 @@ def run_timed(argv, cwd, staged=None, out=None, prefix_cmd=None):
     proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     watch = Watch(proc.pid, staged, out)
     watch.start()
-    code = proc.wait()
+    # The processor time of the program itself, all its threads.
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = code = os.waitstatus_to_exitcode(status)
     end = time.monotonic()
     watch.stop = True
     watch.join()
     watch.start_wall = start_wall
     watch.end_wall = start_wall + (end - start)
+    watch.cpu = usage.ru_utime + usage.ru_stime
     return end - start, code, watch
 
 
@@ -272,7 +275,7 @@ def launcher_run(setup, out_dir, staged, cwd, traced=False, prefix_cmd=None):
                             key=lambda k: marks[k])
                 per_phase[phase] = per_phase.get(phase, 0) + 1
         result.update(marks=marks, per_phase=per_phase, lines=lines)
-    result.update(seconds=seconds, code=code, hwm_kib=watch.hwm_kib,
+    result.update(seconds=seconds, code=code, hwm_kib=watch.hwm_kib, cpu=watch.cpu,
                   phases=launcher_phases(watch, out_dir))
     return result
 
@@ -340,6 +343,7 @@ def main():
     if slow_prefix:
         tools.append((SLOW, None))
     times = {name: [] for name, _ in tools}
+    cpu = {name: [] for name, _ in tools}
     hwm = {name: 0 for name, _ in tools}
     phases = []
     for r in range(RUNS):
@@ -348,11 +352,13 @@ def main():
             if argv:
                 seconds, code, watch = run_timed(argv(), cwd)
                 hwm[name] = max(hwm[name], watch.hwm_kib)
+                cpu[name].append(watch.cpu)
             else:
                 run = launcher_run(setup, out, staged, cwd,
                                    prefix_cmd=slow_prefix if name == SLOW else None)
                 seconds = run["seconds"]
                 hwm[name] = max(hwm[name], run["hwm_kib"])
+                cpu[name].append(run["cpu"])
                 if run["phases"] and name == LAUNCHER:
                     phases.append(run["phases"])
                 if r == 0 and name == LAUNCHER:
@@ -398,13 +404,14 @@ def main():
     rows.append("Payload: %d files, %.1f MiB (half text, half random), one MSZIP cabinet of "
                 "%.1f MiB made by gcab. Median of %d runs of each, taken in turn, under Wine "
                 "on this machine.\n" % (FILES, data_bytes / MIB, cab_bytes / MIB, RUNS))
-    rows.append("| what | seconds | peak memory (VmHWM) |")
-    rows.append("|---|---|---|")
+    rows.append("| what | seconds | processor seconds | peak memory (VmHWM) |")
+    rows.append("|---|---|---|---|")
     for name, _ in tools:
-        rows.append("| %s | %.2f | %.1f MiB |" % (name, median(times[name]), hwm[name] / 1024.0))
-    rows.append("| this launcher, traced (tracemon attached, %d lines) | %.2f | |" %
-                (traced.get("lines", 0), traced["seconds"]))
-    rows.append("| this launcher, package of one 3-byte file | %.2f | |" % median(tiny_runs))
+        rows.append("| %s | %.2f | %.2f | %.1f MiB |" % (name, median(times[name]),
+                                                       median(cpu[name]), hwm[name] / 1024.0))
+    rows.append("| this launcher, traced (tracemon attached, %d lines) | %.2f | %.2f | |" %
+                (traced.get("lines", 0), traced["seconds"], traced["cpu"]))
+    rows.append("| this launcher, package of one 3-byte file | %.2f | | |" % median(tiny_runs))
     rows.append("")
     rows.append("| launcher phase | untraced runs (file system time stamps) | "
                 "traced run (its own trace) |")
@@ -425,6 +432,8 @@ def main():
     rows.append("|---|---|---|")
     rows.append("| unpack phase / bare FDI client | %.2f | <= 1.1 |" % (unpack / fdi if unpack else float("nan")))
     rows.append("| whole silent run / bare FDI client | %.2f | <= 1.2 |" % (whole / fdi))
+    rows.append("| the same in processor seconds | %.2f | |" %
+                (median(cpu[LAUNCHER]) / median(cpu[FDI])))
     rows.append("| whole silent run / NSIS installer | %.2f | < 1 |" % (whole / nsis_s))
     def start_to_window(runs, since=None):
         values = [mark(x, since, "window") if since else mark(x, "window") for x in runs]
