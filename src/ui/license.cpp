@@ -2,7 +2,6 @@
 #include <commdlg.h>
 #include <richedit.h>
 #include <strsafe.h>
-#include <string>
 #include <vector>
 #include "common/handles.h"
 #include "common/trace.h"
@@ -135,14 +134,14 @@ BOOL ReadWholeFile(HANDLE hFile, std::vector<BYTE>& bytes)
 }
 
 // UTF-16 text of a plain-text license.
-std::wstring DecodeText(const std::vector<BYTE>& bytes, LICENSETEXTENCODING* pEncoding)
+std::vector<WCHAR> DecodeText(const std::vector<BYTE>& bytes, LICENSETEXTENCODING* pEncoding)
 {
     size_t cbMark = 0;
     LICENSETEXTENCODING encoding = DetectTextEncoding(bytes.data(), bytes.size(), &cbMark);
     *pEncoding = encoding;
     const BYTE* p = bytes.data() + cbMark;
     size_t cb = bytes.size() - cbMark;
-    std::wstring text;
+    std::vector<WCHAR> text;
     if (encoding == LICENSE_TEXT_UTF16LE || encoding == LICENSE_TEXT_UTF16BE) {
         // An odd last byte is no character.
         text.resize(cb / 2);
@@ -183,7 +182,7 @@ BOOL StreamPlainText(HWND hRichEdit, HANDLE hFile, LPCWSTR szFile)
         return FALSE;
     }
     LICENSETEXTENCODING encoding;
-    std::wstring text = DecodeText(bytes, &encoding);
+    std::vector<WCHAR> text = DecodeText(bytes, &encoding);
     DebugTrace(L"LoadLicenseText(%s)->Text %s", szFile, ENCODING_NAMES[encoding]);
     TEXTSTREAM stream = {reinterpret_cast<const BYTE*>(text.data()), text.size() * sizeof(WCHAR)};
     EDITSTREAM es = {};
