@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include "common/filesys.h"
+#include "common/handles.h"
 #include "common/osversion.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
@@ -192,6 +193,10 @@ void StoreSystemFolder(PATHVAR_FOLDER folder, DWORD cch, const WCHAR* szValue)
 
 void FillShellFolders()
 {
+    // shfolder forwards to shell32, and a forward is looked for along the
+    // plain search path unless its library is loaded already: load it from
+    // the system folder first.
+    CModule shell(LoadSystemLibrary(L"shell32.dll"));
     HMODULE hShFolder = LoadSystemLibrary(L"shfolder.dll");
     if (!hShFolder)
         return;
