@@ -11,11 +11,11 @@ cabextract and cp. Prints one table, also kept in build/bench/results.md
 
 Tool times are whole runs (process start to exit) without a trace monitor.
 The launcher's phases come twice: from its own timestamped trace (a run with
-tracemon --stamp attached: every trace line is a synchronous send to the
-monitor, so that run is slower) and, for the untraced runs, from the file
-system's own time stamps (the staged cabinet's creation and last write, the
-last member's last change). Start to status window comes from traced runs
-of a package of one 3-byte file. Peak memory is the process's VmHWM. The
+/LOG:) and, for the untraced runs, from the file system's own time stamps
+(the staged cabinet's creation and last write, the last member's last
+change). A run with tracemon --stamp attached shows what a monitor costs:
+every trace line is a synchronous send to it. Start to status window comes
+from /LOG: runs of a package of one 3-byte file. Peak memory is the process's VmHWM. The
 slow name service binds a resolver that never answers (5 s time-out) over
 /etc/resolv.conf in a private mount namespace (needs root and unshare).
 """
@@ -229,24 +229,63 @@ TRACE_MARKS = [
 ]
 
 
-def launcher_run(setup, out_dir, staged, cwd, traced=False, prefix_cmd=None):
-    """One run of the package; with traced, tracemon --stamp receives its
-    trace. Returns a dict of what was seen. out_dir is a folder of cwd: the
+LOG_LINE = re.compile(r"(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3}) \[[^\]]*\] (.*)")
+MONITOR_LINE = re.compile(r"(\d\d):(\d\d):(\d\d)\.(\d{3}) \[[^\]]*\] (.*)")
+
+
+def read_marks(path, pattern, start_wall):
+    """Seconds from the process start to each mark, trace lines per phase,
+    lines in all."""
+    launched = datetime.datetime.fromtimestamp(start_wall)
+    midnight = launched.replace(hour=0, minute=0, second=0, microsecond=0).timestamp()
+    marks, per_phase, lines = {}, {}, 0
+    with open(path, encoding="utf-8-sig", errors="replace") as f:
+        for line in f:
+            m = pattern.match(line.rstrip("\r\n"))
+            if not m:
+                continue
+            lines += 1
+            g = m.groups()
+            if len(g) == 8:
+                t = datetime.datetime(*(int(x) for x in g[:6]), int(g[6]) * 1000).timestamp()
+            else:
+                t = midnight + int(g[0]) * 3600 + int(g[1]) * 60 + int(g[2]) + int(g[3]) / 1000.0
+            text = g[-1]
+            t -= start_wall
+            for key, mark in TRACE_MARKS:
+                if key not in marks and text.startswith(mark):
+                    marks[key] = t
+            phase = max([k for k, _ in TRACE_MARKS if k in marks] or ["begin"],
+                        key=lambda k: marks[k])
+            per_phase[phase] = per_phase.get(phase, 0) + 1
+    return marks, per_phase, lines
+
+
+def launcher_run(setup, out_dir, staged, cwd, trace=None, prefix_cmd=None):
+    """One run of the package. trace "log": the launcher writes its own
+    timestamped trace (/LOG:); "monitor": tracemon --stamp receives it.
+    Returns a dict of what was seen. out_dir is a folder of cwd: the
     launcher cuts a /X: value at "-" or "/", so it is given by its name."""
     shutil.rmtree(out_dir, ignore_errors=True)
     argv = [WINE_RUN, setup, "/S", "/X:" + os.path.relpath(out_dir, cwd)]
     result = {}
-    if not traced:
-        seconds, code, watch = run_timed(argv, cwd, staged, out_dir, prefix_cmd)
-    else:
-        trace = os.path.join(cwd, "trace.txt")
+    if trace == "log":
+        log_file = os.path.join(cwd, "trace.log")
+        if os.path.exists(log_file):
+            os.remove(log_file)
+        seconds, code, watch = run_timed(argv + ["/LOG:trace.log"], cwd, staged, out_dir,
+                                         prefix_cmd)
+        marks, per_phase, lines = read_marks(log_file, LOG_LINE, watch.start_wall)
+        result.update(marks=marks, per_phase=per_phase, lines=lines)
+    elif trace == "monitor":
+        trace_file = os.path.join(cwd, "trace.txt")
         ready = os.path.join(cwd, "tracemon.ready")
         stop = os.path.join(cwd, "tracemon.stop")
-        for f in (trace, ready, stop):
+        for f in (trace_file, ready, stop):
             if os.path.exists(f):
                 os.remove(f)
         mon = subprocess.Popen([WINE_RUN, os.path.join(BIN, "tracemon.exe"), "--stamp", "--out",
-                                winpath(trace), "--ready-file", winpath(ready), "--until-file",
+                                winpath(trace_file), "--ready-file", winpath(ready), "--until-file",
                                 winpath(stop)], cwd=cwd, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
         for _ in range(300):
@@ -256,25 +295,10 @@ def launcher_run(setup, out_dir, staged, cwd, traced=False, prefix_cmd=None):
         seconds, code, watch = run_timed(argv, cwd, staged, out_dir, prefix_cmd)
         open(stop, "w").close()
         mon.wait(timeout=120)
-        launched = datetime.datetime.fromtimestamp(watch.start_wall)
-        t_launch = (launched.hour * 3600 + launched.minute * 60 + launched.second +
-                    launched.microsecond / 1e6)
-        marks, per_phase, lines = {}, {}, 0
-        with open(trace, encoding="latin-1") as f:
-            for line in f:
-                m = re.match(r"(\d\d):(\d\d):(\d\d)\.(\d\d\d) \[[^\]]*\] (.*)", line.rstrip("\n"))
-                if not m:
-                    continue
-                lines += 1
-                t = (int(m.group(1)) * 3600 + int(m.group(2)) * 60 + int(m.group(3)) +
-                     int(m.group(4)) / 1000.0) - t_launch
-                for key, text in TRACE_MARKS:
-                    if key not in marks and m.group(5).startswith(text):
-                        marks[key] = t
-                phase = max([k for k, _ in TRACE_MARKS if k in marks] or ["begin"],
-                            key=lambda k: marks[k])
-                per_phase[phase] = per_phase.get(phase, 0) + 1
+        marks, per_phase, lines = read_marks(trace_file, MONITOR_LINE, watch.start_wall)
         result.update(marks=marks, per_phase=per_phase, lines=lines)
+    else:
+        seconds, code, watch = run_timed(argv, cwd, staged, out_dir, prefix_cmd)
     result.update(seconds=seconds, code=code, hwm_kib=watch.hwm_kib, cpu=watch.cpu,
                   phases=launcher_phases(watch, out_dir))
     return result
@@ -368,17 +392,18 @@ def main():
             times[name].append(seconds)
             log("run %d: %s %.2f s" % (r + 1, name, seconds))
 
-    log("traced run (tracemon --stamp attached)")
-    traced = launcher_run(setup, out, staged, cwd, traced=True)
+    log("a run with its own trace (/LOG:), a run with tracemon attached")
+    traced = launcher_run(setup, out, staged, cwd, trace="log")
+    monitored = launcher_run(setup, out, staged, cwd, trace="monitor")
     # Start-up, with the usual name service and one that never answers:
     # traced runs of the package of one small file.
     starts = {"usual": [], "slow": []}
     tiny_runs = []
     for r in range(RUNS):
         tiny_runs.append(launcher_run(tiny, out, staged, cwd)["seconds"])
-        starts["usual"].append(launcher_run(tiny, out, staged, cwd, traced=True))
+        starts["usual"].append(launcher_run(tiny, out, staged, cwd, trace="log"))
         if slow_prefix:
-            starts["slow"].append(launcher_run(tiny, out, staged, cwd, traced=True,
+            starts["slow"].append(launcher_run(tiny, out, staged, cwd, trace="log",
                                                prefix_cmd=slow_prefix))
     shutil.rmtree(out, ignore_errors=True)
     shutil.rmtree(cwd, ignore_errors=True)
@@ -409,12 +434,14 @@ def main():
     for name, _ in tools:
         rows.append("| %s | %.2f | %.2f | %.1f MiB |" % (name, median(times[name]),
                                                        median(cpu[name]), hwm[name] / 1024.0))
-    rows.append("| this launcher, traced (tracemon attached, %d lines) | %.2f | %.2f | |" %
+    rows.append("| this launcher, its trace written to a log (/LOG:, %d lines) | %.2f | %.2f | |" %
                 (traced.get("lines", 0), traced["seconds"], traced["cpu"]))
+    rows.append("| this launcher, tracemon attached (%d lines) | %.2f | %.2f | |" %
+                (monitored.get("lines", 0), monitored["seconds"], monitored["cpu"]))
     rows.append("| this launcher, package of one 3-byte file | %.2f | | |" % median(tiny_runs))
     rows.append("")
     rows.append("| launcher phase | untraced runs (file system time stamps) | "
-                "traced run (its own trace) |")
+                "run with its own trace (/LOG:) |")
     rows.append("|---|---|---|")
     rows.append("| process start to the first trace line | | %s |" % fmt(mark(traced, "begin"), "ms"))
     rows.append("| start-up: first trace line to the status window | | %s |" %
@@ -454,11 +481,12 @@ def main():
     rows.append("| launcher stub (stripped launcher.exe) | %d bytes (%.0f KiB) | <= 400 KB |" %
                 (stub, stub / 1024.0))
     rows.append("")
-    rows.append("Start to status window: traced runs of the one-file package, to the status "
-                "window's first message (WM_READY_TASK). "
-                "Untraced phases come from the file system's own time stamps: the staged "
-                "cabinet's creation and last write, the last member's last change. Each trace "
-                "line of the traced run is a synchronous send to the monitor; lines per phase: " +
+    rows.append("Start to status window: runs of the one-file package with /LOG:, from the "
+                "process start to the status window's first message (WM_READY_TASK), and from "
+                "the first trace line. Untraced phases come from the file system's own time "
+                "stamps: the staged cabinet's creation and last write, the last member's last "
+                "change. With tracemon attached every trace line is a synchronous send to the "
+                "monitor. Trace lines per phase: " +
                 ", ".join("%s %d" % (k, traced["per_phase"][k]) for k, _ in TRACE_MARKS
                           if k in traced.get("per_phase", {})) + ".")
     table = "\n".join(rows)
