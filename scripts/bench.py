@@ -255,8 +255,8 @@ def read_marks(path, pattern, start_wall):
             for key, mark in TRACE_MARKS:
                 if key not in marks and text.startswith(mark):
                     marks[key] = t
-            phase = max([k for k, _ in TRACE_MARKS if k in marks] or ["begin"],
-                        key=lambda k: marks[k])
+            # The marks come in the order of the run.
+            phase = ([k for k, _ in TRACE_MARKS if k in marks] or ["begin"])[-1]
             per_phase[phase] = per_phase.get(phase, 0) + 1
     return marks, per_phase, lines
 
