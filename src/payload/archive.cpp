@@ -4,26 +4,11 @@
 #include "common/filesys.h"
 #include "common/trace.h"
 #include "payload/archiveutil.h"
+#include "payload/entryname.h"
 
 BOOL IsUnsafeEntryName(LPCWSTR szName)
 {
-    if (!szName || !szName[0])
-        return TRUE;
-    if (szName[0] == L'\\' || szName[0] == L'/')
-        return TRUE;
-    if (wcschr(szName, L':'))
-        return TRUE;
-    // Any ".." between separators climbs out.
-    LPCWSTR p = szName;
-    while (*p) {
-        LPCWSTR pEnd = p;
-        while (*pEnd && *pEnd != L'\\' && *pEnd != L'/')
-            ++pEnd;
-        if (pEnd - p == 2 && p[0] == L'.' && p[1] == L'.')
-            return TRUE;
-        p = *pEnd ? pEnd + 1 : pEnd;
-    }
-    return FALSE;
+    return entryname::IsUnsafeName(szName);
 }
 
 LPCWSTR EntryFileName(LPCWSTR szName)

@@ -3,8 +3,10 @@
 #include <windows.h>
 
 // An entry name that is absolute, carries a drive or stream (":"), climbs
-// with "..", or is empty would land outside the target folder or nowhere:
-// such entries are skipped.
+// with "..", is empty, or has a part that the system would not store under
+// that name (a device name such as NUL or COM1.log, see payload/entryname.h)
+// would land outside the target folder, on a device or somewhere else:
+// such entries are refused.
 BOOL IsUnsafeEntryName(LPCWSTR szName);
 
 // The part after the last "\" or "/".
