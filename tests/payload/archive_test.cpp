@@ -5,6 +5,7 @@
 #include <iowin32.h>
 #include <string>
 #include <vector>
+#include "common/filesys.h"
 #include "payload/archive.h"
 #include "payload/archivepac.h"
 #include "payloadtest.h"
@@ -443,6 +444,29 @@ TEST_F(ArchiveTest, DamagedOrHostileCabinetsWriteNothingOutside)
     }
     EXPECT_FALSE(Exists(Path(L"evil.txt")));
     EXPECT_FALSE(Exists(m_root.substr(0, m_root.find_last_of(L'\\')) + L"\\evil.txt"));
+}
+
+// A member name of 255 bytes is valid in a cabinet; with the target folder
+// in front its path passes MAX_PATH and goes to the system in its long
+// form, and the extraction folder's removal reaches it the same way.
+TEST_F(ArchiveTest, MembersBeyondMaxPathAreWrittenAndRemoved)
+{
+    const std::string longName = std::string(251, 'n') + ".txt";
+    const std::string deep = "sub\\" + std::string(100, 'd') + "\\" + std::string(140, 'e') + ".txt";
+    WriteBytes(Path(L"long.cab"), StoredCabinet({{longName, "long"}, {deep, "deep"}}));
+    for (BOOL bRestore : {FALSE, TRUE}) {
+        std::wstring out = Path(bRestore ? L"tree" : L"flat");
+        tracesink::Clear();
+        ASSERT_EQ(UnCompressFile(Path(L"long.cab").c_str(), out.c_str(), bRestore), 0u)
+            << tracesink::Dump();
+        std::wstring file = out + L"\\" + Widen(longName);
+        ASSERT_GT(file.size(), static_cast<size_t>(MAX_PATH));
+        EXPECT_EQ(ReadBytes(LongPathForm(file)), "long");
+        std::wstring other = out + L"\\" + Widen(bRestore ? deep : longName);
+        EXPECT_EQ(ReadBytes(LongPathForm(other)), bRestore ? "deep" : "long");
+        EXPECT_TRUE(RemoveDirectoryTree(out.c_str(), FS_INCLUDE_SUBDIR)) << tracesink::Dump();
+        EXPECT_FALSE(Exists(out));
+    }
 }
 
 // A step bar that presses Cancel once the bar passes a position.
