@@ -163,15 +163,17 @@ void CSetupProgress::NewStep(ULONGLONG ullNbData)
 {
     // MaxData is 0 only before the first step was defined.
     ULONGLONG ullMaxData = MaxData ? MaxData : 1;
-    long double ldStep = static_cast<long double>(SizeBarStep) *
-                         (static_cast<long double>(ullNbData) / static_cast<long double>(ullMaxData));
-    // Clamp before converting so that a count beyond the total cannot
-    // overflow the position.
-    long double ldLimit = static_cast<long double>(MaxBarStep) - MinBarStep;
-    if (ldStep > ldLimit && MaxBarStep >= MinBarStep)
+    // The share of the step done, below 1 unless the count passed the total:
+    // the product then stays below SizeBarStep and converts safely.
+    DWORD dwStep = SizeBarStep;
+    if (ullNbData < ullMaxData)
+        dwStep = static_cast<DWORD>(
+            static_cast<long double>(SizeBarStep) *
+            (static_cast<long double>(ullNbData) / static_cast<long double>(ullMaxData)));
+    if (MaxBarStep >= MinBarStep && dwStep > MaxBarStep - MinBarStep)
         Pos = MaxBarStep;
     else
-        Pos = static_cast<DWORD>(ldStep) + MinBarStep;
+        Pos = dwStep + MinBarStep;
     DebugTrace(L"NewStep()->NbData=%I64u  MaxData=%I64u  SizeBarStep=%d  MinBarStep=%d", ullNbData,
                MaxData, SizeBarStep, MinBarStep);
     if (Pos > MaxBarStep)
