@@ -4,6 +4,7 @@
 #include <strsafe.h>
 #include <vector>
 #include "common/errors.h"
+#include "common/faultguard.h"
 #include "common/filesys.h"
 #include "common/osversion.h"
 #include "common/sysdll.h"
@@ -687,6 +688,20 @@ void BuildInformationText(LPWSTR szText, size_t cchText)
     }
 }
 
+namespace {
+
+RunState* g_pRun;
+
+// A fault on any thread outside a guarded call ends the process; what the
+// run wrote goes first, as at the end of a run.
+void CleanUpAfterFault()
+{
+    if (g_pRun)
+        RemoveFolders(*g_pRun);
+}
+
+}  // namespace
+
 DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
 {
     RunState run;
@@ -695,15 +710,23 @@ DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
     run.lpCmdLine = lpCmdLine ? lpCmdLine : L"";
     hInstance = hInst;
     hInstRes = hInst;
+    g_pRun = &run;
+    InstallFaultHandler(CleanUpAfterFault);
 
-    switch (StartUp(run)) {
-    case Next::Return0:
-        return ReturnEarly(run);
-    case Next::Continue:
-        RunSetupPhase();
-        break;
-    case Next::Shutdown:
-        break;
+    try {
+        switch (StartUp(run)) {
+        case Next::Return0:
+            return ReturnEarly(run);
+        case Next::Continue:
+            RunSetupPhase();
+            break;
+        case Next::Shutdown:
+            break;
+        }
+    } catch (...) {
+        // Ends like a fault, but with the whole shutdown.
+        DebugTrace(L"WinMain()->Catch Error!");
+        SetExitCode(FAULT_EXIT_CODE);
     }
     return Shutdown(run);
 }

@@ -117,6 +117,12 @@ void SetScriptResult(int iResult)
     StringCchPrintfW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"%d", iResult);
 }
 
+long ScriptNumber(LPCWSTR szField)
+{
+    // wcstol skips the blanks before the digits and stops at those after.
+    return szField ? wcstol(szField, nullptr, 10) : 0;
+}
+
 CScriptFields::CScriptFields(LPCWSTR szHandler, LPCWSTR szParams)
     : m_szHandler(szHandler), m_bOverflow(FALSE), m_bLogged(FALSE)
 {

@@ -37,6 +37,10 @@ BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, L
 // Writes the last result, <FUNCTIONRETCODE>, as "%d".
 void SetScriptResult(int iResult);
 
+// A number of a script field: decimal, blanks around it ignored; text that
+// is no number gives 0.
+long ScriptNumber(LPCWSTR szField);
+
 // The three fields that end every command line except IF.
 struct SCRIPTGUARD {
     WCHAR szOs[SCRIPT_TEXT_CCH];      // OS filter

@@ -26,6 +26,10 @@ extern WCHAR Title[TITLE_CCH];               // window and message title
 extern WCHAR ExeFile[PATH_CCH];              // setup program to launch
 extern HWND g_hStatusWnd;                    // status window, 0 until it exists
 
+// The exit code has one owner, the thread of the status window: it answers
+// this message by passing wParam to SetExitCode (and returns 1).
+#define WM_SET_EXIT_CODE 0x8016
+
 // Payload found at start-up: the DATA resource, else a payload appended to
 // the program file. The worker extracts whichever was found.
 extern HGLOBAL g_hDataRes;
@@ -39,5 +43,7 @@ BOOL HasPayload();
 extern BOOL g_bPayloadLost;
 
 // Sets the run's exit code and marks it as set, so that the end of the run
-// keeps it rather than the code of a plain outcome (0, 3010, 1223).
+// keeps it rather than the code of a plain outcome (0, 3010, 1223). From
+// another thread than the status window's the value travels through
+// WM_SET_EXIT_CODE to that thread; without a window it is written here.
 void SetExitCode(DWORD dwCode);

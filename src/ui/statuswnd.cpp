@@ -312,6 +312,11 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
     case MSG_WEBSERVICE_0F03:
     case MSG_WEBSERVICE_0F04:
         return Reply(hDlg, 0);
+    case WM_SET_EXIT_CODE:
+        g_dwExitCode = static_cast<DWORD>(wParam);
+        return Reply(hDlg, 1);
+    case WM_SETUP_TASKBAR:
+        return Reply(hDlg, g_Progress.OnTaskbarMessage(wParam, lParam));
     case WM_SETUP_EXIT:
         DebugTrace(L"StatusProc()->WM_SETUP_EXIT");
         SetExitCode(1);

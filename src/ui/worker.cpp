@@ -1,4 +1,5 @@
 #include "ui/worker.h"
+#include <objbase.h>
 #include "common/errors.h"
 #include <shlwapi.h>
 #include <strsafe.h>
@@ -336,17 +337,36 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
 {
     WorkerRun run;
     run.hStatus = static_cast<HWND>(lpParam);
-    CreateTrayIcon(run);
-    WaitForTaskbarButton(run);
-    ExtractPayload(run);
-    RunInstallScript(run);
-    FinishPreparation(run);
-    PrepareWindowForLaunch(run);
-    LaunchOrRestart(run);
-    ReportError(run);
-    SettleExitCode(run);
+    // The shell calls of the launch want COM on the calling thread.
+    HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    DWORD dwResult = 0;
+    // No exception leaves the thread: what escapes a step ends the run
+    // with an error, and the window is still told to close.
+    try {
+        CreateTrayIcon(run);
+        WaitForTaskbarButton(run);
+        ExtractPayload(run);
+        RunInstallScript(run);
+        FinishPreparation(run);
+        PrepareWindowForLaunch(run);
+        LaunchOrRestart(run);
+    } catch (...) {
+        DebugTrace(L"ThreadUnCompressDATA()->Catch Error!");
+        if (run.dwError == 0)
+            run.dwError = ERROR_INVALID_DATA;
+        dwResult = run.dwError;
+    }
+    try {
+        ReportError(run);
+        SettleExitCode(run);
+    } catch (...) {
+        DebugTrace(L"ThreadUnCompressDATA()->Catch Error!");
+        dwResult = ERROR_INVALID_DATA;
+    }
     CleanUp(run);
-    return 0;
+    if (SUCCEEDED(hrCom))
+        CoUninitialize();
+    return dwResult;
 }
 
 BOOL RebootSystem()
