@@ -33,7 +33,7 @@ CSetupProgress::CSetupProgress()
       m_byDisplayFlags(0), MinBar(0), MaxBar(100), MinBarStep(0), MaxBarStep(100),
       MinMainBarStep(0), MaxMainBarStep(100), m_dwStyle(PROGRESS_STYLE_NORMAL),
       SizeBarStep(100), MaxData(0), Pos(0), MainPos(0), m_ullBytesDone(0),
-      m_pTaskbarList(nullptr), m_bNoPause(FALSE), m_dwTaskbarThread(0), m_ullSizeStep(0),
+      m_pTaskbarList(nullptr), m_dwTaskbarThread(0), m_bNoPause(FALSE), m_ullSizeStep(0),
       m_ullUpdateStep(0)
 {
     // The object is built before the trace sink of a test or any monitor

@@ -72,6 +72,7 @@ public:
     DWORD MainPos;
     ULONGLONG m_ullBytesDone;
     ITaskbarList3* m_pTaskbarList;
+    DWORD m_dwTaskbarThread;  // the thread that made m_pTaskbarList; 0: any thread
 
     // Tests and benchmarks run without the visible pauses of GoToMaxBar and
     // GoToMaxStep.
@@ -83,8 +84,6 @@ private:
     void SetTaskbarValue(DWORD dwCompleted, DWORD dwTotal);
     // FALSE when the call was handed to the taskbar object's own thread.
     BOOL OnTaskbarThread(WPARAM wOperation, LPARAM lArgument);
-
-    DWORD m_dwTaskbarThread;  // the thread that made m_pTaskbarList, 0: any
 
     ULONGLONG m_ullSizeStep;
     ULONGLONG m_ullUpdateStep;

@@ -313,6 +313,7 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
     case MSG_WEBSERVICE_0F04:
         return Reply(hDlg, 0);
     case WM_SET_EXIT_CODE:
+        DebugTrace(L"StatusProc()->WM_SET_EXIT_CODE(%d)", static_cast<int>(wParam));
         g_dwExitCode = static_cast<DWORD>(wParam);
         return Reply(hDlg, 1);
     case WM_SETUP_TASKBAR:
