@@ -111,13 +111,17 @@ void ExtractPayload(WorkerRun& run)
     }
 }
 
-void RunScriptFile(const WorkerRun& run, LPCWSTR szFileName)
+void RunScriptFile(WorkerRun& run, LPCWSTR szFileName)
 {
     WCHAR szPath[PATH_CCH];
     PathCombineW(szPath, TempPathTRV, szFileName);
     DebugTrace(L"ThreadUnCompressDATA()->ReadScript(%s)", szPath);
     SCRIPTLIST lines;
-    UINT uCount = ReadScript(szPath, SCRIPT_SECTION, lines);
+    DWORD dwRefused = 0;
+    UINT uCount = ReadScript(szPath, SCRIPT_SECTION, lines, &dwRefused);
+    // A script over its limits is an error of the package, not nothing to do.
+    if (dwRefused)
+        run.dwError = dwRefused;
     if (uCount == 0)
         return;
     g_Progress.DefineStep(0, 100, uCount);
@@ -128,10 +132,10 @@ void RunScriptFile(const WorkerRun& run, LPCWSTR szFileName)
         if (LoadUiString(IDS_SETTING, szText, ARRAYSIZE(szText)))
             g_Progress.SetStepText(szText);
     }
-    ProcessScript(lines);  // by value: the run works on a copy
+    ProcessScript(std::move(lines));
 }
 
-void RunInstallScript(const WorkerRun& run)
+void RunInstallScript(WorkerRun& run)
 {
     if (!g_ProjectInfo.bRunScript || !GoingOn(run))
         return;
