@@ -14,6 +14,7 @@
 #include "launcher/cmdline.h"
 #include "state/config.h"
 #include "state/languages.h"
+#include "state/langlib.h"
 #include "state/pathvar.h"
 #include "state/projectinfo.h"
 #include "state/state.h"
@@ -301,7 +302,8 @@ void LoadLanguageLibrary(RunState& run)
     if (*g_ProjectInfo.szLangFileName) {
         StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", TempPathTRV,
                          PathFindFileNameW(g_ProjectInfo.szLangFileName));
-        hLib = LoadLibraryExW(run.szLangLibrary, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        // Checked first: a damaged library falls back to the program's own English.
+        hLib = LoadCheckedLanguageLibrary(run.szLangLibrary);
     }
     hInstRes = hLib ? hLib : run.hInst;
     DebugTrace(L"WinMain()->LoadLibrary(%s)->%d (hInstRes=%d)", run.szLangLibrary, hLib, hInstRes);

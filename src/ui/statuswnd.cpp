@@ -358,6 +358,16 @@ HWND StatusDlg(HWND hParent, STATUSDLGPARAM* pParam)
     WORD wTemplate = g_ProjectInfo.byStatusType ? IDD_STATUS_NORMAL : IDD_STATUS_SMALL;
     HWND hDlg = CreateDialogParamW(pParam->hModule, MAKEINTRESOURCEW(wTemplate), hParent,
                                    StatusProc, reinterpret_cast<LPARAM>(pParam));
+    HINSTANCE hOwn = GetModuleHandleW(nullptr);
+    if (!hDlg && pParam->hModule != hOwn) {
+        // The language library's template did not make a window: the run
+        // goes on in the program's own English instead of ending unseen.
+        DebugTrace(L"StatusDlg > template %d of the language failed (%d), own one used", wTemplate,
+                   GetLastError());
+        pParam->hModule = hOwn;
+        hDlg = CreateDialogParamW(hOwn, MAKEINTRESOURCEW(wTemplate), hParent, StatusProc,
+                                  reinterpret_cast<LPARAM>(pParam));
+    }
     if (hDlg) {
         MSG msg;
         for (;;) {
