@@ -346,15 +346,18 @@ INT_PTR OnFolderEntry(LPCWSTR wszName)
 {
     if (g_CabContext.wszFileToExtract[0] || !g_CabContext.bRestoreFolders)
         return 0;
-    WCHAR wszTarget[PATH_CCH];
-    if (IsUnsafeEntryName(wszName) ||
-        !JoinEntryPath(wszTarget, PATH_CCH, g_CabContext.wszTargetDir, wszName)) {
-        DebugTrace(L"fdintCOPY_FILE: unsafe name %s skipped", wszName);
-        g_CabContext.bRefusedEntry = TRUE;
-        return 0;
+    if (IsUnsafeEntryName(wszName)) {
+        DebugTrace(L"fdintCOPY_FILE: unsafe name %s refused", wszName);
+        Fail(ERROR_INVALID_DATA);
+        return FDI_FAILED;
     }
-    BOOL bMade = CreateAllDirectory(wszTarget);
-    DebugTrace(L"fdintCOPY_FILE: Folder %s (%d)", wszTarget, bMade);
+    std::wstring target = g_CabContext.wszTargetDir;
+    if (!target.empty() && target.back() != L'\\')
+        target += L'\\';
+    for (LPCWSTR p = wszName; *p; ++p)
+        target += (*p == L'/') ? L'\\' : *p;
+    BOOL bMade = CreateAllDirectoryLong(target.c_str());
+    DebugTrace(L"fdintCOPY_FILE: Folder %s (%d)", target.c_str(), bMade);
     return 0;
 }
 
