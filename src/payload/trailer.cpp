@@ -350,6 +350,7 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
         return ERROR_CODE_INVALID_DATA;
     DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", ullTotFilesSize);
 
+    sink.OnTableStart(dwNbFiles);
     // Every record takes at least PAYLOAD_RECORD_FIXED_SIZE bytes before the
     // header: a count that can not fit there is not a table.
     ULONGLONG ullRoom = reader.Position();
@@ -364,7 +365,6 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
         return ERROR_CODE_INVALID_DATA;
     }
 
-    sink.OnTableStart(dwNbFiles);
     DWORD dwRead = 0;
     for (DWORD i = 0; i < dwNbFiles && bOk && !sink.IsCancelled(); ++i) {
         PAYLOADRECORD record;
