@@ -314,7 +314,7 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return Reply(hDlg, 0);
     case WM_SET_EXIT_CODE:
         DebugTrace(L"StatusProc()->WM_SET_EXIT_CODE(%d)", static_cast<int>(wParam));
-        g_dwExitCode = static_cast<DWORD>(wParam);
+        SetExitCode(static_cast<DWORD>(wParam));  // on the owner's thread: stored here
         return Reply(hDlg, 1);
     case WM_SETUP_TASKBAR:
         return Reply(hDlg, g_Progress.OnTaskbarMessage(wParam, lParam));
