@@ -102,3 +102,42 @@ TEST(RunGuarded, WorkMaySendToTheCallersWindows)
     EXPECT_NE(g_dwWorkThread, GetCurrentThreadId());
     DestroyWindow(hWnd);
 }
+
+namespace {
+
+std::wstring BinFolder()
+{
+    WCHAR szPath[MAX_PATH];
+    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    std::wstring path(szPath);
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+}  // namespace
+
+// A fault outside guarded work, on any thread, or an exception nobody
+// caught: the cleanup runs and the process ends with FAULT_EXIT_CODE,
+// never with the exception's own code or silently.
+TEST(InstallFaultHandler, AnUnguardedFaultCleansUpAndEndsWithItsCode)
+{
+    WCHAR szTemp[MAX_PATH];
+    GetTempPathW(MAX_PATH, szTemp);
+    for (const wchar_t* how : {L"fault", L"thread", L"throw"}) {
+        std::wstring marker = std::wstring(szTemp) + L"stowaway-fault-" + how + L".marker";
+        DeleteFileW(marker.c_str());
+        std::wstring cmd = L"\"" + BinFolder() + L"\\faultexit.exe\" \"" + marker + L"\" " + how;
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &si, &pi));
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+        DWORD dwCode = 0;
+        GetExitCodeProcess(pi.hProcess, &dwCode);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        EXPECT_EQ(dwCode, static_cast<DWORD>(FAULT_EXIT_CODE)) << how;
+        EXPECT_NE(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES) << how;
+        DeleteFileW(marker.c_str());
+    }
+}
