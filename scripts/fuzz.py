@@ -39,7 +39,19 @@ import pkgfile  # noqa: E402
 
 BIN = os.environ.get("STOWAWAY_BIN") or os.path.join(ROOT, "build", "win32", "bin")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
-PREFIX_C = os.path.join(ROOT, "build", "wine", "prefix", "drive_c")
+
+def lane_dir():
+    """The Wine session of this run's lane (see scripts/winenv.sh)."""
+    import re
+    lane = os.environ.get("STOWAWAY_LANE")
+    if not lane:
+        m = re.search(r"id:(\d+)", os.environ.get("CTEST_RESOURCE_GROUP_0_WINE", ""))
+        lane = m.group(1) if m else "1"
+    base = os.path.join(ROOT, "build", "wine")
+    return base if lane == "1" else os.path.join(base, "lane" + lane)
+
+
+PREFIX_C = os.path.join(lane_dir(), "prefix", "drive_c")
 BASE = os.path.join(ROOT, "build", "fuzz", "base")
 KINDS = ["trailer", "cabinet", "zip", "pac", "config", "script", "language"]
 SCRATCH = "{A6E044B8-6C25-48fc-806B-002A9582C81F}"
