@@ -247,15 +247,6 @@ FNCLOSE(FdiClose)
     return CloseHandle(FromFdiHandle(hf)) ? 0 : -1;
 }
 
-// Deletes a member this unpacking wrote, read-only or not.
-void DeleteMember(const std::wstring& path)
-{
-    std::wstring longPath = LongPathForm(path);
-    SetFileAttributesW(longPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    BOOL bDeleted = DeleteFileW(longPath.c_str());
-    DebugTrace(L"UnPackCABFile()->%s removed (%d)", path.c_str(), bDeleted);
-}
-
 // A failed unpacking leaves none of its members behind, the one being
 // written included.
 void DropWrittenMembers()
@@ -265,7 +256,7 @@ void DropWrittenMembers()
         g_CabContext.hCurrent = 0;
     }
     for (const std::wstring& path : g_CabContext.written)
-        DeleteMember(path);
+        RemoveWrittenMember(L"UnPackCABFile()", path);
     g_CabContext.written.clear();
     g_CabContext.current.clear();
 }
@@ -311,11 +302,7 @@ BOOL EntryTargetPath(const FDINOTIFICATION* pfdin, std::wstring& target)
     LPCWSTR pszPart = g_CabContext.bRestoreFolders ? wszName : EntryFileName(wszName);
     if (!pszPart[0])
         return FALSE;
-    target = g_CabContext.wszTargetDir;
-    if (!target.empty() && target.back() != L'\\')
-        target += L'\\';
-    for (LPCWSTR p = pszPart; *p; ++p)
-        target += (*p == L'/') ? L'\\' : *p;
+    target = JoinEntryPath(g_CabContext.wszTargetDir, pszPart);
     return target.size() < LONG_PATH_CCH;
 }
 
@@ -351,11 +338,7 @@ INT_PTR OnFolderEntry(LPCWSTR wszName)
         Fail(ERROR_INVALID_DATA);
         return FDI_FAILED;
     }
-    std::wstring target = g_CabContext.wszTargetDir;
-    if (!target.empty() && target.back() != L'\\')
-        target += L'\\';
-    for (LPCWSTR p = wszName; *p; ++p)
-        target += (*p == L'/') ? L'\\' : *p;
+    std::wstring target = JoinEntryPath(g_CabContext.wszTargetDir, wszName);
     BOOL bMade = CreateAllDirectoryLong(target.c_str());
     DebugTrace(L"fdintCOPY_FILE: Folder %s (%d)", target.c_str(), bMade);
     return 0;

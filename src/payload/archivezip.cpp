@@ -57,15 +57,6 @@ BOOL CurrentEntry(unzFile zip, unz_file_info64& info, WCHAR (&wszName)[PATH_CCH]
     return AnsiToWide(szName, wszName, PATH_CCH, uCodePage);
 }
 
-// Deletes an entry this unpacking wrote, read-only or not.
-void DeleteEntryFile(const std::wstring& target)
-{
-    std::wstring longTarget = LongPathForm(target);
-    SetFileAttributesW(longTarget.c_str(), FILE_ATTRIBUTE_NORMAL);
-    BOOL bDeleted = DeleteFileW(longTarget.c_str());
-    DebugTrace(L"UnZipFile()->%s removed (%d)", target.c_str(), bDeleted);
-}
-
 // Writes the current entry to target in chunks of at most 16 KiB, each
 // counted by the progress model. FALSE when reading, inflating, the CRC,
 // the size or writing fails; a failed file is removed.
@@ -184,10 +175,7 @@ BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
             bAllDone = FALSE;
             break;
         }
-        std::wstring target = szTargetDir;
-        if (!target.empty() && target.back() != L'\\')
-            target += L'\\';
-        target += pszPart;
+        std::wstring target = JoinEntryPath(szTargetDir, pszPart);
         if (std::find(written.begin(), written.end(), target) == written.end())
             written.push_back(target);
         BOOL bEntryDone = ExtractCurrentEntry(zip, info, target);
@@ -209,7 +197,7 @@ BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
         bAllDone = FALSE;
     if (!bAllDone) {
         for (const std::wstring& target : written)
-            DeleteEntryFile(target);
+            RemoveWrittenMember(L"UnZipFile()", target);
     }
     return bAllDone ? 1 : 0;
 }
