@@ -46,6 +46,9 @@ BOOL FileExists(LPCWSTR szPath);
 BOOL FolderExists(LPCWSTR szPath);
 // Drops one trailing "\" in place.
 void RemoveTrailingBackslash(LPWSTR szPath);
+// Removes a link (to a file or a folder) at szPath, so that what is then
+// written there stays there instead of landing where the link points.
+void RemoveLinkAt(LPCWSTR szPath);
 // Creates the folder that will hold szFile.
 void CreateFolderOf(LPCWSTR szFile);
 // Moves a file's pointer to an offset from its start, or to its end.
