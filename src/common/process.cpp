@@ -7,6 +7,7 @@
 #include "common/cancel.h"
 #include "common/capacity.h"
 #include "common/handles.h"
+#include "common/pathguard.h"
 #include "common/textcmp.h"
 #include "common/trace.h"
 
@@ -169,6 +170,49 @@ DWORD FindProcess(LPCWSTR szProgram, DWORD dwSkipPid)
     return bAvailable ? dwPid : FindProcessByNtQuery(szProgram, dwSkipPid);
 }
 
+// Full path of a process's image, or FALSE when it can not be read.
+BOOL ProcessImagePath(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, LPWSTR szPath, size_t cch)
+{
+    typedef BOOL(WINAPI * PFN_QUERYIMAGENAME)(HANDLE, DWORD, LPWSTR, PDWORD);
+    auto pQuery = KernelProc<PFN_QUERYIMAGENAME>("QueryFullProcessImageNameW");
+    CHandle hProcess(pQuery ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid) : nullptr);
+    if (hProcess.Get()) {
+        DWORD cchPath = static_cast<DWORD>(cch);
+        if (pQuery(hProcess.Get(), 0, szPath, &cchPath))
+            return TRUE;
+    }
+    return MainModulePath(pSnapshot, dwPid, szPath, cch);
+}
+
+// The process other than this one whose image is szImage (normalised).
+DWORD FindProcessByImage(LPCWSTR szImage)
+{
+    auto pSnapshot = KernelProc<PFN_CREATESNAPSHOT>("CreateToolhelp32Snapshot");
+    auto pFirst = KernelProc<PFN_PROCESSWALK>("Process32FirstW");
+    auto pNext = KernelProc<PFN_PROCESSWALK>("Process32NextW");
+    if (!pSnapshot || !pFirst || !pNext)
+        return 0;
+    CHandle hSnap(pSnapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnap.Get())
+        return 0;
+    DWORD dwSelf = GetCurrentProcessId();
+    LPCWSTR szName = PathFindFileNameW(szImage);
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL bMore = pFirst(hSnap.Get(), &pe); bMore; bMore = pNext(hSnap.Get(), &pe)) {
+        // The name narrows the search; only the whole path decides.
+        if (pe.th32ProcessID == dwSelf ||
+            ScriptCompareNoCase(PathFindFileNameW(pe.szExeFile), szName) != 0)
+            continue;
+        WCHAR szPath[PATH_CCH];
+        WCHAR szNormal[PATH_CCH];
+        if (ProcessImagePath(pSnapshot, pe.th32ProcessID, szPath, ARRAYSIZE(szPath)) &&
+            NormalisePath(szPath, szNormal) && lstrcmpiW(szNormal, szImage) == 0)
+            return pe.th32ProcessID;
+    }
+    return 0;
+}
+
 struct CLOSEWINDOWS {
     DWORD dwPid;
     int nPosted;
@@ -238,15 +282,11 @@ BOOL FindModule(LPCWSTR szProgram)
     return FALSE;
 }
 
-BOOL KillModule(LPCWSTR szProgram)
+namespace {
+
+// Closes one process: WM_CLOSE to its windows, termination after 5 s.
+BOOL EndProcess(LPCWSTR szProgram, DWORD dwPid)
 {
-    // Never ourselves: a launcher is often named like the program its
-    // script closes (setup.exe).
-    DWORD dwPid = FindProcess(szProgram, GetCurrentProcessId());
-    if (!dwPid) {
-        DebugTrace(L"KillModule(%s)->No process to end", szProgram);
-        return FALSE;
-    }
     CHandle hProcess(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, dwPid));
     if (!hProcess.Get()) {
         DebugTrace(L"KillModule(%s)->OpenProcess failed (%d)", szProgram,
@@ -265,6 +305,31 @@ BOOL KillModule(LPCWSTR szProgram)
         WaitForSingleObject(hProcess.Get(), KILL_WAIT_MS);
     DebugTrace(L"KillModule(%s)->TerminateProcess=%d", szProgram, bResult);
     return bResult;
+}
+
+}  // namespace
+
+BOOL KillModule(LPCWSTR szProgram)
+{
+    // Never ourselves: a launcher is often named like the program its
+    // script closes (setup.exe).
+    DWORD dwPid = FindProcess(szProgram, GetCurrentProcessId());
+    if (!dwPid) {
+        DebugTrace(L"KillModule(%s)->No process to end", szProgram);
+        return FALSE;
+    }
+    return EndProcess(szProgram, dwPid);
+}
+
+BOOL KillModuleByPath(LPCWSTR szImage)
+{
+    WCHAR szNormal[PATH_CCH];
+    DWORD dwPid = NormalisePath(szImage, szNormal) ? FindProcessByImage(szNormal) : 0;
+    if (!dwPid) {
+        DebugTrace(L"KillModule(%s)->No process to end", szImage);
+        return FALSE;
+    }
+    return EndProcess(szImage, dwPid);
 }
 
 DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode)

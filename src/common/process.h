@@ -35,6 +35,12 @@ BOOL FindModule(LPCWSTR szProgram);
 // was terminated.
 BOOL KillModule(LPCWSTR szProgram);
 
+// Asks the process whose image is exactly szImage (a full path) to close,
+// and terminates it after 5 s: the one program that holds a file about to
+// be replaced. Never a program that merely has the same name, never this
+// process. 1 when it ended or was terminated.
+BOOL KillModuleByPath(LPCWSTR szImage);
+
 // The process-list fallback of FindModule for systems without process
 // snapshots: the id of the first process other than dwSkipPid whose image
 // name matches.
