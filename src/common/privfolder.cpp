@@ -48,41 +48,10 @@ BOOL IsElevated()
            elevation.TokenIsElevated;
 }
 
-// The private list: SYSTEM and Administrators full control, the user full
-// control too, or only reading when the run is elevated (so that the
-// user's other, unelevated programs can not put files where an elevated
-// run loads or starts them). Nothing is inherited from the folder above.
+// Owns the private access list.
 class CPrivateAcl {
 public:
-    CPrivateAcl() : m_pAcl(nullptr)
-    {
-        std::vector<BYTE> user = TokenSid(TokenUser);
-        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-        PSID pSystem = nullptr;
-        PSID pAdmins = nullptr;
-        if (user.empty() || !AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0,
-                                                       0, 0, &pSystem))
-            return;
-        if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                     0, 0, 0, 0, 0, &pAdmins)) {
-            EXPLICIT_ACCESSW access[3] = {};
-            PSID sids[3] = {user.data(), pSystem, pAdmins};
-            for (int i = 0; i < 3; ++i) {
-                access[i].grfAccessPermissions = GENERIC_ALL;
-                access[i].grfAccessMode = SET_ACCESS;
-                access[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-                access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
-                access[i].Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
-                access[i].Trustee.ptstrName = static_cast<LPWSTR>(sids[i]);
-            }
-            if (IsElevated())
-                access[0].grfAccessPermissions = GENERIC_READ | GENERIC_EXECUTE;
-            if (SetEntriesInAclW(3, access, nullptr, &m_pAcl) != ERROR_SUCCESS)
-                m_pAcl = nullptr;
-            FreeSid(pAdmins);
-        }
-        FreeSid(pSystem);
-    }
+    CPrivateAcl() : m_pAcl(NewPrivateAcl()) {}
     ~CPrivateAcl()
     {
         if (m_pAcl)
@@ -122,6 +91,39 @@ BOOL LockPath(LPCWSTR szFolder, WCHAR (&szLock)[PATH_CCH])
 }
 
 }  // namespace
+
+PACL NewPrivateAcl()
+{
+    std::vector<BYTE> user = TokenSid(TokenUser);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID pSystem = nullptr;
+    PSID pAdmins = nullptr;
+    PACL pAcl = nullptr;
+    if (!user.empty() &&
+        AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &pSystem) &&
+        AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                 0, 0, 0, 0, &pAdmins)) {
+        EXPLICIT_ACCESSW access[3] = {};
+        PSID sids[3] = {user.data(), pSystem, pAdmins};
+        for (int i = 0; i < 3; ++i) {
+            access[i].grfAccessPermissions = GENERIC_ALL;
+            access[i].grfAccessMode = SET_ACCESS;
+            access[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+            access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+            access[i].Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
+            access[i].Trustee.ptstrName = static_cast<LPWSTR>(sids[i]);
+        }
+        if (IsElevated())
+            access[0].grfAccessPermissions = GENERIC_READ | GENERIC_EXECUTE;
+        if (SetEntriesInAclW(3, access, nullptr, &pAcl) != ERROR_SUCCESS)
+            pAcl = nullptr;
+    }
+    if (pAdmins)
+        FreeSid(pAdmins);
+    if (pSystem)
+        FreeSid(pSystem);
+    return pAcl;
+}
 
 BOOL CreatePrivateFolder(LPCWSTR szFolder)
 {

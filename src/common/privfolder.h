@@ -10,6 +10,13 @@
 // error says why).
 BOOL CreatePrivateFolder(LPCWSTR szFolder);
 
+// The private access list: SYSTEM and Administrators full control, the
+// user full control too, or only reading when the run is elevated (so that
+// the user's other, unelevated programs can not put files where an
+// elevated run loads or starts them); everything below inherits it. Free
+// it with LocalFree; null when it can not be made.
+PACL NewPrivateAcl();
+
 // Gives a folder of ours the private access list again, replacing whatever
 // list it had.
 BOOL MakeFolderPrivate(LPCWSTR szFolder);

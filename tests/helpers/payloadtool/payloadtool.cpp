@@ -115,7 +115,8 @@ struct CPacLibrary {
     {
         WCHAR szPath[MAX_PATH];
         GetTempPathW(MAX_PATH, szPath);
-        folder = std::wstring(szPath) + L"stowaway-payloadtool-" + std::to_wstring(GetCurrentProcessId());
+        // One folder for every run: the library stays loaded to the end.
+        folder = std::wstring(szPath) + L"stowaway-payloadtool-qeltron";
         GetModuleFileNameW(nullptr, szPath, MAX_PATH);
         std::wstring bin(szPath);
         bin = bin.substr(0, bin.find_last_of(L'\\'));
@@ -123,7 +124,6 @@ struct CPacLibrary {
         XCopyFile((bin + L"\\QELTRON.dll").c_str(), (folder + L"\\QELTRON.dll").c_str(), 0);
         lstrcpynW(TempPathTRV, folder.c_str(), PATH_CCH);
     }
-    ~CPacLibrary() { RemoveDirectoryTree(folder.c_str(), FS_INCLUDE_SUBDIR); }
     std::wstring folder;
 };
 
