@@ -126,16 +126,47 @@ void MakeLong(PATHBUF& szPath)
         StringCchCopyW(szPath, PATH_CCH, joined.c_str());
 }
 
+// Where an existing path really leads when a link lies on the way; FALSE
+// when it is not there or the system can not tell.
+BOOL FinalPathOf(LPCWSTR szPath, PATHBUF& szFinal)
+{
+    HMODULE hKernel = GetModuleHandleW(L"kernel32.dll");
+    auto pGetFinal = hKernel ? reinterpret_cast<PFN_GETFINALPATHNAMEBYHANDLEW>(reinterpret_cast<void*>(
+                                   GetProcAddress(hKernel, "GetFinalPathNameByHandleW")))
+                             : nullptr;
+    if (!pGetFinal)
+        return FALSE;
+    CFileHandle hFile(CreateFileW(szPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!hFile.IsValid())
+        return FALSE;
+    WCHAR szRaw[PATH_CCH + 8];
+    DWORD cch = pGetFinal(hFile.Get(), szRaw, ARRAYSIZE(szRaw), 0);
+    if (!cch || cch >= ARRAYSIZE(szRaw))
+        return FALSE;
+    return NormalisePath(szRaw, szFinal);
+}
+
 class CProtectedFolders {
 public:
     CProtectedFolders() { InitializeCriticalSection(&m_cs); }
     ~CProtectedFolders() { DeleteCriticalSection(&m_cs); }
 
+    // The folder, and where it really is when it is a link (a known folder
+    // moved elsewhere): removing the place it leads to empties it too.
     void Add(LPCWSTR szFolder)
     {
         PATHBUF szNormal;
         if (!szFolder || !szFolder[0] || !NormalisePath(szFolder, szNormal))
             return;
+        AddNormal(szNormal);
+        PATHBUF szFinal;
+        if (FinalPathOf(szNormal, szFinal) && lstrcmpiW(szFinal, szNormal) != 0)
+            AddNormal(szFinal);
+    }
+
+    void AddNormal(LPCWSTR szNormal)
+    {
         std::wstring key(szNormal);
         Upper(key);
         EnterCriticalSection(&m_cs);
@@ -251,27 +282,6 @@ CProtectedFolders& Protected()
 {
     static CProtectedFolders s_folders;
     return s_folders;
-}
-
-// Where an existing path really leads when a link lies on the way; FALSE
-// when it is not there or the system can not tell.
-BOOL FinalPathOf(LPCWSTR szPath, PATHBUF& szFinal)
-{
-    HMODULE hKernel = GetModuleHandleW(L"kernel32.dll");
-    auto pGetFinal = hKernel ? reinterpret_cast<PFN_GETFINALPATHNAMEBYHANDLEW>(reinterpret_cast<void*>(
-                                   GetProcAddress(hKernel, "GetFinalPathNameByHandleW")))
-                             : nullptr;
-    if (!pGetFinal)
-        return FALSE;
-    CFileHandle hFile(CreateFileW(szPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!hFile.IsValid())
-        return FALSE;
-    WCHAR szRaw[PATH_CCH + 8];
-    DWORD cch = pGetFinal(hFile.Get(), szRaw, ARRAYSIZE(szRaw), 0);
-    if (!cch || cch >= ARRAYSIZE(szRaw))
-        return FALSE;
-    return NormalisePath(szRaw, szFinal);
 }
 
 BOOL IsLink(LPCWSTR szPath)

@@ -75,13 +75,24 @@ public:
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
     {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            DebugTrace(L"RemoveLinksBelow()->%s (%d)", szPath, DeleteFileW(szPath));
+            Removed(szPath, DeleteFileW(szPath));
         return TRUE;
     }
     BOOL OnFolderLink(LPCWSTR szPath, const WIN32_FIND_DATAW&) override
     {
-        DebugTrace(L"RemoveLinksBelow()->%s (%d)", szPath, RemoveDirectoryW(szPath));
+        Removed(szPath, RemoveDirectoryW(szPath));
         return TRUE;
+    }
+    BOOL m_bAllGone = TRUE;
+
+private:
+    // Judged by what is there afterwards: some systems report success
+    // without removing the link itself.
+    void Removed(LPCWSTR szPath, BOOL bReported)
+    {
+        BOOL bGone = GetFileAttributesW(szPath) == INVALID_FILE_ATTRIBUTES;
+        DebugTrace(L"RemoveLinksBelow()->%s (%d)", szPath, bReported && bGone);
+        m_bAllGone = m_bAllGone && bGone;
     }
 };
 
@@ -182,10 +193,11 @@ LPCWSTR ForeignFolderReason(LPCWSTR szFolder)
     return bOurs ? nullptr : L"owned by someone else";
 }
 
-void RemoveLinksBelow(LPCWSTR szFolder)
+BOOL RemoveLinksBelow(LPCWSTR szFolder)
 {
     CLinkRemover remover;
     WalkFolder(szFolder, L"*", TRUE, remover);
+    return remover.m_bAllGone;
 }
 
 HANDLE LockFolder(LPCWSTR szFolder)

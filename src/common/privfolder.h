@@ -27,8 +27,9 @@ BOOL MakeFolderPrivate(LPCWSTR szFolder);
 LPCWSTR ForeignFolderReason(LPCWSTR szFolder);
 
 // Removes every link (to a folder or a file) below szFolder, never entering
-// one: what the run writes there then stays there.
-void RemoveLinksBelow(LPCWSTR szFolder);
+// one: what the run writes there then stays there. FALSE when a link is
+// still there afterwards (the folder must then not be written to).
+BOOL RemoveLinksBelow(LPCWSTR szFolder);
 
 // The lock a live run holds in its folder: a file kept open without
 // sharing, deleted by the system when the handle closes, even when the

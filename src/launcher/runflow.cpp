@@ -18,6 +18,7 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "net/connectivity.h"
+#include "payload/archive.h"
 #include "payload/resources.h"
 #include "payload/trailer.h"
 #include "common/process.h"
@@ -458,6 +459,7 @@ void FreeLibraries(RunState& run)
         FreeLibrary(run.hRichEdit);
     if (run.hSkin)
         FreeCorvelThm(run.hSkin);
+    FreePacUnpacker();
     if (hInstRes && hInstRes != run.hInst) {
         BOOL bFreed = FreeLibrary(hInstRes);
         DebugTrace(L"WinMain()->unload %s->%d", run.szLangLibrary, bFreed);

@@ -139,7 +139,8 @@ BOOL TakeResumeFolder(LPCWSTR szFolder)
         (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         // A link leads where the run never meant to write: a real folder
         // of its own takes its place.
-        BOOL bRemoved = RemoveDirectoryW(szFolder);
+        BOOL bRemoved = RemoveDirectoryW(szFolder) &&
+                        GetFileAttributesW(szFolder) == INVALID_FILE_ATTRIBUTES;
         DebugTrace(L"WinMain()->Link '%s' removed (%d)", szFolder, bRemoved);
         if (!bRemoved)
             return FALSE;
@@ -153,9 +154,13 @@ BOOL TakeResumeFolder(LPCWSTR szFolder)
         return FALSE;
     }
     // What an earlier run left is the run's own again: nobody else may
-    // write there, and no link inside leads out.
+    // write there, and no link inside leads out. A link that can not be
+    // removed keeps the run out of the folder.
     MakeFolderPrivate(szFolder);
-    RemoveLinksBelow(szFolder);
+    if (!RemoveLinksBelow(szFolder)) {
+        DebugTrace(L"WinMain()->Folder '%s' not used: a link in it can not be removed", szFolder);
+        return FALSE;
+    }
     return TRUE;
 }
 

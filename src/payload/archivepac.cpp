@@ -19,9 +19,13 @@ typedef int(WINAPI* PFN_PACUNPACK)(LPCSTR szArchive, LPCSTR szTargetDir);
 const int PAC_FAILED = -1;
 const WCHAR PAC_LIBRARY[] = L"QELTRON.dll";
 
+// Loaded on first use, released at the end of the run.
+HMODULE g_hPacLibrary;
+PFN_PACUNPACK g_pfnPacUnpack;
+
 PFN_PACUNPACK GetPacUnpacker()
 {
-    static PFN_PACUNPACK s_pfnUnpack;
+    PFN_PACUNPACK& s_pfnUnpack = g_pfnPacUnpack;
     if (s_pfnUnpack)
         return s_pfnUnpack;
     WCHAR szPath[PATH_CCH];
@@ -47,11 +51,22 @@ PFN_PACUNPACK GetPacUnpacker()
     if (!s_pfnUnpack) {
         DebugTrace(L"UnPAC()->%s has no unpacker", szPath);
         FreeLibrary(hLibrary);
+    } else {
+        g_hPacLibrary = hLibrary;
     }
     return s_pfnUnpack;
 }
 
 }  // namespace
+
+void FreePacUnpacker()
+{
+    if (!g_hPacLibrary)
+        return;
+    FreeLibrary(g_hPacLibrary);
+    g_hPacLibrary = nullptr;
+    g_pfnPacUnpack = nullptr;
+}
 
 BOOL IsaPacFile(LPCWSTR szPath)
 {
