@@ -67,9 +67,34 @@ BOOL MainModulePath(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, LPWSTR szPath, si
     return SUCCEEDED(StringCchCopyW(szPath, cch, me.szExePath));
 }
 
+BOOL ProcessImagePath(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, LPWSTR szPath, size_t cch);
+
+// Processes a caller may not touch: those whose image path begins with
+// szSpare, unless it lies below szOwn.
+struct SPARE {
+    LPCWSTR szSpare;
+    LPCWSTR szOwn;
+};
+
+BOOL IsSpared(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, const SPARE* pSpare)
+{
+    if (!pSpare || !pSpare->szSpare || !pSpare->szSpare[0])
+        return FALSE;
+    WCHAR szPath[PATH_CCH];
+    WCHAR szImage[PATH_CCH];
+    WCHAR szSpare[PATH_CCH];
+    if (!ProcessImagePath(pSnapshot, dwPid, szPath, ARRAYSIZE(szPath)) || !NormalisePath(szPath, szImage) ||
+        !NormalisePath(pSpare->szSpare, szSpare))
+        return FALSE;
+    if (_wcsnicmp(szImage, szSpare, wcslen(szSpare)) != 0)
+        return FALSE;
+    return !(pSpare->szOwn && pSpare->szOwn[0] && IsSameOrBelowPath(pSpare->szOwn, szImage));
+}
+
 // Process id of the first process that matches, 0 when none. *pbAvailable
 // is FALSE when the process-snapshot functions are missing.
-DWORD FindProcessBySnapshot(LPCWSTR szProgram, DWORD dwSkipPid, BOOL* pbAvailable)
+DWORD FindProcessBySnapshot(LPCWSTR szProgram, DWORD dwSkipPid, BOOL* pbAvailable,
+                            const SPARE* pSpare = nullptr)
 {
     auto pSnapshot = KernelProc<PFN_CREATESNAPSHOT>("CreateToolhelp32Snapshot");
     auto pFirst = KernelProc<PFN_PROCESSWALK>("Process32FirstW");
@@ -86,15 +111,22 @@ DWORD FindProcessBySnapshot(LPCWSTR szProgram, DWORD dwSkipPid, BOOL* pbAvailabl
     for (BOOL bMore = pFirst(hSnap.Get(), &pe); bMore; bMore = pNext(hSnap.Get(), &pe)) {
         if (pe.th32ProcessID == dwSkipPid)
             continue;
+        BOOL bMatch = FALSE;
         if (bBare) {
-            if (ScriptCompareNoCase(PathFindFileNameW(pe.szExeFile), szProgram) == 0)
-                return pe.th32ProcessID;
+            bMatch = ScriptCompareNoCase(PathFindFileNameW(pe.szExeFile), szProgram) == 0;
+        } else {
+            WCHAR szPath[PATH_CCH];
+            bMatch = MainModulePath(pSnapshot, pe.th32ProcessID, szPath, ARRAYSIZE(szPath)) &&
+                     ScriptCompareNoCase(szPath, szProgram) == 0;
+        }
+        if (!bMatch)
+            continue;
+        if (IsSpared(pSnapshot, pe.th32ProcessID, pSpare)) {
+            DebugTrace(L"KillModule(%s)->Process %u belongs to another run: left alone", szProgram,
+                       static_cast<unsigned>(pe.th32ProcessID));
             continue;
         }
-        WCHAR szPath[PATH_CCH];
-        if (MainModulePath(pSnapshot, pe.th32ProcessID, szPath, ARRAYSIZE(szPath)) &&
-            ScriptCompareNoCase(szPath, szProgram) == 0)
-            return pe.th32ProcessID;
+        return pe.th32ProcessID;
     }
     return 0;
 }
@@ -161,12 +193,12 @@ namespace {
 
 // Process id of the first process other than dwSkipPid that matches
 // szProgram, 0 when none.
-DWORD FindProcess(LPCWSTR szProgram, DWORD dwSkipPid)
+DWORD FindProcess(LPCWSTR szProgram, DWORD dwSkipPid, const SPARE* pSpare = nullptr)
 {
     if (!szProgram[0])
         return 0;
     BOOL bAvailable;
-    DWORD dwPid = FindProcessBySnapshot(szProgram, dwSkipPid, &bAvailable);
+    DWORD dwPid = FindProcessBySnapshot(szProgram, dwSkipPid, &bAvailable, pSpare);
     return bAvailable ? dwPid : FindProcessByNtQuery(szProgram, dwSkipPid);
 }
 
@@ -309,11 +341,12 @@ BOOL EndProcess(LPCWSTR szProgram, DWORD dwPid)
 
 }  // namespace
 
-BOOL KillModule(LPCWSTR szProgram)
+BOOL KillModule(LPCWSTR szProgram, LPCWSTR szSpare, LPCWSTR szOwn)
 {
     // Never ourselves: a launcher is often named like the program its
     // script closes (setup.exe).
-    DWORD dwPid = FindProcess(szProgram, GetCurrentProcessId());
+    SPARE spare = {szSpare, szOwn};
+    DWORD dwPid = FindProcess(szProgram, GetCurrentProcessId(), &spare);
     if (!dwPid) {
         DebugTrace(L"KillModule(%s)->No process to end", szProgram);
         return FALSE;

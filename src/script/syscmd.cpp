@@ -8,6 +8,7 @@
 #include "common/handles.h"
 #include "common/osversion.h"
 #include "common/trace.h"
+#include "state/pathvar.h"
 #include "state/state.h"
 #include "script/condition.h"
 #include "common/register.h"
@@ -319,7 +320,13 @@ UINT ScriptKillModule(LPCWSTR szParams)
     if (!fields.Valid() || !ScriptGuard(guard))
         return 0;
 
-    UINT uResult = KillModule(szProgram) ? 1 : 0;
+    // Programs started from another run's temporary folders (a package
+    // running this one, or one beside it) are that run's, never ours.
+    WCHAR szOtherRuns[PATH_CCH];
+    if (FAILED(StringCchPrintfW(szOtherRuns, ARRAYSIZE(szOtherRuns), L"%s\\%s",
+                                g_szPathVar[PV_TEMP], TRV_DEFAULT_GUID)))
+        szOtherRuns[0] = L'\0';
+    UINT uResult = KillModule(szProgram, szOtherRuns, TempPathTRV) ? 1 : 0;
     SetScriptResult(uResult);
     DebugTrace(L"ScriptKillModule(%s)->%d", szProgram, uResult);
     return uResult;
