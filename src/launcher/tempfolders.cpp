@@ -129,7 +129,9 @@ DWORD TakeScratchFolder(HANDLE* phLock)
         if (dwError == ERROR_SUCCESS)
             StringCchCopyW(TempPathTRV, PATH_CCH, szPrivate);
     }
-    return dwError;
+    // Every name taken by someone else: not "already running" (183), which
+    // means another copy of the same package.
+    return dwError == ERROR_ALREADY_EXISTS ? static_cast<DWORD>(ERROR_CANNOT_MAKE) : dwError;
 }
 
 BOOL TakeResumeFolder(LPCWSTR szFolder)

@@ -152,6 +152,18 @@ TEST_F(TempFoldersTest, AFolderInUseOrPlantedIsLeftAlone)
     CloseHandle(hHeld);
 }
 
+TEST_F(TempFoldersTest, NoFolderToBeHadIsAnErrorNotSuccess)
+{
+    // Every name taken by files someone put there.
+    Write(m_documented);
+    Write(m_private);
+    for (int n = 1; n < 16; ++n)
+        Write(m_private + L"." + std::to_wstring(n));
+    HANDLE hLock = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(TakeScratchFolder(&hLock), static_cast<DWORD>(ERROR_CANNOT_MAKE));
+    EXPECT_EQ(hLock, INVALID_HANDLE_VALUE);
+}
+
 TEST_F(TempFoldersTest, AFolderKeptForARestartStaysUntilItsCommandRan)
 {
     // A run in restart mode keeps the extraction folder for its command.
