@@ -13,6 +13,7 @@
 #include "payload/archiveutil.h"
 #include "common/process.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -198,6 +199,7 @@ void DropIncompleteMember()
 
 INT_PTR TrackMember(HANDLE hFile, LPCWSTR wszTarget)
 {
+    NoteRunFile(wszTarget);
     g_CabContext.hCurrent = ToFdiHandle(hFile);
     StringCchCopyW(g_CabContext.wszCurrent, PATH_CCH, wszTarget);
     return g_CabContext.hCurrent;
@@ -312,8 +314,9 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
 
     // Held by a running program: ask it to close, then try once more. The
     // second open truncates too, or a longer old file would keep its tail.
-    // The program to close is the one whose executable has the target's name.
-    KillModule(pszFileName);
+    // The program to close is the one started from this very file: never
+    // another one of the same name.
+    KillModuleByPath(wszTarget);
     hFile = CreateFileW(wszTarget, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (hFile != INVALID_HANDLE_VALUE)

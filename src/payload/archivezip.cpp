@@ -14,6 +14,7 @@
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, LPCWSTR szTar
 {
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return FALSE;
+    RemoveLinkAt(szTarget);
     DWORD dwAttributes = GetFileAttributesW(szTarget);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(szTarget, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
@@ -71,6 +73,7 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, LPCWSTR szTar
         unzCloseCurrentFile(zip);
         return FALSE;
     }
+    NoteRunFile(szTarget);
     std::vector<BYTE> chunk(ZIP_CHUNK_SIZE);
     BOOL bOk = TRUE;
     for (;;) {
