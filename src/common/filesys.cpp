@@ -6,6 +6,8 @@
 #include "common/filecopy.h"
 #include "common/handles.h"
 #include "common/osversion.h"
+#include "common/pathguard.h"
+#include "common/runfiles.h"
 #include "common/trace.h"
 
 namespace {
@@ -63,16 +65,16 @@ bool SplitPattern(LPCWSTR szPattern, PATHBUF& szFolder, PATHBUF& szName)
     return true;
 }
 
-// "C:\", "C:", "\" or "\\server\share": never removed as a whole.
-bool IsRootPath(LPCWSTR szPath)
+// The last line of defence behind every caller's own check.
+BOOL Guarded(LPCWSTR szRoutine, LPCWSTR szPath, GUARDOP op, BOOL bRecursive)
 {
-    PATHBUF szRoot;
-    if (FAILED(StringCchCopyW(szRoot, PATH_CCH, szPath)))
-        return false;
-    size_t cch = lstrlenW(szRoot);
-    if (cch > 0 && szRoot[cch - 1] != L'\\' && FAILED(StringCchCatW(szRoot, PATH_CCH, L"\\")))
-        return false;
-    return PathIsRootW(szRoot) != FALSE;
+    PATHBUF szFull;
+    WCHAR szReason[GUARD_REASON_CCH];
+    if (GuardPath(szPath, op, bRecursive, szFull, szReason, ARRAYSIZE(szReason)))
+        return TRUE;
+    DebugTrace(L"%s(%s)->Refused: %s", szRoutine, szPath ? szPath : L"", szReason);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
 }
 
 void ClearReadOnly(LPCWSTR szPath, DWORD dwAttributes)
@@ -308,6 +310,16 @@ void RemoveTrailingBackslash(LPWSTR szPath)
         szPath[cch - 1] = L'\0';
 }
 
+void RemoveLinkAt(LPCWSTR szPath)
+{
+    DWORD dwAttributes = GetFileAttributesW(szPath);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    BOOL bRemoved = (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(szPath)
+                                                               : DeleteFileW(szPath);
+    DebugTrace(L"RemoveLinkAt(%s)->%d", szPath, bRemoved);
+}
+
 void CreateFolderOf(LPCWSTR szFile)
 {
     PATHBUF szFolder;
@@ -356,6 +368,8 @@ BOOL CreateLevels(std::wstring& folder)
     BOOL bCreated = CreateDirectoryW(LongPathForm(folder).c_str(), nullptr);
     DWORD dwError = GetLastError();
     DebugTrace(L"CreateAllDirectory(%s)->%d", folder.c_str(), bCreated);
+    if (bCreated)
+        NoteRunFolder(folder.c_str());
     SetLastError(dwError);
     return bCreated;
 }
@@ -422,8 +436,7 @@ BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags)
     PATHBUF szFolder;
     if (!szPath || !szPath[0] || FAILED(StringCchCopyW(szFolder, PATH_CCH, szPath)))
         return FALSE;
-    // A drive or share root is never removed with its contents.
-    if (IsRootPath(szFolder))
+    if (!Guarded(L"RemoveDirectoryTree", szFolder, GUARD_REMOVE_FOLDER, FALSE))
         return FALSE;
     RemoveTrailingBackslash(szFolder);
     DWORD dwAttributes = GetFileAttributesW(szFolder);
@@ -443,6 +456,8 @@ BOOL RemoveFiles(LPCWSTR szPattern, DWORD dwFlags)
     PATHBUF szFolder;
     PATHBUF szName;
     CRemoveFiles remover(dwFlags);
+    if (!Guarded(L"RemoveFiles", szPattern, GUARD_REMOVE_FILES, (dwFlags & FS_INCLUDE_SUBDIR) != 0))
+        return FALSE;
     if (SplitPattern(szPattern, szFolder, szName) && szName[0])
         WalkFolder(szFolder, szName, (dwFlags & FS_INCLUDE_SUBDIR) != 0, remover);
     return remover.m_bLast;
@@ -453,6 +468,8 @@ BOOL SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive)
     PATHBUF szFolder;
     PATHBUF szName;
     CSetAttributes setter(dwAttributes);
+    if (!Guarded(L"SetFilesAttributes", szPattern, GUARD_SET_ATTRIBUTES, bRecursive))
+        return FALSE;
     if (SplitPattern(szPattern, szFolder, szName) && szName[0])
         WalkFolder(szFolder, szName, bRecursive, setter);
     return setter.m_bLast;

@@ -58,6 +58,9 @@ void RemoveTrailingBackslash(LPWSTR szPath);
 // 1 when szPath names the very file that hFile has open (same volume, same
 // file index: another spelling, a short name or a share of it counts too).
 BOOL IsSameFile(HANDLE hFile, LPCWSTR szPath);
+// Removes a link (to a file or a folder) at szPath, so that what is then
+// written there stays there instead of landing where the link points.
+void RemoveLinkAt(LPCWSTR szPath);
 // Creates the folder that will hold szFile.
 void CreateFolderOf(LPCWSTR szFile);
 // Moves a file's pointer to an offset from its start, or to its end.

@@ -16,6 +16,7 @@
 #include "payload/archiveutil.h"
 #include "common/process.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -263,6 +264,7 @@ void DropWrittenMembers()
 
 INT_PTR TrackMember(HANDLE hFile, const std::wstring& target, ULONGLONG ullSize)
 {
+    NoteRunFile(target.c_str());
     g_CabContext.hCurrent = ToFdiHandle(hFile);
     g_CabContext.current = target;
     g_CabContext.ullCurrentSize = ullSize;
@@ -386,8 +388,9 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
 
     // Held by a running program: ask it to close, then try once more. The
     // second open truncates too, or a longer old file would keep its tail.
-    // The program to close is the one whose executable has the target's name.
-    KillModule(pszFileName);
+    // The program to close is the one started from this very file: never
+    // another one of the same name.
+    KillModuleByPath(target.c_str());
     hFile = CreateMember(target);
     if (hFile != INVALID_HANDLE_VALUE)
         return TrackMember(hFile, target, ullSize);

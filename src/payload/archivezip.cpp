@@ -16,6 +16,7 @@
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::ws
 {
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return FALSE;
+    RemoveLinkAt(target.c_str());
     std::wstring longTarget = LongPathForm(target);
     DWORD dwAttributes = GetFileAttributesW(longTarget.c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
@@ -75,6 +77,7 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::ws
         unzCloseCurrentFile(zip);
         return FALSE;
     }
+    NoteRunFile(target.c_str());
     std::vector<BYTE> chunk(ZIP_CHUNK_SIZE);
     BOOL bOk = TRUE;
     ULONGLONG ullWritten = 0;

@@ -142,14 +142,14 @@ BOOL CScriptFields::Next(LPWSTR szField, size_t cchField)
     return bSplit;
 }
 
-void CScriptFields::Expand(LPWSTR sz, size_t cch)
+void CScriptFields::Expand(LPWSTR sz, size_t cch, LPWSTR szEmptyVars, size_t cchEmptyVars)
 {
     WCHAR szWork[EXPAND_WORK_CCH];
     if (FAILED(StringCchCopyW(szWork, ARRAYSIZE(szWork), sz))) {
         m_bOverflow = TRUE;
         return;
     }
-    ExpandPathVar(szWork, ARRAYSIZE(szWork));
+    ExpandPathVar(szWork, ARRAYSIZE(szWork), szEmptyVars, cchEmptyVars);
     if (FAILED(StringCchCopyW(sz, cch, szWork)))
         m_bOverflow = TRUE;
 }
@@ -158,6 +158,13 @@ BOOL CScriptFields::NextExpanded(LPWSTR szField, size_t cchField)
 {
     BOOL bSplit = Next(szField, cchField);
     Expand(szField, cchField);
+    return bSplit;
+}
+
+BOOL CScriptFields::NextPath(SCRIPTPATH& path)
+{
+    BOOL bSplit = Next(path.sz, ARRAYSIZE(path.sz));
+    Expand(path.sz, ARRAYSIZE(path.sz), path.szEmptyVars, ARRAYSIZE(path.szEmptyVars));
     return bSplit;
 }
 
@@ -186,6 +193,18 @@ BOOL CScriptFields::Valid()
         DebugTrace(L"%s()->Parameter too long, line refused!", m_szHandler);
     }
     return !m_bOverflow;
+}
+
+BOOL ScriptPathAllowed(LPCWSTR szHandler, const SCRIPTPATH& path, GUARDOP op, BOOL bRecursive)
+{
+    WCHAR szFull[PATH_CCH];
+    WCHAR szReason[GUARD_REASON_CCH];
+    if (path.szEmptyVars[0])
+        StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing", path.szEmptyVars);
+    else if (GuardPath(path.sz, op, bRecursive, szFull, szReason, ARRAYSIZE(szReason)))
+        return TRUE;
+    DebugTrace(L"%s(%s)->Refused: %s", szHandler, path.sz, szReason);
+    return FALSE;
 }
 
 BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress,

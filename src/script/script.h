@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "common/capacity.h"
+#include "common/pathguard.h"
 #include "common/textcmp.h"
 
 enum : unsigned {
@@ -12,6 +13,7 @@ enum : unsigned {
     SCRIPT_READ_CCH = 1024,      // one read of the script file: 1023 characters
     SCRIPT_RESULT_CCH = 64,      // the last result, <FUNCTIONRETCODE>
     SCRIPT_CONDITION_CCH = 100,  // g_szCondition: 99 characters
+    SCRIPT_EMPTYVARS_CCH = 256,  // placeholders of one field that stood for nothing
 };
 
 // The most a script may hold: beyond either limit it is refused whole, so
@@ -60,6 +62,20 @@ struct SCRIPTGUARD {
     WCHAR szCondIf[SCRIPT_TEXT_CCH];  // condition label
 };
 
+// A path field of a command line, expanded, with the placeholders in it
+// that stood for nothing.
+struct SCRIPTPATH {
+    WCHAR sz[PATH_CCH];
+    WCHAR szEmptyVars[SCRIPT_EMPTYVARS_CCH];
+};
+
+// The path guard of a line whose own guard passed: a path built on a
+// placeholder that stood for nothing is refused, then GuardPath decides.
+// A refusal traces "<handler>(<path>)->Refused: <reason>", and the line does
+// nothing more: its last result stays 0.
+BOOL ScriptPathAllowed(LPCWSTR szHandler, const SCRIPTPATH& path, GUARDOP op,
+                       BOOL bRecursive = FALSE);
+
 // Splits a handler's parameters into fields, one comma at a time. A field
 // or remainder that does not fit its buffer makes the whole line invalid:
 // a cut path could name another file, so such a line is refused.
@@ -74,6 +90,8 @@ public:
     BOOL Next(LPWSTR szField, size_t cchField);
     // Same, then expands the path variables of the field.
     BOOL NextExpanded(LPWSTR szField, size_t cchField);
+    // Same for a path field, keeping the placeholders that stood for nothing.
+    BOOL NextPath(SCRIPTPATH& path);
     // Expands the path variables of the whole rest.
     void ExpandRest();
     // The rest must fit cchMax characters with its terminator.
@@ -82,7 +100,7 @@ public:
     void Guard(SCRIPTGUARD& guard);
     LPCWSTR Rest() const { return m_szRest; }
     // Expands the path variables of a field the handler holds.
-    void Expand(LPWSTR sz, size_t cch);
+    void Expand(LPWSTR sz, size_t cch, LPWSTR szEmptyVars = nullptr, size_t cchEmptyVars = 0);
     // Marks the line as not fitting.
     void Refuse() { m_bOverflow = TRUE; }
     // FALSE (logged once) when something did not fit.

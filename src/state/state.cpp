@@ -16,6 +16,8 @@ WCHAR DataPath[PATH_CCH];
 WCHAR Title[TITLE_CCH];
 WCHAR ExeFile[PATH_CCH];
 HWND g_hStatusWnd;
+BOOL g_bOwnTgdFolder;
+BOOL g_bRunOnceWritten;
 
 HGLOBAL g_hDataRes;
 DWORD g_dwDataResSize;

@@ -16,6 +16,7 @@
 #include "payload/plan.h"
 #include "payload/resources.h"
 #include "common/registry.h"
+#include "common/runfiles.h"
 #include "script/script.h"
 #include "common/process.h"
 #include "ui/progress.h"
@@ -38,7 +39,6 @@ const DWORD REBOOT_TEXT_CCH = 1024;
 const DWORD ERROR_NO_INTERNET = 1230;
 const DWORD ERROR_DOWNLOAD_LOST = 1236;
 const WCHAR SCRIPT_SECTION[] = L"[Scripttrv]";
-const WCHAR RUNONCE_KEY[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 // What one run of the worker keeps from step to step.
 struct WorkerRun {
@@ -108,6 +108,22 @@ void ExtractPayload(WorkerRun& run)
         else if (g_bFileList)
             run.dwError = ERROR_FILE_NOT_FOUND;
         DebugTrace(L"ThreadUnCompressDATA()->No Data to Extract!");
+    }
+}
+
+// A folder the run extracted into that nothing else should be in: what the
+// extraction did not write there (a file someone placed in it, a link)
+// goes before anything from it runs.
+void RemoveForeignFilesFromTarget(WorkerRun& run)
+{
+    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
+    if (!GoingOn(run) || !(g_bOwnTgdFolder || IsRunFolder(szTgd)))
+        return;
+    DWORD dwError = RemoveForeignFiles(szTgd);
+    if (dwError != ERROR_SUCCESS) {
+        DebugTrace(L"ThreadUnCompressDATA()->%s holds files that are not the package's (%d)", szTgd,
+                   dwError);
+        run.dwError = dwError;
     }
 }
 
@@ -201,8 +217,13 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
         PathQuoteSpacesW(text.data());
         StringCchCatW(text.data(), REBOOT_TEXT_CCH, L" ");
         StringCchCatW(text.data(), REBOOT_TEXT_CCH, szCmdLine);
-        RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, g_ProjectInfo.szProductName, REG_SZ,
-                         text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR));
+        if (RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, g_ProjectInfo.szProductName, REG_SZ,
+                             text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR))) {
+            // The command needs its files after the restart; the caller
+            // learns that the installation is not complete yet.
+            g_bRunOnceWritten = TRUE;
+            g_dwExitCode = ERROR_SUCCESS_REBOOT_REQUIRED;
+        }
     }
     if (g_bSilent)
         return;
@@ -350,6 +371,7 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
         CreateTrayIcon(run);
         WaitForTaskbarButton(run);
         ExtractPayload(run);
+        RemoveForeignFilesFromTarget(run);
         RunInstallScript(run);
         FinishPreparation(run);
         PrepareWindowForLaunch(run);

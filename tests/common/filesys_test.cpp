@@ -333,9 +333,11 @@ TEST_F(FileSysTest, RemoveDirectoryTreeRefusals)
         {"a file", Path(L"plain.txt"), FS_INCLUDE_SUBDIR, FALSE, {}},
         {"empty path", L"", FS_INCLUDE_SUBDIR, FALSE, {}},
         // Without the contents flag, so that a fault here could not harm the drive.
-        {"drive root", L"C:\\", 0, FALSE, {}},
-        {"drive without backslash", L"C:", 0, FALSE, {}},
-        {"root of the current drive", L"\\", 0, FALSE, {}},
+        {"drive root", L"C:\\", 0, FALSE, {"RemoveDirectoryTree(C:\\)->Refused: drive or share root"}},
+        {"drive without backslash", L"C:", 0, FALSE,
+         {"RemoveDirectoryTree(C:)->Refused: drive or share root"}},
+        {"root of the current drive", L"\\", 0, FALSE,
+         {"RemoveDirectoryTree(\\)->Refused: drive or share root"}},
     };
     for (const auto& c : cases) {
         tracesink::Clear();

@@ -5,8 +5,10 @@
 #include <iowin32.h>
 #include <string>
 #include <vector>
+#include "common/filecopy.h"
 #include "common/filesys.h"
 #include "payload/archive.h"
+#include "state/state.h"
 #include "payload/archivepac.h"
 #include "payloadtest.h"
 #include "support/tracesink.h"
@@ -604,6 +606,21 @@ TEST_F(ArchiveTest, DamagedOrHostileZipsFail)
 
 TEST_F(ArchiveTest, PacUnpacksThroughQeltron)
 {
+    // The library is taken only from the run's temporary folder, where the
+    // run wrote it. It stays loaded for the process: one folder for all runs.
+    WCHAR szSavedTemp[PATH_CCH];
+    lstrcpynW(szSavedTemp, TempPathTRV, PATH_CCH);
+    WCHAR szTemp[MAX_PATH];
+    GetTempPathW(MAX_PATH, szTemp);
+    std::wstring trv = std::wstring(szTemp) + L"stowaway-payload-qeltron";
+    CreateDirectoryW(trv.c_str(), nullptr);
+    ASSERT_EQ(XCopyFile((BinFolder() + L"\\QELTRON.dll").c_str(), (trv + L"\\QELTRON.dll").c_str(), 0),
+              0u);
+    lstrcpynW(TempPathTRV, trv.c_str(), PATH_CCH);
+    struct Restore {
+        WCHAR* sz;
+        ~Restore() { lstrcpynW(TempPathTRV, sz, PATH_CCH); }
+    } restore{szSavedTemp};
     Packer(L"pac --folder " + Quote(Path(L"src")) + L" --out " + Quote(Path(L"data.pac")));
     EXPECT_TRUE(IsaPacFile(Path(L"data.pac").c_str()));
     tracesink::Clear();
