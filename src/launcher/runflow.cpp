@@ -4,6 +4,7 @@
 #include <strsafe.h>
 #include <vector>
 #include "common/errors.h"
+#include "common/faultguard.h"
 #include "common/filesys.h"
 #include "common/osversion.h"
 #include "common/pathguard.h"
@@ -16,6 +17,7 @@
 #include "launcher/tempfolders.h"
 #include "state/config.h"
 #include "state/languages.h"
+#include "state/langlib.h"
 #include "state/pathvar.h"
 #include "state/projectinfo.h"
 #include "state/state.h"
@@ -339,10 +341,11 @@ Next LoadLanguageLibrary(RunState& run)
         StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", TempPathTRV,
                          PathFindFileNameW(g_ProjectInfo.szLangFileName));
         // Only the library this run unpacked: a file someone put there is
-        // removed, and the program's own strings serve.
+        // removed, and the program's own strings serve. A damaged one is
+        // checked out too and falls back to the program's own English.
         DWORD dwError = ERROR_SUCCESS;
         if (IsOwnLibrary(run.szLangLibrary, &dwError))
-            hLib = LoadLibraryExW(run.szLangLibrary, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+            hLib = LoadCheckedLanguageLibrary(run.szLangLibrary);
         else if (dwError != ERROR_SUCCESS)
             return StopForLibrary(run.szLangLibrary, dwError);
     }
@@ -753,6 +756,20 @@ void BuildInformationText(LPWSTR szText, size_t cchText)
     }
 }
 
+namespace {
+
+RunState* g_pRun;
+
+// A fault on any thread outside a guarded call ends the process; what the
+// run wrote goes first, as at the end of a run.
+void CleanUpAfterFault()
+{
+    if (g_pRun)
+        RemoveFolders(*g_pRun);
+}
+
+}  // namespace
+
 DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
 {
     RunState run;
@@ -761,17 +778,25 @@ DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
     run.lpCmdLine = lpCmdLine ? lpCmdLine : L"";
     hInstance = hInst;
     hInstRes = hInst;
+    g_pRun = &run;
+    InstallFaultHandler(CleanUpAfterFault);
 
-    switch (StartUp(run)) {
-    case Next::Return0:
-        return ReturnEarly(run, 0);
-    case Next::ReturnError:
-        return ReturnEarly(run, g_dwExitCode);
-    case Next::Continue:
-        RunSetupPhase();
-        break;
-    case Next::Shutdown:
-        break;
+    try {
+        switch (StartUp(run)) {
+        case Next::Return0:
+            return ReturnEarly(run, 0);
+        case Next::ReturnError:
+            return ReturnEarly(run, g_dwExitCode);
+        case Next::Continue:
+            RunSetupPhase();
+            break;
+        case Next::Shutdown:
+            break;
+        }
+    } catch (...) {
+        // Ends like a fault, but with the whole shutdown.
+        DebugTrace(L"WinMain()->Catch Error!");
+        SetExitCode(FAULT_EXIT_CODE);
     }
     return Shutdown(run);
 }

@@ -390,7 +390,7 @@ UINT ScriptDelay(LPCWSTR szParams)
     if (!fields.Valid() || !ScriptGuard(guard))
         return 0;
 
-    long lDelay = wcstol(szDelay, nullptr, 10);
+    long lDelay = ScriptNumber(szDelay);
     DWORD dwDelay = lDelay > 0 ? static_cast<DWORD>(lDelay) : 0;
     DWORD dwStart = GetTickCount();
     BOOL bRunning = TRUE;

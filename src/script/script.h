@@ -2,6 +2,7 @@
 // lines, then run one line at a time through the command table.
 #pragma once
 #include <windows.h>
+#include <string>
 #include <vector>
 #include "common/capacity.h"
 #include "common/pathguard.h"
@@ -15,15 +16,26 @@ enum : unsigned {
     SCRIPT_EMPTYVARS_CCH = 256,  // placeholders of one field that stood for nothing
 };
 
+// The most a script may hold: beyond either limit it is refused whole, so
+// that reading and running it stay within seconds and memory.
+enum : DWORD {
+    SCRIPT_MAX_BYTES = 4 * 1024 * 1024,  // size of the script file
+    SCRIPT_MAX_COMMANDS = 20000,         // command lines of the section
+};
+
+// One command line, as long as it is.
 struct SCRIPTLINE {
-    WCHAR szName[SCRIPT_TEXT_CCH];    // command name as written
-    WCHAR szParams[SCRIPT_TEXT_CCH];  // everything after the first "="
+    std::wstring strName;    // command name as written
+    std::wstring strParams;  // everything after the first "="
 };
 typedef std::vector<SCRIPTLINE> SCRIPTLIST;
 
 // Reads the section szHeader (for example "[Scripttrv]") of the script file
-// into list; returns the number of command lines accepted.
-UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list);
+// into list; returns the number of command lines accepted. A script over
+// SCRIPT_MAX_BYTES or SCRIPT_MAX_COMMANDS (or that memory can not hold) is
+// refused: a trace line, an empty list, 0, and *pdwError (when given) 13;
+// otherwise *pdwError is 0.
+UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwError = nullptr);
 // Runs every line in order. 0 when the cancel flag stopped the run.
 BOOL ProcessScript(SCRIPTLIST list);
 // 1 when szName is a command. bExecute runs its handler, bProgress moves the
@@ -38,6 +50,10 @@ BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, L
 
 // Writes the last result, <FUNCTIONRETCODE>, as "%d".
 void SetScriptResult(int iResult);
+
+// A number of a script field: decimal, blanks around it ignored; text that
+// is no number gives 0.
+long ScriptNumber(LPCWSTR szField);
 
 // The three fields that end every command line except IF.
 struct SCRIPTGUARD {

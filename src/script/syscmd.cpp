@@ -224,8 +224,8 @@ UINT ScriptCreateIcon(LPCWSTR szParams)
         (name.szEmptyVars[0] && !ScriptPathAllowed(L"ScriptCreateIcon", name, GUARD_WRITE)))
         return 0;
 
-    int nShowCmd = static_cast<int>(wcstol(szShow, nullptr, 10));
-    int iIconIndex = static_cast<int>(wcstol(szIconIndex, nullptr, 10));
+    int nShowCmd = static_cast<int>(ScriptNumber(szShow));
+    int iIconIndex = static_cast<int>(ScriptNumber(szIconIndex));
     UINT uResult = CreateShortCut(szFolder, szName, szTarget, szArguments, szDescription, nShowCmd,
                                   szWorkingDir, szIconFile, iIconIndex)
                        ? 1
@@ -361,6 +361,7 @@ UINT ScriptRegisterFile(LPCWSTR szParams)
     if (!fields.Valid() || !ScriptGuard(guard))
         return 0;
 
+    TrimBlanks(szMode);
     BOOL bRegister = wcscmp(szMode, L"0") != 0;
     UINT uResult = RegisterFile(szFile, szExtra, bRegister);
     SetScriptResult(static_cast<int>(uResult));

@@ -32,6 +32,11 @@ BOOL HasPayload()
 
 void SetExitCode(DWORD dwCode)
 {
+    HWND hStatus = g_hStatusWnd;
+    if (hStatus && GetWindowThreadProcessId(hStatus, nullptr) != GetCurrentThreadId() &&
+        SendMessageW(hStatus, WM_SET_EXIT_CODE, dwCode, 0) == 1)
+        return;
+    // On the owner's thread, or no window (any more): nobody else writes it now.
     g_dwExitCode = dwCode;
     g_bExitCodeSet = TRUE;
 }

@@ -34,6 +34,10 @@ extern BOOL g_bOwnTgdFolder;
 // folder it runs from stays.
 extern BOOL g_bRunOnceWritten;
 
+// The exit code has one owner, the thread of the status window: it answers
+// this message by passing wParam to SetExitCode (and returns 1).
+#define WM_SET_EXIT_CODE 0x8016
+
 // Payload found at start-up: the DATA resource, else a payload appended to
 // the program file. The worker extracts whichever was found.
 extern HGLOBAL g_hDataRes;
@@ -47,5 +51,7 @@ BOOL HasPayload();
 extern BOOL g_bPayloadLost;
 
 // Sets the run's exit code and marks it as set, so that the end of the run
-// keeps it rather than the code of a plain outcome (0, 3010, 1223).
+// keeps it rather than the code of a plain outcome (0, 3010, 1223). From
+// another thread than the status window's the value travels through
+// WM_SET_EXIT_CODE to that thread; without a window it is written here.
 void SetExitCode(DWORD dwCode);

@@ -265,9 +265,8 @@ void PaintControl(FAKEPROGRESS* pState, HDC hdc)
     DeleteDC(hdcMem);
 }
 
-DWORD WINAPI AnimationThread(LPVOID pParam)
+void Animate(FAKEPROGRESS* pState)
 {
-    FAKEPROGRESS* pState = static_cast<FAKEPROGRESS*>(pParam);
     for (;;) {
         UINT uInterval;
         {
@@ -282,6 +281,17 @@ DWORD WINAPI AnimationThread(LPVOID pParam)
         }
         if (WaitForSingleObject(pState->hStopEvent, uInterval) != WAIT_TIMEOUT)
             break;
+    }
+}
+
+DWORD WINAPI AnimationThread(LPVOID pParam)
+{
+    // No exception leaves the thread: the control just stops moving.
+    try {
+        Animate(static_cast<FAKEPROGRESS*>(pParam));
+    } catch (...) {
+        DebugTrace(L"FakeProgress()->Catch Error!");
+        return ERROR_INVALID_DATA;
     }
     return 0;
 }

@@ -101,9 +101,8 @@ INT_PTR CALLBACK MsgWaitProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
     }
 }
 
-DWORD WINAPI ThreadMsgWait(LPVOID pParam)
+DWORD RunMsgWaitThread(MSGWAITREQUEST* pRequest)
 {
-    auto* pRequest = static_cast<MSGWAITREQUEST*>(pParam);
     // The queue exists before anyone can post WM_QUIT to it.
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -142,6 +141,20 @@ DWORD WINAPI ThreadMsgWait(LPVOID pParam)
         DestroyWindow(hWnd);
     DebugTrace(L"ThreadMsgWait()->End(%d)", iExit);
     return 0;
+}
+
+// No exception leaves the thread: the window's waiter is released and the
+// thread ends with an error.
+DWORD WINAPI ThreadMsgWait(LPVOID pParam)
+{
+    auto* pRequest = static_cast<MSGWAITREQUEST*>(pParam);
+    try {
+        return RunMsgWaitThread(pRequest);
+    } catch (...) {
+        DebugTrace(L"ThreadMsgWait()->Catch Error!");
+        SetEvent(pRequest->hReady);
+        return ERROR_INVALID_DATA;
+    }
 }
 
 // Waits for one of the handles while serving messages that other threads

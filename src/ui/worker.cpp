@@ -1,4 +1,5 @@
 #include "ui/worker.h"
+#include <objbase.h>
 #include "common/errors.h"
 #include <shlwapi.h>
 #include <strsafe.h>
@@ -126,13 +127,17 @@ void RemoveForeignFilesFromTarget(WorkerRun& run)
     }
 }
 
-void RunScriptFile(const WorkerRun& run, LPCWSTR szFileName)
+void RunScriptFile(WorkerRun& run, LPCWSTR szFileName)
 {
     WCHAR szPath[PATH_CCH];
     PathCombineW(szPath, TempPathTRV, szFileName);
     DebugTrace(L"ThreadUnCompressDATA()->ReadScript(%s)", szPath);
     SCRIPTLIST lines;
-    UINT uCount = ReadScript(szPath, SCRIPT_SECTION, lines);
+    DWORD dwRefused = 0;
+    UINT uCount = ReadScript(szPath, SCRIPT_SECTION, lines, &dwRefused);
+    // A script over its limits is an error of the package, not nothing to do.
+    if (dwRefused)
+        run.dwError = dwRefused;
     if (uCount == 0)
         return;
     g_Progress.DefineStep(0, 100, uCount);
@@ -143,10 +148,10 @@ void RunScriptFile(const WorkerRun& run, LPCWSTR szFileName)
         if (LoadUiString(IDS_SETTING, szText, ARRAYSIZE(szText)))
             g_Progress.SetStepText(szText);
     }
-    ProcessScript(lines);  // by value: the run works on a copy
+    ProcessScript(std::move(lines));
 }
 
-void RunInstallScript(const WorkerRun& run)
+void RunInstallScript(WorkerRun& run)
 {
     if (!g_ProjectInfo.bRunScript || !GoingOn(run))
         return;
@@ -357,18 +362,37 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
 {
     WorkerRun run;
     run.hStatus = static_cast<HWND>(lpParam);
-    CreateTrayIcon(run);
-    WaitForTaskbarButton(run);
-    ExtractPayload(run);
-    RemoveForeignFilesFromTarget(run);
-    RunInstallScript(run);
-    FinishPreparation(run);
-    PrepareWindowForLaunch(run);
-    LaunchOrRestart(run);
-    ReportError(run);
-    SettleExitCode(run);
+    // The shell calls of the launch want COM on the calling thread.
+    HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    DWORD dwResult = 0;
+    // No exception leaves the thread: what escapes a step ends the run
+    // with an error, and the window is still told to close.
+    try {
+        CreateTrayIcon(run);
+        WaitForTaskbarButton(run);
+        ExtractPayload(run);
+        RemoveForeignFilesFromTarget(run);
+        RunInstallScript(run);
+        FinishPreparation(run);
+        PrepareWindowForLaunch(run);
+        LaunchOrRestart(run);
+    } catch (...) {
+        DebugTrace(L"ThreadUnCompressDATA()->Catch Error!");
+        if (run.dwError == 0)
+            run.dwError = ERROR_INVALID_DATA;
+        dwResult = run.dwError;
+    }
+    try {
+        ReportError(run);
+        SettleExitCode(run);
+    } catch (...) {
+        DebugTrace(L"ThreadUnCompressDATA()->Catch Error!");
+        dwResult = ERROR_INVALID_DATA;
+    }
     CleanUp(run);
-    return 0;
+    if (SUCCEEDED(hrCom))
+        CoUninitialize();
+    return dwResult;
 }
 
 BOOL RebootSystem()

@@ -163,8 +163,9 @@ class OwnFoldersTest(unittest.TestCase):
             os.makedirs(os.path.join(target, "fakesetup.exe"))
             pkg = self.build("Blocked", CopyToTemp=0, TargetFolder=harness.win_path(target),
                              LaunchExe=0, DeleteFiles=0)
-            run = runkit.LauncherRun(pkg, "/S")
-            run.run()
+            # The member can not be written, so the archive fails with the reason.
+            run = runkit.LauncherRun(pkg, "/S /SUPPRESSMSGBOXES")
+            self.assertEqual(run.run(), 5)
             msgs = run.messages()
             member = harness.win_path(os.path.join(target, "fakesetup.exe"))
             self.assertIn("KillModule(%s)->No process to end" % member, msgs)
