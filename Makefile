@@ -1,10 +1,14 @@
 # Two commands do everything on a fresh Debian 12 machine:
 #   make demo   builds a sample package and runs it under Wine
 #   make test   builds and runs every test
-.PHONY: all deps configure build build64 release test demo bench clean
+.PHONY: all deps configure build build64 release test demo bench fuzz clean
 
 PRESET ?= win32
 BUILD_DIR := build/$(PRESET)
+# make fuzz: the long run of the mutation fuzzer (make test runs 49 cases).
+FUZZ_CASES ?= 5000
+FUZZ_SEED ?= 1
+FUZZ_JOBS ?= 6
 
 all: build
 
@@ -36,6 +40,9 @@ demo: build
 bench: build
 	BIG=$(BIG) bash scripts/bench.sh
 	bash scripts/bench-downloads.sh
+
+fuzz: build
+	python3 scripts/fuzz.py --cases $(FUZZ_CASES) --seed $(FUZZ_SEED) --jobs $(FUZZ_JOBS)
 
 clean:
 	-bash scripts/winenv.sh stop

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <bits/functexcept.h>
 #include <new>
+#include "common/faultguard.h"
 #include "common/trace.h"
 
 namespace {
@@ -15,7 +16,7 @@ const UINT EXIT_RUNTIME_FAULT = ERROR_INTERNAL_ERROR;
 [[noreturn]] void EndRun(const char* szWhat, UINT uExitCode)
 {
     DebugTraceA("RuntimeFault()->%s: the run ends (%u)", szWhat, uExitCode);
-    ExitProcess(uExitCode);
+    EndRunAfterCleanup(uExitCode);
 }
 
 void* Allocate(size_t cb)

@@ -98,3 +98,25 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
     }
     return result;
 }
+
+BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize)
+{
+    DWORD cbBlock = ullSize < COPY_BLOCK_SIZE ? static_cast<DWORD>(ullSize) : COPY_BLOCK_SIZE;
+    CBlockBuffer first(cbBlock);
+    CBlockBuffer second(cbBlock);
+    if (!first.Get() || !second.Get())
+        return FALSE;
+    for (ULONGLONG ullLeft = ullSize; ullLeft > 0;) {
+        if (IsCancelled())
+            return FALSE;
+        DWORD cbWant = ullLeft < cbBlock ? static_cast<DWORD>(ullLeft) : cbBlock;
+        DWORD cbFirst = 0;
+        DWORD cbSecond = 0;
+        if (!ReadFile(hFirst, first.Get(), cbWant, &cbFirst, nullptr) ||
+            !ReadFile(hSecond, second.Get(), cbWant, &cbSecond, nullptr) || cbFirst != cbWant ||
+            cbSecond != cbWant || memcmp(first.Get(), second.Get(), cbWant) != 0)
+            return FALSE;
+        ullLeft -= cbWant;
+    }
+    return TRUE;
+}

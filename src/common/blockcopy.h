@@ -66,6 +66,11 @@ enum class COPYRESULT {
 COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, DWORD cbBlock,
                       IBlockObserver* pObserver, ULONGLONG* pullCopied);
 
+// TRUE when the next ullSize bytes of two open files, each from its current
+// position, are the same. Used before a partial file is continued: only a
+// part that provably matches its source is kept.
+BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize);
+
 // An observer made of two callables, for callers that only trace.
 template <class FRead, class FWrite>
 class CBlockObserver : public IBlockObserver {

@@ -10,4 +10,5 @@ enum : unsigned {
     SHORTTEXT_CCH = 81,      // short product name and version
     GUID_CCH = 39,           // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
     EXPAND_WORK_CCH = 1024,  // work buffer of path-variable expansion
+    LONG_PATH_CCH = 32767,   // a path in its "\\?\" form
 };

@@ -7,6 +7,7 @@
 #include "common/handles.h"
 #include "common/progress.h"
 #include "common/register.h"
+#include "common/runfiles.h"
 #include "common/trace.h"
 #include "common/version.h"
 
@@ -120,6 +121,12 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
             } else if (!GetFileSizeEx(hTarget.Get(), &liSize) ||
                        static_cast<ULONGLONG>(liSize.QuadPart) > ullSourceSize) {
                 bResume = FALSE;
+            } else if (!SameBlocks(hSource.Get(), hTarget.Get(),
+                                   static_cast<ULONGLONG>(liSize.QuadPart))) {
+                // The date alone proves nothing: the part kept must be the
+                // source's own start.
+                DebugTrace(L"XCopyFile()->%s is not the start of %s: copied again", szTo, szFrom);
+                bResume = FALSE;
             } else {
                 ullDone = static_cast<ULONGLONG>(liSize.QuadPart);
                 if (!SeekToEnd(hTarget.Get()) || !SeekTo(hSource.Get(), ullDone)) {
@@ -159,11 +166,14 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
                 ReadLockedFiles(szFrom, szTo);
             return ReportLastError(L"CreateFile", dwError);
         }
+        NoteRunFile(szTo);
         SetFileTime(hTarget.Get(), &ftSource, nullptr, &ftSource);
         if (!SeekTo(hSource.Get(), 0))
             return ReportLastError(L"SetFilePointerEx", GetLastError());
     }
 
+    if (bResume)
+        NoteRunFile(szTo);
     Progress().DefineData(ullSourceSize);
     ReportBytes(ullDone);
 

@@ -6,6 +6,8 @@
 #include "common/filecopy.h"
 #include "common/handles.h"
 #include "common/osversion.h"
+#include "common/pathguard.h"
+#include "common/runfiles.h"
 #include "common/trace.h"
 
 namespace {
@@ -63,16 +65,16 @@ bool SplitPattern(LPCWSTR szPattern, PATHBUF& szFolder, PATHBUF& szName)
     return true;
 }
 
-// "C:\", "C:", "\" or "\\server\share": never removed as a whole.
-bool IsRootPath(LPCWSTR szPath)
+// The last line of defence behind every caller's own check.
+BOOL Guarded(LPCWSTR szRoutine, LPCWSTR szPath, GUARDOP op, BOOL bRecursive)
 {
-    PATHBUF szRoot;
-    if (FAILED(StringCchCopyW(szRoot, PATH_CCH, szPath)))
-        return false;
-    size_t cch = lstrlenW(szRoot);
-    if (cch > 0 && szRoot[cch - 1] != L'\\' && FAILED(StringCchCatW(szRoot, PATH_CCH, L"\\")))
-        return false;
-    return PathIsRootW(szRoot) != FALSE;
+    PATHBUF szFull;
+    WCHAR szReason[GUARD_REASON_CCH];
+    if (GuardPath(szPath, op, bRecursive, szFull, szReason, ARRAYSIZE(szReason)))
+        return TRUE;
+    DebugTrace(L"%s(%s)->Refused: %s", szRoutine, szPath ? szPath : L"", szReason);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
 }
 
 void ClearReadOnly(LPCWSTR szPath, DWORD dwAttributes)
@@ -83,7 +85,7 @@ void ClearReadOnly(LPCWSTR szPath, DWORD dwAttributes)
                              FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     DWORD dwNew = dwAttributes & dwSettable;
-    SetFileAttributesW(szPath, dwNew ? dwNew : FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(LongPathForm(szPath).c_str(), dwNew ? dwNew : FILE_ATTRIBUTE_NORMAL);
 }
 
 // Deletes one file, read-only or not; hands it to the restart list when
@@ -91,7 +93,7 @@ void ClearReadOnly(LPCWSTR szPath, DWORD dwAttributes)
 BOOL DeleteOneFile(LPCWSTR szPath, DWORD dwAttributes, DWORD dwFlags)
 {
     ClearReadOnly(szPath, dwAttributes);
-    BOOL bDeleted = DeleteFileW(szPath);
+    BOOL bDeleted = DeleteFileW(LongPathForm(szPath).c_str());
     DWORD dwError = GetLastError();
     DebugTrace(L"DeleteFile(%s)->%d", szPath, bDeleted);
     if (!bDeleted && (dwFlags & LOCKEDFILE))
@@ -102,7 +104,7 @@ BOOL DeleteOneFile(LPCWSTR szPath, DWORD dwAttributes, DWORD dwFlags)
 
 BOOL RemoveFolderLink(LPCWSTR szPath)
 {
-    BOOL bRemoved = RemoveDirectoryW(szPath);
+    BOOL bRemoved = RemoveDirectoryW(LongPathForm(szPath).c_str());
     DWORD dwError = GetLastError();
     DebugTrace(L"RemoveDirectory(%s)->%d", szPath, bRemoved);
     SetLastError(dwError);
@@ -114,7 +116,7 @@ BOOL RemoveFolderLink(LPCWSTR szPath)
 BOOL RemoveEmptyFolder(LPCWSTR szFolder, DWORD dwAttributes, DWORD dwFlags)
 {
     ClearReadOnly(szFolder, dwAttributes);
-    BOOL bRemoved = RemoveDirectoryW(szFolder);
+    BOOL bRemoved = RemoveDirectoryW(LongPathForm(szFolder).c_str());
     DWORD dwError = GetLastError();
     DebugTrace(L"RemoveDirectory(%s)->%d", szFolder, bRemoved);
     if (!bRemoved && (dwFlags & LOCKEDFILE))
@@ -123,55 +125,67 @@ BOOL RemoveEmptyFolder(LPCWSTR szFolder, DWORD dwAttributes, DWORD dwFlags)
     return bRemoved;
 }
 
+// folder + "\\" + name into a string that may pass PATH_CCH; FALSE beyond
+// cchMax characters.
+bool JoinLong(std::wstring& out, const std::wstring& folder, LPCWSTR szName, size_t cchMax)
+{
+    out = folder;
+    if (!out.empty() && out.back() != L'\\')
+        out += L'\\';
+    out += szName;
+    return out.size() < cchMax;
+}
+
 // Walks szFolder for files matching szName, then each sub-folder when asked,
 // and tells the visitor. szRelative is the folder below the walk's root
 // ("" at the root). Links to folders are reported, never entered. FALSE
 // when the visitor stopped the walk.
-BOOL WalkIn(LPCWSTR szFolder, LPCWSTR szRelative, LPCWSTR szName, BOOL bRecursive,
-            IFolderVisitor& visitor)
+BOOL WalkIn(const std::wstring& folder, const std::wstring& relative, LPCWSTR szName,
+            BOOL bRecursive, IFolderVisitor& visitor)
 {
-    PATHBUF szSearch;
-    PATHBUF szPath;
+    const size_t cchMax = visitor.TakesLongPaths() ? LONG_PATH_CCH : PATH_CCH;
+    std::wstring search;
+    std::wstring path;
     WIN32_FIND_DATAW fd;
-    if (!JoinPath(szSearch, szFolder, szName)) {
-        visitor.OnTooLong(szFolder, szName);
+    if (!JoinLong(search, folder, szName, cchMax)) {
+        visitor.OnTooLong(folder.c_str(), szName);
     } else {
-        CFindHandle find(FindFirstFileW(szSearch, &fd));
+        CFindHandle find(FindFirstFileW(LongPathForm(search).c_str(), &fd));
         for (BOOL bMore = find.IsValid(); bMore; bMore = FindNextFileW(find.Get(), &fd)) {
             if (IsFolder(fd))
                 continue;
-            if (!JoinPath(szPath, szFolder, fd.cFileName)) {
-                visitor.OnTooLong(szFolder, fd.cFileName);
+            if (!JoinLong(path, folder, fd.cFileName, cchMax)) {
+                visitor.OnTooLong(folder.c_str(), fd.cFileName);
                 continue;
             }
-            if (!visitor.OnFile(szPath, szRelative, fd))
+            if (!visitor.OnFile(path.c_str(), relative.c_str(), fd))
                 return FALSE;
         }
     }
     if (!bRecursive)
         return TRUE;
-    if (!JoinPath(szSearch, szFolder, L"*")) {
-        visitor.OnTooLong(szFolder, L"*");
+    if (!JoinLong(search, folder, L"*", cchMax)) {
+        visitor.OnTooLong(folder.c_str(), L"*");
         return TRUE;
     }
-    CFindHandle find(FindFirstFileW(szSearch, &fd));
+    CFindHandle find(FindFirstFileW(LongPathForm(search).c_str(), &fd));
     for (BOOL bMore = find.IsValid(); bMore; bMore = FindNextFileW(find.Get(), &fd)) {
         if (!IsFolder(fd) || IsDotEntry(fd))
             continue;
-        PATHBUF szSubRelative;
-        if (!JoinPath(szPath, szFolder, fd.cFileName) ||
-            !JoinPath(szSubRelative, szRelative, fd.cFileName)) {
-            visitor.OnTooLong(szFolder, fd.cFileName);
+        std::wstring subRelative;
+        if (!JoinLong(path, folder, fd.cFileName, cchMax) ||
+            !JoinLong(subRelative, relative, fd.cFileName, cchMax)) {
+            visitor.OnTooLong(folder.c_str(), fd.cFileName);
             continue;
         }
         if (IsFolderLink(fd.dwFileAttributes)) {
-            if (!visitor.OnFolderLink(szPath, fd))
+            if (!visitor.OnFolderLink(path.c_str(), fd))
                 return FALSE;
             continue;
         }
-        if (!WalkIn(szPath, szSubRelative, szName, TRUE, visitor))
+        if (!WalkIn(path, subRelative, szName, TRUE, visitor))
             return FALSE;
-        if (!visitor.OnFolderDone(szPath, fd))
+        if (!visitor.OnFolderDone(path.c_str(), fd))
             return FALSE;
     }
     return TRUE;
@@ -194,6 +208,8 @@ public:
 class CRemoveTree : public IFolderVisitor {
 public:
     explicit CRemoveTree(DWORD dwFlags) : m_dwFlags(dwFlags) {}
+    // What an archive unpacked below a short folder may lie deeper.
+    BOOL TakesLongPaths() const override { return TRUE; }
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
     {
         DeleteOneFile(szPath, fd.dwFileAttributes, m_dwFlags);
@@ -271,7 +287,8 @@ public:
 
 BOOL WalkFolder(LPCWSTR szFolder, LPCWSTR szName, BOOL bRecursive, IFolderVisitor& visitor)
 {
-    return WalkIn(szFolder ? szFolder : L"", L"", szName ? szName : L"*", bRecursive, visitor);
+    return WalkIn(szFolder ? szFolder : L"", std::wstring(), szName ? szName : L"*", bRecursive,
+                  visitor);
 }
 
 BOOL FileExists(LPCWSTR szPath)
@@ -291,6 +308,16 @@ void RemoveTrailingBackslash(LPWSTR szPath)
     size_t cch = lstrlenW(szPath);
     if (cch > 0 && szPath[cch - 1] == L'\\')
         szPath[cch - 1] = L'\0';
+}
+
+void RemoveLinkAt(LPCWSTR szPath)
+{
+    DWORD dwAttributes = GetFileAttributesW(szPath);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    BOOL bRemoved = (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(szPath)
+                                                               : DeleteFileW(szPath);
+    DebugTrace(L"RemoveLinkAt(%s)->%d", szPath, bRemoved);
 }
 
 void CreateFolderOf(LPCWSTR szFile)
@@ -316,22 +343,12 @@ BOOL SeekToEnd(HANDLE hFile)
     return SetFilePointerEx(hFile, li, nullptr, FILE_END);
 }
 
-BOOL CreateAllDirectory(LPCWSTR szPath)
-{
-    if (!szPath || !szPath[0])
-        return TRUE;
-    PATHBUF szFolder;
-    if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szPath))) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return FALSE;
-    }
-    RemoveTrailingBackslash(szFolder);
-    if (!szFolder[0]) {
-        SetLastError(ERROR_INVALID_NAME);
-        return FALSE;
-    }
+namespace {
 
-    DWORD dwAttributes = GetFileAttributesW(szFolder);
+// Creates every missing level of folder, which ends without "\\".
+BOOL CreateLevels(std::wstring& folder)
+{
+    DWORD dwAttributes = GetFileAttributesW(LongPathForm(folder).c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
         if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
             return TRUE;
@@ -340,19 +357,78 @@ BOOL CreateAllDirectory(LPCWSTR szPath)
         return FALSE;
     }
 
-    WCHAR* pSlash = wcsrchr(szFolder, L'\\');
-    if (pSlash && pSlash != szFolder) {
-        *pSlash = L'\0';
-        BOOL bParent = CreateAllDirectory(szFolder);
-        *pSlash = L'\\';
-        if (!bParent)
+    size_t slash = folder.rfind(L'\\');
+    if (slash != std::wstring::npos && slash != 0) {
+        folder[slash] = L'\0';
+        std::wstring parent(folder.c_str());
+        folder[slash] = L'\\';
+        if (!CreateLevels(parent))
             return FALSE;
     }
-    BOOL bCreated = CreateDirectoryW(szFolder, nullptr);
+    BOOL bCreated = CreateDirectoryW(LongPathForm(folder).c_str(), nullptr);
     DWORD dwError = GetLastError();
-    DebugTrace(L"CreateAllDirectory(%s)->%d", szFolder, bCreated);
+    DebugTrace(L"CreateAllDirectory(%s)->%d", folder.c_str(), bCreated);
+    if (bCreated)
+        NoteRunFolder(folder.c_str());
     SetLastError(dwError);
     return bCreated;
+}
+
+BOOL CreateFolderTree(LPCWSTR szPath, size_t cchMax)
+{
+    if (!szPath || !szPath[0])
+        return TRUE;
+    size_t cch = wcslen(szPath);
+    if (cch >= cchMax) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    std::wstring folder(szPath, cch);
+    if (folder.back() == L'\\')
+        folder.pop_back();
+    if (folder.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    return CreateLevels(folder);
+}
+
+}  // namespace
+
+BOOL CreateAllDirectory(LPCWSTR szPath)
+{
+    return CreateFolderTree(szPath, PATH_CCH);
+}
+
+BOOL CreateAllDirectoryLong(LPCWSTR szPath)
+{
+    return CreateFolderTree(szPath, LONG_PATH_CCH);
+}
+
+std::wstring LongPathForm(const std::wstring& path)
+{
+    // CreateDirectory stops short of MAX_PATH by the 8.3 name it must leave room for.
+    const size_t PLAIN_LIMIT = MAX_PATH - 12;
+    if (path.size() < PLAIN_LIMIT || path.compare(0, 4, L"\\\\?\\") == 0)
+        return path;
+    if (path.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\')
+        return L"\\\\?\\" + path;
+    // A relative path: the long form needs the full one.
+    DWORD cch = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (cch == 0 || cch > LONG_PATH_CCH)
+        return path;
+    std::wstring full(cch, L'\0');
+    DWORD cchFull = GetFullPathNameW(path.c_str(), cch, &full[0], nullptr);
+    if (cchFull == 0 || cchFull >= cch)
+        return path;
+    full.resize(cchFull);
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\')
+        return L"\\\\?\\" + full;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return path;
 }
 
 BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags)
@@ -360,8 +436,7 @@ BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags)
     PATHBUF szFolder;
     if (!szPath || !szPath[0] || FAILED(StringCchCopyW(szFolder, PATH_CCH, szPath)))
         return FALSE;
-    // A drive or share root is never removed with its contents.
-    if (IsRootPath(szFolder))
+    if (!Guarded(L"RemoveDirectoryTree", szFolder, GUARD_REMOVE_FOLDER, FALSE))
         return FALSE;
     RemoveTrailingBackslash(szFolder);
     DWORD dwAttributes = GetFileAttributesW(szFolder);
@@ -381,6 +456,8 @@ BOOL RemoveFiles(LPCWSTR szPattern, DWORD dwFlags)
     PATHBUF szFolder;
     PATHBUF szName;
     CRemoveFiles remover(dwFlags);
+    if (!Guarded(L"RemoveFiles", szPattern, GUARD_REMOVE_FILES, (dwFlags & FS_INCLUDE_SUBDIR) != 0))
+        return FALSE;
     if (SplitPattern(szPattern, szFolder, szName) && szName[0])
         WalkFolder(szFolder, szName, (dwFlags & FS_INCLUDE_SUBDIR) != 0, remover);
     return remover.m_bLast;
@@ -391,6 +468,8 @@ BOOL SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive)
     PATHBUF szFolder;
     PATHBUF szName;
     CSetAttributes setter(dwAttributes);
+    if (!Guarded(L"SetFilesAttributes", szPattern, GUARD_SET_ATTRIBUTES, bRecursive))
+        return FALSE;
     if (SplitPattern(szPattern, szFolder, szName) && szName[0])
         WalkFolder(szFolder, szName, bRecursive, setter);
     return setter.m_bLast;

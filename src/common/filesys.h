@@ -2,6 +2,7 @@
 // finishing at the next restart what a locked file prevents now.
 #pragma once
 #include <windows.h>
+#include <string>
 
 // Flags of RemoveDirectoryTree, RemoveFiles and XCopyFiles. The restart
 // flag is LOCKEDFILE (0x100) of common/filecopy.h.
@@ -12,6 +13,14 @@ enum : DWORD {
 // Creates a folder and every missing parent. 1 when the folder exists
 // afterwards (an empty path gives 1); on 0 the last error tells why.
 BOOL CreateAllDirectory(LPCWSTR szPath);
+// The same for a path that may be longer than PATH_CCH (an archive member's
+// folder); used where the archive decides the length.
+BOOL CreateAllDirectoryLong(LPCWSTR szPath);
+
+// The form of a path that the system takes beyond MAX_PATH: "\\?\C:\..."
+// or "\\?\UNC\server\share\..." for a full path that is too long for
+// the plain form; shorter paths come back unchanged.
+std::wstring LongPathForm(const std::wstring& path);
 
 // Removes a folder; with FS_INCLUDE_SUBDIR its contents first, read-only
 // items included; with LOCKEDFILE what can not go now goes at restart.
@@ -49,6 +58,9 @@ void RemoveTrailingBackslash(LPWSTR szPath);
 // 1 when szPath names the very file that hFile has open (same volume, same
 // file index: another spelling, a short name or a share of it counts too).
 BOOL IsSameFile(HANDLE hFile, LPCWSTR szPath);
+// Removes a link (to a file or a folder) at szPath, so that what is then
+// written there stays there instead of landing where the link points.
+void RemoveLinkAt(LPCWSTR szPath);
 // Creates the folder that will hold szFile.
 void CreateFolderOf(LPCWSTR szFile);
 // Moves a file's pointer to an offset from its start, or to its end.
@@ -66,8 +78,12 @@ public:
     virtual BOOL OnFolderLink(LPCWSTR szPath, const WIN32_FIND_DATAW& fd) { return TRUE; }
     // A sub-folder, after everything in it was visited.
     virtual BOOL OnFolderDone(LPCWSTR szPath, const WIN32_FIND_DATAW& fd) { return TRUE; }
-    // A path that would not fit PATH_CCH characters (it is skipped).
+    // A path that would not fit PATH_CCH characters (it is skipped), or
+    // LONG_PATH_CCH for a visitor that takes long paths.
     virtual void OnTooLong(LPCWSTR szFolder, LPCWSTR szName) {}
+    // TRUE: paths beyond PATH_CCH are visited too (the visitor hands them
+    // to the system in their LongPathForm).
+    virtual BOOL TakesLongPaths() const { return FALSE; }
 };
 
 // Visits the files of szFolder whose names match szName (wildcards), then,

@@ -7,6 +7,7 @@
 #include "common/cancel.h"
 #include "common/capacity.h"
 #include "common/handles.h"
+#include "common/pathguard.h"
 #include "common/textcmp.h"
 #include "common/trace.h"
 
@@ -66,9 +67,34 @@ BOOL MainModulePath(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, LPWSTR szPath, si
     return SUCCEEDED(StringCchCopyW(szPath, cch, me.szExePath));
 }
 
+BOOL ProcessImagePath(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, LPWSTR szPath, size_t cch);
+
+// Processes a caller may not touch: those whose image path begins with
+// szSpare, unless it lies below szOwn.
+struct SPARE {
+    LPCWSTR szSpare;
+    LPCWSTR szOwn;
+};
+
+BOOL IsSpared(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, const SPARE* pSpare)
+{
+    if (!pSpare || !pSpare->szSpare || !pSpare->szSpare[0])
+        return FALSE;
+    WCHAR szPath[PATH_CCH];
+    WCHAR szImage[PATH_CCH];
+    WCHAR szSpare[PATH_CCH];
+    if (!ProcessImagePath(pSnapshot, dwPid, szPath, ARRAYSIZE(szPath)) || !NormalisePath(szPath, szImage) ||
+        !NormalisePath(pSpare->szSpare, szSpare))
+        return FALSE;
+    if (_wcsnicmp(szImage, szSpare, wcslen(szSpare)) != 0)
+        return FALSE;
+    return !(pSpare->szOwn && pSpare->szOwn[0] && IsSameOrBelowPath(pSpare->szOwn, szImage));
+}
+
 // Process id of the first process that matches, 0 when none. *pbAvailable
 // is FALSE when the process-snapshot functions are missing.
-DWORD FindProcessBySnapshot(LPCWSTR szProgram, DWORD dwSkipPid, BOOL* pbAvailable)
+DWORD FindProcessBySnapshot(LPCWSTR szProgram, DWORD dwSkipPid, BOOL* pbAvailable,
+                            const SPARE* pSpare = nullptr)
 {
     auto pSnapshot = KernelProc<PFN_CREATESNAPSHOT>("CreateToolhelp32Snapshot");
     auto pFirst = KernelProc<PFN_PROCESSWALK>("Process32FirstW");
@@ -85,15 +111,22 @@ DWORD FindProcessBySnapshot(LPCWSTR szProgram, DWORD dwSkipPid, BOOL* pbAvailabl
     for (BOOL bMore = pFirst(hSnap.Get(), &pe); bMore; bMore = pNext(hSnap.Get(), &pe)) {
         if (pe.th32ProcessID == dwSkipPid)
             continue;
+        BOOL bMatch = FALSE;
         if (bBare) {
-            if (ScriptCompareNoCase(PathFindFileNameW(pe.szExeFile), szProgram) == 0)
-                return pe.th32ProcessID;
+            bMatch = ScriptCompareNoCase(PathFindFileNameW(pe.szExeFile), szProgram) == 0;
+        } else {
+            WCHAR szPath[PATH_CCH];
+            bMatch = MainModulePath(pSnapshot, pe.th32ProcessID, szPath, ARRAYSIZE(szPath)) &&
+                     ScriptCompareNoCase(szPath, szProgram) == 0;
+        }
+        if (!bMatch)
+            continue;
+        if (IsSpared(pSnapshot, pe.th32ProcessID, pSpare)) {
+            DebugTrace(L"KillModule(%s)->Process %u belongs to another run: left alone", szProgram,
+                       static_cast<unsigned>(pe.th32ProcessID));
             continue;
         }
-        WCHAR szPath[PATH_CCH];
-        if (MainModulePath(pSnapshot, pe.th32ProcessID, szPath, ARRAYSIZE(szPath)) &&
-            ScriptCompareNoCase(szPath, szProgram) == 0)
-            return pe.th32ProcessID;
+        return pe.th32ProcessID;
     }
     return 0;
 }
@@ -160,13 +193,56 @@ namespace {
 
 // Process id of the first process other than dwSkipPid that matches
 // szProgram, 0 when none.
-DWORD FindProcess(LPCWSTR szProgram, DWORD dwSkipPid)
+DWORD FindProcess(LPCWSTR szProgram, DWORD dwSkipPid, const SPARE* pSpare = nullptr)
 {
     if (!szProgram[0])
         return 0;
     BOOL bAvailable;
-    DWORD dwPid = FindProcessBySnapshot(szProgram, dwSkipPid, &bAvailable);
+    DWORD dwPid = FindProcessBySnapshot(szProgram, dwSkipPid, &bAvailable, pSpare);
     return bAvailable ? dwPid : FindProcessByNtQuery(szProgram, dwSkipPid);
+}
+
+// Full path of a process's image, or FALSE when it can not be read.
+BOOL ProcessImagePath(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, LPWSTR szPath, size_t cch)
+{
+    typedef BOOL(WINAPI * PFN_QUERYIMAGENAME)(HANDLE, DWORD, LPWSTR, PDWORD);
+    auto pQuery = KernelProc<PFN_QUERYIMAGENAME>("QueryFullProcessImageNameW");
+    CHandle hProcess(pQuery ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid) : nullptr);
+    if (hProcess.Get()) {
+        DWORD cchPath = static_cast<DWORD>(cch);
+        if (pQuery(hProcess.Get(), 0, szPath, &cchPath))
+            return TRUE;
+    }
+    return MainModulePath(pSnapshot, dwPid, szPath, cch);
+}
+
+// The process other than this one whose image is szImage (normalised).
+DWORD FindProcessByImage(LPCWSTR szImage)
+{
+    auto pSnapshot = KernelProc<PFN_CREATESNAPSHOT>("CreateToolhelp32Snapshot");
+    auto pFirst = KernelProc<PFN_PROCESSWALK>("Process32FirstW");
+    auto pNext = KernelProc<PFN_PROCESSWALK>("Process32NextW");
+    if (!pSnapshot || !pFirst || !pNext)
+        return 0;
+    CHandle hSnap(pSnapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnap.Get())
+        return 0;
+    DWORD dwSelf = GetCurrentProcessId();
+    LPCWSTR szName = PathFindFileNameW(szImage);
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL bMore = pFirst(hSnap.Get(), &pe); bMore; bMore = pNext(hSnap.Get(), &pe)) {
+        // The name narrows the search; only the whole path decides.
+        if (pe.th32ProcessID == dwSelf ||
+            ScriptCompareNoCase(PathFindFileNameW(pe.szExeFile), szName) != 0)
+            continue;
+        WCHAR szPath[PATH_CCH];
+        WCHAR szNormal[PATH_CCH];
+        if (ProcessImagePath(pSnapshot, pe.th32ProcessID, szPath, ARRAYSIZE(szPath)) &&
+            NormalisePath(szPath, szNormal) && lstrcmpiW(szNormal, szImage) == 0)
+            return pe.th32ProcessID;
+    }
+    return 0;
 }
 
 struct CLOSEWINDOWS {
@@ -243,15 +319,11 @@ BOOL FindModule(LPCWSTR szProgram)
     return FALSE;
 }
 
-BOOL KillModule(LPCWSTR szProgram)
+namespace {
+
+// Closes one process: WM_CLOSE to its windows, termination after 5 s.
+BOOL EndProcess(LPCWSTR szProgram, DWORD dwPid)
 {
-    // Never ourselves: a launcher is often named like the program its
-    // script closes (setup.exe).
-    DWORD dwPid = FindProcess(szProgram, GetCurrentProcessId());
-    if (!dwPid) {
-        DebugTrace(L"KillModule(%s)->No process to end", szProgram);
-        return FALSE;
-    }
     CHandle hProcess(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, dwPid));
     if (!hProcess.Get()) {
         DebugTrace(L"KillModule(%s)->OpenProcess failed (%d)", szProgram,
@@ -270,6 +342,32 @@ BOOL KillModule(LPCWSTR szProgram)
         WaitForSingleObject(hProcess.Get(), KILL_WAIT_MS);
     DebugTrace(L"KillModule(%s)->TerminateProcess=%d", szProgram, bResult);
     return bResult;
+}
+
+}  // namespace
+
+BOOL KillModule(LPCWSTR szProgram, LPCWSTR szSpare, LPCWSTR szOwn)
+{
+    // Never ourselves: a launcher is often named like the program its
+    // script closes (setup.exe).
+    SPARE spare = {szSpare, szOwn};
+    DWORD dwPid = FindProcess(szProgram, GetCurrentProcessId(), &spare);
+    if (!dwPid) {
+        DebugTrace(L"KillModule(%s)->No process to end", szProgram);
+        return FALSE;
+    }
+    return EndProcess(szProgram, dwPid);
+}
+
+BOOL KillModuleByPath(LPCWSTR szImage)
+{
+    WCHAR szNormal[PATH_CCH];
+    DWORD dwPid = NormalisePath(szImage, szNormal) ? FindProcessByImage(szNormal) : 0;
+    if (!dwPid) {
+        DebugTrace(L"KillModule(%s)->No process to end", szImage);
+        return FALSE;
+    }
+    return EndProcess(szImage, dwPid);
 }
 
 DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode)

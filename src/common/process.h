@@ -34,8 +34,16 @@ BOOL FindModule(LPCWSTR szProgram);
 
 // Asks the first matching process other than this one to close (WM_CLOSE
 // to its top-level windows), terminates it after 5 s. 1 when it ended or
-// was terminated.
-BOOL KillModule(LPCWSTR szProgram);
+// was terminated. A process started from a path that begins with szSpare
+// (another run's temporary folders) is left alone, unless it lies below
+// szOwn (this run's own).
+BOOL KillModule(LPCWSTR szProgram, LPCWSTR szSpare = nullptr, LPCWSTR szOwn = nullptr);
+
+// Asks the process whose image is exactly szImage (a full path) to close,
+// and terminates it after 5 s: the one program that holds a file about to
+// be replaced. Never a program that merely has the same name, never this
+// process. 1 when it ended or was terminated.
+BOOL KillModuleByPath(LPCWSTR szImage);
 
 // The process-list fallback of FindModule for systems without process
 // snapshots: the id of the first process other than dwSkipPid whose image

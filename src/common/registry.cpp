@@ -52,6 +52,18 @@ const TOKENVALUE g_TypeTokens[] = {
     {L"<REG_QWORD>", REG_QWORD},
 };
 
+// A REG_QWORD's data: decimal text, signed or not, blanks around it
+// ignored; text that is no number gives 0.
+ULONGLONG DecimalToQword(LPCWSTR szData)
+{
+    LPCWSTR p = szData ? szData : L"";
+    while (*p == L' ' || *p == L'\t')
+        ++p;
+    if (*p == L'-')
+        return static_cast<ULONGLONG>(_wcstoi64(p, nullptr, 10));
+    return _wcstoui64(p, nullptr, 10);
+}
+
 // Empties a key of its values: the value at index 0, until none is left.
 void DeleteAllValues(HKEY hKey)
 {
@@ -161,19 +173,32 @@ BOOL CopyKey(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey, B
 
 HKEY GetRootKey(LPCWSTR szToken, BOOL bPerMachine)
 {
-    if (ScriptCompareNoCase(szToken, L"<HKEY_USER_SELECTABLE>") == 0)
+    // Blanks around the token are no part of it.
+    WCHAR szRoot[REG_NAME_CCH];
+    if (FAILED(StringCchCopyW(szRoot, ARRAYSIZE(szRoot), szToken ? szToken : L"")))
+        szRoot[0] = L'\0';
+    TrimBlanks(szRoot);
+    if (ScriptCompareNoCase(szRoot, L"<HKEY_USER_SELECTABLE>") == 0)
         return bPerMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     for (const TOKENVALUE& root : g_RootTokens)
-        if (ScriptCompareNoCase(szToken, root.szToken) == 0)
+        if (ScriptCompareNoCase(szRoot, root.szToken) == 0)
             return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(root.value)));
+    if (szRoot[0])
+        DebugTrace(L"GetRootKey(%s)->Unknown root, HKEY_CLASSES_ROOT used", szToken);
     return HKEY_CLASSES_ROOT;
 }
 
 DWORD GetRegType(LPCWSTR szToken)
 {
+    WCHAR szType[REG_NAME_CCH];
+    if (FAILED(StringCchCopyW(szType, ARRAYSIZE(szType), szToken ? szToken : L"")))
+        szType[0] = L'\0';
+    TrimBlanks(szType);
     for (const TOKENVALUE& type : g_TypeTokens)
-        if (ScriptCompareNoCase(szToken, type.szToken) == 0)
+        if (ScriptCompareNoCase(szType, type.szToken) == 0)
             return static_cast<DWORD>(type.value);
+    if (szType[0])
+        DebugTrace(L"GetRegType(%s)->Unknown type, REG_SZ used", szToken);
     return REG_SZ;
 }
 
@@ -198,6 +223,12 @@ BOOL RegDBSetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, DWORD dwType, L
             iLogged = static_cast<int>(dwValue);
             lResult = RegSetValueExW(key.Get(), szName, 0, REG_DWORD,
                                      reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue));
+        } else if (dwType == REG_QWORD) {
+            // Decimal text in 8 bytes, as REG_DWORD in 4.
+            ULONGLONG ullValue = DecimalToQword(szData);
+            iLogged = static_cast<int>(ullValue);
+            lResult = RegSetValueExW(key.Get(), szName, 0, REG_QWORD,
+                                     reinterpret_cast<const BYTE*>(&ullValue), sizeof(ullValue));
         } else if (IsRegStringType(dwType)) {
             // Only the text and its terminator: zeros padded up to the
             // buffer's size would become part of the value for many readers.
@@ -262,6 +293,10 @@ BOOL RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer
         DWORD dwValue;
         memcpy(&dwValue, data.data(), sizeof(dwValue));
         StringCchPrintfW(szBuffer, cchBuffer, L"%d", static_cast<int>(dwValue));
+    } else if (dwType == REG_QWORD && cbData >= sizeof(ULONGLONG)) {
+        LONGLONG llValue;
+        memcpy(&llValue, data.data(), sizeof(llValue));
+        StringCchPrintfW(szBuffer, cchBuffer, L"%I64d", llValue);
     } else {
         size_t cbCopy = cbData;
         if (cbCopy > (cchBuffer - 1) * sizeof(WCHAR))

@@ -3,22 +3,25 @@
 #pragma once
 #include <windows.h>
 
-// Root handle of a token such as "<HKEY_CURRENT_USER>"; anything else is
-// HKEY_CLASSES_ROOT. "<HKEY_USER_SELECTABLE>" is HKEY_LOCAL_MACHINE when
+// Root handle of a token such as "<HKEY_CURRENT_USER>" (blanks around it
+// ignored); anything else is HKEY_CLASSES_ROOT, with a trace line when the
+// token is not empty. "<HKEY_USER_SELECTABLE>" is HKEY_LOCAL_MACHINE when
 // bPerMachine is set, else HKEY_CURRENT_USER.
 HKEY GetRootKey(LPCWSTR szToken, BOOL bPerMachine);
-// Value type of a token such as "<REG_DWORD>"; anything else is REG_SZ.
+// Value type of a token such as "<REG_DWORD>" (blanks around it ignored);
+// anything else is REG_SZ.
 DWORD GetRegType(LPCWSTR szToken);
 
 BOOL RegDBCreateKey(HKEY hRoot, LPCWSTR szKey);
-// REG_DWORD data is decimal text. String types are stored up to their
-// terminator within cbData bytes; other types exactly cbData bytes.
+// REG_DWORD and REG_QWORD data are decimal text, stored in 4 and 8 bytes.
+// String types are stored up to their terminator within cbData bytes;
+// other types exactly cbData bytes.
 BOOL RegDBSetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, DWORD dwType, LPCWSTR szData,
                       DWORD cbData);
 BOOL RegDBDeleteValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName);
 BOOL RegDBDeleteKey(HKEY hRoot, LPCWSTR szKey);
-// A REG_DWORD comes back as "%d" text, anything else raw, always terminated
-// within cchBuffer characters.
+// A REG_DWORD comes back as "%d" text, a REG_QWORD as its decimal text,
+// anything else raw, always terminated within cchBuffer characters.
 BOOL RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer,
                       DWORD cchBuffer);
 BOOL RegDBKeyExist(HKEY hRoot, LPCWSTR szKey);

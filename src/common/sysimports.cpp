@@ -92,9 +92,10 @@ struct CSystemImport<R(WINAPI*)(A...)> {
 // License printing.
 SYSTEM_IMPORT(COMDLG32, PrintDlgW, 4)
 
-// COM: shell links, the taskbar button, the rich edit control.
+// COM: shell links, the taskbar button, the rich edit control, the worker.
 SYSTEM_IMPORT(OLE32, CoCreateInstance, 20)
 SYSTEM_IMPORT(OLE32, CoInitialize, 4)
+SYSTEM_IMPORT(OLE32, CoInitializeEx, 8)
 SYSTEM_IMPORT(OLE32, CoTaskMemFree, 4)
 SYSTEM_IMPORT(OLE32, CoUninitialize, 0)
 SYSTEM_IMPORT(OLE32, OleInitialize, 4)

@@ -1,4 +1,5 @@
 #include "common/textcmp.h"
+#include <string.h>
 
 namespace {
 
@@ -34,3 +35,17 @@ void ScriptUpper(LPWSTR sz)
         *sz = FoldChar(*sz);
 }
 
+
+void TrimBlanks(LPWSTR sz)
+{
+    if (!sz)
+        return;
+    LPWSTR pStart = sz;
+    while (*pStart == L' ' || *pStart == L'\t')
+        ++pStart;
+    size_t cch = wcslen(pStart);
+    while (cch > 0 && (pStart[cch - 1] == L' ' || pStart[cch - 1] == L'\t'))
+        --cch;
+    memmove(sz, pStart, cch * sizeof(WCHAR));
+    sz[cch] = L'\0';
+}

@@ -7,3 +7,6 @@ int ScriptCompareNoCase(LPCWSTR szA, LPCWSTR szB);
 int ScriptCompareNoCaseN(LPCWSTR szA, LPCWSTR szB, size_t cch);
 // Upper-cases in place.
 void ScriptUpper(LPWSTR sz);
+
+// Removes the blanks (spaces and tabs) around a text, in place.
+void TrimBlanks(LPWSTR sz);

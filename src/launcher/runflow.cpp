@@ -4,20 +4,26 @@
 #include <strsafe.h>
 #include <vector>
 #include "common/errors.h"
+#include "common/faultguard.h"
 #include "common/filesys.h"
 #include "common/osversion.h"
+#include "common/pathguard.h"
+#include "common/runfiles.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
 #include "common/tracelog.h"
 #include "common/version.h"
 #include "launcher/cmdline.h"
+#include "launcher/tempfolders.h"
 #include "state/config.h"
 #include "state/languages.h"
+#include "state/langlib.h"
 #include "state/pathvar.h"
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "net/connectivity.h"
 #include "net/url.h"
+#include "payload/archive.h"
 #include "payload/resources.h"
 #include "payload/trailer.h"
 #include "common/process.h"
@@ -38,12 +44,10 @@ const INT_PTR LICENSE_BACK = 3;
 const WCHAR PACKAGE_SECTION[] = L"Package";
 const WCHAR CONFIG_FILE_KEY[] = L"ConfigFile";
 const size_t MESSAGE_CCH = 1024;
-// Held by every running launcher: the scratch folder below <TEMP> is shared
-// by all packages, so it is only cleared by the last launcher that uses it.
-const WCHAR SCRATCH_LOCK_NAME[] = L"Stowaway.Scratch." TRV_DEFAULT_GUID;
 
-// Where a step leaves the run.
-enum class Next { Continue, Shutdown, Return0 };
+// Where a step leaves the run: on, to the shutdown, or out at once (help
+// shown: 0; no scratch folder: the error code in g_dwExitCode).
+enum class Next { Continue, Shutdown, Return0, ReturnError };
 
 // What the run holds between start-up and shutdown.
 struct RunState {
@@ -53,11 +57,9 @@ struct RunState {
     HMODULE hRichEdit = nullptr;
     HMODULE hSkin = nullptr;
     HANDLE hMutex = nullptr;
-    HANDLE hScratchLock = nullptr;
-    BOOL bScratchShared = FALSE;
+    HANDLE hScratchLock = INVALID_HANDLE_VALUE;
     BOOL bNeedToRunAsAdmin = FALSE;
     WCHAR szLangLibrary[PATH_CCH] = L"";
-    DWORD dwEarlyExitCode = 0;     // returned when the run ends before its scratch folder
     BOOL bExtractOnly = FALSE;     // -X:
     BOOL bConfigMissing = FALSE;   // the package names a configuration that is not there
     BOOL bNoConfig = FALSE;        // neither a file beside the package nor an embedded one
@@ -72,11 +74,6 @@ BOOL HasOption(LPCWSTR szName)
 BOOL GetOptionValue(LPCWSTR szName, LPCWSTR szDelims, LPWSTR szValue, size_t cchValue)
 {
     return ::GetOptionValue(g_szCmdLine, szName, szDelims, szValue, cchValue);
-}
-
-BOOL IsFolder(LPCWSTR szPath)
-{
-    return *szPath && PathIsDirectoryW(szPath);
 }
 
 void RemoveFolder(LPCWSTR szPath)
@@ -139,6 +136,11 @@ void Begin(RunState& run)
     run.hRichEdit = LoadSystemLibrary(L"riched20.dll");
     GetOSVersion();
     InitPathVar();
+    // The folders of the path variables, the one the launcher started in
+    // and its own are never removed or emptied, whatever a script says.
+    for (const WCHAR* szFolder : g_szPathVar)
+        ProtectFolder(szFolder);
+    ProtectFolder(ModulePath);
 }
 
 void CopyCommandLine(LPCWSTR lpCmdLine)
@@ -193,17 +195,12 @@ void ReadLanguageAndCmdLineOptions()
 
 Next CreateScratchFolder(RunState& run)
 {
-    StringCchPrintfW(TempPathTRV, PATH_CCH, L"%s\\%s", g_szPathVar[PV_TEMP], TRV_DEFAULT_GUID);
-    run.hScratchLock = CreateMutexW(nullptr, FALSE, SCRATCH_LOCK_NAME);
-    run.bScratchShared = run.hScratchLock && GetLastError() == ERROR_ALREADY_EXISTS;
-    // A leftover of an earlier run goes, unless another launcher works in it now.
-    if (IsFolder(TempPathTRV) && !run.bScratchShared)
-        RemoveFolder(TempPathTRV);
-    if (!CreateDirectoryW(TempPathTRV, nullptr) && !(run.bScratchShared && IsFolder(TempPathTRV))) {
-        // A failure, and the exit code says so.
-        run.dwEarlyExitCode = LastErrorOr(ERROR_PATH_NOT_FOUND);
+    DWORD dwError = TakeScratchFolder(&run.hScratchLock);
+    if (dwError != ERROR_SUCCESS) {
+        // Not a success: a deployment script must see that nothing ran.
         DebugTrace(L"WinMain()->Error create directory (%s)!", TempPathTRV);
-        return Next::Return0;
+        g_dwExitCode = dwError;
+        return Next::ReturnError;
     }
     DebugTrace(L"WinMain()->TempPathTRV=%s", TempPathTRV);
     return Next::Continue;
@@ -255,6 +252,15 @@ void StartConnectionCheckForPackage()
     StartConnectionCheck(szHostName[0] ? szHostName : nullptr);
 }
 
+// The GUID names a mutex and folders: anything but GUID form is not used.
+void CheckGuid()
+{
+    if (g_ProjectInfo.szGuid[0] && !IsGuidForm(g_ProjectInfo.szGuid)) {
+        DebugTrace(L"WinMain()->Guid '%s' refused: not a GUID", g_ProjectInfo.szGuid);
+        g_ProjectInfo.szGuid[0] = L'\0';
+    }
+}
+
 Next TakeProjectMutex(RunState& run)
 {
     if (!*g_ProjectInfo.szGuid)
@@ -278,16 +284,28 @@ void ApplyNoResume()
 
 BOOL UsesResumeFolders()
 {
-    return g_ProjectInfo.bResumeSetup && !IsDefaultGuid(g_ProjectInfo.szGuid);
+    return g_ProjectInfo.bResumeSetup && g_ProjectInfo.szGuid[0] &&
+           !IsDefaultGuid(g_ProjectInfo.szGuid);
 }
 
 Next CreateDataFolder()
 {
+    if (UsesResumeFolders()) {
+        WCHAR szResume[PATH_CCH];
+        StringCchPrintfW(szResume, PATH_CCH, L"%s\\%s", g_szPathVar[PV_TEMP], g_ProjectInfo.szGuid);
+        if (!TakeResumeFolder(szResume)) {
+            DebugTrace(L"WinMain()->Resume mode off: '%s' is not the run's own", szResume);
+            g_ProjectInfo.bResumeSetup = 0;
+        }
+    }
+    // A package without a GUID gets a folder of its own, never the scratch
+    // folder itself.
     if (UsesResumeFolders())
         StringCchPrintfW(DataPath, PATH_CCH, L"%s\\%s\\%s", g_szPathVar[PV_TEMP], g_ProjectInfo.szGuid,
                          g_ProjectInfo.szGuid);
     else
-        StringCchPrintfW(DataPath, PATH_CCH, L"%s\\%s", TempPathTRV, g_ProjectInfo.szGuid);
+        StringCchPrintfW(DataPath, PATH_CCH, L"%s\\%s", TempPathTRV,
+                         g_ProjectInfo.szGuid[0] ? g_ProjectInfo.szGuid : TRV_DEFAULT_GUID);
     if (!CreateAllDirectory(DataPath)) {
         DWORD dwError = GetLastError();
         DebugTrace(L"WinMain()->Error create directory (%s)->%d!", DataPath, dwError);
@@ -303,17 +321,47 @@ Next CreateDataFolder()
 
 // ---- localized -----------------------------------------------------------
 
-void LoadLanguageLibrary(RunState& run)
+BOOL IsSilentRequested()
+{
+    return HasOption(L"S") || HasOption(L"FULLSILENT");
+}
+
+// A library of the temporary folder that the run did not write and can not
+// remove: nothing is loaded, and the run ends with the reason.
+Next StopForLibrary(LPCWSTR szLibrary, DWORD dwError)
+{
+    DebugTrace(L"WinMain()->%s is not the package's own and can not be replaced (%d)", szLibrary,
+               dwError);
+    g_dwExitCode = dwError;
+    if (!IsSilentRequested()) {
+        WCHAR szError[TITLE_CCH];
+        FormatSystemError(szError, ARRAYSIZE(szError), dwError);
+        WCHAR szText[PATH_CCH + TITLE_CCH];
+        StringCchPrintfW(szText, ARRAYSIZE(szText), L"%s\n\n%s", szLibrary, szError);
+        MessageBoxW(nullptr, szText, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
+    }
+    return Next::Shutdown;
+}
+
+Next LoadLanguageLibrary(RunState& run)
 {
     ExtractBinaryRes();
     HMODULE hLib = nullptr;
     if (*g_ProjectInfo.szLangFileName) {
         StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", TempPathTRV,
                          PathFindFileNameW(g_ProjectInfo.szLangFileName));
-        hLib = LoadLibraryExW(run.szLangLibrary, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        // Only the library this run unpacked: a file someone put there is
+        // removed, and the program's own strings serve. A damaged one is
+        // checked out too and falls back to the program's own English.
+        DWORD dwError = ERROR_SUCCESS;
+        if (IsOwnLibrary(run.szLangLibrary, &dwError))
+            hLib = LoadCheckedLanguageLibrary(run.szLangLibrary);
+        else if (dwError != ERROR_SUCCESS)
+            return StopForLibrary(run.szLangLibrary, dwError);
     }
     hInstRes = hLib ? hLib : run.hInst;
     DebugTrace(L"WinMain()->LoadLibrary(%s)->%d (hInstRes=%d)", run.szLangLibrary, hLib, hInstRes);
+    return Next::Continue;
 }
 
 void SetTitle(const RunState& run)
@@ -340,6 +388,16 @@ Next ShowInformationIfAsked()
 }
 
 // ---- prepared ------------------------------------------------------------
+
+Next LoadSkin(RunState& run)
+{
+    DWORD dwError = ERROR_SUCCESS;
+    run.hSkin = SetCorvelThm(&dwError);
+    WCHAR szLibrary[PATH_CCH];
+    if (dwError != ERROR_SUCCESS && PathCombineW(szLibrary, TempPathTRV, L"Corvel.dll"))
+        return StopForLibrary(szLibrary, dwError);
+    return Next::Continue;
+}
 
 void ApplySwitches()
 {
@@ -492,16 +550,20 @@ Next CheckConfiguration(const RunState& run)
 
 void ResolveTargetFolder()
 {
+    g_bOwnTgdFolder = FALSE;
     if (*g_ProjectInfo.szTgdFolder && !g_ProjectInfo.bCopyToTemp)
         return;
-    if (!HasPayload())
+    if (!HasPayload()) {
         StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, ModulePath);
-    else if (UsesResumeFolders())
+        return;
+    }
+    if (UsesResumeFolders())
         StringCchPrintfW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"%s\\%s\\%s", g_szPathVar[PV_TEMP],
                          g_ProjectInfo.szGuid, TRV_EXTRACT_FOLDER);
     else
         StringCchPrintfW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"%s\\%s", TempPathTRV,
                          TRV_EXTRACT_FOLDER);
+    g_bOwnTgdFolder = TRUE;
 }
 
 void ResolveExeFile()
@@ -541,6 +603,7 @@ void FreeLibraries(RunState& run)
         FreeLibrary(run.hRichEdit);
     if (run.hSkin)
         FreeCorvelThm(run.hSkin);
+    FreePacUnpacker();
     if (hInstRes && hInstRes != run.hInst) {
         BOOL bFreed = FreeLibrary(hInstRes);
         DebugTrace(L"WinMain()->unload %s->%d", run.szLangLibrary, bFreed);
@@ -549,35 +612,40 @@ void FreeLibraries(RunState& run)
     CoUninitialize();
 }
 
-// The scratch folder goes only when no other launcher still works in it.
-void RemoveScratchFolder(RunState& run)
+// The name, inside the scratch folder, of the folder a RunOnce command of
+// this run still needs; null when it needs none there.
+LPCWSTR KeptForRestart(WCHAR (&szName)[PATH_CCH])
 {
-    if (run.hScratchLock) {
-        CloseHandle(run.hScratchLock);
-        run.hScratchLock = nullptr;
-    }
-    HANDLE hOther = OpenMutexW(SYNCHRONIZE, FALSE, SCRATCH_LOCK_NAME);
-    if (hOther) {
-        CloseHandle(hOther);
-        DebugTrace(L"WinMain()->the folder '%s' will not be removed!", TempPathTRV);
-        return;
-    }
-    if (IsFolder(TempPathTRV))
-        RemoveFolder(TempPathTRV);
+    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
+    size_t cchScratch = wcslen(TempPathTRV);
+    if (!g_bRunOnceWritten || !cchScratch || _wcsnicmp(szTgd, TempPathTRV, cchScratch) != 0 ||
+        szTgd[cchScratch] != L'\\')
+        return nullptr;
+    StringCchCopyW(szName, PATH_CCH, szTgd + cchScratch + 1);
+    WCHAR* pSlash = wcschr(szName, L'\\');
+    if (pSlash)
+        *pSlash = L'\0';
+    return szName[0] ? szName : nullptr;
 }
 
 void RemoveFolders(RunState& run)
 {
-    RemoveScratchFolder(run);
-    if (IsFolder(DataPath)) {
+    WCHAR szKeepName[PATH_CCH];
+    LPCWSTR szKeep = KeptForRestart(szKeepName);
+    ReleaseScratchFolder(run.hScratchLock, szKeep, g_ProjectInfo.szProductName);
+    run.hScratchLock = INVALID_HANDLE_VALUE;
+    if (FolderExists(DataPath)) {
         // In resume mode the data stays for the next run; only an empty folder goes.
         BOOL bRemoved = g_ProjectInfo.bResumeSetup ? RemoveDirectoryW(DataPath)
                                                    : RemoveDirectoryTree(DataPath, REMOVE_CONTENTS);
         DebugTrace(L"WinMain()->Remove folder '%s' (%d)", DataPath, bRemoved);
     }
     LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
-    if (g_ProjectInfo.bDelFiles && IsFolder(szTgd) && lstrcmpiW(szTgd, ModulePath) != 0)
-        RemoveFolder(szTgd);
+    // The RunOnce command runs the setup program from its folder after the
+    // restart: that folder stays.
+    if (g_ProjectInfo.bDelFiles && FolderExists(szTgd) && lstrcmpiW(szTgd, ModulePath) != 0 &&
+        !g_bRunOnceWritten)
+        RemoveTargetFolder(szTgd, g_bOwnTgdFolder);
     else
         DebugTrace(L"WinMain()->the folder '%s' will not be removed!", szTgd);
 }
@@ -608,15 +676,15 @@ DWORD Shutdown(RunState& run)
 }
 
 // Leaves before anything is created: only COM and the rich edit library go.
-DWORD ReturnEarly(RunState& run)
+DWORD ReturnEarly(RunState& run, DWORD dwExitCode)
 {
-    if (run.hScratchLock)
-        CloseHandle(run.hScratchLock);
     if (run.hRichEdit)
         FreeLibrary(run.hRichEdit);
     CoUninitialize();
+    if (dwExitCode != 0)
+        DebugTrace(L"WinMain()->End(%#x)", dwExitCode);
     CloseTraceLog();
-    return run.dwEarlyExitCode;
+    return dwExitCode;
 }
 
 // Start-up up to the setup phase; returns where the run goes next.
@@ -629,23 +697,26 @@ Next StartUp(RunState& run)
     if (ShowHelpIfAsked(run) == Next::Return0)
         return Next::Return0;
     ReadLanguageAndCmdLineOptions();
-    if (CreateScratchFolder(run) == Next::Return0)
-        return Next::Return0;
+    if (CreateScratchFolder(run) == Next::ReturnError)
+        return Next::ReturnError;
     ReadConfiguration(run);
+    CheckGuid();
     StartConnectionCheckForPackage();
     if (TakeProjectMutex(run) == Next::Shutdown)
         return Next::Shutdown;
     ApplyNoResume();
     if (CreateDataFolder() == Next::Shutdown)
         return Next::Shutdown;
-    LoadLanguageLibrary(run);
+    if (LoadLanguageLibrary(run) == Next::Shutdown)
+        return Next::Shutdown;
     SetTitle(run);
     if (ShowInformationIfAsked() == Next::Shutdown)
         return Next::Shutdown;
     ApplySwitches();
     if (CheckElevation(run) == Next::Shutdown)
         return Next::Shutdown;
-    run.hSkin = SetCorvelThm();
+    if (LoadSkin(run) == Next::Shutdown)
+        return Next::Shutdown;
     if (ShowLicense() == Next::Shutdown)
         return Next::Shutdown;
     FindPayload(run);
@@ -659,8 +730,6 @@ Next StartUp(RunState& run)
 }
 
 }  // namespace
-
-
 
 BOOL IsRunAsAdmin()
 {
@@ -698,6 +767,20 @@ void BuildInformationText(LPWSTR szText, size_t cchText)
     }
 }
 
+namespace {
+
+RunState* g_pRun;
+
+// A fault on any thread outside a guarded call ends the process; what the
+// run wrote goes first, as at the end of a run.
+void CleanUpAfterFault()
+{
+    if (g_pRun)
+        RemoveFolders(*g_pRun);
+}
+
+}  // namespace
+
 DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
 {
     RunState run;
@@ -706,10 +789,14 @@ DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
     run.lpCmdLine = lpCmdLine ? lpCmdLine : L"";
     hInstance = hInst;
     hInstRes = hInst;
+    g_pRun = &run;
+    InstallFaultHandler(CleanUpAfterFault);
 
     switch (StartUp(run)) {
     case Next::Return0:
-        return ReturnEarly(run);
+        return ReturnEarly(run, 0);
+    case Next::ReturnError:
+        return ReturnEarly(run, g_dwExitCode);
     case Next::Continue:
         RunSetupPhase();
         break;

@@ -17,6 +17,7 @@
 #include "net/inetjob.h"
 #include "net/url.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -740,6 +741,7 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
         StampFile(hFile.Get(), ftServer);
     }
     DebugTrace(L"DownloadHTMLFile()->CreateFile=%d", static_cast<int>(reinterpret_cast<INT_PTR>(hFile.Get())));
+    NoteRunFile(t.szFile);
     ULONGLONG ullProgressTotal = bKnownSize ? ullSize : t.ullExpectedSize;
     if (Progress().GetMaxData() == 0 && ullProgressTotal != 0)
         Progress().DefineData(ullProgressTotal);
@@ -1013,6 +1015,7 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         dwResult = ReportLastError(L"CreateFile", GetLastError());
         goto End;
     }
+    NoteRunFile(szFile);
     if (pJob->m_bFound)
         SetFileTime(hFile.Get(), &pJob->m_fd.ftCreationTime, nullptr, &pJob->m_fd.ftLastWriteTime);
 

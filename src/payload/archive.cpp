@@ -4,26 +4,11 @@
 #include "common/filesys.h"
 #include "common/trace.h"
 #include "payload/archiveutil.h"
+#include "payload/entryname.h"
 
 BOOL IsUnsafeEntryName(LPCWSTR szName)
 {
-    if (!szName || !szName[0])
-        return TRUE;
-    if (szName[0] == L'\\' || szName[0] == L'/')
-        return TRUE;
-    if (wcschr(szName, L':'))
-        return TRUE;
-    // Any ".." between separators climbs out.
-    LPCWSTR p = szName;
-    while (*p) {
-        LPCWSTR pEnd = p;
-        while (*pEnd && *pEnd != L'\\' && *pEnd != L'/')
-            ++pEnd;
-        if (pEnd - p == 2 && p[0] == L'.' && p[1] == L'.')
-            return TRUE;
-        p = *pEnd ? pEnd + 1 : pEnd;
-    }
-    return FALSE;
+    return entryname::IsUnsafeName(szName);
 }
 
 LPCWSTR EntryFileName(LPCWSTR szName)
@@ -36,20 +21,28 @@ LPCWSTR EntryFileName(LPCWSTR szName)
     return pszFile;
 }
 
+std::wstring JoinEntryPath(LPCWSTR szFolder, LPCWSTR szName)
+{
+    std::wstring path = szFolder ? szFolder : L"";
+    if (!path.empty() && path.back() != L'\\')
+        path += L'\\';
+    for (LPCWSTR p = szName ? szName : L""; *p; ++p)
+        path += (*p == L'/') ? L'\\' : *p;
+    return path;
+}
+
 BOOL JoinEntryPath(LPWSTR szOut, size_t cchOut, LPCWSTR szFolder, LPCWSTR szName)
 {
-    if (FAILED(StringCchCopyW(szOut, cchOut, szFolder)))
-        return FALSE;
-    size_t cch = wcslen(szOut);
-    if (cch && szOut[cch - 1] != L'\\' && FAILED(StringCchCatW(szOut, cchOut, L"\\")))
-        return FALSE;
-    if (FAILED(StringCchCatW(szOut, cchOut, szName)))
-        return FALSE;
-    for (WCHAR* p = szOut; *p; ++p) {
-        if (*p == L'/')
-            *p = L'\\';
-    }
-    return TRUE;
+    std::wstring path = JoinEntryPath(szFolder, szName);
+    return SUCCEEDED(StringCchCopyW(szOut, cchOut, path.c_str()));
+}
+
+void RemoveWrittenMember(LPCWSTR szCaller, const std::wstring& path)
+{
+    std::wstring longPath = LongPathForm(path);
+    SetFileAttributesW(longPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    BOOL bDeleted = DeleteFileW(longPath.c_str());
+    DebugTrace(L"%s->%s removed (%d)", szCaller, path.c_str(), bDeleted);
 }
 
 BOOL AnsiToWide(LPCSTR sz, LPWSTR szOut, int cchOut, UINT uCodePage)

@@ -30,6 +30,9 @@ DWORD UnPackCABFile(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtr
 BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir);
 
 // A PAC archive through QELTRON.dll. 1 done, 0 failed.
+// Releases QELTRON.dll at the end of the run, so that the temporary folder
+// that holds it can go.
+void FreePacUnpacker();
 BOOL UnPAC(LPCSTR szArchive, LPCSTR szTargetDir);
 BOOL UnPAC(LPCWSTR szArchive, LPCWSTR szTargetDir);
 

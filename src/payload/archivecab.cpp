@@ -3,8 +3,11 @@
 #include <fdi.h>
 #include <shlwapi.h>
 #include <strsafe.h>
+#include <string>
+#include <vector>
 #include "common/cancel.h"
 #include "common/capacity.h"
+#include "common/faultguard.h"
 #include "common/filesys.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
@@ -13,6 +16,7 @@
 #include "payload/archiveutil.h"
 #include "common/process.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -56,21 +60,34 @@ const FDIAPI* GetFdi()
     return s_api.pfnCreate ? &s_api : nullptr;
 }
 
+const size_t MAX_OPEN_CABINETS = 64;  // cabinets of a set the decoder holds open at once
+
 // One unpacking at a time: the write callback has no context argument.
 struct CABCONTEXT {
-    char szTargetDir[PATH_CCH];       // ends with "\"
-    char szFileToExtract[PATH_CCH];   // empty: every member
-    BOOL bRestoreFolders;
-    WCHAR wszTargetDir[PATH_CCH];
-    WCHAR wszFileToExtract[PATH_CCH];
-    BOOL bFoundFileToExtract;  // the one wanted member was written
-    BOOL bRefusedEntry;        // a member with an unsafe name was skipped
-    char szNextCabinet[PATH_CCH];  // the cabinet after the one being copied
-    BOOL bCabinetInfoSeen;
-    BOOL bMissingCabinet;      // a part of the set was not there
-    INT_PTR hCurrent;          // member being written, 0 once closed
-    WCHAR wszCurrent[PATH_CCH];  // its path until it is complete
-    WCHAR wszLastFolder[PATH_CCH];  // made for the previous member
+    char szTargetDir[PATH_CCH] = "";       // ends with "\\", for the trace
+    char szFileToExtract[PATH_CCH] = "";   // empty: every member
+    BOOL bRestoreFolders = FALSE;
+    WCHAR wszTargetDir[PATH_CCH] = L"";
+    WCHAR wszFileToExtract[PATH_CCH] = L"";
+    BOOL bFoundFileToExtract = FALSE;  // the one wanted member was written
+    char szNextCabinet[PATH_CCH] = "";  // the cabinet after the one being copied
+    BOOL bCabinetInfoSeen = FALSE;
+    BOOL bMissingCabinet = FALSE;      // a part of the set was not there
+    // The first reason the archive fails (a refused name, a member that can
+    // not be written or came out short); the decoder is stopped at once.
+    DWORD dwFailure = 0;
+    INT_PTR hCurrent = 0;              // member being written, 0 once closed
+    std::wstring current;              // its path
+    std::wstring lastFolder;           // made for the previous member
+    ULONGLONG ullCurrentSize = 0;      // its size as the cabinet declares it
+    ULONGLONG ullCurrentWritten = 0;
+    // Every member this unpacking wrote: none stays when it fails.
+    std::vector<std::wstring> written;
+    // What the decoder opened through us, closed by us if it faults.
+    INT_PTR openFiles[MAX_OPEN_CABINETS] = {};
+    // The decoder's memory: a heap of its own, dropped as a whole after a fault.
+    HANDLE hHeap = nullptr;
+    BOOL bUnpacking = FALSE;           // an UnPackCABFile runs (not a probe)
 };
 CABCONTEXT g_CabContext;
 
@@ -123,13 +140,45 @@ HANDLE FromFdiHandle(INT_PTR hf)
 
 FNALLOC(FdiAlloc)
 {
-    return HeapAlloc(GetProcessHeap(), 0, cb);
+    return HeapAlloc(g_CabContext.hHeap ? g_CabContext.hHeap : GetProcessHeap(), 0, cb);
 }
 
 FNFREE(FdiFree)
 {
     if (pv)
-        HeapFree(GetProcessHeap(), 0, pv);
+        HeapFree(g_CabContext.hHeap ? g_CabContext.hHeap : GetProcessHeap(), 0, pv);
+}
+
+// The decoder stops at the next read once the run is cancelled or the
+// archive has failed: it honours a failed read, not a refused write.
+BOOL MustStop()
+{
+    return g_CabContext.bUnpacking && (g_bCancel || g_CabContext.dwFailure != 0);
+}
+
+void Fail(DWORD dwCode)
+{
+    if (!g_CabContext.dwFailure)
+        g_CabContext.dwFailure = dwCode ? dwCode : ERROR_INVALID_DATA;
+}
+
+BOOL TrackOpen(INT_PTR hf)
+{
+    for (INT_PTR& slot : g_CabContext.openFiles) {
+        if (!slot) {
+            slot = hf;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+void ForgetOpen(INT_PTR hf)
+{
+    for (INT_PTR& slot : g_CabContext.openFiles) {
+        if (slot == hf)
+            slot = 0;
+    }
 }
 
 FNOPEN(FdiOpen)
@@ -153,11 +202,18 @@ FNOPEN(FdiOpen)
         dwCreation = OPEN_EXISTING;
     HANDLE h = CreateFileA(pszFile, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            dwCreation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    return ToFdiHandle(h);
+    INT_PTR hf = ToFdiHandle(h);
+    if (hf != FDI_FAILED && !TrackOpen(hf)) {
+        CloseHandle(h);
+        return FDI_FAILED;
+    }
+    return hf;
 }
 
 FNREAD(FdiRead)
 {
+    if (MustStop())
+        return static_cast<UINT>(-1);
     DWORD cbRead = 0;
     if (!ReadFile(FromFdiHandle(hf), pv, cb, &cbRead, nullptr))
         return static_cast<UINT>(-1);
@@ -169,11 +225,19 @@ FNWRITE(FdiWrite)
     ULONGLONG ullDone = Progress().AddBytesDone(cb);
     Progress().NewStep(ullDone);
     DebugTrace(L"FNWRITE: TotBytesWrites=%I64u cb=%u", ullDone, cb);
-    if (g_bCancel)
+    if (MustStop())
         return 0;
     DWORD cbWritten = 0;
-    if (!WriteFile(FromFdiHandle(hf), pv, cb, &cbWritten, nullptr))
+    if (!WriteFile(FromFdiHandle(hf), pv, cb, &cbWritten, nullptr) || cbWritten != cb) {
+        // The decoder does not look at what a write returns: the failure is
+        // kept and the next read stops it.
+        DWORD dwError = GetLastError();
+        DebugTrace(L"FNWRITE: %s not written (%d)", g_CabContext.current.c_str(), dwError);
+        Fail(dwError ? dwError : ERROR_WRITE_FAULT);
         return static_cast<UINT>(-1);
+    }
+    if (hf == g_CabContext.hCurrent)
+        g_CabContext.ullCurrentWritten += cbWritten;
     return cbWritten;
 }
 
@@ -181,26 +245,32 @@ FNCLOSE(FdiClose)
 {
     if (hf == g_CabContext.hCurrent)
         g_CabContext.hCurrent = 0;
+    ForgetOpen(hf);
     return CloseHandle(FromFdiHandle(hf)) ? 0 : -1;
 }
 
-// A member whose copy did not complete is not left behind half written.
-void DropIncompleteMember()
+// A failed unpacking leaves none of its members behind, the one being
+// written included.
+void DropWrittenMembers()
 {
-    if (!g_CabContext.wszCurrent[0])
-        return;
-    if (g_CabContext.hCurrent)
+    if (g_CabContext.hCurrent) {
         CloseHandle(FromFdiHandle(g_CabContext.hCurrent));
-    g_CabContext.hCurrent = 0;
-    DeleteFileW(g_CabContext.wszCurrent);
-    DebugTrace(L"UnPackCABFile()->Incomplete %s removed", g_CabContext.wszCurrent);
-    g_CabContext.wszCurrent[0] = L'\0';
+        g_CabContext.hCurrent = 0;
+    }
+    for (const std::wstring& path : g_CabContext.written)
+        RemoveWrittenMember(L"UnPackCABFile()", path);
+    g_CabContext.written.clear();
+    g_CabContext.current.clear();
 }
 
-INT_PTR TrackMember(HANDLE hFile, LPCWSTR wszTarget)
+INT_PTR TrackMember(HANDLE hFile, const std::wstring& target, ULONGLONG ullSize)
 {
+    NoteRunFile(target.c_str());
     g_CabContext.hCurrent = ToFdiHandle(hFile);
-    StringCchCopyW(g_CabContext.wszCurrent, PATH_CCH, wszTarget);
+    g_CabContext.current = target;
+    g_CabContext.ullCurrentSize = ullSize;
+    g_CabContext.ullCurrentWritten = 0;
+    g_CabContext.written.push_back(target);
     return g_CabContext.hCurrent;
 }
 
@@ -225,8 +295,9 @@ BOOL EntryNameW(const FDINOTIFICATION* pfdin, WCHAR (&wszName)[PATH_CCH])
     return AnsiToWide(pfdin->psz1, wszName, PATH_CCH, uCodePage);
 }
 
-// Where a member lands, or FALSE when its name is refused or too long.
-BOOL EntryTargetPath(const FDINOTIFICATION* pfdin, WCHAR (&wszTarget)[PATH_CCH])
+// Where a member lands, or FALSE when its name is refused. The path may
+// pass MAX_PATH: a valid cabinet member name is up to 255 bytes long.
+BOOL EntryTargetPath(const FDINOTIFICATION* pfdin, std::wstring& target)
 {
     WCHAR wszName[PATH_CCH];
     if (!EntryNameW(pfdin, wszName) || IsUnsafeEntryName(wszName))
@@ -234,29 +305,30 @@ BOOL EntryTargetPath(const FDINOTIFICATION* pfdin, WCHAR (&wszTarget)[PATH_CCH])
     LPCWSTR pszPart = g_CabContext.bRestoreFolders ? wszName : EntryFileName(wszName);
     if (!pszPart[0])
         return FALSE;
-    return JoinEntryPath(wszTarget, PATH_CCH, g_CabContext.wszTargetDir, pszPart);
+    target = JoinEntryPath(g_CabContext.wszTargetDir, pszPart);
+    return target.size() < LONG_PATH_CCH;
 }
 
 // Members come folder by folder: a folder made for the previous member is
 // not looked at again.
-void CreateMemberFolder(LPCWSTR szFile)
+void CreateFolderOfMember(const std::wstring& target)
 {
-    WCHAR szFolder[PATH_CCH];
-    if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szFile)) || !PathRemoveFileSpecW(szFolder) ||
-        !szFolder[0])
+    size_t slash = target.rfind(L'\\');
+    if (slash == std::wstring::npos || slash == 0)
         return;
-    if (g_CabContext.wszLastFolder[0] && lstrcmpiW(szFolder, g_CabContext.wszLastFolder) == 0)
+    std::wstring folder = target.substr(0, slash);
+    if (!g_CabContext.lastFolder.empty() && lstrcmpiW(folder.c_str(), g_CabContext.lastFolder.c_str()) == 0)
         return;
-    if (CreateAllDirectory(szFolder))
-        StringCchCopyW(g_CabContext.wszLastFolder, PATH_CCH, szFolder);
+    if (CreateAllDirectoryLong(folder.c_str()))
+        g_CabContext.lastFolder = folder;
     else
-        g_CabContext.wszLastFolder[0] = L'\0';
+        g_CabContext.lastFolder.clear();
 }
 
-HANDLE CreateMember(LPCWSTR wszTarget, DWORD dwCreation)
+HANDLE CreateMember(const std::wstring& target, DWORD dwCreation)
 {
-    return CreateFileW(wszTarget, GENERIC_WRITE, FILE_SHARE_READ, nullptr, dwCreation,
-                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return CreateFileW(LongPathForm(target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                       dwCreation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
 // An empty member whose name ends with a separator stands for an empty
@@ -273,15 +345,14 @@ INT_PTR OnFolderEntry(LPCWSTR wszName)
 {
     if (g_CabContext.wszFileToExtract[0] || !g_CabContext.bRestoreFolders)
         return 0;
-    WCHAR wszTarget[PATH_CCH];
-    if (IsUnsafeEntryName(wszName) ||
-        !JoinEntryPath(wszTarget, PATH_CCH, g_CabContext.wszTargetDir, wszName)) {
-        DebugTrace(L"fdintCOPY_FILE: unsafe name %s skipped", wszName);
-        g_CabContext.bRefusedEntry = TRUE;
-        return 0;
+    if (IsUnsafeEntryName(wszName)) {
+        DebugTrace(L"fdintCOPY_FILE: unsafe name %s refused", wszName);
+        Fail(ERROR_INVALID_DATA);
+        return FDI_FAILED;
     }
-    BOOL bMade = CreateAllDirectory(wszTarget);
-    DebugTrace(L"fdintCOPY_FILE: Folder %s (%d)", wszTarget, bMade);
+    std::wstring target = JoinEntryPath(g_CabContext.wszTargetDir, wszName);
+    BOOL bMade = CreateAllDirectoryLong(target.c_str());
+    DebugTrace(L"fdintCOPY_FILE: Folder %s (%d)", target.c_str(), bMade);
     return 0;
 }
 
@@ -290,8 +361,8 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     WCHAR wszName[PATH_CCH];
     if (!EntryNameW(pfdin, wszName)) {
         DebugTraceA("fdintCOPY_FILE: name of %s refused", pfdin->psz1);
-        g_CabContext.bRefusedEntry = TRUE;
-        return 0;
+        Fail(ERROR_INVALID_DATA);
+        return FDI_FAILED;
     }
     if (IsFolderEntry(pfdin, wszName))
         return OnFolderEntry(wszName);
@@ -302,70 +373,87 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
         if (wcscmp(pszFileName, g_CabContext.wszFileToExtract) != 0)
             return 0;
     }
-    WCHAR wszTarget[PATH_CCH];
-    if (!EntryTargetPath(pfdin, wszTarget)) {
-        DebugTrace(L"fdintCOPY_FILE: unsafe name %s skipped", wszName);
-        g_CabContext.bRefusedEntry = TRUE;
-        return 0;
+    std::wstring target;
+    if (!EntryTargetPath(pfdin, target)) {
+        DebugTrace(L"fdintCOPY_FILE: unsafe name %s refused", wszName);
+        Fail(ERROR_INVALID_DATA);
+        return FDI_FAILED;
     }
-    DebugTrace(L"fdintCOPY_FILE: TargetFile=%s", wszTarget);
-    CreateMemberFolder(wszTarget);
+    DebugTrace(L"fdintCOPY_FILE: TargetFile=%s", target.c_str());
+    CreateFolderOfMember(target);
 
     // A fresh target is the common case: one call makes it. An existing one
     // goes first (read-only cleared), so nothing of it is kept.
-    HANDLE hFile = CreateMember(wszTarget, CREATE_NEW);
+    ULONGLONG ullSize = static_cast<ULONG>(pfdin->cb);
+    HANDLE hFile = CreateMember(target, CREATE_NEW);
     if (hFile != INVALID_HANDLE_VALUE)
-        return TrackMember(hFile, wszTarget);
-    DWORD dwAttributes = GetFileAttributesW(wszTarget);
+        return TrackMember(hFile, target, ullSize);
+    std::wstring longTarget = LongPathForm(target);
+    DWORD dwAttributes = GetFileAttributesW(longTarget.c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
         if (dwAttributes & FILE_ATTRIBUTE_READONLY) {
-            DebugTrace(L"fdintCOPY_FILE: File %s with attribut Read only removed", wszTarget);
-            SetFileAttributesW(wszTarget, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+            DebugTrace(L"fdintCOPY_FILE: File %s with attribut Read only removed", target.c_str());
+            SetFileAttributesW(longTarget.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
         }
-        DeleteFileW(wszTarget);
+        DeleteFileW(longTarget.c_str());
     }
-    hFile = CreateMember(wszTarget, CREATE_ALWAYS);
+    hFile = CreateMember(target, CREATE_ALWAYS);
     if (hFile != INVALID_HANDLE_VALUE)
-        return TrackMember(hFile, wszTarget);
+        return TrackMember(hFile, target, ullSize);
 
     // Held by a running program: ask it to close, then try once more. The
     // second open truncates too, or a longer old file would keep its tail.
-    // The program to close is the one whose executable has the target's name.
-    KillModule(pszFileName);
-    hFile = CreateMember(wszTarget, CREATE_ALWAYS);
+    // The program to close is the one started from this very file: never
+    // another one of the same name.
+    KillModuleByPath(target.c_str());
+    hFile = CreateMember(target, CREATE_ALWAYS);
     if (hFile != INVALID_HANDLE_VALUE)
-        return TrackMember(hFile, wszTarget);
-    DebugTrace(L"fdintCOPY_FILE: File %s locked", wszTarget);
-    return 0;
+        return TrackMember(hFile, target, ullSize);
+    // A member that can not be written fails the archive with the reason.
+    DWORD dwError = GetLastError();
+    DebugTrace(L"fdintCOPY_FILE: File %s locked (%d)", target.c_str(), dwError);
+    Fail(dwError ? dwError : ERROR_WRITE_FAULT);
+    return FDI_FAILED;
 }
 
 // The member gets the cabinet's time stamps through the handle that wrote
-// it. A file made new carries the archive attribute alone (the usual value
-// in a cabinet); any other value is set by name.
-void StampMember(const FDINOTIFICATION* pfdin)
+// it, which is closed here. A file made new carries the archive attribute
+// alone (the usual value in a cabinet); any other value is set by name.
+// szTarget is null when the member is not kept.
+void StampMember(const FDINOTIFICATION* pfdin, LPCWSTR szTarget)
 {
     HANDLE hFile = FromFdiHandle(pfdin->hf);
     // The cabinet keeps local time.
     FILETIME ftLocal, ftUtc;
-    if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &ftLocal) &&
+    if (szTarget && DosDateTimeToFileTime(pfdin->date, pfdin->time, &ftLocal) &&
         LocalFileTimeToFileTime(&ftLocal, &ftUtc))
         SetFileTime(hFile, &ftUtc, nullptr, &ftUtc);
     CloseHandle(hFile);
     DWORD dwAttributes = pfdin->attribs & CABINET_ATTRIBUTE_MASK;
-    if (dwAttributes == FILE_ATTRIBUTE_ARCHIVE)
+    if (!szTarget || !szTarget[0] || dwAttributes == FILE_ATTRIBUTE_ARCHIVE)
         return;
-    WCHAR wszTarget[PATH_CCH];
-    if (EntryTargetPath(pfdin, wszTarget))
-        SetFileAttributesW(wszTarget, dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(LongPathForm(szTarget).c_str(),
+                       dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL);
 }
 
 INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
 {
     DebugTraceA("fdintCLOSE_FILE_INFO->%s", pfdin->psz1);
-    StampMember(pfdin);
+    ForgetOpen(pfdin->hf);
     g_CabContext.hCurrent = 0;
-    g_CabContext.wszCurrent[0] = L'\0';
+    std::wstring target = g_CabContext.current;
+    g_CabContext.current.clear();
+    // The decoder closes a member before it reports a damaged block: a
+    // member shorter than the cabinet says fails the archive.
+    if (g_CabContext.ullCurrentWritten != g_CabContext.ullCurrentSize && !MustStop()) {
+        DebugTrace(L"fdintCLOSE_FILE_INFO: %s has %I64u of %I64u bytes", target.c_str(),
+                   g_CabContext.ullCurrentWritten, g_CabContext.ullCurrentSize);
+        Fail(ERROR_INVALID_DATA);
+    }
+    StampMember(pfdin, MustStop() ? nullptr : target.c_str());
     DebugTraceA("fdintCLOSE_FILE_INFO()->FileToExtract=%s", g_CabContext.szFileToExtract);
+    if (MustStop())
+        return FALSE;
     if (g_CabContext.wszFileToExtract[0]) {
         WCHAR wszName[PATH_CCH];
         if (EntryNameW(pfdin, wszName) &&
@@ -380,13 +468,10 @@ INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
 
 FNFDINOTIFY(FdiNotify)
 {
-    if (g_bCancel) {
-        if (fdint == fdintCLOSE_FILE_INFO) {
-            CloseHandle(FromFdiHandle(pfdin->hf));
-            g_CabContext.hCurrent = 0;
-        }
+    if (fdint == fdintCLOSE_FILE_INFO)
+        return OnCloseFileInfo(pfdin);
+    if (MustStop())
         return FDI_FAILED;
-    }
     switch (fdint) {
     case fdintCABINET_INFO:
         DebugTraceA("fdintCABINET_INFO: psz1=%s psz2=%s psz3=%s setID=%d iCabinet=%d",
@@ -403,8 +488,6 @@ FNFDINOTIFY(FdiNotify)
         return 0;
     case fdintCOPY_FILE:
         return OnCopyFile(pfdin);
-    case fdintCLOSE_FILE_INFO:
-        return OnCloseFileInfo(pfdin);
     case fdintNEXT_CABINET: {
         DebugTraceA("fdintNEXT_CABINET-: psz1=%s psz2=%s psz3=%s", pfdin->psz1, pfdin->psz2,
                     pfdin->psz3);
@@ -418,6 +501,7 @@ FNFDINOTIFY(FdiNotify)
         DWORD dwAttributes = GetFileAttributesA(szNext);
         if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             g_CabContext.bMissingCabinet = TRUE;
+            Fail(ERROR_FILE_NOT_FOUND);
             return FDI_FAILED;
         }
         // Anything but -1 goes on to the next cabinet; some decoders take
@@ -439,20 +523,48 @@ BOOL EndsWithBackslash(LPCSTR sz)
     return cb > 0 && sz[cb - 1] == '\\';
 }
 
-DWORD UnPackCabinet(LPCSTR szCabinet, LPCSTR szTargetDir, LPCWSTR wszTargetDir,
-                    LPCSTR szFileToExtract, LPCWSTR wszFileToExtract, BOOL bRestoreFolders)
+// The decoder's part of an unpacking, run under the fault guard.
+struct CABJOB {
+    const FDIAPI* pApi;
+    LPCSTR szCabinet;
+    DWORD dwResult;
+};
+
+// Closes what the decoder left open when it faulted; its memory goes with
+// its heap.
+void ReleaseAfterFault()
 {
-    ZeroMemory(&g_CabContext, sizeof(g_CabContext));
-    g_CabContext.bRestoreFolders = bRestoreFolders;
-    const FDIAPI* pApi = GetFdi();
+    for (INT_PTR& slot : g_CabContext.openFiles) {
+        if (slot) {
+            CloseHandle(FromFdiHandle(slot));
+            slot = 0;
+        }
+    }
+}
+
+// The code of a failed FDICopy. A refused write after Cancel reads as a
+// write failure and a stopped read as a corrupt cabinet: both are a cancel.
+// A missing part of the set is a missing file.
+DWORD CopyFailureCode(int iCode)
+{
+    if (g_bCancel)
+        return ERROR_CANCELLED;
+    if (g_CabContext.dwFailure)
+        return g_CabContext.dwFailure;
+    if (g_CabContext.bMissingCabinet)
+        return ERROR_FILE_NOT_FOUND;
+    return FdiErrorCode(iCode);
+}
+
+DWORD CopyCabinet(const FDIAPI* pApi, LPCSTR szCabinet)
+{
     ERF erf;
     ZeroMemory(&erf, sizeof(erf));
-    HFDI hfdi = pApi ? CreateFdi(pApi, &erf) : nullptr;
+    HFDI hfdi = CreateFdi(pApi, &erf);
     if (!hfdi) {
-        int iCode = pApi ? erf.erfOper : FDIERROR_ALLOC_FAIL;
-        DebugTraceA("UnPackCABFile()->FDICreate() failed: code %d [%s]", iCode,
-                    FdiErrorText(iCode));
-        return FdiErrorCode(iCode);
+        DebugTraceA("UnPackCABFile()->FDICreate() failed: code %d [%s]", erf.erfOper,
+                    FdiErrorText(erf.erfOper));
+        return FdiErrorCode(erf.erfOper);
     }
 
     HANDLE hCabinet = CreateFileA(szCabinet, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -488,48 +600,34 @@ DWORD UnPackCabinet(LPCSTR szCabinet, LPCSTR szTargetDir, LPCWSTR wszTargetDir,
         szCabinetPath[0] = '\0';
     }
     DebugTraceA("UnPackCABFile()->CabinetPath=%s CabinetName=%s", szCabinetPath, szCabinetName);
-
-    StringCchCopyA(g_CabContext.szFileToExtract, PATH_CCH, szFileToExtract ? szFileToExtract : "");
-    StringCchCopyW(g_CabContext.wszFileToExtract, PATH_CCH,
-                   wszFileToExtract ? wszFileToExtract : L"");
-    StringCchCopyA(g_CabContext.szTargetDir, PATH_CCH, szTargetDir);
-    StringCchCopyW(g_CabContext.wszTargetDir, PATH_CCH, wszTargetDir);
-    if (!EndsWithBackslash(g_CabContext.szTargetDir))
-        StringCchCatA(g_CabContext.szTargetDir, PATH_CCH, "\\");
     DebugTraceA("UnPackCABFile()->TargetDir=%s", g_CabContext.szTargetDir);
 
     // One FDICopy unpacks the members that start in that cabinet (a member
     // that runs on into the next one is followed there); the members that
     // start in the later cabinets of a set need a call of their own.
-    DWORD dwResult = 0;
     char szCurrent[PATH_CCH];
     StringCchCopyA(szCurrent, PATH_CCH, szCabinetName);
     for (DWORD dwPart = 0; dwPart < MAX_CABINETS_IN_SET; ++dwPart) {
         g_CabContext.szNextCabinet[0] = '\0';
         g_CabContext.bCabinetInfoSeen = FALSE;
-        if (!pApi->pfnCopy(hfdi, szCurrent, szCabinetPath, 0, FdiNotify, nullptr, nullptr)) {
+        BOOL bCopied = pApi->pfnCopy(hfdi, szCurrent, szCabinetPath, 0, FdiNotify, nullptr, nullptr);
+        if (bCopied && (g_bCancel || g_CabContext.dwFailure)) {
+            // The last member failed after the decoder had nothing left to read.
+            bCopied = FALSE;
+        }
+        if (!bCopied) {
             int iCode = erf.erfOper;
-            if (iCode == FDIERROR_USER_ABORT && g_CabContext.bFoundFileToExtract && !g_bCancel) {
+            if (iCode == FDIERROR_USER_ABORT && g_CabContext.bFoundFileToExtract && !MustStop()) {
                 // We stopped the copy ourselves, right after the wanted member.
                 DebugTraceA("UnPackCABFile()->%s extracted", g_CabContext.szFileToExtract);
                 break;
             }
             DebugTraceA("UnPackCABFile()->FDICopy() failed: code %d [%s]", iCode,
                         FdiErrorText(iCode));
-            DropIncompleteMember();
             pApi->pfnDestroy(hfdi);
-            // A refused write after Cancel reads as a write failure; it is a
-            // cancel. A missing part of the set is a missing file.
-            if (g_bCancel)
-                dwResult = ERROR_CANCELLED;
-            else if (g_CabContext.bMissingCabinet)
-                dwResult = ERROR_FILE_NOT_FOUND;
-            else
-                dwResult = FdiErrorCode(iCode);
-            DebugTraceA("UnPackCABFile()->End(%d)", dwResult);
-            return dwResult;
+            return CopyFailureCode(iCode);
         }
-        if (g_bCancel || g_CabContext.bFoundFileToExtract || !g_CabContext.szNextCabinet[0])
+        if (g_CabContext.bFoundFileToExtract || !g_CabContext.szNextCabinet[0])
             break;
         char szNext[PATH_CCH];
         if (FAILED(StringCchPrintfA(szNext, PATH_CCH, "%s%s", szCabinetPath,
@@ -537,26 +635,69 @@ DWORD UnPackCabinet(LPCSTR szCabinet, LPCSTR szTargetDir, LPCWSTR wszTargetDir,
             GetFileAttributesA(szNext) == INVALID_FILE_ATTRIBUTES) {
             DebugTraceA("UnPackCABFile()->Next cabinet %s not found", g_CabContext.szNextCabinet);
             pApi->pfnDestroy(hfdi);
-            DebugTraceA("UnPackCABFile()->End(%d)", ERROR_FILE_NOT_FOUND);
             return ERROR_FILE_NOT_FOUND;
         }
         StringCchCopyA(szCurrent, PATH_CCH, g_CabContext.szNextCabinet);
     }
-    if (!pApi->pfnDestroy(hfdi))
+    DWORD dwResult = 0;
+    if (!pApi->pfnDestroy(hfdi)) {
         dwResult = 12;
-    if (dwResult)
         DebugTraceA("UnPackCABFile()->FDIDestroy() failed: code %d [%s]", erf.erfOper,
                     FdiErrorText(erf.erfOper));
+    }
+    return dwResult;
+}
+
+DWORD CopyCabinetJob(void* pv)
+{
+    CABJOB* pJob = static_cast<CABJOB*>(pv);
+    return CopyCabinet(pJob->pApi, pJob->szCabinet);
+}
+
+DWORD UnPackCabinet(LPCSTR szCabinet, LPCSTR szTargetDir, LPCWSTR wszTargetDir,
+                    LPCSTR szFileToExtract, LPCWSTR wszFileToExtract, BOOL bRestoreFolders)
+{
+    g_CabContext = CABCONTEXT();
+    g_CabContext.bRestoreFolders = bRestoreFolders;
+    StringCchCopyA(g_CabContext.szFileToExtract, PATH_CCH, szFileToExtract ? szFileToExtract : "");
+    StringCchCopyW(g_CabContext.wszFileToExtract, PATH_CCH,
+                   wszFileToExtract ? wszFileToExtract : L"");
+    StringCchCopyA(g_CabContext.szTargetDir, PATH_CCH, szTargetDir);
+    StringCchCopyW(g_CabContext.wszTargetDir, PATH_CCH, wszTargetDir);
+    if (!EndsWithBackslash(g_CabContext.szTargetDir))
+        StringCchCatA(g_CabContext.szTargetDir, PATH_CCH, "\\");
+
+    const FDIAPI* pApi = GetFdi();
+    if (!pApi) {
+        DebugTraceA("UnPackCABFile()->FDICreate() failed: code %d [%s]", FDIERROR_ALLOC_FAIL,
+                    FdiErrorText(FDIERROR_ALLOC_FAIL));
+        return FdiErrorCode(FDIERROR_ALLOC_FAIL);
+    }
+    g_CabContext.hHeap = HeapCreate(0, 0, 0);
+    g_CabContext.bUnpacking = TRUE;
+    CABJOB job = {pApi, szCabinet, 0};
+    DWORD dwResult = 0;
+    DWORD dwFault = 0;
+    // The system's decoder reads past its buffers on some damaged blocks:
+    // such a fault ends the unpacking as a corrupt cabinet, not the run.
+    if (!RunGuarded(L"UnPackCABFile()", CopyCabinetJob, &job, &dwResult, &dwFault)) {
+        DebugTraceA("UnPackCABFile()->Decoder fault %#x: '%s' is corrupt", dwFault, szCabinet);
+        ReleaseAfterFault();
+        dwResult = g_bCancel ? ERROR_CANCELLED : ERROR_INVALID_DATA;
+    }
+    g_CabContext.bUnpacking = FALSE;
+    if (g_CabContext.hHeap) {
+        HeapDestroy(g_CabContext.hHeap);
+        g_CabContext.hHeap = nullptr;
+    }
     if (dwResult == 0 && g_CabContext.wszFileToExtract[0] && !g_CabContext.bFoundFileToExtract) {
         DebugTraceA("UnPackCABFile()->%s not in the cabinet", g_CabContext.szFileToExtract);
         dwResult = ERROR_FILE_NOT_FOUND;
     }
-    if (dwResult == 0 && g_CabContext.bRefusedEntry) {
-        DebugTraceA("UnPackCABFile()->Members with unsafe names were skipped");
-        dwResult = ERROR_INVALID_DATA;
-    }
     if (g_bCancel)
         dwResult = ERROR_CANCELLED;
+    if (dwResult != 0)
+        DropWrittenMembers();
     DebugTraceA("UnPackCABFile()->End(%d)", dwResult);
     return dwResult;
 }
@@ -595,25 +736,47 @@ DWORD UnPackCABFile(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtr
                          szFileToExtract ? szFileToExtract : L"", bRestoreFolders);
 }
 
+namespace {
+
+struct PROBEJOB {
+    const FDIAPI* pApi;
+    LPCWSTR szPath;
+};
+
+DWORD ProbeCabinetJob(void* pv)
+{
+    PROBEJOB* pJob = static_cast<PROBEJOB*>(pv);
+    ERF erf;
+    ZeroMemory(&erf, sizeof(erf));
+    HFDI hfdi = CreateFdi(pJob->pApi, &erf);
+    if (!hfdi)
+        return FALSE;
+    BOOL bResult = FALSE;
+    HANDLE hFile = CreateFileW(pJob->szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        FDICABINETINFO info;
+        ZeroMemory(&info, sizeof(info));
+        bResult = pJob->pApi->pfnIsCabinet(hfdi, ToFdiHandle(hFile), &info);
+        CloseHandle(hFile);
+    }
+    pJob->pApi->pfnDestroy(hfdi);
+    return bResult;
+}
+
+}  // namespace
+
 BOOL IsCabinetFile(LPCWSTR szPath)
 {
     const FDIAPI* pApi = GetFdi();
     if (!pApi || !szPath)
         return FALSE;
-    ERF erf;
-    ZeroMemory(&erf, sizeof(erf));
-    HFDI hfdi = CreateFdi(pApi, &erf);
-    if (!hfdi)
+    // The header reader is the system's too: it runs under the same guard,
+    // with the process heap (it keeps nothing).
+    PROBEJOB job = {pApi, szPath};
+    DWORD dwResult = FALSE;
+    DWORD dwFault = 0;
+    if (!RunGuarded(L"IsCabinetFile()", ProbeCabinetJob, &job, &dwResult, &dwFault))
         return FALSE;
-    BOOL bResult = FALSE;
-    HANDLE hFile = CreateFileW(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (hFile != INVALID_HANDLE_VALUE) {
-        FDICABINETINFO info;
-        ZeroMemory(&info, sizeof(info));
-        bResult = pApi->pfnIsCabinet(hfdi, ToFdiHandle(hFile), &info);
-        CloseHandle(hFile);
-    }
-    pApi->pfnDestroy(hfdi);
-    return bResult;
+    return dwResult != 0;
 }

@@ -1,13 +1,13 @@
 // PAC archives: told by their 94-byte header, unpacked by QELTRON.dll,
-// which packages carry. The library is loaded by full path only: from the
-// temporary folder when the package brought it there, else from beside the
-// launcher.
+// which packages carry. The library is loaded by full path only, and only
+// the copy this run unpacked into its temporary folder.
 #include "payload/archivepac.h"
 #include "common/handles.h"
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <string.h>
 #include "common/capacity.h"
+#include "common/runfiles.h"
 #include "common/trace.h"
 #include "state/state.h"
 #include "payload/archive.h"
@@ -19,28 +19,26 @@ typedef int(WINAPI* PFN_PACUNPACK)(LPCSTR szArchive, LPCSTR szTargetDir);
 const int PAC_FAILED = -1;
 const WCHAR PAC_LIBRARY[] = L"QELTRON.dll";
 
-BOOL LibraryPathIn(LPCWSTR szFolder, WCHAR (&szPath)[PATH_CCH])
-{
-    if (!szFolder || !szFolder[0])
-        return FALSE;
-    return SUCCEEDED(StringCchCopyW(szPath, PATH_CCH, szFolder)) &&
-           PathAppendW(szPath, PAC_LIBRARY) && GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES;
-}
+// Loaded on first use, released at the end of the run.
+HMODULE g_hPacLibrary;
+PFN_PACUNPACK g_pfnPacUnpack;
 
 PFN_PACUNPACK GetPacUnpacker()
 {
-    static PFN_PACUNPACK s_pfnUnpack;
+    PFN_PACUNPACK& s_pfnUnpack = g_pfnPacUnpack;
     if (s_pfnUnpack)
         return s_pfnUnpack;
     WCHAR szPath[PATH_CCH];
-    WCHAR szLauncherDir[PATH_CCH];
-    DWORD cch = GetModuleFileNameW(nullptr, szLauncherDir, PATH_CCH);
-    if (cch == 0 || cch >= PATH_CCH)
-        szLauncherDir[0] = L'\0';
-    else
-        PathRemoveFileSpecW(szLauncherDir);
-    if (!LibraryPathIn(TempPathTRV, szPath) && !LibraryPathIn(szLauncherDir, szPath)) {
+    if (!TempPathTRV[0] || FAILED(StringCchCopyW(szPath, PATH_CCH, TempPathTRV)) ||
+        !PathAppendW(szPath, PAC_LIBRARY) || GetFileAttributesW(szPath) == INVALID_FILE_ATTRIBUTES) {
         DebugTrace(L"UnPAC()->%s not found", PAC_LIBRARY);
+        return nullptr;
+    }
+    // A copy this run did not unpack, beside the launcher or planted in the
+    // temporary folder, is never loaded.
+    DWORD dwError = ERROR_SUCCESS;
+    if (!IsOwnLibrary(szPath, &dwError)) {
+        DebugTrace(L"UnPAC()->%s is not the package's own: not loaded (%d)", szPath, dwError);
         return nullptr;
     }
     HMODULE hLibrary = LoadLibraryExW(szPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
@@ -53,11 +51,22 @@ PFN_PACUNPACK GetPacUnpacker()
     if (!s_pfnUnpack) {
         DebugTrace(L"UnPAC()->%s has no unpacker", szPath);
         FreeLibrary(hLibrary);
+    } else {
+        g_hPacLibrary = hLibrary;
     }
     return s_pfnUnpack;
 }
 
 }  // namespace
+
+void FreePacUnpacker()
+{
+    if (!g_hPacLibrary)
+        return;
+    FreeLibrary(g_hPacLibrary);
+    g_hPacLibrary = nullptr;
+    g_pfnPacUnpack = nullptr;
+}
 
 BOOL IsaPacFile(LPCWSTR szPath)
 {
@@ -89,7 +98,15 @@ BOOL UnPAC(LPCSTR szArchive, LPCSTR szTargetDir)
     if (szTargetCopy[cb - 1] != '\\' && FAILED(StringCchCatA(szTargetCopy, PATH_CCH, "\\")))
         return 0;
     PFN_PACUNPACK pfnUnpack = GetPacUnpacker();
-    if (!pfnUnpack || pfnUnpack(szArchiveCopy, szTargetCopy) == PAC_FAILED) {
+    WCHAR wszTarget[PATH_CCH];
+    if (!AnsiToWide(szTargetCopy, wszTarget, PATH_CCH))
+        wszTarget[0] = L'\0';
+    // The library writes on its own: what is new or changed afterwards is
+    // what this run wrote.
+    CFolderSnapshot before(wszTarget);
+    int iResult = pfnUnpack ? pfnUnpack(szArchiveCopy, szTargetCopy) : PAC_FAILED;
+    before.NoteChanges();
+    if (iResult == PAC_FAILED) {
         DebugTraceA("UnPAC()->%s failed", szArchiveCopy);
         return 0;
     }

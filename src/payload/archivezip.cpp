@@ -4,6 +4,8 @@
 // iowin32.h needs the declarations of unzip.h first.
 #include <iowin32.h>
 #include <strsafe.h>
+#include <algorithm>
+#include <string>
 #include <vector>
 #include "common/cancel.h"
 #include "common/handles.h"
@@ -14,6 +16,7 @@
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -55,24 +58,29 @@ BOOL CurrentEntry(unzFile zip, unz_file_info64& info, WCHAR (&wszName)[PATH_CCH]
     return AnsiToWide(szName, wszName, PATH_CCH, uCodePage);
 }
 
-// Writes the current entry to szTarget in chunks of at most 16 KiB, each
-// counted by the progress model. FALSE when reading, inflating, the CRC or
-// writing fails; a failed file is removed.
-BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, LPCWSTR szTarget)
+// Writes the current entry to target in chunks of at most 16 KiB, each
+// counted by the progress model. FALSE when reading, inflating, the CRC,
+// the size or writing fails; a failed file is removed.
+BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::wstring& target)
 {
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return FALSE;
-    DWORD dwAttributes = GetFileAttributesW(szTarget);
+    RemoveLinkAt(target.c_str());
+    std::wstring longTarget = LongPathForm(target);
+    DWORD dwAttributes = GetFileAttributesW(longTarget.c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(szTarget, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-    CFileHandle hFile(CreateFileW(szTarget, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        SetFileAttributesW(longTarget.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    CFileHandle hFile(CreateFileW(longTarget.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile.IsValid()) {
+        DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), GetLastError());
         unzCloseCurrentFile(zip);
         return FALSE;
     }
+    NoteRunFile(target.c_str());
     std::vector<BYTE> chunk(ZIP_CHUNK_SIZE);
     BOOL bOk = TRUE;
+    ULONGLONG ullWritten = 0;
     for (;;) {
         int cbRead = unzReadCurrentFile(zip, chunk.data(), ZIP_CHUNK_SIZE);
         if (cbRead < 0) {
@@ -85,9 +93,11 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, LPCWSTR szTar
         if (!WriteFile(hFile.Get(), chunk.data(), static_cast<DWORD>(cbRead), &cbWritten,
                        nullptr) ||
             cbWritten != static_cast<DWORD>(cbRead)) {
+            DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), GetLastError());
             bOk = FALSE;
             break;
         }
+        ullWritten += cbWritten;
         Progress().NewStep(Progress().AddBytesDone(cbWritten));
         if (g_bCancel) {
             bOk = FALSE;
@@ -97,6 +107,11 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, LPCWSTR szTar
     // The CRC is checked when the entry is closed after its last byte.
     if (unzCloseCurrentFile(zip) != UNZ_OK)
         bOk = FALSE;
+    if (bOk && ullWritten != info.uncompressed_size) {
+        DebugTrace(L"UnZipFile()->%s has %I64u of %I64u bytes", target.c_str(), ullWritten,
+                   info.uncompressed_size);
+        bOk = FALSE;
+    }
     if (bOk) {
         FILETIME ftLocal, ftUtc;
         if (DosDateTimeToFileTime(HIWORD(info.dosDate), LOWORD(info.dosDate), &ftLocal) &&
@@ -105,7 +120,7 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, LPCWSTR szTar
     }
     hFile.Close();
     if (!bOk)
-        DeleteFileW(szTarget);
+        DeleteFileW(longTarget.c_str());
     return bOk;
 }
 
@@ -140,8 +155,10 @@ BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
     Progress().SetBytesDone(0);
     Progress().DefineData(ullCompSize);
 
+    // The first failure ends the unpacking, and nothing it wrote stays.
     BOOL bAllDone = TRUE;
     ULONGLONG ullEntries = 0;
+    std::vector<std::wstring> written;
     int iErr = unzGoToFirstFile(zip);
     for (; iErr == UNZ_OK; iErr = unzGoToNextFile(zip)) {
         ++ullEntries;
@@ -151,33 +168,40 @@ BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
         if (!CurrentEntry(zip, info, wszName, szName)) {
             DebugTrace(L"UnZipFile()->Entry %I64u: name refused", ullEntries - 1);
             bAllDone = FALSE;
-            continue;
+            break;
         }
         LPCWSTR pszPart = EntryFileName(wszName);
         if (!pszPart[0])
             continue;  // a folder entry
-        WCHAR wszTarget[PATH_CCH];
-        if (IsUnsafeEntryName(wszName) ||
-            !JoinEntryPath(wszTarget, PATH_CCH, szTargetDir, pszPart)) {
-            DebugTrace(L"UnZipFile()->Unsafe entry %s skipped", wszName);
+        if (IsUnsafeEntryName(wszName)) {
+            DebugTrace(L"UnZipFile()->Unsafe entry %s refused", wszName);
             bAllDone = FALSE;
-            continue;
+            break;
         }
-        if (!ExtractCurrentEntry(zip, info, wszTarget)) {
+        std::wstring target = JoinEntryPath(szTargetDir, pszPart);
+        if (std::find(written.begin(), written.end(), target) == written.end())
+            written.push_back(target);
+        BOOL bEntryDone = ExtractCurrentEntry(zip, info, target);
+        DebugTrace(L"UnZipFile()->FileName=%s File=%s", wszName, target.c_str());
+        if (!bEntryDone) {
             DebugTrace(L"UnZipFile()->%s failed", wszName);
             bAllDone = FALSE;
+            break;
         }
-        DebugTrace(L"UnZipFile()->FileName=%s File=%s", wszName, wszTarget);
         if (g_bCancel)
             break;
     }
     // A directory that ends before the announced entry count is damaged.
-    if (iErr != UNZ_OK && iErr != UNZ_END_OF_LIST_OF_FILE)
+    if (bAllDone && iErr != UNZ_OK && iErr != UNZ_END_OF_LIST_OF_FILE)
         bAllDone = FALSE;
-    if (!g_bCancel && ullEntries != global.number_entry)
+    if (bAllDone && !g_bCancel && ullEntries != global.number_entry)
         bAllDone = FALSE;
     if (g_bCancel)
         bAllDone = FALSE;
+    if (!bAllDone) {
+        for (const std::wstring& target : written)
+            RemoveWrittenMember(L"UnZipFile()", target);
+    }
     return bAllDone ? 1 : 0;
 }
 

@@ -6,6 +6,7 @@
 #include "common/filesys.h"
 #include "common/handles.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 #include "common/trace.h"
 
 DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, ULONGLONG ullSize,
@@ -28,11 +29,17 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
         hSource = hOwnSource.Get();
     }
 
-    // Resume probe: a target that exists is continued from its size.
+    // A link in the target's place is removed, never written through.
+    RemoveLinkAt(szTarget);
+
+    // Resume probe: a target that exists is continued from its size, but
+    // only when what it holds is, byte for byte, the start of the piece: a
+    // file someone put there, or one of another version of the package, is
+    // extracted again.
     ULONGLONG ullDone = 0;
     CFileHandle hTarget;
     if (bResume) {
-        hTarget.Reset(CreateFileW(szTarget, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        hTarget.Reset(CreateFileW(szTarget, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER liSize;
         if (!hTarget.IsValid() || !GetFileSizeEx(hTarget.Get(), &liSize)) {
@@ -42,7 +49,14 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
             bResume = FALSE;
         } else {
             ullDone = static_cast<ULONGLONG>(liSize.QuadPart);
-            if (!SeekToEnd(hTarget.Get()) || !SeekTo(hSource, ullOffset + ullDone)) {
+            if (!SeekTo(hTarget.Get(), 0) || !SeekTo(hSource, ullOffset)) {
+                ReportLastError(L"SetFilePointerEx", GetLastError());
+                bResume = FALSE;
+            } else if (!SameBlocks(hSource, hTarget.Get(), ullDone)) {
+                DebugTrace(L"ExtractPieceOfFile()->%s is not the start of the piece: extracted again",
+                           szTarget);
+                bResume = FALSE;
+            } else if (!SeekToEnd(hTarget.Get()) || !SeekTo(hSource, ullOffset + ullDone)) {
                 ReportLastError(L"SetFilePointerEx", GetLastError());
                 bResume = FALSE;
             }
@@ -57,10 +71,13 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!hTarget.IsValid())
             return ReportLastError(L"CreateFile", GetLastError());
+        NoteRunFile(szTarget);
         if (!SeekTo(hSource, ullOffset))
             return ReportLastError(L"SetFileSeek64", GetLastError());
     }
 
+    if (bResume)
+        NoteRunFile(szTarget);
     if (Progress().GetMaxData() == 0)
         Progress().DefineData(ullSize);
     ReportBytes(ullDone);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include "common/cancel.h"
+#include "common/checkedmath.h"
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/projectinfo.h"
@@ -29,8 +30,10 @@ const DWORD PHASE_SCALE = 95;
 const DWORD MAIN_BAR_END = 100;
 const DWORD ONE_BAR_TABLE_END = 3;
 const DWORD TWO_BARS_TABLE_END = 1;
-const double DOWNLOAD_WEIGHT = 1.7;
-const double UNPACK_WEIGHT = 1.4;
+// Phase weights: a download counts 1.7 times its size, an unpacking 1.4
+// times, as tenths so that the arithmetic stays in 64-bit integers.
+const ULONGLONG DOWNLOAD_WEIGHT_TENTHS = 17;
+const ULONGLONG UNPACK_WEIGHT_TENTHS = 14;
 const int SCHEME_FILE = 5;  // WinINet's file scheme: no connection needed
 const DWORD ERROR_CODE_NO_CONNECTION = 1230;  // web files needed, no Internet
 const DWORD ERROR_CODE_DOWNLOAD_FAILED = 1236;  // connection lost during a download
@@ -144,8 +147,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
                 return;
             if (!AppendEntry(plan, plan.vFilesToExtract, extract))
                 return;
-            plan.TotSizeFilesToExtract += info.FileSize;
-            plan.TotDataSize += info.FileSize;
+            plan.TotSizeFilesToExtract = SatAdd(plan.TotSizeFilesToExtract, info.FileSize);
+            plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
             DebugTrace(L"ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=%s",
                        extract.szTgdFile);
             return;
@@ -154,8 +157,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
             return;
         if (!AppendEntry(plan, plan.vFilesToExtract, extract))
             return;
-        plan.TotSizeFilesToExtract += info.FileSize;
-        plan.TotDataSize += info.FileSize;
+        plan.TotSizeFilesToExtract = SatAdd(plan.TotSizeFilesToExtract, info.FileSize);
+        plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
         DATAFILEINFO unpack = NewEntry();
         StringCchCopyW(unpack.szFile, PATH_CCH, extract.szTgdFile);
         StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
@@ -163,8 +166,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
         unpack.bDeleteSrc = !plan.bResume;
         if (!AppendEntry(plan, plan.vFilesToUncompress, unpack))
             return;
-        plan.TotSizeFilesToUncompress += info.FileSize;
-        plan.TotDataSize += info.FileSize;
+        plan.TotSizeFilesToUncompress = SatAdd(plan.TotSizeFilesToUncompress, info.FileSize);
+        plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
         DebugTrace(L"ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=%s",
                    extract.szTgdFile);
         DebugTrace(L"ReadDataStruct()->vFilesToUncompress[dwCptFtU-1].szSrcFile=%s",
@@ -209,14 +212,14 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
         }
         if (!AppendEntry(plan, plan.vFilesToDownload, fetch))
             return;
-        plan.TotSizeFilesToDownload += info.FileSize;
+        plan.TotSizeFilesToDownload = SatAdd(plan.TotSizeFilesToDownload, info.FileSize);
     } else {
         StringCchCopyW(fetch.szFile, PATH_CCH, szSource);
         if (!AppendEntry(plan, plan.vFilesToCopy, fetch))
             return;
-        plan.TotSizeFilesToCopy += info.FileSize;
+        plan.TotSizeFilesToCopy = SatAdd(plan.TotSizeFilesToCopy, info.FileSize);
     }
-    plan.TotDataSize += info.FileSize;
+    plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
 
     if (!(byType & TF_STORED)) {
         DATAFILEINFO unpack = NewEntry();
@@ -226,8 +229,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
         unpack.bDeleteSrc = FALSE;
         if (!AppendEntry(plan, plan.vFilesToUncompress, unpack))
             return;
-        plan.TotSizeFilesToUncompress += info.FileSize;
-        plan.TotDataSize += info.FileSize;
+        plan.TotSizeFilesToUncompress = SatAdd(plan.TotSizeFilesToUncompress, info.FileSize);
+        plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
     }
 }
 
@@ -448,11 +451,11 @@ void RunCleaning(PLAN& plan)
 DWORD RunPhases(PLAN& plan, HANDLE hFile)
 {
     ULONGLONG ullTotSizeDownload =
-        static_cast<ULONGLONG>(static_cast<double>(plan.TotSizeFilesToDownload) * DOWNLOAD_WEIGHT);
-    ULONGLONG ullTotSizeComp =
-        static_cast<ULONGLONG>(static_cast<double>(plan.TotSizeFilesToUncompress) * UNPACK_WEIGHT);
-    ULONGLONG ullTotSize = plan.TotSizeFilesToExtract + plan.TotSizeFilesToCopy +
-                           ullTotSizeDownload + ullTotSizeComp;
+        SatMulDiv(plan.TotSizeFilesToDownload, DOWNLOAD_WEIGHT_TENTHS, 10);
+    ULONGLONG ullTotSizeComp = SatMulDiv(plan.TotSizeFilesToUncompress, UNPACK_WEIGHT_TENTHS, 10);
+    ULONGLONG ullTotSize =
+        SatAdd(SatAdd(plan.TotSizeFilesToExtract, plan.TotSizeFilesToCopy),
+               SatAdd(ullTotSizeDownload, ullTotSizeComp));
     DebugTrace(L"ReadDataStruct()->TotSizeFilesToUncompress=%I64u TotSizeComp=%I64u TotSize=%I64u",
                plan.TotSizeFilesToUncompress, ullTotSizeComp, ullTotSize);
 
@@ -482,7 +485,7 @@ DWORD BuildAndRun(PLAN& plan, HANDLE hFile, DWORD dwSignOffset)
 
     ULONGLONG ullFree = 0;
     if (QueryFreeBytes(plan.pszTgdFolder, &ullFree)) {
-        ULONGLONG ullTotNeedSize = g_ProjectInfo.uiTotFilesSize + plan.TotDataSize;
+        ULONGLONG ullTotNeedSize = SatAdd(g_ProjectInfo.uiTotFilesSize, plan.TotDataSize);
         DebugTrace(L"ReadDataStruct()->FreeBytesAvailable=%I64u", ullFree);
         DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", g_ProjectInfo.uiTotFilesSize);
         DebugTrace(L"ReadDataStruct()->TotDataSize=%I64u", plan.TotDataSize);

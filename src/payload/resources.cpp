@@ -6,6 +6,7 @@
 #include "common/filesys.h"
 #include "common/handles.h"
 #include "common/progress.h"
+#include "common/runfiles.h"
 #include "common/trace.h"
 #include "payload/archive.h"
 #include "res/resource.h"
@@ -148,6 +149,7 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
         FreeResource(hResData);
         return CODE_WRITE_FAILED;
     }
+    NoteRunFile(szStaged);
 
     Progress().DefineStep(0, DATARES_WRITE_END, dwSize);
     BOOL bWritten = WriteStagedData(hFile, pData, dwSize, dwChunk);
@@ -169,8 +171,10 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
     return dwCode;
 }
 
-HMODULE SetCorvelThm()
+HMODULE SetCorvelThm(DWORD* pdwError)
 {
+    if (pdwError)
+        *pdwError = ERROR_SUCCESS;
     if (!FindResourceW(hInstance, MAKEINTRESOURCEW(IDR_CORVEL), L"CORVEL"))
         return nullptr;
     WCHAR szPack[PATH_CCH];
@@ -191,6 +195,14 @@ HMODULE SetCorvelThm()
 
     if (!FileExists(szTheme)) {
         DebugTrace(L"SetCorvelThm()->'%s' doesn't exist!", szLibrary);
+        return nullptr;
+    }
+    // Only the library this run unpacked runs here.
+    DWORD dwError = ERROR_SUCCESS;
+    if (!IsOwnLibrary(szLibrary, &dwError)) {
+        DebugTrace(L"SetCorvelThm()->'%s' is not the package's own: not loaded", szLibrary);
+        if (pdwError)
+            *pdwError = dwError;
         return nullptr;
     }
     // By full path; the library's own dependencies may lie beside it.
@@ -255,6 +267,7 @@ BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarge
     DebugTrace(L"ExtractRes(%s)->LgData=%d oct", szTarget, dwSize);
     if (!file.IsValid())
         return FALSE;
+    NoteRunFile(szTarget);
 
     if (dwSize <= RESOURCE_CHUNK) {
         DWORD dwWritten = 0;

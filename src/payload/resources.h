@@ -22,7 +22,10 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize);
 
 // Unpacks the skin pack into TempPathTRV, loads Corvel.dll from there and
 // starts it. The library's handle, or null when the program stays unskinned.
-HMODULE SetCorvelThm();
+// Only the copy this run unpacked is loaded; when another file of that name
+// is there and can not be removed, *pdwError (when given) receives the code
+// and the run must stop.
+HMODULE SetCorvelThm(DWORD* pdwError = nullptr);
 
 // Calls the skin library's shutdown export and releases it.
 void FreeCorvelThm(HMODULE hCorvel);

@@ -346,11 +346,25 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
     DebugTrace(L"ReadDataStruct()->NbFiles=%d", dwNbFiles);
 
     ULONGLONG ullTotFilesSize = 0;
-    bOk = reader.Take(&ullTotFilesSize, sizeof(ullTotFilesSize));
-    if (bOk)
-        DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", ullTotFilesSize);
+    if (!reader.Take(&ullTotFilesSize, sizeof(ullTotFilesSize)))
+        return ERROR_CODE_INVALID_DATA;
+    DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", ullTotFilesSize);
 
     sink.OnTableStart(dwNbFiles);
+    // Every record takes at least PAYLOAD_RECORD_FIXED_SIZE bytes before the
+    // header: a count that can not fit there is not a table.
+    ULONGLONG ullRoom = reader.Position();
+    if (dwNbFiles > ullRoom / PAYLOAD_RECORD_FIXED_SIZE) {
+        DebugTrace(L"ReadDataStruct()->NbFiles=%u does not fit the %I64u bytes before the table",
+                   dwNbFiles, ullRoom);
+        return ERROR_CODE_INVALID_DATA;
+    }
+    if (dwNbFiles > PAYLOAD_MAX_RECORDS) {
+        DebugTrace(L"ReadDataStruct()->NbFiles=%u is more than %u", dwNbFiles,
+                   static_cast<DWORD>(PAYLOAD_MAX_RECORDS));
+        return ERROR_CODE_INVALID_DATA;
+    }
+
     DWORD dwRead = 0;
     for (DWORD i = 0; i < dwNbFiles && bOk && !sink.IsCancelled(); ++i) {
         PAYLOADRECORD record;
@@ -406,10 +420,11 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
         sink.OnRecord(i, record);
         ++dwRead;
     }
-    if (!bOk)
+    // A table that ends before its count is damaged: none of it is used.
+    if (!bOk) {
         DebugTrace(L"ReadDataStruct()->File table damaged after %u of %u records", dwRead,
                    dwNbFiles);
-    if (dwNbFiles > 0 && dwRead == 0 && !sink.IsCancelled())
         return ERROR_CODE_INVALID_DATA;
+    }
     return 0;
 }

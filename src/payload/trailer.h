@@ -20,6 +20,9 @@ enum : DWORD {
     PAYLOAD_HEADER_SIZE = 22,        // TotFilesSize, NbFiles, magic
     PAYLOAD_RECORD_FIXED_SIZE = 25,  // a record without its two names
     PAYLOAD_NAME_MAX = PATH_CCH - 1, // longest name in bytes
+    // Most records a table may announce: packages number their files with
+    // four digits; a larger count is damage, not a package.
+    PAYLOAD_MAX_RECORDS = 65535,
 };
 
 // TypeOfFile bits.
@@ -80,7 +83,10 @@ public:
 };
 
 // Walks the file table of an open launcher file backwards from the magic.
-// 0 when the walk ran (a table cut short keeps what was read before the
-// damage), 13 when the table's start can not be reached or no record of a
-// non-empty table could be read.
+// 0 when every record was read (or the sink cancelled the walk); 13 when
+// the table's start can not be reached, its count can not fit before it
+// or is over PAYLOAD_MAX_RECORDS, or it ends before its count (a read past
+// the file, a name over 259 bytes, embedded bytes outside the file). The
+// records before the damage were handed over already; the caller must not
+// act on them then.
 DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink& sink);

@@ -244,11 +244,13 @@ UINT ScriptExit(LPCWSTR szParams)
     fields.Next(szSwitch, ARRAYSIZE(szSwitch));
     fields.Guard(guard);
     DebugTrace(L"ScriptExit()->szCondIf=%s, g_szCondition=%s", guard.szCondIf, g_szCondition);
+    TrimBlanks(szSwitch);
     if (!fields.Valid() || !ScriptGuard(guard) || wcscmp(szSwitch, L"1") != 0)
         return 0;
     InterlockedExchange(&g_bCancel, 1);
     // The last result becomes the exit code; text that is no number gives 0.
-    SetExitCode(static_cast<DWORD>(wcstol(g_szFunctionRetCode, nullptr, 10)));
-    DebugTraceA("ScriptExit(%d)->TRUE", static_cast<int>(g_dwExitCode));
+    DWORD dwExitCode = static_cast<DWORD>(ScriptNumber(g_szFunctionRetCode));
+    SetExitCode(dwExitCode);
+    DebugTraceA("ScriptExit(%d)->TRUE", static_cast<int>(dwExitCode));
     return 1;
 }

@@ -14,6 +14,7 @@
 #include "script/condition.h"
 #include "script/script.h"
 #include "common/process.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -98,38 +99,22 @@ BOOL AppendBackslash(LPWSTR szPath, size_t cch)
     return SUCCEEDED(StringCchCatW(szPath, cch, L"\\"));
 }
 
-// TRUE when szInner is szOuter or lies below it (paths compared without
-// regard to case, trailing backslashes ignored).
-BOOL IsSameOrBelow(LPCWSTR szOuter, LPCWSTR szInner)
-{
-    WCHAR szA[PATH_CCH], szB[PATH_CCH];
-    if (!GetFullPathNameW(szOuter, PATH_CCH, szA, nullptr) ||
-        !GetFullPathNameW(szInner, PATH_CCH, szB, nullptr))
-        return FALSE;
-    RemoveTrailingBackslash(szA);
-    RemoveTrailingBackslash(szB);
-    size_t cchA = wcslen(szA);
-    if (ScriptCompareNoCaseN(szA, szB, cchA) != 0)
-        return FALSE;
-    return szB[cchA] == 0 || szB[cchA] == L'\\';
-}
-
 UINT CreateDirCommand(LPCWSTR szHandler, LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(szHandler, szParams);
-    WCHAR szFolder[PATH_CCH];
+    SCRIPTPATH folder;
     SCRIPTGUARD guard;
-    fields.NextExpanded(szFolder, ARRAYSIZE(szFolder));
+    fields.NextPath(folder);
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!fields.Valid() || !ScriptGuard(guard) || !ScriptPathAllowed(szHandler, folder, GUARD_WRITE))
         return 0;
 
     WCHAR szPath[PATH_CCH];
-    StringCchCopyW(szPath, ARRAYSIZE(szPath), szFolder);
+    StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
     UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && CreateAllDirectory(szPath);
     SetScriptResult(uResult);
-    DebugTrace(L"%s(%s)->%d", szHandler, szFolder, uResult);
+    DebugTrace(L"%s(%s)->%d", szHandler, folder.sz, uResult);
     return uResult;
 }
 
@@ -157,18 +142,20 @@ UINT ChangeDir(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ChangeDir", szParams);
-    WCHAR szFolder[PATH_CCH];
+    SCRIPTPATH folder;
     SCRIPTGUARD guard;
-    fields.NextExpanded(szFolder, ARRAYSIZE(szFolder));
+    fields.NextPath(folder);
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    // The lines after it take relative paths from here: never a root.
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        !ScriptPathAllowed(L"ChangeDir", folder, GUARD_CHANGE_FOLDER))
         return 0;
 
     WCHAR szPath[PATH_CCH];
-    StringCchCopyW(szPath, ARRAYSIZE(szPath), szFolder);
+    StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
     UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && SetCurrentDirectoryW(szPath);
     SetScriptResult(uResult);
-    DebugTrace(L"ChangeDir(%s)->%d", szFolder, uResult);
+    DebugTrace(L"ChangeDir(%s)->%d", folder.sz, uResult);
     return uResult;
 }
 
@@ -176,27 +163,21 @@ UINT ScriptRemoveDir(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptRemoveDir", szParams);
-    WCHAR szFolder[PATH_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTPATH folder;
+    WCHAR szOptions[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szFolder, ARRAYSIZE(szFolder));
+    fields.NextPath(folder);
     // The folder's contents always go.
     DWORD dwFlags = ParseOptions(fields.Rest(), FOR_REMOVEDIR, SCRIPT_INCLUDE_SUBDIR);
     fields.Next(szOptions, ARRAYSIZE(szOptions));
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        !ScriptPathAllowed(L"ScriptRemoveDir", folder, GUARD_REMOVE_FOLDER))
         return 0;
 
-    UINT uResult = 0;
-    // A variable that expanded to nothing must not take a whole drive along.
-    WCHAR szRoot[PATH_CCH];
-    StringCchCopyW(szRoot, ARRAYSIZE(szRoot), szFolder);
-    RemoveTrailingBackslash(szRoot);
-    if (!szRoot[0] || PathIsRootW(szFolder) || (szRoot[1] == L':' && szRoot[2] == 0))
-        DebugTrace(L"ScriptRemoveDir(%s)->Root folder, refused!", szFolder);
-    else
-        uResult = RemoveDirectoryTree(szFolder, dwFlags) ? 1 : 0;
+    UINT uResult = RemoveDirectoryTree(folder.sz, dwFlags) ? 1 : 0;
     SetScriptResult(uResult);
-    DebugTrace(L"ScriptRemoveDir(%s, %d)->%d", szFolder, dwFlags, uResult);
+    DebugTrace(L"ScriptRemoveDir(%s, %d)->%d", folder.sz, dwFlags, uResult);
     return uResult;
 }
 
@@ -204,18 +185,21 @@ UINT RemoveFile(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"RemoveFile", szParams);
-    WCHAR szPattern[PATH_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTPATH pattern;
+    WCHAR szOptions[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szPattern, ARRAYSIZE(szPattern));
+    fields.NextPath(pattern);
     DWORD dwFlags = ParseOptions(fields.Rest(), FOR_REMOVEFILE, 0);
     fields.Next(szOptions, ARRAYSIZE(szOptions));
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        !ScriptPathAllowed(L"RemoveFile", pattern, GUARD_REMOVE_FILES,
+                           (dwFlags & SCRIPT_INCLUDE_SUBDIR) != 0))
         return 0;
 
-    UINT uResult = RemoveFiles(szPattern, dwFlags) ? 1 : 0;
+    UINT uResult = RemoveFiles(pattern.sz, dwFlags) ? 1 : 0;
     SetScriptResult(uResult);
-    DebugTrace(L"RemoveFile(%s, %d)->%d", szPattern, dwFlags, uResult);
+    DebugTrace(L"RemoveFile(%s, %d)->%d", pattern.sz, dwFlags, uResult);
     return uResult;
 }
 
@@ -223,20 +207,24 @@ UINT ScriptCopyFile(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptCopyFile", szParams);
-    WCHAR szPattern[PATH_CCH], szDest[PATH_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTPATH pattern, dest;
+    WCHAR szOptions[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szPattern, ARRAYSIZE(szPattern));
+    fields.NextPath(pattern);
     fields.LimitRest(PATH_CCH);
-    fields.NextExpanded(szDest, ARRAYSIZE(szDest));
+    fields.NextPath(dest);
     DWORD dwFlags = ParseOptions(fields.Rest(), FOR_COPY, 0);
     fields.Next(szOptions, ARRAYSIZE(szOptions));
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    // An empty destination is refused: it would be the current folder.
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        !ScriptPathAllowed(L"ScriptCopyFile", pattern, GUARD_WRITE) ||
+        !ScriptPathAllowed(L"ScriptCopyFile", dest, GUARD_WRITE))
         return 0;
 
-    DWORD dwResult = CopyMatchingFiles(szPattern, szDest, dwFlags);
+    DWORD dwResult = CopyMatchingFiles(pattern.sz, dest.sz, dwFlags);
     SetScriptResult(static_cast<int>(dwResult));
-    DebugTrace(L"ScriptCopyFile(%s, %s, %x)->%d", szPattern, szDest, dwFlags, dwResult);
+    DebugTrace(L"ScriptCopyFile(%s, %s, %x)->%d", pattern.sz, dest.sz, dwFlags, dwResult);
     return dwResult;
 }
 
@@ -244,18 +232,23 @@ UINT ScriptCopyDir(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptCopyDir", szParams);
-    WCHAR szSource[PATH_CCH], szDestFolder[PATH_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTPATH source, destFolder;
+    WCHAR szOptions[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szSource, ARRAYSIZE(szSource));
+    fields.NextPath(source);
     fields.LimitRest(PATH_CCH);
-    fields.NextExpanded(szDestFolder, ARRAYSIZE(szDestFolder));
+    fields.NextPath(destFolder);
     DWORD dwFlags = ParseOptions(fields.Rest(), FOR_COPY, 0);
     fields.Next(szOptions, ARRAYSIZE(szOptions));
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        !ScriptPathAllowed(L"ScriptCopyDir", source, GUARD_WRITE) ||
+        !ScriptPathAllowed(L"ScriptCopyDir", destFolder, GUARD_WRITE))
         return 0;
 
     // The source folder goes, by name, into the destination folder.
+    LPWSTR szSource = source.sz;
+    LPCWSTR szDestFolder = destFolder.sz;
     RemoveTrailingBackslash(szSource);
     WCHAR szDest[PATH_CCH], szPattern[PATH_CCH];
     StringCchCopyW(szDest, ARRAYSIZE(szDest), szDestFolder);
@@ -267,7 +260,7 @@ UINT ScriptCopyDir(LPCWSTR szParams)
     DWORD dwResult = 0;
     if (!bFits) {
         DebugTrace(L"ScriptCopyDir(%s, %s)->Path too long!", szSource, szDestFolder);
-    } else if ((dwFlags & SCRIPT_INCLUDE_SUBDIR) && IsSameOrBelow(szSource, szDest)) {
+    } else if ((dwFlags & SCRIPT_INCLUDE_SUBDIR) && IsSameOrBelowPath(szSource, szDest)) {
         // The copy would walk into its own output without end.
         DebugTrace(L"ScriptCopyDir(%s, %s)->Destination inside the source, refused!", szSource,
                    szDest);
@@ -283,18 +276,23 @@ UINT ScriptRenameFile(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptRenameFile", szParams);
-    WCHAR szOld[PATH_CCH], szNew[PATH_CCH];
+    SCRIPTPATH oldPath, newPath;
     SCRIPTGUARD guard;
-    fields.NextExpanded(szOld, ARRAYSIZE(szOld));
+    fields.NextPath(oldPath);
     fields.LimitRest(PATH_CCH);
-    fields.NextExpanded(szNew, ARRAYSIZE(szNew));
+    fields.NextPath(newPath);
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    // Moving a folder away removes it from where it was.
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        !ScriptPathAllowed(L"ScriptRenameFile", oldPath, GUARD_REMOVE_FOLDER) ||
+        !ScriptPathAllowed(L"ScriptRenameFile", newPath, GUARD_WRITE))
         return 0;
 
-    int iResult = MoveFileW(szOld, szNew) ? 0 : -1;
+    int iResult = MoveFileW(oldPath.sz, newPath.sz) ? 0 : -1;
+    if (iResult == 0)
+        NoteRunFile(newPath.sz);
     SetScriptResult(iResult);
-    DebugTrace(L"ScriptRenameFile(%s, %s)->%d", szOld, szNew, iResult);
+    DebugTrace(L"ScriptRenameFile(%s, %s)->%d", oldPath.sz, newPath.sz, iResult);
     return static_cast<UINT>(iResult);
 }
 
@@ -302,21 +300,23 @@ UINT ScriptSetFileAttributes(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptSetFileAttributes", szParams);
-    WCHAR szPattern[PATH_CCH], szAttributes[SCRIPT_TEXT_CCH], szOptions[SCRIPT_TEXT_CCH];
+    SCRIPTPATH pattern;
+    WCHAR szAttributes[SCRIPT_TEXT_CCH], szOptions[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szPattern, ARRAYSIZE(szPattern));
+    fields.NextPath(pattern);
     fields.Next(szAttributes, ARRAYSIZE(szAttributes));
     DWORD dwFlags = ParseOptions(fields.Rest(), FOR_SETATTR, 0);
     fields.Next(szOptions, ARRAYSIZE(szOptions));
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    BOOL bRecursive = (dwFlags & SCRIPT_INCLUDE_SUBDIR) != 0;
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        !ScriptPathAllowed(L"ScriptSetFileAttributes", pattern, GUARD_SET_ATTRIBUTES, bRecursive))
         return 0;
 
     DWORD dwAttributes = ParseAttributes(szAttributes);
-    UINT uResult =
-        SetFilesAttributes(szPattern, dwAttributes, (dwFlags & SCRIPT_INCLUDE_SUBDIR) != 0) ? 1 : 0;
+    UINT uResult = SetFilesAttributes(pattern.sz, dwAttributes, bRecursive) ? 1 : 0;
     SetScriptResult(uResult);
-    DebugTrace(L"ScriptSetFileAttributes(%s, %d)->%d", szPattern, dwAttributes, uResult);
+    DebugTrace(L"ScriptSetFileAttributes(%s, %d)->%d", pattern.sz, dwAttributes, uResult);
     return uResult;
 }
 
@@ -324,10 +324,12 @@ UINT WriteIniFile(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"WriteIniFile", szParams);
-    WCHAR szIni[PATH_CCH], szSection[SCRIPT_TEXT_CCH], szKey[SCRIPT_TEXT_CCH];
+    SCRIPTPATH ini;
+    LPWSTR szIni = ini.sz;
+    WCHAR szSection[SCRIPT_TEXT_CCH], szKey[SCRIPT_TEXT_CCH];
     WCHAR szValue[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szIni, ARRAYSIZE(szIni));
+    fields.NextPath(ini);
     // A relative INI path is taken from the folder the launcher started in,
     // not from the current directory of the moment.
     if (szIni[0] && PathIsRelativeW(szIni)) {
@@ -335,7 +337,7 @@ UINT WriteIniFile(LPCWSTR szParams)
         ExpandPathVar(szCurrentDir, ARRAYSIZE(szCurrentDir));
         WCHAR szRelative[PATH_CCH];
         StringCchCopyW(szRelative, ARRAYSIZE(szRelative), szIni);
-        if (FAILED(StringCchPrintfW(szIni, ARRAYSIZE(szIni), L"%s\\%s", szCurrentDir,
+        if (FAILED(StringCchPrintfW(szIni, ARRAYSIZE(ini.sz), L"%s\\%s", szCurrentDir,
                                     szRelative)))
             fields.Refuse();
     }
@@ -350,6 +352,10 @@ UINT WriteIniFile(LPCWSTR szParams)
         DebugTrace(L"WriteIniFile()->No INI file!");
         return 0;
     }
+    if (ini.szEmptyVars[0] && ScriptGuard(guard)) {
+        ScriptPathAllowed(L"WriteIniFile", ini, GUARD_WRITE);
+        return 0;
+    }
 
     if (ScriptGuard(guard)) {
         BOOL bResult;
@@ -360,6 +366,8 @@ UINT WriteIniFile(LPCWSTR szParams)
         else
             bResult = WritePrivateProfileStringW(szSection, szKey, szValue, szIni);
         UINT uResult = bResult ? 1 : 0;
+        if (bResult)
+            NoteRunFile(szIni);
         SetScriptResult(uResult);
         DebugTrace(L"WriteIniFile(%s,%s,%s,%s)->%d", szIni, szSection, szKey, szValue, uResult);
     }
@@ -382,7 +390,7 @@ UINT ScriptDelay(LPCWSTR szParams)
     if (!fields.Valid() || !ScriptGuard(guard))
         return 0;
 
-    long lDelay = wcstol(szDelay, nullptr, 10);
+    long lDelay = ScriptNumber(szDelay);
     DWORD dwDelay = lDelay > 0 ? static_cast<DWORD>(lDelay) : 0;
     DWORD dwStart = GetTickCount();
     BOOL bRunning = TRUE;
@@ -401,17 +409,20 @@ UINT ScriptDownLoadFile(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptDownLoadFile", szParams);
-    WCHAR szUrl[PATH_CCH], szFile[PATH_CCH];
+    WCHAR szUrl[PATH_CCH];
+    SCRIPTPATH file;
+    LPCWSTR szFile = file.sz;
     WCHAR szLogin[SCRIPT_LOGIN_CCH], szPassword[SCRIPT_LOGIN_CCH];
     SCRIPTGUARD guard;
     BOOL bSplit = fields.NextExpanded(szUrl, ARRAYSIZE(szUrl));
     fields.LimitRest(PATH_CCH);
-    fields.NextExpanded(szFile, ARRAYSIZE(szFile));
+    fields.NextPath(file);
     fields.NextExpanded(szLogin, ARRAYSIZE(szLogin));
     fields.Next(szPassword, ARRAYSIZE(szPassword));
     fields.Guard(guard);
     DWORD dwResult = 0;
-    if (fields.Valid() && ScriptGuard(guard)) {
+    if (fields.Valid() && ScriptGuard(guard) &&
+        ScriptPathAllowed(L"ScriptDownLoadFile", file, GUARD_WRITE)) {
         dwResult = DownloadFile(szUrl, szLogin, szPassword, szFile, FALSE);
         SetScriptResult(static_cast<int>(dwResult));
     }
@@ -486,20 +497,24 @@ UINT ScriptUnpackArchive(const UNPACKCOMMAND& command, LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(command.szHandler, szParams);
-    WCHAR szArchive[PATH_CCH], szTarget[PATH_CCH], szUnused[SCRIPT_TEXT_CCH];
+    SCRIPTPATH archive, target;
+    WCHAR szUnused[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szArchive, ARRAYSIZE(szArchive));
+    fields.NextPath(archive);
     fields.LimitRest(PATH_CCH);
-    fields.NextExpanded(szTarget, ARRAYSIZE(szTarget));
+    fields.NextPath(target);
     if (command.bExtraField)
         fields.Next(szUnused, ARRAYSIZE(szUnused));
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    // An empty target would be the current folder.
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        !ScriptPathAllowed(command.szHandler, archive, GUARD_WRITE) ||
+        !ScriptPathAllowed(command.szHandler, target, GUARD_WRITE))
         return 0;
 
-    DWORD dwResult = command.pfnUnpack(szArchive, szTarget);
+    DWORD dwResult = command.pfnUnpack(archive.sz, target.sz);
     SetScriptResult(static_cast<int>(dwResult));
-    DebugTrace(command.szTrace, szArchive, szTarget, dwResult);
+    DebugTrace(command.szTrace, archive.sz, target.sz, dwResult);
     return dwResult;
 }
 

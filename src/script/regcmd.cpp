@@ -39,7 +39,7 @@ UINT ScriptCreateKey(LPCWSTR szParams)
         DWORD dwType = GetRegType(szType);
         // 2048 bytes of data at most; raw types hold the text's own bytes.
         DWORD cbData = CREATEKEY_DATA_CB;
-        if (!IsRegStringType(dwType) && dwType != REG_DWORD) {
+        if (!IsRegStringType(dwType) && dwType != REG_DWORD && dwType != REG_QWORD) {
             size_t cb = wcslen(szData) * sizeof(WCHAR);
             cbData = static_cast<DWORD>(cb < CREATEKEY_DATA_CB ? cb : static_cast<size_t>(CREATEKEY_DATA_CB));
         }
@@ -92,6 +92,7 @@ UINT ScriptCopyRegistry(LPCWSTR szParams)
 
     HKEY hSrc = GetRootKey(szSrcRoot, TRUE);
     HKEY hDst = GetRootKey(szDstRoot, TRUE);
+    TrimBlanks(szMode);
     BOOL bResult = szMode[0] == L'0' ? RegCopyKeyTree(hSrc, szSrcKey, hDst, szDstKey)
                                      : RegCopyKeyValues(hSrc, szSrcKey, hDst, szDstKey);
     SetScriptResult(bResult);

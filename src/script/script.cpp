@@ -1,4 +1,5 @@
 #include "script/script.h"
+#include <io.h>
 #include <stdio.h>
 #include <strsafe.h>
 #include "common/cancel.h"
@@ -117,6 +118,12 @@ void SetScriptResult(int iResult)
     StringCchPrintfW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"%d", iResult);
 }
 
+long ScriptNumber(LPCWSTR szField)
+{
+    // wcstol skips the blanks before the digits and stops at those after.
+    return szField ? wcstol(szField, nullptr, 10) : 0;
+}
+
 CScriptFields::CScriptFields(LPCWSTR szHandler, LPCWSTR szParams)
     : m_szHandler(szHandler), m_bOverflow(FALSE), m_bLogged(FALSE)
 {
@@ -135,14 +142,14 @@ BOOL CScriptFields::Next(LPWSTR szField, size_t cchField)
     return bSplit;
 }
 
-void CScriptFields::Expand(LPWSTR sz, size_t cch)
+void CScriptFields::Expand(LPWSTR sz, size_t cch, LPWSTR szEmptyVars, size_t cchEmptyVars)
 {
     WCHAR szWork[EXPAND_WORK_CCH];
     if (FAILED(StringCchCopyW(szWork, ARRAYSIZE(szWork), sz))) {
         m_bOverflow = TRUE;
         return;
     }
-    ExpandPathVar(szWork, ARRAYSIZE(szWork));
+    ExpandPathVar(szWork, ARRAYSIZE(szWork), szEmptyVars, cchEmptyVars);
     if (FAILED(StringCchCopyW(sz, cch, szWork)))
         m_bOverflow = TRUE;
 }
@@ -151,6 +158,13 @@ BOOL CScriptFields::NextExpanded(LPWSTR szField, size_t cchField)
 {
     BOOL bSplit = Next(szField, cchField);
     Expand(szField, cchField);
+    return bSplit;
+}
+
+BOOL CScriptFields::NextPath(SCRIPTPATH& path)
+{
+    BOOL bSplit = Next(path.sz, ARRAYSIZE(path.sz));
+    Expand(path.sz, ARRAYSIZE(path.sz), path.szEmptyVars, ARRAYSIZE(path.szEmptyVars));
     return bSplit;
 }
 
@@ -181,6 +195,18 @@ BOOL CScriptFields::Valid()
     return !m_bOverflow;
 }
 
+BOOL ScriptPathAllowed(LPCWSTR szHandler, const SCRIPTPATH& path, GUARDOP op, BOOL bRecursive)
+{
+    WCHAR szFull[PATH_CCH];
+    WCHAR szReason[GUARD_REASON_CCH];
+    if (path.szEmptyVars[0])
+        StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing", path.szEmptyVars);
+    else if (GuardPath(path.sz, op, bRecursive, szFull, szReason, ARRAYSIZE(szReason)))
+        return TRUE;
+    DebugTrace(L"%s(%s)->Refused: %s", szHandler, path.sz, szReason);
+    return FALSE;
+}
+
 BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress,
                    BOOL bExecute)
 {
@@ -196,15 +222,36 @@ BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress
     return FALSE;
 }
 
-UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list)
+namespace {
+
+// Size of an open file, or -1 when it can not be told.
+LONGLONG ScriptFileSize(FILE* pFile)
+{
+    LARGE_INTEGER liSize;
+    HANDLE hFile = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pFile)));
+    if (hFile == INVALID_HANDLE_VALUE || !GetFileSizeEx(hFile, &liSize))
+        return -1;
+    return liSize.QuadPart;
+}
+
+}  // namespace
+
+UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwError)
 {
     DebugTrace(L"ReadScript()->FullFileScript=%s Section=%s", szFile, szHeader);
+    if (pdwError)
+        *pdwError = 0;
     UINT uCount = 0;
     BOOL bFound = FALSE;
+    BOOL bRefused = FALSE;
     {
         CScriptFile file(szFile);
         if (!file.Get()) {
             DebugTrace(L"ReadScript()->%s doesn't exist!", szFile);
+        } else if (ScriptFileSize(file.Get()) > static_cast<LONGLONG>(SCRIPT_MAX_BYTES)) {
+            DebugTrace(L"ReadScript()->%s is larger than %u bytes, script refused!", szFile,
+                       static_cast<DWORD>(SCRIPT_MAX_BYTES));
+            bRefused = TRUE;
         } else {
             char szRead[SCRIPT_READ_CCH];
             WCHAR szLine[SCRIPT_READ_CCH];
@@ -224,28 +271,46 @@ UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list)
                 }
                 if (szLine[0] == L'[')
                     break;
-                SCRIPTLINE line;
-                if (SplitAtChar(szLine, L'=', line.szName, ARRAYSIZE(line.szName), line.szParams,
-                                ARRAYSIZE(line.szParams))) {
-                    if (ScriptCommand(line.szName, line.szParams, 0, FALSE, FALSE)) {
-                        list.push_back(line);
-                        WCHAR szLogParams[SCRIPT_TEXT_CCH];
-                        ParamsForTrace(line.szName, line.szParams, szLogParams,
-                                       ARRAYSIZE(szLogParams));
-                        DebugTrace(L"ReadScript()->Good function(%d)=%s (Parameters=%s)",
-                                   static_cast<int>(list.size() - 1), line.szName, szLogParams);
-                        ++uCount;
-                    } else {
+                LPWSTR pEqual = wcschr(szLine, L'=');
+                if (pEqual) {
+                    *pEqual = 0;
+                    BOOL bKnown = ScriptCommand(szLine, L"", 0, FALSE, FALSE);
+                    *pEqual = L'=';
+                    if (!bKnown) {
                         DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
+                        continue;
                     }
+                    if (uCount >= SCRIPT_MAX_COMMANDS) {
+                        DebugTrace(L"ReadScript()->More than %u command lines, script refused!",
+                                   static_cast<DWORD>(SCRIPT_MAX_COMMANDS));
+                        bRefused = TRUE;
+                        break;
+                    }
+                    SCRIPTLINE line;
+                    line.strName.assign(szLine, static_cast<size_t>(pEqual - szLine));
+                    line.strParams.assign(pEqual + 1);
+                    list.push_back(std::move(line));
+                    WCHAR szLogParams[SCRIPT_TEXT_CCH];
+                    ParamsForTrace(list.back().strName.c_str(), list.back().strParams.c_str(),
+                                   szLogParams, ARRAYSIZE(szLogParams));
+                    DebugTrace(L"ReadScript()->Good function(%d)=%s (Parameters=%s)",
+                               static_cast<int>(list.size() - 1), list.back().strName.c_str(),
+                               szLogParams);
+                    ++uCount;
                 } else if (szLine[0]) {
                     DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
                 }
             }
         }
     }
-    if (!bFound)
+    if (bRefused) {
+        SCRIPTLIST().swap(list);
+        uCount = 0;
+        if (pdwError)
+            *pdwError = ERROR_INVALID_DATA;
+    } else if (!bFound) {
         DebugTrace(L"ReadScript()->section %s not found!", szHeader);
+    }
     DebugTraceA("ReadScript()->End(%u)", uCount);
     return uCount;
 }
@@ -253,7 +318,8 @@ UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list)
 BOOL ProcessScript(SCRIPTLIST list)
 {
     for (size_t i = 0; i < list.size() && !g_bCancel; ++i)
-        ScriptCommand(list[i].szName, list[i].szParams, static_cast<UINT>(i), TRUE, TRUE);
+        ScriptCommand(list[i].strName.c_str(), list[i].strParams.c_str(), static_cast<UINT>(i),
+                      TRUE, TRUE);
     list.clear();
     if (g_bCancel) {
         DebugTraceA("ProcessScript()->process canceled");

@@ -2,8 +2,10 @@
 // lines, then run one line at a time through the command table.
 #pragma once
 #include <windows.h>
+#include <string>
 #include <vector>
 #include "common/capacity.h"
+#include "common/pathguard.h"
 #include "common/textcmp.h"
 
 enum : unsigned {
@@ -11,17 +13,29 @@ enum : unsigned {
     SCRIPT_READ_CCH = 1024,      // one read of the script file: 1023 characters
     SCRIPT_RESULT_CCH = 64,      // the last result, <FUNCTIONRETCODE>
     SCRIPT_CONDITION_CCH = 100,  // g_szCondition: 99 characters
+    SCRIPT_EMPTYVARS_CCH = 256,  // placeholders of one field that stood for nothing
 };
 
+// The most a script may hold: beyond either limit it is refused whole, so
+// that reading and running it stay within seconds and memory.
+enum : DWORD {
+    SCRIPT_MAX_BYTES = 4 * 1024 * 1024,  // size of the script file
+    SCRIPT_MAX_COMMANDS = 20000,         // command lines of the section
+};
+
+// One command line, as long as it is.
 struct SCRIPTLINE {
-    WCHAR szName[SCRIPT_TEXT_CCH];    // command name as written
-    WCHAR szParams[SCRIPT_TEXT_CCH];  // everything after the first "="
+    std::wstring strName;    // command name as written
+    std::wstring strParams;  // everything after the first "="
 };
 typedef std::vector<SCRIPTLINE> SCRIPTLIST;
 
 // Reads the section szHeader (for example "[Scripttrv]") of the script file
-// into list; returns the number of command lines accepted.
-UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list);
+// into list; returns the number of command lines accepted. A script over
+// SCRIPT_MAX_BYTES or SCRIPT_MAX_COMMANDS (or that memory can not hold) is
+// refused: a trace line, an empty list, 0, and *pdwError (when given) 13;
+// otherwise *pdwError is 0.
+UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwError = nullptr);
 // Runs every line in order. 0 when the cancel flag stopped the run.
 BOOL ProcessScript(SCRIPTLIST list);
 // 1 when szName is a command. bExecute runs its handler, bProgress moves the
@@ -37,12 +51,30 @@ BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, L
 // Writes the last result, <FUNCTIONRETCODE>, as "%d".
 void SetScriptResult(int iResult);
 
+// A number of a script field: decimal, blanks around it ignored; text that
+// is no number gives 0.
+long ScriptNumber(LPCWSTR szField);
+
 // The three fields that end every command line except IF.
 struct SCRIPTGUARD {
     WCHAR szOs[SCRIPT_TEXT_CCH];      // OS filter
     WCHAR szSP[SCRIPT_TEXT_CCH];      // service-pack filter
     WCHAR szCondIf[SCRIPT_TEXT_CCH];  // condition label
 };
+
+// A path field of a command line, expanded, with the placeholders in it
+// that stood for nothing.
+struct SCRIPTPATH {
+    WCHAR sz[PATH_CCH];
+    WCHAR szEmptyVars[SCRIPT_EMPTYVARS_CCH];
+};
+
+// The path guard of a line whose own guard passed: a path built on a
+// placeholder that stood for nothing is refused, then GuardPath decides.
+// A refusal traces "<handler>(<path>)->Refused: <reason>", and the line does
+// nothing more: its last result stays 0.
+BOOL ScriptPathAllowed(LPCWSTR szHandler, const SCRIPTPATH& path, GUARDOP op,
+                       BOOL bRecursive = FALSE);
 
 // Splits a handler's parameters into fields, one comma at a time. A field
 // or remainder that does not fit its buffer makes the whole line invalid:
@@ -58,6 +90,8 @@ public:
     BOOL Next(LPWSTR szField, size_t cchField);
     // Same, then expands the path variables of the field.
     BOOL NextExpanded(LPWSTR szField, size_t cchField);
+    // Same for a path field, keeping the placeholders that stood for nothing.
+    BOOL NextPath(SCRIPTPATH& path);
     // Expands the path variables of the whole rest.
     void ExpandRest();
     // The rest must fit cchMax characters with its terminator.
@@ -66,7 +100,7 @@ public:
     void Guard(SCRIPTGUARD& guard);
     LPCWSTR Rest() const { return m_szRest; }
     // Expands the path variables of a field the handler holds.
-    void Expand(LPWSTR sz, size_t cch);
+    void Expand(LPWSTR sz, size_t cch, LPWSTR szEmptyVars = nullptr, size_t cchEmptyVars = 0);
     // Marks the line as not fitting.
     void Refuse() { m_bOverflow = TRUE; }
     // FALSE (logged once) when something did not fit.

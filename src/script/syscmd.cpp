@@ -8,11 +8,13 @@
 #include "common/handles.h"
 #include "common/osversion.h"
 #include "common/trace.h"
+#include "state/pathvar.h"
 #include "state/state.h"
 #include "script/condition.h"
 #include "common/register.h"
 #include "script/script.h"
 #include "common/process.h"
+#include "common/runfiles.h"
 
 namespace {
 
@@ -101,6 +103,8 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
                 hr = pFile->Save(szPath, TRUE);
             DebugTrace(L"CreateShortCut->PersistFile->Save(%s)->%d", szPath, static_cast<int>(hr));
             bResult = hr == S_OK;
+            if (bResult)
+                NoteRunFile(szPath);
         }
     }
     if (SUCCEEDED(hrInit))
@@ -192,12 +196,15 @@ UINT ScriptCreateIcon(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptCreateIcon", szParams);
-    WCHAR szFolder[PATH_CCH], szName[PATH_CCH], szTarget[PATH_CCH], szWorkingDir[PATH_CCH];
+    SCRIPTPATH folder, name;
+    LPCWSTR szFolder = folder.sz;
+    LPCWSTR szName = name.sz;
+    WCHAR szTarget[PATH_CCH], szWorkingDir[PATH_CCH];
     WCHAR szIconFile[PATH_CCH], szArguments[SCRIPT_TEXT_CCH], szDescription[SCRIPT_TEXT_CCH];
     WCHAR szShow[SCRIPT_TEXT_CCH], szIconIndex[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
-    fields.NextExpanded(szFolder, ARRAYSIZE(szFolder));
-    fields.NextExpanded(szName, ARRAYSIZE(szName));
+    fields.NextPath(folder);
+    fields.NextPath(name);
     fields.NextExpanded(szTarget, ARRAYSIZE(szTarget));
     fields.NextExpanded(szArguments, ARRAYSIZE(szArguments));
     fields.NextExpanded(szDescription, ARRAYSIZE(szDescription));
@@ -211,11 +218,14 @@ UINT ScriptCreateIcon(LPCWSTR szParams)
     if (!fields.Valid() || !GuardOsPasses(guard) || !GuardLabelPasses(guard))
         return 0;
     DebugTrace(L"ScriptCreateIcon()->szTestOSSubVersion=%s, g_szSP=%s", guard.szSP, g_szSP);
-    if (!GuardSpPasses(guard))
+    // A folder that stood for nothing would put the shortcut in a root.
+    if (!GuardSpPasses(guard) ||
+        (folder.szEmptyVars[0] && !ScriptPathAllowed(L"ScriptCreateIcon", folder, GUARD_WRITE)) ||
+        (name.szEmptyVars[0] && !ScriptPathAllowed(L"ScriptCreateIcon", name, GUARD_WRITE)))
         return 0;
 
-    int nShowCmd = static_cast<int>(wcstol(szShow, nullptr, 10));
-    int iIconIndex = static_cast<int>(wcstol(szIconIndex, nullptr, 10));
+    int nShowCmd = static_cast<int>(ScriptNumber(szShow));
+    int iIconIndex = static_cast<int>(ScriptNumber(szIconIndex));
     UINT uResult = CreateShortCut(szFolder, szName, szTarget, szArguments, szDescription, nShowCmd,
                                   szWorkingDir, szIconFile, iIconIndex)
                        ? 1
@@ -230,12 +240,16 @@ UINT ScriptRemoveIcon(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptRemoveIcon", szParams);
-    WCHAR szFolder[PATH_CCH], szName[PATH_CCH];
+    SCRIPTPATH folder, name;
+    LPCWSTR szFolder = folder.sz;
+    LPCWSTR szName = name.sz;
     SCRIPTGUARD guard;
-    fields.NextExpanded(szFolder, ARRAYSIZE(szFolder));
-    fields.NextExpanded(szName, ARRAYSIZE(szName));
+    fields.NextPath(folder);
+    fields.NextPath(name);
     fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!fields.Valid() || !ScriptGuard(guard) ||
+        (folder.szEmptyVars[0] && !ScriptPathAllowed(L"ScriptRemoveIcon", folder, GUARD_WRITE)) ||
+        (name.szEmptyVars[0] && !ScriptPathAllowed(L"ScriptRemoveIcon", name, GUARD_WRITE)))
         return 0;
 
     UINT uResult = RemoveShortCut(szFolder, szName) ? 1 : 0;
@@ -306,7 +320,13 @@ UINT ScriptKillModule(LPCWSTR szParams)
     if (!fields.Valid() || !ScriptGuard(guard))
         return 0;
 
-    UINT uResult = KillModule(szProgram) ? 1 : 0;
+    // Programs started from another run's temporary folders (a package
+    // running this one, or one beside it) are that run's, never ours.
+    WCHAR szOtherRuns[PATH_CCH];
+    if (FAILED(StringCchPrintfW(szOtherRuns, ARRAYSIZE(szOtherRuns), L"%s\\%s",
+                                g_szPathVar[PV_TEMP], TRV_DEFAULT_GUID)))
+        szOtherRuns[0] = L'\0';
+    UINT uResult = KillModule(szProgram, szOtherRuns, TempPathTRV) ? 1 : 0;
     SetScriptResult(uResult);
     DebugTrace(L"ScriptKillModule(%s)->%d", szProgram, uResult);
     return uResult;
@@ -341,6 +361,7 @@ UINT ScriptRegisterFile(LPCWSTR szParams)
     if (!fields.Valid() || !ScriptGuard(guard))
         return 0;
 
+    TrimBlanks(szMode);
     BOOL bRegister = wcscmp(szMode, L"0") != 0;
     UINT uResult = RegisterFile(szFile, szExtra, bRegister);
     SetScriptResult(static_cast<int>(uResult));

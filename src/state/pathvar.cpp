@@ -324,8 +324,10 @@ BOOL ReplaceAll(LPWSTR szBuffer, DWORD cchBuffer, LPCWSTR szPlaceholder, LPCWSTR
     return TRUE;
 }
 
-BOOL ExpandPathVar(LPWSTR szText, DWORD cchText)
+BOOL ExpandPathVar(LPWSTR szText, DWORD cchText, LPWSTR szEmptyVars, size_t cchEmptyVars)
 {
+    if (szEmptyVars && cchEmptyVars)
+        szEmptyVars[0] = L'\0';
     if (!szText || cchText == 0)
         return FALSE;
     const size_t cchOriginal = wcsnlen(szText, cchText);
@@ -377,6 +379,11 @@ BOOL ExpandPathVar(LPWSTR szText, DWORD cchText)
                                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_hStatusWnd)));
             szValue = szNumber;
             break;
+        }
+        if (szEmptyVars && !*szValue && wcsstr(szWork, entry.szName)) {
+            if (*szEmptyVars)
+                StringCchCatW(szEmptyVars, cchEmptyVars, L" ");
+            StringCchCatW(szEmptyVars, cchEmptyVars, entry.szName);
         }
         ReplaceAll(szWork, cchWork, entry.szName, szValue, 0);
     }

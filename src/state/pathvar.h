@@ -53,8 +53,12 @@ extern WCHAR g_szFunctionRetCode[PATH_CCH];
 void InitPathVar();
 
 // Replaces every placeholder of szText (capacity cchText characters) in
-// place. 1 when the text changed, 0 when it did not.
-BOOL ExpandPathVar(LPWSTR szText, DWORD cchText);
+// place. 1 when the text changed, 0 when it did not. szEmptyVars, when
+// given, receives the placeholders of the text that stood for nothing
+// ("<COMPANYNAME>", or "" when none did): a path built on one of them is
+// not the path its author meant.
+BOOL ExpandPathVar(LPWSTR szText, DWORD cchText, LPWSTR szEmptyVars = nullptr,
+                   size_t cchEmptyVars = 0);
 
 // Replaces every occurrence of szPlaceholder (case-sensitive) at or after
 // dwStart by szValue; the result is cut to cchBuffer characters.

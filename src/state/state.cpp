@@ -16,6 +16,8 @@ WCHAR DataPath[PATH_CCH];
 WCHAR Title[TITLE_CCH];
 WCHAR ExeFile[PATH_CCH];
 HWND g_hStatusWnd;
+BOOL g_bOwnTgdFolder;
+BOOL g_bRunOnceWritten;
 
 HGLOBAL g_hDataRes;
 DWORD g_dwDataResSize;
@@ -30,6 +32,11 @@ BOOL HasPayload()
 
 void SetExitCode(DWORD dwCode)
 {
+    HWND hStatus = g_hStatusWnd;
+    if (hStatus && GetWindowThreadProcessId(hStatus, nullptr) != GetCurrentThreadId() &&
+        SendMessageW(hStatus, WM_SET_EXIT_CODE, dwCode, 0) == 1)
+        return;
+    // On the owner's thread, or no window (any more): nobody else writes it now.
     g_dwExitCode = dwCode;
     g_bExitCodeSet = TRUE;
 }

@@ -265,9 +265,8 @@ void PaintControl(FAKEPROGRESS* pState, HDC hdc)
     DeleteDC(hdcMem);
 }
 
-DWORD WINAPI AnimationThread(LPVOID pParam)
+void Animate(FAKEPROGRESS* pState)
 {
-    FAKEPROGRESS* pState = static_cast<FAKEPROGRESS*>(pParam);
     for (;;) {
         UINT uInterval;
         {
@@ -283,6 +282,11 @@ DWORD WINAPI AnimationThread(LPVOID pParam)
         if (WaitForSingleObject(pState->hStopEvent, uInterval) != WAIT_TIMEOUT)
             break;
     }
+}
+
+DWORD WINAPI AnimationThread(LPVOID pParam)
+{
+    Animate(static_cast<FAKEPROGRESS*>(pParam));
     return 0;
 }
 

@@ -472,6 +472,17 @@ INT_PTR LicenseDlg(HWND hOwner, LICENSEDLGPARAM* pParam)
     }
     DebugTrace(L"LicenseDlg > hWnd: %08.8X, hInst: %d, uiLangID: %d", hOwner, pParam->hModule,
                pParam->uiLangID);
-    return DialogBoxParamW(pParam->hModule, MAKEINTRESOURCEW(IDD_LICENSE), hOwner, LicenseProc,
-                           reinterpret_cast<LPARAM>(pParam));
+    INT_PTR nResult = DialogBoxParamW(pParam->hModule, MAKEINTRESOURCEW(IDD_LICENSE), hOwner,
+                                      LicenseProc, reinterpret_cast<LPARAM>(pParam));
+    HINSTANCE hOwn = GetModuleHandleW(nullptr);
+    if (nResult == -1 && pParam->hModule != hOwn) {
+        // The language library's template made no window: the program's own
+        // English asks instead of the run ending unasked.
+        DebugTrace(L"LicenseDlg > template of the language failed (%d), own one used",
+                   GetLastError());
+        pParam->hModule = hOwn;
+        nResult = DialogBoxParamW(hOwn, MAKEINTRESOURCEW(IDD_LICENSE), hOwner, LicenseProc,
+                                  reinterpret_cast<LPARAM>(pParam));
+    }
+    return nResult;
 }

@@ -101,9 +101,8 @@ INT_PTR CALLBACK MsgWaitProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
     }
 }
 
-DWORD WINAPI ThreadMsgWait(LPVOID pParam)
+DWORD RunMsgWaitThread(MSGWAITREQUEST* pRequest)
 {
-    auto* pRequest = static_cast<MSGWAITREQUEST*>(pParam);
     // The queue exists before anyone can post WM_QUIT to it.
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -142,6 +141,11 @@ DWORD WINAPI ThreadMsgWait(LPVOID pParam)
         DestroyWindow(hWnd);
     DebugTrace(L"ThreadMsgWait()->End(%d)", iExit);
     return 0;
+}
+
+DWORD WINAPI ThreadMsgWait(LPVOID pParam)
+{
+    return RunMsgWaitThread(static_cast<MSGWAITREQUEST*>(pParam));
 }
 
 // Waits for one of the handles while serving messages that other threads

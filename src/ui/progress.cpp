@@ -33,7 +33,7 @@ CSetupProgress::CSetupProgress()
       m_byDisplayFlags(0), MinBar(0), MaxBar(100), MinBarStep(0), MaxBarStep(100),
       MinMainBarStep(0), MaxMainBarStep(100), m_dwStyle(PROGRESS_STYLE_NORMAL),
       SizeBarStep(100), MaxData(0), Pos(0), MainPos(0), m_ullBytesDone(0),
-      m_pTaskbarList(nullptr), m_ullSizeStep(0), m_ullUpdateStep(0)
+      m_pTaskbarList(nullptr), m_dwTaskbarThread(0), m_ullSizeStep(0), m_ullUpdateStep(0)
 {
     ForgetShownValues();
     // The object is built before the trace sink of a test or any monitor
@@ -95,16 +95,51 @@ void CSetupProgress::SendPercent(HWND hText, SHOWNVALUE& shown, int iPercent)
 void CSetupProgress::SendTaskbarValue(DWORD dwValue)
 {
     if (!IsShown(m_shownTaskbar, m_pTaskbarList, dwValue))
-        m_pTaskbarList->SetProgressValue(m_hParent, dwValue, MaxBar);
+        SetTaskbarValue(dwValue, MaxBar);
+}
+
+namespace {
+
+const WPARAM TASKBAR_STATE = 0;
+const WPARAM TASKBAR_VALUE = 1;
+
+}  // namespace
+
+BOOL CSetupProgress::OnTaskbarThread(WPARAM wOperation, LPARAM lArgument)
+{
+    if (!m_dwTaskbarThread || m_dwTaskbarThread == GetCurrentThreadId() || !m_hParent)
+        return TRUE;
+    SendMessageW(m_hParent, WM_SETUP_TASKBAR, wOperation, lArgument);
+    return FALSE;
 }
 
 void CSetupProgress::SetTaskbarState(TBPFLAG flag)
 {
     if (m_pTaskbarList && m_hParent) {
-        m_pTaskbarList->SetProgressState(m_hParent, flag);
+        if (OnTaskbarThread(TASKBAR_STATE, flag))
+            m_pTaskbarList->SetProgressState(m_hParent, flag);
         // A new state may show the value afresh.
         m_shownTaskbar = SHOWNVALUE{nullptr, 0};
     }
+}
+
+void CSetupProgress::SetTaskbarValue(DWORD dwCompleted, DWORD dwTotal)
+{
+    if (m_pTaskbarList && OnTaskbarThread(TASKBAR_VALUE, MAKELPARAM(dwCompleted, dwTotal)))
+        m_pTaskbarList->SetProgressValue(m_hParent, dwCompleted, dwTotal);
+}
+
+LRESULT CSetupProgress::OnTaskbarMessage(WPARAM wParam, LPARAM lParam)
+{
+    if (!m_pTaskbarList)
+        return 0;
+    if (wParam == TASKBAR_STATE)
+        m_pTaskbarList->SetProgressState(m_hParent, static_cast<TBPFLAG>(lParam));
+    else if (wParam == TASKBAR_VALUE)
+        m_pTaskbarList->SetProgressValue(m_hParent, LOWORD(lParam), HIWORD(lParam));
+    else
+        return 0;
+    return 1;
 }
 
 void CSetupProgress::Init(HWND hStepBar, DWORD dwMin, DWORD dwMax)
@@ -214,15 +249,17 @@ void CSetupProgress::NewStep(ULONGLONG ullNbData)
 {
     // MaxData is 0 only before the first step was defined.
     ULONGLONG ullMaxData = MaxData ? MaxData : 1;
-    long double ldStep = static_cast<long double>(SizeBarStep) *
-                         (static_cast<long double>(ullNbData) / static_cast<long double>(ullMaxData));
-    // Clamp before converting so that a count beyond the total cannot
-    // overflow the position.
-    long double ldLimit = static_cast<long double>(MaxBarStep) - MinBarStep;
-    if (ldStep > ldLimit && MaxBarStep >= MinBarStep)
+    // The share of the step done, below 1 unless the count passed the total:
+    // the product then stays below SizeBarStep and converts safely.
+    DWORD dwStep = SizeBarStep;
+    if (ullNbData < ullMaxData)
+        dwStep = static_cast<DWORD>(
+            static_cast<long double>(SizeBarStep) *
+            (static_cast<long double>(ullNbData) / static_cast<long double>(ullMaxData)));
+    if (MaxBarStep >= MinBarStep && dwStep > MaxBarStep - MinBarStep)
         Pos = MaxBarStep;
     else
-        Pos = static_cast<DWORD>(ldStep) + MinBarStep;
+        Pos = dwStep + MinBarStep;
     DebugTrace(L"NewStep()->NbData=%I64u  MaxData=%I64u  SizeBarStep=%d  MinBarStep=%d", ullNbData,
                MaxData, SizeBarStep, MinBarStep);
     if (Pos > MaxBarStep)
@@ -308,7 +345,7 @@ void CSetupProgress::SetStepText(LPCWSTR szText)
 
 void CSetupProgress::SetTaskbarError()
 {
-    if (m_pTaskbarList)
+    if (m_pTaskbarList && OnTaskbarThread(TASKBAR_STATE, TBPF_ERROR))
         m_pTaskbarList->SetProgressState(m_hParent, TBPF_ERROR);
 }
 
@@ -331,6 +368,7 @@ ITaskbarList3* CSetupProgress::CreateTaskbarList()
     }
     m_pTaskbarList = pList;
     m_shownTaskbar = SHOWNVALUE{nullptr, 0};
+    m_dwTaskbarThread = pList ? GetCurrentThreadId() : 0;
     return m_pTaskbarList;
 }
 

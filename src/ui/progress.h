@@ -7,6 +7,12 @@
 #include <shobjidl.h>
 #include "common/progress.h"
 
+// The taskbar object is called only on the thread that made it (the status
+// window's). Another thread sends this to the parent window, which hands
+// it to OnTaskbarMessage: wParam TASKBAR_STATE with the TBPFLAG in lParam,
+// or TASKBAR_VALUE with MAKELPARAM(completed, total).
+#define WM_SETUP_TASKBAR 0x8017
+
 enum : DWORD {
     PROGRESS_STYLE_NORMAL = 0,
     PROGRESS_STYLE_SMOOTH = 1,
@@ -34,6 +40,8 @@ public:
     void SetStepText(LPCWSTR szText) override;
     void SetTaskbarError();
     ITaskbarList3* CreateTaskbarList();
+    // The parent window's answer to WM_SETUP_TASKBAR; 1 when handled.
+    LRESULT OnTaskbarMessage(WPARAM wParam, LPARAM lParam);
     void UpdateBar(BOOL bWithMain);
 
     ULONGLONG GetBytesDone() const override { return m_ullBytesDone; }
@@ -64,6 +72,7 @@ public:
     DWORD MainPos;
     ULONGLONG m_ullBytesDone;
     ITaskbarList3* m_pTaskbarList;
+    DWORD m_dwTaskbarThread;  // the thread that made m_pTaskbarList; 0: any thread
 
 private:
     // What a control was last sent, so that a report that leaves it as it is
@@ -80,6 +89,9 @@ private:
     void SendPos(HWND hBar, SHOWNVALUE& shown, DWORD dwPos);
     void SendPercent(HWND hText, SHOWNVALUE& shown, int iPercent);
     void SendTaskbarValue(DWORD dwValue);
+    void SetTaskbarValue(DWORD dwCompleted, DWORD dwTotal);
+    // FALSE when the call was handed to the taskbar object's own thread.
+    BOOL OnTaskbarThread(WPARAM wOperation, LPARAM lArgument);
 
     ULONGLONG m_ullSizeStep;
     ULONGLONG m_ullUpdateStep;

@@ -307,6 +307,12 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
     case MSG_WEBSERVICE_0F03:
     case MSG_WEBSERVICE_0F04:
         return Reply(hDlg, 0);
+    case WM_SET_EXIT_CODE:
+        DebugTrace(L"StatusProc()->WM_SET_EXIT_CODE(%d)", static_cast<int>(wParam));
+        SetExitCode(static_cast<DWORD>(wParam));  // on the owner's thread: stored here
+        return Reply(hDlg, 1);
+    case WM_SETUP_TASKBAR:
+        return Reply(hDlg, g_Progress.OnTaskbarMessage(wParam, lParam));
     case WM_SETUP_EXIT:
         DebugTrace(L"StatusProc()->WM_SETUP_EXIT");
         SetExitCode(1);
@@ -347,6 +353,16 @@ HWND StatusDlg(HWND hParent, STATUSDLGPARAM* pParam)
     WORD wTemplate = g_ProjectInfo.byStatusType ? IDD_STATUS_NORMAL : IDD_STATUS_SMALL;
     HWND hDlg = CreateDialogParamW(pParam->hModule, MAKEINTRESOURCEW(wTemplate), hParent,
                                    StatusProc, reinterpret_cast<LPARAM>(pParam));
+    HINSTANCE hOwn = GetModuleHandleW(nullptr);
+    if (!hDlg && pParam->hModule != hOwn) {
+        // The language library's template did not make a window: the run
+        // goes on in the program's own English instead of ending unseen.
+        DebugTrace(L"StatusDlg > template %d of the language failed (%d), own one used", wTemplate,
+                   GetLastError());
+        pParam->hModule = hOwn;
+        hDlg = CreateDialogParamW(hOwn, MAKEINTRESOURCEW(wTemplate), hParent, StatusProc,
+                                  reinterpret_cast<LPARAM>(pParam));
+    }
     if (hDlg) {
         MSG msg;
         for (;;) {

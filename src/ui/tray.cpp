@@ -56,8 +56,11 @@ CSystemTray::~CSystemTray()
 
 BOOL CSystemTray::CreateOwnWindow()
 {
-    // The window lives on the thread that first created the icon; a later
-    // run on another thread finds it gone with its thread and makes a new one.
+    // A message-only window: it lives on the thread that created the icon,
+    // which may pump no messages for a while (the worker in a long step),
+    // and a message-only window receives no broadcast that could wait for it.
+    // A later run on another thread finds it gone with its thread and makes
+    // a new one.
     if (m_hWnd && IsWindow(m_hWnd))
         return TRUE;
     m_hWnd = nullptr;
@@ -76,8 +79,8 @@ BOOL CSystemTray::CreateOwnWindow()
             return FALSE;
         }
     }
-    m_hWnd = CreateWindowExW(0, TRAY_WINDOW_CLASS, L"", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
-                             CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, hSelf, nullptr);
+    m_hWnd = CreateWindowExW(0, TRAY_WINDOW_CLASS, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, hSelf,
+                             nullptr);
     if (!m_hWnd) {
         DebugTrace(L"CSystemTray::Create()->CreateWindowEx=%d", GetLastError());
         return FALSE;

@@ -50,7 +50,7 @@ private:
 
     NOTIFYICONDATAW m_tnd;
     HINSTANCE m_hInstance;
-    HWND m_hWnd;              // hidden "TrayIconClass" window
+    HWND m_hWnd;              // message-only "TrayIconClass" window
     BOOL m_bEnabled;          // shell version 4 or later
     BOOL m_bHidden;
     BOOL m_bRemoved;

@@ -1,4 +1,5 @@
 #include "ui/worker.h"
+#include <objbase.h>
 #include "common/errors.h"
 #include <shlwapi.h>
 #include <strsafe.h>
@@ -15,6 +16,7 @@
 #include "payload/plan.h"
 #include "payload/resources.h"
 #include "common/registry.h"
+#include "common/runfiles.h"
 #include "script/script.h"
 #include "common/process.h"
 #include "ui/progress.h"
@@ -37,7 +39,6 @@ const DWORD REBOOT_TEXT_CCH = 1024;
 const DWORD ERROR_NO_INTERNET = 1230;
 const DWORD ERROR_DOWNLOAD_LOST = 1236;
 const WCHAR SCRIPT_SECTION[] = L"[Scripttrv]";
-const WCHAR RUNONCE_KEY[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 // What one run of the worker keeps from step to step.
 struct WorkerRun {
@@ -110,13 +111,33 @@ void ExtractPayload(WorkerRun& run)
     }
 }
 
-void RunScriptFile(const WorkerRun& run, LPCWSTR szFileName)
+// A folder the run extracted into that nothing else should be in: what the
+// extraction did not write there (a file someone placed in it, a link)
+// goes before anything from it runs.
+void RemoveForeignFilesFromTarget(WorkerRun& run)
+{
+    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
+    if (!GoingOn(run) || !(g_bOwnTgdFolder || IsRunFolder(szTgd)))
+        return;
+    DWORD dwError = RemoveForeignFiles(szTgd);
+    if (dwError != ERROR_SUCCESS) {
+        DebugTrace(L"ThreadUnCompressDATA()->%s holds files that are not the package's (%d)", szTgd,
+                   dwError);
+        run.dwError = dwError;
+    }
+}
+
+void RunScriptFile(WorkerRun& run, LPCWSTR szFileName)
 {
     WCHAR szPath[PATH_CCH];
     PathCombineW(szPath, TempPathTRV, szFileName);
     DebugTrace(L"ThreadUnCompressDATA()->ReadScript(%s)", szPath);
     SCRIPTLIST lines;
-    UINT uCount = ReadScript(szPath, SCRIPT_SECTION, lines);
+    DWORD dwRefused = 0;
+    UINT uCount = ReadScript(szPath, SCRIPT_SECTION, lines, &dwRefused);
+    // A script over its limits is an error of the package, not nothing to do.
+    if (dwRefused)
+        run.dwError = dwRefused;
     if (uCount == 0)
         return;
     g_Progress.DefineStep(0, 100, uCount);
@@ -127,10 +148,10 @@ void RunScriptFile(const WorkerRun& run, LPCWSTR szFileName)
         if (LoadUiString(IDS_SETTING, szText, ARRAYSIZE(szText)))
             g_Progress.SetStepText(szText);
     }
-    ProcessScript(lines);  // by value: the run works on a copy
+    ProcessScript(std::move(lines));
 }
 
-void RunInstallScript(const WorkerRun& run)
+void RunInstallScript(WorkerRun& run)
 {
     if (!g_ProjectInfo.bRunScript || !GoingOn(run))
         return;
@@ -202,8 +223,13 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
         PathQuoteSpacesW(text.data());
         StringCchCatW(text.data(), REBOOT_TEXT_CCH, L" ");
         StringCchCatW(text.data(), REBOOT_TEXT_CCH, szCmdLine);
-        RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, g_ProjectInfo.szProductName, REG_SZ,
-                         text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR));
+        if (RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, g_ProjectInfo.szProductName, REG_SZ,
+                             text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR))) {
+            // The command needs its files after the restart; the caller
+            // learns that the installation is not complete yet.
+            g_bRunOnceWritten = TRUE;
+            g_dwExitCode = ERROR_SUCCESS_REBOOT_REQUIRED;
+        }
     }
     if (g_bSilent)
         return;
@@ -342,9 +368,12 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
 {
     WorkerRun run;
     run.hStatus = static_cast<HWND>(lpParam);
+    // The shell calls of the launch want COM on the calling thread.
+    HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     CreateTrayIcon(run);
     WaitForTaskbarButton(run);
     ExtractPayload(run);
+    RemoveForeignFilesFromTarget(run);
     RunInstallScript(run);
     FinishPreparation(run);
     PrepareWindowForLaunch(run);
@@ -352,6 +381,8 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
     ReportError(run);
     SettleExitCode(run);
     CleanUp(run);
+    if (SUCCEEDED(hrCom))
+        CoUninitialize();
     return 0;
 }
 

@@ -4,7 +4,8 @@
 #include <windows.h>
 
 // Thread procedure; the argument is the status window (may be null). Ends
-// by sending WM_END_TASK to that window. Returns 0.
+// by sending WM_END_TASK to that window. Returns 0, or the error of a step
+// that ended on an exception (caught here, traced and reported).
 DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam);
 
 // Enables the shutdown privilege and restarts the machine (forced).

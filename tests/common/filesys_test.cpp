@@ -251,6 +251,45 @@ TEST_F(FileSysTest, CreateAllDirectoryCreatesEveryMissingLevel)
     }
 }
 
+// Where an archive decides the length, folders deeper than MAX_PATH are
+// created and removed through the long form of their paths; the plain
+// entry point keeps its 259 characters.
+TEST_F(FileSysTest, LongPathsAreCreatedAndRemoved)
+{
+    std::wstring deep = Path(L"t");
+    for (wchar_t c : {L'a', L'b', L'c', L'd'})
+        deep += L"\\" + std::wstring(80, c);
+    ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
+    EXPECT_FALSE(CreateAllDirectory(deep.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_TRUE(CreateAllDirectoryLong(deep.c_str()));
+    std::wstring file = deep + L"\\" + std::wstring(200, L'f') + L".txt";
+    HANDLE h = CreateFileW(LongPathForm(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_READONLY, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+
+    EXPECT_TRUE(RemoveDirectoryTree(Path(L"t").c_str(), FS_INCLUDE_SUBDIR));
+    EXPECT_FALSE(Exists(L"t"));
+    EXPECT_TRUE(tracesink::Contains("DeleteFile(" + Narrow(file) + ")->1")) << tracesink::Dump();
+}
+
+TEST(LongPathForm, OnlyPathsTooLongForThePlainFormChange)
+{
+    const std::wstring name(300, L'x');
+    const struct {
+        std::wstring in;
+        std::wstring out;
+    } cases[] = {
+        {L"C:\\short\\path.txt", L"C:\\short\\path.txt"},
+        {L"C:\\" + name, L"\\\\?\\C:\\" + name},
+        {L"\\\\server\\share\\" + name, L"\\\\?\\UNC\\server\\share\\" + name},
+        {L"\\\\?\\C:\\" + name, L"\\\\?\\C:\\" + name},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LongPathForm(c.in), c.out) << Narrow(c.in.substr(0, 20));
+}
+
 // --- RemoveDirectoryTree --------------------------------------------------
 
 TEST_F(FileSysTest, RemoveDirectoryTreeRemovesReadOnlyContent)
@@ -294,9 +333,11 @@ TEST_F(FileSysTest, RemoveDirectoryTreeRefusals)
         {"a file", Path(L"plain.txt"), FS_INCLUDE_SUBDIR, FALSE, {}},
         {"empty path", L"", FS_INCLUDE_SUBDIR, FALSE, {}},
         // Without the contents flag, so that a fault here could not harm the drive.
-        {"drive root", L"C:\\", 0, FALSE, {}},
-        {"drive without backslash", L"C:", 0, FALSE, {}},
-        {"root of the current drive", L"\\", 0, FALSE, {}},
+        {"drive root", L"C:\\", 0, FALSE, {"RemoveDirectoryTree(C:\\)->Refused: drive or share root"}},
+        {"drive without backslash", L"C:", 0, FALSE,
+         {"RemoveDirectoryTree(C:)->Refused: drive or share root"}},
+        {"root of the current drive", L"\\", 0, FALSE,
+         {"RemoveDirectoryTree(\\)->Refused: drive or share root"}},
     };
     for (const auto& c : cases) {
         tracesink::Clear();

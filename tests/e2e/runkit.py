@@ -165,6 +165,18 @@ class LauncherRun:
         return None
 
 
+_session_temp = []
+
+
+def session_temp():
+    """The Linux path of the session's %TEMP%."""
+    if not _session_temp:
+        r = subprocess.run([harness.WINE_RUN, "cmd", "/c", "echo %TEMP%"], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
+        _session_temp.append(linux_path(r.stdout.decode("latin-1").strip()))
+    return _session_temp[0]
+
+
 def write_config(path, sections):
     """An INI configuration as the packaging step writes it (8-bit text).
     sections: list of (name, [(key, value), ...]) or (name, [line, ...])."""
@@ -233,11 +245,12 @@ LANGUAGE_IDS = [(2057, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.ln
 
 
 def packed_package(folder, name, sections, payload=None, archive=None, neutral=(),
-                   languages=True, config_beside=False):
+                   languages=True, config_beside=False, skins=()):
     """A package made by the packer: the configuration embedded (or, with
     config_beside, written beside it), the payload folder as one embedded
     cabinet (or a ready archive), the five language libraries and the
-    language-neutral files (a license) in the language pack."""
+    language-neutral files (a license) in the language pack, and the skin
+    files (Corvel.dll, Corvel.thm) in the skin pack."""
     os.makedirs(folder, exist_ok=True)
     cfg = os.path.join(folder, name + ".project.cfg")
     write_config(cfg, sections)
@@ -253,6 +266,8 @@ def packed_package(folder, name, sections, payload=None, archive=None, neutral=(
             args += ["--language", harness.exe(lng)]
     for n in neutral:
         args += ["--neutral", n]
+    for k in skins:
+        args += ["--skin", k]
     r = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                        stderr=subprocess.STDOUT, timeout=600)
     if r.returncode != 0 or not os.path.exists(out):

@@ -152,6 +152,7 @@ inline void ResetProgress(CSetupProgress& progress)
     progress.Pos = progress.MainPos = 0;
     progress.m_ullBytesDone = 0;
     progress.m_pTaskbarList = nullptr;
+    progress.m_dwTaskbarThread = 0;
 }
 
 // A scratch folder below %TEMP% for one test, removed afterwards; the

@@ -209,9 +209,8 @@ TEST_F(PieceCopyTest, ExtractResumesAPartialTarget)
     const std::string source = Pattern(4 * MiB, 2, true);
     WriteBytes(Path(L"package.bin"), source);
     const ULONGLONG offset = 512 * 1024;
-    // A first run left 1 MiB of the 3 MiB piece; mark it to see it kept.
+    // A first run left 1 MiB of the 3 MiB piece: only the rest is written.
     std::string partial = source.substr(offset, MiB);
-    partial[0] = 'X';
     WriteBytes(Path(L"piece.bin"), partial);
 
     g_Progress.DefineStep(0, 100, 3 * MiB);
@@ -230,6 +229,20 @@ TEST_F(PieceCopyTest, ExtractResumesAPartialTarget)
     ASSERT_NE(first, lines.end());
     EXPECT_EQ(*first, "NewStep()->NbData=1048576  MaxData=3145728  SizeBarStep=100  MinBarStep=0");
     EXPECT_EQ(g_Progress.GetBytesDone(), 3 * MiB);
+
+    // A part that is not the piece's start (planted, or of another version
+    // of the package) is never continued: the piece is extracted again.
+    std::string foreign = partial;
+    foreign[MiB / 2] ^= 0x55;
+    WriteBytes(Path(L"piece.bin"), foreign);
+    tracesink::Clear();
+    EXPECT_EQ(ExtractPieceOfFile(nullptr, Path(L"package.bin").c_str(), offset, 3 * MiB,
+                                 Path(L"piece.bin").c_str(), TRUE, TRUE),
+              0u);
+    EXPECT_EQ(ReadBytes(Path(L"piece.bin")), source.substr(offset, 3 * MiB));
+    EXPECT_EQ(CountPrefix("ExtractPieceOfFile()->BytesWriten="), 3u);
+    EXPECT_TRUE(tracesink::Contains("ExtractPieceOfFile()->" + NPath(L"piece.bin") +
+                                    " is not the start of the piece: extracted again"));
 
     // A target longer than the piece is not ours: it is rewritten.
     WriteBytes(Path(L"long.bin"), Pattern(2 * MiB, 9));
@@ -397,27 +410,36 @@ TEST_F(PieceCopyTest, CopyResumesOnlyItsOwnPartialTarget)
     const std::string data = Pattern(3 * MiB, 6, true);
     WriteBytes(Path(L"src.bin"), data);
     SetLastWrite(Path(L"src.bin"), kBaseTime);
-    std::string partial = data.substr(0, MiB);
-    partial[0] = 'X';
+    const std::string partial = data.substr(0, MiB);
+    std::string foreign = partial;
+    foreign[0] = 'X';
     const struct {
         const char* what;
+        std::string part;
         ULONGLONG targetTime;
-        std::string expected;
         bool bNotSameDate;
+        bool bNotItsStart;
+        size_t writes;  // blocks written: 2 when continued, 3 when copied whole
     } cases[] = {
-        {"same time: continued", kBaseTime, partial + data.substr(MiB), false},
-        {"other time: written again", kBaseTime + kDay, data, true},
+        {"same time, the source's start: continued", partial, kBaseTime, false, false, 2},
+        {"same time, other bytes: written again", foreign, kBaseTime, false, true, 3},
+        {"other time: written again", partial, kBaseTime + kDay, true, false, 3},
     };
     for (const auto& c : cases) {
-        WriteBytes(Path(L"dst.bin"), partial);
+        WriteBytes(Path(L"dst.bin"), c.part);
         SetLastWrite(Path(L"dst.bin"), c.targetTime);
         tracesink::Clear();
         ResetProgress(g_Progress);
         EXPECT_EQ(XCopyFile(Path(L"src.bin").c_str(), Path(L"dst.bin").c_str(), XCOPY_RESUME), 0u)
             << c.what;
-        EXPECT_EQ(ReadBytes(Path(L"dst.bin")), c.expected) << c.what;
+        EXPECT_EQ(ReadBytes(Path(L"dst.bin")), data) << c.what;
+        EXPECT_EQ(CountPrefix("XCopyFile()->WriteFile(BytesWritten="), c.writes) << c.what;
         EXPECT_EQ(tracesink::Contains("XCopyFile()->Files are not on the same date!"),
                   c.bNotSameDate)
+            << c.what;
+        EXPECT_EQ(tracesink::Contains("XCopyFile()->" + NPath(L"dst.bin") + " is not the start of " +
+                                      NPath(L"src.bin") + ": copied again"),
+                  c.bNotItsStart)
             << c.what;
         EXPECT_EQ(AsNumber(LastWrite(Path(L"dst.bin"))), kBaseTime) << c.what;
         EXPECT_EQ(g_Progress.GetBytesDone(), 3 * MiB) << c.what;

@@ -444,6 +444,50 @@ TEST_F(PlanTest, DiskSpaceIsCheckedBeforeAnythingIsWritten)
     FreeLibrary(hLauncher);
 }
 
+// A damaged table fails the run before anything is written, and sizes of
+// records that nothing bounds add up without wrapping round.
+TEST_F(PlanTest, DamagedTablesAndHugeSizesFailBeforeAnythingIsWritten)
+{
+    auto launcherWith = [&](const std::vector<PAYLOADENTRY>& entries, DWORD dwCountOverride) {
+        // Image bytes that are no table, then 4 bytes of data, then the table.
+        std::string content = Pattern(1000, 9) + "data";
+        std::vector<BYTE> table;
+        EXPECT_TRUE(BuildPayloadTable(entries, table));
+        if (dwCountOverride)
+            memcpy(&table[table.size() - 14], &dwCountOverride, 4);
+        content.append(table.begin(), table.end());
+        WriteBytes(Path(L"pkg\\setup.exe"), content);
+        return Path(L"pkg\\setup.exe");
+    };
+    const PAYLOADENTRY stored = {"a.bin", "", 4, 1000, TF_EMBEDDED | TF_STORED};
+    const struct {
+        const char* what;
+        std::vector<PAYLOADENTRY> entries;
+        DWORD count;
+        DWORD result;
+        const char* line;
+    } cases[] = {
+        {"a second record pointing outside the file",
+         {stored, {"b.bin", "", 1ull << 40, 1000, TF_EMBEDDED | TF_STORED}}, 0, ERROR_INVALID_DATA,
+         "ReadDataStruct()->Record 1 points outside the file"},
+        {"a count of 5 over one real record", {stored}, 5, ERROR_INVALID_DATA,
+         "ReadDataStruct()->File table damaged after 1 of 5 records"},
+        {"sizes whose sum would wrap round",
+         {stored,
+          {"TRV0002.001", "x.002", 0x8000000000000000ull, 0, TF_EXTERNAL | TF_STORED},
+          {"TRV0003.001", "x.003", 0x8000000000000001ull, 0, TF_EXTERNAL | TF_STORED}},
+         0, ERROR_DISK_FULL, "ReadDataStruct()->TotDataSize=18446744073709551615"},
+    };
+    for (const auto& c : cases) {
+        std::wstring package = launcherWith(c.entries, c.count);
+        tracesink::Clear();
+        EXPECT_EQ(Run(package), c.result) << c.what << "\n" << tracesink::Dump();
+        EXPECT_TRUE(tracesink::Contains(c.line)) << c.what << "\n" << tracesink::Dump();
+        EXPECT_FALSE(Exists(Path(L"target"))) << c.what;
+        EXPECT_EQ(Tree(Path(L"data")), std::vector<std::wstring>{}) << c.what;
+    }
+}
+
 TEST_F(PlanTest, FailuresAndCancellation)
 {
     const std::string zip = ZipOf(Path(L"z.zip"), {{"a.txt", Pattern(3 * 1024 * 1024, 3, true)}});

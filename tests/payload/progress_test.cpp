@@ -21,6 +21,7 @@ class FakeTaskbar : public ITaskbarList3 {
 public:
     std::vector<std::pair<ULONGLONG, ULONGLONG>> values;
     std::vector<TBPFLAG> states;
+    std::vector<DWORD> threads;  // the thread of every call
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override
     {
@@ -38,11 +39,13 @@ public:
     HRESULT STDMETHODCALLTYPE SetProgressValue(HWND, ULONGLONG done, ULONGLONG total) override
     {
         values.push_back({done, total});
+        threads.push_back(GetCurrentThreadId());
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetProgressState(HWND, TBPFLAG flag) override
     {
         states.push_back(flag);
+        threads.push_back(GetCurrentThreadId());
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RegisterTab(HWND, HWND) override { return S_OK; }
@@ -306,6 +309,56 @@ TEST_F(ProgressTest, MarqueeStyleShowsNoValueOnTheTaskbar)
     progress.SetTaskbarError();
     EXPECT_EQ(taskbar.states.back(), TBPF_ERROR);
     progress.m_pTaskbarList = nullptr;
+}
+
+CSetupProgress* g_pRouted;
+LRESULT CALLBACK ForwardTaskbar(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_SETUP_TASKBAR)
+        return g_pRouted->OnTaskbarMessage(wParam, lParam);
+    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+DWORD WINAPI ReportFromWorker(LPVOID pv)
+{
+    CSetupProgress* pProgress = static_cast<CSetupProgress*>(pv);
+    pProgress->NewStep(50);
+    pProgress->ProgressBar(SW_HIDE, 1);
+    pProgress->SetTaskbarError();
+    return 0;
+}
+
+// The taskbar object is called only on the thread that made it: a worker's
+// reports travel there through the parent window.
+TEST_F(ProgressTest, TaskbarCallsFromAnotherThreadRunOnTheTaskbarThread)
+{
+    StatusControls controls(true);
+    controls.Bind(progress);
+    SetWindowLongPtrW(controls.hParent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ForwardTaskbar));
+    g_pRouted = &progress;
+    FakeTaskbar taskbar;
+    progress.m_pTaskbarList = &taskbar;
+    progress.m_dwTaskbarThread = GetCurrentThreadId();
+    progress.DefineMainBarStep(0, 100);
+    progress.DefineStep(0, 100, 100);
+
+    HANDLE hThread = CreateThread(nullptr, 0, ReportFromWorker, &progress, 0, nullptr);
+    ASSERT_NE(hThread, nullptr);
+    while (MsgWaitForMultipleObjects(1, &hThread, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0);
+    CloseHandle(hThread);
+
+    ASSERT_EQ(taskbar.values.size(), 1u);
+    EXPECT_EQ(taskbar.values[0], std::make_pair(50ull, 100ull));
+    EXPECT_EQ(taskbar.states, (std::vector<TBPFLAG>{TBPF_NOPROGRESS, TBPF_ERROR}));
+    for (DWORD dwThread : taskbar.threads)
+        EXPECT_EQ(dwThread, GetCurrentThreadId());
+    progress.m_pTaskbarList = nullptr;
+    progress.m_dwTaskbarThread = 0;
 }
 
 TEST_F(ProgressTest, WithoutControlsEveryOperationOnlyComputes)

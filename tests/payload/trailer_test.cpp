@@ -327,8 +327,9 @@ TEST_F(TrailerTest, TableRecordsComeBackInFileOrder)
     }
 }
 
-// Crafted tables: the walk keeps what it read before the damage and never
-// reads outside the file.
+// Crafted tables: a table that ends before its count is damaged as a whole
+// (13), and the walk never reads outside the file nor walks bytes that can
+// not hold its count.
 TEST_F(TrailerTest, DamagedTablesStopTheWalkCleanly)
 {
     auto table = [](const std::vector<PAYLOADENTRY>& entries) {
@@ -349,10 +350,15 @@ TEST_F(TrailerTest, DamagedTablesStopTheWalkCleanly)
         DWORD nbFiles;
     } cases[] = {
         {"no records", 100, table({}), 0, 0, 0},
-        {"more records announced than present", 10,
-         goodRecord + goodRecord + u64(20) + u32(5) + kMagic, 0, 2, 5},
-        {"huge record count", 10, goodRecord + u64(10) + u32(0xFFFFFFFF) + kMagic, 0, 1,
-         0xFFFFFFFF},
+        {"more records announced than the bytes before the table hold", 10,
+         goodRecord + goodRecord + u64(20) + u32(5) + kMagic, ERROR_INVALID_DATA, 0, 5},
+        {"more records announced than present, other data before them", 1000,
+         std::string(100, '\xFF') + goodRecord + u64(10) + u32(5) + kMagic, ERROR_INVALID_DATA, 1,
+         5},
+        {"huge record count over a block of zeros", 1000000,
+         goodRecord + u64(10) + u32(0xFFFFFFFF) + kMagic, ERROR_INVALID_DATA, 0, 0xFFFFFFFF},
+        {"more records than a package numbers", 5000000,
+         goodRecord + u64(10) + u32(100000) + kMagic, ERROR_INVALID_DATA, 0, 100000},
         {"name length over 259", 1000,
          std::string(300, 'n') + u32(300) + u64(0) + u32(1) + kMagic, ERROR_INVALID_DATA, 0, 1},
         {"name length beyond the file", 0, u32(200) + u64(0) + u32(1) + kMagic,
@@ -360,7 +366,7 @@ TEST_F(TrailerTest, DamagedTablesStopTheWalkCleanly)
         {"output name length over 259 after a good record", 1000,
          u32(4000) + std::string(1, '\x01') + u64(0) + u64(1) + "b" + u32(1) + goodRecord +
              u64(0) + u32(2) + kMagic,
-         0, 1, 2},
+         ERROR_INVALID_DATA, 1, 2},
         {"embedded bytes beyond the table", 5,
          table({{"far.bin", "", 10, 4, TF_EMBEDDED}}), ERROR_INVALID_DATA, 0, 1},
         {"offset past the end of the file", 0,

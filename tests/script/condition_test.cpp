@@ -229,6 +229,9 @@ TEST_F(ConditionTest, ExitTable)
         {L"1", L"", L"abc", true, 0},
         {L"1", L"", L"-1", true, static_cast<DWORD>(-1)},
         {L"1,Z", L"", L"7", false, 1},
+        {L"1 ", L"", L"7", true, 7},
+        {L" 1,,,", L"", L" 12 ", true, 12},
+        {L"0 ", L"", L"7", false, 1},
     };
     for (const ExitCase& c : cases) {
         SCOPED_TRACE(Narrow(std::wstring(c.params) + L" [" + c.condition + L"]"));
@@ -245,7 +248,8 @@ TEST_F(ConditionTest, ExitTable)
         EXPECT_EQ(g_bExitCodeSet != FALSE, c.stops);
         EXPECT_EQ(LastResult(), Narrow(c.lastResult));
         std::wstring params = c.params;
-        std::wstring label = params.size() > 4 ? params.substr(4) : L"";
+        size_t comma = params.find(L",,,");
+        std::wstring label = comma != std::wstring::npos ? params.substr(comma + 3) : L"";
         EXPECT_TRUE(Traced("ScriptExit()->szCondIf=" + Narrow(label) +
                            ", g_szCondition=" + Narrow(c.condition)));
         EXPECT_EQ(tracesink::Contains("ScriptExit(" + std::to_string(static_cast<int>(c.exitCode)) +

@@ -94,8 +94,8 @@ TEST_F(ReaderTest, ReadsTheSectionTable)
         EXPECT_EQ(count, c.lines.size());
         ASSERT_EQ(list.size(), c.lines.size());
         for (size_t i = 0; i < list.size(); ++i) {
-            EXPECT_EQ(Narrow(list[i].szName), c.lines[i].first);
-            EXPECT_EQ(Narrow(list[i].szParams), c.lines[i].second);
+            EXPECT_EQ(Narrow(list[i].strName), c.lines[i].first);
+            EXPECT_EQ(Narrow(list[i].strParams), c.lines[i].second);
         }
         EXPECT_TRUE(Traced("ReadScript()->FullFileScript=" + Narrow(file) + " Section=[Scripttrv]"));
         for (const std::string& line : c.traced)
@@ -114,6 +114,31 @@ TEST_F(ReaderTest, MissingFileGivesNothing)
     EXPECT_TRUE(Traced("ReadScript()->" + Narrow(file) + " doesn't exist!"));
     EXPECT_TRUE(Traced("ReadScript()->section [Scripttrv] not found!"));
     EXPECT_TRUE(Traced("ReadScript()->End(0)"));
+}
+
+// Past its stated size a script is refused whole before it is read: a
+// trace line, nothing to run, and an error for the run. (The limit on
+// command lines is shown end to end, where no monitor slows the reading.)
+TEST_F(ReaderTest, AScriptOverTheSizeLimitIsRefused)
+{
+    std::string text = "[Scripttrv]\nDELAY=0\n";
+    while (text.size() <= SCRIPT_MAX_BYTES)
+        text += std::string(1000, 'r') + "\n";
+    std::wstring file = FreshDir(L"reader-limits") + L"\\script.ini";
+    WriteFile(file, text);
+    tracesink::Clear();
+    SCRIPTLIST list;
+    DWORD dwError = 0;
+    EXPECT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list, &dwError), 0u);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(dwError, static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_TRUE(Traced("ReadScript()->" + Narrow(file) + " is larger than 4194304 bytes, script refused!"));
+    EXPECT_FALSE(tracesink::ContainsPrefix("ReadScript()->Good function"));
+
+    WriteFile(file, "[Scripttrv]\nDELAY=0\n");
+    dwError = 0xDEAD;
+    EXPECT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list, &dwError), 1u);
+    EXPECT_EQ(dwError, 0u);
 }
 
 TEST_F(ReaderTest, CancelStopsTheReading)
@@ -213,8 +238,8 @@ TEST_F(ReaderTest, CancelledBeforeTheFirstLineRunsNothing)
 {
     std::wstring dir = FreshDir(L"process-cancel");
     SCRIPTLIST list(1);
-    Copy(list[0].szName, L"CREATEDIR");
-    Copy(list[0].szParams, (dir + L"\\x").c_str());
+    list[0].strName = L"CREATEDIR";
+    list[0].strParams = dir + L"\\x";
     g_bCancel = 1;
     EXPECT_FALSE(ProcessScript(list));
     EXPECT_FALSE(Exists(dir + L"\\x"));

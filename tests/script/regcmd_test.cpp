@@ -64,6 +64,11 @@ std::vector<BYTE> Dword(DWORD value)
     return std::vector<BYTE>(reinterpret_cast<BYTE*>(&value), reinterpret_cast<BYTE*>(&value) + 4);
 }
 
+std::vector<BYTE> Qword(ULONGLONG value)
+{
+    return std::vector<BYTE>(reinterpret_cast<BYTE*>(&value), reinterpret_cast<BYTE*>(&value) + 8);
+}
+
 bool KeyExists(const std::wstring& key)
 {
     HKEY hKey;
@@ -91,13 +96,24 @@ TEST_F(RegistryTest, RootTokenTable)
         {L"<HKEY_PERFORMANCE_TEXT>", HKEY_PERFORMANCE_TEXT, HKEY_PERFORMANCE_TEXT},
         {L"<HKEY_PERFORMANCE_NLSTEXT>", HKEY_PERFORMANCE_NLSTEXT, HKEY_PERFORMANCE_NLSTEXT},
         {L"<HKEY_USER_SELECTABLE>", HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER},
+        {L"<HKEY_CURRENT_USER> ", HKEY_CURRENT_USER, HKEY_CURRENT_USER},
+        {L" \t<HKEY_LOCAL_MACHINE>", HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE},
+        {L" <HKEY_USER_SELECTABLE> ", HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER},
         {L"HKEY_CURRENT_USER", HKEY_CLASSES_ROOT, HKEY_CLASSES_ROOT},
+        {L"<HKEY_CURRENT USER>", HKEY_CLASSES_ROOT, HKEY_CLASSES_ROOT},
         {L"", HKEY_CLASSES_ROOT, HKEY_CLASSES_ROOT},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(GetRootKey(c.token, TRUE), c.perMachine) << Narrow(c.token);
         EXPECT_EQ(GetRootKey(c.token, FALSE), c.perUser) << Narrow(c.token);
     }
+    // A token that names no root says so before the default is used.
+    tracesink::Clear();
+    GetRootKey(L"HKEY_CURRENT_USER", TRUE);
+    EXPECT_TRUE(Traced("GetRootKey(HKEY_CURRENT_USER)->Unknown root, HKEY_CLASSES_ROOT used"));
+    tracesink::Clear();
+    GetRootKey(L"", TRUE);
+    EXPECT_FALSE(Traced("GetRootKey()->Unknown root, HKEY_CLASSES_ROOT used"));
 }
 
 TEST_F(RegistryTest, TypeTokenTable)
@@ -111,6 +127,7 @@ TEST_F(RegistryTest, TypeTokenTable)
         {L"<REG_BINARY>", 3},    {L"<reg_dword>", 4},     {L"<REG_DWORD_BIG_ENDIAN>", 5},
         {L"<REG_LINK>", 6},      {L"<REG_MULTI_SZ>", 7},  {L"<REG_QWORD>", 11},
         {L"REG_DWORD", 1},       {L"", 1},                {L"<REG_WHATEVER>", 1},
+        {L"<REG_QWORD> ", 11},   {L" <REG_DWORD>", 4},    {L"\t<REG_BINARY>\t", 3},
     };
     for (const Case& c : cases)
         EXPECT_EQ(GetRegType(c.token), c.type) << Narrow(c.token);
@@ -136,6 +153,13 @@ TEST_F(RegistryTest, CreateKeyTable)
          "ScriptCreateKey(<HKEY_CURRENT_USER>,Software\\StowawayTestReg,Num,<REG_DWORD>,42)->1"},
         {k + L",Num,<reg_dword>,abc", "1", L"Num", REG_DWORD, Dword(0), ""},
         {k + L",Num,<REG_DWORD>,-5", "1", L"Num", REG_DWORD, Dword(static_cast<DWORD>(-5)), ""},
+        {k + L",Num,<REG_DWORD>, 42 ", "1", L"Num", REG_DWORD, Dword(42), ""},
+        {k + L",Big,<REG_QWORD>,5", "1", L"Big", REG_QWORD, Qword(5), ""},
+        {k + L",Big,<REG_QWORD>, 8589934592 ", "1", L"Big", REG_QWORD, Qword(8589934592ull), ""},
+        {k + L",Big,<REG_QWORD>,-2", "1", L"Big", REG_QWORD, Qword(static_cast<ULONGLONG>(-2)), ""},
+        {k + L",Big,<REG_QWORD>,abc", "1", L"Big", REG_QWORD, Qword(0), ""},
+        {L"<HKEY_CURRENT_USER> ,Software\\StowawayTestReg,Num,<REG_DWORD> ,7", "1", L"Num",
+         REG_DWORD, Dword(7), ""},
         {k + L",Str,<REG_SZ>,hello", "1", L"Str", REG_SZ, Bytes(L"hello", 1),
          "ScriptCreateKey(<HKEY_CURRENT_USER>,Software\\StowawayTestReg,Str,<REG_SZ>,hello)->1"},
         {k + L",Str,<REG_TYPO>,hello", "1", L"Str", REG_SZ, Bytes(L"hello", 1), ""},
@@ -326,6 +350,7 @@ TEST_F(RegistryTest, ReadersTable)
     RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Str", REG_SZ, L"hello", 2048);
     RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Neg", REG_DWORD, L"-3", 2048);
     EXPECT_TRUE(Traced("RegDBSetKeyValue(Software\\StowawayTestReg, Neg, -3)->1"));
+    RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Big", REG_QWORD, L"8589934592", 2048);
     struct Case {
         const wchar_t* name;
         DWORD cch;
@@ -336,6 +361,7 @@ TEST_F(RegistryTest, ReadersTable)
         {L"Str", 64, TRUE, L"hello"},
         {L"Str", 3, TRUE, L"he"},
         {L"Neg", 64, TRUE, L"-3"},
+        {L"Big", 64, TRUE, L"8589934592"},
         {L"None", 64, FALSE, L""},
     };
     for (const Case& c : cases) {

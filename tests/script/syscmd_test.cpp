@@ -298,6 +298,37 @@ TEST_F(SystemCommandTest, KillModuleTerminatesAProgramThatIgnoresClose)
     EXPECT_EQ(helper.ExitCode(), 0u);
 }
 
+TEST_F(SystemCommandTest, KillModuleLeavesAnotherRunsProgramAlone)
+{
+    // A program started from another run's scratch folder below TEMP (a
+    // stand-in here), the way a package that runs this one has its setup.
+    WCHAR szSavedTemp[PATH_CCH], szSavedTrv[PATH_CCH];
+    Copy(szSavedTemp, g_szPathVar[PV_TEMP]);
+    Copy(szSavedTrv, TempPathTRV);
+    Copy(g_szPathVar[PV_TEMP], m_dir.c_str());
+    std::wstring other = m_dir + L"\\" + TRV_DEFAULT_GUID + L".4242";
+    std::wstring ours = m_dir + L"\\" + TRV_DEFAULT_GUID;
+    CreateDirectoryW(other.c_str(), nullptr);
+    CreateDirectoryW(ours.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((m_bin + L"\\closeme.exe").c_str(), (other + L"\\closeme.exe").c_str(), FALSE));
+    {
+        HelperProcess helper(other + L"\\closeme.exe");
+        ASSERT_TRUE(helper.Ready());
+        Copy(TempPathTRV, ours.c_str());
+        RunLine(L"KILLMODULE", L"closeme.exe");
+        EXPECT_EQ(LastResult(), "0");
+        EXPECT_TRUE(tracesink::ContainsPrefix("KillModule(closeme.exe)->Process "));
+        EXPECT_TRUE(Traced("KillModule(closeme.exe)->No process to end"));
+        // Started from this run's own folder, it is the script's to close.
+        Copy(TempPathTRV, other.c_str());
+        RunLine(L"KILLMODULE", L"closeme.exe");
+        EXPECT_EQ(LastResult(), "1");
+        EXPECT_EQ(helper.ExitCode(), 0u);
+    }
+    Copy(g_szPathVar[PV_TEMP], szSavedTemp);
+    Copy(TempPathTRV, szSavedTrv);
+}
+
 TEST_F(SystemCommandTest, KillModuleOfNothingOrOfItself)
 {
     RunLine(L"KILLMODULE", L"no-such-program.exe");

@@ -265,6 +265,9 @@ const MessageCase kMessages[] = {
     {"end wins last", WM_SETUP_END, 0, 1, 0, "StatusProc()->WM_SETUP_END"},
     {"begin", WM_SETUP_BEGIN, 0x1234, 1, 0, "StatusProc()->WM_SETUP_BEGIN - wParam=1234 lParam=0"},
     {"hide", WM_SETUP_HIDE, 0, 1, 0, "StatusProc()->WM_SETUP_HIDE - wParam=0 lParam=0"},
+    // How another thread of the run hands its exit code to the window's thread.
+    {"exit code of another thread", WM_SET_EXIT_CODE, 42, 1, 42,
+     "StatusProc()->WM_SET_EXIT_CODE(42)"},
 };
 
 TEST_F(StatusWindowTest, PrivateMessagesOfTheSetupProgram)
@@ -297,8 +300,10 @@ TEST_F(StatusWindowTest, PrivateMessagesOfTheSetupProgram)
         EXPECT_TRUE(tracesink::Contains(kMessages[i].trace)) << tracesink::Dump();
     }
     EXPECT_FALSE(ctx.visibleAfterHide);
-    // When the setup program ends, its own exit code is the run's.
+    // When the setup program ends, its own exit code is the run's: the
+    // worker hands it to the window's thread.
     EXPECT_EQ(3010u, g_dwExitCode);
+    EXPECT_TRUE(tracesink::Contains("StatusProc()->WM_SET_EXIT_CODE(3010)")) << tracesink::Dump();
 }
 
 struct CopyDataCase {

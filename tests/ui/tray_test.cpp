@@ -253,6 +253,8 @@ TEST_F(TrayTest, OwnWindowHandsItsCallbackToTheIcon)
     HWND hOwn = tray.GetOwnWindow();
     ASSERT_NE(hOwn, nullptr);
     EXPECT_EQ(tray.GetNotifyData().hWnd, hOwn);
+    // A message-only window: no broadcast waits on the thread that made it.
+    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"TrayIconClass", nullptr), hOwn);
     EXPECT_EQ(SendMessageW(hOwn, WM_TRAY_CALLBACK, 138, WM_LBUTTONDBLCLK), 1);
     EXPECT_EQ(SendMessageW(hOwn, WM_TRAY_CALLBACK, 1, WM_LBUTTONDBLCLK), 0);
     MSG msg;

@@ -3,7 +3,10 @@
 // page; returns the number of files written, or -1 on any failure.
 #include <windows.h>
 #include <string.h>
+#include <string>
+#include <vector>
 #include "payload/archivepac.h"
+#include "payload/entryname.h"
 
 namespace {
 
@@ -59,24 +62,19 @@ bool ReadExact(HANDLE h, void* pv, DWORD cb, ULONGLONG& ullLeft)
     return true;
 }
 
-// A stored name must stay below the folder: relative, no drive or stream,
-// no "..", no empty part.
+// A stored name must stay below the folder and be stored under its own
+// name (no device, see payload/entryname.h); no empty part either.
 bool IsSafeName(const char* szName)
 {
-    if (!szName[0] || szName[0] == '\\' || szName[0] == '/' || strchr(szName, ':'))
+    wchar_t wszName[pac::NAME_MAX + 1];
+    int cch = MultiByteToWideChar(CP_ACP, 0, szName, -1, wszName, pac::NAME_MAX + 1);
+    if (cch <= 0 || entryname::IsUnsafeName(wszName))
         return false;
-    const char* p = szName;
-    for (;;) {
-        const char* pEnd = p;
-        while (*pEnd && *pEnd != '\\' && *pEnd != '/')
-            ++pEnd;
-        size_t cb = static_cast<size_t>(pEnd - p);
-        if (cb == 0 || (cb == 2 && p[0] == '.' && p[1] == '.'))
+    for (const char* p = szName; *p; ++p) {
+        if ((*p == '\\' || *p == '/') && (p[1] == '\\' || p[1] == '/' || p[1] == '\0'))
             return false;
-        if (!*pEnd)
-            return true;
-        p = pEnd + 1;
     }
+    return true;
 }
 
 // Creates every folder of szPath below the target (szPath names a file).
@@ -91,6 +89,9 @@ void CreateFoldersFor(char* szPath, size_t cbTargetDir)
         }
     }
 }
+
+// Every file this unpacking wrote: none stays when it fails.
+std::vector<std::string> g_written;
 
 bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const char* szTargetDir, BYTE* pBuffer)
 {
@@ -117,6 +118,7 @@ bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const char* szTargetDir, BYT
     memcpy(szPath, szTargetDir, cbTargetDir);
     memcpy(szPath + cbTargetDir, szName, cbName + 1);
     CreateFoldersFor(szPath, cbTargetDir);
+    g_written.push_back(szPath);
 
     bool bOk = true;
     {
@@ -175,12 +177,20 @@ extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
     if (!pBuffer)
         return PAC_FAILED;
     bool bOk = true;
+    g_written.clear();
     for (DWORD i = 0; i < dwCount && bOk; ++i)
         bOk = UnpackOne(archive.Get(), ullLeft, szTargetDir, pBuffer);
     HeapFree(GetProcessHeap(), 0, pBuffer);
     // Nothing may follow the last file.
-    if (!bOk || ullLeft != 0)
+    if (!bOk || ullLeft != 0) {
+        for (const std::string& path : g_written) {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+        g_written.clear();
         return PAC_FAILED;
+    }
+    g_written.clear();
     return static_cast<int>(dwCount & 0x7FFFFFFF);
 }
 

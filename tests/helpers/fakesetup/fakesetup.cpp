@@ -9,10 +9,11 @@
 //   --sleep MS          sleep before the messages are sent
 //   --send WHAT         exit | end | hide | begin | launch | copydata:FILE[|ARGS[|VERB]]
 //                       (repeatable, sent in order to the status window)
+//   --run CMDLINE       run a program (another package, say) and wait for it
 //   --exit N            exit code (default 0)
 // Record lines: "cmdline=", "arg=" (one per argument), "cwd=", "exe=",
 // "file=" (every file below the program's folder, relative), "hwnd=",
-// "sent=<what>-><result>".
+// "sent=<what>-><result>", "ran=<exit code of --run>".
 #include <windows.h>
 #include <shlwapi.h>
 #include <cstdio>
@@ -111,7 +112,7 @@ LRESULT Send(HWND hStatus, const std::wstring& what)
 
 int wmain(int argc, wchar_t** argv)
 {
-    std::wstring recordFile, touchFile, waitFile;
+    std::wstring recordFile, touchFile, waitFile, runLine;
     std::vector<std::wstring> sends;
     DWORD sleepMs = 0;
     int exitCode = 0;
@@ -128,6 +129,8 @@ int wmain(int argc, wchar_t** argv)
             sleepMs = wcstoul(argv[++i], nullptr, 10);
         else if (a == L"--send" && hasValue)
             sends.push_back(argv[++i]);
+        else if (a == L"--run" && hasValue)
+            runLine = argv[++i];
         else if (a == L"--exit" && hasValue)
             exitCode = static_cast<int>(wcstol(argv[++i], nullptr, 10));
     }
@@ -142,6 +145,22 @@ int wmain(int argc, wchar_t** argv)
         Sleep(sleepMs);
 
     std::vector<std::string> lines;
+    if (!runLine.empty()) {
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        std::vector<wchar_t> cmd(runLine.begin(), runLine.end());
+        cmd.push_back(L'\0');
+        DWORD dwCode = static_cast<DWORD>(-1);
+        if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                           &pi)) {
+            WaitForSingleObject(pi.hProcess, 300000);
+            GetExitCodeProcess(pi.hProcess, &dwCode);
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+        lines.push_back("ran=" + std::to_string(static_cast<unsigned long>(dwCode)));
+    }
     lines.push_back("cmdline=" + Utf8(GetCommandLineW()));
     for (int i = 1; i < argc; ++i)
         lines.push_back("arg=" + Utf8(argv[i]));

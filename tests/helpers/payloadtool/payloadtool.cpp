@@ -7,16 +7,43 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
+#include "common/filecopy.h"
+#include "common/filesys.h"
 #include "state/state.h"
 #include "payload/archive.h"
 #include "payload/plan.h"
 #include "payload/trailer.h"
+
+namespace {
+
+// PAC archives unpack through QELTRON.dll, which the launcher loads only from
+// its temporary folder as the run wrote it there: the tool stages the copy
+// beside it the same way, in a folder of its own.
+struct CPacLibrary {
+    CPacLibrary()
+    {
+        WCHAR szPath[MAX_PATH];
+        GetTempPathW(MAX_PATH, szPath);
+        // One folder for every run: the library stays loaded to the end.
+        folder = std::wstring(szPath) + L"stowaway-payloadtool-qeltron";
+        GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+        std::wstring bin(szPath);
+        bin = bin.substr(0, bin.find_last_of(L'\\'));
+        CreateDirectoryW(folder.c_str(), nullptr);
+        XCopyFile((bin + L"\\QELTRON.dll").c_str(), (folder + L"\\QELTRON.dll").c_str(), 0);
+        lstrcpynW(TempPathTRV, folder.c_str(), PATH_CCH);
+    }
+    std::wstring folder;
+};
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     std::vector<std::wstring> args(argv + 1, argv + argc);
     if (args.size() >= 3 && args[0] == L"unpack") {
         BOOL bTree = args.size() >= 4 && args[3] == L"--tree";
+        CPacLibrary pac;
         DWORD dwResult = UnCompressFile(args[1].c_str(), args[2].c_str(), bTree);
         printf("unpack: %lu\n", dwResult);
         return static_cast<int>(dwResult);

@@ -1,0 +1,224 @@
+#include "launcher/tempfolders.h"
+#include <shlwapi.h>
+#include <strsafe.h>
+#include "common/filesys.h"
+#include "common/handles.h"
+#include "common/privfolder.h"
+#include "common/registry.h"
+#include "common/runfiles.h"
+#include "common/trace.h"
+#include "state/pathvar.h"
+#include "state/state.h"
+
+namespace {
+
+// Private names tried after the documented one.
+const unsigned PRIVATE_TRIES = 16;
+// Left in a scratch folder kept for a RunOnce command: names the value.
+const WCHAR RESTART_NOTE[] = L"restart.pending";
+const WCHAR LOCK_FILE_NAME[] = L"run.lock";
+
+BOOL JoinName(LPWSTR szOut, LPCWSTR szFolder, LPCWSTR szName)
+{
+    return SUCCEEDED(StringCchPrintfW(szOut, PATH_CCH, L"%s\\%s", szFolder, szName));
+}
+
+// A scratch folder kept for a command that has not run yet.
+BOOL IsKeptForRestart(LPCWSTR szFolder)
+{
+    WCHAR szNote[PATH_CCH];
+    if (!JoinName(szNote, szFolder, RESTART_NOTE) || !FileExists(szNote))
+        return FALSE;
+    WCHAR szValue[PATH_CCH] = L"";
+    GetPrivateProfileStringW(L"Restart", L"Value", L"", szValue, PATH_CCH, szNote);
+    WCHAR szData[4];
+    // Only the value's presence counts; its text may be long.
+    HKEY hKey = nullptr;
+    BOOL bPending = FALSE;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, RUNONCE_KEY, 0, KEY_QUERY_VALUE, &hKey) == ERROR_SUCCESS) {
+        CRegKey key(hKey);
+        DWORD cb = sizeof(szData);
+        LONG lResult = RegQueryValueExW(key.Get(), szValue, nullptr, nullptr,
+                                        reinterpret_cast<BYTE*>(szData), &cb);
+        bPending = lResult == ERROR_SUCCESS || lResult == ERROR_MORE_DATA;
+    }
+    return bPending;
+}
+
+// Takes one folder: a missing one is created private and locked; one that
+// is there is cleared first when it is a leftover of this user's ended run.
+DWORD ClaimFolder(LPCWSTR szFolder, HANDLE* phLock)
+{
+    if (GetFileAttributesW(szFolder) != INVALID_FILE_ATTRIBUTES) {
+        LPCWSTR szWhy = ForeignFolderReason(szFolder);
+        if (!szWhy && IsFolderLocked(szFolder))
+            szWhy = L"in use by another run";
+        if (!szWhy && IsKeptForRestart(szFolder))
+            szWhy = L"kept for a command after the restart";
+        if (szWhy) {
+            DebugTrace(L"WinMain()->Folder '%s' not used: %s", szFolder, szWhy);
+            return ERROR_ALREADY_EXISTS;
+        }
+        // What an ended run left behind goes first: nothing of it is used.
+        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR);
+        DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szFolder, bRemoved);
+        if (!bRemoved) {
+            DebugTrace(L"WinMain()->Folder '%s' not used: it can not be cleared", szFolder);
+            return ERROR_ALREADY_EXISTS;
+        }
+    }
+    if (!CreatePrivateFolder(szFolder)) {
+        DWORD dwError = GetLastError();
+        return dwError ? dwError : ERROR_CANNOT_MAKE;
+    }
+    HANDLE hLock = LockFolder(szFolder);
+    if (hLock == INVALID_HANDLE_VALUE) {
+        // Another run cleared it in between: take another.
+        DWORD dwError = GetLastError();
+        RemoveDirectoryW(szFolder);
+        return dwError ? dwError : ERROR_CANNOT_MAKE;
+    }
+    *phLock = hLock;
+    return ERROR_SUCCESS;
+}
+
+// Everything in the scratch folder but its lock and szKeep.
+void EmptyScratchFolder(LPCWSTR szKeep)
+{
+    WCHAR szSearch[PATH_CCH];
+    if (!JoinName(szSearch, TempPathTRV, L"*"))
+        return;
+    WIN32_FIND_DATAW fd;
+    CFindHandle find(FindFirstFileW(szSearch, &fd));
+    for (BOOL bMore = find.IsValid(); bMore; bMore = FindNextFileW(find.Get(), &fd)) {
+        if (!lstrcmpW(fd.cFileName, L".") || !lstrcmpW(fd.cFileName, L"..") ||
+            !lstrcmpiW(fd.cFileName, LOCK_FILE_NAME) || (szKeep && !lstrcmpiW(fd.cFileName, szKeep)))
+            continue;
+        WCHAR szPath[PATH_CCH];
+        if (!JoinName(szPath, TempPathTRV, fd.cFileName))
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveDirectoryTree(szPath, FS_INCLUDE_SUBDIR);
+        } else {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesW(szPath, fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            DebugTrace(L"DeleteFile(%s)->%d", szPath, DeleteFileW(szPath));
+        }
+    }
+}
+
+}  // namespace
+
+DWORD TakeScratchFolder(HANDLE* phLock)
+{
+    *phLock = INVALID_HANDLE_VALUE;
+    LPCWSTR szTemp = g_szPathVar[PV_TEMP];
+    if (FAILED(StringCchPrintfW(TempPathTRV, PATH_CCH, L"%s\\%s", szTemp, TRV_DEFAULT_GUID)))
+        return ERROR_FILENAME_EXCED_RANGE;
+    DWORD dwError = ClaimFolder(TempPathTRV, phLock);
+    DWORD dwPid = GetCurrentProcessId();
+    for (unsigned n = 0; dwError != ERROR_SUCCESS && n < PRIVATE_TRIES; ++n) {
+        WCHAR szPrivate[PATH_CCH];
+        HRESULT hr = n == 0 ? StringCchPrintfW(szPrivate, PATH_CCH, L"%s\\%s.%u", szTemp,
+                                               TRV_DEFAULT_GUID, dwPid)
+                            : StringCchPrintfW(szPrivate, PATH_CCH, L"%s\\%s.%u.%u", szTemp,
+                                               TRV_DEFAULT_GUID, dwPid, n);
+        if (FAILED(hr))
+            return ERROR_FILENAME_EXCED_RANGE;
+        dwError = ClaimFolder(szPrivate, phLock);
+        if (dwError == ERROR_SUCCESS)
+            StringCchCopyW(TempPathTRV, PATH_CCH, szPrivate);
+    }
+    // Every name taken by someone else: not "already running" (183), which
+    // means another copy of the same package.
+    return dwError == ERROR_ALREADY_EXISTS ? static_cast<DWORD>(ERROR_CANNOT_MAKE) : dwError;
+}
+
+BOOL TakeResumeFolder(LPCWSTR szFolder)
+{
+    DWORD dwAttributes = GetFileAttributesW(szFolder);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A link leads where the run never meant to write: a real folder
+        // of its own takes its place.
+        BOOL bRemoved = RemoveDirectoryW(szFolder) &&
+                        GetFileAttributesW(szFolder) == INVALID_FILE_ATTRIBUTES;
+        DebugTrace(L"WinMain()->Link '%s' removed (%d)", szFolder, bRemoved);
+        if (!bRemoved)
+            return FALSE;
+        dwAttributes = INVALID_FILE_ATTRIBUTES;
+    }
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        return CreatePrivateFolder(szFolder);
+    LPCWSTR szWhy = ForeignFolderReason(szFolder);
+    if (szWhy) {
+        DebugTrace(L"WinMain()->Folder '%s' not used: %s", szFolder, szWhy);
+        return FALSE;
+    }
+    // What an earlier run left is the run's own again: nobody else may
+    // write there, and no link inside leads out. A link that can not be
+    // removed keeps the run out of the folder.
+    MakeFolderPrivate(szFolder);
+    if (!RemoveLinksBelow(szFolder)) {
+        DebugTrace(L"WinMain()->Folder '%s' not used: a link in it can not be removed", szFolder);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void ReleaseScratchFolder(HANDLE hLock, LPCWSTR szKeep, LPCWSTR szRunOnceValue)
+{
+    if (!TempPathTRV[0] || !FolderExists(TempPathTRV)) {
+        if (hLock != INVALID_HANDLE_VALUE)
+            CloseHandle(hLock);
+        return;
+    }
+    // Emptied while still locked, so that no other run takes it meanwhile.
+    EmptyScratchFolder(szKeep);
+    if (szKeep) {
+        WCHAR szNote[PATH_CCH];
+        if (JoinName(szNote, TempPathTRV, RESTART_NOTE)) {
+            WritePrivateProfileStringW(L"Restart", L"Value", szRunOnceValue ? szRunOnceValue : L"",
+                                       szNote);
+            WritePrivateProfileStringW(nullptr, nullptr, nullptr, szNote);
+        }
+        DebugTrace(L"WinMain()->the folder '%s' will not be removed!", TempPathTRV);
+        if (hLock != INVALID_HANDLE_VALUE)
+            CloseHandle(hLock);
+        return;
+    }
+    if (hLock != INVALID_HANDLE_VALUE)
+        CloseHandle(hLock);
+    BOOL bRemoved = RemoveDirectoryTree(TempPathTRV, FS_INCLUDE_SUBDIR);
+    DebugTrace(L"WinMain()->Remove folder '%s' (%d)", TempPathTRV, bRemoved);
+}
+
+void RemoveTargetFolder(LPCWSTR szFolder, BOOL bOwn)
+{
+    if (bOwn || IsRunFolder(szFolder)) {
+        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR);
+        DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szFolder, bRemoved);
+        return;
+    }
+    // It was there before the run: what was in it before stays.
+    RemoveRunFiles(szFolder);
+    DebugTrace(L"WinMain()->the folder '%s' was there before: only the run's files removed",
+               szFolder);
+}
+
+BOOL IsGuidForm(LPCWSTR szGuid)
+{
+    const size_t GUID_LENGTH = 38;
+    if (!szGuid || wcslen(szGuid) != GUID_LENGTH || szGuid[0] != L'{' ||
+        szGuid[GUID_LENGTH - 1] != L'}')
+        return FALSE;
+    for (size_t i = 1; i < GUID_LENGTH - 1; ++i) {
+        WCHAR ch = szGuid[i];
+        BOOL bDash = i == 9 || i == 14 || i == 19 || i == 24;
+        BOOL bHex = (ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f') ||
+                    (ch >= L'A' && ch <= L'F');
+        if (bDash ? ch != L'-' : !bHex)
+            return FALSE;
+    }
+    return TRUE;
+}
