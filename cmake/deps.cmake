@@ -13,5 +13,5 @@ add_library(minizip STATIC
   ${MINIZIP_SOURCE_DIR}/ioapi.c
   ${MINIZIP_SOURCE_DIR}/iowin32.c)
 target_include_directories(minizip SYSTEM PUBLIC ${MINIZIP_SOURCE_DIR} ${ZLIB_INCLUDE})
-target_compile_options(minizip PRIVATE -w)
+target_compile_options(minizip PRIVATE -w -ffunction-sections)
 target_link_libraries(minizip PUBLIC ${ZLIB_STATIC})

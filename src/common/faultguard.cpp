@@ -1,12 +1,10 @@
 #include "common/faultguard.h"
 #include <shlwapi.h>
-#include <exception>
 #include "common/handles.h"
 #include "common/trace.h"
 
 namespace {
 
-const DWORD CPP_EXCEPTION_CODE = 0xE06D7363;  // what the system shows for a C++ exception
 const DWORD NO_SLOT = TLS_OUT_OF_INDEXES;
 
 // What a guarded thread leaves for its caller.
@@ -47,19 +45,19 @@ GUARDCALL* CurrentGuard()
 // Runs the cleanup once and ends the process. A second fault on the same
 // thread (inside the cleanup) ends it at once; another thread that faults
 // meanwhile waits for the first to finish.
-[[noreturn]] void EndOnFault()
+[[noreturn]] void EndOnFault(UINT uExitCode)
 {
     LONG lSelf = static_cast<LONG>(GetCurrentThreadId());
     LONG lOwner = InterlockedCompareExchange(&g_lEndingThread, lSelf, 0);
     if (lOwner == 0) {
         if (g_pfnCleanup)
             g_pfnCleanup();
-        DebugTrace(L"FaultHandler()->End(%#x)", FAULT_EXIT_CODE);
+        DebugTrace(L"FaultHandler()->End(%#x)", uExitCode);
     } else if (lOwner != lSelf) {
         for (;;)
             Sleep(INFINITE);
     }
-    TerminateProcess(GetCurrentProcess(), FAULT_EXIT_CODE);
+    TerminateProcess(GetCurrentProcess(), uExitCode);
     for (;;)
         Sleep(INFINITE);
 }
@@ -78,23 +76,13 @@ LONG WINAPI FaultFilter(EXCEPTION_POINTERS* pPointers)
     if (!g_lHandlerInstalled)
         return g_pfnPreviousFilter ? g_pfnPreviousFilter(pPointers) : EXCEPTION_CONTINUE_SEARCH;
     TraceFault(L"FaultHandler()", pRecord);
-    EndOnFault();
-}
-
-// A C++ exception that no thread entry caught.
-void OnTerminate()
-{
-    DebugTrace(L"FaultHandler()->Uncaught exception");
-    if (g_lHandlerInstalled)
-        EndOnFault();
-    TerminateProcess(GetCurrentProcess(), FAULT_EXIT_CODE);
+    EndOnFault(FAULT_EXIT_CODE);
 }
 
 void EnsureFilter()
 {
     if (InterlockedExchange(&g_lFilterSet, 1) == 0) {
         g_pfnPreviousFilter = SetUnhandledExceptionFilter(FaultFilter);
-        std::set_terminate(OnTerminate);
     }
 }
 
@@ -102,13 +90,7 @@ DWORD WINAPI GuardThread(LPVOID lpParam)
 {
     GUARDCALL* pCall = static_cast<GUARDCALL*>(lpParam);
     TlsSetValue(GuardSlot(), pCall);
-    try {
-        pCall->dwResult = pCall->pfnWork(pCall->pv);
-    } catch (...) {
-        DebugTrace(L"%s->Catch Error!", pCall->szWhat);
-        pCall->dwFault = CPP_EXCEPTION_CODE;
-        pCall->bFaulted = 1;
-    }
+    pCall->dwResult = pCall->pfnWork(pCall->pv);
     TlsSetValue(GuardSlot(), nullptr);
     return 0;
 }
@@ -184,4 +166,9 @@ void TraceFault(LPCWSTR szWhere, const EXCEPTION_RECORD* pRecord)
         uTouched = pRecord->ExceptionInformation[1];
     DebugTrace(L"%s->Fault %#x in %s+%#Ix (address %#Ix)", szWhere, dwCode,
                PathFindFileNameW(szModule), uOffset, uTouched);
+}
+
+void EndRunAfterCleanup(UINT uExitCode)
+{
+    EndOnFault(uExitCode);
 }

@@ -1,7 +1,6 @@
-// Faults that nothing else handles: an access violation inside a system
-// library (the cabinet decoder on a damaged archive), or a C++ exception
-// that no thread entry caught. Such a fault never ends the process
-// silently:
+// Faults that nothing else handles, an access violation inside a system
+// library (the cabinet decoder on a damaged archive), say. Such a fault
+// never ends the process silently:
 //   - inside RunGuarded, the fault ends only the guarded call, which then
 //     reports it to its caller like any other failure;
 //   - anywhere else, once InstallFaultHandler was called, it is traced, the
@@ -26,10 +25,14 @@ void InstallFaultHandler(PFN_FAULTCLEANUP pfnCleanup);
 // messages sent to the caller's windows meanwhile). TRUE when the work
 // returned; its result is then in *pdwResult. FALSE when it faulted: the
 // fault is traced with szWhat and its exception code is in *pdwFault.
-// A C++ exception out of the work counts as a fault (code 0xE06D7363).
 typedef DWORD (*PFN_GUARDEDWORK)(void* pv);
 BOOL RunGuarded(LPCWSTR szWhat, PFN_GUARDEDWORK pfnWork, void* pv, DWORD* pdwResult,
                 DWORD* pdwFault);
 
 // Traces the exception code and where it happened ("module+offset").
 void TraceFault(LPCWSTR szWhere, const EXCEPTION_RECORD* pRecord);
+
+// Ends the run from a state it can not go on from (memory the heap can not
+// give): the run's cleanup runs once, as after a fault, and the process
+// ends with uExitCode.
+[[noreturn]] void EndRunAfterCleanup(UINT uExitCode);

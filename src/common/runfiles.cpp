@@ -44,11 +44,7 @@ public:
         if (key.empty())
             return;
         EnterCriticalSection(&m_cs);
-        try {
-            entries.insert(key);
-        } catch (...) {
-            // Out of memory: the entry is not kept, so it counts as foreign.
-        }
+        entries.insert(key);
         LeaveCriticalSection(&m_cs);
     }
 
@@ -260,16 +256,11 @@ public:
 
 CFolderSnapshot::CFolderSnapshot(LPCWSTR szFolder) : m_pEntries(nullptr)
 {
-    try {
-        m_pEntries = new Entries;
-        m_pEntries->folder = szFolder ? szFolder : L"";
-        CSnapshotTaker taker(m_pEntries->files, m_pEntries->folders);
-        if (FolderExists(szFolder))
-            WalkFolder(szFolder, L"*", TRUE, taker);
-    } catch (...) {
-        delete m_pEntries;
-        m_pEntries = nullptr;
-    }
+    m_pEntries = new Entries;
+    m_pEntries->folder = szFolder ? szFolder : L"";
+    CSnapshotTaker taker(m_pEntries->files, m_pEntries->folders);
+    if (FolderExists(szFolder))
+        WalkFolder(szFolder, L"*", TRUE, taker);
 }
 
 CFolderSnapshot::~CFolderSnapshot()
@@ -281,21 +272,17 @@ void CFolderSnapshot::NoteChanges()
 {
     if (!m_pEntries)
         return;
-    try {
-        std::map<std::wstring, ENTRYSTAMP> files;
-        std::set<std::wstring> folders;
-        CSnapshotTaker taker(files, folders);
-        WalkFolder(m_pEntries->folder.c_str(), L"*", TRUE, taker);
-        for (const auto& entry : files) {
-            auto before = m_pEntries->files.find(entry.first);
-            if (before == m_pEntries->files.end() || before->second.ullSize != entry.second.ullSize ||
-                CompareFileTime(&before->second.ftWrite, &entry.second.ftWrite) != 0)
-                NoteRunFile(entry.first.c_str());
-        }
-        for (const std::wstring& folder : folders)
-            if (!m_pEntries->folders.count(folder))
-                NoteRunFolder(folder.c_str());
-    } catch (...) {
-        // Out of memory: what was not noted counts as foreign.
+    std::map<std::wstring, ENTRYSTAMP> files;
+    std::set<std::wstring> folders;
+    CSnapshotTaker taker(files, folders);
+    WalkFolder(m_pEntries->folder.c_str(), L"*", TRUE, taker);
+    for (const auto& entry : files) {
+        auto before = m_pEntries->files.find(entry.first);
+        if (before == m_pEntries->files.end() || before->second.ullSize != entry.second.ullSize ||
+            CompareFileTime(&before->second.ftWrite, &entry.second.ftWrite) != 0)
+            NoteRunFile(entry.first.c_str());
     }
+    for (const std::wstring& folder : folders)
+        if (!m_pEntries->folders.count(folder))
+            NoteRunFolder(folder.c_str());
 }

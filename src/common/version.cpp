@@ -1,7 +1,8 @@
 #include "common/version.h"
 #include <stdlib.h>
 #include <strsafe.h>
-#include <vector>
+#include <memory>
+#include <new>
 #include "common/sysdll.h"
 #include "common/trace.h"
 
@@ -97,31 +98,29 @@ BOOL GetLocalVersionInfo(HMODULE hModule, LPCWSTR szName, LPWSTR szOut, DWORD cc
     ClearOutput(szOut, cchOut);
     if (!szName || !szOut || cchOut == 0)
         return FALSE;
-    try {
-        const VERSIONAPI& api = VersionApi();
-        if (!api.Ready())
-            return FALSE;
-        HRSRC hRes = FindResourceW(hModule, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
-        if (!hRes)
-            return FALSE;
-        DWORD cbRes = SizeofResource(hModule, hRes);
-        HGLOBAL hData = LoadResource(hModule, hRes);
-        const void* pRes = hData ? LockResource(hData) : nullptr;
-        if (!pRes || cbRes == 0)
-            return FALSE;
-        // Query a private copy: the resource itself is read-only, and the
-        // version functions may use room after the block.
-        std::vector<BYTE> block(static_cast<size_t>(cbRes) * 2);
-        CopyMemory(block.data(), pRes, cbRes);
-        BOOL bFound = QueryVersionString(api, block.data(), szName, szOut, cchOut);
-        if (!bFound)
-            ClearOutput(szOut, cchOut);
-        return bFound;
-    } catch (...) {
+    const VERSIONAPI& api = VersionApi();
+    if (!api.Ready())
+        return FALSE;
+    HRSRC hRes = FindResourceW(hModule, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+    if (!hRes)
+        return FALSE;
+    DWORD cbRes = SizeofResource(hModule, hRes);
+    HGLOBAL hData = LoadResource(hModule, hRes);
+    const void* pRes = hData ? LockResource(hData) : nullptr;
+    if (!pRes || cbRes == 0)
+        return FALSE;
+    // Query a private copy: the resource itself is read-only, and the
+    // version functions may use room after the block.
+    std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[static_cast<size_t>(cbRes) * 2]);
+    if (!block) {
         DebugTrace(L"GetLocalVersionInfo()->Catch Error!");
-        ClearOutput(szOut, cchOut);
         return FALSE;
     }
+    CopyMemory(block.get(), pRes, cbRes);
+    BOOL bFound = QueryVersionString(api, block.get(), szName, szOut, cchOut);
+    if (!bFound)
+        ClearOutput(szOut, cchOut);
+    return bFound;
 }
 
 BOOL GetFileVersionString(LPCWSTR szFile, LPCWSTR szName, LPWSTR szOut, DWORD cchOut)

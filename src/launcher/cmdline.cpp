@@ -1,7 +1,7 @@
 #include "launcher/cmdline.h"
 #include <shlwapi.h>
 #include <strsafe.h>
-#include <string>
+#include <wchar.h>
 #include "common/capacity.h"
 #include "common/trace.h"
 
@@ -22,91 +22,116 @@ bool IsDigit(WCHAR c)
     return c >= L'0' && c <= L'9';
 }
 
+const size_t NO_MATCH = static_cast<size_t>(-1);
+
+// A text of at most a command line's length, held in a buffer of that size.
+struct LINETEXT {
+    WCHAR sz[CMDLINE_CCH];
+    size_t cch;
+};
+
 // Upper-case copy of a text, cut to the command-line capacity.
-std::wstring UpperCopy(LPCWSTR szText)
+void UpperCopy(LINETEXT& to, LPCWSTR szFrom)
 {
-    std::wstring text(szText, wcsnlen(szText, CMDLINE_CCH - 1));
-    if (!text.empty())
-        CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
-    return text;
+    to.cch = wcsnlen(szFrom, CMDLINE_CCH - 1);
+    wmemcpy(to.sz, szFrom, to.cch);
+    to.sz[to.cch] = L'\0';
+    if (to.cch)
+        CharUpperBuffW(to.sz, static_cast<DWORD>(to.cch));
 }
 
 // A number right after a colon ends there: /LANG:1036/S holds /S.
-bool EndsNumericValue(const std::wstring& line, size_t i)
+bool EndsNumericValue(const LINETEXT& line, size_t i)
 {
     size_t j = i;
-    while (j > 0 && IsDigit(line[j - 1]))
+    while (j > 0 && IsDigit(line.sz[j - 1]))
         --j;
-    return j < i && j > 0 && line[j - 1] == L':';
+    return j < i && j > 0 && line.sz[j - 1] == L':';
 }
 
-bool StartsOption(const std::wstring& line, size_t i)
+bool StartsOption(const LINETEXT& line, size_t i)
 {
-    return i == 0 || IsBlank(line[i - 1]) || line[i - 1] == QUOTE || EndsNumericValue(line, i);
+    return i == 0 || IsBlank(line.sz[i - 1]) || line.sz[i - 1] == QUOTE || EndsNumericValue(line, i);
 }
 
-bool EndsOption(const std::wstring& line, size_t iEnd)
+bool EndsOption(const LINETEXT& line, size_t iEnd)
 {
-    return iEnd == line.size() || IsBlank(line[iEnd]) || line[iEnd] == QUOTE;
+    return iEnd == line.cch || IsBlank(line.sz[iEnd]) || line.sz[iEnd] == QUOTE;
 }
 
 // Where the option first stands as one (with bWhole it must also end
-// there); npos when nowhere.
-size_t FindOption(const std::wstring& line, const std::wstring& option, bool bWhole)
+// there); NO_MATCH when nowhere.
+size_t FindOption(const LINETEXT& line, const LINETEXT& option, bool bWhole)
 {
-    for (size_t i = line.find(option); i != std::wstring::npos; i = line.find(option, i + 1)) {
-        if (StartsOption(line, i) && (!bWhole || EndsOption(line, i + option.size())))
+    for (LPCWSTR p = wcsstr(line.sz, option.sz); p; p = wcsstr(p + 1, option.sz)) {
+        size_t i = static_cast<size_t>(p - line.sz);
+        if (StartsOption(line, i) && (!bWhole || EndsOption(line, i + option.cch)))
             return i;
     }
-    return std::wstring::npos;
+    return NO_MATCH;
 }
 
 // Leading and trailing blanks go, as PathRemoveBlanks does.
-void TrimBlanks(std::wstring& text)
+void TrimBlanks(LINETEXT& text)
 {
-    size_t first = text.find_first_not_of(L' ');
-    if (first == std::wstring::npos) {
-        text.clear();
-        return;
-    }
-    text.erase(text.find_last_not_of(L' ') + 1);
-    text.erase(0, first);
+    size_t first = 0;
+    while (first < text.cch && text.sz[first] == L' ')
+        ++first;
+    size_t end = text.cch;
+    while (end > first && text.sz[end - 1] == L' ')
+        --end;
+    text.cch = end - first;
+    wmemmove(text.sz, text.sz + first, text.cch);
+    text.sz[text.cch] = L'\0';
 }
 
-bool FindValue(LPCWSTR szCmdLine, LPCWSTR szOption, LPCWSTR szDelims, std::wstring& value)
+// The value: cch characters of szFrom.
+void SetValue(LINETEXT& value, LPCWSTR szFrom, size_t cch)
 {
-    value.clear();
+    value.cch = cch < CMDLINE_CCH ? cch : CMDLINE_CCH - 1;
+    wmemmove(value.sz, szFrom, value.cch);
+    value.sz[value.cch] = L'\0';
+}
+
+bool FindValue(LPCWSTR szCmdLine, LPCWSTR szOption, LPCWSTR szDelims, LINETEXT& value)
+{
+    SetValue(value, L"", 0);
     if (!szCmdLine || !*szCmdLine || !szOption || !*szOption)
         return false;
-    const std::wstring line = UpperCopy(szCmdLine);
-    const std::wstring option = UpperCopy(szOption);
+    LINETEXT line, option;
+    UpperCopy(line, szCmdLine);
+    UpperCopy(option, szOption);
     size_t iMatch = FindOption(line, option, false);
-    if (iMatch == std::wstring::npos)
+    if (iMatch == NO_MATCH)
         return false;
     // Same offsets in the original text: upper-casing keeps the length.
-    const std::wstring text(szCmdLine, line.size());
-    size_t iValue = iMatch + option.size();
+    LPCWSTR text = szCmdLine;
+    const size_t cchText = line.cch;
+    size_t iValue = iMatch + option.cch;
     bool bQuoted = true;
-    if (iValue < text.size() && text[iValue] == QUOTE)
+    if (iValue < cchText && text[iValue] == QUOTE)
         ++iValue;  // /X:"C:\a b"
     else if (!(iMatch > 0 && text[iMatch - 1] == QUOTE))
         bQuoted = false;  // not "/X:C:\a b" either
     if (bQuoted) {
-        size_t iClose = text.find(QUOTE, iValue);
-        value = text.substr(iValue, iClose == std::wstring::npos ? std::wstring::npos
-                                                                 : iClose - iValue);
+        size_t iClose = iValue;
+        while (iClose < cchText && text[iClose] != QUOTE)
+            ++iClose;
+        SetValue(value, text + iValue, iClose - iValue);
         TrimBlanks(value);
         return true;
     }
-    value = text.substr(iValue);
+    SetValue(value, text + iValue, iValue < cchText ? cchText - iValue : 0);
     if (szDelims && *szDelims) {
-        size_t iCut = value.find_first_of(szDelims);
-        if (iCut != std::wstring::npos && iCut > 0)
-            value.resize(iCut);
+        size_t iCut = wcscspn(value.sz, szDelims);
+        if (iCut < value.cch && iCut > 0) {
+            value.cch = iCut;
+            value.sz[iCut] = L'\0';
+        }
     }
     TrimBlanks(value);
-    if (value.size() >= 2 && value.front() == QUOTE && value.back() == QUOTE)
-        value = value.substr(1, value.size() - 2);
+    if (value.cch >= 2 && value.sz[0] == QUOTE && value.sz[value.cch - 1] == QUOTE)
+        SetValue(value, value.sz + 1, value.cch - 2);
     return true;
 }
 
@@ -116,7 +141,10 @@ BOOL SearchParams(LPCWSTR szCmdLine, LPCWSTR szOption)
 {
     if (!szCmdLine || !*szCmdLine || !szOption || !*szOption)
         return FALSE;
-    BOOL bFound = FindOption(UpperCopy(szCmdLine), UpperCopy(szOption), true) != std::wstring::npos;
+    LINETEXT line, option;
+    UpperCopy(line, szCmdLine);
+    UpperCopy(option, szOption);
+    BOOL bFound = FindOption(line, option, true) != NO_MATCH;
     if (bFound)
         DebugTrace(L"SearchParams(%s, %s)->FOUND!", szCmdLine, szOption);
     return bFound;
@@ -128,10 +156,10 @@ BOOL FindOptionValue(LPCWSTR szCmdLine, LPCWSTR szOption, LPCWSTR szDelims, LPWS
     if (!szValue || cchValue == 0)
         return FALSE;
     *szValue = L'\0';
-    std::wstring value;
+    LINETEXT value;
     if (!FindValue(szCmdLine, szOption, szDelims, value))
         return FALSE;
-    StringCchCopyNW(szValue, cchValue, value.c_str(), value.size());
+    StringCchCopyNW(szValue, cchValue, value.sz, value.cch);
     return TRUE;
 }
 

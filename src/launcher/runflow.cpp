@@ -22,6 +22,7 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "net/connectivity.h"
+#include "net/url.h"
 #include "payload/archive.h"
 #include "payload/resources.h"
 #include "payload/trailer.h"
@@ -53,7 +54,6 @@ struct RunState {
     HINSTANCE hInst = nullptr;
     int nCmdShow = SW_SHOWNORMAL;
     LPCWSTR lpCmdLine = L"";
-    BOOL bInternet = FALSE;
     HMODULE hRichEdit = nullptr;
     HMODULE hSkin = nullptr;
     HANDLE hMutex = nullptr;
@@ -132,7 +132,6 @@ void Begin(RunState& run)
 {
     DebugTrace(L"Begin...");
     CoInitialize(nullptr);
-    run.bInternet = IsInternetActive();
     // The license dialog's text control lives in the rich edit library.
     run.hRichEdit = LoadSystemLibrary(L"riched20.dll");
     GetOSVersion();
@@ -240,6 +239,17 @@ void ReadConfiguration(RunState& run)
         DebugTrace(L"WinMain()->Configuration file missing (%s)", run.szExpectedConfig);
     else
         ReadConfigFile(ConfigFile);
+}
+
+// The connection check runs beside the rest of the run, for the host the
+// package's web files come from; whatever needs it waits for its answer.
+void StartConnectionCheckForPackage()
+{
+    WCHAR szHostName[URL_HOST_CCH] = L"";
+    if (*g_ProjectInfo.szWebDownloadUrl)
+        SplitURL(g_ProjectInfo.szWebDownloadUrl, szHostName, nullptr, nullptr, nullptr, nullptr,
+                 nullptr);
+    StartConnectionCheck(szHostName[0] ? szHostName : nullptr);
 }
 
 // The GUID names a mutex and folders: anything but GUID form is not used.
@@ -691,6 +701,7 @@ Next StartUp(RunState& run)
         return Next::ReturnError;
     ReadConfiguration(run);
     CheckGuid();
+    StartConnectionCheckForPackage();
     if (TakeProjectMutex(run) == Next::Shutdown)
         return Next::Shutdown;
     ApplyNoResume();
@@ -781,22 +792,16 @@ DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
     g_pRun = &run;
     InstallFaultHandler(CleanUpAfterFault);
 
-    try {
-        switch (StartUp(run)) {
-        case Next::Return0:
-            return ReturnEarly(run, 0);
-        case Next::ReturnError:
-            return ReturnEarly(run, g_dwExitCode);
-        case Next::Continue:
-            RunSetupPhase();
-            break;
-        case Next::Shutdown:
-            break;
-        }
-    } catch (...) {
-        // Ends like a fault, but with the whole shutdown.
-        DebugTrace(L"WinMain()->Catch Error!");
-        SetExitCode(FAULT_EXIT_CODE);
+    switch (StartUp(run)) {
+    case Next::Return0:
+        return ReturnEarly(run, 0);
+    case Next::ReturnError:
+        return ReturnEarly(run, g_dwExitCode);
+    case Next::Continue:
+        RunSetupPhase();
+        break;
+    case Next::Shutdown:
+        break;
     }
     return Shutdown(run);
 }

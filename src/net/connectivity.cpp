@@ -46,6 +46,45 @@ bool Resolve(PFN_GETHOSTBYNAME pGetHostByName, LPCWSTR szHostName)
     return true;
 }
 
+// The run's one check. Written by its thread before the thread ends, read
+// only after that.
+struct RUNCHECK {
+    BOOL bStarted;
+    BOOL bNullHost;
+    WCHAR szHostName[URL_HOST_CCH];
+    HANDLE hThread;  // while the check may still run
+    DWORD dwResult;
+};
+RUNCHECK g_RunCheck;
+
+const DWORD CANCEL_POLL_MS = 100;
+
+DWORD WINAPI RunCheckThread(LPVOID)
+{
+    g_RunCheck.dwResult =
+        GetInternetConnectedState(g_RunCheck.bNullHost ? nullptr : g_RunCheck.szHostName, FALSE);
+    return 0;
+}
+
+LPCWSTR HostForTrace(LPCWSTR szHostName)
+{
+    return szHostName ? szHostName : L"(null)";
+}
+
+// FALSE when the run was cancelled first: nobody waits for the answer then.
+BOOL WaitForRunCheck()
+{
+    if (!g_RunCheck.hThread)
+        return TRUE;
+    while (WaitForSingleObject(g_RunCheck.hThread, CANCEL_POLL_MS) == WAIT_TIMEOUT) {
+        if (g_bCancel)
+            return FALSE;
+    }
+    CloseHandle(g_RunCheck.hThread);
+    g_RunCheck.hThread = nullptr;
+    return TRUE;
+}
+
 }  // namespace
 
 DWORD WinsockLevelForVersion(DWORD dwMajor, DWORD dwMinor)
@@ -110,4 +149,42 @@ DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost)
 BOOL IsInternetActive()
 {
     return (GetInternetConnectedState(nullptr, FALSE) & CONNECTION_ACTIVED) != 0;
+}
+
+void StartConnectionCheck(LPCWSTR szHostName)
+{
+    if (g_RunCheck.bStarted)
+        return;
+    g_RunCheck.bStarted = TRUE;
+    g_RunCheck.bNullHost = szHostName == nullptr;
+    StringCchCopyW(g_RunCheck.szHostName, URL_HOST_CCH, szHostName ? szHostName : L"");
+    g_RunCheck.hThread = CreateThread(nullptr, 0, RunCheckThread, nullptr, 0, nullptr);
+    DebugTrace(L"StartConnectionCheck(%s)->%s", HostForTrace(szHostName),
+               g_RunCheck.hThread ? L"checking beside the run" : L"checking now");
+    // Without a thread the check is made at once, on this one.
+    if (!g_RunCheck.hThread)
+        RunCheckThread(nullptr);
+}
+
+DWORD GetRunConnectionState(LPCWSTR szHostName)
+{
+    if (!g_RunCheck.bStarted)
+        return GetInternetConnectedState(szHostName, FALSE);
+    if (!WaitForRunCheck()) {
+        DebugTrace(L"GetRunConnectionState(%s)->cancelled", HostForTrace(szHostName));
+        return 0;
+    }
+    DebugTrace(L"GetRunConnectionState(%s)->%u, from the run's check for %s",
+               HostForTrace(szHostName), g_RunCheck.dwResult,
+               g_RunCheck.bNullHost ? L"(null)" : g_RunCheck.szHostName);
+    return g_RunCheck.dwResult;
+}
+
+void ForgetConnectionCheck()
+{
+    if (g_RunCheck.hThread) {
+        WaitForSingleObject(g_RunCheck.hThread, INFINITE);
+        CloseHandle(g_RunCheck.hThread);
+    }
+    ZeroMemory(&g_RunCheck, sizeof(g_RunCheck));
 }

@@ -17,6 +17,18 @@ extern WCHAR g_szPublicHostName[URL_HOST_CCH];
 
 DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost);
 BOOL IsInternetActive();
+
+// The run checks the connection once, on a thread of its own, so that a slow
+// name service never holds up the start: StartConnectionCheck begins it (for
+// the package's web host, or null for the local machine); whatever needs the
+// answer later asks GetRunConnectionState, which waits for that one check.
+// Before a run's check was started, GetRunConnectionState checks there and
+// then, for the host it is given.
+void StartConnectionCheck(LPCWSTR szHostName);
+DWORD GetRunConnectionState(LPCWSTR szHostName);
+// Waits for a check still under way and forgets the result: the next run in
+// this process checks afresh.
+void ForgetConnectionCheck();
 // 0: Winsock 1 only (before Windows 95 OSR2 / NT 4.0), 1: Winsock 2 on 9x
 // and NT 4 to Windows XP, 2: Vista and later.
 DWORD GetWinsockLevel();

@@ -5,7 +5,7 @@
 #include <strsafe.h>
 #include <cwchar>
 #include <new>
-#include <string>
+#include <vector>
 #include "common/cancel.h"
 #include "common/blockcopy.h"
 #include "common/capacity.h"
@@ -294,6 +294,14 @@ protected:
     }
 };
 
+// An owned copy of a text, with its terminator.
+std::vector<WCHAR> CopyOfText(LPCWSTR szText)
+{
+    if (!szText)
+        szText = L"";
+    return std::vector<WCHAR>(szText, szText + wcslen(szText) + 1);
+}
+
 // The FTP side of a transfer: every call may wait on the server.
 class CFtpJob : public CInetJob {
 public:
@@ -304,10 +312,10 @@ public:
           m_fd(),
           m_bFound(FALSE),
           m_ullSize(0),
-          m_strServer(szServer),
-          m_strUser(szUser),
-          m_strPassword(szPassword),
-          m_strPath(szUrlPath),
+          m_server(CopyOfText(szServer)),
+          m_user(CopyOfText(szUser)),
+          m_password(CopyOfText(szPassword)),
+          m_path(CopyOfText(szUrlPath)),
           m_wPort(wPort),
           m_dwConnectFlags(dwConnectFlags)
     {
@@ -341,9 +349,9 @@ protected:
             m_pApi->pInternetSetOptionW(m_hInternet.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout,
                                         sizeof(dwTimeout));
             m_szFailedCall = L"InternetConnect";
-            m_hConnect.Reset(m_pApi->pInternetConnectW(m_hInternet.Get(), m_strServer.c_str(), m_wPort,
-                                                       LoginOrDefault(m_strUser.c_str()),
-                                                       LoginOrDefault(m_strPassword.c_str()),
+            m_hConnect.Reset(m_pApi->pInternetConnectW(m_hInternet.Get(), m_server.data(), m_wPort,
+                                                       LoginOrDefault(m_user.data()),
+                                                       LoginOrDefault(m_password.data()),
                                                        INTERNET_SERVICE_FTP, m_dwConnectFlags, 0));
             if (!m_hConnect.Get())
                 SetFailed(GetLastError());
@@ -351,7 +359,7 @@ protected:
         }
         case FTP_FIND: {
             // Size and times from the listing, when the server lists the file.
-            CInetHandle hFind(m_pApi->pFtpFindFirstFileW(m_hConnect.Get(), m_strPath.c_str(), &m_fd,
+            CInetHandle hFind(m_pApi->pFtpFindFirstFileW(m_hConnect.Get(), m_path.data(), &m_fd,
                                                          INTERNET_FLAG_NEED_FILE, 0));
             m_bFound = hFind.Get() != nullptr;
             if (m_bFound)
@@ -359,7 +367,7 @@ protected:
             return;
         }
         case FTP_OPEN:
-            m_hFile.Reset(m_pApi->pFtpOpenFileW(m_hConnect.Get(), m_strPath.c_str(), GENERIC_READ,
+            m_hFile.Reset(m_pApi->pFtpOpenFileW(m_hConnect.Get(), m_path.data(), GENERIC_READ,
                                                 FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
             if (!m_hFile.Get())
                 SetFailed(GetLastError());
@@ -402,10 +410,10 @@ protected:
     }
 
 private:
-    std::wstring m_strServer;
-    std::wstring m_strUser;
-    std::wstring m_strPassword;
-    std::wstring m_strPath;
+    std::vector<WCHAR> m_server;
+    std::vector<WCHAR> m_user;
+    std::vector<WCHAR> m_password;
+    std::vector<WCHAR> m_path;
     WORD m_wPort;
     DWORD m_dwConnectFlags;
     CInetHandle m_hInternet;
@@ -1078,7 +1086,7 @@ DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWST
 
     DWORD dwResult = 0;
     if (iScheme != INTERNET_SCHEME_FILE &&
-        (!(GetInternetConnectedState(szHost, FALSE) & CONNECTION_ACTIVED) || IsCancelled())) {
+        (!(GetRunConnectionState(szHost) & CONNECTION_ACTIVED) || IsCancelled())) {
         dwResult = DOWNLOAD_NO_CONNECTION;
     } else {
         switch (iScheme) {

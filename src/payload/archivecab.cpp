@@ -78,6 +78,7 @@ struct CABCONTEXT {
     DWORD dwFailure = 0;
     INT_PTR hCurrent = 0;              // member being written, 0 once closed
     std::wstring current;              // its path
+    std::wstring lastFolder;           // made for the previous member
     ULONGLONG ullCurrentSize = 0;      // its size as the cabinet declares it
     ULONGLONG ullCurrentWritten = 0;
     // Every member this unpacking wrote: none stays when it fails.
@@ -308,17 +309,26 @@ BOOL EntryTargetPath(const FDINOTIFICATION* pfdin, std::wstring& target)
     return target.size() < LONG_PATH_CCH;
 }
 
+// Members come folder by folder: a folder made for the previous member is
+// not looked at again.
 void CreateFolderOfMember(const std::wstring& target)
 {
     size_t slash = target.rfind(L'\\');
-    if (slash != std::wstring::npos && slash > 0)
-        CreateAllDirectoryLong(target.substr(0, slash).c_str());
+    if (slash == std::wstring::npos || slash == 0)
+        return;
+    std::wstring folder = target.substr(0, slash);
+    if (!g_CabContext.lastFolder.empty() && lstrcmpiW(folder.c_str(), g_CabContext.lastFolder.c_str()) == 0)
+        return;
+    if (CreateAllDirectoryLong(folder.c_str()))
+        g_CabContext.lastFolder = folder;
+    else
+        g_CabContext.lastFolder.clear();
 }
 
-HANDLE CreateMember(const std::wstring& target)
+HANDLE CreateMember(const std::wstring& target, DWORD dwCreation)
 {
     return CreateFileW(LongPathForm(target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                       dwCreation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
 // An empty member whose name ends with a separator stands for an empty
@@ -372,6 +382,12 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     DebugTrace(L"fdintCOPY_FILE: TargetFile=%s", target.c_str());
     CreateFolderOfMember(target);
 
+    // A fresh target is the common case: one call makes it. An existing one
+    // goes first (read-only cleared), so nothing of it is kept.
+    ULONGLONG ullSize = static_cast<ULONG>(pfdin->cb);
+    HANDLE hFile = CreateMember(target, CREATE_NEW);
+    if (hFile != INVALID_HANDLE_VALUE)
+        return TrackMember(hFile, target, ullSize);
     std::wstring longTarget = LongPathForm(target);
     DWORD dwAttributes = GetFileAttributesW(longTarget.c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
@@ -381,8 +397,7 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
         }
         DeleteFileW(longTarget.c_str());
     }
-    ULONGLONG ullSize = static_cast<ULONG>(pfdin->cb);
-    HANDLE hFile = CreateMember(target);
+    hFile = CreateMember(target, CREATE_ALWAYS);
     if (hFile != INVALID_HANDLE_VALUE)
         return TrackMember(hFile, target, ullSize);
 
@@ -391,7 +406,7 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     // The program to close is the one started from this very file: never
     // another one of the same name.
     KillModuleByPath(target.c_str());
-    hFile = CreateMember(target);
+    hFile = CreateMember(target, CREATE_ALWAYS);
     if (hFile != INVALID_HANDLE_VALUE)
         return TrackMember(hFile, target, ullSize);
     // A member that can not be written fails the archive with the reason.
@@ -401,11 +416,30 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     return FDI_FAILED;
 }
 
+// The member gets the cabinet's time stamps through the handle that wrote
+// it, which is closed here. A file made new carries the archive attribute
+// alone (the usual value in a cabinet); any other value is set by name.
+// szTarget is null when the member is not kept.
+void StampMember(const FDINOTIFICATION* pfdin, LPCWSTR szTarget)
+{
+    HANDLE hFile = FromFdiHandle(pfdin->hf);
+    // The cabinet keeps local time.
+    FILETIME ftLocal, ftUtc;
+    if (szTarget && DosDateTimeToFileTime(pfdin->date, pfdin->time, &ftLocal) &&
+        LocalFileTimeToFileTime(&ftLocal, &ftUtc))
+        SetFileTime(hFile, &ftUtc, nullptr, &ftUtc);
+    CloseHandle(hFile);
+    DWORD dwAttributes = pfdin->attribs & CABINET_ATTRIBUTE_MASK;
+    if (!szTarget || !szTarget[0] || dwAttributes == FILE_ATTRIBUTE_ARCHIVE)
+        return;
+    SetFileAttributesW(LongPathForm(szTarget).c_str(),
+                       dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL);
+}
+
 INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
 {
     DebugTraceA("fdintCLOSE_FILE_INFO->%s", pfdin->psz1);
     ForgetOpen(pfdin->hf);
-    CloseHandle(FromFdiHandle(pfdin->hf));
     g_CabContext.hCurrent = 0;
     std::wstring target = g_CabContext.current;
     g_CabContext.current.clear();
@@ -416,22 +450,7 @@ INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
                    g_CabContext.ullCurrentWritten, g_CabContext.ullCurrentSize);
         Fail(ERROR_INVALID_DATA);
     }
-    if (!MustStop() && !target.empty()) {
-        std::wstring longTarget = LongPathForm(target);
-        HANDLE hFile = CreateFileW(longTarget.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
-        if (hFile != INVALID_HANDLE_VALUE) {
-            // The cabinet keeps local time.
-            FILETIME ftLocal, ftUtc;
-            if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &ftLocal) &&
-                LocalFileTimeToFileTime(&ftLocal, &ftUtc))
-                SetFileTime(hFile, &ftUtc, nullptr, &ftUtc);
-            CloseHandle(hFile);
-        }
-        DWORD dwAttributes = pfdin->attribs & CABINET_ATTRIBUTE_MASK;
-        SetFileAttributesW(longTarget.c_str(), dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL);
-    }
+    StampMember(pfdin, MustStop() ? nullptr : target.c_str());
     DebugTraceA("fdintCLOSE_FILE_INFO()->FileToExtract=%s", g_CabContext.szFileToExtract);
     if (MustStop())
         return FALSE;

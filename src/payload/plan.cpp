@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <memory>
+#include <new>
 #include "common/cancel.h"
 #include "common/checkedmath.h"
 #include "common/trace.h"
@@ -83,7 +84,33 @@ struct PLAN {
     ULONGLONG TotSizeFilesToExtract;
     ULONGLONG TotSizeFilesToUncompress;
     DWORD dwTableError;  // a record the plan refuses to act on
+    BOOL bOutOfMemory;   // a list could not grow
 };
+
+const size_t FIRST_LIST_CAPACITY = 16;
+
+// The lists grow without exceptions: a growth the heap cannot give fails the
+// plan as any unexpected fault does.
+BOOL AppendEntry(PLAN& plan, FILELIST& list, const DATAFILEINFO& entry)
+{
+    if (list.size() == list.capacity()) {
+        size_t cNew = list.empty() ? FIRST_LIST_CAPACITY : list.size() * 2;
+        void* pProbe = cNew <= list.max_size()
+                           ? operator new(cNew * sizeof(DATAFILEINFO), std::nothrow)
+                           : nullptr;
+        if (!pProbe) {
+            if (!plan.bOutOfMemory)
+                DebugTrace(L"ReadDataStruct()->Catch Error!");
+            plan.bOutOfMemory = TRUE;
+            plan.dwTableError = ERROR_INVALID_DATA;
+            return FALSE;
+        }
+        operator delete(pProbe);
+        list.reserve(cNew);
+    }
+    list.push_back(entry);
+    return TRUE;
+}
 
 // A name of the table that becomes part of a path must stay below its folder.
 BOOL JoinTablePath(PLAN& plan, LPWSTR szOut, LPCWSTR szFolder, LPCWSTR szName)
@@ -105,7 +132,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
     info.FileSize = record.FileSize;
     info.DataOffSet = record.DataOffSet;
     info.TypeOfFile = record.TypeOfFile;
-    plan.pDataFiles->push_back(info);
+    if (!AppendEntry(plan, *plan.pDataFiles, info))
+        return;
     DebugTrace(L"ReadDataStruct()->vDataFiles[i].szFile=%s", info.szFile);
     DebugTrace(L"ReadDataStruct()->vDataFiles[i].szFileOut=%s", info.szTgdFile);
     BYTE byType = record.TypeOfFile;
@@ -117,7 +145,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
         if (byType & TF_STORED) {
             if (!JoinTablePath(plan, extract.szTgdFile, plan.pszTgdFolder, info.szFile))
                 return;
-            plan.vFilesToExtract.push_back(extract);
+            if (!AppendEntry(plan, plan.vFilesToExtract, extract))
+                return;
             plan.TotSizeFilesToExtract = SatAdd(plan.TotSizeFilesToExtract, info.FileSize);
             plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
             DebugTrace(L"ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=%s",
@@ -126,7 +155,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
         }
         if (!JoinTablePath(plan, extract.szTgdFile, plan.pszDataFolder, info.szFile))
             return;
-        plan.vFilesToExtract.push_back(extract);
+        if (!AppendEntry(plan, plan.vFilesToExtract, extract))
+            return;
         plan.TotSizeFilesToExtract = SatAdd(plan.TotSizeFilesToExtract, info.FileSize);
         plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
         DATAFILEINFO unpack = NewEntry();
@@ -134,7 +164,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
         StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
         unpack.FileSize = info.FileSize;
         unpack.bDeleteSrc = !plan.bResume;
-        plan.vFilesToUncompress.push_back(unpack);
+        if (!AppendEntry(plan, plan.vFilesToUncompress, unpack))
+            return;
         plan.TotSizeFilesToUncompress = SatAdd(plan.TotSizeFilesToUncompress, info.FileSize);
         plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
         DebugTrace(L"ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=%s",
@@ -179,11 +210,13 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
                 plan.dwTableError = ERROR_FILENAME_EXCED_RANGE;
             return;
         }
-        plan.vFilesToDownload.push_back(fetch);
+        if (!AppendEntry(plan, plan.vFilesToDownload, fetch))
+            return;
         plan.TotSizeFilesToDownload = SatAdd(plan.TotSizeFilesToDownload, info.FileSize);
     } else {
         StringCchCopyW(fetch.szFile, PATH_CCH, szSource);
-        plan.vFilesToCopy.push_back(fetch);
+        if (!AppendEntry(plan, plan.vFilesToCopy, fetch))
+            return;
         plan.TotSizeFilesToCopy = SatAdd(plan.TotSizeFilesToCopy, info.FileSize);
     }
     plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
@@ -194,7 +227,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
         StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
         unpack.FileSize = info.FileSize;
         unpack.bDeleteSrc = FALSE;
-        plan.vFilesToUncompress.push_back(unpack);
+        if (!AppendEntry(plan, plan.vFilesToUncompress, unpack))
+            return;
         plan.TotSizeFilesToUncompress = SatAdd(plan.TotSizeFilesToUncompress, info.FileSize);
         plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
     }
@@ -257,7 +291,7 @@ BOOL CheckConnection(LPCWSTR szUrl)
     DebugTrace(L"ReadDataStruct()->Url=%s, HostName=%s Scheme=%d", szLogUrl, szHostName, iScheme);
     if (iScheme == SCHEME_FILE)
         return TRUE;
-    return (GetInternetConnectedState(szHostName, FALSE) & CONNECTION_ACTIVED) != 0;
+    return (GetRunConnectionState(szHostName) & CONNECTION_ACTIVED) != 0;
 }
 
 DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
@@ -520,9 +554,11 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
     }
 
     DWORD dwResult;
-    try {
-        PLAN* pPlan = new PLAN();
-        std::unique_ptr<PLAN> plan(pPlan);
+    std::unique_ptr<PLAN> plan(new (std::nothrow) PLAN());
+    if (!plan) {
+        DebugTrace(L"ReadDataStruct()->Catch Error!");
+        dwResult = ERROR_INVALID_DATA;
+    } else {
         StringCchCopyW(plan->szLauncherDir, PATH_CCH, szFile);
         PathRemoveFileSpecW(plan->szLauncherDir);
         StringCchCopyW(plan->szLauncherName, PATH_CCH, PathFindFileNameW(szFile));
@@ -533,9 +569,6 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
         plan->bTwoBars = Progress().HasMainBar();
         plan->pDataFiles = &vDataFiles;
         dwResult = BuildAndRun(*plan, hFile.Get(), dwSignOffset);
-    } catch (...) {
-        DebugTrace(L"ReadDataStruct()->Catch Error!");
-        dwResult = ERROR_INVALID_DATA;
     }
     hFile.Close();
     if (IsCancelled())

@@ -255,56 +255,51 @@ UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwEr
         } else {
             char szRead[SCRIPT_READ_CCH];
             WCHAR szLine[SCRIPT_READ_CCH];
-            try {
-                while (!g_bCancel && fgets(szRead, sizeof(szRead), file.Get())) {
-                    size_t cb = strlen(szRead);
-                    if (cb > 0 && szRead[cb - 1] == '\n')
-                        szRead[cb - 1] = 0;
-                    if (!MultiByteToWideChar(CP_ACP, 0, szRead, -1, szLine, ARRAYSIZE(szLine)))
-                        szLine[0] = 0;
+            while (!g_bCancel && fgets(szRead, sizeof(szRead), file.Get())) {
+                size_t cb = strlen(szRead);
+                if (cb > 0 && szRead[cb - 1] == '\n')
+                    szRead[cb - 1] = 0;
+                if (!MultiByteToWideChar(CP_ACP, 0, szRead, -1, szLine, ARRAYSIZE(szLine)))
+                    szLine[0] = 0;
 
-                    if (!bFound) {
-                        if (ScriptCompareNoCase(szLine, szHeader) == 0) {
-                            DebugTrace(L"ReadScript()->section %s found!", szHeader);
-                            bFound = TRUE;
-                        }
+                if (!bFound) {
+                    if (ScriptCompareNoCase(szLine, szHeader) == 0) {
+                        DebugTrace(L"ReadScript()->section %s found!", szHeader);
+                        bFound = TRUE;
+                    }
+                    continue;
+                }
+                if (szLine[0] == L'[')
+                    break;
+                LPWSTR pEqual = wcschr(szLine, L'=');
+                if (pEqual) {
+                    *pEqual = 0;
+                    BOOL bKnown = ScriptCommand(szLine, L"", 0, FALSE, FALSE);
+                    *pEqual = L'=';
+                    if (!bKnown) {
+                        DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
                         continue;
                     }
-                    if (szLine[0] == L'[')
+                    if (uCount >= SCRIPT_MAX_COMMANDS) {
+                        DebugTrace(L"ReadScript()->More than %u command lines, script refused!",
+                                   static_cast<DWORD>(SCRIPT_MAX_COMMANDS));
+                        bRefused = TRUE;
                         break;
-                    LPWSTR pEqual = wcschr(szLine, L'=');
-                    if (pEqual) {
-                        *pEqual = 0;
-                        BOOL bKnown = ScriptCommand(szLine, L"", 0, FALSE, FALSE);
-                        *pEqual = L'=';
-                        if (!bKnown) {
-                            DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
-                            continue;
-                        }
-                        if (uCount >= SCRIPT_MAX_COMMANDS) {
-                            DebugTrace(L"ReadScript()->More than %u command lines, script refused!",
-                                       static_cast<DWORD>(SCRIPT_MAX_COMMANDS));
-                            bRefused = TRUE;
-                            break;
-                        }
-                        SCRIPTLINE line;
-                        line.strName.assign(szLine, static_cast<size_t>(pEqual - szLine));
-                        line.strParams.assign(pEqual + 1);
-                        list.push_back(std::move(line));
-                        WCHAR szLogParams[SCRIPT_TEXT_CCH];
-                        ParamsForTrace(list.back().strName.c_str(), list.back().strParams.c_str(),
-                                       szLogParams, ARRAYSIZE(szLogParams));
-                        DebugTrace(L"ReadScript()->Good function(%d)=%s (Parameters=%s)",
-                                   static_cast<int>(list.size() - 1), list.back().strName.c_str(),
-                                   szLogParams);
-                        ++uCount;
-                    } else if (szLine[0]) {
-                        DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
                     }
+                    SCRIPTLINE line;
+                    line.strName.assign(szLine, static_cast<size_t>(pEqual - szLine));
+                    line.strParams.assign(pEqual + 1);
+                    list.push_back(std::move(line));
+                    WCHAR szLogParams[SCRIPT_TEXT_CCH];
+                    ParamsForTrace(list.back().strName.c_str(), list.back().strParams.c_str(),
+                                   szLogParams, ARRAYSIZE(szLogParams));
+                    DebugTrace(L"ReadScript()->Good function(%d)=%s (Parameters=%s)",
+                               static_cast<int>(list.size() - 1), list.back().strName.c_str(),
+                               szLogParams);
+                    ++uCount;
+                } else if (szLine[0]) {
+                    DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
                 }
-            } catch (...) {
-                DebugTrace(L"ReadScript()->Catch Error! script refused!");
-                bRefused = TRUE;
             }
         }
     }

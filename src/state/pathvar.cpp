@@ -2,9 +2,10 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <strsafe.h>
-#include <string>
-#include <vector>
+#include <memory>
+#include <new>
 #include "common/filesys.h"
+#include "common/handles.h"
 #include "common/osversion.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
@@ -192,6 +193,10 @@ void StoreSystemFolder(PATHVAR_FOLDER folder, DWORD cch, const WCHAR* szValue)
 
 void FillShellFolders()
 {
+    // shfolder forwards to shell32, and a forward is looked for along the
+    // plain search path unless its library is loaded already: load it from
+    // the system folder first.
+    CModule shell(LoadSystemLibrary(L"shell32.dll"));
     HMODULE hShFolder = LoadSystemLibrary(L"shfolder.dll");
     if (!hShFolder)
         return;
@@ -291,23 +296,31 @@ BOOL ReplaceAll(LPWSTR szBuffer, DWORD cchBuffer, LPCWSTR szPlaceholder, LPCWSTR
 {
     if (!szBuffer || cchBuffer == 0 || !szPlaceholder || !szPlaceholder[0])
         return TRUE;
-    try {
-        std::wstring text(szBuffer, wcsnlen(szBuffer, cchBuffer));
-        const std::wstring placeholder(szPlaceholder);
-        const std::wstring value(szValue ? szValue : L"");
-        // The search resumes after the inserted value, so a value holding
-        // its own placeholder is taken as it stands. Nothing beyond the
-        // capacity survives, so the search stops there.
-        size_t pos = dwStart;
-        while (pos < cchBuffer && (pos = text.find(placeholder, pos)) != std::wstring::npos &&
-               pos < cchBuffer) {
-            text.replace(pos, placeholder.size(), value);
-            pos += value.size();
+    const size_t cchText = wcsnlen(szBuffer, cchBuffer);
+    std::unique_ptr<WCHAR[]> source(new (std::nothrow) WCHAR[cchText + 1]);
+    if (!source)
+        return TRUE;  // out of memory: the buffer stays as it was
+    wmemcpy(source.get(), szBuffer, cchText);
+    source[cchText] = L'\0';
+    const size_t cchPlaceholder = wcslen(szPlaceholder);
+    if (!szValue)
+        szValue = L"";
+    // The result is written over the buffer as the text is read. The search
+    // resumes after each inserted value, so a value holding its own
+    // placeholder is taken as it stands; nothing beyond the capacity
+    // survives, so the search stops there.
+    size_t cchOut = 0;
+    const size_t cchMax = cchBuffer - 1;
+    for (size_t i = 0; i < cchText && cchOut < cchMax;) {
+        if (i >= dwStart && wcsncmp(source.get() + i, szPlaceholder, cchPlaceholder) == 0) {
+            for (LPCWSTR p = szValue; *p && cchOut < cchMax; ++p)
+                szBuffer[cchOut++] = *p;
+            i += cchPlaceholder;
+        } else {
+            szBuffer[cchOut++] = source[i++];
         }
-        StringCchCopyNW(szBuffer, cchBuffer, text.c_str(), text.size());
-    } catch (...) {
-        // Out of memory: the buffer stays as it was.
     }
+    szBuffer[cchOut] = L'\0';
     return TRUE;
 }
 
@@ -321,66 +334,65 @@ BOOL ExpandPathVar(LPWSTR szText, DWORD cchText, LPWSTR szEmptyVars, size_t cchE
     if (!wmemchr(szText, L'<', cchOriginal))
         return FALSE;
 
-    try {
-        // The work buffer holds 1024 characters, or more than the caller's
-        // buffer when that is larger (a command line of 8000): a text is
-        // never cut before expansion. What overflows is cut, and the result
-        // is cut again to the caller's capacity.
-        const DWORD cchWork =
-            cchText >= EXPAND_WORK_CCH ? cchText + 1 : static_cast<DWORD>(EXPAND_WORK_CCH);
-        std::vector<WCHAR> work(cchWork);
-        StringCchCopyNW(work.data(), cchWork, szText, cchOriginal);
+    // The work buffer holds 1024 characters, or more than the caller's
+    // buffer when that is larger (a command line of 8000): a text is
+    // never cut before expansion. What overflows is cut, and the result
+    // is cut again to the caller's capacity.
+    const DWORD cchWork =
+        cchText >= EXPAND_WORK_CCH ? cchText + 1 : static_cast<DWORD>(EXPAND_WORK_CCH);
+    std::unique_ptr<WCHAR[]> buffer(new (std::nothrow) WCHAR[cchWork]);
+    if (!buffer)
+        return FALSE;  // out of memory: the text stays as it was
+    WCHAR* szWork = buffer.get();
+    StringCchCopyNW(szWork, cchWork, szText, cchOriginal);
 
-        WCHAR szNumber[NUMBER_CCH];
-        for (const PLACEHOLDER& entry : PLACEHOLDERS) {
-            LPCWSTR szValue = L"";
-            switch (entry.source) {
-            case VS_FOLDER:
-                szValue = g_szPathVar[entry.folder];
-                break;
-            case VS_TEXT:
-                szValue = entry.pszText;
-                break;
-            case VS_EMPTY:
-                break;
-            case VS_EXITCODE:
-                if (!wcsstr(work.data(), entry.szName))
-                    continue;
-                StringCchPrintfW(szNumber, NUMBER_CCH, L"%d", static_cast<int>(g_dwExitCode));
-                szValue = szNumber;
-                break;
-            case VS_HWND:
-                if (!wcsstr(work.data(), entry.szName))
-                    continue;
-                StringCchPrintfW(szNumber, NUMBER_CCH, L"%p", static_cast<void*>(g_hStatusWnd));
-                szValue = szNumber;
-                break;
-            case VS_SETUPZK:
-                if (!wcsstr(work.data(), entry.szName))
-                    continue;
-                szNumber[0] = L'\0';
-                if (IsVistaOrMore())
-                    StringCchPrintfW(szNumber, SETUPZK_CCH, L"/SETUPZK:%u",
-                                     static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_hStatusWnd)));
-                szValue = szNumber;
-                break;
-            }
-            if (szEmptyVars && !*szValue && wcsstr(work.data(), entry.szName)) {
-                if (*szEmptyVars)
-                    StringCchCatW(szEmptyVars, cchEmptyVars, L" ");
-                StringCchCatW(szEmptyVars, cchEmptyVars, entry.szName);
-            }
-            ReplaceAll(work.data(), cchWork, entry.szName, szValue, 0);
+    WCHAR szNumber[NUMBER_CCH];
+    for (const PLACEHOLDER& entry : PLACEHOLDERS) {
+        LPCWSTR szValue = L"";
+        switch (entry.source) {
+        case VS_FOLDER:
+            szValue = g_szPathVar[entry.folder];
+            break;
+        case VS_TEXT:
+            szValue = entry.pszText;
+            break;
+        case VS_EMPTY:
+            break;
+        case VS_EXITCODE:
+            if (!wcsstr(szWork, entry.szName))
+                continue;
+            StringCchPrintfW(szNumber, NUMBER_CCH, L"%d", static_cast<int>(g_dwExitCode));
+            szValue = szNumber;
+            break;
+        case VS_HWND:
+            if (!wcsstr(szWork, entry.szName))
+                continue;
+            StringCchPrintfW(szNumber, NUMBER_CCH, L"%p", static_cast<void*>(g_hStatusWnd));
+            szValue = szNumber;
+            break;
+        case VS_SETUPZK:
+            if (!wcsstr(szWork, entry.szName))
+                continue;
+            szNumber[0] = L'\0';
+            if (IsVistaOrMore())
+                StringCchPrintfW(szNumber, SETUPZK_CCH, L"/SETUPZK:%u",
+                                 static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_hStatusWnd)));
+            szValue = szNumber;
+            break;
         }
-
-        const size_t cchResult = wcsnlen(work.data(), cchWork);
-        if (cchResult == cchOriginal && wmemcmp(work.data(), szText, cchResult) == 0)
-            return FALSE;
-        if (cchResult >= cchText)
-            DebugTrace(L"ExpandPathVar()->text cut to %u characters", static_cast<unsigned>(cchText - 1));
-        StringCchCopyNW(szText, cchText, work.data(), cchResult);
-        return TRUE;
-    } catch (...) {
-        return FALSE;
+        if (szEmptyVars && !*szValue && wcsstr(szWork, entry.szName)) {
+            if (*szEmptyVars)
+                StringCchCatW(szEmptyVars, cchEmptyVars, L" ");
+            StringCchCatW(szEmptyVars, cchEmptyVars, entry.szName);
+        }
+        ReplaceAll(szWork, cchWork, entry.szName, szValue, 0);
     }
+
+    const size_t cchResult = wcsnlen(szWork, cchWork);
+    if (cchResult == cchOriginal && wmemcmp(szWork, szText, cchResult) == 0)
+        return FALSE;
+    if (cchResult >= cchText)
+        DebugTrace(L"ExpandPathVar()->text cut to %u characters", static_cast<unsigned>(cchText - 1));
+    StringCchCopyNW(szText, cchText, szWork, cchResult);
+    return TRUE;
 }

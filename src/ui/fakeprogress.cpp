@@ -286,13 +286,7 @@ void Animate(FAKEPROGRESS* pState)
 
 DWORD WINAPI AnimationThread(LPVOID pParam)
 {
-    // No exception leaves the thread: the control just stops moving.
-    try {
-        Animate(static_cast<FAKEPROGRESS*>(pParam));
-    } catch (...) {
-        DebugTrace(L"FakeProgress()->Catch Error!");
-        return ERROR_INVALID_DATA;
-    }
+    Animate(static_cast<FAKEPROGRESS*>(pParam));
     return 0;
 }
 

@@ -2,11 +2,11 @@
 #include <commdlg.h>
 #include <richedit.h>
 #include <strsafe.h>
-#include <string>
 #include <vector>
 #include "common/handles.h"
 #include "common/trace.h"
 #include "state/languages.h"
+#include "state/pathvar.h"
 #include "state/projectinfo.h"
 #include "res/resource.h"
 #include "state/state.h"
@@ -134,14 +134,14 @@ BOOL ReadWholeFile(HANDLE hFile, std::vector<BYTE>& bytes)
 }
 
 // UTF-16 text of a plain-text license.
-std::wstring DecodeText(const std::vector<BYTE>& bytes, LICENSETEXTENCODING* pEncoding)
+std::vector<WCHAR> DecodeText(const std::vector<BYTE>& bytes, LICENSETEXTENCODING* pEncoding)
 {
     size_t cbMark = 0;
     LICENSETEXTENCODING encoding = DetectTextEncoding(bytes.data(), bytes.size(), &cbMark);
     *pEncoding = encoding;
     const BYTE* p = bytes.data() + cbMark;
     size_t cb = bytes.size() - cbMark;
-    std::wstring text;
+    std::vector<WCHAR> text;
     if (encoding == LICENSE_TEXT_UTF16LE || encoding == LICENSE_TEXT_UTF16BE) {
         // An odd last byte is no character.
         text.resize(cb / 2);
@@ -182,7 +182,7 @@ BOOL StreamPlainText(HWND hRichEdit, HANDLE hFile, LPCWSTR szFile)
         return FALSE;
     }
     LICENSETEXTENCODING encoding;
-    std::wstring text = DecodeText(bytes, &encoding);
+    std::vector<WCHAR> text = DecodeText(bytes, &encoding);
     DebugTrace(L"LoadLicenseText(%s)->Text %s", szFile, ENCODING_NAMES[encoding]);
     TEXTSTREAM stream = {reinterpret_cast<const BYTE*>(text.data()), text.size() * sizeof(WCHAR)};
     EDITSTREAM es = {};
@@ -227,15 +227,12 @@ void SetLocalizedText(HWND hDlg, int idControl, UINT idString, const LICENSEDLGP
 
 void SetTitle(HWND hDlg, const LICENSEDLGPARAM* pParam)
 {
-    WCHAR szFormat[TITLE_CCH];
-    if (!LoadStringEx(pParam->hModule, IDS_LICENSE_TITLE, szFormat, ARRAYSIZE(szFormat),
-                      pParam->uiLangID))
+    // Every "%s" of the title becomes the product name.
+    WCHAR szTitle[TITLE_TEXT_CCH];
+    if (!LoadStringEx(pParam->hModule, IDS_LICENSE_TITLE, szTitle, TITLE_CCH, pParam->uiLangID))
         return;
-    std::wstring title(szFormat);
-    size_t cchName = lstrlenW(g_szProductNameShort);
-    for (size_t i = title.find(L"%s"); i != std::wstring::npos; i = title.find(L"%s", i + cchName))
-        title.replace(i, 2, g_szProductNameShort);
-    SetWindowTextW(hDlg, title.c_str());
+    ReplaceAll(szTitle, ARRAYSIZE(szTitle), L"%s", g_szProductNameShort, 0);
+    SetWindowTextW(hDlg, szTitle);
 }
 
 void UpdateOkButton(HWND hDlg)

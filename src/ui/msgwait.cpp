@@ -143,18 +143,9 @@ DWORD RunMsgWaitThread(MSGWAITREQUEST* pRequest)
     return 0;
 }
 
-// No exception leaves the thread: the window's waiter is released and the
-// thread ends with an error.
 DWORD WINAPI ThreadMsgWait(LPVOID pParam)
 {
-    auto* pRequest = static_cast<MSGWAITREQUEST*>(pParam);
-    try {
-        return RunMsgWaitThread(pRequest);
-    } catch (...) {
-        DebugTrace(L"ThreadMsgWait()->Catch Error!");
-        SetEvent(pRequest->hReady);
-        return ERROR_INVALID_DATA;
-    }
+    return RunMsgWaitThread(static_cast<MSGWAITREQUEST*>(pParam));
 }
 
 // Waits for one of the handles while serving messages that other threads

@@ -33,9 +33,9 @@ CSetupProgress::CSetupProgress()
       m_byDisplayFlags(0), MinBar(0), MaxBar(100), MinBarStep(0), MaxBarStep(100),
       MinMainBarStep(0), MaxMainBarStep(100), m_dwStyle(PROGRESS_STYLE_NORMAL),
       SizeBarStep(100), MaxData(0), Pos(0), MainPos(0), m_ullBytesDone(0),
-      m_pTaskbarList(nullptr), m_dwTaskbarThread(0), m_bNoPause(FALSE), m_ullSizeStep(0),
-      m_ullUpdateStep(0)
+      m_pTaskbarList(nullptr), m_dwTaskbarThread(0), m_ullSizeStep(0), m_ullUpdateStep(0)
 {
+    ForgetShownValues();
     // The object is built before the trace sink of a test or any monitor
     // lookup may happen, so nothing here traces; the OS test is made when
     // the taskbar interface is first asked for.
@@ -47,10 +47,55 @@ CSetupProgress::~CSetupProgress()
         SetProgressSink(nullptr);
 }
 
-void CSetupProgress::Pause(DWORD dwMilliseconds) const
+// The pauses pace the bars for the eye: a run whose status window is out of
+// sight (silent, or not bound at all) goes straight on.
+void CSetupProgress::Pause(LPCWSTR szCaller, DWORD dwMilliseconds) const
 {
-    if (!m_bNoPause && dwMilliseconds)
-        Sleep(dwMilliseconds);
+    if (!dwMilliseconds)
+        return;
+    if (!m_hParent || !IsWindowVisible(m_hParent)) {
+        DebugTrace(L"%s()->No pause of %u ms: the status window is not visible", szCaller,
+                   dwMilliseconds);
+        return;
+    }
+    Sleep(dwMilliseconds);
+}
+
+void CSetupProgress::ForgetShownValues()
+{
+    m_shownStep = m_shownMain = m_shownPercent = m_shownMainPercent = m_shownTaskbar =
+        SHOWNVALUE{nullptr, 0};
+}
+
+// TRUE when the target already shows the value; otherwise records it.
+BOOL CSetupProgress::IsShown(SHOWNVALUE& shown, const void* pTarget, DWORD dwValue)
+{
+    if (shown.pTarget == pTarget && shown.dwValue == dwValue)
+        return TRUE;
+    shown.pTarget = pTarget;
+    shown.dwValue = dwValue;
+    return FALSE;
+}
+
+void CSetupProgress::SendPos(HWND hBar, SHOWNVALUE& shown, DWORD dwPos)
+{
+    if (!IsShown(shown, hBar, dwPos))
+        SendMessageW(hBar, PBM_SETPOS_MSG, dwPos, 0);
+}
+
+void CSetupProgress::SendPercent(HWND hText, SHOWNVALUE& shown, int iPercent)
+{
+    if (IsShown(shown, hText, static_cast<DWORD>(iPercent)))
+        return;
+    WCHAR szPercent[PERCENT_CCH];
+    StringCchPrintfW(szPercent, PERCENT_CCH, L"%d%%", iPercent);
+    SendMessageW(hText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(szPercent));
+}
+
+void CSetupProgress::SendTaskbarValue(DWORD dwValue)
+{
+    if (!IsShown(m_shownTaskbar, m_pTaskbarList, dwValue))
+        SetTaskbarValue(dwValue, MaxBar);
 }
 
 namespace {
@@ -70,8 +115,12 @@ BOOL CSetupProgress::OnTaskbarThread(WPARAM wOperation, LPARAM lArgument)
 
 void CSetupProgress::SetTaskbarState(TBPFLAG flag)
 {
-    if (m_pTaskbarList && m_hParent && OnTaskbarThread(TASKBAR_STATE, flag))
-        m_pTaskbarList->SetProgressState(m_hParent, flag);
+    if (m_pTaskbarList && m_hParent) {
+        if (OnTaskbarThread(TASKBAR_STATE, flag))
+            m_pTaskbarList->SetProgressState(m_hParent, flag);
+        // A new state may show the value afresh.
+        m_shownTaskbar = SHOWNVALUE{nullptr, 0};
+    }
 }
 
 void CSetupProgress::SetTaskbarValue(DWORD dwCompleted, DWORD dwTotal)
@@ -95,6 +144,7 @@ LRESULT CSetupProgress::OnTaskbarMessage(WPARAM wParam, LPARAM lParam)
 
 void CSetupProgress::Init(HWND hStepBar, DWORD dwMin, DWORD dwMax)
 {
+    ForgetShownValues();
     m_hStepBar = hStepBar;
     m_hParent = hStepBar ? GetParent(hStepBar) : nullptr;
     MinBar = dwMin;
@@ -111,6 +161,7 @@ void CSetupProgress::Init(HWND hStepBar, DWORD dwMin, DWORD dwMax)
 
 void CSetupProgress::DefineStep(DWORD dwMinStep, DWORD dwMaxStep, ULONGLONG ullMaxData)
 {
+    ForgetShownValues();  // a new step is drawn afresh
     MaxData = ullMaxData;
     MinBarStep = dwMinStep;
     MaxBarStep = dwMaxStep;
@@ -223,7 +274,7 @@ void CSetupProgress::GoToMaxBar(DWORD dwMilliseconds)
     DebugTrace(L"GoToMaxBar()->MaxBar=%u", MaxBar);
     Pos = MaxBar;
     UpdateBar(TRUE);
-    Pause(dwMilliseconds);
+    Pause(L"GoToMaxBar", dwMilliseconds);
 }
 
 void CSetupProgress::GoToMaxStep(DWORD dwMilliseconds)
@@ -231,7 +282,7 @@ void CSetupProgress::GoToMaxStep(DWORD dwMilliseconds)
     DebugTrace(L"GoToMaxStep()->MaxBarStep=%u", MaxBarStep);
     Pos = MaxBarStep;
     UpdateBar(TRUE);
-    Pause(dwMilliseconds);
+    Pause(L"GoToMaxStep", dwMilliseconds);
 }
 
 void CSetupProgress::GoToMinStep()
@@ -263,6 +314,7 @@ void CSetupProgress::SetBarStyle(DWORD dwStyle)
     if (!m_hStepBar)
         return;
     m_dwStyle = dwStyle;
+    ForgetShownValues();
     LONG_PTR lStyle = GetWindowLongPtrW(m_hStepBar, GWL_STYLE);
     switch (dwStyle) {
     case PROGRESS_STYLE_NORMAL:
@@ -315,6 +367,7 @@ ITaskbarList3* CSetupProgress::CreateTaskbarList()
         pList = nullptr;
     }
     m_pTaskbarList = pList;
+    m_shownTaskbar = SHOWNVALUE{nullptr, 0};
     m_dwTaskbarThread = pList ? GetCurrentThreadId() : 0;
     return m_pTaskbarList;
 }
@@ -323,34 +376,29 @@ void CSetupProgress::UpdateBar(BOOL bWithMain)
 {
     if (m_hStepBar) {
         DebugTrace(L"UpdateBar()->Step: %u", Pos);
-        SendMessageW(m_hStepBar, PBM_SETPOS_MSG, Pos, 0);
+        SendPos(m_hStepBar, m_shownStep, Pos);
     }
     DebugTrace(L"UpdateBar()->MinMainBarStep=%u MaxMainBarStep=%u ", MinMainBarStep,
                MaxMainBarStep);
     if (m_hMainBar && bWithMain) {
         MainPos = (MaxMainBarStep - MinMainBarStep) * Pos / 100 + MinMainBarStep;
         DebugTrace(L"UpdateBar()->MainStep: %u", MainPos);
-        SendMessageW(m_hMainBar, PBM_SETPOS_MSG, MainPos, 0);
+        SendPos(m_hMainBar, m_shownMain, MainPos);
     }
     if (m_hPercentText) {
-        WCHAR szPercent[PERCENT_CCH];
-        if (m_byDisplayFlags == 1 && MaxBar != 0) {
-            StringCchPrintfW(szPercent, PERCENT_CCH, L"%d%%",
-                             static_cast<int>(static_cast<double>(Pos) / MaxBar * 100.0));
-            SendMessageW(m_hPercentText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(szPercent));
-        }
-        if (m_hMainPercentText && m_byDisplayFlags == 1) {
-            StringCchPrintfW(szPercent, PERCENT_CCH, L"%d%%",
-                             static_cast<int>(MainPos / 100.0 * 100.0));
-            SendMessageW(m_hMainPercentText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(szPercent));
-        }
+        if (m_byDisplayFlags == 1 && MaxBar != 0)
+            SendPercent(m_hPercentText, m_shownPercent,
+                        static_cast<int>(static_cast<double>(Pos) / MaxBar * 100.0));
+        if (m_hMainPercentText && m_byDisplayFlags == 1)
+            SendPercent(m_hMainPercentText, m_shownMainPercent,
+                        static_cast<int>(MainPos / 100.0 * 100.0));
     }
     if (m_pTaskbarList && m_dwStyle != PROGRESS_STYLE_MARQUEE) {
         if (m_hMainBar && bWithMain) {
             DebugTrace(L"UpdateBar()->SetProgressValue(%d, %d)", MainPos, MaxMainBarStep);
-            SetTaskbarValue(MainPos, MaxBar);
+            SendTaskbarValue(MainPos);
         } else {
-            SetTaskbarValue(Pos, MaxBar);
+            SendTaskbarValue(Pos);
         }
     }
 }

@@ -74,19 +74,28 @@ public:
     ITaskbarList3* m_pTaskbarList;
     DWORD m_dwTaskbarThread;  // the thread that made m_pTaskbarList; 0: any thread
 
-    // Tests and benchmarks run without the visible pauses of GoToMaxBar and
-    // GoToMaxStep.
-    BOOL m_bNoPause;
-
 private:
-    void Pause(DWORD dwMilliseconds) const;
+    // What a control was last sent, so that a report that leaves it as it is
+    // costs no message (the worker reports every write it makes).
+    struct SHOWNVALUE {
+        const void* pTarget;  // the control or the taskbar interface
+        DWORD dwValue;
+    };
+
+    void Pause(LPCWSTR szCaller, DWORD dwMilliseconds) const;
     void SetTaskbarState(TBPFLAG flag);
+    void ForgetShownValues();
+    static BOOL IsShown(SHOWNVALUE& shown, const void* pTarget, DWORD dwValue);
+    void SendPos(HWND hBar, SHOWNVALUE& shown, DWORD dwPos);
+    void SendPercent(HWND hText, SHOWNVALUE& shown, int iPercent);
+    void SendTaskbarValue(DWORD dwValue);
     void SetTaskbarValue(DWORD dwCompleted, DWORD dwTotal);
     // FALSE when the call was handed to the taskbar object's own thread.
     BOOL OnTaskbarThread(WPARAM wOperation, LPARAM lArgument);
 
     ULONGLONG m_ullSizeStep;
     ULONGLONG m_ullUpdateStep;
+    SHOWNVALUE m_shownStep, m_shownMain, m_shownPercent, m_shownMainPercent, m_shownTaskbar;
 };
 
 // The run's progress object, bound as the progress sink (common/progress.h).

@@ -2,11 +2,11 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <strsafe.h>
-#include <string>
 #include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/trace.h"
 #include "state/languages.h"
+#include "state/pathvar.h"
 #include "state/projectinfo.h"
 #include "state/languages.h"
 #include "state/state.h"
@@ -40,15 +40,6 @@ INT_PTR Reply(HWND hDlg, LONG_PTR lResult)
     return TRUE;
 }
 
-// Replaces every "%s" of a text by the title.
-std::wstring ReplaceTitle(const WCHAR* szText)
-{
-    std::wstring text(szText);
-    for (size_t i = text.find(L"%s"); i != std::wstring::npos;
-         i = text.find(L"%s", i + lstrlenW(Title)))
-        text.replace(i, 2, Title);
-    return text;
-}
 
 void SetClassIcons(HWND hDlg)
 {
@@ -101,10 +92,14 @@ void PrepareVisibleWindow(HWND hDlg, STATUSDLGPARAM* pParam)
     if (LoadStringEx(pParam->hModule, IDS_STATUS_TITLE, szText, ARRAYSIZE(szText),
                      pParam->uiLangID))
         SetDlgItemTextW(hDlg, IDC_HEADING, szText);
-    if (LoadStringEx(pParam->hModule, IDS_STATUS_CONFIGURING, szText, ARRAYSIZE(szText),
+    // Every "%s" of the text becomes the title.
+    WCHAR szSubText[TITLE_TEXT_CCH];
+    if (LoadStringEx(pParam->hModule, IDS_STATUS_CONFIGURING, szSubText, TITLE_CCH,
                      pParam->uiLangID) ||
-        GetDlgItemTextW(hDlg, IDC_SUBTEXT, szText, ARRAYSIZE(szText)) > 0)
-        SetDlgItemTextW(hDlg, IDC_SUBTEXT, ReplaceTitle(szText).c_str());
+        GetDlgItemTextW(hDlg, IDC_SUBTEXT, szSubText, TITLE_CCH) > 0) {
+        ReplaceAll(szSubText, ARRAYSIZE(szSubText), L"%s", Title, 0);
+        SetDlgItemTextW(hDlg, IDC_SUBTEXT, szSubText);
+    }
 
     ShowOrHideWindow(hDlg, TRUE, 0);
 }

@@ -170,7 +170,13 @@ void FinishPreparation(const WorkerRun& run)
     g_Progress.GoToMaxBar(0);
     if (run.hTrayIcon && bReady)
         g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, TRAY_BALLOON_SECONDS);
-    PumpMessagesFor(run.hStatus, READY_PAUSE_MS);
+    // The pause lets the user see the full bars; with the window out of
+    // sight there is nothing to see.
+    if (run.hStatus && IsWindowVisible(run.hStatus))
+        PumpMessagesFor(run.hStatus, READY_PAUSE_MS);
+    else
+        DebugTrace(L"ThreadUnCompressDATA()->No pause of %u ms: the status window is not visible",
+                   READY_PAUSE_MS);
 }
 
 // While the setup program runs, the window either stays with an endless
@@ -364,35 +370,20 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
     run.hStatus = static_cast<HWND>(lpParam);
     // The shell calls of the launch want COM on the calling thread.
     HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    DWORD dwResult = 0;
-    // No exception leaves the thread: what escapes a step ends the run
-    // with an error, and the window is still told to close.
-    try {
-        CreateTrayIcon(run);
-        WaitForTaskbarButton(run);
-        ExtractPayload(run);
-        RemoveForeignFilesFromTarget(run);
-        RunInstallScript(run);
-        FinishPreparation(run);
-        PrepareWindowForLaunch(run);
-        LaunchOrRestart(run);
-    } catch (...) {
-        DebugTrace(L"ThreadUnCompressDATA()->Catch Error!");
-        if (run.dwError == 0)
-            run.dwError = ERROR_INVALID_DATA;
-        dwResult = run.dwError;
-    }
-    try {
-        ReportError(run);
-        SettleExitCode(run);
-    } catch (...) {
-        DebugTrace(L"ThreadUnCompressDATA()->Catch Error!");
-        dwResult = ERROR_INVALID_DATA;
-    }
+    CreateTrayIcon(run);
+    WaitForTaskbarButton(run);
+    ExtractPayload(run);
+    RemoveForeignFilesFromTarget(run);
+    RunInstallScript(run);
+    FinishPreparation(run);
+    PrepareWindowForLaunch(run);
+    LaunchOrRestart(run);
+    ReportError(run);
+    SettleExitCode(run);
     CleanUp(run);
     if (SUCCEEDED(hrCom))
         CoUninitialize();
-    return dwResult;
+    return 0;
 }
 
 BOOL RebootSystem()

@@ -73,7 +73,8 @@ def wait_for(predicate, timeout=20.0, step=0.05):
 class TraceMonitor:
     """tracemon.exe receiving into a file, for the life of a with-block."""
 
-    def __init__(self, workdir):
+    def __init__(self, workdir, options=()):
+        self.options = list(options)
         self.out = os.path.join(workdir, "trace.txt")
         self.ready = os.path.join(workdir, "tracemon.ready")
         self.stop_file = os.path.join(workdir, "tracemon.stop")
@@ -83,7 +84,7 @@ class TraceMonitor:
         for f in (self.out, self.ready, self.stop_file):
             if os.path.exists(f):
                 os.remove(f)
-        self.proc = start("tracemon.exe", ["--out", win_path(self.out),
+        self.proc = start("tracemon.exe", self.options + ["--out", win_path(self.out),
                                             "--ready-file", win_path(self.ready),
                                             "--until-file", win_path(self.stop_file)],
                           stdout=subprocess.DEVNULL)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <string>
+#include <vector>
 #include "net/connectivity.h"
 #include "support/tracesink.h"
 
@@ -78,6 +79,67 @@ TEST_F(Connectivity, InternetActiveAsksForTheLocalMachine)
     // A null host resolves to the machine itself, whatever the public host.
     SetPublicHost(kUnresolvable);
     EXPECT_TRUE(IsInternetActive());
+}
+
+size_t CountLines(const std::string& message)
+{
+    size_t n = 0;
+    for (const std::string& line : tracesink::Lines())
+        n += line == message;
+    return n;
+}
+
+size_t IndexOf(const std::string& prefix)
+{
+    std::vector<std::string> lines = tracesink::Lines();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind(prefix, 0) == 0)
+            return i;
+    }
+    return lines.size();
+}
+
+// A run checks once, beside its start; every later question gets that answer
+// after the check's own lines. Without a run's check each question checks.
+TEST_F(Connectivity, ARunChecksOnceAndEveryQuestionWaitsForThatCheck)
+{
+    const struct {
+        const char* what;
+        const wchar_t* runHost;  // null: no run's check
+        DWORD result;
+        size_t checks;
+        const char* answerLine;
+    } cases[] = {
+        {"the run's check, for the package's host", L"localhost", 3, 1,
+         "GetRunConnectionState(127.0.0.1)->3, from the run's check for localhost"},
+        {"the run's check, for the local machine", nullptr, 3, 1,
+         "GetRunConnectionState(127.0.0.1)->3, from the run's check for (null)"},
+        {"no run's check: each question checks", L"", 3, 3, nullptr},
+    };
+    SetPublicHost(kUnresolvable);
+    for (const auto& c : cases) {
+        ForgetConnectionCheck();
+        tracesink::Clear();
+        bool bRunCheck = !c.runHost || c.runHost[0];
+        if (bRunCheck)
+            StartConnectionCheck(c.runHost);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(GetRunConnectionState(L"127.0.0.1"), c.result) << c.what;
+        std::string dump = tracesink::Dump();
+        EXPECT_EQ(CountLines("GetInternetConnectedState-> Test cnx Internet"), c.checks)
+            << c.what << "\n" << dump;
+        if (c.answerLine) {
+            EXPECT_EQ(CountLines(c.answerLine), 3u) << c.what << "\n" << dump;
+            // The check's result is traced before anything uses it.
+            EXPECT_LT(IndexOf("GetInternetConnectedState > End cnx Internet"),
+                      IndexOf("GetRunConnectionState("))
+                << c.what << "\n" << dump;
+            EXPECT_TRUE(tracesink::ContainsPrefix("StartConnectionCheck(")) << c.what;
+        } else {
+            EXPECT_FALSE(tracesink::ContainsPrefix("GetRunConnectionState(")) << c.what;
+        }
+    }
+    ForgetConnectionCheck();
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ const DWORD kAnyFailure = 0xFFFFFFFF;
 struct Member {
     std::string name;
     std::string data;
+    unsigned attribs = 0x20;  // in a cabinet: archive
 };
 
 // A cabinet of stored (uncompressed) members in one folder, written byte by
@@ -59,7 +60,7 @@ std::string StoredCabinet(const std::vector<Member>& members)
     std::string data;
     for (const Member& m : members) {
         files += u32(static_cast<unsigned>(m.data.size())) + u32(static_cast<unsigned>(data.size())) +
-                 u16(0) + u16(0x5021) /* 2020-01-01 */ + u16(0) + u16(0x20) + m.name + '\0';
+                 u16(0) + u16(0x5021) /* 2020-01-01 */ + u16(0) + u16(m.attribs) + m.name + '\0';
         data += m.data;
     }
     const unsigned cbHeader = 36, cbFolder = 8;
@@ -356,6 +357,38 @@ TEST_F(ArchiveTest, ReadOnlyTargetsAreReplacedLockedOnesFailTheArchive)
                                     " locked (32)"))
         << tracesink::Dump();
     EXPECT_EQ(Tree(Path(L"held")), std::vector<std::wstring>{L"core.dat"});
+}
+
+TEST_F(ArchiveTest, CabinetMembersTakeTheirAttributes)
+{
+    const struct {
+        const char* name;
+        unsigned attribs;
+        DWORD expected;
+    } cases[] = {
+        {"archive.txt", 0x20, FILE_ATTRIBUTE_ARCHIVE},
+        {"readonly.txt", 0x21, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
+        {"hidden.txt", 0x22, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+        // Bits beyond read-only, hidden, system and archive are dropped.
+        {"executable.txt", 0xA0, FILE_ATTRIBUTE_ARCHIVE},
+    };
+    std::vector<Member> members;
+    for (const auto& c : cases)
+        members.push_back({c.name, c.name, c.attribs});
+    WriteBytes(Path(L"attribs.cab"), StoredCabinet(members));
+    // A second unpacking replaces what the first one left, read-only or not.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(UnCompressFile(Path(L"attribs.cab").c_str(), Path(L"out").c_str(), FALSE), 0u)
+            << round << "\n" << tracesink::Dump();
+        for (const auto& c : cases) {
+            std::wstring path = Path(L"out\\" + Widen(c.name));
+            EXPECT_EQ(ReadBytes(path), c.name) << c.name;
+            EXPECT_EQ(GetFileAttributesW(path.c_str()), c.expected) << c.name << " round " << round;
+            EXPECT_EQ(LastWrite(path), kBaseTime) << c.name;
+        }
+    }
+    for (const auto& c : cases)
+        SetFileAttributesW(Path(L"out\\" + Widen(c.name)).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(ArchiveTest, CabinetSetUnpacksThroughTheNextCabinet)

@@ -135,7 +135,7 @@ inline std::vector<std::wstring> Tree(const std::wstring& root)
     return out;
 }
 
-// The progress object as construction leaves it, without pauses.
+// The progress object as construction leaves it.
 inline void ResetProgress(CSetupProgress& progress)
 {
     progress.m_hParent = progress.m_hStepBar = progress.m_hMainBar = nullptr;
@@ -153,7 +153,6 @@ inline void ResetProgress(CSetupProgress& progress)
     progress.m_ullBytesDone = 0;
     progress.m_pTaskbarList = nullptr;
     progress.m_dwTaskbarThread = 0;
-    progress.m_bNoPause = TRUE;
 }
 
 // A scratch folder below %TEMP% for one test, removed afterwards; the

@@ -396,4 +396,137 @@ TEST_F(ProgressTest, InitBindsTheStepBarAndStartsAtTheMinimum)
     EXPECT_EQ(StatusControls::Text(controls.hStepText), "Extracting program files...");
 }
 
+// What each control was sent, recorded by a subclass procedure.
+struct SentValues {
+    std::vector<DWORD> positions;
+    std::vector<std::string> texts;
+};
+std::vector<std::pair<HWND, SentValues>> g_sent;
+
+SentValues& SentTo(HWND hWnd)
+{
+    for (auto& entry : g_sent) {
+        if (entry.first == hWnd)
+            return entry.second;
+    }
+    g_sent.push_back({hWnd, SentValues()});
+    return g_sent.back().second;
+}
+
+LRESULT CALLBACK RecordingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                               DWORD_PTR)
+{
+    if (uMsg == PBM_SETPOS)
+        SentTo(hWnd).positions.push_back(static_cast<DWORD>(wParam));
+    else if (uMsg == WM_SETTEXT)
+        SentTo(hWnd).texts.push_back(Narrow(reinterpret_cast<LPCWSTR>(lParam)));
+    return DefSubclassProc(hWnd, uMsg, wParam, lParam);
+}
+
+template <class T>
+bool RepeatsAValue(const std::vector<T>& values)
+{
+    for (size_t i = 1; i < values.size(); ++i) {
+        if (values[i] == values[i - 1])
+            return true;
+    }
+    return false;
+}
+
+// The unpacking reports every write; the controls hear only of changes.
+TEST_F(ProgressTest, ControlsAreSentOnlyWhatChanges)
+{
+    StatusControls controls(true);
+    controls.Bind(progress);
+    FakeTaskbar taskbar;
+    progress.m_pTaskbarList = &taskbar;
+    g_sent.clear();
+    for (HWND h : {controls.hStepBar, controls.hMainBar, controls.hPercent, controls.hMainPercent})
+        SetWindowSubclass(h, RecordingProc, 1, 0);
+
+    const ULONGLONG total = 1000000;
+    const int reports = 400;
+    progress.DefineMainBarStep(40, 95);
+    progress.DefineStep(0, 100, total);
+    for (int i = 1; i <= reports; ++i)
+        progress.NewStep(total * i / reports);
+
+    const struct {
+        const char* what;
+        const std::vector<DWORD>* positions;
+        const std::vector<std::string>* texts;
+        DWORD lastPos;
+        const char* lastText;
+    } cases[] = {
+        {"step bar", &SentTo(controls.hStepBar).positions, nullptr, 100, nullptr},
+        {"main bar", &SentTo(controls.hMainBar).positions, nullptr, 95, nullptr},
+        {"step percent", nullptr, &SentTo(controls.hPercent).texts, 0, "100%"},
+        {"main percent", nullptr, &SentTo(controls.hMainPercent).texts, 0, "95%"},
+    };
+    for (const auto& c : cases) {
+        if (c.positions) {
+            ASSERT_FALSE(c.positions->empty()) << c.what;
+            EXPECT_FALSE(RepeatsAValue(*c.positions)) << c.what;
+            EXPECT_LE(c.positions->size(), 101u) << c.what;
+            EXPECT_EQ(c.positions->back(), c.lastPos) << c.what;
+        } else {
+            ASSERT_FALSE(c.texts->empty()) << c.what;
+            EXPECT_FALSE(RepeatsAValue(*c.texts)) << c.what;
+            EXPECT_LE(c.texts->size(), 101u) << c.what;
+            EXPECT_EQ(c.texts->back(), c.lastText) << c.what;
+        }
+    }
+    std::vector<ULONGLONG> shown;
+    for (const auto& v : taskbar.values)
+        shown.push_back(v.first);
+    EXPECT_FALSE(RepeatsAValue(shown));
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), 95u);
+
+    // A new step draws afresh, even at the same position.
+    SentTo(controls.hStepBar).positions.clear();
+    progress.DefineStep(0, 100, total);
+    progress.NewStep(total);
+    EXPECT_EQ(SentTo(controls.hStepBar).positions, std::vector<DWORD>{100});
+    progress.m_pTaskbarList = nullptr;
+    for (HWND h : {controls.hStepBar, controls.hMainBar, controls.hPercent, controls.hMainPercent})
+        RemoveWindowSubclass(h, RecordingProc, 1);
+}
+
+// The pacing pauses are for the eye: without a visible status window the
+// run goes straight on and says so.
+TEST_F(ProgressTest, PausesOnlyWhileTheStatusWindowIsVisible)
+{
+    const struct {
+        const char* what;
+        bool bBound;
+        bool bVisible;
+        bool bPaused;
+    } cases[] = {
+        {"no status window", false, false, false},
+        {"hidden status window (silent run)", true, false, false},
+        {"visible status window", true, true, true},
+    };
+    StatusControls controls(true);
+    for (const auto& c : cases) {
+        ResetProgress(progress);
+        if (c.bBound)
+            controls.Bind(progress);
+        ShowWindow(controls.hParent, c.bVisible ? SW_SHOWNOACTIVATE : SW_HIDE);
+        tracesink::Clear();
+        progress.GoToMaxStep(20);
+        progress.GoToMaxBar(20);
+        progress.GoToMaxStep(0);
+        const char* skipped[] = {
+            "GoToMaxStep()->No pause of 20 ms: the status window is not visible",
+            "GoToMaxBar()->No pause of 20 ms: the status window is not visible",
+        };
+        for (const char* line : skipped)
+            EXPECT_EQ(tracesink::Contains(line), !c.bPaused) << c.what << "\n" << tracesink::Dump();
+        // A pause of no length is no pause at all.
+        EXPECT_FALSE(tracesink::ContainsPrefix("GoToMaxStep()->No pause of 0 ms")) << c.what;
+        EXPECT_EQ(progress.Pos, 100u) << c.what;
+    }
+}
+
 }  // namespace

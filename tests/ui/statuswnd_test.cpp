@@ -183,6 +183,9 @@ TEST_F(StatusWindowTest, ShowsTheTemplateWithTitleAndTextsWhileTheSetupRuns)
               std::string("StatusProc()->WM_END_TASK"), std::string("StatusProc()->WM_DESTROY")})
             EXPECT_TRUE(tracesink::Contains(line)) << line << "\n" << tracesink::Dump();
         EXPECT_TRUE(tracesink::ContainsPrefix("StatusProc->CreateThread()->hThread=0x"));
+        // A visible run keeps every pacing pause.
+        for (const std::string& line : tracesink::Lines())
+            EXPECT_EQ(std::string::npos, line.find("No pause")) << line;
         char end[64];
         snprintf(end, sizeof(end), "StatusDlg > End(%d)",
                  static_cast<int>(reinterpret_cast<INT_PTR>(hDlg)));
@@ -229,6 +232,10 @@ TEST_F(StatusWindowTest, SilentOrWithoutPayloadTheWindowStaysOutOfSightButTheRun
         EXPECT_EQ(0, ctx.look.exStyle & WS_EX_APPWINDOW);
         if (c.silent) {
             EXPECT_FALSE(ctx.look.visible);
+            // Nobody sees the full bars of a silent run: no pause for them.
+            EXPECT_TRUE(tracesink::Contains(
+                "ThreadUnCompressDATA()->No pause of 1000 ms: the status window is not visible"))
+                << tracesink::Dump();
         }
         if (!c.payload) {
             // Shown, but with no size at all.

@@ -12,9 +12,11 @@ namespace {
 const wchar_t kHelp[] =
     L"tracemon - receives the diagnostic trace of Stowaway launchers\n"
     L"\n"
-    L"usage: tracemon [--out FILE] [--seconds N] [--until-file PATH] [--ready-file PATH]\n"
+    L"usage: tracemon [--out FILE] [--stamp] [--seconds N] [--until-file PATH]\n"
+    L"                [--ready-file PATH]\n"
     L"\n"
     L"  --out FILE         append every line to FILE instead of printing it\n"
+    L"  --stamp            begin every line with the time it arrived, hh:mm:ss.mmm\n"
     L"  --seconds N        stop after N seconds\n"
     L"  --until-file PATH  stop as soon as PATH exists\n"
     L"  --ready-file PATH  create PATH once the monitor window is listening\n"
@@ -24,6 +26,7 @@ const wchar_t kHelp[] =
     L"once, at its first trace line. Stop it with Ctrl+C.\n";
 
 FILE* g_out = stdout;
+bool g_stamp;
 volatile LONG g_stop;
 
 LRESULT CALLBACK MonitorProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -32,6 +35,13 @@ LRESULT CALLBACK MonitorProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         if (cds && cds->lpData && cds->cbData > 0) {
             const char* text = static_cast<const char*>(cds->lpData);
+            // The sender waits for the answer, so arrival is when it traced.
+            if (g_stamp) {
+                SYSTEMTIME st;
+                GetLocalTime(&st);
+                fprintf(g_out, "%02u:%02u:%02u.%03u ", st.wHour, st.wMinute, st.wSecond,
+                        st.wMilliseconds);
+            }
             fwrite(text, 1, strnlen(text, cds->cbData), g_out);
             fputc('\n', g_out);
             fflush(g_out);
@@ -63,6 +73,8 @@ int wmain(int argc, wchar_t** argv)
             return 0;
         } else if (!wcscmp(arg, L"--out") && hasValue) {
             outFile = argv[++i];
+        } else if (!wcscmp(arg, L"--stamp")) {
+            g_stamp = true;
         } else if (!wcscmp(arg, L"--until-file") && hasValue) {
             untilFile = argv[++i];
         } else if (!wcscmp(arg, L"--ready-file") && hasValue) {

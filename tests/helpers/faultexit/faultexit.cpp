@@ -1,10 +1,11 @@
 // faultexit.exe: a program that installs the launcher's fault handling and
 // then fails the way the test asks, so that the handling can be watched
 // from outside.
-//   faultexit MARKER fault|thread|throw
-// The cleanup writes MARKER. Ends with the fault handler's exit code.
+//   faultexit MARKER fault|thread|endrun
+// The cleanup writes MARKER. Ends with the fault handler's exit code, or
+// with 14 for endrun (the way the launcher ends when memory runs out).
 #include <windows.h>
-#include <stdexcept>
+#include <string>
 #include "common/faultguard.h"
 
 namespace {
@@ -45,7 +46,7 @@ int wmain(int argc, wchar_t** argv)
         WaitForSingleObject(h, 30000);
         return 3;
     }
-    if (how == L"throw")
-        throw std::runtime_error("nobody catches this");
+    if (how == L"endrun")
+        EndRunAfterCleanup(ERROR_OUTOFMEMORY);
     return 2;
 }
