@@ -14,17 +14,22 @@ Each case runs in a fresh folder below the system's temporary folder, never
 in the checkout: the package, its configuration beside it, and temp\\,
 which is both the launcher's TEMP and its current folder. After the run:
   crash    exit code of an exception (0x80000000 and above), or 574: a
-           fault the launcher caught outside a guarded call
+           fault the launcher caught outside a guarded call. Not a crash:
+           the same code from the setup program the package unpacked (a
+           cabinet damaged with its checksums made right delivers a damaged
+           program), which the launcher's log shows it passed on
   hang     still running after --timeout seconds (ended with what it started)
   outside  a file that appeared outside temp\\ (in the case folder, beside
            the case folders, or on the Wine C: drive outside its Windows folder)
-  debris   the launcher's own temporary folder still in temp\\ after the run
+  debris   the launcher's own scratch folder (its name, or its name and a
+           process id) still in temp\\ after the run
 Exit code 0 when none of these happened."""
 import argparse
 import collections
 import hashlib
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -42,7 +47,6 @@ WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 
 def lane_dir():
     """The Wine session of this run's lane (see scripts/winenv.sh)."""
-    import re
     lane = os.environ.get("STOWAWAY_LANE")
     if not lane:
         m = re.search(r"id:(\d+)", os.environ.get("CTEST_RESOURCE_GROUP_0_WINE", ""))
@@ -55,6 +59,8 @@ PREFIX_C = os.path.join(lane_dir(), "prefix", "drive_c")
 BASE = os.path.join(ROOT, "build", "fuzz", "base")
 KINDS = ["trailer", "cabinet", "zip", "pac", "config", "script", "language"]
 SCRATCH = "{A6E044B8-6C25-48fc-806B-002A9582C81F}"
+# The scratch folder's own names: the documented one, or a private one.
+SCRATCH_NAME = re.compile(re.escape(SCRATCH) + r"(\.\d+){0,2}$", re.I)
 FAULT_EXIT_CODE = 574
 DEVICE_PREFIXES = [b"NUL.", b"CON.", b"AUX.", b"PRN.", b"COM1", b"LPT9", b"nul.", b"com3"]
 REG_KEY = r"HKCU\Software\StowawayFuzz"
@@ -461,6 +467,8 @@ class Case:
         self.dir = os.path.join(root, "case%05d" % index)
         self.temp = os.path.join(self.dir, "temp")
         self.package = os.path.join(self.dir, "setup.exe")
+        self.log = os.path.join(self.dir, "run.log")
+        self.passed_on = False  # the setup program's crash code, handed back
         self.result = None
         self.findings = []
 
@@ -474,11 +482,12 @@ class Case:
             f.write(config)
         if archive == "pac":
             shutil.copy(os.path.join(BASE, "QELTRON.dll"), self.dir)
-        self.expected = {self.package, os.path.join(self.dir, "setup.cfg"), self.temp,
+        self.expected = {self.package, os.path.join(self.dir, "setup.cfg"), self.temp, self.log,
                          os.path.join(self.dir, "QELTRON.dll")}
 
     def line(self):
-        cmd = '"%s" /S /SUPPRESSMSGBOXES /LANG:1031' % win_path(self.package)
+        cmd = '"%s" /S /SUPPRESSMSGBOXES /LANG:1031 /LOG:"%s"' % (win_path(self.package),
+                                                                  win_path(self.log))
         return "%d\t%s\t%s\t%s\n" % (self.index, win_path(self.temp), win_path(self.temp), cmd)
 
     def judge(self, result):
@@ -489,7 +498,10 @@ class Case:
         elif status.startswith("exit="):
             code = int(status[5:])
             if code >= 0x80000000 or code == FAULT_EXIT_CODE:
-                self.findings.append("crash %#x" % code)
+                if self.setup_program_ended_with(code):
+                    self.passed_on = True
+                else:
+                    self.findings.append("crash %#x" % code)
         else:
             self.findings.append("not run (%s)" % status)
         for path in snapshot(self.dir, skip={self.temp}):
@@ -498,10 +510,24 @@ class Case:
         # The launcher's own scratch folder (whatever its exact name) must be
         # gone; a resume-mode data folder beside it may stay by design.
         for name in os.listdir(self.temp):
-            if name.upper().startswith(SCRATCH[:9].upper()):
+            if SCRATCH_NAME.match(name):
                 scratch = os.path.join(self.temp, name)
                 left = sorted(os.path.relpath(p, self.temp) for p in snapshot(scratch))
                 self.findings.append("debris %s %s" % (name, " ".join(left[:5])))
+
+    def setup_program_ended_with(self, code):
+        """Whether the log shows the setup program ending with code and the
+        launcher ending with it after that."""
+        try:
+            with open(self.log, encoding="utf-8-sig", errors="replace") as f:
+                lines = f.read().splitlines()
+        except OSError:
+            return False
+        ended = "ExecuteFile()->End(1 - %#x)" % code
+        for i, l in enumerate(lines):
+            if l.endswith(ended):
+                return any(m.endswith("WinMain()->End(%#x)" % code) for m in lines[i:])
+        return False
 
     def code(self):
         status = (self.result or {}).get("status", "")
@@ -614,6 +640,10 @@ def main():
     log("fuzz: seed %d, %d cases in %.0f s: %d crashes, %d hangs, %d files outside the target, "
         "%d runs leaving debris" % (args.seed, len(done), time.time() - started, crashes, hangs,
                                     outside, debris))
+    passed_on = sum(1 for c in done if c.passed_on)
+    if passed_on:
+        log("fuzz: %d runs handed back the crash code of a setup program the damage reached" %
+            passed_on)
     for kind in KINDS:
         if per_kind[kind]:
             log("fuzz:   %-8s %s" % (kind, ", ".join("%s x%d" % (k, n) for k, n in
