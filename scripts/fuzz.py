@@ -18,7 +18,10 @@ which is both the launcher's TEMP and its current folder. After the run:
            the same code from the setup program the package unpacked (a
            cabinet damaged with its checksums made right delivers a damaged
            program), which the launcher's log shows it passed on
-  hang     still running after --timeout seconds (ended with what it started)
+  hang     still running after --timeout seconds (ended with what it started).
+           Not a launcher hang: the setup program the package unpacked
+           still running (the launcher waits for it, as it must), as the
+           log shows; what the ended run leaves behind does not count then
   outside  a file that appeared outside temp\\ (in the case folder, beside
            the case folders, or on the Wine C: drive outside its Windows folder)
   debris   the launcher's own scratch folder (its name, or its name and a
@@ -469,6 +472,7 @@ class Case:
         self.package = os.path.join(self.dir, "setup.exe")
         self.log = os.path.join(self.dir, "run.log")
         self.passed_on = False  # the setup program's crash code, handed back
+        self.setup_hung = False  # the setup program ran on; the launcher waited
         self.result = None
         self.findings = []
 
@@ -494,6 +498,9 @@ class Case:
         self.result = result
         status = result.get("status", "missing")
         if status == "hang":
+            if self.setup_program_still_ran():
+                self.setup_hung = True
+                return
             self.findings.append("hang")
         elif status.startswith("exit="):
             code = int(status[5:])
@@ -518,16 +525,25 @@ class Case:
     def setup_program_ended_with(self, code):
         """Whether the log shows the setup program ending with code and the
         launcher ending with it after that."""
-        try:
-            with open(self.log, encoding="utf-8-sig", errors="replace") as f:
-                lines = f.read().splitlines()
-        except OSError:
-            return False
+        lines = self.log_lines()
         ended = "ExecuteFile()->End(1 - %#x)" % code
         for i, l in enumerate(lines):
             if l.endswith(ended):
                 return any(m.endswith("WinMain()->End(%#x)" % code) for m in lines[i:])
         return False
+
+    def log_lines(self):
+        try:
+            with open(self.log, encoding="utf-8-sig", errors="replace") as f:
+                return f.read().splitlines()
+        except OSError:
+            return []
+
+    def setup_program_still_ran(self):
+        """Whether the log ends waiting for the setup program it started."""
+        lines = [l for l in self.log_lines() if "ExecuteFile(" in l]
+        return bool(lines) and "->Begin" in lines[0] and not any(
+            "ExecuteFile()->End(" in l for l in lines)
 
     def code(self):
         status = (self.result or {}).get("status", "")
@@ -644,6 +660,10 @@ def main():
     if passed_on:
         log("fuzz: %d runs handed back the crash code of a setup program the damage reached" %
             passed_on)
+    setup_hung = sum(1 for c in done if c.setup_hung)
+    if setup_hung:
+        log("fuzz: %d runs waited for a setup program the damage reached until the time-out" %
+            setup_hung)
     for kind in KINDS:
         if per_kind[kind]:
             log("fuzz:   %-8s %s" % (kind, ", ".join("%s x%d" % (k, n) for k, n in
