@@ -117,7 +117,7 @@ CONFIG_VALUES = {
                     "fakesetup.exe" + " " * 300],
     "CmdLine": ["--exit 0", "--exit 7", "", "--exit 0 " + "x" * 9000, "<PARAMS> <TEMPTRV>"],
     "ScriptFile": ["script.ini", "", "missing.ini", "..\\script.ini", "con.ini", "x" * 300],
-    "Guid": ["{guid}", "", "{guid}" + "x" * 100, "{A6E044B8-6C25-48fc-806B-002A9582C81F}"],
+    "Guid": ["{guid}", "", "{guid}" + "x" * 100, "{{A6E044B8-6C25-48fc-806B-002A9582C81F}}"],
     "ResumeSetup": ["0", "1", "-1", "99999999999999999999", ""],
     "StatusType": ["0", "1", "2", "-5", ""],
     "LaunchExe": ["0", "1", "7", ""],
