@@ -20,6 +20,20 @@ std::wstring WindowText(HWND hWnd)
     return buf;
 }
 
+// The wait window that MsgWaitDlg opened. The call gives the window 200 ms
+// to come up, as the launcher does; on a loaded machine it may come later,
+// and is then looked up by its title.
+HWND Opened(HWND hReturned, const std::wstring& title)
+{
+    HWND hWnd = hReturned;
+    for (int i = 0; i < 500 && !hWnd; ++i) {
+        hWnd = FindWindowW(nullptr, title.c_str());
+        if (!hWnd)
+            Sleep(10);
+    }
+    return hWnd;
+}
+
 // Waits for the wait thread to take the window down after the user
 // dismissed it.
 bool WaitUntilGone(HWND hWnd)
@@ -51,7 +65,9 @@ protected:
 
 TEST_F(MsgWaitTest, OpensClosesAndOpensAgain)
 {
-    HWND hFirst = MsgWaitDlg(m_hModule, L"Sample Product", L"Please wait while we look around.", 0);
+    HWND hFirst = Opened(
+        MsgWaitDlg(m_hModule, L"Sample Product", L"Please wait while we look around.", 0),
+        L"Sample Product");
     ASSERT_NE(hFirst, nullptr);
     EXPECT_TRUE(IsWindow(hFirst));
     EXPECT_TRUE(IsWindowVisible(hFirst));
@@ -77,7 +93,7 @@ TEST_F(MsgWaitTest, OpensClosesAndOpensAgain)
     // The run was not cancelled by closing the wait window.
     EXPECT_EQ(g_bCancel, 0);
 
-    HWND hSecond = MsgWaitDlg(m_hModule, L"Again", L"Still waiting", 0);
+    HWND hSecond = Opened(MsgWaitDlg(m_hModule, L"Again", L"Still waiting", 0), L"Again");
     ASSERT_NE(hSecond, nullptr);
     EXPECT_TRUE(IsWindow(hSecond));
     EXPECT_EQ(WindowText(hSecond), L"Again");
@@ -104,7 +120,8 @@ TEST_F(MsgWaitTest, FlagsAndTexts)
         {0, longTitle, longMessage, false, std::wstring(255, L'T'), std::wstring(255, L'M')},
     };
     for (const Case& c : cases) {
-        HWND hWnd = MsgWaitDlg(m_hModule, c.title.c_str(), c.message.c_str(), c.flags);
+        HWND hWnd = Opened(MsgWaitDlg(m_hModule, c.title.c_str(), c.message.c_str(), c.flags),
+                           c.shownTitle);
         ASSERT_NE(hWnd, nullptr);
         EXPECT_EQ(IsWindowVisible(GetDlgItem(hWnd, IDCANCEL)) != FALSE, c.cancelShown) << c.flags;
         EXPECT_EQ(WindowText(hWnd), c.shownTitle);
@@ -116,7 +133,7 @@ TEST_F(MsgWaitTest, FlagsAndTexts)
 TEST_F(MsgWaitTest, SilentRunsKeepItHidden)
 {
     g_bSilent = TRUE;
-    HWND hWnd = MsgWaitDlg(m_hModule, L"Silent", L"msg", 0x400);
+    HWND hWnd = Opened(MsgWaitDlg(m_hModule, L"Silent", L"msg", 0x400), L"Silent");
     ASSERT_NE(hWnd, nullptr);
     EXPECT_FALSE(IsWindowVisible(hWnd));
     MsgWaitDlg(nullptr, nullptr, nullptr, 0);
@@ -138,7 +155,7 @@ TEST_F(MsgWaitTest, UserDismissingTheWindow)
     };
     for (const Case& c : cases) {
         g_bCancel = 0;
-        HWND hWnd = MsgWaitDlg(m_hModule, L"Dismiss", L"msg", 0x400);
+        HWND hWnd = Opened(MsgWaitDlg(m_hModule, L"Dismiss", L"msg", 0x400), L"Dismiss");
         ASSERT_NE(hWnd, nullptr);
         tracesink::Clear();
         PostMessageW(hWnd, c.msg, c.wParam, 0);
@@ -187,7 +204,7 @@ LRESULT CALLBACK BlockingHook(int nCode, WPARAM wParam, LPARAM lParam)
 
 TEST_F(MsgWaitTest, AThreadThatDoesNotEndIsTerminated)
 {
-    HWND hWnd = MsgWaitDlg(m_hModule, L"Stuck", L"msg", 0);
+    HWND hWnd = Opened(MsgWaitDlg(m_hModule, L"Stuck", L"msg", 0), L"Stuck");
     ASSERT_NE(hWnd, nullptr);
     DWORD dwThreadId = GetWindowThreadProcessId(hWnd, nullptr);
     g_hBlocked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -260,7 +277,7 @@ TEST_F(MsgWaitTest, KeepsAnsweringWhileTheCallerBlocks)
     HWND hOwner = CreateWindowExW(0, L"STATIC", L"Caller", WS_POPUP | WS_VISIBLE, 10, 10, 120, 40,
                                   nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     SetForegroundWindow(hOwner);
-    HWND hWnd = MsgWaitDlg(m_hModule, L"Busy", L"The caller is busy", 0);
+    HWND hWnd = Opened(MsgWaitDlg(m_hModule, L"Busy", L"The caller is busy", 0), L"Busy");
     ASSERT_NE(hWnd, nullptr);
     PingRequest ping = {hWnd, 0};
     HANDLE hThread = CreateThread(nullptr, 0, PingThread, &ping, 0, nullptr);
