@@ -341,7 +341,7 @@ LICENSE_UTF8 = "\r\n".join([
 
 def _resource_string(lang_file, key):
     """A string of a language's resource script (ASCII keys, UTF-8 file)."""
-    path = os.path.join(ROOT, "src", "ui", "res", "lang", lang_file)
+    path = os.path.join(ROOT, "src", "res", "lang", lang_file)
     with open(path, encoding="utf-8") as f:
         m = re.search(r"^\s*%s\s+\"(.*)\"" % key, f.read(), re.M)
     return m.group(1) if m else None
