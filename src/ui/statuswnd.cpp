@@ -341,6 +341,22 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
     return FALSE;
 }
 
+namespace {
+
+// A template that fails while its window is made still sends WM_DESTROY,
+// which ends the run (cancel flag, quit message). That end belongs to the
+// failed window only: the window made after it starts afresh.
+void ForgetFailedWindow()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    InterlockedExchange(&g_bCancel, 0);
+    g_bDestroying = false;
+}
+
+}  // namespace
+
 HWND StatusDlg(HWND hParent, STATUSDLGPARAM* pParam)
 {
     if (!pParam) {
@@ -359,6 +375,7 @@ HWND StatusDlg(HWND hParent, STATUSDLGPARAM* pParam)
         // goes on in the program's own English instead of ending unseen.
         DebugTrace(L"StatusDlg > template %d of the language failed (%d), own one used", wTemplate,
                    GetLastError());
+        ForgetFailedWindow();
         pParam->hModule = hOwn;
         hDlg = CreateDialogParamW(hOwn, MAKEINTRESOURCEW(wTemplate), hParent, StatusProc,
                                   reinterpret_cast<LPARAM>(pParam));

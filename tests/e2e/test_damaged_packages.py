@@ -93,6 +93,20 @@ def pac_archive(members):
     return out
 
 
+def unmakeable_dialog():
+    """A classic dialog template, whole and well formed, whose one control
+    is of a window class nobody registered: no window comes from it."""
+    def text(t):
+        return (t + "\0").encode("utf-16-le")
+    style = 0x80C80000 | 0x40  # popup, caption, system menu; DS_SETFONT
+    head = struct.pack("<IIHhhhh", style, 0, 1, 0, 0, 200, 100) + b"\0\0" + b"\0\0"
+    head += text("Status") + struct.pack("<H", 8) + text("MS Shell Dlg")
+    head += b"\0" * (-len(head) % 4)
+    item = struct.pack("<IIhhhhH", 0x50000000, 0, 10, 10, 100, 20, 1000)
+    item += text("NoSuchWindowClass") + text("") + struct.pack("<H", 0)
+    return head + item
+
+
 def gcab(folder, cab, names):
     subprocess.run(["gcab", "-c", "-z", cab] + names, cwd=folder, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
@@ -363,20 +377,34 @@ class DamagedPackageTest(unittest.TestCase):
         r = harness.run("putres.exe", [harness.win_path(scrambled), "5", "200",
                                        harness.win_path(garbage)])
         self.assertEqual(r.returncode, 0)
-        cases = [("truncated", self.file("truncated/German.lng", german[:len(german) // 2])),
-                 ("a library of another kind", self.file("foreign/German.lng", foreign)),
-                 ("its dialogs scrambled", scrambled)]
+        # A whole status dialog that no window can be made from: its one
+        # control is of a class nobody registered.
+        unmade = self.file("unmade/German.lng", german)
+        template = self.file("unmade.dlg", unmakeable_dialog())
+        r = harness.run("putres.exe", [harness.win_path(unmade), "5", "200",
+                                       harness.win_path(template)])
+        self.assertEqual(r.returncode, 0)
+        # What shows that English served: the library refused, or the
+        # status window made from the program's own template.
+        refused = "German.lng)->0 "
+        own_window = "template 200 of the language failed"
+        cases = [("truncated", self.file("truncated/German.lng", german[:len(german) // 2]),
+                  refused),
+                 ("a library of another kind", self.file("foreign/German.lng", foreign), refused),
+                 ("its dialogs scrambled", scrambled, refused),
+                 ("a status dialog no window comes from", unmade, own_window)]
         payload = self.payload({"readme.txt": b"read me\n"})
-        for what, lng in cases:
+        for what, lng, sign in cases:
             with self.subTest(what):
                 package = self.package(payload=payload,
                                        languages=[harness.exe("EnglishUS.lng"), lng])
                 code, messages, _ = self.run_package(package, "/S /SUPPRESSMSGBOXES /LANG:1031")
                 self.assertEqual(code, 0, "\n".join(messages[-30:]))
-                self.assertTrue(any(m.startswith("CheckLanguageLibrary(") and "German.lng" in m
-                                    for m in messages), what)
-                self.assertTrue(any(m.startswith("WinMain()->LoadLibrary(") and
-                                    "German.lng)->0 " in m for m in messages), what)
+                if sign == refused:
+                    self.assertTrue(any(m.startswith("CheckLanguageLibrary(") and
+                                        "German.lng" in m for m in messages), what)
+                self.assertTrue(any(sign in m for m in messages), what)
+                self.assertIn("ThreadUnCompressDATA()->Extract DATA file", messages, what)
                 self.assertFalse(os.path.exists(os.path.join(self.temp, SCRATCH)))
 
     # --- scripts ---------------------------------------------------------------
