@@ -1,7 +1,9 @@
 """Shared helpers of the end-to-end tests: run Windows programs of the build
 under the project's Wine session, and turn Linux paths into Windows ones."""
+import atexit
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -44,6 +46,7 @@ def scratch_cwd():
     global _SCRATCH_CWD
     if _SCRATCH_CWD is None or not os.path.isdir(_SCRATCH_CWD):
         _SCRATCH_CWD = tempfile.mkdtemp(prefix="stowaway-cwd-")
+        atexit.register(shutil.rmtree, _SCRATCH_CWD, True)
     return _SCRATCH_CWD
 
 

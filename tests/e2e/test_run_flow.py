@@ -3,6 +3,7 @@ packages whose files lie beside the launcher (its NAME.cfg and the setup
 program): help and information boxes, the status windows, silent modes,
 the setup program's command line and exit code, a second start."""
 import os
+import shutil
 import tempfile
 import time
 import unittest
@@ -50,6 +51,7 @@ class RunFlowTest(unittest.TestCase):
 
     def tearDown(self):
         open(self.release, "w").close()
+        shutil.rmtree(self.work, ignore_errors=True)
 
     def setup_args(self, extra="--exit 3010", wait=False):
         args = '--record "%s" --touch "%s" ' % (harness.win_path(self.record),
