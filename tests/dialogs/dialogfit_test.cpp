@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include "support/strings.h"
 #include <vector>
 #include "state/projectinfo.h"
 #include "state/state.h"
@@ -16,6 +17,8 @@
 #include "res/resource.h"
 
 namespace {
+
+using support::Utf8;
 
 const wchar_t kProduct[] = L"Stowaway Sample";
 // Room a push button keeps around its text, each side: its edge and the
@@ -44,15 +47,6 @@ std::wstring BinDir()
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring dir(path);
     return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(cb > 0 ? cb - 1 : 0, '\0');
-    if (cb > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], cb, nullptr, nullptr);
-    return out;
 }
 
 struct DataModule {

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "support/strings.h"
 
 namespace uitest {
 
@@ -30,8 +31,8 @@ std::string ReadFileBytes(const std::wstring& path);
 // Lines of a fakesetup record that start with the prefix ("arg=", "cwd="...),
 // without the prefix.
 std::vector<std::string> RecordValues(const std::wstring& recordPath, const std::string& prefix);
-std::string Utf8(const std::wstring& text);
-std::wstring Wide(const std::string& text);
+using support::Utf8;
+using support::Wide;
 
 }  // namespace uitest
 

@@ -13,9 +13,13 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string>
+#include "support/strings.h"
 #include <vector>
 
 namespace {
+
+using support::Utf8;
+using support::Wide;
 
 struct Case {
     std::wstring id, cwd, temp, cmdLine;
@@ -27,24 +31,6 @@ struct Case {
     std::wstring boxes;
     bool bDone = false;
 };
-
-std::string Utf8(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
-    if (n > 1)
-        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
-    return out;
-}
 
 bool ReadList(LPCWSTR szPath, std::vector<Case>& cases)
 {

@@ -19,19 +19,13 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include "support/strings.h"
 #include <vector>
 #include "ui/statuswnd.h"
 
 namespace {
 
-std::string Utf8(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
+using support::Utf8;
 
 void ListFiles(const std::wstring& root, const std::wstring& rel, std::vector<std::wstring>& out)
 {

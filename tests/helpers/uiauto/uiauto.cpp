@@ -23,24 +23,18 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include "support/strings.h"
 #include <vector>
 
 namespace {
+
+using support::Utf8;
 
 struct Selector {
     std::wstring title, titlePrefix, className;
     DWORD pid = 0;
     bool visibleOnly = true;
 };
-
-std::string Utf8(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 // Escapes line feeds so that one control stays on one output line.
 std::string Line(const std::wstring& text)
