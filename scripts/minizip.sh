@@ -12,8 +12,8 @@ trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"  # apt may drop privileges to _apt
 fetched=0
 for v in "" $(apt-cache showsrc zlib 2>/dev/null | awk '/^Version:/ {print $2}' | sort -ru); do
-  spec=zlib${v:+=$v}
-  if ( cd "$work" && apt-get source -q "$spec" >/dev/null 2>&1 ); then fetched=1; break; fi
+  source_pkg=zlib${v:+=$v}
+  if ( cd "$work" && apt-get source -q "$source_pkg" >/dev/null 2>&1 ); then fetched=1; break; fi
   rm -rf "${work:?}"/*
 done
 [ "$fetched" = 1 ] || { echo "minizip: could not fetch the zlib source package" >&2; exit 1; }
