@@ -279,15 +279,7 @@ protected:
             }
             DWORD cbAsk = cbWant - cbGot < cbAvailable ? cbWant - cbGot : cbAvailable;
             DWORD cbRead = 0;
-            if (!m_pApi->pInternetReadFile(m_hRequest.Get(), FreeSpace(), cbAsk, &cbRead)) {
-                SetFailed(GetLastError());
-                return;
-            }
-            if (cbRead == 0) {
-                m_bEnded = TRUE;
-                return;
-            }
-            if (!AddFilled(cbRead))
+            if (!ReadSome(m_hRequest.Get(), cbAsk, &cbRead))
                 return;
             cbGot += cbRead;
         }
@@ -392,15 +384,7 @@ protected:
             while (cbGot < cbWant && !IsGivenUp() &&
                    !(cbGot >= m_cbEnough && GetTickCount() - dwStart >= FTP_STEP_MS)) {
                 DWORD cbRead = 0;
-                if (!m_pApi->pInternetReadFile(m_hFile.Get(), FreeSpace(), cbWant - cbGot, &cbRead)) {
-                    SetFailed(GetLastError());
-                    return;
-                }
-                if (cbRead == 0) {
-                    m_bEnded = TRUE;
-                    return;
-                }
-                if (!AddFilled(cbRead))
+                if (!ReadSome(m_hFile.Get(), cbWant - cbGot, &cbRead))
                     return;
                 cbGot += cbRead;
             }

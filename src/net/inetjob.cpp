@@ -1,21 +1,11 @@
 #include "net/inetjob.h"
 #include "common/cancel.h"
+#include "common/lock.h"
 
 namespace {
 
 // How often a waiting transfer looks at the cancel flag.
 const DWORD POLL_MS = 100;
-
-class CLock {
-public:
-    explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CLock() { LeaveCriticalSection(&m_cs); }
-    CLock(const CLock&) = delete;
-    CLock& operator=(const CLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_cs;
-};
 
 }  // namespace
 
@@ -174,6 +164,20 @@ BOOL CInetJob::AddFilled(DWORD cb)
     m_cbFilled += cb;
     InterlockedIncrement(&m_lMoved);
     return TRUE;
+}
+
+BOOL CInetJob::ReadSome(HINTERNET hFile, DWORD cbAsk, DWORD* pcbRead)
+{
+    *pcbRead = 0;
+    if (!m_pApi->pInternetReadFile(hFile, FreeSpace(), cbAsk, pcbRead)) {
+        SetFailed(GetLastError());
+        return FALSE;
+    }
+    if (*pcbRead == 0) {
+        m_bEnded = TRUE;
+        return FALSE;
+    }
+    return AddFilled(*pcbRead);
 }
 
 void CInetJob::SetFailed(DWORD dwError)

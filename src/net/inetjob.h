@@ -69,6 +69,10 @@ protected:
     DWORD Room() const { return m_cbBuffer - m_cbFilled; }
     BYTE* FreeSpace() const { return m_pBuffer + m_cbFilled; }
     BOOL AddFilled(DWORD cb);
+    // One read of at most cbAsk bytes from hFile into the free room, added
+    // to the buffer (*pcbRead). FALSE when the step ends here: the read
+    // failed, the data ended, or the job was given up.
+    BOOL ReadSome(HINTERNET hFile, DWORD cbAsk, DWORD* pcbRead);
 
     const INETAPI* const m_pApi;
 

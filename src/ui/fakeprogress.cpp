@@ -1,5 +1,6 @@
 #include "ui/fakeprogress.h"
 #include <uxtheme.h>
+#include "common/lock.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
 
@@ -125,17 +126,6 @@ struct FAKEPROGRESS {
     HANDLE hStopEvent;
     DWORD dwThreadId;
     UINT_PTR uTimer;
-};
-
-class CLock {
-public:
-    explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CLock() { LeaveCriticalSection(&m_cs); }
-    CLock(const CLock&) = delete;
-    CLock& operator=(const CLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_cs;
 };
 
 FAKEPROGRESS* GetState(HWND hWnd)
