@@ -6,42 +6,12 @@
 #include "common/filesys.h"
 #include "common/filecopy.h"
 #include "state/state.h"
+#include "support/scratchfiles.h"
 #include "support/tracesink.h"
 
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t ch : text)
-        out += static_cast<char>(ch);
-    return out;
-}
-
-// Removes a scratch tree whatever its attributes; independent of the code
-// under test.
-void WipeTree(const std::wstring& path)
-{
-    DWORD dwAttr = GetFileAttributesW(path.c_str());
-    if (dwAttr == INVALID_FILE_ATTRIBUTES)
-        return;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name != L"." && name != L"..")
-                WipeTree(path + L"\\" + name);
-        } while (FindNextFileW(hFind, &fd));
-        FindClose(hFind);
-    }
-    RemoveDirectoryW(path.c_str());
-}
+using support::Narrow;
 
 // Restart operations registered by the system's delayed move.
 const wchar_t* kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
@@ -133,7 +103,7 @@ protected:
         ReleaseLocks();
         g_bCancel = 0;
         DropPendingRenames(m_root);
-        WipeTree(m_root);
+        support::RemoveTree(m_root);
     }
 
     std::wstring Path(const std::wstring& rel) const { return rel.empty() ? m_root : m_root + L"\\" + rel; }

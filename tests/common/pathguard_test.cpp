@@ -5,16 +5,11 @@
 #include <windows.h>
 #include <string>
 #include "common/pathguard.h"
+#include "support/scratchfiles.h"
 
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t ch : text)
-        out += static_cast<char>(ch);
-    return out;
-}
+using support::Narrow;
 
 std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to)
 {

@@ -14,17 +14,13 @@
 #include "common/filesys.h"
 #include "common/privfolder.h"
 #include "common/runfiles.h"
+#include "support/scratchfiles.h"
 #include "support/tracesink.h"
 
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t ch : text)
-        out += static_cast<char>(ch);
-    return out;
-}
+using support::Exists;
+using support::Narrow;
 
 void Write(const std::wstring& path, const std::string& data = "x")
 {
@@ -35,32 +31,6 @@ void Write(const std::wstring& path, const std::string& data = "x")
     CloseHandle(h);
 }
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void Wipe(const std::wstring& path)
-{
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                Wipe(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 class RunFilesTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -68,7 +38,7 @@ protected:
         WCHAR szTemp[MAX_PATH];
         GetTempPathW(MAX_PATH, szTemp);
         m_root = std::wstring(szTemp) + L"stowaway-runfiles-" + std::to_wstring(GetCurrentProcessId());
-        Wipe(m_root);
+        support::RemoveTree(m_root);
         ASSERT_TRUE(CreateDirectoryW(m_root.c_str(), nullptr));
         ForgetRunFiles();
         tracesink::Clear();
@@ -76,7 +46,7 @@ protected:
     void TearDown() override
     {
         ForgetRunFiles();
-        Wipe(m_root);
+        support::RemoveTree(m_root);
     }
     std::wstring P(const std::wstring& rel) const { return m_root + L"\\" + rel; }
     std::wstring m_root;

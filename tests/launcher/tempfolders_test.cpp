@@ -12,51 +12,19 @@
 #include "launcher/tempfolders.h"
 #include "state/pathvar.h"
 #include "state/state.h"
+#include "support/scratchfiles.h"
 #include "support/tracesink.h"
 
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t ch : text)
-        out += static_cast<char>(ch);
-    return out;
-}
+using support::Exists;
+using support::Narrow;
 
 void Write(const std::wstring& path)
 {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << Narrow(path);
     CloseHandle(h);
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void Wipe(const std::wstring& path)
-{
-    DWORD dwAttributes = GetFileAttributesW(path.c_str());
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
-        return;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name != L"." && name != L"..")
-                Wipe(path + L"\\" + name);
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(path.c_str());
 }
 
 const wchar_t kRunOnceValue[] = L"Stowaway test restart";
@@ -69,7 +37,7 @@ protected:
         WCHAR szTemp[MAX_PATH];
         GetTempPathW(MAX_PATH, szTemp);
         m_temp = std::wstring(szTemp) + L"stowaway-tempfolders-" + std::to_wstring(GetCurrentProcessId());
-        Wipe(m_temp);
+        support::RemoveTree(m_temp);
         ASSERT_TRUE(CreateDirectoryW(m_temp.c_str(), nullptr));
         lstrcpynW(m_savedTemp, g_szPathVar[PV_TEMP], PATH_CCH);
         lstrcpynW(g_szPathVar[PV_TEMP], m_temp.c_str(), PATH_CCH);
@@ -83,7 +51,7 @@ protected:
         lstrcpynW(g_szPathVar[PV_TEMP], m_savedTemp, PATH_CCH);
         RegDeleteKeyValueW(HKEY_CURRENT_USER, RUNONCE_KEY, kRunOnceValue);
         ForgetRunFiles();
-        Wipe(m_temp);
+        support::RemoveTree(m_temp);
     }
     // Takes the scratch folder, checks where it landed and that it is
     // locked, and ends it: nothing of it stays.
@@ -129,7 +97,7 @@ TEST_F(TempFoldersTest, AFolderInUseOrPlantedIsLeftAlone)
                                     "' not used: in use by another run"));
     EXPECT_TRUE(Exists(m_documented + L"\\other-run.txt"));
     CloseHandle(hOther);
-    Wipe(m_documented);
+    support::RemoveTree(m_documented);
 
     // A file of that name, then a folder with a file held open in it.
     Write(m_documented);

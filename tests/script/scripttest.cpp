@@ -6,6 +6,7 @@
 #include "state/state.h"
 #include "script/condition.h"
 #include "script/script.h"
+#include "support/scratchfiles.h"
 
 namespace scripttest {
 
@@ -37,24 +38,7 @@ std::wstring BinDir()
 
 void RemoveTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
+    support::RemoveTree(path);
 }
 
 std::wstring FreshDir(const std::wstring& name)

@@ -1,4 +1,5 @@
 #include "support/uitest_util.h"
+#include "support/scratchfiles.h"
 #include <shlwapi.h>
 
 namespace uitest {
@@ -16,42 +17,18 @@ std::wstring FakeSetup()
     return BinDir() + L"\\fakesetup.exe";
 }
 
-namespace {
-
-void RemoveTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-}  // namespace
-
 ScratchDir::ScratchDir(const wchar_t* name)
 {
     WCHAR szTemp[MAX_PATH];
     GetTempPathW(MAX_PATH, szTemp);
     m_path = std::wstring(szTemp) + L"stowaway-uitest-" + name;
-    RemoveTree(m_path);
+    support::RemoveTree(m_path);
     CreateDirectoryW(m_path.c_str(), nullptr);
 }
 
 ScratchDir::~ScratchDir()
 {
-    RemoveTree(m_path);
+    support::RemoveTree(m_path);
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes)
