@@ -1,10 +1,12 @@
 # Two commands do everything on a fresh Debian 12 machine:
 #   make demo   builds a sample package and runs it under Wine
 #   make test   builds and runs every test
-.PHONY: all deps configure build build64 release test demo bench fuzz clean
+.PHONY: all deps configure build build32 build64 release test demo bench fuzz clean
 
-PRESET ?= win32
-BUILD_DIR := build/$(PRESET)
+# Both architectures are always built: the packer of either makes packages
+# on either launcher. make test runs the suites this machine can execute
+# (scripts/arches.sh): x86 and x64 where 32-bit code runs, else x64 alone.
+PRESETS ?= win32 win64
 # make fuzz: the long run of the mutation fuzzer (make test runs 49 cases).
 FUZZ_CASES ?= 5000
 FUZZ_SEED ?= 1
@@ -17,21 +19,25 @@ deps:
 	@bash scripts/minizip.sh
 
 configure: deps
-	@[ -f $(BUILD_DIR)/build.ninja ] || cmake --preset $(PRESET)
+	@for p in $(PRESETS); do [ -f build/$$p/build.ninja ] || cmake --preset $$p || exit 1; done
 
 build: configure
-	cmake --build --preset $(PRESET)
+	@for p in $(PRESETS); do cmake --build --preset $$p || exit 1; done
+	@bash scripts/stubs.sh
+
+build32:
+	$(MAKE) build PRESETS=win32
 
 build64:
-	$(MAKE) build PRESET=win64
+	$(MAKE) build PRESETS=win64
 
 # The shipping programs: build/release/bin (launcher.exe stripped, its
 # symbols in launcher.debug; packer.exe embeds that launcher).
 release:
-	$(MAKE) build PRESET=release
+	$(MAKE) build PRESETS="release release64"
 
 test: build
-	ctest --preset $(PRESET)
+	@bash scripts/test.sh
 
 demo: build
 	bash scripts/demo.sh

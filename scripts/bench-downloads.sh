@@ -7,7 +7,7 @@
 #   scripts/bench-downloads.sh [SIZE_MIB]
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BIN=${STOWAWAY_BIN:-$ROOT/build/win32/bin}
+BIN=${STOWAWAY_BIN:-$(bash "$ROOT/scripts/arches.sh" --bin)}
 SIZE_MIB=${1:-64}
 WORK=$ROOT/build/bench-downloads
 WINE_RUN=$ROOT/scripts/wine-run.sh

@@ -7,7 +7,7 @@
 #   scripts/bench-monitor.sh [RUNS]
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BIN=${STOWAWAY_BIN:-$ROOT/build/win32/bin}
+BIN=${STOWAWAY_BIN:-$(bash "$ROOT/scripts/arches.sh" --bin)}
 RUNS=${1:-5}
 WINE_RUN=$ROOT/scripts/wine-run.sh
 for exe in launcher.exe fakesetup.exe tracecheck.exe; do

@@ -37,7 +37,10 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BIN = os.environ.get("STOWAWAY_BIN", os.path.join(ROOT, "build", "win32", "bin"))
+# The x86 build's programs where 32-bit code runs, else the x64 build's.
+BIN = os.environ.get("STOWAWAY_BIN") or subprocess.run(
+    ["bash", os.path.join(ROOT, "scripts", "arches.sh"), "--bin"],
+    stdout=subprocess.PIPE, check=True).stdout.decode().strip()
 WORK = os.path.join(ROOT, "build", "bench1g" if os.environ.get("BIG", "") not in ("", "0") else "bench")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 PREFIX = os.path.join(ROOT, "build", "wine", "prefix")

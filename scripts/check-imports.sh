@@ -7,6 +7,7 @@ set -u
 exe=$1
 allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll"
 objdump=i686-w64-mingw32-objdump
+file "$exe" | grep -q 'PE32+' && objdump=x86_64-w64-mingw32-objdump
 command -v $objdump >/dev/null || objdump=objdump
 dlls=$($objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}')
 [ -n "$dlls" ] || { echo "no import table read from $exe"; exit 1; }
@@ -19,5 +20,6 @@ for d in $dlls; do
   fi
 done
 file "$exe"
-file "$exe" | grep -q "PE32 executable (GUI) Intel 80386" || { echo "not a 32-bit GUI program"; bad=1; }
+file "$exe" | grep -Eq "PE32 executable \(GUI\) Intel 80386|PE32\+ executable \(GUI\) x86-64" ||
+  { echo "not a Windows GUI program for x86 or x64"; bad=1; }
 exit $bad

@@ -7,5 +7,8 @@
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 OUT=${1:-$ROOT/build/demo}
+# The x86 package where 32-bit code runs, else the x64 one.
+echo "demo: $(bash "$ROOT/scripts/arches.sh" --why): the package is built on the $(
+  [ "$(bash "$ROOT/scripts/arches.sh")" = x64 ] && echo x64 || echo x86) launcher"
 bash "$ROOT/scripts/winenv.sh" start >/dev/null
 python3 "$ROOT/tests/e2e/runkit.py" demo "$OUT"

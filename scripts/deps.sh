@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need, from Debian's
 # packages only. Safe to run again: it does nothing once all is in place.
+# Wine's 32-bit side (wine32, the i386 architecture) is installed only where
+# this machine can execute 32-bit code (scripts/arch-probe.sh); elsewhere the
+# x86_64 programs are tested alone, under wine64.
 set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 PKGS=(
   cmake make ninja-build pkg-config dpkg-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
-  wine wine32:i386 wine64
+  wine wine64
   xvfb x11-utils xdotool imagemagick
   gcab cabextract zip unzip
   googletest
@@ -55,8 +59,17 @@ debian_src_entries() {
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
+run32=0
+bash "$ROOT/scripts/arch-probe.sh" && run32=1
+if [ "$run32" = 1 ]; then
+  PKGS+=(wine32:i386)
+  echo "deps: this machine tests x86 and x64 (32-bit code runs here)"
+else
+  echo "deps: this machine tests x64 only (32-bit code cannot execute here)"
+fi
+
 missing=()
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$run32" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   missing+=("i386-arch")
 fi
 for p in "${PKGS[@]}"; do
@@ -72,7 +85,9 @@ fi
 echo "deps: installing ${missing[*]}"
 
 export DEBIAN_FRONTEND=noninteractive
-dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+if [ "$run32" = 1 ]; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+fi
 if [ ! -f "$SRC_LIST" ]; then
   # source entries mirror the machine's own Debian binary entries, so the
   # zlib source comes from wherever this machine already gets its packages

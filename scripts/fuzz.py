@@ -45,7 +45,10 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import pkgfile  # noqa: E402
 
-BIN = os.environ.get("STOWAWAY_BIN") or os.path.join(ROOT, "build", "win32", "bin")
+# The x86 build's programs where 32-bit code runs, else the x64 build's.
+BIN = os.environ.get("STOWAWAY_BIN") or subprocess.run(
+    ["bash", os.path.join(ROOT, "scripts", "arches.sh"), "--bin"],
+    stdout=subprocess.PIPE, check=True).stdout.decode().strip()
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 
 def lane_dir():

@@ -17,4 +17,5 @@ if [ ! -f "$STATE_DIR/session.env" ]; then
   bash "$ROOT/scripts/winenv.sh" start >/dev/null || exit 1
 fi
 set -a; . "$STATE_DIR/session.env"; set +a
-exec wine "$@"
+. "$ROOT/scripts/wine-loader.sh"
+exec "$WINE" "$@"

@@ -7,7 +7,11 @@
 # windows, files, registry or services. Lane 1 lives in build/wine, lane N
 # in build/wine/laneN. The lane is STOWAWAY_LANE, else the "wine" resource
 # ctest gave the test, else 1.
-#   winenv.sh start [--lanes N]   start lanes 1..N (default: the current lane)
+#   winenv.sh start [--lanes N] [--check PROGRAM]
+#                                 start lanes 1..N (default: the current lane);
+#                                 with --check, fail unless "PROGRAM --help"
+#                                 starts and ends with 0 in each lane: the
+#                                 architecture under test can run here
 #   winenv.sh stop                stop every lane
 #   winenv.sh env                 the current lane's settings
 set -u
@@ -15,6 +19,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEDEBUG=-all
 # No Mono or Gecko install prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$ROOT/scripts/wine-loader.sh"
 
 current_lane() {
   local lane=${STOWAWAY_LANE:-}
@@ -102,12 +107,22 @@ start_lane() {
   # and start its services, and waits for that; a second "wineboot -i" would
   # start a second service manager that answers half of the requests late.
   # The services must not hold our pipes.
-  setsid wine cmd /c exit </dev/null >/dev/null 2>&1
+  setsid "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
   if [ ! -f "$STATE_DIR/configured" ]; then
     # A crashing test program must end, not wait in a debugger dialog.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f </dev/null >/dev/null 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+    "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f </dev/null >/dev/null 2>&1
     touch "$STATE_DIR/configured"
+  fi
+  if [ -n "$CHECK" ]; then
+    local rc
+    "$WINE" "$CHECK" --help </dev/null >"$STATE_DIR/check.log" 2>&1
+    rc=$?
+    if [ $rc -ne 0 ]; then
+      echo "winenv: lane $LANE cannot run $(basename "$CHECK") (exit code $rc):" >&2
+      head -5 "$STATE_DIR/check.log" >&2
+      return 1
+    fi
   fi
   echo "winenv: lane $LANE, prefix $WINEPREFIX, display ${DISPLAY}"
 }
@@ -129,9 +144,20 @@ case "${1:-}" in
   start)
     lanes=$(current_lane)
     first=$lanes
-    if [ "${2:-}" = "--lanes" ] && [[ "${3:-}" =~ ^[1-9][0-9]*$ ]]; then
-      first=1; lanes=$3
-    fi
+    CHECK=""
+    shift
+    while [ $# -gt 0 ]; do
+      case "$1" in
+        --lanes)
+          [[ "${2:-}" =~ ^[1-9][0-9]*$ ]] || { echo "winenv: --lanes needs a number" >&2; exit 2; }
+          first=1; lanes=$2; shift 2 ;;
+        --check)
+          [ -f "${2:-}" ] || { echo "winenv: no program to check: ${2:-}" >&2; exit 2; }
+          CHECK=$2; shift 2 ;;
+        *) echo "winenv: unknown option $1" >&2; exit 2 ;;
+      esac
+    done
+    echo "winenv: $(bash "$ROOT/scripts/arches.sh" --why)"
     # The lanes start side by side: a fresh prefix takes a while to create.
     pids=()
     for lane in $(seq "$first" "$lanes"); do

@@ -267,6 +267,11 @@ BOOL IsSevenOrMore()
 
 BOOL IsWindows64()
 {
+#ifdef _WIN64
+    // A 64-bit program runs on 64-bit Windows only, and outside the emulation
+    // layer, which therefore reports false for it.
+    return TRUE;
+#else
     HMODULE hKernel = GetModuleHandleW(L"kernel32.dll");
     if (!hKernel)
         return FALSE;
@@ -276,6 +281,7 @@ BOOL IsWindows64()
     if (!pIsWow64Process || !pIsWow64Process(GetCurrentProcess(), &bWow64))
         return FALSE;
     return bWow64 ? TRUE : FALSE;
+#endif
 }
 
 BOOL CheckOs(LPCWSTR szOsCode, LPCWSTR szFilter)

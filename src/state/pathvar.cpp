@@ -367,7 +367,11 @@ BOOL ExpandPathVar(LPWSTR szText, DWORD cchText, LPWSTR szEmptyVars, size_t cchE
         case VS_HWND:
             if (!wcsstr(szWork, entry.szName))
                 continue;
-            StringCchPrintfW(szNumber, NUMBER_CCH, L"%p", static_cast<void*>(g_hStatusWnd));
+            // Eight hex digits from either launcher: window handles fit in 32
+            // bits on 64-bit Windows too, and a setup program of either
+            // architecture reads the same text.
+            StringCchPrintfW(szNumber, NUMBER_CCH, L"%08X",
+                             static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_hStatusWnd)));
             szValue = szNumber;
             break;
         case VS_SETUPZK:

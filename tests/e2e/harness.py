@@ -12,8 +12,25 @@ import unittest
 
 ROOT = os.environ.get("STOWAWAY_ROOT") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
-BIN = os.environ.get("STOWAWAY_BIN") or os.path.join(ROOT, "build", "win32", "bin")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
+
+
+def default_bin():
+    """The build whose programs this machine runs: the x86 one where 32-bit
+    code executes, else the x64 one (scripts/arches.sh)."""
+    return subprocess.run(["bash", os.path.join(ROOT, "scripts", "arches.sh"), "--bin"],
+                          stdout=subprocess.PIPE, check=True).stdout.decode().strip()
+
+
+def arches():
+    """The architectures whose programs run here: ["x64"] or ["x86", "x64"]."""
+    return subprocess.run(["bash", os.path.join(ROOT, "scripts", "arches.sh")],
+                          stdout=subprocess.PIPE, check=True).stdout.decode().split()
+
+
+BIN = os.environ.get("STOWAWAY_BIN") or default_bin()
+# The architecture of the programs under test, x86 or x64.
+ARCH = os.environ.get("STOWAWAY_ARCH") or ("x64" if BIN.rstrip("/").endswith("win64/bin") else "x86")
 
 
 def lane():

@@ -565,6 +565,7 @@ if __name__ == "__main__":
     elif len(sys.argv) >= 3 and sys.argv[1] == "demo":
         code, pkg, trace, shots = run_demo(sys.argv[2])
         print("package:      %s" % pkg)
+        print("launcher:     %s (from %s)" % (harness.ARCH, harness.BIN))
         print("exit code:    %s" % code)
         print("trace:        %s" % trace)
         for s in shots:

@@ -238,6 +238,19 @@ const wchar_t* FciErrorText(int iCode)
     return iCode >= 0 && iCode < 9 ? texts[iCode] : L"unknown error";
 }
 
+// The set id ties the cabinets of a set together. It comes from the member
+// names, so that the same files give the same cabinet at every build.
+USHORT SetIdOf(const std::vector<CABENTRY>& members)
+{
+    DWORD dwHash = 2166136261u;  // FNV-1a
+    for (const CABENTRY& member : members) {
+        for (unsigned char c : member.name)
+            dwHash = (dwHash ^ c) * 16777619u;
+        dwHash = (dwHash ^ 0) * 16777619u;
+    }
+    return static_cast<USHORT>(dwHash ^ (dwHash >> 16));
+}
+
 }  // namespace
 
 std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std::wstring& out,
@@ -263,7 +276,7 @@ std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std:
     ccab.cbFolderThresh = NO_LIMIT;
     ccab.iCab = 1;
     ccab.iDisk = 1;
-    ccab.setID = static_cast<USHORT>(GetTickCount());
+    ccab.setID = SetIdOf(members);
     NameCabinet(&ccab, writer);
 
     ERF erf = {};

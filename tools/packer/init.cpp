@@ -21,6 +21,8 @@ const char PROJECT_TEXT[] =
     "Output=%s\r\n"
     "; The launcher's configuration: see setup.ini.\r\n"
     "Config=setup.ini\r\n"
+    "; Arch=x86   the launcher's architecture: x86 runs on every Windows, x64 on\r\n"
+    ";            64-bit Windows only (Server Core without WOW64, 64-bit setups)\r\n"
     "; Launcher=  the launcher to copy (default: launcher.exe beside packer.exe)\r\n"
     "; Tag=TRV    three letters of the numbered names in the file table\r\n"
     "; WebFolder= where items of Type=web are copied, for upload\r\n"

@@ -20,7 +20,10 @@ const char USAGE[] =
     "\n"
     "Build options (they add to or override a project file):\n"
     "  --project FILE            project file (INI, see below)\n"
-    "  --launcher FILE           launcher to copy (default: launcher.exe beside packer.exe)\n"
+    "  --arch x86|x64            the launcher's architecture: x86 (runs on every Windows)\n"
+    "                            or x64 (64-bit Windows only); default: launcher.exe beside\n"
+    "                            packer.exe, else the kit's x86\\launcher.exe\n"
+    "  --launcher FILE           launcher to copy, of either architecture\n"
     "  --out FILE                package to write\n"
     "  --config FILE             configuration, embedded in the package\n"
     "  --tag XYZ                 three letters of the numbered names (default TRV: TRV0001.001)\n"
@@ -42,7 +45,7 @@ const char USAGE[] =
     "                            the package keeps its name and says when it is missing\n"
     "\n"
     "Project file:\n"
-    "  [Package]  Launcher=, Output=, Config=, Tag=, WebFolder=\n"
+    "  [Package]  Arch=, Launcher=, Output=, Config=, Tag=, WebFolder=\n"
     "  [Item1], [Item2] ...  Type=folder|archive|stored|external|web, Source=, Name=,\n"
     "             Stored=0|1 (external, web), File= (table name), Size= (web, no Source)\n"
     "  [Resources]  EmbedConfig=0|1 (default 1), Data=, Language1=, Neutral1=, Skin1= ...\n"
@@ -86,6 +89,11 @@ int RunBuild(const std::vector<std::wstring>& args)
             projectFile = next();
         else if (arg == L"--launcher")
             flags.launcher = FullPath(next());
+        else if (arg == L"--arch") {
+            flags.arch = next();
+            if (!IsArchName(flags.arch))
+                throw Usage{L"--arch takes x86 or x64"};
+        }
         else if (arg == L"--out")
             flags.output = FullPath(next());
         else if (arg == L"--config")
@@ -116,8 +124,12 @@ int RunBuild(const std::vector<std::wstring>& args)
     }
     if (!projectFile.empty())
         ReadProject(projectFile, project);
-    if (!flags.launcher.empty())
+    if (!flags.launcher.empty() || !flags.arch.empty()) {
+        // Either names the launcher: one on the command line overrides the
+        // project's choice of either kind.
         project.launcher = flags.launcher;
+        project.arch = flags.arch;
+    }
     if (!flags.output.empty())
         project.output = flags.output;
     if (!flags.config.empty())

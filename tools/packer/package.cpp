@@ -61,6 +61,8 @@ std::wstring NameOf(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+}  // namespace
+
 std::wstring ProgramFolder()
 {
     WCHAR szPath[MAX_PATH];
@@ -69,6 +71,8 @@ std::wstring ProgramFolder()
         return L".";
     return FolderOf(szPath);
 }
+
+namespace {
 
 // A table name: at most 259 bytes in the ANSI code page.
 std::string TableName(const std::wstring& name, const wchar_t* what)
@@ -273,15 +277,15 @@ std::vector<PLANNED> PlanItems(const PROJECT& project, const std::wstring& workF
 
 }  // namespace
 
-void BuildPackage(const PROJECT& project)
+void BuildPackage(const PROJECT& asGiven)
 {
+    PROJECT project = asGiven;
     if (project.output.empty())
         throw Failure{L"no output package given (--out or Output=)"};
     std::wstring output = FullPath(project.output);
-    std::wstring launcher =
-        project.launcher.empty() ? ProgramFolder() + L"\\launcher.exe" : FullPath(project.launcher);
-    if (!IsFile(launcher))
-        throw Failure{L"no such launcher: " + launcher};
+    std::wstring arch;
+    std::wstring launcher = ChooseLauncher(project, arch);
+    MatchPacUnpacker(project, launcher, arch);
     if (!project.config.empty() && !IsFile(project.config))
         throw Failure{L"no such configuration file: " + project.config};
     if (IsFolder(output))
@@ -370,8 +374,9 @@ void BuildPackage(const PROJECT& project)
         cleanup.Keep(move.first);
     }
 
-    printf("packer: %s: %u file(s), %llu bytes\n", ToUtf8(output).c_str(),
-           static_cast<unsigned>(entries.size()), static_cast<unsigned long long>(SizeOf(output)));
+    printf("packer: %s: %u file(s), %llu bytes, %s launcher\n", ToUtf8(output).c_str(),
+           static_cast<unsigned>(entries.size()), static_cast<unsigned long long>(SizeOf(output)),
+           ToUtf8(arch).c_str());
     for (const PAYLOADENTRY& entry : entries)
         printf("  %s  type %u  %llu bytes  at %llu%s%s\n", entry.strFile.c_str(),
                entry.TypeOfFile, static_cast<unsigned long long>(entry.FileSize),

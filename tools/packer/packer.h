@@ -31,6 +31,7 @@ struct ITEM {
 
 struct PROJECT {
     std::wstring launcher;   // the launcher to copy
+    std::wstring arch;       // x86 or x64: the launcher of that architecture; empty: not said
     std::wstring output;     // the package to write
     std::wstring config;     // embedded as CFG 136, or written beside the package as NAME.cfg
     std::wstring webFolder;  // web items are copied here for upload
@@ -105,7 +106,21 @@ void ReadProjectResources(const std::wstring& path, const std::wstring& base, PR
 void MergeResourceOptions(const PROJECT& flags, PROJECT& project);
 std::wstring PrepareStagedConfig(const std::wstring& staged);
 
+// The launcher to build on (stub.cpp): project.launcher, else the one of
+// project.arch from the kit beside the packer, else launcher.exe beside the
+// packer, else the kit's x86 one. arch receives the launcher's architecture
+// (x86 or x64); throws Failure when it is none of them or not the one asked.
+std::wstring ChooseLauncher(const PROJECT& project, std::wstring& arch);
+// "x86", "x64", or empty when path is no Windows program of either.
+std::wstring MachineOf(const std::wstring& path);
+bool IsArchName(const std::wstring& arch);
+// A QELTRON.dll among the neutral files must be of the launcher's
+// architecture; PAC archives in the payload with none given get the one
+// beside the launcher.
+void MatchPacUnpacker(PROJECT& project, const std::wstring& launcher, const std::wstring& arch);
+
 // Small helpers.
+std::wstring ProgramFolder();
 std::wstring FullPath(const std::wstring& path, const std::wstring& base = L"");
 bool IsFile(const std::wstring& path);
 bool IsFolder(const std::wstring& path);

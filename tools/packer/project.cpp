@@ -1,6 +1,7 @@
 // Project files: an INI file that describes a package.
 //
 //   [Package]
+//   Arch=x86                  ; or x64: the launcher of that architecture
 //   Launcher=launcher.exe     ; default: launcher.exe beside packer.exe
 //   Output=setup.exe
 //   Config=setup.ini          ; written beside the package as setup.cfg
@@ -73,6 +74,11 @@ void ReadProject(const std::wstring& file, PROJECT& project)
     std::wstring value = pathValue(L"Package", L"Launcher");
     if (!value.empty())
         project.launcher = value;
+    if (!(value = ReadValue(path, L"Package", L"Arch")).empty()) {
+        if (!IsArchName(value))
+            throw Failure{L"Arch=" + value + L" in " + path + L" (x86 or x64)"};
+        project.arch = value;
+    }
     if (!(value = pathValue(L"Package", L"Output")).empty())
         project.output = value;
     if (!(value = pathValue(L"Package", L"Config")).empty())
