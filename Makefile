@@ -42,9 +42,13 @@ test: build
 demo: build
 	bash scripts/demo.sh
 
-# make bench BIG=1: a 1 GiB payload instead of 201 MiB.
+# make bench BIG=1: a 1 GiB payload instead of 201 MiB. Each architecture
+# this machine executes, one after the other.
 bench: build
-	BIG=$(BIG) bash scripts/bench.sh
+	@for a in $$(bash scripts/arches.sh); do \
+	  bin=build/win32/bin; [ $$a = x64 ] && bin=build/win64/bin; \
+	  STOWAWAY_BIN=$$PWD/$$bin BIG=$(BIG) bash scripts/bench.sh || exit 1; \
+	done
 	bash scripts/bench-downloads.sh
 
 fuzz: build

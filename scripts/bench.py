@@ -2,7 +2,7 @@
 """Benchmark: a package of 2,000 files (201 MiB, half text, half random bytes)
 in one MSZIP cabinet made by gcab, run silently (/S /X:) under Wine beside
 the bare FDI client (fdiclient.exe), an NSIS installer of the same files,
-cabextract and cp. Prints one table, also kept in build/bench/results.md
+cabextract and cp. Prints one table, also kept in build/bench/results-<arch>.md
 (build/bench1g/ with BIG=1). Figures only; nothing is asserted.
 
   scripts/bench.py            the 201 MiB payload
@@ -45,6 +45,11 @@ WORK = os.path.join(ROOT, "build", "bench1g" if os.environ.get("BIG", "") not in
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 PREFIX = os.path.join(ROOT, "build", "wine", "prefix")
 BIG = os.environ.get("BIG", "") not in ("", "0")
+# What runs here (scripts/arches.sh); a peer that cannot run is said so.
+RUNNABLE = subprocess.run(["bash", os.path.join(ROOT, "scripts", "arches.sh")],
+                          stdout=subprocess.PIPE, check=True).stdout.decode().split()
+ARCH = "x64" if "win64" in BIN or "release64" in BIN else "x86"
+NOT_RUN_32 = "not run: 32-bit code cannot execute here"
 RUNS = int(os.environ.get("BENCH_RUNS", "3"))
 FILES = 2000
 TOTAL_MIB = 1024 if BIG else 201
@@ -350,6 +355,7 @@ def main():
     cab_bytes = os.path.getsize(cab)
     log("%d files, %.1f MiB in a cabinet of %.1f MiB; %d timed runs each" %
         (FILES, data_bytes / MIB, cab_bytes / MIB, RUNS))
+    log("the %s launcher and FDI client (%s)" % (ARCH, BIN))
 
     # Programs run with a scratch folder as their current folder.
     cwd = tempfile.mkdtemp(prefix="stowawaybench")
@@ -367,6 +373,11 @@ def main():
         (NSIS, lambda: [WINE_RUN, nsis, "/S", "/D=" + winpath(out)]),
         (LAUNCHER, None),
     ]
+    # NSIS's stub is 32-bit.
+    nsis_runs = "x86" in RUNNABLE
+    if not nsis_runs:
+        tools = [t for t in tools if t[0] != NSIS]
+        log("%s: %s" % (NSIS, NOT_RUN_32))
     if slow_prefix:
         tools.append((SLOW, None))
     times = {name: [] for name, _ in tools}
@@ -414,7 +425,7 @@ def main():
     # ---- the table
     fdi = median(times[FDI])
     whole = median(times[LAUNCHER])
-    nsis_s = median(times[NSIS])
+    nsis_s = median(times[NSIS]) if nsis_runs else None
 
     def untraced(key, runs=None):
         values = [p[key] for p in (runs if runs is not None else phases) if p]
@@ -430,13 +441,16 @@ def main():
     stub = os.path.getsize(os.path.join(BIN, "launcher.exe"))
     rows = []
     rows.append("Payload: %d files, %.1f MiB (half text, half random), one MSZIP cabinet of "
-                "%.1f MiB made by gcab. Median of %d runs of each, taken in turn, under Wine "
-                "on this machine.\n" % (FILES, data_bytes / MIB, cab_bytes / MIB, RUNS))
+                "%.1f MiB made by gcab. The %s launcher and FDI client. Median of %d runs of "
+                "each, taken in turn, under Wine on this machine.\n" %
+                (FILES, data_bytes / MIB, cab_bytes / MIB, ARCH, RUNS))
     rows.append("| what | seconds | processor seconds | peak memory (VmHWM) |")
     rows.append("|---|---|---|---|")
     for name, _ in tools:
         rows.append("| %s | %.2f | %.2f | %.1f MiB |" % (name, median(times[name]),
                                                        median(cpu[name]), hwm[name] / 1024.0))
+    if not nsis_runs:
+        rows.append("| %s | %s | | |" % (NSIS, NOT_RUN_32))
     rows.append("| this launcher, its trace written to a log (/LOG:, %d lines) | %.2f | %.2f | |" %
                 (traced.get("lines", 0), traced["seconds"], traced["cpu"]))
     rows.append("| this launcher, tracemon attached (%d lines) | %.2f | %.2f | |" %
@@ -464,7 +478,8 @@ def main():
     rows.append("| whole silent run / bare FDI client | %.2f | <= 1.2 |" % (whole / fdi))
     rows.append("| the same in processor seconds | %.2f | |" %
                 (median(cpu[LAUNCHER]) / median(cpu[FDI])))
-    rows.append("| whole silent run / NSIS installer | %.2f | < 1 |" % (whole / nsis_s))
+    rows.append("| whole silent run / NSIS installer | %s | < 1 |" %
+                ("%.2f" % (whole / nsis_s) if nsis_s else NOT_RUN_32))
     def start_to_window(runs, since=None):
         values = [mark(x, since, "window") if since else mark(x, "window") for x in runs]
         values = [v for v in values if v is not None]
@@ -495,7 +510,7 @@ def main():
     table = "\n".join(rows)
     print()
     print(table)
-    with open(os.path.join(WORK, "results.md"), "w") as f:
+    with open(os.path.join(WORK, "results-%s.md" % ARCH), "w") as f:
         f.write(table + "\n")
 
 
