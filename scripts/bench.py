@@ -237,7 +237,7 @@ TRACE_MARKS = [
 ]
 
 
-LOG_LINE = re.compile(r"(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3}) \[[^\]]*\] (.*)")
+LOG_LINE = re.compile(r"(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3}) \d+ \[[^\]]*\] (.*)")
 MONITOR_LINE = re.compile(r"(\d\d):(\d\d):(\d\d)\.(\d{3}) \[[^\]]*\] (.*)")
 
 

@@ -18,9 +18,27 @@ std::wstring Key(LPCWSTR szPath)
         return L"";
     WCHAR szFull[PATH_CCH * 2];
     DWORD cch = GetFullPathNameW(szPath, ARRAYSIZE(szFull), szFull, nullptr);
-    if (!cch || cch >= ARRAYSIZE(szFull))
+    if (!cch)
         return L"";
-    std::wstring key(szFull, cch);
+    std::wstring key;
+    if (cch < ARRAYSIZE(szFull)) {
+        key.assign(szFull, cch);
+    } else {
+        // Members of an archive may lie deeper than MAX_PATH: cch is the
+        // size the whole path needs.
+        if (cch > LONG_PATH_CCH)
+            return L"";
+        key.assign(cch, L'\0');
+        DWORD cchLong = GetFullPathNameW(szPath, cch, &key[0], nullptr);
+        if (!cchLong || cchLong >= cch)
+            return L"";
+        key.resize(cchLong);
+    }
+    // One key for both spellings of a long path.
+    if (key.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        key.replace(0, 8, L"\\\\");
+    else if (key.compare(0, 4, L"\\\\?\\") == 0)
+        key.erase(0, 4);
     if (key.size() > 3 && key.back() == L'\\')
         key.pop_back();
     CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
@@ -94,10 +112,11 @@ CRunFiles& RunFiles()
 
 BOOL DeleteWritable(LPCWSTR szPath)
 {
-    DWORD dwAttributes = GetFileAttributesW(szPath);
+    std::wstring path = LongPathForm(szPath);
+    DWORD dwAttributes = GetFileAttributesW(path.c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(szPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-    return DeleteFileW(szPath);
+        SetFileAttributesW(path.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileW(path.c_str());
 }
 
 // Removes what the run did not put into a folder it owns.
@@ -116,17 +135,19 @@ public:
     }
     BOOL OnFolderLink(LPCWSTR szPath, const WIN32_FIND_DATAW&) override
     {
-        BOOL bRemoved = RemoveDirectoryW(szPath);
+        BOOL bRemoved = RemoveDirectoryW(LongPathForm(szPath).c_str());
         Keep(bRemoved);
         DebugTrace(L"RemoveForeignFiles()->link %s removed (%d)", szPath, bRemoved);
         return TRUE;
     }
     BOOL OnFolderDone(LPCWSTR szPath, const WIN32_FIND_DATAW&) override
     {
-        if (!IsRunFolder(szPath) && RemoveDirectoryW(szPath))
+        if (!IsRunFolder(szPath) && RemoveDirectoryW(LongPathForm(szPath).c_str()))
             DebugTrace(L"RemoveForeignFiles()->folder %s removed", szPath);
         return TRUE;
     }
+    // The extraction writes members deeper than MAX_PATH; they are looked at here too.
+    BOOL TakesLongPaths() const override { return TRUE; }
     void OnTooLong(LPCWSTR szFolder, LPCWSTR szName) override
     {
         DebugTrace(L"RemoveForeignFiles()->%s\\%s too long", szFolder, szName);

@@ -2,6 +2,7 @@
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <stdarg.h>
+#include <string.h>
 #include "common/capacity.h"
 #include "common/tracelog.h"
 
@@ -117,11 +118,82 @@ void SendToMonitor(HWND hMonitor, const char* pszLine)
     SendOrDrop(hMonitor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), false);
 }
 
+// Names of values that are never traced: a NAME=value pair (an installer
+// property handed to the setup program, say) whose name holds one of these
+// is traced as NAME=***.
+const char* const SECRET_NAME_PARTS[] = {"PASSWORD", "PWD", "SECRET", "TOKEN"};
+
+bool IsNameChar(WCHAR c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') ||
+           c == L'_' || c == L'.' || c == L'-';
+}
+
+bool NameHoldsSecret(const WCHAR* pName, size_t cchName)
+{
+    for (const char* pszPart : SECRET_NAME_PARTS) {
+        size_t cchPart = strlen(pszPart);
+        for (size_t i = 0; i + cchPart <= cchName; ++i) {
+            size_t j = 0;
+            while (j < cchPart) {
+                WCHAR c = pName[i + j];
+                if (c >= L'a' && c <= L'z')
+                    c = static_cast<WCHAR>(c - L'a' + L'A');
+                if (c != static_cast<WCHAR>(pszPart[j]))
+                    break;
+                ++j;
+            }
+            if (j == cchPart)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Copies szMessage to szOut (cchOut characters) with the value of every
+// secret NAME=value pair written as ***: up to the closing quote of a
+// quoted value, else to the next blank or quote.
+void MaskSecrets(const WCHAR* szMessage, WCHAR* szOut, size_t cchOut)
+{
+    static const WCHAR MASK[] = L"***";
+    size_t o = 0;
+    const WCHAR* p = szMessage;
+    while (*p && o + 1 < cchOut) {
+        szOut[o++] = *p;
+        if (*p != L'=') {
+            ++p;
+            continue;
+        }
+        const WCHAR* pName = p;
+        while (pName > szMessage && IsNameChar(pName[-1]))
+            --pName;
+        ++p;
+        if (!NameHoldsSecret(pName, static_cast<size_t>(p - 1 - pName)))
+            continue;
+        WCHAR chEnd = L' ';
+        // "value", or \"value\" inside a quoted argument.
+        size_t cchOpen = *p == L'"' ? 1 : (p[0] == L'\\' && p[1] == L'"' ? 2 : 0);
+        if (cchOpen) {
+            chEnd = L'"';
+            for (size_t k = 0; k < cchOpen && o + 1 < cchOut; ++k)
+                szOut[o++] = p[k];
+            p += cchOpen;
+        }
+        while (*p && *p != chEnd && (chEnd == L'"' || (*p != L'\t' && *p != L'"')))
+            ++p;
+        for (const WCHAR* m = MASK; *m && o + 1 < cchOut; ++m)
+            szOut[o++] = *m;
+    }
+    szOut[o] = L'\0';
+}
+
 // Hands one formatted message to the windows the entry point found:
 // "[module] message" to TMonitor as 8-bit text, "time> [module] message" to
 // the Dbs list.
-void EmitTrace(TRACECACHE& cache, const WCHAR* szMessage)
+void EmitTrace(TRACECACHE& cache, const WCHAR* szRawMessage)
 {
+    WCHAR szMessage[TRACE_MESSAGE_CCH];
+    MaskSecrets(szRawMessage, szMessage, TRACE_MESSAGE_CCH);
     if (cache.szModulePath[0] == L'\0') {
         WCHAR szPath[PATH_CCH];
         DWORD cch = GetModuleFileNameW(nullptr, szPath, PATH_CCH);

@@ -64,9 +64,10 @@ void WriteTraceLog(LPCWSTR szLine)
     SYSTEMTIME st;
     GetLocalTime(&st);
     WCHAR szStamped[(TRACE_LINE_CCH + STAMP_CCH) * 2];
-    StringCchPrintfW(szStamped, ARRAYSIZE(szStamped), L"%04u-%02u-%02u %02u:%02u:%02u.%03u ",
+    // The process id tells apart two runs that write one log.
+    StringCchPrintfW(szStamped, ARRAYSIZE(szStamped), L"%04u-%02u-%02u %02u:%02u:%02u.%03u %lu ",
                      st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
-                     st.wMilliseconds);
+                     st.wMilliseconds, GetCurrentProcessId());
     // One trace line, one line of the file: line breaks inside a message
     // (a box's text) are written as \r and \n.
     size_t cch = wcslen(szStamped);

@@ -60,6 +60,7 @@ struct RunState {
     HANDLE hScratchLock = INVALID_HANDLE_VALUE;
     BOOL bNeedToRunAsAdmin = FALSE;
     WCHAR szLangLibrary[PATH_CCH] = L"";
+    BOOL bHelp = FALSE;            // -?: the list of options, then the end
     BOOL bExtractOnly = FALSE;     // -X:
     BOOL bConfigMissing = FALSE;   // the package names a configuration that is not there
     BOOL bNoConfig = FALSE;        // neither a file beside the package nor an embedded one
@@ -71,9 +72,9 @@ BOOL HasOption(LPCWSTR szName)
     return ::HasOption(g_szCmdLine, szName);
 }
 
-BOOL GetOptionValue(LPCWSTR szName, LPCWSTR szDelims, LPWSTR szValue, size_t cchValue)
+BOOL GetOptionValue(LPCWSTR szName, LPWSTR szValue, size_t cchValue)
 {
-    return ::GetOptionValue(g_szCmdLine, szName, szDelims, szValue, cchValue);
+    return ::GetOptionValue(g_szCmdLine, szName, szValue, cchValue);
 }
 
 void RemoveFolder(LPCWSTR szPath)
@@ -117,13 +118,10 @@ Next FailStartUp(DWORD dwError, LPCWSTR szText)
 void OpenLogIfAsked(LPCWSTR lpCmdLine)
 {
     std::vector<WCHAR> path(CMDLINE_CCH, L'\0');
-    if ((FindOptionValue(lpCmdLine, L"-LOG:", VALUE_ENDS_AT_BLANK, path.data(), CMDLINE_CCH) ||
-         FindOptionValue(lpCmdLine, L"/LOG:", VALUE_ENDS_AT_BLANK, path.data(), CMDLINE_CCH)) &&
-        wcslen(path.data()) < PATH_CCH) {
-        PathRemoveBlanksW(path.data());
-        PathUnquoteSpacesW(path.data());
+    if ((FindOptionValue(lpCmdLine, L"-LOG:", path.data(), CMDLINE_CCH) ||
+         FindOptionValue(lpCmdLine, L"/LOG:", path.data(), CMDLINE_CCH)) &&
+        wcslen(path.data()) < PATH_CCH)
         OpenTraceLog(path.data());
-    }
 }
 
 // ---- bootstrap ---------------------------------------------------------
@@ -143,10 +141,21 @@ void Begin(RunState& run)
     ProtectFolder(ModulePath);
 }
 
+void TraceArgument(void*, LPCWSTR szText, size_t cchText, BOOL bKnown)
+{
+    int cch = static_cast<int>(cchText);
+    if (bKnown)
+        DebugTrace(L"WinMain()->Argument: %.*s", cch, szText);
+    else
+        DebugTrace(L"WinMain()->Argument: %.*s (not an option of the package: ignored)", cch, szText);
+}
+
 void CopyCommandLine(LPCWSTR lpCmdLine)
 {
     StringCchCopyW(g_szCmdLine, CMDLINE_CCH, lpCmdLine ? lpCmdLine : L"");
     DebugTrace(L"WinMain()->CmdLine=%s", g_szCmdLine);
+    // How the line was read, one argument at a time.
+    SplitCommandLine(g_szCmdLine, TraceArgument, nullptr);
 }
 
 // Options for a run that nobody watches, read before the first box.
@@ -160,34 +169,34 @@ void ReadUnattendedOptions()
         DebugTrace(L"WinMain()->Message boxes suppressed by parameter");
     }
     WCHAR szLog[PATH_CCH];
-    if (GetOptionValue(L"LOG:", VALUE_ENDS_AT_BLANK, szLog, ARRAYSIZE(szLog)))
+    if (GetOptionValue(L"LOG:", szLog, ARRAYSIZE(szLog)))
         DebugTrace(L"WinMain()->Log file parameter: %s (%d)", szLog, IsTraceLogOpen());
 }
 
-Next ShowHelpIfAsked(const RunState& run)
+// The list of options, in the package's language when its library has it
+// (hRes), else from the program itself.
+void ShowHelp(HINSTANCE hRes)
 {
-    if (!HasOption(L"?"))
-        return Next::Continue;
-    // From the program itself: no language library is loaded yet.
     WCHAR szCaption[TITLE_CCH] = L"";
-    WCHAR szText[CMDLINE_CCH] = L"";
-    LoadStringW(run.hInst, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
-    LoadStringW(run.hInst, IDS_HELP_TEXT, szText, ARRAYSIZE(szText));
-    TrimTrailingBlanks(szText);
-    ShowMessageBox(nullptr, szText, szCaption, MB_ICONINFORMATION);
+    std::vector<WCHAR> text(CMDLINE_CCH, L'\0');
+    if (hRes == hInstance || !LoadStringEx(hRes, IDS_HELP_TEXT, text.data(), CMDLINE_CCH,
+                                           ChosenLanguageId()))
+        LoadStringW(hInstance, IDS_HELP_TEXT, text.data(), CMDLINE_CCH);
+    LoadMessageText(IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
+    TrimTrailingBlanks(text.data());
+    ShowMessageBox(nullptr, text.data(), szCaption, MB_ICONINFORMATION);
     DebugTrace(L"WinMain()->Help (?) mode parameter");
-    return Next::Return0;
 }
 
 void ReadLanguageAndCmdLineOptions()
 {
     WCHAR szValue[PATH_CCH];
-    if (GetOptionValue(L"LANG:", VALUE_ENDS_AT_OPTION, szValue, ARRAYSIZE(szValue))) {
+    if (GetOptionValue(L"LANG:", szValue, ARRAYSIZE(szValue))) {
         g_lcID_LangParam = static_cast<WORD>(wcstoul(szValue, nullptr, 10));
         DebugTrace(L"WinMain()->Language parameter: %d", g_lcID_LangParam);
     }
-    // The whole rest of the line may belong to the setup program.
-    if (GetOptionValue(L"CMDLINE:", VALUE_ENDS_AT_BLANK, g_szCmdLineParam, CMDLINE_CCH))
+    // For the setup program as written, quotes included.
+    if (GetOptionValue(L"CMDLINE:", g_szCmdLineParam, CMDLINE_CCH))
         DebugTrace(L"WinMain()->CMDLINE parameter: %s", g_szCmdLineParam);
 }
 
@@ -196,6 +205,11 @@ void ReadLanguageAndCmdLineOptions()
 Next CreateScratchFolder(RunState& run)
 {
     DWORD dwError = TakeScratchFolder(&run.hScratchLock);
+    if (dwError != ERROR_SUCCESS && run.bHelp) {
+        // No language library without the folder: the program's own list.
+        ShowHelp(hInstance);
+        return Next::Return0;
+    }
     if (dwError != ERROR_SUCCESS) {
         // Not a success: a deployment script must see that nothing ran.
         DebugTrace(L"WinMain()->Error create directory (%s)!", TempPathTRV);
@@ -500,10 +514,16 @@ DWORD PrepareExtractFolder(LPCWSTR szValue, LPWSTR szFolder)
         return ERROR_FILENAME_EXCED_RANGE;
     if (!PathIsRootW(szFull))
         RemoveTrailingBackslash(szFull);
-    if (!CreateAllDirectory(szFull))
-        return LastErrorOr(ERROR_PATH_NOT_FOUND);
+    // A file of that name, or one on the way to it, is no folder to extract
+    // into: 267, never the 183 of a second run.
+    if (FileExists(szFull))
+        return ERROR_DIRECTORY;
+    if (!CreateAllDirectory(szFull)) {
+        DWORD dwError = LastErrorOr(ERROR_PATH_NOT_FOUND);
+        return dwError == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : dwError;
+    }
     if (!FolderExists(szFull))
-        return ERROR_DIRECTORY;  // a file of that name
+        return ERROR_DIRECTORY;
     StringCchCopyW(szFolder, PATH_CCH, szFull);
     return 0;
 }
@@ -511,7 +531,7 @@ DWORD PrepareExtractFolder(LPCWSTR szValue, LPWSTR szFolder)
 Next ApplyExtractOnly(RunState& run)
 {
     std::vector<WCHAR> value(CMDLINE_CCH, L'\0');
-    if (!GetOptionValue(L"X:", VALUE_ENDS_AT_OPTION, value.data(), CMDLINE_CCH))
+    if (!GetOptionValue(L"X:", value.data(), CMDLINE_CCH))
         return Next::Continue;
     run.bExtractOnly = TRUE;
     DebugTrace(L"WinMain()->Params=/X: %s", value.data());
@@ -694,12 +714,26 @@ Next StartUp(RunState& run)
     Begin(run);
     CopyCommandLine(run.lpCmdLine);
     ReadUnattendedOptions();
-    if (ShowHelpIfAsked(run) == Next::Return0)
-        return Next::Return0;
+    run.bHelp = HasOption(L"?");
     ReadLanguageAndCmdLineOptions();
-    if (CreateScratchFolder(run) == Next::ReturnError)
+    switch (CreateScratchFolder(run)) {
+    case Next::ReturnError:
         return Next::ReturnError;
+    case Next::Return0:
+        return Next::Return0;
+    default:
+        break;
+    }
     ReadConfiguration(run);
+    if (run.bHelp) {
+        // In the package's language: its library comes from the scratch
+        // folder, which goes again at the end. Nothing else happens.
+        if (LoadLanguageLibrary(run) == Next::Shutdown)
+            return Next::Shutdown;
+        ShowHelp(hInstRes);
+        SetExitCode(0);
+        return Next::Shutdown;
+    }
     CheckGuid();
     StartConnectionCheckForPackage();
     if (TakeProjectMutex(run) == Next::Shutdown)

@@ -2,6 +2,7 @@
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <stdlib.h>
+#include <vector>
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
@@ -36,6 +37,41 @@ void ReadText(LPCWSTR szSection, LPCWSTR szKey, LPWSTR szField, DWORD cchField, 
     if (bKeepCurrent)
         StringCchCopyW(szDefault, PATH_CCH, szField);
     GetPrivateProfileStringW(szSection, szKey, szDefault, szField, cchField, szFile);
+}
+
+// A value exactly as written, quotes included: GetPrivateProfileString
+// drops a pair of quotes around a whole value, which a setup program's
+// command line needs ("C:\Program Files\App"). The key's first line in
+// its section wins; blanks around the key and the value go.
+void ReadTextAsWritten(LPCWSTR szSection, LPCWSTR szKey, LPWSTR szField, DWORD cchField,
+                       LPCWSTR szFile)
+{
+    // The largest section the profile functions hand out.
+    const DWORD SECTION_CCH = 32767;
+    std::vector<WCHAR> section(SECTION_CCH, L'\0');
+    DWORD cch = GetPrivateProfileSectionW(szSection, section.data(), SECTION_CCH, szFile);
+    size_t cchKey = wcslen(szKey);
+    for (const WCHAR* p = section.data(); cch && *p; p += wcslen(p) + 1) {
+        while (*p == L' ' || *p == L'\t')
+            ++p;
+        const WCHAR* pEq = wcschr(p, L'=');
+        if (!pEq)
+            continue;
+        const WCHAR* pKeyEnd = pEq;
+        while (pKeyEnd > p && (pKeyEnd[-1] == L' ' || pKeyEnd[-1] == L'\t'))
+            --pKeyEnd;
+        if (static_cast<size_t>(pKeyEnd - p) != cchKey || _wcsnicmp(p, szKey, cchKey) != 0)
+            continue;
+        const WCHAR* pValue = pEq + 1;
+        while (*pValue == L' ' || *pValue == L'\t')
+            ++pValue;
+        size_t cchValue = wcslen(pValue);
+        while (cchValue && (pValue[cchValue - 1] == L' ' || pValue[cchValue - 1] == L'\t'))
+            --cchValue;
+        // A value longer than its field is cut, as the profile functions do.
+        StringCchCopyNW(szField, cchField, pValue, cchValue);
+        return;
+    }
 }
 
 // The location is kept scrambled; a missing key or a bad checksum leaves
@@ -123,7 +159,7 @@ BOOL ReadConfigFile(LPCWSTR szConfigFile)
     ReadInt(RUNTIME, L"Percent", pi.bPercent, f);
     ReadInt(RUNTIME, L"TrayIcon", pi.bTrayIcon, f);
     ReadText(RUNTIME, L"ExeFileName", pi.szExeFileName, PATH_CCH, TRUE, f);
-    ReadText(RUNTIME, L"CmdLine", pi.szExeCmdLine, PATH_CCH, TRUE, f);
+    ReadTextAsWritten(RUNTIME, L"CmdLine", pi.szExeCmdLine, PATH_CCH, f);
     if (pi.bCopyToTemp == 0) {
         ReadText(RUNTIME, L"TargetFolder", pi.szTgdFolder, PATH_CCH, TRUE, f);
         ExpandPathVar(pi.szTgdFolder, PATH_CCH);

@@ -298,7 +298,8 @@ const std::string kBom = "\xEF\xBB\xBF";
 // stamp, or one without its CR LF, shows as "<bad> ...".
 std::vector<std::string> LogLines(const std::string& text)
 {
-    static const std::regex stamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} (.*)$)");
+    // Date, time and the writing process's id before each line.
+    static const std::regex stamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} (\d+) (.*)$)");
     std::vector<std::string> out;
     size_t start = 0;
     while (start < text.size()) {
@@ -306,7 +307,7 @@ std::vector<std::string> LogLines(const std::string& text)
         std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
         std::smatch m;
         if (end != std::string::npos && std::regex_match(line, m, stamp))
-            out.push_back(m[1]);
+            out.push_back(m[2]);
         else
             out.push_back("<bad> " + line);
         start = end == std::string::npos ? text.size() : end + 2;
@@ -363,6 +364,9 @@ TEST(TraceLog, TheLogHoldsTheMonitorsLinesStampedInUtf8)
     ASSERT_EQ(logged.size(), 104u);
     EXPECT_EQ(logged[102], kModule + "accent \xC3\xA9");
     EXPECT_EQ(logged[103], kModule + "two\\r\\nlines");
+    // Each line names the process that wrote it.
+    EXPECT_NE(text.find(" " + std::to_string(GetCurrentProcessId()) + " " + kModule),
+              std::string::npos);
 
     // Opened again, it grows: no second byte order mark.
     ASSERT_TRUE(OpenTraceLog(path.c_str()));

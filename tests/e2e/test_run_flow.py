@@ -12,22 +12,25 @@ import harness
 import runkit
 
 HELP_TEXT = "\n".join([
-    "Command line parameters:", "",
-    "/? - Help",
-    "/CMDLINE: xxx - Pass some parameters to the Executable file launched at the end of extraction",
-    "/INFO - Displays some information about the package",
-    "/X: <target path> - Extract the files to the <target path> specified",
-    "/S - Silent mode",
-    "/FULLSILENT - Full Silent mode with no balloon messages",
-    "/SUPPRESSMSGBOXES - Suppress the message boxes: each one takes its default answer",
-    "/FD - Force to download the data web files",
+    "Command line options:", "",
+    "/? - Show this list",
+    "/INFO - Show information about the package",
+    "/S - Silent: no windows, no license",
+    "/FULLSILENT - Silent, and no tray icon or balloon messages",
+    "/SUPPRESSMSGBOXES - No message boxes: each takes its default answer",
+    "/LOG:file - Append the trace, with the time, to a log file",
+    "/X:folder - Extract the files into the folder and keep them; launch nothing",
+    "/CMDLINE:options - Options for the setup program (a blank after the colon: the rest of "
+    "the line, as written)",
     "/LANG:xxxx - Force the language of the installation",
-    "/LOG:<file> - Append the trace, with the time, to a log file",
-    "/NOLICENSE - Disable the license dialog box",
-    "/NOBALLOON - Balloon messages won't be displayed",
-    "/NOTOOLBAR - Disable the Toolbar installation",
-    "/SMALLSTATUS - Change the status dialog box to the small one.",
-    "/NORMALSTATUS - Change the status dialog box to the normal dialog.",
+    "/FD - Download the web files even when a copy lies beside the package",
+    "/NORESUME - Start over instead of resuming an interrupted run",
+    "/WITHPROGRESS - Keep the status window up while the setup program runs",
+    "/NOLICENSE - Do not show the license",
+    "/NOBALLOON - No tray icon or balloon messages",
+    "/SMALLSTATUS - Use the small status window",
+    "/NORMALSTATUS - Use the normal status window",
+    "/NOTOOLBAR - Accepted for older command lines; changes nothing",
 ])
 LANGUAGES = [(2057, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.lng"),
              (1040, "Italian.lng"), (1034, "Spanish.lng")]
@@ -70,7 +73,7 @@ class RunFlowTest(unittest.TestCase):
 
     # -- boxes -------------------------------------------------------------
 
-    def test_help_shows_the_exact_text_and_creates_nothing(self):
+    def test_help_shows_the_exact_text_and_leaves_nothing(self):
         run = runkit.LauncherRun(self.package(), "/?").start()
         rc, dump = runkit.uiauto("dump", "--title", "Help", "--class", "#32770")
         self.assertEqual(rc, 0, dump)
@@ -78,8 +81,37 @@ class RunFlowTest(unittest.TestCase):
         runkit.uiauto("click", "--title", "Help", "--class", "#32770", "--text", "OK")
         self.assertEqual(run.wait(), 0)
         self.assertIn("WinMain()->Help (?) mode parameter", run.messages())
-        self.assertIsNone(run.value("WinMain()->TempPathTRV="))
+        # The scratch folder that the language library comes from is gone.
+        scratch = self.scratch(run)
+        self.assertTrue(scratch)
+        self.assertFalse(os.path.exists(scratch))
         self.assertFalse(os.path.exists(self.record))
+
+    def test_help_lists_exactly_the_options_in_the_packages_language(self):
+        # The language libraries travel in the package's language pack.
+        sections = runkit.base_config(self.guid, cmdline=self.setup_args(), Languages=LANGUAGES)
+        pkg = runkit.packed_package(os.path.join(self.work, "packed"), "Sample", sections)
+        options = None
+        for lang, caption in ((1036, "Aide"), (1031, "Hilfe"), (2057, "Help")):
+            with self.subTest(lang=lang):
+                run = runkit.LauncherRun(pkg, "/? /LANG:%d" % lang).start()
+                rc, dump = runkit.uiauto("dump", "--title", caption, "--class", "#32770")
+                self.assertEqual(rc, 0, dump)
+                runkit.uiauto("click", "--title", caption, "--class", "#32770", "--text", "OK")
+                self.assertEqual(run.wait(), 0)
+                text = box_text(dump)
+                # "/LOG:fichier": the option is what comes before its value.
+                listed = [l.split(" - ")[0] for l in text.split("\n") if l.startswith("/")]
+                listed = [o[:o.index(":") + 1] if ":" in o else o for o in listed]
+                # The same options in every language, each once, and only
+                # options the package reads.
+                self.assertEqual(len(listed), len(set(listed)))
+                options = options or sorted(listed)
+                self.assertEqual(sorted(listed), options)
+        self.assertEqual(options, sorted([
+            "/?", "/INFO", "/S", "/FULLSILENT", "/SUPPRESSMSGBOXES", "/LOG:", "/X:", "/CMDLINE:",
+            "/LANG:", "/FD", "/NORESUME", "/WITHPROGRESS", "/NOLICENSE", "/NOBALLOON",
+            "/SMALLSTATUS", "/NORMALSTATUS", "/NOTOOLBAR"]))
 
     def test_info_lists_the_languages_and_leaves_no_folder(self):
         run = runkit.LauncherRun(self.package(Languages=LANGUAGES), "-info").start()

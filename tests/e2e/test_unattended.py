@@ -215,10 +215,16 @@ class UnattendedTest(unittest.TestCase):
         self.assertTrue(data.startswith(b"\xef\xbb\xbf"))
         lines = data[3:].decode("utf-8").split("\r\n")
         self.assertEqual(lines[-1], "")
-        stamp = re.compile(r"^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} ")
+        # Date, time and the writing process's id before each line.
+        stamp = re.compile(r"^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} (\d+) (.*)$")
+        out = []
+        self.pids = []
         for line in lines[:-1]:
-            self.assertRegex(line, stamp)
-        return [line[24:] for line in lines[:-1]]
+            m = stamp.match(line)
+            self.assertIsNotNone(m, line)
+            self.pids.append(m.group(1))
+            out.append(m.group(2))
+        return out
 
     def test_log_file_holds_the_monitors_lines(self):
         log = os.path.join(self.case, "logs dir", "run-1.log")
@@ -242,6 +248,11 @@ class UnattendedTest(unittest.TestCase):
         lines = self.log_lines(log)
         self.assertEqual(lines.count(module + "Begin..."), 2)
         self.assertEqual(lines[-1], module + "WinMain()->End(0x3)")
+        # The two runs' lines are told apart by their process ids.
+        second = lines.index(module + "Begin...", 1)
+        self.assertEqual(len(set(self.pids[:second])), 1)
+        self.assertEqual(len(set(self.pids[second:])), 1)
+        self.assertNotEqual(self.pids[0], self.pids[-1])
 
     def test_a_log_that_cannot_be_written_changes_nothing(self):
         for log in (os.path.join(self.case, "missing", "deeper", "a.log"), self.case,
