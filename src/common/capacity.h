@@ -10,5 +10,6 @@ enum : unsigned {
     SHORTTEXT_CCH = 81,      // short product name and version
     GUID_CCH = 39,           // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
     EXPAND_WORK_CCH = 1024,  // work buffer of path-variable expansion
-    LONG_PATH_CCH = 32767,   // a path in its "\\?\" form
+    LONG_PATH_CCH = 32767,
+    TGD_EMPTYVARS_CCH = 256,  // placeholder names of a target folder that stood for nothing   // a path in its "\\?\" form
 };

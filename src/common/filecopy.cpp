@@ -1,4 +1,5 @@
 #include "common/filecopy.h"
+#include "common/safefile.h"
 #include <shlwapi.h>
 #include "common/blockcopy.h"
 #include "common/cancel.h"
@@ -108,8 +109,8 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
     BOOL bTargetTimeKnown = FALSE;
     CFileHandle hTarget;
     if (bResume) {
-        hTarget.Reset(CreateFileW(szTo, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        hTarget.Reset(CreateFileNoLink(szTo, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL));
         LARGE_INTEGER liSize;
         if (!hTarget.IsValid()) {
             bResume = FALSE;
@@ -156,13 +157,15 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
 
         ullDone = 0;
         hTarget.Close();
+        DWORD dwKept = MayReplace(szTo);
+        if (dwKept != ERROR_SUCCESS)
+            return dwKept;
         if (dwFlags & XCOPY_CREATEDIR)
             CreateFolderOf(szTo);
-        hTarget.Reset(CreateFileW(szTo, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        hTarget.Reset(CreateFileNoLink(szTo, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         if (!hTarget.IsValid()) {
             DWORD dwError = GetLastError();
-            if (dwFlags & LOCKEDFILE)
+            if ((dwFlags & LOCKEDFILE) && dwError != ERROR_CANT_ACCESS_FILE)
                 ReadLockedFiles(szFrom, szTo);
             return ReportLastError(L"CreateFile", dwError);
         }
@@ -197,7 +200,7 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
     hTarget.Close();
     if (dwResult == 0) {
         if (dwFlags & CLEAR_FILE_ATTR)
-            SetFileAttributesW(szTo, FILE_ATTRIBUTE_NORMAL);
+            (void)SetAttributesNoLink(szTo, FILE_ATTRIBUTE_NORMAL);  // a copy made, whatever its attributes
         if (dwFlags & XCOPY_REGISTER)
             RegisterFile(szTo, L"", 1);
     }

@@ -1,4 +1,5 @@
 #include "common/filesys.h"
+#include "common/safefile.h"
 #include <shlwapi.h>
 #include <strsafe.h>
 #include "common/cancel.h"
@@ -88,15 +89,14 @@ void ClearReadOnly(LPCWSTR szPath, DWORD dwAttributes)
     SetFileAttributesW(LongPathForm(szPath).c_str(), dwNew ? dwNew : FILE_ATTRIBUTE_NORMAL);
 }
 
-// Deletes one file, read-only or not; hands it to the restart list when
-// it is locked and the caller allows it.
-BOOL DeleteOneFile(LPCWSTR szPath, DWORD dwAttributes, DWORD dwFlags)
+// Deletes one file itself, read-only or not, never what a link points to;
+// hands it to the restart list when it is locked and the caller allows it.
+BOOL DeleteOneFile(LPCWSTR szPath, DWORD dwFlags)
 {
-    ClearReadOnly(szPath, dwAttributes);
-    BOOL bDeleted = DeleteFileW(LongPathForm(szPath).c_str());
-    DWORD dwError = GetLastError();
+    DWORD dwError = DeleteFileNoLink(szPath);
+    BOOL bDeleted = dwError == ERROR_SUCCESS;
     DebugTrace(L"DeleteFile(%s)->%d", szPath, bDeleted);
-    if (!bDeleted && (dwFlags & LOCKEDFILE))
+    if (!bDeleted && dwError != ERROR_CANT_ACCESS_FILE && (dwFlags & LOCKEDFILE))
         ReadLockedFiles(szPath, nullptr);
     SetLastError(dwError);
     return bDeleted;
@@ -196,7 +196,7 @@ public:
     explicit CRemoveFiles(DWORD dwFlags) : m_dwFlags(dwFlags) {}
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
     {
-        m_bLast = DeleteOneFile(szPath, fd.dwFileAttributes, m_dwFlags);
+        m_bLast = DeleteOneFile(szPath, m_dwFlags);
         return TRUE;
     }
     DWORD m_dwFlags;
@@ -212,7 +212,7 @@ public:
     BOOL TakesLongPaths() const override { return TRUE; }
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
     {
-        DeleteOneFile(szPath, fd.dwFileAttributes, m_dwFlags);
+        DeleteOneFile(szPath, m_dwFlags);
         return TRUE;
     }
     BOOL OnFolderLink(LPCWSTR szPath, const WIN32_FIND_DATAW& fd) override
@@ -234,7 +234,9 @@ public:
     explicit CSetAttributes(DWORD dwAttributes) : m_dwAttributes(dwAttributes) {}
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW&) override
     {
-        m_bLast = SetFileAttributesW(szPath, m_dwAttributes);
+        DWORD dwError = SetAttributesNoLink(szPath, m_dwAttributes);
+        m_bLast = dwError == ERROR_SUCCESS;
+        SetLastError(dwError);
         return TRUE;
     }
     DWORD m_dwAttributes;
@@ -313,11 +315,13 @@ void RemoveTrailingBackslash(LPWSTR szPath)
 void RemoveLinkAt(LPCWSTR szPath)
 {
     DWORD dwAttributes = GetFileAttributesW(szPath);
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        DebugTrace(L"RemoveLinkAt(%s)->%d", szPath, RemoveDirectoryW(szPath));
         return;
-    BOOL bRemoved = (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(szPath)
-                                                               : DeleteFileW(szPath);
-    DebugTrace(L"RemoveLinkAt(%s)->%d", szPath, bRemoved);
+    }
+    if (InspectEntry(szPath) == ENTRY_LINK)
+        DebugTrace(L"RemoveLinkAt(%s)->%d", szPath, DeleteFileNoLink(szPath) == ERROR_SUCCESS);
 }
 
 void CreateFolderOf(LPCWSTR szFile)
@@ -405,31 +409,6 @@ BOOL CreateAllDirectoryLong(LPCWSTR szPath)
     return CreateFolderTree(szPath, LONG_PATH_CCH);
 }
 
-std::wstring LongPathForm(const std::wstring& path)
-{
-    // CreateDirectory stops short of MAX_PATH by the 8.3 name it must leave room for.
-    const size_t PLAIN_LIMIT = MAX_PATH - 12;
-    if (path.size() < PLAIN_LIMIT || path.compare(0, 4, L"\\\\?\\") == 0)
-        return path;
-    if (path.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + path.substr(2);
-    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\')
-        return L"\\\\?\\" + path;
-    // A relative path: the long form needs the full one.
-    DWORD cch = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (cch == 0 || cch > LONG_PATH_CCH)
-        return path;
-    std::wstring full(cch, L'\0');
-    DWORD cchFull = GetFullPathNameW(path.c_str(), cch, &full[0], nullptr);
-    if (cchFull == 0 || cchFull >= cch)
-        return path;
-    full.resize(cchFull);
-    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\')
-        return L"\\\\?\\" + full;
-    if (full.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return path;
-}
 
 BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags)
 {

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include "common/longpath.h"
+#include "common/safefile.h"
 
 // Flags of RemoveDirectoryTree, RemoveFiles and XCopyFiles. The restart
 // flag is LOCKEDFILE (0x100) of common/filecopy.h.
@@ -16,11 +18,6 @@ BOOL CreateAllDirectory(LPCWSTR szPath);
 // The same for a path that may be longer than PATH_CCH (an archive member's
 // folder); used where the archive decides the length.
 BOOL CreateAllDirectoryLong(LPCWSTR szPath);
-
-// The form of a path that the system takes beyond MAX_PATH: "\\?\C:\..."
-// or "\\?\UNC\server\share\..." for a full path that is too long for
-// the plain form; shorter paths come back unchanged.
-std::wstring LongPathForm(const std::wstring& path);
 
 // Removes a folder; with FS_INCLUDE_SUBDIR its contents first, read-only
 // items included; with LOCKEDFILE what can not go now goes at restart.

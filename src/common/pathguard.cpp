@@ -1,5 +1,6 @@
 #include "common/pathguard.h"
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <strsafe.h>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ const GUID PROTECTED_KNOWN_FOLDERS[] = {
     {0x5CD7AEE2, 0x2219, 0x4A67, {0xB8, 0x5D, 0x6C, 0x9C, 0xE1, 0x56, 0x60, 0xCB}},
 };
 const DWORD KNOWN_FOLDER_DONT_VERIFY = 0x4000;
+// The folder that holds every user's profile.
+const GUID FOLDERID_USERPROFILES = {0x0762D272, 0xC50A, 0x4BB0,
+                                    {0xA3, 0x82, 0x69, 0x7D, 0xCD, 0x72, 0x9B, 0x80}};
 
 // Folders the environment names: the 64-bit Program Files seen from a
 // 32-bit process among them.
@@ -147,6 +151,35 @@ BOOL FinalPathOf(LPCWSTR szPath, PATHBUF& szFinal)
     return NormalisePath(szRaw, szFinal);
 }
 
+// The folders every profile has, protected in every user's profile as
+// the current user's known folders are in theirs (upper case).
+const WCHAR* const PROFILE_FOLDERS[] = {
+    L"DESKTOP",  L"DOCUMENTS",      L"MY DOCUMENTS", L"DOWNLOADS", L"MUSIC",       L"PICTURES",
+    L"VIDEOS",   L"FAVORITES",      L"LINKS",        L"CONTACTS",  L"SEARCHES",    L"SAVED GAMES",
+    L"APPDATA",  L"APPDATA\\LOCAL", L"APPDATA\\ROAMING", L"APPDATA\\LOCALLOW", L"START MENU",
+    L"TEMPLATES", L"ONEDRIVE",
+};
+
+// Why key (upper case) is protected as a user's profile below the
+// profiles folder profiles: the profile itself (another user's, Default,
+// Public ...) or one of its standard folders.
+std::wstring ProfileReason(const std::wstring& profiles, const std::wstring& key)
+{
+    if (key.size() <= profiles.size() + 1 || key.compare(0, profiles.size(), profiles) != 0 ||
+        key[profiles.size()] != L'\\')
+        return L"";
+    std::wstring rest = key.substr(profiles.size() + 1);
+    size_t slash = rest.find(L'\\');
+    if (slash == std::wstring::npos)
+        return L"a user's profile";
+    std::wstring inside = rest.substr(slash + 1);
+    for (LPCWSTR szFolder : PROFILE_FOLDERS) {
+        if (inside == szFolder)
+            return L"a folder of the profile " + rest.substr(0, slash);
+    }
+    return L"";
+}
+
 class CProtectedFolders {
 public:
     CProtectedFolders() { InitializeCriticalSection(&m_cs); }
@@ -182,7 +215,26 @@ public:
     {
         EnterCriticalSection(&m_cs);
         m_folders.clear();
+        m_profiles.clear();
         m_bSystemLoaded = false;
+        LeaveCriticalSection(&m_cs);
+    }
+
+    // A folder whose every child is a user's profile (C:\Users).
+    void AddProfiles(LPCWSTR szFolder)
+    {
+        PATHBUF szNormal;
+        if (!szFolder || !szFolder[0] || !NormalisePath(szFolder, szNormal))
+            return;
+        AddNormal(szNormal);
+        std::wstring key(szNormal);
+        Upper(key);
+        EnterCriticalSection(&m_cs);
+        bool bKnown = false;
+        for (const std::wstring& folder : m_profiles)
+            bKnown = bKnown || folder == key;
+        if (!bKnown)
+            m_profiles.push_back(key);
         LeaveCriticalSection(&m_cs);
     }
 
@@ -207,6 +259,8 @@ public:
                 break;
             }
         }
+        for (size_t i = 0; reason.empty() && i < m_profiles.size(); ++i)
+            reason = ProfileReason(m_profiles[i], key);
         LeaveCriticalSection(&m_cs);
         return reason;
     }
@@ -259,6 +313,12 @@ private:
                 if (SUCCEEDED(pGetFolderPath(nullptr, iCsidl, nullptr, SHGFP_TYPE_CURRENT, szPath)))
                     Add(szPath);
             }
+            // Every profile lies beside the user's own.
+            WCHAR szProfile[MAX_PATH] = L"";
+            if (SUCCEEDED(pGetFolderPath(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT,
+                                         szProfile)) &&
+                PathRemoveFileSpecW(szProfile))
+                AddProfiles(szProfile);
         }
         auto pGetKnownFolderPath = reinterpret_cast<PFN_SHGETKNOWNFOLDERPATH>(
             reinterpret_cast<void*>(GetProcAddress(hShell.Get(), "SHGetKnownFolderPath")));
@@ -270,11 +330,18 @@ private:
                     Add(pszPath);
                 CoTaskMemFree(pszPath);
             }
+            PWSTR pszProfiles = nullptr;
+            if (SUCCEEDED(pGetKnownFolderPath(FOLDERID_USERPROFILES, KNOWN_FOLDER_DONT_VERIFY, nullptr,
+                                              &pszProfiles)) &&
+                pszProfiles)
+                AddProfiles(pszProfiles);
+            CoTaskMemFree(pszProfiles);
         }
     }
 
     CRITICAL_SECTION m_cs;
     std::vector<std::wstring> m_folders;
+    std::vector<std::wstring> m_profiles;  // folders of users' profiles, upper case
     bool m_bSystemLoaded = false;
 };
 
@@ -309,6 +376,22 @@ std::wstring FolderRefusal(LPCWSTR szNormal)
             return reason + L" (through a link)";
     }
     return L"";
+}
+
+// Why the files of a folder may not all go; the folder is judged by where
+// it leads, a link or not.
+std::wstring PatternFolderRefusal(LPCWSTR szNormal)
+{
+    std::wstring reason = FolderRefusal(szNormal);
+    PATHBUF szFinal;
+    if (reason.empty() && IsLink(szNormal) && FinalPathOf(szNormal, szFinal)) {
+        if (IsRoot(szFinal))
+            return std::wstring(L"leads to the root ") + szFinal;
+        reason = Protected().Check(szFinal);
+        if (!reason.empty())
+            reason += L" (through a link)";
+    }
+    return reason;
 }
 
 void SetReason(LPWSTR szReason, size_t cchReason, const std::wstring& reason)
@@ -398,8 +481,10 @@ BOOL GuardPath(LPCWSTR szPath, GUARDOP op, BOOL bRecursive, LPWSTR szFull, LPWST
             break;
         }
         // Every file of a folder, or a walk through all below it, empties it.
+        // The files listed are those of the folder the path leads to, even
+        // when the folder itself is a link.
         if (bRecursive || IsCatchAll(name.c_str())) {
-            std::wstring why = FolderRefusal(folder.c_str());
+            std::wstring why = PatternFolderRefusal(folder.c_str());
             if (!why.empty())
                 reason = (bRecursive ? L"every file below " : L"every file of ") + folder + L": " + why;
         }
@@ -422,6 +507,11 @@ BOOL GuardPath(LPCWSTR szPath, GUARDOP op, BOOL bRecursive, LPWSTR szFull, LPWST
 void ProtectFolder(LPCWSTR szFolder)
 {
     Protected().Add(szFolder);
+}
+
+void ProtectProfiles(LPCWSTR szFolder)
+{
+    Protected().AddProfiles(szFolder);
 }
 
 void ResetProtectedFolders()

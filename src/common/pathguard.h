@@ -1,10 +1,11 @@
 // The one check that every step which deletes, overwrites, changes
 // attributes or changes the current folder makes first. The path is made
 // absolute; drive and share roots in any spelling, the system's folders,
-// the user's profile and its known folders, the TEMP folder, the folder the
-// launcher started in and its own folder are never removed, emptied or
-// re-attributed, and neither is any folder that holds one of them: only
-// what lies below them.
+// every user's profile (Default and Public too) and its known folders, the
+// TEMP folder, the folder the launcher started in and its own folder are
+// never removed, emptied or re-attributed, and neither is any folder that
+// holds one of them: only what lies below them. A folder reached through a
+// link is judged by where the link leads.
 #pragma once
 #include <windows.h>
 
@@ -29,6 +30,10 @@ BOOL GuardPath(LPCWSTR szPath, GUARDOP op, BOOL bRecursive, LPWSTR szFull, LPWST
 // Adds a folder to the protected ones (the run adds the folders of its path
 // variables, the folder it started in and its own).
 void ProtectFolder(LPCWSTR szFolder);
+// Adds a folder that holds users' profiles (C:\Users): each profile in it
+// (another user's, Default, Public) and its standard folders are protected
+// as the current user's are. The system's own is known already.
+void ProtectProfiles(LPCWSTR szFolder);
 // Back to the system's own list (for the tests).
 void ResetProtectedFolders();
 

@@ -1,4 +1,5 @@
 #include "common/privfolder.h"
+#include "common/safefile.h"
 #include <aclapi.h>
 #include <strsafe.h>
 #include <vector>
@@ -74,8 +75,10 @@ class CLinkRemover : public IFolderVisitor {
 public:
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
     {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            Removed(szPath, DeleteFileW(szPath));
+        // A file link shows as one on Windows; elsewhere it may look like a
+        // plain file and only its final path tells.
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || InspectEntry(szPath) == ENTRY_LINK)
+            Removed(szPath, DeleteFileNoLink(szPath) == ERROR_SUCCESS);
         return TRUE;
     }
     BOOL OnFolderLink(LPCWSTR szPath, const WIN32_FIND_DATAW&) override

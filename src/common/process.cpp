@@ -390,6 +390,42 @@ DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode)
     return dwWait;
 }
 
+namespace {
+
+// The one program whose files the end of the run must not take from under
+// it; set on the worker, read at the end of the run on the main thread.
+HANDLE volatile g_hLaunched;
+
+}  // namespace
+
+void KeepLaunchedProgram(HANDLE hProcess)
+{
+    HANDLE hCopy = nullptr;
+    if (hProcess && DuplicateHandle(GetCurrentProcess(), hProcess, GetCurrentProcess(), &hCopy,
+                                    SYNCHRONIZE, FALSE, 0)) {
+        HANDLE hOld = InterlockedExchangePointer(const_cast<HANDLE*>(&g_hLaunched), hCopy);
+        if (hOld)
+            CloseHandle(hOld);
+    }
+}
+
+BOOL WaitForLaunchedProgram()
+{
+    HANDLE hProcess = InterlockedExchangePointer(const_cast<HANDLE*>(&g_hLaunched), nullptr);
+    if (!hProcess)
+        return FALSE;
+    BOOL bWaited = WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT;
+    if (bWaited) {
+        DebugTrace(L"WaitForLaunchedProgram()->The setup program still runs: its files are "
+                   L"removed once it has ended");
+        DWORD dwStart = GetTickCount();
+        WaitForSingleObject(hProcess, INFINITE);
+        DebugTrace(L"WaitForLaunchedProgram()->Ended after %u ms", GetTickCount() - dwStart);
+    }
+    CloseHandle(hProcess);
+    return bWaited;
+}
+
 void PumpMessagesFor(HWND hWnd, DWORD dwMilliseconds)
 {
     DWORD dwStart = GetTickCount();

@@ -24,6 +24,14 @@ BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPC
 // the last wait result.
 DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode);
 
+// The setup program the run launched: a cancelled run stops waiting for it
+// at once, but its folder is removed only once it has ended. Keeps a copy
+// of the handle.
+void KeepLaunchedProgram(HANDLE hProcess);
+// Waits (traced) for the kept program when it still runs; TRUE when it had
+// to wait. The handle is let go either way.
+BOOL WaitForLaunchedProgram();
+
 // Dispatches the calling thread's messages for hWnd for dwMilliseconds (one
 // short pass with 0). From the worker it serves as a delay.
 void PumpMessagesFor(HWND hWnd, DWORD dwMilliseconds);

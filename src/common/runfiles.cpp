@@ -1,4 +1,5 @@
 #include "common/runfiles.h"
+#include "common/safefile.h"
 #include <strsafe.h>
 #include <algorithm>
 #include <map>
@@ -94,11 +95,13 @@ public:
         EnterCriticalSection(&m_cs);
         m_files.clear();
         m_folders.clear();
+        m_kept.clear();
         LeaveCriticalSection(&m_cs);
     }
 
     std::set<std::wstring> m_files;
     std::set<std::wstring> m_folders;
+    std::wstring m_kept;  // KeepFilesOf
 
 private:
     CRITICAL_SECTION m_cs;
@@ -112,11 +115,9 @@ CRunFiles& RunFiles()
 
 BOOL DeleteWritable(LPCWSTR szPath)
 {
-    std::wstring path = LongPathForm(szPath);
-    DWORD dwAttributes = GetFileAttributesW(path.c_str());
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(path.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-    return DeleteFileW(path.c_str());
+    DWORD dwError = DeleteFileNoLink(szPath);
+    SetLastError(dwError);
+    return dwError == ERROR_SUCCESS;
 }
 
 // Removes what the run did not put into a folder it owns.
@@ -172,6 +173,29 @@ struct ENTRYSTAMP {
 };
 
 }  // namespace
+
+void KeepFilesOf(LPCWSTR szFolder)
+{
+    RunFiles().m_kept = Key(szFolder);
+    DebugTrace(L"KeepFilesOf(%s)->the files it holds are not replaced", szFolder);
+}
+
+DWORD MayReplace(LPCWSTR szPath)
+{
+    const std::wstring& kept = RunFiles().m_kept;
+    if (kept.empty())
+        return ERROR_SUCCESS;
+    std::wstring key = Key(szPath);
+    if (!IsBelow(key, kept))
+        return ERROR_SUCCESS;
+    DWORD dwAttributes = GetFileAttributesW(LongPathForm(szPath).c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        IsRunFile(szPath))
+        return ERROR_SUCCESS;
+    DebugTrace(L"MayReplace(%s)->Refused: a file the run did not make, in a folder it empties at "
+               L"the end", szPath);
+    return ERROR_FILE_EXISTS;
+}
 
 void NoteRunFolder(LPCWSTR szFolder)
 {

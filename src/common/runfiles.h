@@ -22,6 +22,15 @@ BOOL IsOwnLibrary(LPCWSTR szPath, DWORD* pdwError);
 // there, deepest first and only when empty. The folder itself stays.
 void RemoveRunFiles(LPCWSTR szFolder);
 
+// A folder the run extracts into that was there before it and goes again
+// at the end (DeleteFiles=1): what it already held is the user's. The run
+// may not replace those files, since the end of the run would delete what
+// took their place.
+void KeepFilesOf(LPCWSTR szFolder);
+// ERROR_SUCCESS when the run may write over szPath: nothing there, a file
+// this run wrote, or a place outside the kept folder; else ERROR_FILE_EXISTS.
+DWORD MayReplace(LPCWSTR szPath);
+
 // Removes from szFolder every file and every link that this run did not
 // write, and the emptied folders it did not make; links are never entered.
 // ERROR_SUCCESS, or the code of the first removal that failed.

@@ -170,6 +170,9 @@ void MaskSecrets(const WCHAR* szMessage, WCHAR* szOut, size_t cchOut)
         ++p;
         if (!NameHoldsSecret(pName, static_cast<size_t>(p - 1 - pName)))
             continue;
+        // Nothing to hide, or hidden already.
+        if (!*p || *p == L' ' || *p == L'\t' || wcsncmp(p, MASK, 3) == 0)
+            continue;
         WCHAR chEnd = L' ';
         // "value", or \"value\" inside a quoted argument.
         size_t cchOpen = *p == L'"' ? 1 : (p[0] == L'\\' && p[1] == L'"' ? 2 : 0);

@@ -539,6 +539,7 @@ Next ApplyExtractOnly(RunState& run)
     g_ProjectInfo.bDelFiles = 0;
     g_ProjectInfo.bLaunchExe = 0;
     g_ProjectInfo.bCopyToTemp = 0;
+    g_ProjectInfo.szTgdEmptyVars[0] = L'\0';
     DWORD dwError = PrepareExtractFolder(value.data(), g_ProjectInfo.szTgdFolder);
     if (dwError == 0) {
         DebugTrace(L"WinMain()->TgdFolder=%s", g_ProjectInfo.szTgdFolder);
@@ -584,6 +585,41 @@ void ResolveTargetFolder()
         StringCchPrintfW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"%s\\%s", TempPathTRV,
                          TRV_EXTRACT_FOLDER);
     g_bOwnTgdFolder = TRUE;
+}
+
+// The target folder of the package's configuration, when it is one that
+// was there before the run: built on a placeholder that stood for nothing,
+// it is not the folder meant (203); a folder the system or the user keeps
+// is no place for files that go again at the end (DeleteFiles=1: 16).
+// Otherwise the files it holds are the user's, and stay so.
+Next CheckTargetFolder(const RunState& run)
+{
+    if (g_bOwnTgdFolder || !HasPayload() || run.bExtractOnly)
+        return Next::Continue;
+    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
+    WCHAR szReason[GUARD_REASON_CCH] = L"";
+    DWORD dwError = ERROR_SUCCESS;
+    if (g_ProjectInfo.szTgdEmptyVars[0]) {
+        StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing",
+                         g_ProjectInfo.szTgdEmptyVars);
+        dwError = ERROR_ENVVAR_NOT_FOUND;
+    } else if (g_ProjectInfo.bDelFiles) {
+        WCHAR szFull[PATH_CCH];
+        if (!GuardPath(szTgd, GUARD_REMOVE_FOLDER, TRUE, szFull, szReason, ARRAYSIZE(szReason)))
+            dwError = ERROR_CURRENT_DIRECTORY;  // "The directory cannot be removed."
+        else if (FolderExists(szTgd))
+            KeepFilesOf(szTgd);
+    }
+    if (dwError == ERROR_SUCCESS)
+        return Next::Continue;
+    DebugTrace(L"WinMain()->TargetFolder '%s' refused: %s", szTgd, szReason);
+    WCHAR szFormat[TITLE_CCH] = L"";
+    LoadMessageText(IDS_ERROR_TARGET, szFormat, ARRAYSIZE(szFormat));
+    std::vector<WCHAR> text(MESSAGE_CCH, L'\0');
+    StringCchPrintfW(text.data(), MESSAGE_CCH, szFormat, szTgd, szReason);
+    // Nothing of the folder is the run's: it stays as it is.
+    g_ProjectInfo.bDelFiles = 0;
+    return FailStartUp(dwError, text.data());
 }
 
 void ResolveExeFile()
@@ -650,6 +686,9 @@ LPCWSTR KeptForRestart(WCHAR (&szName)[PATH_CCH])
 
 void RemoveFolders(RunState& run)
 {
+    // A setup program that still runs (the run was cancelled while it ran)
+    // keeps its files until it ends.
+    WaitForLaunchedProgram();
     WCHAR szKeepName[PATH_CCH];
     LPCWSTR szKeep = KeptForRestart(szKeepName);
     ReleaseScratchFolder(run.hScratchLock, szKeep, g_ProjectInfo.szProductName);
@@ -759,6 +798,8 @@ Next StartUp(RunState& run)
     if (CheckConfiguration(run) == Next::Shutdown)
         return Next::Shutdown;
     ResolveTargetFolder();
+    if (CheckTargetFolder(run) == Next::Shutdown)
+        return Next::Shutdown;
     ResolveExeFile();
     return Next::Continue;
 }

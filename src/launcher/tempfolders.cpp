@@ -1,4 +1,5 @@
 #include "launcher/tempfolders.h"
+#include "common/safefile.h"
 #include <shlwapi.h>
 #include <strsafe.h>
 #include "common/filesys.h"
@@ -100,9 +101,8 @@ void EmptyScratchFolder(LPCWSTR szKeep)
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             RemoveDirectoryTree(szPath, FS_INCLUDE_SUBDIR);
         } else {
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                SetFileAttributesW(szPath, fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-            DebugTrace(L"DeleteFile(%s)->%d", szPath, DeleteFileW(szPath));
+            // The file itself, never what a link there points to.
+            DebugTrace(L"DeleteFile(%s)->%d", szPath, DeleteFileNoLink(szPath) == ERROR_SUCCESS);
         }
     }
 }

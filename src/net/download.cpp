@@ -667,8 +667,8 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
     CFileHandle hFile;
     if (t.bResume) {
         bool bFits = false;
-        hFile.Reset(CreateFileW(t.szFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        hFile.Reset(CreateFileNoLink(t.szFile, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL));
         if (!hFile.IsValid()) {
             ReportLastError(L"CreateFile", GetLastError());
         } else {
@@ -698,6 +698,8 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
                 return RetryWhole(job, L"Last byte differs from the server's");
             if (ullDone == ullSize) {
                 DebugTrace(L"DownloadHTMLFile()->File already complete (%I64u bytes)", ullDone);
+                // The run's own file, as much as one it fetched now.
+                NoteRunFile(t.szFile);
                 if (Progress().GetMaxData() == 0)
                     Progress().DefineData(ullDone);
                 Progress().NewStep(Progress().AddBytesDone(ullDone));
@@ -716,8 +718,9 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
         DebugTrace(L"DownloadHTMLFile()->Mode resume disabled!");
         ullDone = 0;
         hFile.Close();
-        hFile.Reset(CreateFileW(t.szFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if ((*pdwResult = MayReplace(t.szFile)) != ERROR_SUCCESS)
+            return PASS::DONE;
+        hFile.Reset(CreateFileNoLink(t.szFile, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         if (!hFile.IsValid()) {
             *pdwResult = ReportLastError(L"CreateFile", GetLastError());
             return PASS::DONE;
@@ -993,8 +996,9 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     if (ullSize < cbBlock)
         cbBlock = static_cast<DWORD>(ullSize);
     CreateTargetFolder(szFolder);
-    hFile.Reset(CreateFileW(szFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr));
+    if ((dwResult = MayReplace(szFile)) != ERROR_SUCCESS)
+        goto End;
+    hFile.Reset(CreateFileNoLink(szFile, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!hFile.IsValid()) {
         dwResult = ReportLastError(L"CreateFile", GetLastError());
         goto End;

@@ -39,9 +39,7 @@ BOOL JoinEntryPath(LPWSTR szOut, size_t cchOut, LPCWSTR szFolder, LPCWSTR szName
 
 void RemoveWrittenMember(LPCWSTR szCaller, const std::wstring& path)
 {
-    std::wstring longPath = LongPathForm(path);
-    SetFileAttributesW(longPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    BOOL bDeleted = DeleteFileW(longPath.c_str());
+    BOOL bDeleted = DeleteFileNoLink(path.c_str()) == ERROR_SUCCESS;
     DebugTrace(L"%s->%s removed (%d)", szCaller, path.c_str(), bDeleted);
 }
 

@@ -325,10 +325,12 @@ void CreateFolderOfMember(const std::wstring& target)
         g_CabContext.lastFolder.clear();
 }
 
+// Never through a link: one in the member's place is removed as itself,
+// or the member fails.
 HANDLE CreateMember(const std::wstring& target, DWORD dwCreation)
 {
-    return CreateFileW(LongPathForm(target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       dwCreation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return CreateFileNoLink(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, dwCreation,
+                            FILE_FLAG_SEQUENTIAL_SCAN);
 }
 
 // An empty member whose name ends with a separator stands for an empty
@@ -391,11 +393,20 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     std::wstring longTarget = LongPathForm(target);
     DWORD dwAttributes = GetFileAttributesW(longTarget.c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
-        if (dwAttributes & FILE_ATTRIBUTE_READONLY) {
-            DebugTrace(L"fdintCOPY_FILE: File %s with attribut Read only removed", target.c_str());
-            SetFileAttributesW(longTarget.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+        DWORD dwKept = MayReplace(target.c_str());
+        if (dwKept != ERROR_SUCCESS) {
+            Fail(dwKept);
+            return FDI_FAILED;
         }
-        DeleteFileW(longTarget.c_str());
+        if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+            DebugTrace(L"fdintCOPY_FILE: File %s with attribut Read only removed", target.c_str());
+        // The file itself goes, never what a link there points to.
+        DWORD dwCleared = ClearForWrite(target.c_str());
+        if (dwCleared == ERROR_CANT_ACCESS_FILE) {
+            DebugTrace(L"fdintCOPY_FILE: File %s is a link: not written through", target.c_str());
+            Fail(dwCleared);
+            return FDI_FAILED;
+        }
     }
     hFile = CreateMember(target, CREATE_ALWAYS);
     if (hFile != INVALID_HANDLE_VALUE)
@@ -432,8 +443,7 @@ void StampMember(const FDINOTIFICATION* pfdin, LPCWSTR szTarget)
     DWORD dwAttributes = pfdin->attribs & CABINET_ATTRIBUTE_MASK;
     if (!szTarget || !szTarget[0] || dwAttributes == FILE_ATTRIBUTE_ARCHIVE)
         return;
-    SetFileAttributesW(LongPathForm(szTarget).c_str(),
-                       dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL);
+    (void)SetAttributesNoLink(szTarget, dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL);  // cosmetic: the bytes are written
 }
 
 INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)

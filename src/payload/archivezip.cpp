@@ -65,13 +65,15 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::ws
 {
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return FALSE;
-    RemoveLinkAt(target.c_str());
-    std::wstring longTarget = LongPathForm(target);
-    DWORD dwAttributes = GetFileAttributesW(longTarget.c_str());
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(longTarget.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-    CFileHandle hFile(CreateFileW(longTarget.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    // What was there goes first (read-only or not); a link is never written
+    // through, nor a file of the user's replaced that the run's end would delete.
+    DWORD dwCleared = MayReplace(target.c_str());
+    if (dwCleared == ERROR_SUCCESS)
+        dwCleared = ClearForWrite(target.c_str());
+    CFileHandle hFile(dwCleared == ERROR_SUCCESS
+                          ? CreateFileNoLink(target.c_str(), GENERIC_WRITE, 0, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL)
+                          : INVALID_HANDLE_VALUE);
     if (!hFile.IsValid()) {
         DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), GetLastError());
         unzCloseCurrentFile(zip);
@@ -120,7 +122,7 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::ws
     }
     hFile.Close();
     if (!bOk)
-        DeleteFileW(longTarget.c_str());
+        (void)DeleteFileNoLink(target.c_str());  // a part written: nothing to keep
     return bOk;
 }
 

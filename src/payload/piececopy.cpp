@@ -39,8 +39,8 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
     ULONGLONG ullDone = 0;
     CFileHandle hTarget;
     if (bResume) {
-        hTarget.Reset(CreateFileW(szTarget, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        hTarget.Reset(CreateFileNoLink(szTarget, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL));
         LARGE_INTEGER liSize;
         if (!hTarget.IsValid() || !GetFileSizeEx(hTarget.Get(), &liSize)) {
             bResume = FALSE;
@@ -65,10 +65,12 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
     if (!bResume) {
         ullDone = 0;
         hTarget.Close();
+        DWORD dwKept = MayReplace(szTarget);
+        if (dwKept != ERROR_SUCCESS)
+            return dwKept;
         if (bCreateDir)
             CreateFolderOf(szTarget);
-        hTarget.Reset(CreateFileW(szTarget, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        hTarget.Reset(CreateFileNoLink(szTarget, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         if (!hTarget.IsValid())
             return ReportLastError(L"CreateFile", GetLastError());
         NoteRunFile(szTarget);

@@ -1,6 +1,7 @@
 #include "payload/plan.h"
 #include "common/handles.h"
 #include "common/filecopy.h"
+#include "common/safefile.h"
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <memory>
@@ -441,7 +442,7 @@ void RunCleaning(PLAN& plan)
     for (size_t i = 0; i < plan.vFilesToUncompress.size(); ++i) {
         const DATAFILEINFO& entry = plan.vFilesToUncompress[i];
         if (entry.bDeleteSrc)
-            DeleteFileW(entry.szFile);
+            (void)DeleteFileNoLink(entry.szFile);  // a staged archive, unpacked
         Progress().NewStep(i);
     }
     Progress().GoToMaxStep(PHASE_PAUSE_MS);

@@ -92,7 +92,7 @@ BOOL UnpackMember(LPCWSTR szBinary, LPCWSTR szMember, LPCWSTR szTarget, BOOL bCr
     if (bCreateTarget)
         CreateAllDirectory(szTarget);
     UnCompressFile(szPack, szTarget, FALSE);
-    DeleteFileW(szPack);
+    (void)DeleteFileNoLink(szPack);  // a pack is unpacked once
     return TRUE;
 }
 
@@ -138,8 +138,7 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
         FreeResource(hResData);
         return ERROR_BAD_PATHNAME;
     }
-    HANDLE hFile = CreateFileW(szStaged, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile = CreateFileNoLink(szStaged, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     DWORD dwCreateError = GetLastError();
     DWORD dwChunk = dwSize > DATARES_SMALL_LIMIT ? dwSize / DATARES_CHUNK_DIVISOR
                                                : static_cast<DWORD>(RESOURCE_CHUNK);
@@ -166,7 +165,7 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
             CreateAllDirectory(g_ProjectInfo.szTgdFolder);
         dwCode = UnCompressFile(szStaged, g_ProjectInfo.szTgdFolder, g_ProjectInfo.bRestoreTree);
     }
-    DeleteFileW(szStaged);
+    (void)DeleteFileNoLink(szStaged);  // the staged copy is done with, whatever came of it
     FreeResource(hResData);
     return dwCode;
 }
@@ -185,11 +184,11 @@ HMODULE SetCorvelThm(DWORD* pdwError)
         !PathCombineW(szTheme, TempPathTRV, CORVEL_THM))
         return nullptr;
     if (!ExtractRes(hInstance, IDR_CORVEL, L"CORVEL", szPack)) {
-        DeleteFileW(szPack);
+        (void)DeleteFileNoLink(szPack);  // a pack is unpacked once
         return nullptr;
     }
     DWORD dwCode = UnCompressFile(szPack, TempPathTRV, FALSE);
-    DeleteFileW(szPack);
+    (void)DeleteFileNoLink(szPack);  // a pack is unpacked once
     if (dwCode != ERROR_SUCCESS)
         return nullptr;
 
@@ -262,8 +261,7 @@ BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarge
         return FALSE;
     DWORD dwSize = SizeofResource(hModule, hRes);
 
-    CFileHandle file(CreateFileW(szTarget, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    CFileHandle file(CreateFileNoLink(szTarget, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     DebugTrace(L"ExtractRes(%s)->LgData=%d oct", szTarget, dwSize);
     if (!file.IsValid())
         return FALSE;
@@ -296,7 +294,7 @@ BOOL ExtractBinaryRes()
     if (!PathCombineW(szBinary, TempPathTRV, BINARY_TMP))
         return FALSE;
     if (!ExtractRes(hInstance, IDR_BINARY, L"BINARY", szBinary)) {
-        DeleteFileW(szBinary);
+        (void)DeleteFileNoLink(szBinary);  // the language pack, unpacked or not
         return FALSE;
     }
 
@@ -318,7 +316,7 @@ BOOL ExtractBinaryRes()
         if (szCopyFolder[0] && SUCCEEDED(StringCchCatW(szBase, PATH_CCH, CT_PACK_ENDING)))
             UnpackMember(szBinary, szBase, szCopyFolder, TRUE);
     }
-    DeleteFileW(szBinary);
+    (void)DeleteFileNoLink(szBinary);  // the language pack, unpacked or not
 
     WCHAR szLicense[PATH_CCH];
     if (!PathCombineW(szLicense, TempPathTRV, PathFindFileNameW(g_ProjectInfo.szLicenseFile)))

@@ -288,6 +288,11 @@ UINT ScriptRenameFile(LPCWSTR szParams)
         !ScriptPathAllowed(L"ScriptRenameFile", newPath, GUARD_WRITE))
         return 0;
 
+    // A link is not moved: some systems would move what it points to.
+    if (InspectEntry(oldPath.sz) == ENTRY_LINK || InspectEntry(newPath.sz) == ENTRY_LINK) {
+        DebugTrace(L"ScriptRenameFile(%s, %s)->Refused: a link", oldPath.sz, newPath.sz);
+        return 0;
+    }
     int iResult = MoveFileW(oldPath.sz, newPath.sz) ? 0 : -1;
     if (iResult == 0)
         NoteRunFile(newPath.sz);
@@ -357,7 +362,10 @@ UINT WriteIniFile(LPCWSTR szParams)
         return 0;
     }
 
-    if (ScriptGuard(guard)) {
+    if (ScriptGuard(guard) && InspectEntry(szIni) == ENTRY_LINK) {
+        // The profile functions would write where the link points.
+        DebugTrace(L"WriteIniFile(%s)->Refused: a link", szIni);
+    } else if (ScriptGuard(guard)) {
         BOOL bResult;
         if (!szKey[0])
             bResult = WritePrivateProfileStringW(szSection, nullptr, nullptr, szIni);

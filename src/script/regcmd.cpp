@@ -2,6 +2,7 @@
 #include <shlwapi.h>
 #include <strsafe.h>
 #include "common/registry.h"
+#include "common/regguard.h"
 #include "common/trace.h"
 #include "script/condition.h"
 #include "script/script.h"
@@ -12,18 +13,39 @@ enum : DWORD {
     CREATEKEY_DATA_CB = 2048, // CREATEKEY hands over at most 2048 bytes of data
 };
 
+// A key field, with the placeholders in it that stood for nothing.
+struct SCRIPTKEY {
+    WCHAR sz[SCRIPT_TEXT_CCH];
+    WCHAR szEmptyVars[SCRIPT_EMPTYVARS_CCH];
+};
+
+// The registry guard of a line whose own guard passed: a key built on a
+// placeholder that stood for nothing is refused, then GuardRegistryKey
+// decides. "<handler>(<root>,<key>)->Refused: <reason>".
+BOOL KeyAllowed(LPCWSTR szHandler, HKEY hRoot, LPCWSTR szRoot, const SCRIPTKEY& key, REGGUARDOP op)
+{
+    WCHAR szReason[REGGUARD_REASON_CCH];
+    if (key.szEmptyVars[0])
+        StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing", key.szEmptyVars);
+    else if (GuardRegistryKey(hRoot, key.sz, op, szReason, ARRAYSIZE(szReason)))
+        return TRUE;
+    DebugTrace(L"%s(%s,%s)->Refused: %s", szHandler, szRoot, key.sz, szReason);
+    return FALSE;
+}
+
 }  // namespace
 
 UINT ScriptCreateKey(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptCreateKey", szParams);
-    WCHAR szRoot[SCRIPT_TEXT_CCH], szKey[SCRIPT_TEXT_CCH], szName[SCRIPT_TEXT_CCH];
+    WCHAR szRoot[SCRIPT_TEXT_CCH], szName[SCRIPT_TEXT_CCH];
     WCHAR szType[SCRIPT_TEXT_CCH], szData[SCRIPT_TEXT_CCH];
+    SCRIPTKEY key;
     SCRIPTGUARD guard;
     fields.Next(szRoot, ARRAYSIZE(szRoot));
-    fields.ExpandRest();
-    fields.Next(szKey, ARRAYSIZE(szKey));
+    fields.NextTracked(key.sz, ARRAYSIZE(key.sz), key.szEmptyVars, ARRAYSIZE(key.szEmptyVars));
+    LPCWSTR szKey = key.sz;
     fields.ExpandRest();
     fields.Next(szName, ARRAYSIZE(szName));
     fields.Next(szType, ARRAYSIZE(szType));
@@ -34,6 +56,8 @@ UINT ScriptCreateKey(LPCWSTR szParams)
         return 0;
 
     HKEY hRoot = GetRootKey(szRoot, TRUE);
+    if (!KeyAllowed(L"ScriptCreateKey", hRoot, szRoot, key, REGGUARD_WRITE_VALUE))
+        return 0;
     BOOL bResult;
     if (szName[0] || szType[0]) {
         DWORD dwType = GetRegType(szType);
@@ -58,16 +82,23 @@ UINT ScriptRemoveKey(LPCWSTR szParams)
 {
     SetScriptResult(0);
     CScriptFields fields(L"ScriptRemoveKey", szParams);
-    WCHAR szRoot[SCRIPT_TEXT_CCH], szKey[SCRIPT_TEXT_CCH], szName[SCRIPT_TEXT_CCH];
+    WCHAR szRoot[SCRIPT_TEXT_CCH], szName[SCRIPT_TEXT_CCH];
+    SCRIPTKEY key;
     SCRIPTGUARD guard;
     fields.Next(szRoot, ARRAYSIZE(szRoot));
-    fields.Next(szKey, ARRAYSIZE(szKey));
+    // No path variables here: the key is taken as written.
+    fields.Next(key.sz, ARRAYSIZE(key.sz));
+    key.szEmptyVars[0] = L'\0';
+    LPCWSTR szKey = key.sz;
     fields.Next(szName, ARRAYSIZE(szName));
     fields.Guard(guard);
     if (!fields.Valid() || !ScriptGuard(guard))
         return 0;
 
     HKEY hRoot = GetRootKey(szRoot, TRUE);
+    if (!KeyAllowed(L"ScriptRemoveKey", hRoot, szRoot, key,
+                    szName[0] ? REGGUARD_DELETE_VALUE : REGGUARD_DELETE_KEY))
+        return 0;
     BOOL bResult = szName[0] ? RegDBDeleteValue(hRoot, szKey, szName) : RegDBDeleteKey(hRoot, szKey);
     SetScriptResult(bResult);
     DebugTrace(L"ScriptRemoveKey(%s,%s)->%d", szRoot, szKey, bResult);
@@ -79,12 +110,15 @@ UINT ScriptCopyRegistry(LPCWSTR szParams)
     SetScriptResult(0);
     CScriptFields fields(L"ScriptCopyRegistry", szParams);
     WCHAR szSrcRoot[SCRIPT_TEXT_CCH], szSrcKey[SCRIPT_TEXT_CCH];
-    WCHAR szDstRoot[SCRIPT_TEXT_CCH], szDstKey[SCRIPT_TEXT_CCH], szMode[SCRIPT_TEXT_CCH];
+    WCHAR szDstRoot[SCRIPT_TEXT_CCH], szMode[SCRIPT_TEXT_CCH];
+    SCRIPTKEY dst;
     SCRIPTGUARD guard;
     fields.Next(szSrcRoot, ARRAYSIZE(szSrcRoot));
     fields.Next(szSrcKey, ARRAYSIZE(szSrcKey));
     fields.Next(szDstRoot, ARRAYSIZE(szDstRoot));
-    fields.Next(szDstKey, ARRAYSIZE(szDstKey));
+    fields.Next(dst.sz, ARRAYSIZE(dst.sz));
+    dst.szEmptyVars[0] = L'\0';
+    LPCWSTR szDstKey = dst.sz;
     fields.Next(szMode, ARRAYSIZE(szMode));
     fields.Guard(guard);
     if (!fields.Valid() || !ScriptGuard(guard))
@@ -92,6 +126,8 @@ UINT ScriptCopyRegistry(LPCWSTR szParams)
 
     HKEY hSrc = GetRootKey(szSrcRoot, TRUE);
     HKEY hDst = GetRootKey(szDstRoot, TRUE);
+    if (!KeyAllowed(L"ScriptCopyRegistry", hDst, szDstRoot, dst, REGGUARD_COPY_INTO))
+        return 0;
     TrimBlanks(szMode);
     BOOL bResult = szMode[0] == L'0' ? RegCopyKeyTree(hSrc, szSrcKey, hDst, szDstKey)
                                      : RegCopyKeyValues(hSrc, szSrcKey, hDst, szDstKey);

@@ -163,8 +163,14 @@ BOOL CScriptFields::NextExpanded(LPWSTR szField, size_t cchField)
 
 BOOL CScriptFields::NextPath(SCRIPTPATH& path)
 {
-    BOOL bSplit = Next(path.sz, ARRAYSIZE(path.sz));
-    Expand(path.sz, ARRAYSIZE(path.sz), path.szEmptyVars, ARRAYSIZE(path.szEmptyVars));
+    return NextTracked(path.sz, ARRAYSIZE(path.sz), path.szEmptyVars, ARRAYSIZE(path.szEmptyVars));
+}
+
+BOOL CScriptFields::NextTracked(LPWSTR szField, size_t cchField, LPWSTR szEmptyVars,
+                                size_t cchEmptyVars)
+{
+    BOOL bSplit = Next(szField, cchField);
+    Expand(szField, cchField, szEmptyVars, cchEmptyVars);
     return bSplit;
 }
 

@@ -92,6 +92,8 @@ public:
     BOOL NextExpanded(LPWSTR szField, size_t cchField);
     // Same for a path field, keeping the placeholders that stood for nothing.
     BOOL NextPath(SCRIPTPATH& path);
+    // The same for any field: szEmptyVars receives those placeholders.
+    BOOL NextTracked(LPWSTR szField, size_t cchField, LPWSTR szEmptyVars, size_t cchEmptyVars);
     // Expands the path variables of the whole rest.
     void ExpandRest();
     // The rest must fit cchMax characters with its terminator.

@@ -99,6 +99,9 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
                 CreateAllDirectory(szDir);
             }
             hr = pLink->QueryInterface(IID_IPersistFile, pFile.Out());
+            // Saving over a link would write where it points.
+            if (SUCCEEDED(hr) && InspectEntry(szPath) == ENTRY_LINK)
+                hr = HRESULT_FROM_WIN32(ClearForWrite(szPath));
             if (SUCCEEDED(hr))
                 hr = pFile->Save(szPath, TRUE);
             DebugTrace(L"CreateShortCut->PersistFile->Save(%s)->%d", szPath, static_cast<int>(hr));
@@ -136,7 +139,7 @@ BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName)
     }
     if (FAILED(hr))
         return FALSE;
-    BOOL bResult = DeleteFileW(szPath);
+    BOOL bResult = DeleteFileNoLink(szPath) == ERROR_SUCCESS;
     DebugTrace(L"RemoveShortCut(%s)->%d", szPath, bResult);
     return bResult;
 }

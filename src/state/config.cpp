@@ -162,7 +162,7 @@ BOOL ReadConfigFile(LPCWSTR szConfigFile)
     ReadTextAsWritten(RUNTIME, L"CmdLine", pi.szExeCmdLine, PATH_CCH, f);
     if (pi.bCopyToTemp == 0) {
         ReadText(RUNTIME, L"TargetFolder", pi.szTgdFolder, PATH_CCH, TRUE, f);
-        ExpandPathVar(pi.szTgdFolder, PATH_CCH);
+        ExpandPathVar(pi.szTgdFolder, PATH_CCH, pi.szTgdEmptyVars, TGD_EMPTYVARS_CCH);
     }
     ReadInt(RUNTIME, L"WindowStyle", pi.uiExeWinDisplay, f);
     ReadInt(RUNTIME, L"LaunchExe", pi.bLaunchExe, f);

@@ -18,6 +18,9 @@ struct PROJECTINFO {
     WCHAR szExeFileName[PATH_CCH];
     WCHAR szExeCmdLine[PATH_CCH];
     WCHAR szTgdFolder[PATH_CCH];
+    // The placeholders of TargetFolder that stood for nothing: a folder
+    // built on them is not the one the package meant, and is refused.
+    WCHAR szTgdEmptyVars[TGD_EMPTYVARS_CCH];
     DWORD uiExeWinDisplay;
     DWORD bLaunchExe;
     DWORD bAllowModifyDest;

@@ -252,6 +252,9 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
     DWORD dwProgramCode = 0;
     if (ExecuteFile(run.hStatus, ExeFile, szCmdLine, szDir, szVerb, bWait,
                     static_cast<int>(g_ProjectInfo.uiExeWinDisplay), &dwProgramCode, &hProcess)) {
+        // Its files stay while it runs, even when the run is cancelled.
+        if (bWait)
+            KeepLaunchedProgram(hProcess);
         if (WaitForProcess(run.hStatus, hProcess, &dwProgramCode) == WAIT_OBJECT_0)
             SetExitCode(dwProgramCode);
         if (run.hStatus)

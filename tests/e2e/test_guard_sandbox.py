@@ -24,6 +24,16 @@ class GuardSandboxTest(unittest.TestCase):
         self.sandbox = tempfile.mkdtemp(prefix="stowaway-sandbox-")
         self.link = os.path.join(devices, self.drive + ":")
         os.symlink(self.sandbox, self.link)
+        # Links for the lines that list files through them: to the profile's
+        # Documents and Desktop stand-ins, to the drive's root, to a canary.
+        links = os.path.join(self.sandbox, "links")
+        os.makedirs(links)
+        me = os.path.join(self.sandbox, "Users", "me")
+        for name, target in (("docs_link", os.path.join(me, "Documents")),
+                             ("desk_link", os.path.join(me, "Desktop")),
+                             ("root_link", self.sandbox),
+                             ("doc_file.txt", os.path.join(me, "Documents", "canary.txt"))):
+            os.symlink(target, os.path.join(links, name))
         self.cwd = tempfile.mkdtemp(prefix="stowaway-sandbox-cwd-")
 
     def tearDown(self):

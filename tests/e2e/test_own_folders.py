@@ -57,29 +57,24 @@ class OwnFoldersTest(unittest.TestCase):
         return runkit.packed_package(os.path.join(self.work, name + "-out"), name, sections,
                                      payload=payload, neutral=neutral, languages=False)
 
-    def test_temp_as_target_folder_keeps_the_users_files(self):
+    def test_temp_as_target_folder_is_refused_when_its_files_go_at_the_end(self):
+        # TEMP holds everybody's files: a run that deletes its files at the
+        # end (DeleteFiles=1) does not extract into it. Nothing is written.
         temp = runkit.session_temp()
         own_file = os.path.join(temp, "users-own-%s.txt" % self.tag)
-        own_dir = os.path.join(temp, "users-own-%s" % self.tag)
         marker = "payload-%s.txt" % self.tag
-        self.cleanup += [own_file, own_dir, os.path.join(temp, marker)]
+        self.cleanup += [own_file, os.path.join(temp, marker)]
         write(own_file)
-        write(os.path.join(own_dir, "keep.txt"))
         pkg = self.build("TempTarget", {marker: b"from the package"},
                          CopyToTemp=0, TargetFolder="<TEMP>")
-        run = runkit.LauncherRun(pkg, "/S")
-        self.assertEqual(run.run(), 5, "\n".join(run.messages()[-30:]))
+        run = runkit.LauncherRun(pkg, "/S /SUPPRESSMSGBOXES")
+        self.assertEqual(run.run(), 16, "\n".join(run.messages()[-30:]))
         msgs = run.messages()
-        # The setup program ran from TEMP; afterwards only the run's files went.
-        rec = runkit.read_record(self.record)
-        self.assertIn(marker, rec["file"])
+        self.assertTrue(any(m.startswith("WinMain()->TargetFolder '") and
+                            m.endswith("refused: protected folder") for m in msgs), msgs[-20:])
+        self.assertFalse(os.path.exists(self.record))
         self.assertTrue(os.path.isfile(own_file))
-        self.assertTrue(os.path.isfile(os.path.join(own_dir, "keep.txt")))
-        self.assertTrue(os.path.isdir(temp))
         self.assertFalse(os.path.exists(os.path.join(temp, marker)))
-        self.assertTrue(any(m.startswith("WinMain()->the folder '") and
-                            m.endswith("was there before: only the run's files removed")
-                            for m in msgs), msgs[-20:])
 
     def test_existing_target_folder_loses_only_the_runs_files(self):
         target = os.path.join(self.work, "existing")

@@ -160,9 +160,13 @@ class TrayTest(unittest.TestCase):
         run = runkit.LauncherRun(pkg, option).start()
         self.assertTrue(harness.wait_for(lambda: os.path.exists(self.started), 90))
         cancel(run)
-        code = run.wait(timeout=60)
-        # The setup program was left waiting: let it go before the next run.
+        # The run ends only once its setup program has: it removes the
+        # program's files only then.
+        self.assertTrue(harness.wait_for(
+            lambda: "StatusProc()->WM_DESTROY" in run.messages(), 30))
+        self.assertIsNone(run.proc.poll())
         open(self.release, "w").close()
+        code = run.wait(timeout=60)
         self.assertTrue(harness.wait_for(lambda: subprocess.run(
             ["pgrep", "-f", self.setup_name], stdout=subprocess.DEVNULL).returncode != 0, 30))
         return code, run.messages()

@@ -460,9 +460,10 @@ TEST_F(Download, CancelStopsAStalledTransfer)
     std::wstring target = dir_ + L"\\stall.bin";
     std::wstring path = L"/stall/100000/30000";
     std::string before = netservers::RequestLog();
-    // Cancelled once the target exists and the server holds back the rest.
+    // Cancelled once the target holds the first block and the server holds
+    // back the rest.
     std::thread canceller = CancelWhen([&] {
-        return FileSize(target) != ~0ULL &&
+        return FileSize(target) != ~0ULL && FileSize(target) >= 4096 &&
                netservers::RequestLog().find("stall-begin " + Narrow(path), before.size()) !=
                    std::string::npos;
     });

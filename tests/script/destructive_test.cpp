@@ -58,6 +58,12 @@ const wchar_t* const kCanaries[] = {
     L"\\Users\\me\\Documents\\canary.txt",
     L"\\src\\a.txt",
     L"\\srcroot\\payload\\p.txt",
+    // Other users' profiles, Default and Public.
+    L"\\Users\\otheruser\\canary.txt",
+    L"\\Users\\otheruser\\Documents\\canary.txt",
+    L"\\Users\\Default\\canary.txt",
+    L"\\Users\\Public\\canary.txt",
+    L"\\Users\\me\\Desktop\\deep\\canary.txt",
 };
 
 struct Line {
@@ -129,6 +135,28 @@ const Line kRefused[] = {
      L"WriteIniFile(\\win.ini)->Refused: <COMPANYNAME> stood for nothing"},
     {L"DOWNLOADFILE", L"file:///{D}\\src\\a.txt,<COMPANYNAME>",
      L"ScriptDownLoadFile()->Refused: <COMPANYNAME> stood for nothing"},
+    // Patterns listed through a link to a folder are judged by where it
+    // leads (e2e/test_guard_sandbox.py makes the links in {D}\links).
+    {L"REMOVEFILE", L"{D}\\links\\docs_link\\*.*",
+     L"RemoveFile({D}\\links\\docs_link\\*.*)->Refused: every file of {D}\\links\\docs_link: protected folder (through a link)"},
+    {L"REMOVEFILE", L"{D}\\links\\desk_link\\*.*,<INCLUDE_SUBDIR>",
+     L"RemoveFile({D}\\links\\desk_link\\*.*)->Refused: every file below {D}\\links\\desk_link: protected folder (through a link)"},
+    {L"REMOVEFILE", L"{D}\\links\\root_link\\*.*",
+     L"RemoveFile({D}\\links\\root_link\\*.*)->Refused: every file of {D}\\links\\root_link: leads to the root"},
+    {L"SETFILEATTRIBUTES", L"{D}\\links\\docs_link\\*.*,<FILE_ATTRIBUTE_HIDDEN>",
+     L"ScriptSetFileAttributes({D}\\links\\docs_link\\*.*)->Refused: every file of {D}\\links\\docs_link: protected folder (through a link)"},
+    // A link to a file is neither deleted through nor re-attributed.
+    {L"REMOVEFILE", L"{D}\\links\\doc_file.txt", L"DeleteFileNoLink({D}\\links\\doc_file.txt)->a link"},
+    {L"SETFILEATTRIBUTES", L"{D}\\links\\doc_file.txt,<FILE_ATTRIBUTE_HIDDEN>",
+     L"SetAttributesNoLink({D}\\links\\doc_file.txt)->a link"},
+    // Every user's profile is protected like the current user's.
+    {L"REMOVEDIR", L"{D}\\Users\\otheruser", L"ScriptRemoveDir({D}\\Users\\otheruser)->Refused: a user's profile"},
+    {L"REMOVEDIR", L"{D}\\Users\\Default", L"ScriptRemoveDir({D}\\Users\\Default)->Refused: a user's profile"},
+    {L"REMOVEDIR", L"{D}\\Users\\Public\\", L"ScriptRemoveDir({D}\\Users\\Public\\)->Refused: a user's profile"},
+    {L"REMOVEDIR", L"{D}\\Users\\otheruser\\Documents",
+     L"ScriptRemoveDir({D}\\Users\\otheruser\\Documents)->Refused: a folder of the profile OTHERUSER"},
+    {L"REMOVEFILE", L"{D}\\Users\\Default\\*.*",
+     L"RemoveFile({D}\\Users\\Default\\*.*)->Refused: every file of {D}\\Users\\Default: a user's profile"},
 };
 
 // What must not appear anywhere: the refused lines' work.
@@ -186,6 +214,12 @@ TEST_F(DestructiveLines, AreRefusedAndLeaveEveryCanary)
             Copy(g_szPathVar[standIn.var], Path(standIn.folder).c_str());
         ProtectFolder(Path(standIn.folder).c_str());
     }
+    // The folder of every profile: its other children are profiles too.
+    ProtectProfiles(Path(L"\\Users").c_str());
+    MakeFolders(Path(L"\\Users\\otheruser\\Documents"));
+    MakeFolders(Path(L"\\Users\\Default"));
+    MakeFolders(Path(L"\\Users\\Public"));
+    MakeFolders(Path(L"\\Users\\me\\Desktop\\deep"));
     MakeFolders(Path(L"\\checkout\\.git"));
     MakeFolders(Path(L"\\data"));
     MakeFolders(Path(L"\\src"));

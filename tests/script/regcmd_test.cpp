@@ -7,6 +7,7 @@
 #include "script/regcmd.h"
 #include "script/script.h"
 #include "scripttest.h"
+#include "support/tracesink.h"
 
 using namespace scripttest;
 
@@ -375,6 +376,87 @@ TEST_F(RegistryTest, ReadersTable)
     EXPECT_TRUE(RegDBDeleteValue(HKEY_CURRENT_USER, kKey, L"Str"));
     EXPECT_FALSE(RegDBDeleteValue(HKEY_CURRENT_USER, kKey, L"Str"));
     EXPECT_FALSE(RegDBDeleteKey(HKEY_CURRENT_USER, L""));
+}
+
+
+// What the registry guard keeps: the shape of HKEY_CURRENT_USER (its
+// Software keys, the root's and Software's default values).
+struct HiveShape {
+    DWORD dwSoftwareKeys = 0;
+    RawValue rootDefault, softwareDefault;
+    bool operator==(const HiveShape& o) const
+    {
+        return dwSoftwareKeys == o.dwSoftwareKeys && rootDefault.type == o.rootDefault.type &&
+               rootDefault.data == o.rootDefault.data &&
+               softwareDefault.type == o.softwareDefault.type &&
+               softwareDefault.data == o.softwareDefault.data;
+    }
+};
+
+HiveShape ShapeOfCurrentUser()
+{
+    HiveShape shape;
+    HKEY hKey;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        RegQueryInfoKeyW(hKey, nullptr, nullptr, nullptr, &shape.dwSoftwareKeys, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(hKey);
+    }
+    shape.rootDefault = ReadValue(L"", L"");
+    shape.softwareDefault = ReadValue(L"Software", L"");
+    return shape;
+}
+
+TEST_F(RegistryTest, SharedKeysAreRefusedForEveryCommand)
+{
+    // Keys of our own first, so that a refusal is seen to spare something.
+    RunLine(L"CREATEKEY", std::wstring(L"<HKEY_CURRENT_USER>,") + kKey + L"\\Sub,Name,<REG_SZ>,x");
+    ASSERT_EQ(ReadValue(std::wstring(kKey) + L"\\Sub", L"Name").type, static_cast<DWORD>(REG_SZ));
+    HiveShape before = ShapeOfCurrentUser();
+    ASSERT_GT(before.dwSoftwareKeys, 0u);
+    struct Case {
+        const wchar_t* command;
+        std::wstring params;
+        const char* refused;  // the start of the trace line that says why
+    };
+    const std::wstring own = std::wstring(L"<HKEY_CURRENT_USER>,") + kKey;
+    const Case cases[] = {
+        {L"REMOVEKEY", L"<HKEY_CURRENT_USER>,Software", "ScriptRemoveKey(<HKEY_CURRENT_USER>,Software)->Refused: a key every program shares"},
+        {L"REMOVEKEY", L"<HKEY_CURRENT_USER>,\\software\\", "ScriptRemoveKey(<HKEY_CURRENT_USER>,\\software\\)->Refused: a key every program shares"},
+        {L"REMOVEKEY", L"<HKEY_CURRENT_USER>,", "ScriptRemoveKey(<HKEY_CURRENT_USER>,)->Refused: the root of the hive"},
+        {L"REMOVEKEY", L"<HKEY_CURRENT_USER>,Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+         "ScriptRemoveKey(<HKEY_CURRENT_USER>,Software\\Microsoft\\Windows\\CurrentVersion\\Run)->Refused: a list every program shares"},
+        {L"REMOVEKEY", L"<HKEY_CURRENT_USER>,Software\\Microsoft\\Windows", "ScriptRemoveKey(<HKEY_CURRENT_USER>,Software\\Microsoft\\Windows)->Refused"},
+        {L"REMOVEKEY", L"<HKEY_LOCAL_MACHINE>,SYSTEM\\CurrentControlSet", "ScriptRemoveKey(<HKEY_LOCAL_MACHINE>,SYSTEM\\CurrentControlSet)->Refused"},
+        {L"REMOVEKEY", L"<HKEY_USERS>,.DEFAULT", "ScriptRemoveKey(<HKEY_USERS>,.DEFAULT)->Refused: a user's hive"},
+        {L"REMOVEKEY", L"<HKEY_CLASSES_ROOT>,CLSID", "ScriptRemoveKey(<HKEY_CLASSES_ROOT>,CLSID)->Refused"},
+        {L"REMOVEKEY", L"<HKEY_CURRENT_USER>,Software,", "ScriptRemoveKey(<HKEY_CURRENT_USER>,Software)->Refused"},
+        {L"CREATEKEY", L"<HKEY_CURRENT_USER>,<COMPANYNAME>,,<REG_SZ>,x", "ScriptCreateKey(<HKEY_CURRENT_USER>,)->Refused: <COMPANYNAME> stood for nothing"},
+        {L"CREATEKEY", L"<HKEY_CURRENT_USER>,Software\\<COMPANYNAME>,,<REG_SZ>,x", "ScriptCreateKey(<HKEY_CURRENT_USER>,Software\\)->Refused: <COMPANYNAME> stood for nothing"},
+        {L"CREATEKEY", L"<HKEY_CURRENT_USER>,Software,,<REG_SZ>,x", "ScriptCreateKey(<HKEY_CURRENT_USER>,Software)->Refused: a key every program shares"},
+        {L"CREATEKEY", L"<HKEY_CURRENT_USER>,,Name,<REG_SZ>,x", "ScriptCreateKey(<HKEY_CURRENT_USER>,)->Refused: the root of the hive"},
+        {L"COPYREGISTRY", own + L",<HKEY_CURRENT_USER>,,0", "ScriptCopyRegistry(<HKEY_CURRENT_USER>,)->Refused: the root of the hive"},
+        {L"COPYREGISTRY", own + L",<HKEY_CURRENT_USER>,Software,1", "ScriptCopyRegistry(<HKEY_CURRENT_USER>,Software)->Refused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.command) + "=" + Narrow(c.params.c_str()));
+        tracesink::Clear();
+        RunLine(c.command, c.params);
+        EXPECT_EQ(LastResult(), "0");
+        EXPECT_TRUE(tracesink::ContainsPrefix(c.refused)) << c.refused << "\n" << tracesink::Dump();
+    }
+    EXPECT_TRUE(ShapeOfCurrentUser() == before);
+    EXPECT_EQ(ReadValue(std::wstring(kKey) + L"\\Sub", L"Name").type, static_cast<DWORD>(REG_SZ));
+
+    // Below them, and in the shared lists, a package's own entries work.
+    const wchar_t kRun[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    RunLine(L"CREATEKEY", std::wstring(L"<HKEY_CURRENT_USER>,") + kRun + L",StowawayTestRun,<REG_SZ>,x");
+    EXPECT_EQ(LastResult(), "1");
+    RunLine(L"REMOVEKEY", std::wstring(L"<HKEY_CURRENT_USER>,") + kRun + L",StowawayTestRun");
+    EXPECT_EQ(LastResult(), "1");
+    EXPECT_EQ(ReadValue(kRun, L"StowawayTestRun").type, static_cast<DWORD>(-1));
+    RunLine(L"REMOVEKEY", std::wstring(L"<HKEY_CURRENT_USER>,") + kKey);
+    EXPECT_EQ(LastResult(), "1");
 }
 
 }  // namespace
