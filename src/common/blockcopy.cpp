@@ -33,6 +33,14 @@ BOOL CFileSource::Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead)
     return ReadFile(m_hFile, pBuffer, cbWant, pcbRead, nullptr);
 }
 
+BOOL CHashingSource::Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead)
+{
+    BOOL bRead = m_inner.Read(pBuffer, cbWant, pcbRead);
+    if (bRead && m_pHash && *pcbRead)
+        Sha256Update(*m_pHash, pBuffer, *pcbRead);
+    return bRead;
+}
+
 BOOL CMemorySource::Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead)
 {
     DWORD cb = m_cbLeft < cbWant ? static_cast<DWORD>(m_cbLeft) : cbWant;
@@ -99,7 +107,7 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
     return result;
 }
 
-BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize)
+BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize, SHA256CONTEXT* pFirstHash)
 {
     DWORD cbBlock = ullSize < COPY_BLOCK_SIZE ? static_cast<DWORD>(ullSize) : COPY_BLOCK_SIZE;
     CBlockBuffer first(cbBlock);
@@ -116,6 +124,8 @@ BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize)
             !ReadFile(hSecond, second.Get(), cbWant, &cbSecond, nullptr) || cbFirst != cbWant ||
             cbSecond != cbWant || memcmp(first.Get(), second.Get(), cbWant) != 0)
             return FALSE;
+        if (pFirstHash)
+            Sha256Update(*pFirstHash, first.Get(), cbWant);
         ullLeft -= cbWant;
     }
     return TRUE;

@@ -4,6 +4,7 @@
 // trace lines and progress live there).
 #pragma once
 #include <windows.h>
+#include "common/sha256.h"
 
 enum : DWORD {
     COPY_BLOCK_SIZE = 1024 * 1024,
@@ -41,6 +42,18 @@ private:
     ULONGLONG m_cbLeft;
 };
 
+// A source whose every block also goes into a SHA-256 (null: none), so that
+// bytes are checked as they are copied, without a second read.
+class CHashingSource : public IBlockSource {
+public:
+    CHashingSource(IBlockSource& inner, SHA256CONTEXT* pHash) : m_inner(inner), m_pHash(pHash) {}
+    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
+
+private:
+    IBlockSource& m_inner;
+    SHA256CONTEXT* m_pHash;
+};
+
 class IBlockObserver {
 public:
     virtual ~IBlockObserver() {}
@@ -68,8 +81,9 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
 
 // TRUE when the next ullSize bytes of two open files, each from its current
 // position, are the same. Used before a partial file is continued: only a
-// part that provably matches its source is kept.
-BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize);
+// part that provably matches its source is kept. The first file's bytes go
+// into pFirstHash when given.
+BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize, SHA256CONTEXT* pFirstHash = nullptr);
 
 // An observer made of two callables, for callers that only trace.
 template <class FRead, class FWrite>

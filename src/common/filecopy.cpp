@@ -66,7 +66,7 @@ DWORD FileVersionID(LPCWSTR szFile)
 
 }  // namespace
 
-DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
+DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHash)
 {
     if (IsCancelled())
         return 0;
@@ -123,7 +123,7 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
                        static_cast<ULONGLONG>(liSize.QuadPart) > ullSourceSize) {
                 bResume = FALSE;
             } else if (!SameBlocks(hSource.Get(), hTarget.Get(),
-                                   static_cast<ULONGLONG>(liSize.QuadPart))) {
+                                   static_cast<ULONGLONG>(liSize.QuadPart), pHash)) {
                 // The date alone proves nothing: the part kept must be the
                 // source's own start.
                 DebugTrace(L"XCopyFile()->%s is not the start of %s: copied again", szTo, szFrom);
@@ -157,6 +157,9 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
 
         ullDone = 0;
         hTarget.Close();
+        // Nothing kept: the check starts from the first byte again.
+        if (pHash)
+            Sha256Init(*pHash);
         DWORD dwKept = MayReplace(szTo);
         if (dwKept != ERROR_SUCCESS)
             return dwKept;
@@ -188,7 +191,8 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags)
             DebugTrace(L"XCopyFile()->WriteFile(BytesWritten=%d)=%d", cbWritten, bOk);
             ReportBytes(cbWritten);
         });
-    CFileSource source(hSource.Get());
+    CFileSource file(hSource.Get());
+    CHashingSource source(file, pHash);
     COPYRESULT copy = CopyBlocks(source, hTarget.Get(), COPY_UNTIL_END,
                                  BlockSizeFor(ullSourceSize - ullDone), &observer, nullptr);
     DWORD dwResult = CopyResultToCode(copy, szTo);

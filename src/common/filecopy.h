@@ -19,7 +19,9 @@ enum : DWORD {
 // Copies szFrom to szTo. Returns 0 on success (and when the rules of the
 // flags skip the copy, the source is missing, or szTo is szFrom itself),
 // else a Win32 error code.
-DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags);
+// Every byte of the source (the part a resume keeps too) goes into pHash
+// when given.
+DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHash = nullptr);
 
 // What a finished block copy into szTarget reports: 8 without memory, 23
 // when a read or a write failed or the source ended early, 2 when the

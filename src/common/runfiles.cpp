@@ -174,6 +174,25 @@ struct ENTRYSTAMP {
 
 }  // namespace
 
+void UndoRunFolder(LPCWSTR szFolder)
+{
+    if (!szFolder || !szFolder[0])
+        return;
+    RemoveRunFiles(szFolder);
+    std::wstring folder = Key(szFolder);
+    // The folder, then each parent the run made on the way to it.
+    while (!folder.empty() && IsRunFolder(folder.c_str())) {
+        BOOL bRemoved = RemoveDirectoryW(LongPathForm(folder).c_str());
+        DebugTrace(L"UndoRunFolder()->%s removed (%d)", folder.c_str(), bRemoved);
+        if (!bRemoved)
+            break;
+        size_t slash = folder.find_last_of(L'\\');
+        if (slash == std::wstring::npos || slash < 3)
+            break;
+        folder.resize(slash);
+    }
+}
+
 void KeepFilesOf(LPCWSTR szFolder)
 {
     RunFiles().m_kept = Key(szFolder);

@@ -22,6 +22,11 @@ BOOL IsOwnLibrary(LPCWSTR szPath, DWORD* pdwError);
 // there, deepest first and only when empty. The folder itself stays.
 void RemoveRunFiles(LPCWSTR szFolder);
 
+// Puts a folder back as the run found it after a failed or cancelled
+// extraction: the run's files and folders below it go, and the folder
+// itself and the parents the run created for it, when they are empty.
+void UndoRunFolder(LPCWSTR szFolder);
+
 // A folder the run extracts into that was there before it and goes again
 // at the end (DeleteFiles=1): what it already held is the user's. The run
 // may not replace those files, since the end of the run would delete what

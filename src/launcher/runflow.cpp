@@ -520,6 +520,8 @@ DWORD PrepareExtractFolder(LPCWSTR szValue, LPWSTR szFolder)
         return ERROR_DIRECTORY;
     if (!CreateAllDirectory(szFull)) {
         DWORD dwError = LastErrorOr(ERROR_PATH_NOT_FOUND);
+        // The levels made before the failure go again.
+        UndoRunFolder(szFull);
         return dwError == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : dwError;
     }
     if (!FolderExists(szFull))

@@ -29,14 +29,36 @@ T Bind(HMODULE hModule, const char* szName)
     return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(hModule, szName)));
 }
 
+// An address written as such ("[::1]", "::1", "192.0.2.7") needs no name
+// look-up: there is nothing to ask a name service about.
+bool IsAddressLiteral(LPCWSTR szHostName)
+{
+    if (!szHostName || !szHostName[0])
+        return false;
+    if (szHostName[0] == L'[' || wcschr(szHostName, L':'))
+        return true;
+    for (LPCWSTR p = szHostName; *p; ++p) {
+        if (!(*p >= L'0' && *p <= L'9') && *p != L'.')
+            return false;
+    }
+    return true;
+}
+
 // Looks a name up (a null name asks for the local machine); true on an answer.
 bool Resolve(PFN_GETHOSTBYNAME pGetHostByName, LPCWSTR szHostName)
 {
+    if (IsAddressLiteral(szHostName)) {
+        DebugTrace(L"GetInternetConnectedState > %s is an address: no look-up", szHostName);
+        return true;
+    }
     char szAnsi[URL_HOST_CCH * 2] = "";
     const char* pszName = nullptr;
     if (szHostName) {
-        if (!WideCharToMultiByte(CP_ACP, 0, szHostName, -1, szAnsi, sizeof(szAnsi), nullptr,
-                                 nullptr))
+        // Host names are ASCII (or their punycode): anything else is no name.
+        BOOL bLossy = FALSE;
+        if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, szHostName, -1, szAnsi,
+                                 sizeof(szAnsi), nullptr, &bLossy) ||
+            bLossy)
             return false;
         pszName = szAnsi;
     }

@@ -28,9 +28,11 @@ enum : DWORD {
     // The request flags of a plain and of a secure transfer; a transfer
     // without resume also keeps its data out of the cache. A secure transfer
     // checks the whole certificate: its authority, its host name, its dates.
+    // Redirects are followed here, HTTP_MAX_REDIRECTS at most.
     HTTP_REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION |
-                         INTERNET_FLAG_PRAGMA_NOCACHE,
-    HTTPS_REQUEST_FLAGS = INTERNET_FLAG_SECURE,
+                         INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT,
+    HTTPS_REQUEST_FLAGS = INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT,
+    REDIRECT_CCH = INTERNET_MAX_URL_LENGTH,
     STATUS_TEXT_BYTES = 64,
     NUMBER_TEXT_CCH = 64,
     RANGE_HEADERS_CCH = 128,
@@ -489,10 +491,36 @@ struct HTTPTRANSFER {
     BOOL bSecure;
     BOOL bResume;
     ULONGLONG ullExpectedSize;
+    WCHAR* szRedirect;  // REDIRECT_CCH characters: where a redirect leads
 };
 
-// Outcome of one request: done (result set) or ask again without a range.
-enum class PASS { DONE, RETRY_WHOLE };
+// Outcome of one request: done (result set), ask again without a range, or
+// ask where the answer redirects (szRedirect).
+enum class PASS { DONE, RETRY_WHOLE, REDIRECT };
+
+bool IsRedirect(DWORD dwStatus)
+{
+    return dwStatus == HTTP_STATUS_MOVED || dwStatus == HTTP_STATUS_REDIRECT ||
+           dwStatus == HTTP_STATUS_REDIRECT_METHOD || dwStatus == HTTP_STATUS_REDIRECT_KEEP_VERB ||
+           dwStatus == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+// What an HTTP error means to the run: a file the server does not have, a
+// server that refuses, or a server that fails.
+DWORD StatusToCode(DWORD dwStatus)
+{
+    switch (dwStatus) {
+    case HTTP_STATUS_NOT_FOUND:
+    case HTTP_STATUS_GONE:
+        return ERROR_FILE_NOT_FOUND;
+    case HTTP_STATUS_DENIED:
+    case HTTP_STATUS_FORBIDDEN:
+    case HTTP_STATUS_PROXY_AUTH_REQ:
+        return ERROR_ACCESS_DENIED;
+    default:
+        return DOWNLOAD_SERVER_ERROR;
+    }
+}
 
 PASS RetryWhole(CHttpJob& job, LPCWSTR szWhy)
 {
@@ -604,8 +632,20 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
     // file is complete.
     if (szHeaders[0] && dwStatus == HTTP_STATUS_RANGE_REFUSED)
         return RetryWhole(job, L"Range refused");
+    if (IsRedirect(dwStatus)) {
+        DWORD cbLocation = REDIRECT_CCH * sizeof(WCHAR);
+        t.szRedirect[0] = L'\0';
+        if (pApi->pHttpQueryInfoW(hRequest, HTTP_QUERY_LOCATION, t.szRedirect, &cbLocation,
+                                  nullptr) &&
+            t.szRedirect[0]) {
+            t.szRedirect[REDIRECT_CCH - 1] = L'\0';
+            DebugTrace(L"DownloadHTMLFile()->Redirected (%u) to %s", dwStatus, t.szRedirect);
+            return PASS::REDIRECT;
+        }
+    }
     if (dwStatus >= HTTP_STATUS_AMBIGUOUS || dwStatus < HTTP_STATUS_OK) {
-        *pdwResult = dwStatus == HTTP_STATUS_NOT_FOUND ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        *pdwResult = StatusToCode(dwStatus);
+        DebugTrace(L"DownloadHTMLFile()->HTTP status %u: %d", dwStatus, *pdwResult);
         return PASS::DONE;
     }
 
@@ -814,6 +854,90 @@ DWORD CheckCopiedSize(LPCWSTR szFile, ULONGLONG ullExpectedSize)
 
 }  // namespace
 
+namespace {
+
+// Where an HTTP transfer asks: the first URL's place, then each redirect's.
+struct HTTPPLACE {
+    WCHAR szServer[URL_HOST_CCH];
+    WCHAR szPath[URL_PATH_CCH];
+    WORD wPort;
+    BOOL bSecure;
+};
+
+// The place a Location header names: a whole URL (http or https), a path
+// on the same server, or a path beside the current one.
+BOOL FollowRedirect(LPCWSTR szLocation, HTTPPLACE& place)
+{
+    if (_wcsnicmp(szLocation, L"http://", 7) == 0 || _wcsnicmp(szLocation, L"https://", 8) == 0) {
+        WCHAR szUser[URL_USER_CCH], szPwd[URL_PASSWORD_CCH];
+        int iScheme = SPLITURL_SCHEME_UNKNOWN;
+        WORD wPort = 0;
+        SplitURL(szLocation, place.szServer, place.szPath, szUser, szPwd, &iScheme, &wPort);
+        if (iScheme != INTERNET_SCHEME_HTTP && iScheme != INTERNET_SCHEME_HTTPS)
+            return FALSE;
+        place.bSecure = iScheme == INTERNET_SCHEME_HTTPS;
+        place.wPort = wPort ? wPort
+                            : static_cast<WORD>(place.bSecure ? DEFAULT_HTTPS_PORT : DEFAULT_HTTP_PORT);
+        return place.szServer[0] != L'\0';
+    }
+    if (szLocation[0] == L'/')
+        return SUCCEEDED(StringCchCopyW(place.szPath, ARRAYSIZE(place.szPath), szLocation));
+    WCHAR* pSlash = wcsrchr(place.szPath, L'/');
+    if (pSlash)
+        pSlash[1] = L'\0';
+    return SUCCEEDED(StringCchCatW(place.szPath, ARRAYSIZE(place.szPath), szLocation));
+}
+
+// One connection to one place: the request (and the plain one after a
+// range that is of no use). *pPass tells whether it redirects.
+DWORD TransferFrom(const HTTPPLACE& place, LPCWSTR szUser, LPCWSTR szPassword, LPCWSTR szFile,
+                   LPCWSTR szFolder, DWORD dwConnectFlags, BOOL bResume, ULONGLONG ullExpectedSize,
+                   WCHAR* szRedirect, PASS* pPass)
+{
+    *pPass = PASS::DONE;
+    DWORD dwResult = 0;
+    const INETAPI* pApi = GetInetApi();
+    CHttpJob* pJob = nullptr;
+    if (!pApi) {
+        dwResult = ReportLastError(L"LoadLibrary", GetLastError());
+    } else if (!IsCancelled()) {
+        pJob = new (std::nothrow) CHttpJob(pApi);
+        if (!pJob || !pJob->Start()) {
+            dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
+        } else {
+            pJob->m_hInternet.Reset(pApi->pInternetOpenW(L"DownloadHTMLFile", INTERNET_OPEN_TYPE_DIRECT,
+                                                         nullptr, nullptr, 0));
+            if (!pJob->m_hInternet.Get() || IsCancelled()) {
+                dwResult = ReportLastError(L"InternetOpen", GetLastError());
+            } else {
+                pJob->m_hConnect.Reset(pApi->pInternetConnectW(pJob->m_hInternet.Get(), place.szServer,
+                                                               place.wPort, LoginOrDefault(szUser),
+                                                               LoginOrDefault(szPassword),
+                                                               INTERNET_SERVICE_HTTP, dwConnectFlags, 0));
+                if (!pJob->m_hConnect.Get() || IsCancelled()) {
+                    dwResult = ReportLastError(L"InternetConnect", GetLastError());
+                } else {
+                    HTTPTRANSFER t = {pJob,    place.szPath, szFile,          szFolder,
+                                      place.bSecure, bResume, ullExpectedSize, szRedirect};
+                    // A range answer to the plain request is of no use either.
+                    PASS pass = HttpPass(t, bResume != FALSE, &dwResult);
+                    if (pass == PASS::RETRY_WHOLE)
+                        pass = HttpPass(t, false, &dwResult);
+                    if (pass == PASS::RETRY_WHOLE)
+                        dwResult = ReportLastError(L"DownloadHTMLFile", ERROR_HTTP_INVALID_SERVER_RESPONSE);
+                    *pPass = pass == PASS::REDIRECT ? PASS::REDIRECT : PASS::DONE;
+                }
+            }
+        }
+    }
+    // The handles close on the job's thread, whatever its last call waits for.
+    if (pJob)
+        pJob->Finish();
+    return dwResult;
+}
+
+}  // namespace
+
 DWORD GetHttpStatusCode(HINTERNET hRequest, DWORD* pdwError)
 {
     DWORD dwStatus = HTTP_STATUS_SERVER_ERROR;
@@ -858,41 +982,35 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
     DebugTrace(L"DownloadHTMLFile()->TargetFile=%s", szFile);
 
     DWORD dwResult = 0;
-    const INETAPI* pApi = GetInetApi();
-    CHttpJob* pJob = nullptr;
     if (!bPath) {
         dwResult = ReportLastError(L"DownloadHTMLFile", ERROR_FILENAME_EXCED_RANGE);
-    } else if (!pApi) {
-        dwResult = ReportLastError(L"LoadLibrary", GetLastError());
-    } else if (!IsCancelled()) {
-        pJob = new (std::nothrow) CHttpJob(pApi);
-        if (!pJob || !pJob->Start()) {
-            dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
-        } else {
-            pJob->m_hInternet.Reset(pApi->pInternetOpenW(L"DownloadHTMLFile", INTERNET_OPEN_TYPE_DIRECT,
-                                                         nullptr, nullptr, 0));
-            if (!pJob->m_hInternet.Get() || IsCancelled()) {
-                dwResult = ReportLastError(L"InternetOpen", GetLastError());
-            } else {
-                pJob->m_hConnect.Reset(pApi->pInternetConnectW(pJob->m_hInternet.Get(), szServer, wPort,
-                                                               LoginOrDefault(szUser),
-                                                               LoginOrDefault(szPassword),
-                                                               INTERNET_SERVICE_HTTP, dwConnectFlags, 0));
-                if (!pJob->m_hConnect.Get() || IsCancelled()) {
-                    dwResult = ReportLastError(L"InternetConnect", GetLastError());
-                } else {
-                    HTTPTRANSFER t = {pJob, szUrlPath, szFile, szFolder, bSecure, bResume, ullExpectedSize};
-                    // A range answer to the plain request is of no use either.
-                    if (HttpPass(t, bResume != FALSE, &dwResult) == PASS::RETRY_WHOLE &&
-                        HttpPass(t, false, &dwResult) == PASS::RETRY_WHOLE)
-                        dwResult = ReportLastError(L"DownloadHTMLFile", ERROR_HTTP_INVALID_SERVER_RESPONSE);
-                }
+    } else {
+        // The first place, then where each redirect leads, HTTP_MAX_REDIRECTS at most.
+        HTTPPLACE place = {};
+        StringCchCopyW(place.szServer, ARRAYSIZE(place.szServer), szServer);
+        StringCchCopyW(place.szPath, ARRAYSIZE(place.szPath), szUrlPath);
+        place.wPort = wPort;
+        place.bSecure = bSecure;
+        std::vector<WCHAR> redirect(REDIRECT_CCH, L'\0');
+        for (DWORD dwRedirects = 0;; ++dwRedirects) {
+            PASS pass = PASS::DONE;
+            dwResult = TransferFrom(place, szUser, szPassword, szFile, szFolder, dwConnectFlags,
+                                    bResume, ullExpectedSize, redirect.data(), &pass);
+            if (pass != PASS::REDIRECT)
+                break;
+            if (dwRedirects == HTTP_MAX_REDIRECTS) {
+                DebugTrace(L"DownloadHTMLFile()->More than %u redirects: given up",
+                           static_cast<DWORD>(HTTP_MAX_REDIRECTS));
+                dwResult = DOWNLOAD_TOO_MANY_REDIRECTS;
+                break;
+            }
+            if (!FollowRedirect(redirect.data(), place)) {
+                DebugTrace(L"DownloadHTMLFile()->Redirect to %s not followed", redirect.data());
+                dwResult = DOWNLOAD_SERVER_ERROR;
+                break;
             }
         }
     }
-    // The handles close on the job's thread, whatever its last call waits for.
-    if (pJob)
-        pJob->Finish();
     if (IsCancelled())
         dwResult = ERROR_CANCELLED;
     DebugTrace(L"DownloadHTMLFile()->End(%d)", dwResult);

@@ -14,6 +14,12 @@ enum : DWORD {
     DOWNLOAD_NO_SIZE = 12028,          // the server gave a size of 0, or no data
     DOWNLOAD_FILE_URL_MISSING = 110,   // file URL whose file does not exist
     DOWNLOAD_NO_CONNECTION = 1230,     // no usable Internet connection
+    // HTTP answers: 404 and 410 are 2 (the server has no such file); 401,
+    // 403 and 407 are 5 (it refuses); any other error or an answer that is
+    // no HTTP, 12152; more than HTTP_MAX_REDIRECTS redirects, 12156.
+    DOWNLOAD_SERVER_ERROR = ERROR_HTTP_INVALID_SERVER_RESPONSE,
+    DOWNLOAD_TOO_MANY_REDIRECTS = ERROR_HTTP_REDIRECT_FAILED,
+    HTTP_MAX_REDIRECTS = 10,
 };
 
 enum : DWORD {

@@ -107,6 +107,54 @@ LPCWSTR UrlFileName(LPCWSTR szUrlPath)
     return pName;
 }
 
+namespace {
+
+int HexValue(WCHAR c)
+{
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
+    return -1;
+}
+
+// A user name or password as the URL writes it ("us%40er") as the server
+// must receive it ("us@er"): %XX bytes are UTF-8. Text that is no valid
+// escape stays as it is.
+void PercentDecode(LPWSTR szText, size_t cchText)
+{
+    if (!wcschr(szText, L'%'))
+        return;
+    char szBytes[CRACK_PASSWORD_CCH * 3];
+    size_t cb = 0;
+    for (LPCWSTR p = szText; *p && cb + 4 < sizeof(szBytes); ++p) {
+        int hi = p[0] == L'%' ? HexValue(p[1]) : -1;
+        int lo = hi >= 0 ? HexValue(p[2]) : -1;
+        if (lo >= 0) {
+            szBytes[cb++] = static_cast<char>(hi * 16 + lo);
+            p += 2;
+            continue;
+        }
+        // Anything else is carried over as UTF-8 too.
+        int cbChar = WideCharToMultiByte(CP_UTF8, 0, p, 1, szBytes + cb,
+                                         static_cast<int>(sizeof(szBytes) - cb), nullptr, nullptr);
+        if (cbChar <= 0)
+            return;
+        cb += static_cast<size_t>(cbChar);
+    }
+    WCHAR szDecoded[CRACK_PASSWORD_CCH];
+    int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, szBytes, static_cast<int>(cb),
+                                  szDecoded, ARRAYSIZE(szDecoded) - 1);
+    if (cch <= 0 || static_cast<size_t>(cch) >= cchText)
+        return;
+    szDecoded[cch] = L'\0';
+    StringCchCopyW(szText, cchText, szDecoded);
+}
+
+}  // namespace
+
 int SplitURL(LPCWSTR szURL, LPWSTR szHostName, LPWSTR szUrlPath, LPWSTR szUserName,
              LPWSTR szPassword, int* piScheme, WORD* pwPort)
 {
@@ -138,6 +186,8 @@ int SplitURL(LPCWSTR szURL, LPWSTR szHostName, LPWSTR szUrlPath, LPWSTR szUserNa
         iScheme = uc.nScheme;
         if (HasExplicitPort(szURL))
             wPort = uc.nPort;
+        PercentDecode(szUser, CRACK_USER_CCH);
+        PercentDecode(szPwd, CRACK_PASSWORD_CCH);
         if (iScheme == INTERNET_SCHEME_FILE)
             MakeFilePath(szPath);
     } else {

@@ -10,7 +10,7 @@
 #include "common/trace.h"
 
 DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, ULONGLONG ullSize,
-                         LPCWSTR szTarget, BOOL bCreateDir, BOOL bResume)
+                         LPCWSTR szTarget, BOOL bCreateDir, BOOL bResume, SHA256CONTEXT* pHash)
 {
     DebugTrace(L"ExtractPieceOfFile()->OffSet=%I64u FileSize=%I64u FileTo=%s", ullOffset, ullSize,
                szTarget ? szTarget : L"");
@@ -52,7 +52,7 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
             if (!SeekTo(hTarget.Get(), 0) || !SeekTo(hSource, ullOffset)) {
                 ReportLastError(L"SetFilePointerEx", GetLastError());
                 bResume = FALSE;
-            } else if (!SameBlocks(hSource, hTarget.Get(), ullDone)) {
+            } else if (!SameBlocks(hSource, hTarget.Get(), ullDone, pHash)) {
                 DebugTrace(L"ExtractPieceOfFile()->%s is not the start of the piece: extracted again",
                            szTarget);
                 bResume = FALSE;
@@ -65,6 +65,9 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
     if (!bResume) {
         ullDone = 0;
         hTarget.Close();
+        // Nothing kept: the check starts from the first byte again.
+        if (pHash)
+            Sha256Init(*pHash);
         DWORD dwKept = MayReplace(szTarget);
         if (dwKept != ERROR_SUCCESS)
             return dwKept;
@@ -93,7 +96,8 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
                        cbWritten, cbLastRead, ullLeft, bOk);
             ReportBytes(cbWritten);
         });
-    CFileSource source(hSource);
+    CFileSource file(hSource);
+    CHashingSource source(file, pHash);
     COPYRESULT copy = CopyBlocks(source, hTarget.Get(), ullSize - ullDone, COPY_BLOCK_SIZE,
                                  &observer, nullptr);
     DWORD dwResult = CopyResultToCode(copy, szTarget);

@@ -3,9 +3,13 @@
 #pragma once
 #include <windows.h>
 
+#include "common/sha256.h"
+
 // Copies size bytes at offset of the source (the open handle hSource, else
 // the file szSource) into szTarget. With bResume an existing target is
-// continued from its current size. 0, or a Win32 error code; 1223 when
-// cancelled.
+// continued from its current size. Every byte of the piece read from the
+// source (the part kept by a resume too) goes into pHash when given. 0, or a
+// Win32 error code; 1223 when cancelled.
 DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, ULONGLONG ullSize,
-                         LPCWSTR szTarget, BOOL bCreateDir, BOOL bResume);
+                         LPCWSTR szTarget, BOOL bCreateDir, BOOL bResume,
+                         SHA256CONTEXT* pHash = nullptr);

@@ -1,5 +1,6 @@
 #include "payload/plan.h"
 #include "common/handles.h"
+#include "common/errors.h"
 #include "common/filecopy.h"
 #include "common/safefile.h"
 #include <shlwapi.h>
@@ -17,6 +18,7 @@
 #include "net/url.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
+#include "payload/itemcheck.h"
 #include "payload/piececopy.h"
 #include "payload/trailer.h"
 #include "common/progress.h"
@@ -125,9 +127,18 @@ BOOL JoinTablePath(PLAN& plan, LPWSTR szOut, LPCWSTR szFolder, LPCWSTR szName)
     return TRUE;
 }
 
-void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
+void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
 {
+    // A package that carries hashes has one for every item it embeds.
+    if ((record.TypeOfFile & TF_EMBEDDED) && HasItemHashes() &&
+        !FindItemHash(ITEMHASH_KIND_RECORD, dwIndex)) {
+        DebugTrace(L"ReadDataStruct()->Record %u has no hash", dwIndex);
+        if (!plan.dwTableError)
+            plan.dwTableError = ERROR_INVALID_DATA;
+        return;
+    }
     DATAFILEINFO info = NewEntry();
+    info.dwRecord = dwIndex;
     AnsiToWide(record.szFile, info.szFile, PATH_CCH);
     AnsiToWide(record.szFileOut, info.szTgdFile, PATH_CCH);
     info.FileSize = record.FileSize;
@@ -141,6 +152,7 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
 
     if (byType & TF_EMBEDDED) {
         DATAFILEINFO extract = NewEntry();
+        extract.dwRecord = dwIndex;
         extract.DataOffSet = info.DataOffSet;
         extract.FileSize = info.FileSize;
         if (byType & TF_STORED) {
@@ -202,6 +214,7 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
     }
 
     DATAFILEINFO fetch = NewEntry();
+    fetch.dwRecord = dwIndex;
     fetch.FileSize = info.FileSize;
     StringCchCopyW(fetch.szTgdFile, PATH_CCH, szTarget);
     if ((byType & TF_WEB) && (!IsExistingFile(szSource) || plan.bForceDownload)) {
@@ -254,7 +267,7 @@ public:
     }
     void OnRecord(DWORD dwIndex, const PAYLOADRECORD& record) override
     {
-        SortRecord(m_plan, record);
+        SortRecord(m_plan, record, dwIndex);
         Progress().NewStep(dwIndex + 1);
     }
     BOOL IsCancelled() override { return ::IsCancelled(); }
@@ -295,9 +308,47 @@ BOOL CheckConnection(LPCWSTR szUrl)
     return (GetRunConnectionState(szHostName) & CONNECTION_ACTIVED) != 0;
 }
 
+// A file's check against its record's hash, by reading it (a downloaded
+// file: its bytes came in pieces, maybe over two runs).
+DWORD CheckFile(const DATAFILEINFO& entry)
+{
+    CItemCheck check(ITEMHASH_KIND_RECORD, entry.dwRecord);
+    SHA256CONTEXT* pHash = check.Context();
+    if (!pHash)
+        return ERROR_SUCCESS;
+    CFileHandle hFile(CreateFileW(entry.szTgdFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!hFile.IsValid())
+        return ReportLastError(L"CreateFile", GetLastError());
+    std::vector<BYTE> buffer(COPY_BLOCK_SIZE);
+    for (;;) {
+        DWORD cbRead = 0;
+        if (!ReadFile(hFile.Get(), buffer.data(), COPY_BLOCK_SIZE, &cbRead, nullptr))
+            return ReportLastError(L"ReadFile", GetLastError());
+        if (cbRead == 0)
+            break;
+        Sha256Update(*pHash, buffer.data(), cbRead);
+    }
+    return check.Result(entry.szTgdFile);
+}
+
 DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
 {
-    return DownloadFile(entry.szFile, L"", L"", entry.szTgdFile, bResume, entry.FileSize);
+    DWORD dwResult = DownloadFile(entry.szFile, L"", L"", entry.szTgdFile, bResume, entry.FileSize);
+    if (dwResult != 0)
+        return dwResult;
+    dwResult = CheckFile(entry);
+    if (dwResult == ERROR_ITEM_HASH && bResume) {
+        // A kept part may be of another version of the file: once more, whole.
+        DebugTrace(L"ReadDataStruct()->%s fetched again from its first byte", entry.szTgdFile);
+        (void)DeleteFileNoLink(entry.szTgdFile);  // what is there is not the package's
+        dwResult = DownloadFile(entry.szFile, L"", L"", entry.szTgdFile, FALSE, entry.FileSize);
+        if (dwResult == 0)
+            dwResult = CheckFile(entry);
+    }
+    if (dwResult == ERROR_ITEM_HASH)
+        (void)DeleteFileNoLink(entry.szTgdFile);  // nothing uses a wrong file
+    return dwResult;
 }
 
 // Gives a phase its part of the bars: with two bars a fresh step bar and
@@ -332,8 +383,16 @@ DWORD RunDownloads(PLAN& plan, ULONGLONG ullTotSizeDownload, ULONGLONG ullTotSiz
         for (const DATAFILEINFO& entry : plan.vFilesToDownload) {
             if (IsCancelled())
                 break;
-            if (DownloadEntry(entry, plan.bResume) != 0) {
-                dwResult = ERROR_CODE_DOWNLOAD_FAILED;
+            DWORD dwEntry = DownloadEntry(entry, plan.bResume);
+            if (dwEntry != 0) {
+                // What a deployment tool can act on keeps its code: a file the
+                // server does not have (2), a server that refuses (5) or fails
+                // (12152), a redirect loop (12156), a wrong file (323).
+                bool bOwnCode = dwEntry == ERROR_ITEM_HASH || dwEntry == ERROR_FILE_NOT_FOUND ||
+                                dwEntry == ERROR_ACCESS_DENIED || dwEntry == DOWNLOAD_SERVER_ERROR ||
+                                dwEntry == DOWNLOAD_TOO_MANY_REDIRECTS || dwEntry == ERROR_NOT_ENOUGH_MEMORY ||
+                                dwEntry == ERROR_DISK_FULL;
+                dwResult = bOwnCode ? dwEntry : ERROR_CODE_DOWNLOAD_FAILED;
                 break;
             }
         }
@@ -360,9 +419,12 @@ DWORD RunCopies(PLAN& plan, ULONGLONG ullTotSize)
         if (IsCancelled())
             break;
         Progress().GetNewStep(plan.bTwoBars ? static_cast<DWORD>(100) : dwStatus, dwCountdown, entry.FileSize);
-        dwResult = XCopyFile(entry.szFile, entry.szTgdFile, dwFlags);
+        CItemCheck check(ITEMHASH_KIND_RECORD, entry.dwRecord);
+        dwResult = XCopyFile(entry.szFile, entry.szTgdFile, dwFlags, check.Context());
         DebugTrace(L"ReadDataStruct()->XCopyFile(%s , %s)->%d", entry.szFile, entry.szTgdFile,
                    dwResult);
+        if (dwResult == 0 && (dwResult = check.Result(entry.szFile)) != 0)
+            (void)DeleteFileNoLink(entry.szTgdFile);  // nothing uses a wrong file
         --dwCountdown;
         if (dwResult != 0)
             return dwResult;
@@ -389,11 +451,14 @@ DWORD RunExtractions(PLAN& plan, HANDLE hFile, ULONGLONG ullTotSize)
     for (const DATAFILEINFO& entry : plan.vFilesToExtract) {
         if (IsCancelled())
             break;
+        CItemCheck check(ITEMHASH_KIND_RECORD, entry.dwRecord);
         DWORD dwResult = ExtractPieceOfFile(hFile, nullptr, entry.DataOffSet, entry.FileSize,
-                                            entry.szTgdFile, TRUE, plan.bResume);
+                                            entry.szTgdFile, TRUE, plan.bResume, check.Context());
         DebugTrace(L"ReadDataStruct()->ExtractPieceOfFile(%d , %I64u, %I64u, %s)->%d",
                    static_cast<int>(reinterpret_cast<INT_PTR>(hFile)), entry.DataOffSet,
                    entry.FileSize, entry.szTgdFile, dwResult);
+        if (dwResult == 0 && !IsCancelled() && (dwResult = check.Result(entry.szTgdFile)) != 0)
+            (void)DeleteFileNoLink(entry.szTgdFile);  // nothing uses a wrong file
         if (dwResult != 0)
             return dwResult;
     }

@@ -13,6 +13,7 @@ struct DATAFILEINFO {
     WCHAR szTgdFile[PATH_CCH];  // output name, target file or target folder
     ULONGLONG FileSize;
     ULONGLONG DataOffSet;
+    DWORD dwRecord;  // the table record it comes from (0 = the first file), for its hash
     union {
         DWORD TypeOfFile;  // in the table list
         DWORD bDeleteSrc;  // in the unpack list: delete the staged archive afterwards
@@ -27,9 +28,12 @@ enum : unsigned {
 extern WCHAR g_szErrorText[ERRORTEXT_CCH];
 
 // Extracts the appended payload of szFile (its magic dwSignOffset bytes
-// before the end) into szTgdFolder, staging archives in szDataFolder.
-// 0, 2, 13, 112, 1223, 1230, 1236, or the first failure of a copy, an
-// extraction or an unpacking.
+// before the end) into szTgdFolder, staging archives in szDataFolder. Every
+// item the package has a hash for is checked as its bytes are copied, and
+// a web file once downloaded (a resumed one that is wrong is fetched again
+// once, whole), before anything uses it.
+// 0, 2, 13, 112, 323 (an item's bytes are not the package's), 1223, 1230,
+// 1236, or the first failure of a copy, an extraction or an unpacking.
 DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
                      LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
                      BOOL bForceDownload);

@@ -9,6 +9,7 @@
 #include "common/runfiles.h"
 #include "common/trace.h"
 #include "payload/archive.h"
+#include "payload/itemcheck.h"
 #include "res/resource.h"
 #include "state/config.h"
 #include "state/projectinfo.h"
@@ -131,6 +132,16 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
     if (!pData) {
         FreeResource(hResData);
         return ERROR_INVALID_DATA;
+    }
+    // The resource is in memory already: checked before anything is written.
+    CItemCheck check(ITEMHASH_KIND_DATA, 0);
+    if (SHA256CONTEXT* pHash = check.Context()) {
+        Sha256Update(*pHash, pData, dwSize);
+        DWORD dwCheck = check.Result(L"DATA");
+        if (dwCheck != ERROR_SUCCESS) {
+            FreeResource(hResData);
+            return dwCheck;
+        }
     }
 
     WCHAR szStaged[PATH_CCH];

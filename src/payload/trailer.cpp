@@ -1,4 +1,6 @@
 #include "payload/trailer.h"
+#include "common/checkedmath.h"
+#include <algorithm>
 #include <stddef.h>
 #include <string.h>
 #include "common/cancel.h"
@@ -329,6 +331,36 @@ HGLOBAL CheckDataRes(HMODULE hModule, DWORD* pdwSize, BOOL bFree)
     return hData;
 }
 
+namespace {
+
+// The embedded blocks lie between the program image and the table, none
+// over another, and the sizes of all records sum to TotFilesSize.
+BOOL TableAddsUp(HANDLE hFile, ULONGLONG ullTableStart,
+                 std::vector<std::pair<ULONGLONG, ULONGLONG>>& blocks, ULONGLONG ullSizes,
+                 ULONGLONG ullTotFilesSize)
+{
+    if (ullSizes != ullTotFilesSize) {
+        DebugTrace(L"ReadDataStruct()->The sizes add up to %I64u, not TotFilesSize %I64u", ullSizes,
+                   ullTotFilesSize);
+        return FALSE;
+    }
+    IMAGELAYOUT layout;
+    ULONGLONG ullFirst = ReadImageLayout(hFile, &layout) ? layout.ullImageEnd : 0;
+    std::sort(blocks.begin(), blocks.end());
+    for (const auto& block : blocks) {
+        if (block.first < ullFirst || block.first > ullTableStart ||
+            block.second > ullTableStart - block.first) {
+            DebugTrace(L"ReadDataStruct()->Embedded bytes at %I64u (%I64u) are not where the "
+                       L"payload lies", block.first, block.second);
+            return FALSE;
+        }
+        ullFirst = block.first + block.second;  // the next block starts after this one
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink& sink)
 {
     LARGE_INTEGER liSize;
@@ -365,6 +397,10 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
         return ERROR_CODE_INVALID_DATA;
     }
 
+    // What the table must add up to, checked once it has been read.
+    std::vector<std::pair<ULONGLONG, ULONGLONG>> blocks;  // offset, size of each embedded file
+    ULONGLONG ullSizes = 0;
+    BOOL bKinds = TRUE;
     DWORD dwRead = 0;
     for (DWORD i = 0; i < dwNbFiles && bOk && !sink.IsCancelled(); ++i) {
         PAYLOADRECORD record;
@@ -416,7 +452,15 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
                 bOk = FALSE;
                 break;
             }
+            blocks.push_back({record.DataOffSet, record.FileSize});
         }
+        BYTE byType = record.TypeOfFile;
+        if ((byType & ~TF_KNOWN) || !(byType & (TF_EMBEDDED | TF_EXTERNAL)) ||
+            ((byType & TF_WEB) && !(byType & (TF_EXTERNAL)))) {
+            DebugTrace(L"ReadDataStruct()->Record %u of no known kind (%d)", i, byType);
+            bKinds = FALSE;
+        }
+        ullSizes = SatAdd(ullSizes, record.FileSize);
         sink.OnRecord(i, record);
         ++dwRead;
     }
@@ -426,5 +470,9 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
                    dwNbFiles);
         return ERROR_CODE_INVALID_DATA;
     }
+    if (dwRead < dwNbFiles)
+        return 0;  // cancelled: the caller reads the flag
+    if (!bKinds || !TableAddsUp(hFile, reader.Position(), blocks, ullSizes, ullTotFilesSize))
+        return ERROR_CODE_INVALID_DATA;
     return 0;
 }

@@ -31,6 +31,7 @@ enum : BYTE {
     TF_EXTERNAL = 0x02,  // taken from beside the launcher (or the web with TF_WEB)
     TF_STORED = 0x04,    // used unchanged; otherwise an archive to unpack
     TF_WEB = 0x08,       // with TF_EXTERNAL: fetched from the web-download location
+    TF_KNOWN = TF_EMBEDDED | TF_EXTERNAL | TF_STORED | TF_WEB,
 };
 
 // One record of the file table as stored (8-bit names).
@@ -86,7 +87,10 @@ public:
 // 0 when every record was read (or the sink cancelled the walk); 13 when
 // the table's start can not be reached, its count can not fit before it
 // or is over PAYLOAD_MAX_RECORDS, or it ends before its count (a read past
-// the file, a name over 259 bytes, embedded bytes outside the file). The
-// records before the damage were handed over already; the caller must not
-// act on them then.
+// the file, a name over 259 bytes, embedded bytes outside the file), or
+// when it does not add up: a record of no known kind (bits outside
+// TF_KNOWN, neither embedded nor external, web but not external), embedded
+// blocks that overlap or lie outside the span between the program image and
+// the table, or sizes whose sum is not TotFilesSize. The records were
+// handed over already; the caller must not act on them then.
 DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink& sink);

@@ -13,6 +13,7 @@
 #include "state/projectinfo.h"
 #include "state/languages.h"
 #include "state/state.h"
+#include "payload/itemcheck.h"
 #include "payload/plan.h"
 #include "payload/resources.h"
 #include "common/registry.h"
@@ -95,6 +96,10 @@ void WaitForTaskbarButton(const WorkerRun& run)
 
 void ExtractPayload(WorkerRun& run)
 {
+    // The package's record of its items' bytes, when it has one.
+    run.dwError = LoadItemHashes(hInstance);
+    if (run.dwError != ERROR_SUCCESS)
+        return;
     if (g_hDataRes) {
         DebugTrace(L"ThreadUnCompressDATA()->Extract CAB Ressource!");
         run.dwError = ExtractDATARes(g_hDataRes, g_dwDataResSize);
@@ -376,6 +381,10 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
     CreateTrayIcon(run);
     WaitForTaskbarButton(run);
     ExtractPayload(run);
+    // A failed or cancelled extraction leaves a folder that was not the
+    // run's own as it found it (the run's own goes at the end anyway).
+    if ((run.dwError || IsCancelled()) && !g_bOwnTgdFolder)
+        UndoRunFolder(g_ProjectInfo.szTgdFolder);
     RemoveForeignFilesFromTarget(run);
     RunInstallScript(run);
     FinishPreparation(run);

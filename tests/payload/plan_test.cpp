@@ -9,6 +9,7 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "payload/plan.h"
+#include "payload/itemcheck.h"
 #include "packer/payloadtable.h"
 #include "payload/trailer.h"
 #include "payloadtest.h"
@@ -217,7 +218,6 @@ TEST_F(PlanTest, EmbeddedArchivesAndStoredFilesLandInTheTarget)
             {"TRV0001.001", "", TF_EMBEDDED, zip1},
             {"setup.dat", "setup.dat", TF_EMBEDDED | TF_STORED, stored},
             {"TRV0003.001", "", TF_EMBEDDED, zip2},
-            {"unused", "", 0, ""},
         });
         tracesink::Clear();
         EXPECT_EQ(Run(package), 0u) << c.what << "\n" << tracesink::Dump();
@@ -448,13 +448,18 @@ TEST_F(PlanTest, DiskSpaceIsCheckedBeforeAnythingIsWritten)
 // records that nothing bounds add up without wrapping round.
 TEST_F(PlanTest, DamagedTablesAndHugeSizesFailBeforeAnythingIsWritten)
 {
-    auto launcherWith = [&](const std::vector<PAYLOADENTRY>& entries, DWORD dwCountOverride) {
+    // dwCountOverride, ullTotOverride: NbFiles and TotFilesSize written over
+    // the header's own (0: kept).
+    auto launcherWith = [&](const std::vector<PAYLOADENTRY>& entries, DWORD dwCountOverride,
+                            ULONGLONG ullTotOverride) {
         // Image bytes that are no table, then 4 bytes of data, then the table.
         std::string content = Pattern(1000, 9) + "data";
         std::vector<BYTE> table;
         EXPECT_TRUE(BuildPayloadTable(entries, table));
         if (dwCountOverride)
             memcpy(&table[table.size() - 14], &dwCountOverride, 4);
+        if (ullTotOverride)
+            memcpy(&table[table.size() - 22], &ullTotOverride, 8);
         content.append(table.begin(), table.end());
         WriteBytes(Path(L"pkg\\setup.exe"), content);
         return Path(L"pkg\\setup.exe");
@@ -464,22 +469,34 @@ TEST_F(PlanTest, DamagedTablesAndHugeSizesFailBeforeAnythingIsWritten)
         const char* what;
         std::vector<PAYLOADENTRY> entries;
         DWORD count;
+        ULONGLONG total;
         DWORD result;
         const char* line;
     } cases[] = {
         {"a second record pointing outside the file",
-         {stored, {"b.bin", "", 1ull << 40, 1000, TF_EMBEDDED | TF_STORED}}, 0, ERROR_INVALID_DATA,
-         "ReadDataStruct()->Record 1 points outside the file"},
-        {"a count of 5 over one real record", {stored}, 5, ERROR_INVALID_DATA,
+         {stored, {"b.bin", "", 1ull << 40, 1000, TF_EMBEDDED | TF_STORED}}, 0, 0,
+         ERROR_INVALID_DATA, "ReadDataStruct()->Record 1 points outside the file"},
+        {"a count of 5 over one real record", {stored}, 5, 0, ERROR_INVALID_DATA,
          "ReadDataStruct()->File table damaged after 1 of 5 records"},
         {"sizes whose sum would wrap round",
          {stored,
           {"TRV0002.001", "x.002", 0x8000000000000000ull, 0, TF_EXTERNAL | TF_STORED},
           {"TRV0003.001", "x.003", 0x8000000000000001ull, 0, TF_EXTERNAL | TF_STORED}},
-         0, ERROR_DISK_FULL, "ReadDataStruct()->TotDataSize=18446744073709551615"},
+         0, 0, ERROR_INVALID_DATA,
+         "ReadDataStruct()->The sizes add up to 18446744073709551615, not TotFilesSize 5"},
+        // The table must add up: sizes that are not the header's, blocks
+        // over one another, records of no known kind.
+        {"a size one more than the header's", {stored}, 0, 3, ERROR_INVALID_DATA,
+         "ReadDataStruct()->The sizes add up to 4, not TotFilesSize 3"},
+        {"a block over another", {stored, {"b.bin", "", 2, 1002, TF_EMBEDDED | TF_STORED}}, 0, 0,
+         ERROR_INVALID_DATA, "ReadDataStruct()->Embedded bytes at 1002 (2) are not where the payload lies"},
+        {"a record of no kind", {stored, {"u", "", 0, 0, 0}}, 0, 0, ERROR_INVALID_DATA,
+         "ReadDataStruct()->Record 1 of no known kind (0)"},
+        {"a record of an unknown kind", {{"a.bin", "", 4, 1000, 0xFF}}, 0, 0, ERROR_INVALID_DATA,
+         "ReadDataStruct()->Record 0 of no known kind (255)"},
     };
     for (const auto& c : cases) {
-        std::wstring package = launcherWith(c.entries, c.count);
+        std::wstring package = launcherWith(c.entries, c.count, c.total);
         tracesink::Clear();
         EXPECT_EQ(Run(package), c.result) << c.what << "\n" << tracesink::Dump();
         EXPECT_TRUE(tracesink::Contains(c.line)) << c.what << "\n" << tracesink::Dump();
@@ -542,3 +559,89 @@ TEST_F(PlanTest, FailuresAndCancellation)
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes of a HASHES resource with one entry per piece given, digests
+// of the given texts (so that a test can write a wrong one).
+std::vector<BYTE> HashResource(const std::vector<std::pair<DWORD, std::string>>& records)
+{
+    std::vector<BYTE> out(ITEMHASH_MAGIC, ITEMHASH_MAGIC + 4);
+    DWORD dwCount = static_cast<DWORD>(records.size());
+    out.insert(out.end(), reinterpret_cast<BYTE*>(&dwCount), reinterpret_cast<BYTE*>(&dwCount) + 4);
+    for (const auto& record : records) {
+        ITEMHASH entry = {ITEMHASH_KIND_RECORD, record.first, record.second.size(), {}};
+        SHA256CONTEXT ctx;
+        Sha256Init(ctx);
+        Sha256Update(ctx, record.second.data(), record.second.size());
+        BYTE digest[SHA256_DIGEST_SIZE];
+        Sha256Final(ctx, digest);
+        memcpy(entry.digest, digest, sizeof(digest));
+        const BYTE* p = reinterpret_cast<const BYTE*>(&entry);
+        out.insert(out.end(), p, p + sizeof(entry));
+    }
+    return out;
+}
+
+}  // namespace
+
+// Every item the package has a hash for is checked as it is copied out:
+// wrong bytes fail the run with 323 before anything uses them, and a
+// package that carries hashes has one for each item it embeds.
+TEST_F(PlanTest, ItemsAreCheckedAgainstThePackagesHashes)
+{
+    const std::string zip = ZipOf(Path(L"z.zip"), {{"app.txt", "the application"}});
+    const std::string stored = Pattern(3 * 1024 * 1024 + 7, 4, true);
+    const struct {
+        const char* what;
+        std::vector<std::pair<DWORD, std::string>> hashes;  // record index, the text hashed
+        bool bNone;                                          // a package without the resource
+        DWORD result;
+        const char* line;
+    } cases[] = {
+        {"hashes of every item", {{0, zip}, {1, stored}}, false, 0,
+         "CheckItem(%TARGET%\\setup.dat)->3145735 bytes, hash right"},
+        {"no hashes at all", {}, true, 0, "LoadItemHashes()->No item hashes: the items are not checked"},
+        {"a stored file changed", {{0, zip}, {1, stored.substr(1) + "x"}}, false, 323,
+         "CheckItem(%TARGET%\\setup.dat)->3145735 bytes of 3145735, hash wrong: not the package's own"},
+        {"an archive changed", {{0, zip + "x"}, {1, stored}}, false, 323,
+         "CheckItem(%DATA%\\TRV0001.001)->"},
+        {"an item without its hash", {{0, zip}}, false, 13, "ReadDataStruct()->Record 1 has no hash"},
+    };
+    for (const auto& c : cases) {
+        WipeTree(Path(L"target"));
+        WipeTree(Path(L"data"));
+        CreateDirectoryW(Path(L"data").c_str(), nullptr);
+        std::wstring package = MakePackage({
+            {"TRV0001.001", "", TF_EMBEDDED, zip},
+            {"setup.dat", "setup.dat", TF_EMBEDDED | TF_STORED, stored},
+        });
+        std::vector<BYTE> resource = HashResource(c.hashes);
+        tracesink::Clear();
+        ASSERT_EQ(LoadItemHashesFrom(c.bNone ? nullptr : resource.data(),
+                                     static_cast<DWORD>(resource.size())),
+                  0u);
+        EXPECT_EQ(Run(package), c.result) << c.what << "\n" << tracesink::Dump();
+        std::string line = c.line;
+        for (auto& pair : {std::make_pair(std::string("%TARGET%"), NPath(L"target")),
+                           std::make_pair(std::string("%DATA%"), NPath(L"data"))}) {
+            size_t at = line.find(pair.first);
+            if (at != std::string::npos)
+                line.replace(at, pair.first.size(), pair.second);
+        }
+        EXPECT_TRUE(tracesink::ContainsPrefix(line)) << c.what << ": " << line;
+        // Nothing wrong is left for anything to use.
+        if (c.result != 0) {
+            EXPECT_FALSE(Exists(Path(L"target\\setup.dat")) &&
+                         ReadBytes(Path(L"target\\setup.dat")) != stored)
+                << c.what;
+            EXPECT_FALSE(Exists(Path(L"target\\app.txt"))) << c.what;
+        } else {
+            EXPECT_EQ(ReadBytes(Path(L"target\\setup.dat")), stored) << c.what;
+        }
+    }
+    // A resource that does not hold together is damage.
+    const BYTE damaged[] = {'S', 'W', 'H', '1', 2, 0, 0, 0, 1, 2, 3};
+    EXPECT_EQ(LoadItemHashesFrom(damaged, sizeof(damaged)), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_EQ(LoadItemHashesFrom(nullptr, 0), 0u);
+}

@@ -307,7 +307,7 @@ TEST_F(TrailerTest, TableRecordsComeBackInFileOrder)
         {"TRV0001.001", "", 300, 100, TF_EMBEDDED},
         {"a", "readme.txt", 20, 400, TF_EMBEDDED | TF_STORED},
         {"TRV0003.001", "pack/x.cab", 1234567, 0, TF_EXTERNAL | TF_WEB},
-        {"", "", 0, 0, 0},
+        {"", "", 0, 0, TF_EXTERNAL},
         {"LongerNameThanTheNext.bin", "o", 5, 420, TF_EMBEDDED | TF_STORED},
     };
     std::vector<BYTE> table;
