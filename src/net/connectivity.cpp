@@ -49,6 +49,7 @@ bool Resolve(PFN_GETHOSTBYNAME pGetHostByName, LPCWSTR szHostName)
 {
     if (IsAddressLiteral(szHostName)) {
         DebugTrace(L"GetInternetConnectedState > %s is an address: no look-up", szHostName);
+        DebugTrace(L"GetInternetConnectedState > Ping OK: %s", szHostName);
         return true;
     }
     char szAnsi[URL_HOST_CCH * 2] = "";
