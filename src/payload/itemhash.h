@@ -1,0 +1,39 @@
+// The package's hash resource: the SHA-256 of every item whose bytes the
+// packer had, so that a package can be checked before it is trusted.
+//
+// Resource type L"HASHES", integer id 137, neutral language. Little-endian:
+//   "SWH1", count (u32), then count entries of 48 bytes, sorted by
+//   (kind, index): kind (u32), index (u32), size (u64), SHA-256 (32 bytes).
+// Kind 0 is a record of the appended file table, its index counted in file
+// order (0 = the first file, the record nearest the header); kind 1 is the
+// DATA resource 131, index 0. Archives are hashed as packed, not unpacked.
+// An item without bytes at packing time (a web file without a source) has
+// no entry; a package without the resource is an older one, not a damaged
+// one.
+// Header-only: the packer writes the resource and the launcher reads it.
+#pragma once
+#include <stdint.h>
+
+#define ITEMHASH_RESOURCE_TYPE L"HASHES"
+
+enum : uint32_t {
+    ITEMHASH_RESOURCE_ID = 137,
+    ITEMHASH_HEADER_SIZE = 8,    // magic and count
+    ITEMHASH_ENTRY_SIZE = 48,
+    ITEMHASH_DIGEST_SIZE = 32,   // SHA-256
+    ITEMHASH_KIND_RECORD = 0,    // a record of the appended file table
+    ITEMHASH_KIND_DATA = 1,      // the DATA resource
+};
+
+const char ITEMHASH_MAGIC[4] = {'S', 'W', 'H', '1'};
+
+#pragma pack(push, 1)
+struct ITEMHASH {
+    uint32_t dwKind;
+    uint32_t dwIndex;
+    uint64_t ullSize;  // bytes hashed
+    uint8_t digest[ITEMHASH_DIGEST_SIZE];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(ITEMHASH) == ITEMHASH_ENTRY_SIZE, "an entry is 48 bytes on disk");
