@@ -209,11 +209,12 @@ def build_bases():
         out = os.path.join(BASE, kind + ".exe")
         args = [os.path.join(BIN, "packer.exe"), "build", "--out", win_path(out), "--config",
                 win_path(cfg), "--embed-config", "--stored", win_path(script) + "=script.ini",
-                "--language", win_path(os.path.join(BIN, "EnglishUS.lng"))]
+                "--language", win_path(os.path.join(BIN, "EnglishUS.lng")),
+                "--language", win_path(os.path.join(BIN, "German.lng"))]
         args += [a if a.startswith("--") else win_path(a) for a in payload_args]
         r = wine(args)
         if r.returncode != 0 or not os.path.exists(out):
-            raise RuntimeError("packer build failed: %s" % r.stdout.decode("latin-1"))
+            raise RuntimeError("packer build failed: %s" % (r.stdout + r.stderr).decode("latin-1"))
         # The language pack goes into the image before the payload follows it.
         image, pieces = pkgfile.split_package(open(out, "rb").read())
         image_file = os.path.join(work, kind + ".image.exe")

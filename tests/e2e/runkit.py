@@ -245,12 +245,13 @@ LANGUAGE_IDS = [(2057, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.ln
 
 
 def packed_package(folder, name, sections, payload=None, archive=None, neutral=(),
-                   languages=True, config_beside=False, skins=()):
+                   languages=True, config_beside=False, skins=(), allow_missing=()):
     """A package made by the packer: the configuration embedded (or, with
     config_beside, written beside it), the payload folder as one embedded
     cabinet (or a ready archive), the five language libraries and the
     language-neutral files (a license) in the language pack, and the skin
-    files (Corvel.dll, Corvel.thm) in the skin pack."""
+    files (Corvel.dll, Corvel.thm) in the skin pack. allow_missing names the
+    keys whose files the package is meant to lack."""
     os.makedirs(folder, exist_ok=True)
     cfg = os.path.join(folder, name + ".project.cfg")
     write_config(cfg, sections)
@@ -268,6 +269,8 @@ def packed_package(folder, name, sections, payload=None, archive=None, neutral=(
         args += ["--neutral", n]
     for k in skins:
         args += ["--skin", k]
+    for key in allow_missing:
+        args += ["--allow-missing", key]
     r = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                        stderr=subprocess.STDOUT, timeout=600)
     if r.returncode != 0 or not os.path.exists(out):

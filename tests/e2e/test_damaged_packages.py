@@ -141,17 +141,19 @@ class DamagedPackageTest(unittest.TestCase):
 
     def package(self, archive=None, payload=None, languages=None, neutral=(), **runtime):
         """A package built by the packer, its configuration embedded, in a
-        folder of its own."""
+        folder of its own. A damaged payload seldom holds the setup program
+        the configuration names: the packer is told that it may lack it."""
         folder = tempfile.mkdtemp(prefix="pkg_", dir=self.case)
         cfg = os.path.join(folder, "setup.project.cfg")
         runkit.write_config(cfg, config(runkit.new_guid(), **runtime))
         out = os.path.join(folder, "setup.exe")
-        args = [runkit.PACKER, "build", "--out", out, "--config", cfg, "--embed-config"]
+        args = [runkit.PACKER, "build", "--out", out, "--config", cfg, "--embed-config",
+                "--allow-missing", "ExeFileName"]
         if archive:
             args += ["--archive", archive]
         if payload:
             args += ["--folder", payload]
-        for lng in languages or [harness.exe("EnglishUS.lng")]:
+        for lng in languages or [harness.exe("EnglishUS.lng"), harness.exe("German.lng")]:
             args += ["--language", lng]
         for n in neutral:
             args += ["--neutral", n]

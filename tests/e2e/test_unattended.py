@@ -79,19 +79,19 @@ class UnattendedTest(unittest.TestCase):
         cls.record = os.path.join(cls.work, "record.txt")
         setup_args = '--record "%s" <SETUPZK>' % harness.win_path(cls.record)
 
-        def build(name, beside=False, listed=False, **runtime):
+        def build(name, beside=False, listed=False, allow_missing=(), **runtime):
             sections = runkit.base_config(runkit.new_guid(), cmdline=setup_args,
                                           product=PRODUCT, **runtime)
             if listed:
                 sections.append(("File 1", [("Name", "TRV0001.001")]))
             return runkit.packed_package(os.path.join(cls.work, name), name, sections,
                                          payload=payload, languages=False,
-                                         config_beside=beside)
+                                         config_beside=beside, allow_missing=allow_missing)
 
         cls.good = build("good")
         cls.nolaunch = build("nolaunch", LaunchExe=0)
         cls.reboot = build("reboot", NeedReboot=1)
-        cls.nosetup = build("nosetup", exe="missing.exe")
+        cls.nosetup = build("nosetup", exe="missing.exe", allow_missing=["ExeFileName"])
         cls.nospace = build("nospace", TotFilesSize=10 ** 18)
         listed = build("listed", listed=True)
         damaged = os.path.join(cls.work, "damaged")

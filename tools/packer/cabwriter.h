@@ -10,5 +10,6 @@ struct CABMEMBER {
 };
 
 // Writes szCabinet (replaced when it exists) with the members in order,
-// MSZIP-compressed or stored. 0 on success, else a Win32 error code.
+// MSZIP-compressed or stored, every member with the same fixed time, so that
+// the same files give the same cabinet. 0 on success, else a Win32 error code.
 DWORD CreateCabinet(LPCWSTR szCabinet, const CABMEMBER* pMembers, DWORD dwCount, BOOL bCompress);

@@ -4,7 +4,12 @@
 // written under temporary names and put in place at the end, so that a
 // failed run leaves nothing behind.
 #include <stdio.h>
+#include <string.h>
 #include "packer.h"
+#include "packer/checks.h"
+#include "packer/itemhashes.h"
+#include "packer/pestamp.h"
+#include "packer/sha256.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
 #include "packer/payloadtable.h"
@@ -23,6 +28,8 @@ struct PLANNED {
     std::wstring besideAs;   // external: copied beside the package under this name
     std::wstring webAs;      // web: copied into the web folder under this name
     std::wstring label;      // for messages
+    std::wstring hashed;     // the file whose bytes are the item's; empty: none known
+    DIGEST digest;           // of those bytes
 };
 
 // Files made during the run; removed unless the run succeeds.
@@ -96,7 +103,7 @@ bool IsArchive(const std::wstring& path)
     return IsCabinetFile(path.c_str()) || IsZipFile(path.c_str()) || IsaPacFile(path.c_str());
 }
 
-void AppendFile(HANDLE hOut, const std::wstring& path, std::vector<BYTE>& buffer)
+void AppendFile(HANDLE hOut, const std::wstring& path, std::vector<BYTE>& buffer, CSha256& sha)
 {
     HANDLE hIn = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -105,6 +112,7 @@ void AppendFile(HANDLE hOut, const std::wstring& path, std::vector<BYTE>& buffer
     DWORD cbRead = 0;
     BOOL bOk;
     while ((bOk = ReadFile(hIn, buffer.data(), COPY_BLOCK, &cbRead, nullptr)) && cbRead) {
+        sha.Update(buffer.data(), cbRead);
         DWORD cbWritten = 0;
         if (!WriteFile(hOut, buffer.data(), cbRead, &cbWritten, nullptr) || cbWritten != cbRead) {
             CloseHandle(hIn);
@@ -264,15 +272,30 @@ std::vector<PLANNED> PlanItems(const PROJECT& project, const std::wstring& workF
                                            ? std::wstring()
                                            : name,
                                        L"the output name");
-        if (!p.data.empty())
-            p.entry.FileSize = SizeOf(p.data);
-        else if (bHasSource)
-            p.entry.FileSize = SizeOf(item.source);
+        p.hashed = !p.data.empty() ? p.data : item.source;
+        if (!p.hashed.empty())
+            p.digest = HashFile(p.hashed, p.entry.FileSize);
         else
             p.entry.FileSize = item.size;
         planned.push_back(p);
     }
     return planned;
+}
+
+// Every item whose bytes the packer has, and the DATA resource.
+std::vector<BYTE> ItemHashes(const std::vector<PLANNED>& planned, const std::wstring& dataArchive)
+{
+    std::vector<ITEMHASH> entries;
+    for (size_t i = 0; i < planned.size(); ++i)
+        if (!planned[i].hashed.empty())
+            entries.push_back(MakeItemHash(ITEMHASH_KIND_RECORD, static_cast<uint32_t>(i),
+                                           planned[i].entry.FileSize, planned[i].digest));
+    if (!dataArchive.empty() && IsFile(dataArchive)) {
+        ULONGLONG ullSize = 0;
+        DIGEST digest = HashFile(dataArchive, ullSize);
+        entries.push_back(MakeItemHash(ITEMHASH_KIND_DATA, 0, ullSize, digest));
+    }
+    return SerializeItemHashes(entries);
 }
 
 }  // namespace
@@ -286,8 +309,14 @@ void BuildPackage(const PROJECT& asGiven)
     std::wstring arch;
     std::wstring launcher = ChooseLauncher(project, arch);
     MatchPacUnpacker(project, launcher, arch);
+    MatchSkinLibrary(project, launcher, arch);
     if (!project.config.empty() && !IsFile(project.config))
         throw Failure{L"no such configuration file: " + project.config};
+    SETUPCONFIG config;
+    if (!project.config.empty())
+        config = ReadSetupConfig(project.config);
+    PlaceLicenses(project, config);
+    CheckNamedFiles(project, config);
     if (IsFolder(output))
         throw Failure{L"the output is a folder: " + output};
     std::wstring outFolder = FolderOf(output);
@@ -305,6 +334,7 @@ void BuildPackage(const PROJECT& asGiven)
     cleanup.Folder(szWork);
 
     std::vector<PLANNED> planned = PlanItems(project, szWork, cleanup);
+    project.resources.itemHashes = ItemHashes(planned, project.resources.dataArchive);
     PROJECT listed = project;
     if (!project.config.empty() && !planned.empty())
         listed.config = ListPayloadFiles(project.config, planned, szWork, cleanup);
@@ -315,6 +345,7 @@ void BuildPackage(const PROJECT& asGiven)
     cleanup.File(partial);
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
     EmbedResources(partial, listed, szWork);
+    SettleHeaders(partial, launcher);
 
     HANDLE hOut = CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -328,8 +359,11 @@ void BuildPackage(const PROJECT& asGiven)
         for (PLANNED& p : planned) {
             if (!p.data.empty()) {
                 p.entry.DataOffSet = CurrentSize(hOut);
-                AppendFile(hOut, p.data, buffer);
-                if (CurrentSize(hOut) - p.entry.DataOffSet != p.entry.FileSize)
+                CSha256 sha;
+                AppendFile(hOut, p.data, buffer, sha);
+                DIGEST appended = sha.Finish();
+                if (CurrentSize(hOut) - p.entry.DataOffSet != p.entry.FileSize ||
+                    memcmp(appended.bytes, p.digest.bytes, sizeof(appended.bytes)) != 0)
                     throw Failure{L"a file changed while it was packed: " + p.data};
             }
             entries.push_back(p.entry);

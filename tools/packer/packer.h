@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "packer/resources_embed.h"
+#include "packer/setupconfig.h"
 
 namespace packer {
 
@@ -29,6 +30,13 @@ struct ITEM {
     bool bSizeGiven;
 };
 
+// A license that travels in one language's pack (the launcher shows the
+// chosen language's one, else the neutral one).
+struct LICENSE {
+    DWORD dwLanguage;     // as in the configuration's [Languages]
+    std::wstring source;  // packed under the name [Dialogs] LicenseFile gives
+};
+
 struct PROJECT {
     std::wstring launcher;   // the launcher to copy
     std::wstring arch;       // x86 or x64: the launcher of that architecture; empty: not said
@@ -38,11 +46,20 @@ struct PROJECT {
     std::wstring tag;        // three letters of the numbered names
     std::vector<ITEM> items;
     PACKAGERESOURCES resources;  // languages, neutral files, DATA, skin (embed.cpp)
+    std::vector<LICENSE> licenses;
     int iEmbedConfig = -1;       // 1 (and -1, not said): CFG 136; 0: NAME.cfg beside
+    std::vector<std::wstring> allowMissing;  // keys whose files may be left out (checks.cpp)
 };
 
-// A failure the user can act on; the message says what and where.
+// A failure the user can act on; the message says what and where. Ends
+// the packer with 1.
 struct Failure {
+    std::wstring message;
+};
+
+// A command line the packer does not take: an unknown option, a missing or
+// malformed value. Ends the packer with 2.
+struct Usage {
     std::wstring message;
 };
 
@@ -65,12 +82,18 @@ struct CABENTRY {
     std::wstring source;
 };
 
+// Member times: the files' own (with SOURCE_DATE_EPOCH set, none later
+// than it and none shifted by the time zone), or one fixed time for the
+// packs that only the launcher reads.
+enum class CabDates { FromFiles, Fixed };
+
 // Writes the members through the system's FCI into out (and out2.cab, ...
 // when cbMaxCabinet splits it into a set), MSZIP-compressed unless bStore,
 // in name order when bSorted. Returns the parts written; throws Failure
 // (and leaves no part behind).
 std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std::wstring& out,
-                                       ULONG cbMaxCabinet, bool bStore, bool bSorted);
+                                       ULONG cbMaxCabinet, bool bStore, bool bSorted,
+                                       CabDates dates);
 std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wstring& out,
                                       ULONG cbMaxCabinet, bool bStore);
 
@@ -104,6 +127,12 @@ bool ParseResourceOption(const std::wstring& arg, const std::function<std::wstri
                          PROJECT& flags);
 void ReadProjectResources(const std::wstring& path, const std::wstring& base, PROJECT& project);
 void MergeResourceOptions(const PROJECT& flags, PROJECT& project);
+// A language library named by a bare file name that is not in base is
+// taken from beside the packer, where the kit keeps the libraries.
+std::wstring LanguagePath(const std::wstring& value, const std::wstring& base);
+// The licenses go into the packs under the name the configuration's
+// [Dialogs] LicenseFile gives: each in its language's pack, or Neutral.001.
+void PlaceLicenses(PROJECT& project, const SETUPCONFIG& config);
 std::wstring PrepareStagedConfig(const std::wstring& staged);
 
 // The launcher to build on (stub.cpp): project.launcher, else the one of
@@ -118,6 +147,9 @@ bool IsArchName(const std::wstring& arch);
 // architecture; PAC archives in the payload with none given get the one
 // beside the launcher.
 void MatchPacUnpacker(PROJECT& project, const std::wstring& launcher, const std::wstring& arch);
+// The same for the skin's Corvel.dll: of the launcher's architecture, and
+// the one beside the launcher when the skin files name none.
+void MatchSkinLibrary(PROJECT& project, const std::wstring& launcher, const std::wstring& arch);
 
 // Small helpers.
 std::wstring ProgramFolder();
