@@ -1,6 +1,6 @@
 #include "packer/sha256.h"
-#include <bcrypt.h>
 #include <vector>
+#include "common/sha256.h"
 #include "packer/packer.h"
 
 namespace packer {
@@ -8,48 +8,29 @@ namespace {
 
 const DWORD READ_BLOCK = 1024 * 1024;
 
-bool Ok(NTSTATUS status)
-{
-    return status >= 0;
-}
-
 }  // namespace
 
-CSha256::CSha256() : m_hAlgorithm(nullptr), m_hHash(nullptr)
+// The launcher's own SHA-256 (common/sha256): the package's hashes and the
+// launcher's check of them come from one implementation.
+CSha256::CSha256() : m_pContext(new SHA256CONTEXT)
 {
-    BCRYPT_ALG_HANDLE hAlgorithm = nullptr;
-    BCRYPT_HASH_HANDLE hHash = nullptr;
-    if (!Ok(BCryptOpenAlgorithmProvider(&hAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-        throw Failure{L"the system offers no SHA-256 (BCrypt)"};
-    if (!Ok(BCryptCreateHash(hAlgorithm, &hHash, nullptr, 0, nullptr, 0, 0))) {
-        BCryptCloseAlgorithmProvider(hAlgorithm, 0);
-        throw Failure{L"cannot start a SHA-256 hash (BCrypt)"};
-    }
-    m_hAlgorithm = hAlgorithm;
-    m_hHash = hHash;
+    Sha256Init(*static_cast<SHA256CONTEXT*>(m_pContext));
 }
 
 CSha256::~CSha256()
 {
-    if (m_hHash)
-        BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(m_hHash));
-    if (m_hAlgorithm)
-        BCryptCloseAlgorithmProvider(static_cast<BCRYPT_ALG_HANDLE>(m_hAlgorithm), 0);
+    delete static_cast<SHA256CONTEXT*>(m_pContext);
 }
 
 void CSha256::Update(const void* pv, DWORD cb)
 {
-    if (cb && !Ok(BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(m_hHash),
-                                 static_cast<PUCHAR>(const_cast<void*>(pv)), cb, 0)))
-        throw Failure{L"SHA-256 hashing failed (BCrypt)"};
+    Sha256Update(*static_cast<SHA256CONTEXT*>(m_pContext), pv, cb);
 }
 
 DIGEST CSha256::Finish()
 {
     DIGEST digest = {};
-    if (!Ok(BCryptFinishHash(static_cast<BCRYPT_HASH_HANDLE>(m_hHash), digest.bytes,
-                             sizeof(digest.bytes), 0)))
-        throw Failure{L"SHA-256 hashing failed (BCrypt)"};
+    Sha256Final(*static_cast<SHA256CONTEXT*>(m_pContext), digest.bytes);
     return digest;
 }
 

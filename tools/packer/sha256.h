@@ -1,4 +1,4 @@
-// SHA-256 through the system's BCrypt provider.
+// SHA-256 of the package's items (the HASHES resource).
 #pragma once
 #include <windows.h>
 #include <string>
@@ -10,8 +10,7 @@ struct DIGEST {
     BYTE bytes[ITEMHASH_DIGEST_SIZE];
 };
 
-// Hashes bytes as they come; Finish() once at the end. Throws Failure when
-// the provider is missing.
+// Hashes bytes as they come; Finish() once at the end.
 class CSha256 {
 public:
     CSha256();
@@ -22,8 +21,7 @@ public:
     DIGEST Finish();
 
 private:
-    void* m_hAlgorithm;
-    void* m_hHash;
+    void* m_pContext;  // a SHA256CONTEXT
 };
 
 // The digest and size of a whole file, or of cb bytes from offset on.
