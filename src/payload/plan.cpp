@@ -87,6 +87,7 @@ struct PLAN {
     ULONGLONG TotSizeFilesToExtract;
     ULONGLONG TotSizeFilesToUncompress;
     DWORD dwTableError;  // a record the plan refuses to act on
+    DWORD dwRecords;     // the table's record count
     BOOL bOutOfMemory;   // a list could not grow
 };
 
@@ -133,6 +134,13 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
     if ((record.TypeOfFile & TF_EMBEDDED) && HasItemHashes() &&
         !FindItemHash(ITEMHASH_KIND_RECORD, dwIndex)) {
         DebugTrace(L"ReadDataStruct()->Record %u has no hash", dwIndex);
+        if (!plan.dwTableError)
+            plan.dwTableError = ERROR_INVALID_DATA;
+        return;
+    }
+    if (!IsPackedRecord(dwIndex, record.TypeOfFile, record.FileSize, record.szFile, record.szFileOut)) {
+        DebugTrace(L"ReadDataStruct()->Record %u is not the one packed (name, type or size changed)",
+                   dwIndex);
         if (!plan.dwTableError)
             plan.dwTableError = ERROR_INVALID_DATA;
         return;
@@ -253,6 +261,7 @@ public:
     explicit CPlanTableSink(PLAN& plan) : m_plan(plan) {}
     void OnTableStart(DWORD dwNbFiles) override
     {
+        m_plan.dwRecords = dwNbFiles;
         if (m_plan.bTwoBars) {
             Progress().DefineStep(0, 100, dwNbFiles);
             Progress().DefineMainBarStep(0, TWO_BARS_TABLE_END);
@@ -546,6 +555,11 @@ DWORD BuildAndRun(PLAN& plan, HANDLE hFile, DWORD dwSignOffset)
     DWORD dwResult = ReadPayloadTable(hFile, dwSignOffset, sink);
     if (dwResult != 0)
         return dwResult;
+    if (!plan.dwTableError && !ItemHashesFitTable(plan.dwRecords)) {
+        DebugTrace(L"ReadDataStruct()->The package's hashes name records beyond the table's %u",
+                   plan.dwRecords);
+        plan.dwTableError = ERROR_INVALID_DATA;
+    }
     if (plan.dwTableError)
         return plan.dwTableError;
 

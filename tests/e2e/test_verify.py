@@ -82,7 +82,7 @@ class VerifyTest(unittest.TestCase):
                       "#2 TRV0002.001  external archive", "-> setup.002",
                       "#3 TRV0003.001  web archive", "(on the web)", "(not here to check)",
                       "#4 TRV0004.001  web archive  1234 bytes",
-                      "hashes: 4 item(s)", "signature: none", "verify: OK"):
+                      "hashes: 9 item(s)", "signature: none", "verify: OK"):
             self.assertIn(words, out)
         self.assertEqual(out.count(" ok\n"), 3, out)
 
@@ -106,13 +106,19 @@ class VerifyTest(unittest.TestCase):
         def older_package(data):
             """The same package with no hash resource, as an older packer
             made it: its type renamed where the resource tree names it."""
-            name = "HASHES".encode("utf-16-le")
+            # The resource tree's name: its length, then its characters.
+            name = b"\x06\x00" + "HASHES".encode("utf-16-le")
             self.assertEqual(data.count(name), 1)
-            return data.replace(name, "HASHEX".encode("utf-16-le"))
+            return data.replace(name, b"\x06\x00" + "HASHEX".encode("utf-16-le"))
 
         def total_plus_one(data):
             t = pkgfile.read_table(data)
             return data[:t.start] + pkgfile.table_bytes(t.records, totsize=t.totsize + 1)
+
+        def rename_record(data):
+            t = pkgfile.read_table(data)
+            t.records[1].fileout = t.records[1].fileout.replace(b"notes", b"notez")
+            return data[:t.start] + pkgfile.table_bytes(t.records, totsize=t.totsize)
 
         # what, the package's new bytes, the file beside it, exit code, words
         cases = [
@@ -129,6 +135,8 @@ class VerifyTest(unittest.TestCase):
              "not TotFilesSize"),
             ("bytes after the magic", lambda d: d + b"tail", b"x", 1,
              "bytes between the magic and the end"),
+            ("a record renamed in the table", rename_record, b"x", 1,
+             "the record's name, type or size is not the one packed"),
             ("a package of an older packer", older_package, b"x", 0,
              "hashes: none (a package of an older packer)"),
         ]

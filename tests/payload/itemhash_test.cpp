@@ -70,7 +70,7 @@ TEST(ItemHashes, BytesThatAreNoHashResourceAreRefused)
         {"a cut entry", cut, L"does not match its size"},
         {"out of order", Raw("SWH1", 2, {second, first}), L"out of order or given twice"},
         {"given twice", Raw("SWH1", 2, {first, first}), L"out of order or given twice"},
-        {"an unknown kind", Raw("SWH1", 1, {Entry(2, 0)}), L"unknown kind 2"},
+        {"an unknown kind", Raw("SWH1", 1, {Entry(3, 0)}), L"unknown kind 3"},
     };
     for (const Case& c : cases) {
         std::vector<ITEMHASH> read;

@@ -562,18 +562,24 @@ TEST_F(PlanTest, FailuresAndCancellation)
 
 namespace {
 
+struct HASHED {
+    DWORD dwKind;
+    DWORD dwIndex;
+    std::string text;  // what the entry's digest is of
+};
+
 // The bytes of a HASHES resource with one entry per piece given, digests
 // of the given texts (so that a test can write a wrong one).
-std::vector<BYTE> HashResource(const std::vector<std::pair<DWORD, std::string>>& records)
+std::vector<BYTE> HashResource(const std::vector<HASHED>& entries)
 {
     std::vector<BYTE> out(ITEMHASH_MAGIC, ITEMHASH_MAGIC + 4);
-    DWORD dwCount = static_cast<DWORD>(records.size());
+    DWORD dwCount = static_cast<DWORD>(entries.size());
     out.insert(out.end(), reinterpret_cast<BYTE*>(&dwCount), reinterpret_cast<BYTE*>(&dwCount) + 4);
-    for (const auto& record : records) {
-        ITEMHASH entry = {ITEMHASH_KIND_RECORD, record.first, record.second.size(), {}};
+    for (const HASHED& hashed : entries) {
+        ITEMHASH entry = {hashed.dwKind, hashed.dwIndex, hashed.text.size(), {}};
         SHA256CONTEXT ctx;
         Sha256Init(ctx);
-        Sha256Update(ctx, record.second.data(), record.second.size());
+        Sha256Update(ctx, hashed.text.data(), hashed.text.size());
         BYTE digest[SHA256_DIGEST_SIZE];
         Sha256Final(ctx, digest);
         memcpy(entry.digest, digest, sizeof(digest));
@@ -586,27 +592,49 @@ std::vector<BYTE> HashResource(const std::vector<std::pair<DWORD, std::string>>&
 }  // namespace
 
 // Every item the package has a hash for is checked as it is copied out:
-// wrong bytes fail the run with 323 before anything uses them, and a
-// package that carries hashes has one for each item it embeds.
+// wrong bytes fail the run with 323 before anything uses them; a package
+// that carries hashes has one for each item it embeds and one for each
+// record's own fields, so a renamed or retyped record fails as damage (13).
 TEST_F(PlanTest, ItemsAreCheckedAgainstThePackagesHashes)
 {
     const std::string zip = ZipOf(Path(L"z.zip"), {{"app.txt", "the application"}});
     const std::string stored = Pattern(3 * 1024 * 1024 + 7, 4, true);
+    const std::string archiveRecord = RecordIdentity(TF_EMBEDDED, zip.size(), "TRV0001.001", "");
+    const std::string storedRecord =
+        RecordIdentity(TF_EMBEDDED | TF_STORED, stored.size(), "setup.dat", "setup.dat");
+    const HASHED zipBytes = {ITEMHASH_KIND_RECORD, 0, zip}, storedBytes = {ITEMHASH_KIND_RECORD, 1, stored};
+    const HASHED records[] = {{ITEMHASH_KIND_ENTRY, 0, archiveRecord}, {ITEMHASH_KIND_ENTRY, 1, storedRecord}};
     const struct {
         const char* what;
-        std::vector<std::pair<DWORD, std::string>> hashes;  // record index, the text hashed
-        bool bNone;                                          // a package without the resource
+        std::vector<HASHED> hashes;
+        bool bNone;  // a package without the resource
         DWORD result;
         const char* line;
     } cases[] = {
-        {"hashes of every item", {{0, zip}, {1, stored}}, false, 0,
+        {"hashes of every item", {zipBytes, storedBytes, records[0], records[1]}, false, 0,
          "CheckItem(%TARGET%\\setup.dat)->3145735 bytes, hash right"},
         {"no hashes at all", {}, true, 0, "LoadItemHashes()->No item hashes: the items are not checked"},
-        {"a stored file changed", {{0, zip}, {1, stored.substr(1) + "x"}}, false, 323,
+        {"a stored file changed",
+         {zipBytes, {ITEMHASH_KIND_RECORD, 1, stored.substr(1) + "x"}, records[0], records[1]}, false, 323,
          "CheckItem(%TARGET%\\setup.dat)->3145735 bytes of 3145735, hash wrong: not the package's own"},
-        {"an archive changed", {{0, zip + "x"}, {1, stored}}, false, 323,
-         "CheckItem(%DATA%\\TRV0001.001)->"},
-        {"an item without its hash", {{0, zip}}, false, 13, "ReadDataStruct()->Record 1 has no hash"},
+        {"an archive changed", {{ITEMHASH_KIND_RECORD, 0, zip + "x"}, storedBytes, records[0], records[1]},
+         false, 323, "CheckItem(%DATA%\\TRV0001.001)->"},
+        {"an item without its hash", {zipBytes, records[0], records[1]}, false, 13,
+         "ReadDataStruct()->Record 1 has no hash"},
+        {"a record renamed in the table",
+         {zipBytes, storedBytes, records[0],
+          {ITEMHASH_KIND_ENTRY, 1,
+           RecordIdentity(TF_EMBEDDED | TF_STORED, stored.size(), "setup.dat", "setup.dax")}},
+         false, 13, "ReadDataStruct()->Record 1 is not the one packed (name, type or size changed)"},
+        {"a record retyped in the table",
+         {zipBytes, storedBytes, {ITEMHASH_KIND_ENTRY, 0, RecordIdentity(0xFF, zip.size(), "TRV0001.001", "")},
+          records[1]},
+         false, 13, "ReadDataStruct()->Record 0 is not the one packed (name, type or size changed)"},
+        {"a record without its own hash", {zipBytes, storedBytes, records[0]}, false, 13,
+         "ReadDataStruct()->Record 1 is not the one packed (name, type or size changed)"},
+        {"a record the table has lost",
+         {zipBytes, storedBytes, records[0], records[1], {ITEMHASH_KIND_ENTRY, 2, "gone"}}, false, 13,
+         "ReadDataStruct()->The package's hashes name records beyond the table's 2"},
     };
     for (const auto& c : cases) {
         WipeTree(Path(L"target"));

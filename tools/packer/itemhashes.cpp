@@ -55,7 +55,8 @@ bool ParseItemHashes(const BYTE* pb, size_t cb, std::vector<ITEMHASH>& entries, 
         memcpy(entries.data(), pb + ITEMHASH_HEADER_SIZE, count * ITEMHASH_ENTRY_SIZE);
     for (size_t i = 0; i < entries.size(); ++i) {
         const ITEMHASH& entry = entries[i];
-        if (entry.dwKind != ITEMHASH_KIND_RECORD && entry.dwKind != ITEMHASH_KIND_DATA) {
+        if (entry.dwKind != ITEMHASH_KIND_RECORD && entry.dwKind != ITEMHASH_KIND_DATA &&
+            entry.dwKind != ITEMHASH_KIND_ENTRY) {
             why = L"entry " + std::to_wstring(i) + L" has the unknown kind " +
                   std::to_wstring(entry.dwKind);
             return false;

@@ -282,14 +282,21 @@ std::vector<PLANNED> PlanItems(const PROJECT& project, const std::wstring& workF
     return planned;
 }
 
-// Every item whose bytes the packer has, and the DATA resource.
+// Every item whose bytes the packer has, every record's own fields, and the
+// DATA resource.
 std::vector<BYTE> ItemHashes(const std::vector<PLANNED>& planned, const std::wstring& dataArchive)
 {
     std::vector<ITEMHASH> entries;
-    for (size_t i = 0; i < planned.size(); ++i)
+    for (size_t i = 0; i < planned.size(); ++i) {
+        const PAYLOADENTRY& entry = planned[i].entry;
         if (!planned[i].hashed.empty())
             entries.push_back(MakeItemHash(ITEMHASH_KIND_RECORD, static_cast<uint32_t>(i),
-                                           planned[i].entry.FileSize, planned[i].digest));
+                                           entry.FileSize, planned[i].digest));
+        std::string identity = RecordIdentity(entry.TypeOfFile, entry.FileSize,
+                                              entry.strFile.c_str(), entry.strFileOut.c_str());
+        entries.push_back(MakeItemHash(ITEMHASH_KIND_ENTRY, static_cast<uint32_t>(i),
+                                       identity.size(), HashBytes(identity.data(), static_cast<DWORD>(identity.size()))));
+    }
     if (!dataArchive.empty() && IsFile(dataArchive)) {
         ULONGLONG ullSize = 0;
         DIGEST digest = HashFile(dataArchive, ullSize);

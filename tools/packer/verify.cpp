@@ -567,6 +567,18 @@ bool VerifyPackage(const std::wstring& package)
             report.Line(line + check(ITEMHASH_KIND_RECORD, static_cast<uint32_t>(i),
                                      at.bHere ? at.file : L"", at.ullOffset, r.FileSize,
                                      bRequired));
+            if (bHashes) {
+                auto it = byItem.find({ITEMHASH_KIND_ENTRY, static_cast<uint32_t>(i)});
+                std::string identity = RecordIdentity(r.TypeOfFile, r.FileSize, r.szFile, r.szFileOut);
+                DIGEST digest = HashBytes(identity.data(), static_cast<DWORD>(identity.size()));
+                if (it == byItem.end())
+                    problems.push_back(L"no hash of the record itself in the hash resource");
+                else if (it->second->ullSize != identity.size() ||
+                         memcmp(digest.bytes, it->second->digest, sizeof(digest.bytes)) != 0)
+                    problems.push_back(L"the record's name, type or size is not the one packed");
+                if (it != byItem.end())
+                    byItem.erase(it);
+            }
             for (const std::wstring& problem : problems)
                 report.Problem(problem);
         }
