@@ -4,6 +4,7 @@
 #include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/sysdll.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/state.h"
 #include "net/inetapi.h"
@@ -35,8 +36,8 @@ bool Resolve(PFN_GETHOSTBYNAME pGetHostByName, LPCWSTR szHostName)
     char szAnsi[URL_HOST_CCH * 2] = "";
     const char* pszName = nullptr;
     if (szHostName) {
-        if (!WideCharToMultiByte(CP_ACP, 0, szHostName, -1, szAnsi, sizeof(szAnsi), nullptr,
-                                 nullptr))
+        // A look-alike of the name would ask for another host.
+        if (!WideToCodePage(szHostName, szAnsi, sizeof(szAnsi), CP_ACP))
             return false;
         pszName = szAnsi;
     }
