@@ -13,7 +13,7 @@ namespace {
 const WCHAR RUNTIME[] = L"Runtime";
 const WCHAR WEB_URL_KEY[] = L"WebDownloadUrl";
 const WCHAR LNG_EXTENSION[] = L".lng";
-const char LANGUAGE_FOLDER[] = "Languages\\";
+const WCHAR LANGUAGE_FOLDER[] = L"Languages\\";
 const WCHAR NEUTRAL_PACK[] = L"Neutral.001";
 const DWORD MAX_RESOURCE_SIZE = 0x7FFFFFFF;
 
@@ -32,20 +32,6 @@ BOOL IsFile(const std::wstring& path)
 {
     DWORD dwAttr = GetFileAttributesW(path.c_str());
     return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// A name stored in a cabinet is 8-bit text in the ANSI code page; refuse
-// one that does not survive the conversion.
-BOOL ToStoredName(LPCWSTR szName, std::string& stored)
-{
-    BOOL bLost = FALSE;
-    char szBuffer[PATH_CCH];
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, szName, -1, szBuffer, PATH_CCH,
-                                nullptr, &bLost);
-    if (n <= 1 || bLost)
-        return FALSE;
-    stored = szBuffer;
-    return TRUE;
 }
 
 DWORD ReadWholeFile(const std::wstring& path, std::vector<BYTE>& data)
@@ -118,7 +104,6 @@ private:
 DWORD PackFlat(const std::vector<std::wstring>& files, const std::wstring& cabinet, LPCWSTR szWhat,
                LPWSTR szMessage, DWORD cchMessage)
 {
-    std::vector<std::string> stored(files.size());
     std::vector<CABMEMBER> members;
     for (size_t i = 0; i < files.size(); ++i) {
         if (!IsFile(files[i])) {
@@ -132,11 +117,7 @@ DWORD PackFlat(const std::vector<std::wstring>& files, const std::wstring& cabin
                 return ERROR_ALREADY_EXISTS;
             }
         }
-        if (!ToStoredName(szName, stored[i])) {
-            SetMessage(szMessage, cchMessage, L"%s file name not storable: %s", szWhat, szName);
-            return ERROR_INVALID_NAME;
-        }
-        members.push_back({files[i].c_str(), stored[i].c_str()});
+        members.push_back({files[i].c_str(), szName});
     }
     DWORD dwResult = CreateCabinet(cabinet.c_str(), members.data(),
                                    static_cast<DWORD>(members.size()), TRUE);
@@ -191,7 +172,7 @@ DWORD BuildLanguagePack(const std::vector<std::wstring>& languages,
                         LPCWSTR szCabinet, LPWSTR szMessage, DWORD cchMessage)
 {
     std::vector<std::wstring> packs;
-    std::vector<std::string> packNames;
+    std::vector<std::wstring> packNames;
     for (const std::wstring& library : languages) {
         if (!IsFile(library)) {
             SetMessage(szMessage, cchMessage, L"Language library not found: %s", library.c_str());
@@ -204,11 +185,7 @@ DWORD BuildLanguagePack(const std::vector<std::wstring>& languages,
                        library.c_str());
             return ERROR_INVALID_NAME;
         }
-        std::string storedLibrary;
-        if (!ToStoredName(szBase, storedLibrary)) {
-            SetMessage(szMessage, cchMessage, L"Language library name not storable: %s", szBase);
-            return ERROR_INVALID_NAME;
-        }
+        std::wstring inner = std::wstring(LANGUAGE_FOLDER) + szBase;
         PathRemoveExtensionW(szBase);
         std::wstring pack = std::wstring(szBase) + L".001";
         for (const std::wstring& earlier : packs) {
@@ -218,7 +195,6 @@ DWORD BuildLanguagePack(const std::vector<std::wstring>& languages,
             }
         }
         std::wstring packPath = std::wstring(szWorkDir) + L"\\" + pack;
-        std::string inner = LANGUAGE_FOLDER + storedLibrary;
         CABMEMBER member = {library.c_str(), inner.c_str()};
         DWORD dwResult = CreateCabinet(packPath.c_str(), &member, 1, TRUE);
         if (dwResult != ERROR_SUCCESS) {
@@ -226,9 +202,7 @@ DWORD BuildLanguagePack(const std::vector<std::wstring>& languages,
             return dwResult;
         }
         packs.push_back(packPath);
-        std::string storedPack;
-        ToStoredName(pack.c_str(), storedPack);
-        packNames.push_back(storedPack);
+        packNames.push_back(pack);
     }
     if (!neutralFiles.empty()) {
         std::wstring packPath = std::wstring(szWorkDir) + L"\\" + NEUTRAL_PACK;
@@ -236,7 +210,7 @@ DWORD BuildLanguagePack(const std::vector<std::wstring>& languages,
         if (dwResult != ERROR_SUCCESS)
             return dwResult;
         packs.push_back(packPath);
-        packNames.push_back("Neutral.001");
+        packNames.push_back(NEUTRAL_PACK);
     }
     std::vector<CABMEMBER> members;
     for (size_t i = 0; i < packs.size(); ++i)
