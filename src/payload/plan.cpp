@@ -127,8 +127,13 @@ BOOL JoinTablePath(PLAN& plan, LPWSTR szOut, LPCWSTR szFolder, LPCWSTR szName)
 void SortRecord(PLAN& plan, const PAYLOADRECORD& record)
 {
     DATAFILEINFO info = NewEntry();
-    AnsiToWide(record.szFile, info.szFile, PATH_CCH);
-    AnsiToWide(record.szFileOut, info.szTgdFile, PATH_CCH);
+    if (!RecordNameToWide(record.szFile, record.TypeOfFile, info.szFile) ||
+        !RecordNameToWide(record.szFileOut, record.TypeOfFile, info.szTgdFile)) {
+        DebugTrace(L"ReadDataStruct()->Names of a record refused: not UTF-8");
+        if (!plan.dwTableError)
+            plan.dwTableError = ERROR_INVALID_DATA;
+        return;
+    }
     info.FileSize = record.FileSize;
     info.DataOffSet = record.DataOffSet;
     info.TypeOfFile = record.TypeOfFile;
@@ -514,6 +519,39 @@ DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase)
     return static_cast<DWORD>(dShare) + dwBase;
 }
 
+namespace {
+
+// Characters beyond ASCII go into a URL as their UTF-8 bytes, %-escaped:
+// the one form that names the file alike on every server.
+BOOL AppendUrlText(LPWSTR szUrl, size_t cchUrl, LPCWSTR szText)
+{
+    for (LPCWSTR p = szText; *p;) {
+        if (*p < 0x80) {
+            WCHAR szChar[2] = {*p++, L'\0'};
+            if (FAILED(StringCchCatW(szUrl, cchUrl, szChar)))
+                return FALSE;
+            continue;
+        }
+        int cchUnit = IS_HIGH_SURROGATE(p[0]) && IS_LOW_SURROGATE(p[1]) ? 2 : 1;
+        char szUtf8[4];
+        int cb = WideCharToMultiByte(CP_UTF8, 0, p, cchUnit, szUtf8, sizeof(szUtf8), nullptr,
+                                     nullptr);
+        if (cb <= 0)
+            return FALSE;
+        for (int i = 0; i < cb; ++i) {
+            WCHAR szEscape[4];
+            StringCchPrintfW(szEscape, ARRAYSIZE(szEscape), L"%%%02X",
+                             static_cast<unsigned>(static_cast<BYTE>(szUtf8[i])));
+            if (FAILED(StringCchCatW(szUrl, cchUrl, szEscape)))
+                return FALSE;
+        }
+        p += cchUnit;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
 {
     if (FAILED(StringCchCopyW(szUrl, cchUrl, szBase ? szBase : L"")))
@@ -525,7 +563,7 @@ BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
         szUrl[cch - 1] = L'\0';
     if (szFileOut[0] != L'/' && FAILED(StringCchCatW(szUrl, cchUrl, L"/")))
         return FALSE;
-    return SUCCEEDED(StringCchCatW(szUrl, cchUrl, szFileOut));
+    return AppendUrlText(szUrl, cchUrl, szFileOut);
 }
 
 DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize)

@@ -23,6 +23,7 @@ struct PLANNED {
     std::wstring besideAs;   // external: copied beside the package under this name
     std::wstring webAs;      // web: copied into the web folder under this name
     std::wstring label;      // for messages
+    std::wstring tableName;  // File, as the launcher reads it
 };
 
 // Files made during the run; removed unless the run succeeds.
@@ -74,13 +75,23 @@ std::wstring ProgramFolder()
 
 namespace {
 
-// A table name: at most 259 bytes in the ANSI code page.
-std::string TableName(const std::wstring& name, const wchar_t* what)
+// A record's two names. Plain ASCII reads the same in every launcher; a
+// record with a name beyond ASCII stores both in UTF-8 and says so with
+// TF_UTF8_NAMES. At most 259 bytes each.
+void SetTableNames(PAYLOADENTRY& entry, const std::wstring& file, const std::wstring& out)
 {
-    std::string ansi = ToAnsi(name, what);
-    if (ansi.size() > PAYLOAD_NAME_MAX)
-        throw Failure{std::wstring(what) + L" is longer than 259 bytes: " + name};
-    return ansi;
+    const struct {
+        const std::wstring& name;
+        std::string& stored;
+        const wchar_t* what;
+    } names[] = {{file, entry.strFile, L"the table name"}, {out, entry.strFileOut, L"the output name"}};
+    for (const auto& n : names) {
+        n.stored = ToUtf8(n.name);
+        if (n.stored.size() > PAYLOAD_NAME_MAX)
+            throw Failure{std::wstring(n.what) + L" is longer than 259 bytes in UTF-8: " + n.name};
+        if (!IsAsciiText(n.stored))
+            entry.TypeOfFile |= TF_UTF8_NAMES;
+    }
 }
 
 // A name that becomes a path below a folder of the launcher must stay there.
@@ -161,10 +172,8 @@ std::wstring ListPayloadFiles(const std::wstring& config, const std::vector<PLAN
     SetFileAttributesW(listed.c_str(), FILE_ATTRIBUTE_NORMAL);
     for (size_t i = 0; i < planned.size(); ++i) {
         std::wstring section = L"File " + std::to_wstring(i + 1);
-        // The table holds the name in the ANSI code page, as the file does.
-        WCHAR szName[PATH_CCH] = L"";
-        MultiByteToWideChar(CP_ACP, 0, planned[i].entry.strFile.c_str(), -1, szName, PATH_CCH);
-        if (!WritePrivateProfileStringW(section.c_str(), L"Name", szName, listed.c_str()))
+        if (!WritePrivateProfileStringW(section.c_str(), L"Name", planned[i].tableName.c_str(),
+                                        listed.c_str()))
             throw Failure{L"cannot write the file list into " + listed};
     }
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, listed.c_str());  // flush the profile cache
@@ -259,11 +268,10 @@ std::vector<PLANNED> PlanItems(const PROJECT& project, const std::wstring& workF
             break;
         }
         CheckRelative(file, p.label);
-        p.entry.strFile = TableName(file, L"the table name");
-        p.entry.strFileOut = TableName(item.kind == ItemKind::Folder || item.kind == ItemKind::Archive
-                                           ? std::wstring()
-                                           : name,
-                                       L"the output name");
+        SetTableNames(p.entry, file,
+                      item.kind == ItemKind::Folder || item.kind == ItemKind::Archive ? std::wstring()
+                                                                                       : name);
+        p.tableName = file;
         if (!p.data.empty())
             p.entry.FileSize = SizeOf(p.data);
         else if (bHasSource)
