@@ -8,6 +8,7 @@
 #include "common/filesys.h"
 #include "common/osversion.h"
 #include "common/pathguard.h"
+#include "common/profilefile.h"
 #include "common/runfiles.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
@@ -226,7 +227,11 @@ Next CreateScratchFolder(RunState& run)
 BOOL FindConfigNamedBeside(RunState& run)
 {
     WCHAR szName[PATH_CCH] = L"";
-    GetPrivateProfileStringW(PACKAGE_SECTION, CONFIG_FILE_KEY, L"", szName, PATH_CCH, ConfigFile);
+    {
+        CProfileFile profile(ConfigFile, TempPathTRV, L"WinMain()");
+        GetPrivateProfileStringW(PACKAGE_SECTION, CONFIG_FILE_KEY, L"", szName, PATH_CCH,
+                                 profile.Path());
+    }
     if (!*szName)
         return FALSE;
     PathCombineW(run.szExpectedConfig, ModulePath, PathFindFileNameW(szName));
