@@ -12,6 +12,7 @@
 //
 // Project file: [Resources] EmbedConfig=0|1 (default 1), Data=, Language1=, Language2= ...,
 // Neutral1= ..., Skin1= ...
+#include "common/profilefile.h"
 #include "packer.h"
 
 namespace packer {
@@ -125,7 +126,9 @@ void EmbedResources(const std::wstring& packageCopy, const PROJECT& project,
         // Only the name goes in: the launcher finds the file under it even
         // when the package is renamed, and says so when it is missing.
         std::wstring marker = workFolder + L"\\beside.cfg";
-        if (!WritePrivateProfileStringW(L"Package", L"ConfigFile",
+        // UTF-16, so that the name keeps every character.
+        if (!CreateUnicodeProfile(marker.c_str()) ||
+            !WritePrivateProfileStringW(L"Package", L"ConfigFile",
                                         BesideConfigName(project.output).c_str(), marker.c_str()))
             throw Failure{L"cannot write " + marker};
         resources.configFile = marker;

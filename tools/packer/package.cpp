@@ -165,7 +165,7 @@ std::wstring StageCopy(const std::wstring& source, const std::wstring& target, C
 std::wstring ListPayloadFiles(const std::wstring& config, const std::vector<PLANNED>& planned,
                               const std::wstring& workFolder, Cleanup& cleanup)
 {
-    std::wstring listed = workFolder + L"\\" + NameOf(config);
+    std::wstring listed = workFolder + L"\\listed.cfg";
     if (!CopyFileW(config.c_str(), listed.c_str(), FALSE))
         throw Failure{L"cannot copy " + config};
     cleanup.File(listed);
@@ -312,6 +312,13 @@ void BuildPackage(const PROJECT& asGiven)
         throw Failure{L"cannot make a temporary folder"};
     cleanup.Folder(szWork);
 
+    if (!project.config.empty()) {
+        std::wstring staged = StageConfig(project.config, szWork);
+        if (staged != project.config)
+            cleanup.File(staged);
+        project.config = staged;
+        CheckTexts(project, project.config);
+    }
     std::vector<PLANNED> planned = PlanItems(project, szWork, cleanup);
     PROJECT listed = project;
     if (!project.config.empty() && !planned.empty())
