@@ -234,6 +234,18 @@ void RemoveRunFiles(LPCWSTR szFolder)
     }
 }
 
+void RemoveEmptyRunFolders(LPCWSTR szFolder)
+{
+    std::wstring folder = szFolder ? szFolder : L"";
+    while (!folder.empty() && IsRunFolder(folder.c_str()) && RemoveDirectoryW(folder.c_str())) {
+        DebugTrace(L"RemoveDirectory(%s)->1", folder.c_str());
+        size_t slash = folder.rfind(L'\\');
+        if (slash == std::wstring::npos)
+            break;
+        folder.resize(slash);
+    }
+}
+
 DWORD RemoveForeignFiles(LPCWSTR szFolder)
 {
     CForeignRemover remover;

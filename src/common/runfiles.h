@@ -22,6 +22,10 @@ BOOL IsOwnLibrary(LPCWSTR szPath, DWORD* pdwError);
 // there, deepest first and only when empty. The folder itself stays.
 void RemoveRunFiles(LPCWSTR szFolder);
 
+// Removes szFolder, then each folder above it, as long as this run made it
+// and it is empty.
+void RemoveEmptyRunFolders(LPCWSTR szFolder);
+
 // Removes from szFolder every file and every link that this run did not
 // write, and the emptied folders it did not make; links are never entered.
 // ERROR_SUCCESS, or the code of the first removal that failed.

@@ -669,9 +669,15 @@ void RemoveFolders(RunState& run)
     // The RunOnce command runs the setup program from its folder after the
     // restart: that folder stays.
     if (g_ProjectInfo.bDelFiles && FolderExists(szTgd) && lstrcmpiW(szTgd, ModulePath) != 0 &&
-        !g_bRunOnceWritten)
+        !g_bRunOnceWritten) {
         RemoveTargetFolder(szTgd, g_bOwnTgdFolder);
-    else
+    } else if (run.bExtractOnly && g_dwExitCode != ERROR_SUCCESS && IsRunFolder(szTgd)) {
+        // A failed extraction leaves nothing of its own: no files, and no
+        // folder it made for them.
+        DebugTrace(L"WinMain()->Extraction failed: what it made in '%s' goes", szTgd);
+        RemoveRunFiles(szTgd);
+        RemoveEmptyRunFolders(szTgd);
+    } else
         DebugTrace(L"WinMain()->the folder '%s' will not be removed!", szTgd);
 }
 
