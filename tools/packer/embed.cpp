@@ -126,10 +126,11 @@ void EmbedResources(const std::wstring& packageCopy, const PROJECT& project,
         // Only the name goes in: the launcher finds the file under it even
         // when the package is renamed, and says so when it is missing.
         std::wstring marker = workFolder + L"\\beside.cfg";
-        // UTF-16, so that the name keeps every character.
-        if (!CreateUnicodeProfile(marker.c_str()) ||
+        std::wstring besideName = BesideConfigName(project.output);
+        // A name beyond ASCII goes in UTF-16, which keeps every character.
+        if ((!IsAsciiText(ToUtf8(besideName)) && !CreateUnicodeProfile(marker.c_str())) ||
             !WritePrivateProfileStringW(L"Package", L"ConfigFile",
-                                        BesideConfigName(project.output).c_str(), marker.c_str()))
+                                        besideName.c_str(), marker.c_str()))
             throw Failure{L"cannot write " + marker};
         resources.configFile = marker;
     }
