@@ -554,7 +554,15 @@ BOOL AppendUrlText(LPWSTR szUrl, size_t cchUrl, LPCWSTR szText)
 
 BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
 {
-    if (FAILED(StringCchCopyW(szUrl, cchUrl, szBase ? szBase : L"")))
+    // The scheme and the host stay as written; the location's path is
+    // escaped like the name.
+    LPCWSTR pszBase = szBase ? szBase : L"";
+    LPCWSTR pszScheme = wcsstr(pszBase, L"://");
+    LPCWSTR pszPath = pszScheme ? wcschr(pszScheme + 3, L'/') : pszBase;
+    if (!pszPath)
+        pszPath = pszBase + wcslen(pszBase);
+    if (FAILED(StringCchCopyNW(szUrl, cchUrl, pszBase, static_cast<size_t>(pszPath - pszBase))) ||
+        !AppendUrlText(szUrl, cchUrl, pszPath))
         return FALSE;
     if (!szFileOut || !szFileOut[0])
         return TRUE;

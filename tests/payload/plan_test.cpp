@@ -431,6 +431,7 @@ TEST_F(PlanTest, WebUrlsJoinTheLocationAndTheName)
         {L"", L"x.cab", L"/x.cab"},
         {L"http://host/dir/", L"donn\u00e9es/\u30c7\U0001F600.cab",
          L"http://host/dir/donn%C3%A9es/%E3%83%87%F0%9F%98%80.cab"},
+        {L"http://h\u00f4te/\u0141ask/", L"x.cab", L"http://h\u00f4te/%C5%81ask/x.cab"},
     };
     for (const auto& c : cases) {
         WCHAR szUrl[PATH_CCH];
