@@ -167,6 +167,28 @@ class UnicodeTest(unittest.TestCase):
         if shot:
             print("screenshot: %s" % shot)
 
+    def test_a_failed_extraction_leaves_no_folder_it_made(self):
+        """/X: into folders that do not exist yet; the package's cabinet is
+        damaged, so the run fails after staging it: neither the folder nor
+        its new parent stays."""
+        case = os.path.join(self.work, "failed")
+        src = os.path.join(case, "src")
+        write(os.path.join(src, "data.txt"), "".join("line %d\n" % i for i in range(20000)))
+        cab = os.path.join(case, "damaged.cab")
+        subprocess.run(["gcab", "-c", "-z", cab, "data.txt"], cwd=src, check=True, timeout=120)
+        with open(cab, "r+b") as f:
+            f.seek(-100, os.SEEK_END)
+            f.write(b"damage")
+        cfg = os.path.join(case, "setup.ini")
+        runkit.write_config(cfg, runkit.base_config(runkit.new_guid()), encoding="utf-8")
+        out = os.path.join(case, "out", "setup.exe")
+        os.makedirs(os.path.dirname(out))
+        packer("build", "--out", out, "--config", cfg, "--archive", cab)
+        parent = os.path.join(case, "\u30c7\u30fc\u30bf")
+        run = runkit.LauncherRun(out, '/S /SUPPRESSMSGBOXES /X:"%s"' % W(os.path.join(parent, "app")))
+        self.assertEqual(run.run(180), 13, "\n".join(run.messages()[-40:]))
+        self.assertFalse(os.path.exists(parent), os.listdir(case))
+
     def test_a_look_alike_folder_is_never_used(self):
         """TEMP holds Ł; a cabinet planted where a best fit would look (L)
         holds a setup program and a marker. The run takes its own files."""
