@@ -223,12 +223,19 @@ class PackerTest(unittest.TestCase):
         out = self.path("names-out", "setup.exe")
         os.makedirs(os.path.dirname(out))
         stored = [os.path.join(src, rel) for rel in sorted(names)]
+        cfg = self.path("names.ini")
+        with open(cfg, "wb") as f:
+            f.write(b"[General]\r\nProductName=Names\r\n")
         r = self.packer("build", "--launcher", W(harness.exe("launcher.exe")), "--out", W(out),
+                        "--config", W(cfg),
                         "--stored", "%s=%s" % (W(stored[0]), "plain.txt"),
                         "--stored", "%s=%s" % (W(stored[1]), "d\u00e9j\u00e0 \U0001F600.txt"))
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(out, "rb") as f:
-            table = pkgfile.read_table(f.read())
+            package = f.read()
+        table = pkgfile.read_table(package)
+        # The configuration lists the names as they are: in UTF-16.
+        self.assertIn("Name=d\u00e9j\u00e0 \U0001F600.txt".encode("utf-16-le"), package)
         got = [(rec.file, rec.fileout, rec.type & pkgfile.TF_UTF8_NAMES) for rec in table.records]
         utf8 = "d\u00e9j\u00e0 \U0001F600.txt".encode("utf-8")
         self.assertEqual(got, [(b"plain.txt", b"plain.txt", 0),

@@ -4,6 +4,7 @@
 // written under temporary names and put in place at the end, so that a
 // failed run leaves nothing behind.
 #include <stdio.h>
+#include "common/profilefile.h"
 #include "packer.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
@@ -166,8 +167,16 @@ std::wstring ListPayloadFiles(const std::wstring& config, const std::vector<PLAN
                               const std::wstring& workFolder, Cleanup& cleanup)
 {
     std::wstring listed = workFolder + L"\\listed.cfg";
-    if (!CopyFileW(config.c_str(), listed.c_str(), FALSE))
+    // A table name beyond ASCII needs a file that keeps it: UTF-16.
+    bool bUnicode = false;
+    for (const PLANNED& p : planned)
+        bUnicode = bUnicode || (p.entry.TypeOfFile & TF_UTF8_NAMES);
+    if (bUnicode && ProfileTextOf(config.c_str()) != PROFILE_UTF16) {
+        if (WriteProfileCopy(config.c_str(), listed.c_str()) != ERROR_SUCCESS)
+            throw Failure{L"cannot copy " + config};
+    } else if (!CopyFileW(config.c_str(), listed.c_str(), FALSE)) {
         throw Failure{L"cannot copy " + config};
+    }
     cleanup.File(listed);
     SetFileAttributesW(listed.c_str(), FILE_ATTRIBUTE_NORMAL);
     for (size_t i = 0; i < planned.size(); ++i) {
