@@ -555,8 +555,11 @@ FNFDINOTIFY(FdiNotify)
         char szNext[PATH_CCH];
         std::wstring next;
         if (FAILED(StringCchCopyA(szNext, PATH_CCH, pfdin->psz3)) ||
-            FAILED(StringCchCatA(szNext, PATH_CCH, pfdin->psz1)) || !FdiPathToWide(szNext, next))
+            FAILED(StringCchCatA(szNext, PATH_CCH, pfdin->psz1)) || !FdiPathToWide(szNext, next)) {
+            // A part of the set lies beside the first, under a name of its own.
+            Fail(ERROR_INVALID_DATA);
             return FDI_FAILED;
+        }
         DWORD dwAttributes = GetFileAttributesW(LongPathForm(next).c_str());
         if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             g_CabContext.bMissingCabinet = TRUE;
