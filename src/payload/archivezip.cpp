@@ -11,6 +11,7 @@
 #include "common/handles.h"
 #include "common/capacity.h"
 #include "common/filesys.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/state.h"
 #include "payload/archive.h"
@@ -45,17 +46,20 @@ private:
     unzFile m_zip;
 };
 
-// The current entry's name in wide characters; FALSE when it does not fit.
+// The current entry's name in wide characters; FALSE when it does not fit
+// or is not what its encoding says. A name is UTF-8 when the entry's
+// UTF-8 flag says so, else in the OEM code page, as ZIP tools write it.
 BOOL CurrentEntry(unzFile zip, unz_file_info64& info, WCHAR (&wszName)[PATH_CCH],
-                  char (&szName)[PATH_CCH])
+                  char (&szName)[ENTRY_NAME_BYTES])
 {
-    if (unzGetCurrentFileInfo64(zip, &info, szName, PATH_CCH, nullptr, 0, nullptr, 0) != UNZ_OK)
+    if (unzGetCurrentFileInfo64(zip, &info, szName, ENTRY_NAME_BYTES, nullptr, 0, nullptr, 0) !=
+        UNZ_OK)
         return FALSE;
-    if (info.size_filename >= PATH_CCH)
+    if (info.size_filename >= static_cast<uLong>(ENTRY_NAME_BYTES))
         return FALSE;
     szName[info.size_filename] = '\0';
     UINT uCodePage = (info.flag & ZIP_FLAG_UTF8) ? CP_UTF8 : CP_OEMCP;
-    return AnsiToWide(szName, wszName, PATH_CCH, uCodePage);
+    return NameToWide(szName, wszName, PATH_CCH, uCodePage);
 }
 
 // Writes the current entry to target in chunks of at most 16 KiB, each
@@ -166,7 +170,7 @@ BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
         ++ullEntries;
         unz_file_info64 info;
         WCHAR wszName[PATH_CCH];
-        char szName[PATH_CCH];
+        char szName[ENTRY_NAME_BYTES];
         if (!CurrentEntry(zip, info, wszName, szName)) {
             DebugTrace(L"UnZipFile()->Entry %I64u: name refused", ullEntries - 1);
             bAllDone = FALSE;

@@ -147,8 +147,13 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
     }
     DATAFILEINFO info = NewEntry();
     info.dwRecord = dwIndex;
-    AnsiToWide(record.szFile, info.szFile, PATH_CCH);
-    AnsiToWide(record.szFileOut, info.szTgdFile, PATH_CCH);
+    if (!RecordNameToWide(record.szFile, record.TypeOfFile, info.szFile) ||
+        !RecordNameToWide(record.szFileOut, record.TypeOfFile, info.szTgdFile)) {
+        DebugTrace(L"ReadDataStruct()->Names of a record refused: not UTF-8");
+        if (!plan.dwTableError)
+            plan.dwTableError = ERROR_INVALID_DATA;
+        return;
+    }
     info.FileSize = record.FileSize;
     info.DataOffSet = record.DataOffSet;
     info.TypeOfFile = record.TypeOfFile;
@@ -594,9 +599,50 @@ DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase)
     return static_cast<DWORD>(dShare) + dwBase;
 }
 
+namespace {
+
+// Characters beyond ASCII go into a URL as their UTF-8 bytes, %-escaped:
+// the one form that names the file alike on every server.
+BOOL AppendUrlText(LPWSTR szUrl, size_t cchUrl, LPCWSTR szText)
+{
+    for (LPCWSTR p = szText; *p;) {
+        if (*p < 0x80) {
+            WCHAR szChar[2] = {*p++, L'\0'};
+            if (FAILED(StringCchCatW(szUrl, cchUrl, szChar)))
+                return FALSE;
+            continue;
+        }
+        int cchUnit = IS_HIGH_SURROGATE(p[0]) && IS_LOW_SURROGATE(p[1]) ? 2 : 1;
+        char szUtf8[4];
+        int cb = WideCharToMultiByte(CP_UTF8, 0, p, cchUnit, szUtf8, sizeof(szUtf8), nullptr,
+                                     nullptr);
+        if (cb <= 0)
+            return FALSE;
+        for (int i = 0; i < cb; ++i) {
+            WCHAR szEscape[4];
+            StringCchPrintfW(szEscape, ARRAYSIZE(szEscape), L"%%%02X",
+                             static_cast<unsigned>(static_cast<BYTE>(szUtf8[i])));
+            if (FAILED(StringCchCatW(szUrl, cchUrl, szEscape)))
+                return FALSE;
+        }
+        p += cchUnit;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
 {
-    if (FAILED(StringCchCopyW(szUrl, cchUrl, szBase ? szBase : L"")))
+    // The scheme and the host stay as written; the location's path is
+    // escaped like the name.
+    LPCWSTR pszBase = szBase ? szBase : L"";
+    LPCWSTR pszScheme = wcsstr(pszBase, L"://");
+    LPCWSTR pszPath = pszScheme ? wcschr(pszScheme + 3, L'/') : pszBase;
+    if (!pszPath)
+        pszPath = pszBase + wcslen(pszBase);
+    if (FAILED(StringCchCopyNW(szUrl, cchUrl, pszBase, static_cast<size_t>(pszPath - pszBase))) ||
+        !AppendUrlText(szUrl, cchUrl, pszPath))
         return FALSE;
     if (!szFileOut || !szFileOut[0])
         return TRUE;
@@ -605,7 +651,7 @@ BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
         szUrl[cch - 1] = L'\0';
     if (szFileOut[0] != L'/' && FAILED(StringCchCatW(szUrl, cchUrl, L"/")))
         return FALSE;
-    return SUCCEEDED(StringCchCatW(szUrl, cchUrl, szFileOut));
+    return AppendUrlText(szUrl, cchUrl, szFileOut);
 }
 
 DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize)

@@ -46,5 +46,6 @@ DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ul
 // Where a phase ends on the bar: its weight's share of 95 units above base.
 DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase);
 
-// The URL of a web file: the download location joined to its output name.
+// The URL of a web file: the download location joined to its output name;
+// characters beyond ASCII after the host are %-escaped UTF-8.
 BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut);

@@ -234,10 +234,13 @@ HMODULE SetCorvelThm(DWORD* pdwError)
     else
         DebugTrace(L"SetCorvelThm()->Function 'crvStartup' failed!");
     if (pfnLoadColors) {
+        // The library takes an 8-bit path: one that names this very file.
         char szThemeA[PATH_CCH];
-        if (!WideCharToMultiByte(CP_ACP, 0, szTheme, -1, szThemeA, PATH_CCH, nullptr, nullptr))
-            szThemeA[0] = '\0';
-        pfnLoadColors(szThemeA, 0);
+        DWORD dwError = CodePagePathOf(szTheme, szThemeA, PATH_CCH);
+        if (dwError == ERROR_SUCCESS)
+            pfnLoadColors(szThemeA, 0);
+        else
+            DebugTrace(L"SetCorvelThm()->%s has no 8-bit form (%d)", szTheme, dwError);
     } else {
         DebugTrace(L"SetCorvelThm()->Function 'LoadColorScheme' failed!");
     }

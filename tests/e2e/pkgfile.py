@@ -8,6 +8,7 @@ import struct
 MAGIC = b"!QD69_TRV!"
 SEARCH_SIZE = 10240
 TF_EMBEDDED, TF_EXTERNAL, TF_STORED, TF_WEB = 0x01, 0x02, 0x04, 0x08
+TF_UTF8_NAMES = 0x10  # File and FileOut are UTF-8
 
 
 class Record:

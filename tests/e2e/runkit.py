@@ -89,10 +89,12 @@ class LauncherRun:
     """One run of a package under tracemon. start() leaves it running (for a
     test that talks to its windows); wait() returns the full exit code."""
 
-    def __init__(self, package, args="", cwd=None, work=None, watch=False, limit_ms=0):
+    def __init__(self, package, args="", cwd=None, work=None, watch=False, limit_ms=0,
+                 temp=None):
         self.package = package
         self.args = args
         self.cwd = cwd or os.path.dirname(package)
+        self.temp = temp  # TEMP and TMP of the run (a Linux folder), else the session's
         self.own_work = work is None
         self.work = work or tempfile.mkdtemp(prefix="stowaway-run-")
         self.mon = harness.TraceMonitor(self.work)
@@ -119,6 +121,8 @@ class LauncherRun:
         self.mon.__enter__()
         cmd = [harness.WINE_RUN, harness.exe("uiauto.exe"), "exec", self.command_line(),
                "--cwd", harness.win_path(self.cwd)]
+        if self.temp:
+            cmd += ["--temp", harness.win_path(self.temp)]
         if self.limit_ms:
             cmd += ["--timeout", str(self.limit_ms)]
         if self.watch:
@@ -177,8 +181,9 @@ def session_temp():
     return _session_temp[0]
 
 
-def write_config(path, sections):
-    """An INI configuration as the packaging step writes it (8-bit text).
+def write_config(path, sections, encoding="cp1252"):
+    """An INI configuration as the packaging step writes it (8-bit text, or
+    another encoding: "utf-8", "utf-8-sig", "utf-16").
     sections: list of (name, [(key, value), ...]) or (name, [line, ...])."""
     lines = []
     for name, entries in sections:
@@ -186,7 +191,7 @@ def write_config(path, sections):
         for e in entries:
             lines.append("%s=%s" % e if isinstance(e, tuple) else e)
         lines.append("")
-    with open(path, "w", encoding="cp1252", newline="\r\n") as f:
+    with open(path, "w", encoding=encoding, newline="\r\n") as f:
         f.write("\n".join(lines))
 
 

@@ -13,6 +13,7 @@
 #include "packer/payloadtable.h"
 #include "payload/trailer.h"
 #include "payloadtest.h"
+#include "support/strings.h"
 #include "support/steplook.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"
@@ -254,6 +255,41 @@ TEST_F(PlanTest, EmbeddedArchivesAndStoredFilesLandInTheTarget)
     }
 }
 
+// A record marked TF_UTF8_NAMES names its file in UTF-8, whatever the code
+// page; an unmarked record is read in the ANSI code page, as before.
+TEST_F(PlanTest, RecordNamesAreReadInTheEncodingTheirTypeSays)
+{
+    const struct {
+        const char* what;
+        std::string name;
+        BYTE byType;
+        const wchar_t* written;
+        bool bAnsiOnly;  // as expected where the ANSI code page is 1252
+    } cases[] = {
+        {"UTF-8", "\xC5\x81" "ask\\\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF \xF0\x9F\x98\x80.txt",
+         TF_EMBEDDED | TF_STORED | TF_UTF8_NAMES, L"\u0141ask\\\u30c7\u30fc\u30bf \U0001F600.txt", false},
+        {"the code page", "donn\xE9" "es.txt", TF_EMBEDDED | TF_STORED, L"donn\u00e9es.txt", true},
+        {"UTF-8 bytes unmarked", "donn\xC3\xA9" "es.txt", TF_EMBEDDED | TF_STORED,
+         L"donn\u00c3\u00a9es.txt", true},
+    };
+    for (const auto& c : cases) {
+        if (c.bAnsiOnly && GetACP() != 1252)
+            continue;
+        WipeTree(Path(L"target"));
+        ResetProgress(g_Progress);
+        std::wstring package = MakePackage({{c.name, c.name, c.byType, "stored bytes"}});
+        tracesink::Clear();
+        EXPECT_EQ(Run(package), 0u) << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(Tree(Path(L"target")), std::vector<std::wstring>{c.written}) << c.what;
+        EXPECT_EQ(ReadBytes(Path(L"target\\") + c.written), "stored bytes") << c.what;
+        // The trace names it as the record means it.
+        for (const char* field : {"File=", "FileOut="})
+            EXPECT_TRUE(tracesink::ListContains(std::string("ReadDataStruct()->") + field +
+                                                support::Utf8(c.written)))
+                << c.what << " " << field;
+    }
+}
+
 // The status window never shows a full step bar beside an empty step text:
 // the pause after the file table keeps the table's text, and each phase
 // names itself before its bar moves.
@@ -393,6 +429,9 @@ TEST_F(PlanTest, WebUrlsJoinTheLocationAndTheName)
         {L"http://host/dir//", L"x.cab", L"http://host/dir//x.cab"},
         {L"http://host/dir/", L"", L"http://host/dir/"},
         {L"", L"x.cab", L"/x.cab"},
+        {L"http://host/dir/", L"donn\u00e9es/\u30c7\U0001F600.cab",
+         L"http://host/dir/donn%C3%A9es/%E3%83%87%F0%9F%98%80.cab"},
+        {L"http://h\u00f4te/\u0141ask/", L"x.cab", L"http://h\u00f4te/%C5%81ask/x.cab"},
     };
     for (const auto& c : cases) {
         WCHAR szUrl[PATH_CCH];
@@ -494,6 +533,9 @@ TEST_F(PlanTest, DamagedTablesAndHugeSizesFailBeforeAnythingIsWritten)
          "ReadDataStruct()->Record 1 of no known kind (0)"},
         {"a record of an unknown kind", {{"a.bin", "", 4, 1000, 0xFF}}, 0, 0, ERROR_INVALID_DATA,
          "ReadDataStruct()->Record 0 of no known kind (255)"},
+        {"names marked as UTF-8 that are not",
+         {{"caf\xE9.bin", "", 4, 1000, TF_EMBEDDED | TF_STORED | TF_UTF8_NAMES}}, 0, 0,
+         ERROR_INVALID_DATA, "ReadDataStruct()->Names of a record refused: not UTF-8"},
     };
     for (const auto& c : cases) {
         std::wstring package = launcherWith(c.entries, c.count, c.total);

@@ -45,6 +45,7 @@ import socket
 import ssl
 import struct
 import subprocess
+import urllib.parse
 import sys
 import threading
 import time
@@ -101,7 +102,8 @@ class FileHandler(Handler):
 
     def do_GET(self, head=False):
         self.record()
-        rel = self.path.split("?", 1)[0].lstrip("/")
+        # %-escapes stand for the bytes of a UTF-8 name, as on any web server.
+        rel = urllib.parse.unquote(self.path.split("?", 1)[0]).lstrip("/")
         path = os.path.realpath(os.path.join(self.server.root, rel))
         if not path.startswith(self.server.root + os.sep) or not os.path.isfile(path):
             self.send_error(404)

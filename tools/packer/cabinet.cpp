@@ -1,6 +1,7 @@
 // Cabinets through the FCI interface of the system's cabinet.dll. Every
 // path handed to FCI is UTF-8 and every file callback converts it back, so
-// that no name is limited to the ANSI code page.
+// that no name is limited to the ANSI code page. A member name beyond ASCII
+// is stored in UTF-8 with the attribute that says so (_A_NAME_IS_UTF).
 #include <fcntl.h>
 #include <fci.h>
 #include <algorithm>
@@ -67,6 +68,7 @@ struct CABWRITER {
     std::vector<std::wstring> written;
     std::vector<std::wstring> temps;
     int cabinets = 1;  // parts started so far
+    bool bUtf8Name = false;  // the member being added has a UTF-8 name
 };
 
 FNFCIALLOC(FciAlloc)
@@ -169,6 +171,7 @@ FNFCIFILEPLACED(FciFilePlaced)
 
 FNFCIGETOPENINFO(FciGetOpenInfo)
 {
+    auto* pWriter = static_cast<CABWRITER*>(pv);
     std::wstring path = FromUtf8(pszName);
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -176,7 +179,6 @@ FNFCIGETOPENINFO(FciGetOpenInfo)
         *err = static_cast<int>(GetLastError());
         return -1;
     }
-    auto* pWriter = static_cast<CABWRITER*>(pv);
     BY_HANDLE_FILE_INFORMATION info = {};
     bool bInfo = GetFileInformationByHandle(h, &info) != FALSE;
     FILETIME ftStamp = info.ftLastWriteTime;
@@ -200,6 +202,8 @@ FNFCIGETOPENINFO(FciGetOpenInfo)
     *pattribs = static_cast<USHORT>(info.dwFileAttributes &
                                     (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    if (pWriter->bUtf8Name)
+        *pattribs |= _A_NAME_IS_UTF;
     return reinterpret_cast<INT_PTR>(h);
 }
 
@@ -347,6 +351,7 @@ std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std:
         sourceBuf.push_back('\0');
         std::vector<char> nameBuf(member.name.begin(), member.name.end());
         nameBuf.push_back('\0');
+        writer.bUtf8Name = member.bUtf8Name && !IsAsciiText(member.name);
         if (!api.pfnAddFile(hfci, sourceBuf.data(), nameBuf.data(), FALSE, FciGetNextCabinet,
                             FciStatus, FciGetOpenInfo, compression)) {
             bOk = false;

@@ -14,6 +14,7 @@
 // Project file: [Resources] EmbedConfig=0|1 (default 1), Data=, Language1=, Language2= ...,
 // Neutral1= ..., Skin1= ...; [Licenses] ID=FILE per language, Neutral=FILE for all.
 #include <stdlib.h>
+#include "common/profilefile.h"
 #include "packer.h"
 
 namespace packer {
@@ -214,8 +215,11 @@ void EmbedResources(const std::wstring& packageCopy, const PROJECT& project,
         // Only the name goes in: the launcher finds the file under it even
         // when the package is renamed, and says so when it is missing.
         std::wstring marker = workFolder + L"\\beside.cfg";
-        if (!WritePrivateProfileStringW(L"Package", L"ConfigFile",
-                                        BesideConfigName(project.output).c_str(), marker.c_str()))
+        std::wstring besideName = BesideConfigName(project.output);
+        // A name beyond ASCII goes in UTF-16, which keeps every character.
+        if ((!IsAsciiText(ToUtf8(besideName)) && !CreateUnicodeProfile(marker.c_str())) ||
+            !WritePrivateProfileStringW(L"Package", L"ConfigFile",
+                                        besideName.c_str(), marker.c_str()))
             throw Failure{L"cannot write " + marker};
         resources.configFile = marker;
     }

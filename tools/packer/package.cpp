@@ -5,6 +5,7 @@
 // failed run leaves nothing behind.
 #include <stdio.h>
 #include <string.h>
+#include "common/profilefile.h"
 #include "packer.h"
 #include "packer/checks.h"
 #include "packer/itemhashes.h"
@@ -30,6 +31,7 @@ struct PLANNED {
     std::wstring label;      // for messages
     std::wstring hashed;     // the file whose bytes are the item's; empty: none known
     DIGEST digest;           // of those bytes
+    std::wstring tableName;  // File, as the launcher reads it
 };
 
 // Files made during the run; removed unless the run succeeds.
@@ -81,13 +83,23 @@ std::wstring ProgramFolder()
 
 namespace {
 
-// A table name: at most 259 bytes in the ANSI code page.
-std::string TableName(const std::wstring& name, const wchar_t* what)
+// A record's two names. Plain ASCII reads the same in every launcher; a
+// record with a name beyond ASCII stores both in UTF-8 and says so with
+// TF_UTF8_NAMES. At most 259 bytes each.
+void SetTableNames(PAYLOADENTRY& entry, const std::wstring& file, const std::wstring& out)
 {
-    std::string ansi = ToAnsi(name, what);
-    if (ansi.size() > PAYLOAD_NAME_MAX)
-        throw Failure{std::wstring(what) + L" is longer than 259 bytes: " + name};
-    return ansi;
+    const struct {
+        const std::wstring& name;
+        std::string& stored;
+        const wchar_t* what;
+    } names[] = {{file, entry.strFile, L"the table name"}, {out, entry.strFileOut, L"the output name"}};
+    for (const auto& n : names) {
+        n.stored = ToUtf8(n.name);
+        if (n.stored.size() > PAYLOAD_NAME_MAX)
+            throw Failure{std::wstring(n.what) + L" is longer than 259 bytes in UTF-8: " + n.name};
+        if (!IsAsciiText(n.stored))
+            entry.TypeOfFile |= TF_UTF8_NAMES;
+    }
 }
 
 // A name that becomes a path below a folder of the launcher must stay there.
@@ -162,17 +174,23 @@ std::wstring StageCopy(const std::wstring& source, const std::wstring& target, C
 std::wstring ListPayloadFiles(const std::wstring& config, const std::vector<PLANNED>& planned,
                               const std::wstring& workFolder, Cleanup& cleanup)
 {
-    std::wstring listed = workFolder + L"\\" + NameOf(config);
-    if (!CopyFileW(config.c_str(), listed.c_str(), FALSE))
+    std::wstring listed = workFolder + L"\\listed.cfg";
+    // A table name beyond ASCII needs a file that keeps it: UTF-16.
+    bool bUnicode = false;
+    for (const PLANNED& p : planned)
+        bUnicode = bUnicode || (p.entry.TypeOfFile & TF_UTF8_NAMES);
+    if (bUnicode && ProfileTextOf(config.c_str()) != PROFILE_UTF16) {
+        if (WriteProfileCopy(config.c_str(), listed.c_str()) != ERROR_SUCCESS)
+            throw Failure{L"cannot copy " + config};
+    } else if (!CopyFileW(config.c_str(), listed.c_str(), FALSE)) {
         throw Failure{L"cannot copy " + config};
+    }
     cleanup.File(listed);
     SetFileAttributesW(listed.c_str(), FILE_ATTRIBUTE_NORMAL);
     for (size_t i = 0; i < planned.size(); ++i) {
         std::wstring section = L"File " + std::to_wstring(i + 1);
-        // The table holds the name in the ANSI code page, as the file does.
-        WCHAR szName[PATH_CCH] = L"";
-        MultiByteToWideChar(CP_ACP, 0, planned[i].entry.strFile.c_str(), -1, szName, PATH_CCH);
-        if (!WritePrivateProfileStringW(section.c_str(), L"Name", szName, listed.c_str()))
+        if (!WritePrivateProfileStringW(section.c_str(), L"Name", planned[i].tableName.c_str(),
+                                        listed.c_str()))
             throw Failure{L"cannot write the file list into " + listed};
     }
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, listed.c_str());  // flush the profile cache
@@ -267,11 +285,10 @@ std::vector<PLANNED> PlanItems(const PROJECT& project, const std::wstring& workF
             break;
         }
         CheckRelative(file, p.label);
-        p.entry.strFile = TableName(file, L"the table name");
-        p.entry.strFileOut = TableName(item.kind == ItemKind::Folder || item.kind == ItemKind::Archive
-                                           ? std::wstring()
-                                           : name,
-                                       L"the output name");
+        SetTableNames(p.entry, file,
+                      item.kind == ItemKind::Folder || item.kind == ItemKind::Archive ? std::wstring()
+                                                                                       : name);
+        p.tableName = file;
         p.hashed = !p.data.empty() ? p.data : item.source;
         if (!p.hashed.empty())
             p.digest = HashFile(p.hashed, p.entry.FileSize);
@@ -340,6 +357,13 @@ void BuildPackage(const PROJECT& asGiven)
         throw Failure{L"cannot make a temporary folder"};
     cleanup.Folder(szWork);
 
+    if (!project.config.empty()) {
+        std::wstring staged = StageConfig(project.config, szWork);
+        if (staged != project.config)
+            cleanup.File(staged);
+        project.config = staged;
+        CheckTexts(project, project.config);
+    }
     std::vector<PLANNED> planned = PlanItems(project, szWork, cleanup);
     project.resources.itemHashes = ItemHashes(planned, project.resources.dataArchive);
     PROJECT listed = project;

@@ -75,11 +75,14 @@ std::vector<std::wstring> ListEmptyFolders(const std::wstring& folder);
 // cabinet is split into a set: out, then NAME2.EXT, NAME3.EXT ...
 // Returns the files written.
 // One member of a cabinet: its stored name (bytes as stored, may carry
-// folders; ending in "\\" for an empty folder) and the file it comes from
-// (empty for an empty folder).
+// folders; ending in "\\" for an empty folder), the file it comes from
+// (empty for an empty folder), and whether the name is UTF-8: a UTF-8 name
+// beyond plain ASCII gets the cabinet's "name is UTF-8" attribute; any
+// other name is read in the ANSI code page.
 struct CABENTRY {
     std::string name;
     std::wstring source;
+    bool bUtf8Name = true;
 };
 
 // Member times: the files' own (with SOURCE_DATE_EPOCH set, none later
@@ -151,6 +154,14 @@ void MatchPacUnpacker(PROJECT& project, const std::wstring& launcher, const std:
 // the one beside the launcher when the skin files name none.
 void MatchSkinLibrary(PROJECT& project, const std::wstring& launcher, const std::wstring& arch);
 
+// The configuration as the launcher's profile functions read it exactly: a
+// UTF-8 file becomes a UTF-16 copy in workFolder, a file in a code page
+// beyond ASCII stays and is warned of (texts.cpp).
+std::wstring StageConfig(const std::wstring& config, const std::wstring& workFolder);
+// Warns of an install script or text license (neutral files the
+// configuration names) that is neither UTF-8 nor plain ASCII.
+void CheckTexts(const PROJECT& project, const std::wstring& stagedConfig);
+
 // Small helpers.
 std::wstring ProgramFolder();
 std::wstring FullPath(const std::wstring& path, const std::wstring& base = L"");
@@ -159,6 +170,7 @@ bool IsFolder(const std::wstring& path);
 ULONGLONG SizeOf(const std::wstring& path);
 std::string ToAnsi(const std::wstring& text, const wchar_t* what);
 std::string ToUtf8(const std::wstring& text);
+bool IsAsciiText(const std::string& text);
 std::wstring FromUtf8(const std::string& text);
 
 }  // namespace packer

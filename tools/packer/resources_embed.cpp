@@ -35,20 +35,6 @@ BOOL IsFile(const std::wstring& path)
     return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A name stored in a cabinet is 8-bit text in the ANSI code page; refuse
-// one that does not survive the conversion.
-BOOL ToStoredName(LPCWSTR szName, std::string& stored)
-{
-    BOOL bLost = FALSE;
-    char szBuffer[PATH_CCH];
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, szName, -1, szBuffer, PATH_CCH,
-                                nullptr, &bLost);
-    if (n <= 1 || bLost)
-        return FALSE;
-    stored = szBuffer;
-    return TRUE;
-}
-
 DWORD ReadWholeFile(const std::wstring& path, std::vector<BYTE>& data)
 {
     HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -125,7 +111,6 @@ struct PACKMEMBER {
 DWORD PackMembers(const std::vector<PACKMEMBER>& members, const std::wstring& cabinet,
                   LPCWSTR szWhat, LPWSTR szMessage, DWORD cchMessage)
 {
-    std::vector<std::string> stored(members.size());
     std::vector<CABMEMBER> list;
     for (size_t i = 0; i < members.size(); ++i) {
         const PACKMEMBER& member = members[i];
@@ -140,12 +125,7 @@ DWORD PackMembers(const std::vector<PACKMEMBER>& members, const std::wstring& ca
                 return ERROR_ALREADY_EXISTS;
             }
         }
-        if (!ToStoredName(member.name.c_str(), stored[i])) {
-            SetMessage(szMessage, cchMessage, L"%s file name not storable: %s", szWhat,
-                       member.name.c_str());
-            return ERROR_INVALID_NAME;
-        }
-        list.push_back({member.source.c_str(), stored[i].c_str()});
+        list.push_back({member.source.c_str(), member.name.c_str()});
     }
     DWORD dwResult = CreateCabinet(cabinet.c_str(), list.data(), static_cast<DWORD>(list.size()), TRUE);
     if (dwResult != ERROR_SUCCESS)
@@ -207,7 +187,7 @@ DWORD BuildLanguagePack(const PACKAGERESOURCES& res, LPCWSTR szWorkDir, LPCWSTR 
                         LPWSTR szMessage, DWORD cchMessage)
 {
     std::vector<std::wstring> packs;
-    std::vector<std::string> packNames;
+    std::vector<std::wstring> packNames;
     for (const LANGUAGEFILE& extra : res.languageFiles) {
         BOOL bPacked = extra.library.empty();
         for (const std::wstring& library : res.languages)
@@ -249,17 +229,12 @@ DWORD BuildLanguagePack(const PACKAGERESOURCES& res, LPCWSTR szWorkDir, LPCWSTR 
                 return ERROR_ALREADY_EXISTS;
             }
         }
-        std::string storedPack;
-        if (!ToStoredName(pack.c_str(), storedPack)) {
-            SetMessage(szMessage, cchMessage, L"Language library name not storable: %s", szBase);
-            return ERROR_INVALID_NAME;
-        }
         std::wstring packPath = std::wstring(szWorkDir) + L"\\" + pack;
         DWORD dwResult = PackMembers(members, packPath, szBase, szMessage, cchMessage);
         if (dwResult != ERROR_SUCCESS)
             return dwResult;
         packs.push_back(packPath);
-        packNames.push_back(storedPack);
+        packNames.push_back(pack);
     }
     std::vector<PACKMEMBER> neutral = Flat(res.neutralFiles);
     for (const LANGUAGEFILE& extra : res.languageFiles)
@@ -271,7 +246,7 @@ DWORD BuildLanguagePack(const PACKAGERESOURCES& res, LPCWSTR szWorkDir, LPCWSTR 
         if (dwResult != ERROR_SUCCESS)
             return dwResult;
         packs.push_back(packPath);
-        packNames.push_back("Neutral.001");
+        packNames.push_back(NEUTRAL_PACK);
     }
     std::vector<CABMEMBER> members;
     for (size_t i = 0; i < packs.size(); ++i)
