@@ -267,11 +267,13 @@ class PackerTest(unittest.TestCase):
                             b"RunScript=1\r\nScriptFile=script.ini\r\n[Dialogs]\r\n"
                             b"LicenseFile=" + lic_name.encode() + b"\r\n")
                 neutral = []
-                for name, data in (("script.ini", script), (lic_name, license)):
-                    if data:
-                        neutral += ["--neutral", W(os.path.join(case, name))]
-                        with open(os.path.join(case, name), "wb") as f:
-                            f.write(data)
+                # The packer refuses a package missing a file its configuration
+                # names, so a case that is not about one of them gets plain ASCII.
+                for name, data, plain in (("script.ini", script, b"[Scripttrv]\r\nEXIT=0\r\n"),
+                                          (lic_name, license, b"Plain text.")):
+                    neutral += ["--neutral", W(os.path.join(case, name))]
+                    with open(os.path.join(case, name), "wb") as f:
+                        f.write(data or plain)
                 r = self.packer("build", "--launcher", W(harness.exe("launcher.exe")),
                                 "--out", W(os.path.join(case, "setup.exe")), "--config", W(cfg),
                                 "--folder", W(self.src), *neutral)

@@ -183,7 +183,8 @@ class UnicodeTest(unittest.TestCase):
         runkit.write_config(cfg, runkit.base_config(runkit.new_guid()), encoding="utf-8")
         out = os.path.join(case, "out", "setup.exe")
         os.makedirs(os.path.dirname(out))
-        packer("build", "--out", out, "--config", cfg, "--archive", cab)
+        packer("build", "--out", out, "--config", cfg, "--archive", cab,
+               "--allow-missing", "ExeFileName")
         parent = os.path.join(case, "\u30c7\u30fc\u30bf")
         run = runkit.LauncherRun(out, '/S /SUPPRESSMSGBOXES /X:"%s"' % W(os.path.join(parent, "app")))
         self.assertEqual(run.run(180), 13, "\n".join(run.messages()[-40:]))

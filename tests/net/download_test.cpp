@@ -512,12 +512,17 @@ TEST_F(Download, CancelStopsAStalledTransfer)
     std::wstring target = dir_ + L"\\stall.bin";
     std::wstring path = L"/stall/100000/30000";
     std::string before = netservers::RequestLog();
-    // Cancelled once the target holds the first block and the server holds
-    // back the rest.
+    // Cancelled a moment after the server sent the first block and began to
+    // hold back the rest: the block waits in the read step (which asks for
+    // the whole body), not yet in the target.
     std::thread canceller = CancelWhen([&] {
-        return FileSize(target) != ~0ULL && FileSize(target) >= 4096 &&
-               netservers::RequestLog().find("stall-begin " + Narrow(path), before.size()) !=
-                   std::string::npos;
+        static DWORD dwSeen = 0;
+        if (FileSize(target) == ~0ULL ||
+            netservers::RequestLog().find("stall-begin " + Narrow(path), before.size()) == std::string::npos)
+            return false;
+        if (!dwSeen)
+            dwSeen = GetTickCount();
+        return GetTickCount() - dwSeen >= 300;
     });
     DWORD start = GetTickCount();
     EXPECT_EQ(DownloadFile(netservers::FaultUrl(path).c_str(), L"", L"", target.c_str(), FALSE), 1223u);

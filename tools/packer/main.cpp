@@ -95,12 +95,9 @@ void CheckName(const std::wstring& name, const std::wstring& arg)
 {
     if (name.empty() || IsUnsafeEntryName(name.c_str()))
         throw Usage{arg + L" takes FILE=NAME with NAME a relative path without '..': " + name};
-    try {
-        if (ToAnsi(name, L"the name").size() > 259)
-            throw Usage{arg + L": NAME is longer than 259 bytes: " + name};
-    } catch (const Failure& failure) {
-        throw Usage{failure.message};
-    }
+    // Stored in UTF-8 (marked) when it is not plain ASCII.
+    if (ToUtf8(name).size() > 259)
+        throw Usage{arg + L": NAME is longer than 259 bytes in UTF-8: " + name};
 }
 
 // "FILE=NAME" -> source and name.
