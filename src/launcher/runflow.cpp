@@ -89,12 +89,6 @@ BOOL IsDefaultGuid(LPCWSTR szGuid)
     return lstrcmpiW(szGuid, TRV_DEFAULT_GUID) == 0;
 }
 
-DWORD LastErrorOr(DWORD dwFallback)
-{
-    DWORD dwError = GetLastError();
-    return dwError ? dwError : dwFallback;
-}
-
 // A message of the chosen language, else the program's own: a library
 // older than the program may lack it.
 void LoadMessageText(UINT uID, LPWSTR szText, int cchText)

@@ -52,7 +52,7 @@ DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolder
         dwResult = UnPackCABFile(szArchive, szTargetDir, L"", bRestoreFolders);
     } else if (IsZipFile(szArchive)) {
         CreateAllDirectory(szTargetDir);
-        dwResult = UnZipFile(szArchive, szTargetDir) == 1 ? 0 : ERROR_CRC;
+        dwResult = UnZipArchive(szArchive, szTargetDir);
     } else if (IsaPacFile(szArchive)) {
         CreateAllDirectory(szTargetDir);
         dwResult = UnPacArchive(szArchive, szTargetDir);

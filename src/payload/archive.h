@@ -11,9 +11,9 @@
 #pragma once
 #include <windows.h>
 
-// 0 done, 11 format not recognised, 23 a ZIP or PAC archive failed, 1113 a
-// PAC archive's paths have no 8-bit form, else the cabinet's code (2, 5,
-// 13, 14, 87, 1223 ...).
+// 0 done, 11 format not recognised, 1113 a PAC archive's paths have no
+// 8-bit form, else the archive's own cause (2, 5, 13, 14, 80, 87, 112,
+// 1223, 1920 ...).
 DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders);
 
 // Unpacks a cabinet (and the rest of its set) into szTargetDir. With a file
@@ -28,10 +28,16 @@ DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract
 DWORD UnPackCABFile(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtract,
                     BOOL bRestoreFolders);
 
-// Every entry of a ZIP archive into szTargetDir, flat. 1 done, 0 failed.
+// Every entry of a ZIP archive into szTargetDir, flat. 0 done, else the
+// cause: 13 damaged (a name, the data, a CRC, the directory), 80 two
+// entries of one name in different folders, 14 out of memory, 1223
+// cancelled, or the error of a write (112 a full disk, 5, 1920 ...).
+// Nothing of a failed archive stays.
+DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
+// The same as 1 done, 0 failed.
 BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir);
 
-// A PAC archive through QELTRON.dll: 0 done, 23 failed, 1113 when a path
+// A PAC archive through QELTRON.dll: 0 done, 1113 when a path
 // has no 8-bit form that names it exactly (the library takes no other).
 DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
 // The same as 1 done, 0 failed; the 8-bit form takes paths in the ANSI

@@ -11,6 +11,7 @@
 #include "common/cancel.h"
 #include "common/capacity.h"
 #include "common/faultguard.h"
+#include "common/filecopy.h"
 #include "common/filesys.h"
 #include "common/sysdll.h"
 #include "common/textcode.h"
@@ -279,7 +280,7 @@ FNWRITE(FdiWrite)
         // kept and the next read stops it.
         DWORD dwError = GetLastError();
         DebugTrace(L"FNWRITE: %s not written (%d)", g_CabContext.current.c_str(), dwError);
-        Fail(dwError ? dwError : ERROR_WRITE_FAULT);
+        Fail(dwError ? WriteErrorCode(dwError) : ERROR_WRITE_FAULT);
         return static_cast<UINT>(-1);
     }
     if (hf == g_CabContext.hCurrent)
@@ -470,7 +471,7 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     // A member that can not be written fails the archive with the reason.
     DWORD dwError = GetLastError();
     DebugTrace(L"fdintCOPY_FILE: File %s locked (%d)", target.c_str(), dwError);
-    Fail(dwError ? dwError : ERROR_WRITE_FAULT);
+    Fail(dwError ? WriteErrorCode(dwError) : ERROR_WRITE_FAULT);
     return FDI_FAILED;
 }
 

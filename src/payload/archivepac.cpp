@@ -7,6 +7,7 @@
 #include <strsafe.h>
 #include <string.h>
 #include "common/capacity.h"
+#include "common/filecopy.h"
 #include "common/filesys.h"
 #include "common/runfiles.h"
 #include "common/textcode.h"
@@ -91,12 +92,12 @@ DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
 {
     if (!szArchive || !szArchive[0] || !szTargetDir || !szTargetDir[0] ||
         wcslen(szArchive) >= PATH_CCH || wcslen(szTargetDir) >= PATH_CCH)
-        return ERROR_CRC;
+        return ERROR_INVALID_PARAMETER;
     WCHAR wszTarget[PATH_CCH];
     StringCchCopyW(wszTarget, PATH_CCH, szTargetDir);
     size_t cchTarget = wcslen(wszTarget);
     if (wszTarget[cchTarget - 1] != L'\\' && FAILED(StringCchCatW(wszTarget, PATH_CCH, L"\\")))
-        return ERROR_CRC;
+        return ERROR_FILENAME_EXCED_RANGE;
     // The library takes 8-bit paths: each must name this very file, in the
     // code page or by its short name.
     char szArchiveA[PATH_CCH];
@@ -110,16 +111,21 @@ DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
     }
     size_t cb = strlen(szTargetA);
     if (cb == 0 || (szTargetA[cb - 1] != '\\' && FAILED(StringCchCatA(szTargetA, PATH_CCH, "\\"))))
-        return ERROR_CRC;
+        return ERROR_FILENAME_EXCED_RANGE;
     PFN_PACUNPACK pfnUnpack = GetPacUnpacker();
     // The library writes on its own: what is new or changed afterwards is
     // what this run wrote.
     CFolderSnapshot before(wszTarget);
+    SetLastError(ERROR_SUCCESS);
     int iResult = pfnUnpack ? pfnUnpack(szArchiveA, szTargetA) : PAC_FAILED;
+    // The library gives the cause as the thread's last error.
+    DWORD dwCause = pfnUnpack ? WriteErrorCode(GetLastError()) : ERROR_MOD_NOT_FOUND;
     before.NoteChanges();
     if (iResult == PAC_FAILED) {
-        DebugTrace(L"UnPAC()->%s failed", szArchive);
-        return ERROR_CRC;
+        if (!dwCause)
+            dwCause = ERROR_INVALID_DATA;
+        DebugTrace(L"UnPAC()->%s failed (%d)", szArchive, dwCause);
+        return dwCause;
     }
     DebugTrace(L"UnPAC()->%s unpacked in %s", szArchive, wszTarget);
     return ERROR_SUCCESS;

@@ -106,13 +106,14 @@ BOOL IsPackedRecord(DWORD dwIndex, uint8_t type, uint64_t size, const char* file
     const ITEMHASH* pEntry = FindItemHash(ITEMHASH_KIND_ENTRY, dwIndex);
     if (!pEntry)
         return FALSE;
-    std::string identity = RecordIdentity(type, size, file, fileOut);
+    uint8_t identity[ITEMHASH_IDENTITY_MAX];
+    size_t cbIdentity = RecordIdentity(type, size, file, fileOut, identity);
     SHA256CONTEXT ctx;
     BYTE digest[SHA256_DIGEST_SIZE];
     Sha256Init(ctx);
-    Sha256Update(ctx, identity.data(), identity.size());
+    Sha256Update(ctx, identity, cbIdentity);
     Sha256Final(ctx, digest);
-    return pEntry->ullSize == identity.size() &&
+    return cbIdentity && pEntry->ullSize == cbIdentity &&
            memcmp(digest, pEntry->digest, SHA256_DIGEST_SIZE) == 0;
 }
 

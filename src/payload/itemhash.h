@@ -18,7 +18,6 @@
 #pragma once
 #include <stdint.h>
 #include <string.h>
-#include <string>
 
 #define ITEMHASH_RESOURCE_TYPE L"HASHES"
 
@@ -48,12 +47,20 @@ static_assert(sizeof(ITEMHASH) == ITEMHASH_ENTRY_SIZE, "an entry is 48 bytes on 
 // What a kind 2 entry hashes: TypeOfFile (1 byte), FileSize (8, little-
 // endian), then File and FileOut as the table holds them, each ending in a
 // zero byte. The offset is left out: wrong offsets show in the item's bytes.
-inline std::string RecordIdentity(uint8_t type, uint64_t size, const char* file, const char* fileOut)
+// Names of the table are at most 259 bytes.
+const size_t ITEMHASH_IDENTITY_MAX = 1 + 8 + 260 + 260;
+
+// Writes the bytes into out and returns their count; 0 when they do not fit.
+inline size_t RecordIdentity(uint8_t type, uint64_t size, const char* file, const char* fileOut,
+                             uint8_t (&out)[ITEMHASH_IDENTITY_MAX])
 {
-    std::string out(1, static_cast<char>(type));
+    size_t cbFile = strlen(file) + 1, cbFileOut = strlen(fileOut) + 1;
+    if (1 + 8 + cbFile + cbFileOut > ITEMHASH_IDENTITY_MAX)
+        return 0;
+    out[0] = type;
     for (int i = 0; i < 8; ++i)
-        out += static_cast<char>((size >> (8 * i)) & 0xFF);
-    out.append(file, strlen(file) + 1);
-    out.append(fileOut, strlen(fileOut) + 1);
-    return out;
+        out[1 + i] = static_cast<uint8_t>((size >> (8 * i)) & 0xFF);
+    memcpy(out + 9, file, cbFile);
+    memcpy(out + 9 + cbFile, fileOut, cbFileOut);
+    return 9 + cbFile + cbFileOut;
 }

@@ -88,6 +88,7 @@ struct PLAN {
     ULONGLONG TotSizeFilesToUncompress;
     DWORD dwTableError;  // a record the plan refuses to act on
     DWORD dwRecords;     // the table's record count
+    ULONGLONG ullNeedSize;  // what the run needs on the target's disk
     BOOL bOutOfMemory;   // a list could not grow
 };
 
@@ -106,7 +107,7 @@ BOOL AppendEntry(PLAN& plan, FILELIST& list, const DATAFILEINFO& entry)
             if (!plan.bOutOfMemory)
                 DebugTrace(L"ReadDataStruct()->Catch Error!");
             plan.bOutOfMemory = TRUE;
-            plan.dwTableError = ERROR_INVALID_DATA;
+            plan.dwTableError = ERROR_OUTOFMEMORY;
             return FALSE;
         }
         operator delete(pProbe);
@@ -404,7 +405,7 @@ DWORD RunDownloads(PLAN& plan, ULONGLONG ullTotSizeDownload, ULONGLONG ullTotSiz
                 // (12152), a redirect loop (12156), a wrong file (323).
                 bool bOwnCode = dwEntry == ERROR_ITEM_HASH || dwEntry == ERROR_FILE_NOT_FOUND ||
                                 dwEntry == ERROR_ACCESS_DENIED || dwEntry == DOWNLOAD_SERVER_ERROR ||
-                                dwEntry == DOWNLOAD_TOO_MANY_REDIRECTS || dwEntry == ERROR_NOT_ENOUGH_MEMORY ||
+                                dwEntry == DOWNLOAD_TOO_MANY_REDIRECTS || dwEntry == ERROR_OUTOFMEMORY ||
                                 dwEntry == ERROR_DISK_FULL;
                 dwResult = bOwnCode ? dwEntry : ERROR_CODE_DOWNLOAD_FAILED;
                 break;
@@ -571,6 +572,7 @@ DWORD BuildAndRun(PLAN& plan, HANDLE hFile, DWORD dwSignOffset)
     ULONGLONG ullFree = 0;
     if (QueryFreeBytes(plan.pszTgdFolder, &ullFree)) {
         ULONGLONG ullTotNeedSize = SatAdd(g_ProjectInfo.uiTotFilesSize, plan.TotDataSize);
+        plan.ullNeedSize = ullTotNeedSize;
         DebugTrace(L"ReadDataStruct()->FreeBytesAvailable=%I64u", ullFree);
         DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", g_ProjectInfo.uiTotFilesSize);
         DebugTrace(L"ReadDataStruct()->TotDataSize=%I64u", plan.TotDataSize);
@@ -683,7 +685,7 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
     std::unique_ptr<PLAN> plan(new (std::nothrow) PLAN());
     if (!plan) {
         DebugTrace(L"ReadDataStruct()->Catch Error!");
-        dwResult = ERROR_INVALID_DATA;
+        dwResult = ERROR_OUTOFMEMORY;
     } else {
         StringCchCopyW(plan->szLauncherDir, PATH_CCH, szFile);
         PathRemoveFileSpecW(plan->szLauncherDir);
@@ -699,6 +701,15 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
     hFile.Close();
     if (IsCancelled())
         dwResult = ERROR_CANCELLED;
+    // A disk that filled up after the check: the same words as before.
+    if (dwResult == ERROR_DISK_FULL && !g_szErrorText[0])
+        NoteDiskFull(szTgdFolder, plan ? plan->ullNeedSize : 0);
     DebugTrace(L"ReadDataStruct()->End(%d)", dwResult);
     return dwResult;
+}
+
+void NoteDiskFull(LPCWSTR szTgdFolder, ULONGLONG ullNeeded)
+{
+    DebugTrace(L"NoteDiskFull(%s)->the disk filled up while the run wrote to it", szTgdFolder);
+    CheckNeededSpace(szTgdFolder, 0, ullNeeded ? ullNeeded : 1);
 }

@@ -43,6 +43,10 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
 // ullFreeBytes, else 0.
 DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize);
 
+// A disk that filled up during the run: g_szErrorText prepared as the
+// disk-space rule would (ullNeeded: what the run needs, as far as known).
+void NoteDiskFull(LPCWSTR szTgdFolder, ULONGLONG ullNeeded);
+
 // Where a phase ends on the bar: its weight's share of 95 units above base.
 DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase);
 

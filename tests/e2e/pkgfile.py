@@ -139,6 +139,15 @@ def hash_resource_at(data):
     return -1
 
 
+def without_hashes(data):
+    """The package as an older packer made it, without the hash resource:
+    its type renamed where the resource tree names it."""
+    name = b"\x06\x00" + "HASHES".encode("utf-16-le")
+    if data.count(name) != 1:
+        raise ValueError("no single hash resource name")
+    return data.replace(name, b"\x06\x00" + "HASHEX".encode("utf-16-le"))
+
+
 def record_identity(r):
     """The bytes a record's own hash is of: type, size, File and FileOut."""
     return (bytes([r.type & 0xFF]) + struct.pack("<Q", r.size) + r.file.split(b"\0")[0] + b"\0" +

@@ -111,6 +111,10 @@ class EveryByteTest(unittest.TestCase):
             ("an offset of 1", changed_field(archive, offset=1), (13,)),
             ("a type of 255", changed_field(archive, type=255), (13,)),
             ("a type of 0", changed_field(archive, type=0), (13,)),
+            ("a stored file renamed", changed_field(
+                stored, fileout=stored.fileout.replace(b"stored.dat", b"stored.dax")), (13,)),
+            ("the archive taken as stored", changed_field(
+                archive, type=archive.type | pkgfile.TF_STORED), (13,)),
             ("TotFilesSize + 1", changed_header(tot=table.totsize + 1), (13,)),
             ("NbFiles 1", changed_header(nb=1), (13,)),
             ("NbFiles 0", changed_header(nb=0), (13,)),

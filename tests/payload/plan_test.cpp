@@ -604,6 +604,13 @@ TEST_F(PlanTest, FailuresAndCancellation)
 
 namespace {
 
+std::string RecordIdentity(uint8_t type, uint64_t size, const char* file, const char* fileOut)
+{
+    uint8_t identity[ITEMHASH_IDENTITY_MAX];
+    size_t cb = ::RecordIdentity(type, size, file, fileOut, identity);
+    return std::string(reinterpret_cast<const char*>(identity), cb);
+}
+
 struct HASHED {
     DWORD dwKind;
     DWORD dwIndex;

@@ -309,10 +309,11 @@ std::vector<BYTE> ItemHashes(const std::vector<PLANNED>& planned, const std::wst
         if (!planned[i].hashed.empty())
             entries.push_back(MakeItemHash(ITEMHASH_KIND_RECORD, static_cast<uint32_t>(i),
                                            entry.FileSize, planned[i].digest));
-        std::string identity = RecordIdentity(entry.TypeOfFile, entry.FileSize,
-                                              entry.strFile.c_str(), entry.strFileOut.c_str());
-        entries.push_back(MakeItemHash(ITEMHASH_KIND_ENTRY, static_cast<uint32_t>(i),
-                                       identity.size(), HashBytes(identity.data(), static_cast<DWORD>(identity.size()))));
+        uint8_t identity[ITEMHASH_IDENTITY_MAX];
+        size_t cb = RecordIdentity(entry.TypeOfFile, entry.FileSize, entry.strFile.c_str(),
+                                   entry.strFileOut.c_str(), identity);
+        entries.push_back(MakeItemHash(ITEMHASH_KIND_ENTRY, static_cast<uint32_t>(i), cb,
+                                       HashBytes(identity, static_cast<DWORD>(cb))));
     }
     if (!dataArchive.empty() && IsFile(dataArchive)) {
         ULONGLONG ullSize = 0;

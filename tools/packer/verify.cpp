@@ -569,11 +569,12 @@ bool VerifyPackage(const std::wstring& package)
                                      bRequired));
             if (bHashes) {
                 auto it = byItem.find({ITEMHASH_KIND_ENTRY, static_cast<uint32_t>(i)});
-                std::string identity = RecordIdentity(r.TypeOfFile, r.FileSize, r.szFile, r.szFileOut);
-                DIGEST digest = HashBytes(identity.data(), static_cast<DWORD>(identity.size()));
+                uint8_t identity[ITEMHASH_IDENTITY_MAX];
+                size_t cb = RecordIdentity(r.TypeOfFile, r.FileSize, r.szFile, r.szFileOut, identity);
+                DIGEST digest = HashBytes(identity, static_cast<DWORD>(cb));
                 if (it == byItem.end())
                     problems.push_back(L"no hash of the record itself in the hash resource");
-                else if (it->second->ullSize != identity.size() ||
+                else if (it->second->ullSize != cb ||
                          memcmp(digest.bytes, it->second->digest, sizeof(digest.bytes)) != 0)
                     problems.push_back(L"the record's name, type or size is not the one packed");
                 if (it != byItem.end())

@@ -1,6 +1,9 @@
 // QELTRON.dll: unpacks a PAC archive into a folder. One export, ordinal 6,
 // stdcall: (archive path, folder path ending in "\"), both in the ANSI code
-// page; returns the number of files written, or -1 on any failure.
+// page; returns the number of files written, or -1 on any failure with the
+// cause as the thread's last error: 13 for a damaged archive (its header,
+// a name, a size, a CRC), 14 without memory, else the error of the file
+// system (a write that failed, 112 for a full disk).
 // The paths are taken back to UTF-16 exactly (a byte the code page does not
 // define fails) and every file is opened by its wide path; member names are
 // read in the encoding the archive's layout tag says (payload/archivepac.h).
@@ -103,6 +106,24 @@ void CreateFoldersFor(const std::wstring& path, size_t cchTargetDir)
 
 // Every file this unpacking wrote: none stays when it fails.
 std::vector<std::wstring> g_written;
+// Why it failed: the first cause found.
+DWORD g_dwCause;
+
+bool Damaged()
+{
+    if (!g_dwCause)
+        g_dwCause = ERROR_INVALID_DATA;
+    return false;
+}
+
+bool FailedCall(DWORD dwFallback)
+{
+    if (!g_dwCause) {
+        DWORD dwError = GetLastError();
+        g_dwCause = dwError ? dwError : dwFallback;
+    }
+    return false;
+}
 
 bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const std::wstring& targetDir,
                UINT uNameCodePage, BYTE* pBuffer)
@@ -110,23 +131,25 @@ bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const std::wstring& targetDi
     WORD cbName = 0;
     if (!ReadExact(hArchive, &cbName, sizeof(cbName), ullLeft) || cbName == 0 ||
         cbName > pac::NAME_MAX)
-        return false;
+        return Damaged();
     char szName[pac::NAME_MAX + 1];
     if (!ReadExact(hArchive, szName, cbName, ullLeft))
-        return false;
+        return Damaged();
     szName[cbName] = '\0';
     std::wstring name;
     if (strlen(szName) != cbName || !ToWide(szName, uNameCodePage, name) || !IsSafeName(name))
-        return false;
+        return Damaged();
     ULONGLONG ullSize = 0;
     DWORD dwCrc = 0;
     if (!ReadExact(hArchive, &ullSize, sizeof(ullSize), ullLeft) ||
         !ReadExact(hArchive, &dwCrc, sizeof(dwCrc), ullLeft) || ullSize > ullLeft)
-        return false;
+        return Damaged();
 
     std::wstring path = targetDir + name;
-    if (path.size() >= MAX_PATH)
+    if (path.size() >= MAX_PATH) {
+        g_dwCause = g_dwCause ? g_dwCause : ERROR_FILENAME_EXCED_RANGE;
         return false;
+    }
     CreateFoldersFor(path, targetDir.size());
     g_written.push_back(path);
 
@@ -135,18 +158,20 @@ bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const std::wstring& targetDi
         File out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out.Ok())
-            return false;
+            return FailedCall(ERROR_WRITE_FAULT);
         DWORD dwActual = 0;
         while (ullSize > 0 && bOk) {
             DWORD cb = ullSize < BLOCK_SIZE ? static_cast<DWORD>(ullSize) : BLOCK_SIZE;
             DWORD cbWritten = 0;
-            bOk = ReadExact(hArchive, pBuffer, cb, ullLeft) &&
-                  WriteFile(out.Get(), pBuffer, cb, &cbWritten, nullptr) && cbWritten == cb;
+            if (!ReadExact(hArchive, pBuffer, cb, ullLeft))
+                bOk = Damaged();
+            else if (!WriteFile(out.Get(), pBuffer, cb, &cbWritten, nullptr) || cbWritten != cb)
+                bOk = FailedCall(ERROR_WRITE_FAULT);
             dwActual = UpdateCrc(dwActual, pBuffer, cb);
             ullSize -= cb;
         }
         if (bOk && dwActual != dwCrc)
-            bOk = false;
+            bOk = Damaged();
     }
     if (!bOk)
         DeleteFileW(path.c_str());
@@ -155,23 +180,33 @@ bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const std::wstring& targetDi
 
 }  // namespace
 
-extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
+namespace {
+
+int Unpack(LPCSTR szArchive, LPCSTR szTargetDir)
 {
-    if (!szArchive || !szTargetDir || !szArchive[0] || !szTargetDir[0])
+    if (!szArchive || !szTargetDir || !szArchive[0] || !szTargetDir[0]) {
+        g_dwCause = ERROR_INVALID_PARAMETER;
         return PAC_FAILED;
+    }
     std::wstring archivePath, targetDir;
     if (!ToWide(szArchive, CP_ACP, archivePath) || !ToWide(szTargetDir, CP_ACP, targetDir) ||
-        targetDir.back() != L'\\')
+        targetDir.back() != L'\\') {
+        g_dwCause = ERROR_INVALID_PARAMETER;
         return PAC_FAILED;
+    }
     InitCrcTable();
 
     File archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!archive.Ok())
+    if (!archive.Ok()) {
+        FailedCall(ERROR_OPEN_FAILED);
         return PAC_FAILED;
+    }
     LARGE_INTEGER liSize;
-    if (!GetFileSizeEx(archive.Get(), &liSize))
+    if (!GetFileSizeEx(archive.Get(), &liSize)) {
+        FailedCall(ERROR_READ_FAULT);
         return PAC_FAILED;
+    }
     ULONGLONG ullLeft = static_cast<ULONGLONG>(liSize.QuadPart);
 
     BYTE header[pac::HEADER_SIZE];
@@ -180,26 +215,34 @@ extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
     if (!ReadExact(archive.Get(), header, pac::HEADER_SIZE, ullLeft) ||
         memcmp(header, pac::HEADER, pac::HEADER_SIZE) != 0 ||
         !ReadExact(archive.Get(), magic, sizeof(magic), ullLeft) ||
-        !ReadExact(archive.Get(), &dwCount, sizeof(dwCount), ullLeft))
+        !ReadExact(archive.Get(), &dwCount, sizeof(dwCount), ullLeft)) {
+        Damaged();
         return PAC_FAILED;
+    }
     UINT uNameCodePage;
     if (memcmp(magic, pac::LAYOUT_MAGIC, sizeof(magic)) == 0)
         uNameCodePage = CP_ACP;
     else if (memcmp(magic, pac::LAYOUT_MAGIC_UTF8, sizeof(magic)) == 0)
         uNameCodePage = CP_UTF8;
-    else
+    else {
+        Damaged();
         return PAC_FAILED;
+    }
 
     BYTE* pBuffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, BLOCK_SIZE));
-    if (!pBuffer)
+    if (!pBuffer) {
+        g_dwCause = ERROR_OUTOFMEMORY;
         return PAC_FAILED;
+    }
     bool bOk = true;
     g_written.clear();
     for (DWORD i = 0; i < dwCount && bOk; ++i)
         bOk = UnpackOne(archive.Get(), ullLeft, targetDir, uNameCodePage, pBuffer);
     HeapFree(GetProcessHeap(), 0, pBuffer);
     // Nothing may follow the last file.
-    if (!bOk || ullLeft != 0) {
+    if (bOk && ullLeft != 0)
+        bOk = Damaged();
+    if (!bOk) {
         for (const std::wstring& path : g_written) {
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(path.c_str());
@@ -209,6 +252,17 @@ extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
     }
     g_written.clear();
     return static_cast<int>(dwCount & 0x7FFFFFFF);
+}
+
+}  // namespace
+
+extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
+{
+    g_dwCause = 0;
+    int iResult = Unpack(szArchive, szTargetDir);
+    // The clean-up after a failure may have set another error.
+    SetLastError(iResult == PAC_FAILED ? (g_dwCause ? g_dwCause : ERROR_INVALID_DATA) : 0);
+    return iResult;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
