@@ -15,7 +15,9 @@ The launcher's phases come twice: from its own timestamped trace (a run with
 (the staged cabinet's creation and last write, the last member's last
 change). A run with tracemon --stamp attached shows what a monitor costs:
 every trace line is a synchronous send to it. Start to status window comes
-from /LOG: runs of a package of one 3-byte file. Peak memory is the process's VmHWM. The
+from /LOG: runs of a package of one 3-byte file. Verification is the whole
+run less the same package's run without its item hashes (as an older packer
+made it), timed in turn with the others. Peak memory is the process's VmHWM. The
 slow name service binds a resolver that never answers (5 s time-out) over
 /etc/resolv.conf in a private mount namespace (needs root and unshare).
 """
@@ -37,6 +39,8 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import pkgfile  # noqa: E402  (the package layout, shared with the tests)
 # The x86 build's programs where 32-bit code runs, else the x64 build's.
 BIN = os.environ.get("STOWAWAY_BIN") or subprocess.run(
     ["bash", os.path.join(ROOT, "scripts", "arches.sh"), "--bin"],
@@ -138,7 +142,15 @@ def prepare():
         subprocess.run([WINE_RUN, os.path.join(BIN, "packer.exe"), "--out", winpath(package),
                         "--archive", winpath(archive)], check=True, stdout=subprocess.DEVNULL)
         packages.append(package)
-    return data, cab, packages[0], packages[1], os.path.join(WORK, "nsis-setup.exe")
+    # The same package as an older packer made it, without item hashes: the
+    # difference of the two is what verification costs.
+    unhashed = os.path.join(WORK, "setup-unhashed.exe")
+    with open(packages[0], "rb") as f:
+        hashed = f.read()
+    with open(unhashed, "wb") as f:
+        f.write(pkgfile.without_hashes(hashed))
+    return (data, cab, packages[0], unhashed, packages[1],
+            os.path.join(WORK, "nsis-setup.exe"))
 
 
 # ---- running and watching --------------------------------------------------
@@ -350,7 +362,7 @@ def main():
     for tool in ("gcab", "makensis", "cabextract"):
         if not shutil.which(tool):
             sys.exit("bench: %s missing; run scripts/deps.sh" % tool)
-    data, cab, setup, tiny, nsis = prepare()
+    data, cab, setup, unhashed, tiny, nsis = prepare()
     data_bytes = tree_bytes(data)
     cab_bytes = os.path.getsize(cab)
     log("%d files, %.1f MiB in a cabinet of %.1f MiB; %d timed runs each" %
@@ -363,6 +375,7 @@ def main():
     staged = staged_path()
     LAUNCHER = "this launcher, /S /X:, whole run"
     SLOW = "this launcher, name look-ups never answered"
+    UNHASHED = "this launcher, the package without item hashes"
     slow_prefix = slow_dns_prefix(cwd)
     FDI = "bare FDI client (fdiclient.exe)"
     NSIS = "NSIS installer, zlib solid, /S"
@@ -372,6 +385,7 @@ def main():
         (FDI, lambda: [WINE_RUN, os.path.join(BIN, "fdiclient.exe"), winpath(cab), winpath(out)]),
         (NSIS, lambda: [WINE_RUN, nsis, "/S", "/D=" + winpath(out)]),
         (LAUNCHER, None),
+        (UNHASHED, None),
     ]
     # NSIS's stub is 32-bit.
     nsis_runs = "x86" in RUNNABLE
@@ -392,7 +406,7 @@ def main():
                 hwm[name] = max(hwm[name], watch.hwm_kib)
                 cpu[name].append(watch.cpu)
             else:
-                run = launcher_run(setup, out, staged, cwd,
+                run = launcher_run(unhashed if name == UNHASHED else setup, out, staged, cwd,
                                    prefix_cmd=slow_prefix if name == SLOW else None)
                 seconds = run["seconds"]
                 hwm[name] = max(hwm[name], run["hwm_kib"])
@@ -485,6 +499,11 @@ def main():
         values = [v for v in values if v is not None]
         return median(values) if values else None
 
+    bare = median(times[UNHASHED])
+    rows.append("| verification (whole run with item hashes less one without) | %.2f s, %.1f %% "
+                "of the whole run; %.2f processor s | <= 5 %% |" %
+                (whole - bare, 100.0 * (whole - bare) / whole,
+                 median(cpu[LAUNCHER]) - median(cpu[UNHASHED])))
     rows.append("| start to status window (process start; first trace line) | %s; %s | <= 300 ms |" %
                 (fmt(start_to_window(starts["usual"]), "ms"),
                  fmt(start_to_window(starts["usual"], "begin"), "ms")))
