@@ -92,7 +92,7 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
             break;
         }
         DWORD cbWritten = 0;
-        bOk = WriteFile(hTarget, buffer.Get(), cbRead, &cbWritten, nullptr) && cbWritten == cbRead;
+        bOk = WriteAll(hTarget, buffer.Get(), cbRead, &cbWritten);
         DWORD dwWriteError = GetLastError();
         ullCopied += cbWritten;
         if (pullCopied)
@@ -105,6 +105,19 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
         }
     }
     return result;
+}
+
+BOOL WriteAll(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbWritten)
+{
+    DWORD cbWritten = 0;
+    BOOL bOk = WriteFile(hFile, pData, cb, &cbWritten, nullptr);
+    if (pcbWritten)
+        *pcbWritten = cbWritten;
+    if (bOk && cbWritten != cb) {
+        SetLastError(ERROR_DISK_FULL);
+        bOk = FALSE;
+    }
+    return bOk;
 }
 
 BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize, SHA256CONTEXT* pFirstHash)

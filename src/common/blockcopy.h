@@ -83,6 +83,11 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
 // position, are the same. Used before a partial file is continued: only a
 // part that provably matches its source is kept. The first file's bytes go
 // into pFirstHash when given.
+// WriteFile of all cb bytes. A write that takes fewer without an error is a
+// full disk (112): the system's write stops short only there. FALSE with the
+// thread's last error set; *pcbWritten says how much went out.
+BOOL WriteAll(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbWritten);
+
 BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize, SHA256CONTEXT* pFirstHash = nullptr);
 
 // An observer made of two callables, for callers that only trace.

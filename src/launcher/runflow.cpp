@@ -356,9 +356,25 @@ Next StopForLibrary(LPCWSTR szLibrary, DWORD dwError)
     return Next::Shutdown;
 }
 
+// The language pack could not be written out: the license and the install
+// script may be among what is missing, so the run goes no further.
+Next StopForLanguagePack(DWORD dwError)
+{
+    DebugTrace(L"WinMain()->The language pack could not be unpacked (%d): the run ends", dwError);
+    SetExitCode(dwError);
+    if (!IsSilentRequested()) {
+        WCHAR szText[TITLE_CCH];
+        FormatSystemError(szText, ARRAYSIZE(szText), dwError);
+        ShowMessageBox(nullptr, szText, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
+    }
+    return Next::Shutdown;
+}
+
 Next LoadLanguageLibrary(RunState& run)
 {
-    ExtractBinaryRes();
+    DWORD dwPack = ExtractBinaryRes();
+    if (dwPack != ERROR_SUCCESS && dwPack != ERROR_RESOURCE_TYPE_NOT_FOUND)
+        return StopForLanguagePack(dwPack);
     HMODULE hLib = nullptr;
     if (*g_ProjectInfo.szLangFileName) {
         StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", TempPathTRV,

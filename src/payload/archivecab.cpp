@@ -275,7 +275,7 @@ FNWRITE(FdiWrite)
     if (MustStop())
         return 0;
     DWORD cbWritten = 0;
-    if (!WriteFile(FromFdiHandle(hf), pv, cb, &cbWritten, nullptr) || cbWritten != cb) {
+    if (!WriteAll(FromFdiHandle(hf), pv, cb, &cbWritten)) {
         // The decoder does not look at what a write returns: the failure is
         // kept and the next read stops it.
         DWORD dwError = GetLastError();

@@ -109,8 +109,7 @@ DWORD ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::w
         if (cbRead == 0)
             break;
         DWORD cbWritten = 0;
-        if (!WriteFile(hFile.Get(), chunk, static_cast<DWORD>(cbRead), &cbWritten, nullptr) ||
-            cbWritten != static_cast<DWORD>(cbRead)) {
+        if (!WriteAll(hFile.Get(), chunk, static_cast<DWORD>(cbRead), &cbWritten)) {
             dwResult = WriteErrorCode(LastErrorOr(ERROR_WRITE_FAULT));
             DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), dwResult);
             break;

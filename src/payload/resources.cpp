@@ -4,6 +4,7 @@
 #include "common/blockcopy.h"
 #include "common/capacity.h"
 #include "common/checkedmath.h"
+#include "common/errors.h"
 #include "common/filecopy.h"
 #include "common/filesys.h"
 #include "common/handles.h"
@@ -33,8 +34,6 @@ using PFN_SCRVSTARTUP = int(WINAPI*)(UINT);
 using PFN_LOADCOLORSSCHEME = bool(WINAPI*)(LPCSTR, UINT);
 using PFN_GLOBALSUBCLASSDIALOG = void(WINAPI*)();
 using PFN_SCRVSHUTDOWN = void(WINAPI*)();
-
-// Writes the staged archive in chunks; FALSE on a failed or stalled write.
 
 // Frame height of the skin: "TopLeft" of the frame file named by the theme.
 void ReadCorvelFrame(LPCWSTR szTheme)
@@ -83,21 +82,25 @@ void GetCopyFolder(LPWSTR szFolder, DWORD cchFolder)
 }
 
 // Takes one pack out of the language pack into TempPathTRV and, when it was
-// there, unpacks it flat into szTarget and deletes it. The member walk stops
-// right after the wanted file, so only the file tells whether it was found.
-BOOL UnpackMember(LPCWSTR szBinary, LPCWSTR szMember, LPCWSTR szTarget, BOOL bCreateTarget)
+// there, unpacks it flat into szTarget and deletes it. A pack the package
+// does not carry is no failure: not every package has neutral files or a
+// tracking copy.
+DWORD UnpackMember(LPCWSTR szBinary, LPCWSTR szMember, LPCWSTR szTarget, BOOL bCreateTarget)
 {
     WCHAR szPack[PATH_CCH];
     if (!PathCombineW(szPack, TempPathTRV, szMember))
-        return FALSE;
-    UnPackCABFile(szBinary, TempPathTRV, szMember, FALSE);
-    if (!FileExists(szPack))
-        return FALSE;
-    if (bCreateTarget)
-        CreateAllDirectory(szTarget);
-    UnCompressFile(szPack, szTarget, FALSE);
+        return ERROR_FILENAME_EXCED_RANGE;
+    DWORD dwCode = UnPackCABFile(szBinary, TempPathTRV, szMember, FALSE);
+    if (dwCode == ERROR_FILE_NOT_FOUND && !FileExists(szPack))
+        return ERROR_SUCCESS;  // not in this package
+    if (dwCode == ERROR_SUCCESS && bCreateTarget && !CreateAllDirectory(szTarget))
+        dwCode = LastErrorOr(ERROR_PATH_NOT_FOUND);
+    if (dwCode == ERROR_SUCCESS)
+        dwCode = UnCompressFile(szPack, szTarget, FALSE);
+    if (dwCode != ERROR_SUCCESS)
+        DebugTrace(L"ExtractBinaryRes()->%s could not be unpacked (%d)", szMember, dwCode);
     (void)DeleteFileNoLink(szPack);  // a pack is unpacked once
-    return TRUE;
+    return dwCode;
 }
 
 // Writes the staged archive in chunks; FALSE on a failed or stalled write.
@@ -105,7 +108,7 @@ BOOL WriteStagedData(HANDLE hFile, const BYTE* pData, DWORD dwSize, DWORD dwChun
 {
     DWORD dwWritten = 0;
     if (dwSize <= dwChunk)
-        return WriteFile(hFile, pData, dwSize, &dwWritten, nullptr) && dwWritten == dwSize;
+        return WriteAll(hFile, pData, dwSize, &dwWritten);
     ULONGLONG ullTotal = 0;
     auto observer = MakeBlockObserver(
         [](DWORD, DWORD, BOOL, ULONGLONG) {},
@@ -289,7 +292,7 @@ BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarge
 
     if (dwSize <= RESOURCE_CHUNK) {
         DWORD dwWritten = 0;
-        return WriteFile(file.Get(), pData, dwSize, &dwWritten, nullptr) && dwWritten == dwSize;
+        return WriteAll(file.Get(), pData, dwSize, &dwWritten);
     }
     // Stop at the cancel flag and at a write that fails or stalls: the file
     // is then incomplete and the result says so.
@@ -306,37 +309,44 @@ BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarge
            COPYRESULT::DONE;
 }
 
-BOOL ExtractBinaryRes()
+DWORD ExtractBinaryRes()
 {
     if (!FindResourceW(hInstance, MAKEINTRESOURCEW(IDR_BINARY), L"BINARY"))
-        return FALSE;
+        return ERROR_RESOURCE_TYPE_NOT_FOUND;
     WCHAR szBinary[PATH_CCH];
     if (!PathCombineW(szBinary, TempPathTRV, BINARY_TMP))
-        return FALSE;
+        return ERROR_FILENAME_EXCED_RANGE;
     if (!ExtractRes(hInstance, IDR_BINARY, L"BINARY", szBinary)) {
+        DWORD dwError = WriteErrorCode(LastErrorOr(ERROR_WRITE_FAULT));
+        DebugTrace(L"ExtractBinaryRes()->%s could not be written (%d)", szBinary, dwError);
         (void)DeleteFileNoLink(szBinary);  // the language pack, unpacked or not
-        return FALSE;
+        return dwError;
     }
 
-    UnpackMember(szBinary, NEUTRAL_PACK, TempPathTRV, FALSE);
     WCHAR szCopyFolder[PATH_CCH];
     GetCopyFolder(szCopyFolder, PATH_CCH);
-    if (szCopyFolder[0])
-        UnpackMember(szBinary, NEUTRAL_CT_PACK, szCopyFolder, TRUE);
+    DWORD dwCode = UnpackMember(szBinary, NEUTRAL_PACK, TempPathTRV, FALSE);
+    if (dwCode == ERROR_SUCCESS && szCopyFolder[0])
+        dwCode = UnpackMember(szBinary, NEUTRAL_CT_PACK, szCopyFolder, TRUE);
 
-    if (g_ProjectInfo.szLangFileName[0]) {
+    if (dwCode == ERROR_SUCCESS && g_ProjectInfo.szLangFileName[0]) {
+        // The pack is named like the library: EnglishUS.lng in EnglishUS.001
+        // (and EnglishUS_CT.001 for its tracking copy). Both names fit:
+        // the configured name does.
         WCHAR szMember[PATH_CCH];
+        WCHAR szBase[PATH_CCH];
         StringCchCopyW(szMember, PATH_CCH, PathFindFileNameW(g_ProjectInfo.szLangFileName));
         PathRemoveExtensionW(szMember);
-        WCHAR szBase[PATH_CCH];
         StringCchCopyW(szBase, PATH_CCH, szMember);
-        // The pack is named like the library: EnglishUS.lng in EnglishUS.001.
         if (SUCCEEDED(StringCchCatW(szMember, PATH_CCH, PACK_EXTENSION)))
-            UnpackMember(szBinary, szMember, TempPathTRV, FALSE);
-        if (szCopyFolder[0] && SUCCEEDED(StringCchCatW(szBase, PATH_CCH, CT_PACK_ENDING)))
-            UnpackMember(szBinary, szBase, szCopyFolder, TRUE);
+            dwCode = UnpackMember(szBinary, szMember, TempPathTRV, FALSE);
+        if (dwCode == ERROR_SUCCESS && szCopyFolder[0] &&
+            SUCCEEDED(StringCchCatW(szBase, PATH_CCH, CT_PACK_ENDING)))
+            dwCode = UnpackMember(szBinary, szBase, szCopyFolder, TRUE);
     }
     (void)DeleteFileNoLink(szBinary);  // the language pack, unpacked or not
+    if (dwCode != ERROR_SUCCESS)
+        return dwCode;
 
     WCHAR szLicense[PATH_CCH];
     if (!PathCombineW(szLicense, TempPathTRV, PathFindFileNameW(g_ProjectInfo.szLicenseFile)))
@@ -345,5 +355,5 @@ BOOL ExtractBinaryRes()
     g_ProjectInfo.bLicense = g_ProjectInfo.szLicenseFile[0] && FileExists(g_ProjectInfo.szLicenseFile);
     DebugTrace(L"ExtractBinaryRes()->License=%d LicenseFile=%s", g_ProjectInfo.bLicense,
                g_ProjectInfo.szLicenseFile);
-    return TRUE;
+    return ERROR_SUCCESS;
 }

@@ -36,6 +36,9 @@ BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarge
 
 // Unpacks the chosen language library, the neutral files and the license
 // file from the language pack into TempPathTRV; sets szLicenseFile and
-// bLicense. 1 when the pack exists and was written out, else 0.
-BOOL ExtractBinaryRes();
+// bLicense. 0 done; 1813 (ERROR_RESOURCE_TYPE_NOT_FOUND) when the package
+// carries no language pack; else the cause of the first part that could
+// not be written out (13 a damaged pack, 112 a full disk ...): the run
+// then ends, since its license and install script may be among them.
+[[nodiscard]] DWORD ExtractBinaryRes();
 

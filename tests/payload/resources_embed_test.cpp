@@ -105,7 +105,7 @@ TEST_F(Packaging, ThePackageCarriesWhatTheLauncherReads)
         EXPECT_STREQ(g_ProjectInfo.szGuid, L"{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}");
         EXPECT_EQ(g_Languages.size(), 5u);
 
-        ASSERT_TRUE(ExtractBinaryRes());
+        ASSERT_EQ(ExtractBinaryRes(), 0u);
         // Only the chosen library, flat, and the license.
         std::vector<std::wstring> expected = {L"License.rtf", c.library, L"setup.cfg"};
         std::sort(expected.begin(), expected.end());
@@ -219,7 +219,7 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     g_lcID_LangParam = 1036;
     ASSERT_TRUE(ReadConfigFile(cfg.c_str()));
     EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
-    ASSERT_TRUE(ExtractBinaryRes());
+    ASSERT_EQ(ExtractBinaryRes(), 0u);
     EXPECT_EQ(fixture::ListFiles(temp),
               (std::vector<std::wstring>{L"French.lng", L"License.rtf", L"setup.cfg"}));
     EXPECT_TRUE(g_ProjectInfo.bLicense);

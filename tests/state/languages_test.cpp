@@ -195,7 +195,9 @@ protected:
 
     // The outer cabinet as a BINARY resource of a module that stands in
     // for the program.
-    void MakeProgram(const std::vector<std::wstring>& languages, bool neutral, bool trackingCopy)
+    // damagedPack: that pack of the language pack cut to half its size.
+    void MakeProgram(const std::vector<std::wstring>& languages, bool neutral, bool trackingCopy,
+                     const std::wstring& damagedPack = L"")
     {
         std::vector<fixture::Member> members;
         for (const std::wstring& lang : languages) {
@@ -210,6 +212,10 @@ protected:
         if (trackingCopy) {
             Pack(L"French_CT.001", {{build_ / L"tracking.txt", "tracking.txt"}});
             members.push_back({build_ / L"French_CT.001", "French_CT.001"});
+        }
+        if (!damagedPack.empty()) {
+            std::string bytes = fixture::ReadBytes(build_ / damagedPack);
+            fixture::WriteText(build_ / damagedPack, bytes.substr(0, bytes.size() / 2));
         }
         std::string binary = Pack(L"binary.cab", members);
         program_.reset(new fixture::ResourceModule(build_ / L"program.dll", {{L"BINARY", 130, binary}}));
@@ -254,7 +260,7 @@ TEST_F(LanguagePack, UnpacksOnlyTheChosenLanguageAndTheLicense)
         std::wstring temp = root_ / (L"t" + std::to_wstring(n++));
         Use(temp, c.langFile, c.license);
         tracesink::Clear();
-        EXPECT_TRUE(ExtractBinaryRes());
+        EXPECT_EQ(ExtractBinaryRes(), 0u);
         EXPECT_EQ(fixture::ListFiles(temp), c.files) << fixture::Narrow(c.langFile);
         EXPECT_EQ(g_ProjectInfo.bLicense, static_cast<DWORD>(c.bLicense));
         std::wstring license = temp + L"\\" + PathFindFileNameW(c.license);
@@ -277,11 +283,55 @@ TEST_F(LanguagePack, WithoutNeutralPackTheLanguageStillComes)
     MakeProgram({L"EnglishUS", L"French"}, false, true);
     std::wstring temp = root_ / L"noneutral";
     Use(temp, L"French.lng", L"License.rtf");
-    EXPECT_TRUE(ExtractBinaryRes());
+    EXPECT_EQ(ExtractBinaryRes(), 0u);
     EXPECT_EQ(fixture::ListFiles(temp), std::vector<std::wstring>{L"French.lng"});
     EXPECT_FALSE(g_ProjectInfo.bLicense);
     // The tracking copy goes to its own folder.
     EXPECT_EQ(fixture::ListFiles(temp + L"\\CT"), std::vector<std::wstring>{L"tracking.txt"});
+}
+
+// A pack that can not be written out ends the run with its cause: the
+// license or the install script would otherwise be silently missing.
+TEST_F(LanguagePack, APackThatCannotBeUnpackedIsTheRunsEnd)
+{
+    struct Case {
+        const char* what;
+        const wchar_t* damaged;
+        bool useMissingTemp;
+        DWORD code;
+        const char* trace;
+    };
+    const Case cases[] = {
+        {"neutral pack cut short", L"Neutral.001", false, ERROR_INVALID_DATA,
+         "ExtractBinaryRes()->Neutral.001 could not be unpacked (13)"},
+        {"tracking copy cut short", L"French_CT.001", false, ERROR_INVALID_DATA,
+         "ExtractBinaryRes()->French_CT.001 could not be unpacked (13)"},
+        {"language's pack cut short", L"French.001", false, ERROR_INVALID_DATA,
+         "ExtractBinaryRes()->French.001 could not be unpacked (13)"},
+        {"temporary folder gone", L"", true, ERROR_PATH_NOT_FOUND, nullptr},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        program_.reset();  // its file is written anew
+        MakeProgram({L"EnglishUS", L"French"}, true, true, c.damaged);
+        std::wstring temp = root_ / (L"damaged" + std::to_wstring(n++));
+        Use(temp, L"French.lng", L"License.rtf");
+        if (c.useMissingTemp) {
+            RemoveDirectoryW(temp.c_str());
+            StringCchCopyW(TempPathTRV, PATH_CCH, (temp + L"\\gone").c_str());
+        }
+        tracesink::Clear();
+        EXPECT_EQ(ExtractBinaryRes(), c.code) << c.what << "\n" << tracesink::Dump();
+        std::string trace = c.trace ? std::string(c.trace)
+                                    : "ExtractBinaryRes()->" + fixture::Narrow(temp) +
+                                          "\\gone\\Binary.tmp could not be written (3)";
+        EXPECT_TRUE(tracesink::Contains(trace)) << c.what << "\n" << tracesink::Dump();
+        EXPECT_FALSE(g_ProjectInfo.bLicense) << c.what;
+        // Neither the language pack nor a pack of it stays behind.
+        for (const wchar_t* name : {L"Binary.tmp", L"Neutral.001", L"French.001", L"French_CT.001"})
+            EXPECT_EQ(GetFileAttributesW((temp + L"\\" + name).c_str()), INVALID_FILE_ATTRIBUTES)
+                << c.what << " " << fixture::Narrow(name);
+    }
 }
 
 TEST_F(LanguagePack, NoPackNoLanguageNoLicense)
@@ -291,7 +341,7 @@ TEST_F(LanguagePack, NoPackNoLanguageNoLicense)
     std::wstring temp = root_ / L"nopack";
     Use(temp, L"French.lng", L"License.rtf");
     tracesink::Clear();
-    EXPECT_FALSE(ExtractBinaryRes());
+    EXPECT_EQ(ExtractBinaryRes(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
     EXPECT_TRUE(fixture::ListFiles(temp).empty());
     EXPECT_FALSE(g_ProjectInfo.bLicense);
     EXPECT_STREQ(g_ProjectInfo.szLicenseFile, L"License.rtf");

@@ -165,8 +165,10 @@ bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const std::wstring& targetDi
             DWORD cbWritten = 0;
             if (!ReadExact(hArchive, pBuffer, cb, ullLeft))
                 bOk = Damaged();
-            else if (!WriteFile(out.Get(), pBuffer, cb, &cbWritten, nullptr) || cbWritten != cb)
+            else if (!WriteFile(out.Get(), pBuffer, cb, &cbWritten, nullptr))
                 bOk = FailedCall(ERROR_WRITE_FAULT);
+            else if (cbWritten != cb)  // stopped short: the disk is full
+                bOk = (SetLastError(ERROR_DISK_FULL), FailedCall(ERROR_DISK_FULL));
             dwActual = UpdateCrc(dwActual, pBuffer, cb);
             ullSize -= cb;
         }
