@@ -10,6 +10,9 @@ enum : unsigned {
     SHORTTEXT_CCH = 81,      // short product name and version
     GUID_CCH = 39,           // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
     EXPAND_WORK_CCH = 1024,  // work buffer of path-variable expansion
-    LONG_PATH_CCH = 32767,
-    TGD_EMPTYVARS_CCH = 256,  // placeholder names of a target folder that stood for nothing   // a path in its "\\?\" form
+    LONG_PATH_CCH = 32767,   // a path in its "\\?\" form
+    TGD_EMPTYVARS_CCH = 256,  // placeholder names of a target folder that stood for nothing
+    TRACE_MESSAGE_CCH = 1025, // a formatted trace message: 1024 characters kept
+    TRACE_TIME_CCH = 100,     // a trace line's time of day
+    TRACE_LINE_CCH = 1064,    // a final trace line, handed to a window or the log
 };

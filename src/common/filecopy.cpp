@@ -1,11 +1,14 @@
 #include "common/filecopy.h"
 #include "common/safefile.h"
 #include <shlwapi.h>
+#include <strsafe.h>
 #include "common/blockcopy.h"
+#include "common/capacity.h"
 #include "common/cancel.h"
 #include "common/errors.h"
 #include "common/filesys.h"
 #include "common/handles.h"
+#include "common/osversion.h"
 #include "common/progress.h"
 #include "common/register.h"
 #include "common/runfiles.h"
@@ -234,3 +237,91 @@ DWORD WriteErrorCode(DWORD dwError)
 {
     return dwError == ERROR_HANDLE_DISK_FULL ? ERROR_DISK_FULL : dwError;
 }
+
+namespace {
+
+class CCopyFiles : public IFolderVisitor {
+public:
+    CCopyFiles(LPCWSTR szDestFolder, DWORD dwFlags) : m_szDest(szDestFolder), m_dwFlags(dwFlags) {}
+    BOOL OnFile(LPCWSTR szPath, LPCWSTR szRelative, const WIN32_FIND_DATAW& fd) override
+    {
+        if (IsCancelled())
+            return FALSE;
+        WCHAR szFolder[PATH_CCH];
+        WCHAR szTo[PATH_CCH];
+        if (!JoinPath(szFolder, m_szDest, szRelative) || !JoinPath(szTo, szFolder, fd.cFileName)) {
+            m_dwLast = ERROR_FILENAME_EXCED_RANGE;
+            return TRUE;
+        }
+        if (!CreateAllDirectory(szFolder)) {
+            // No folder, no copy: that is a failure, not "nothing copied".
+            DWORD dwError = GetLastError();
+            m_dwLast = dwError ? dwError : ERROR_PATH_NOT_FOUND;
+            return TRUE;
+        }
+        m_dwLast = XCopyFile(szPath, szTo, m_dwFlags);
+        return TRUE;
+    }
+    void OnTooLong(LPCWSTR, LPCWSTR) override { m_dwLast = ERROR_FILENAME_EXCED_RANGE; }
+    LPCWSTR m_szDest;
+    DWORD m_dwFlags;
+    DWORD m_dwLast = 0;
+};
+
+}  // namespace
+
+DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags)
+{
+    WCHAR szFolder[PATH_CCH];
+    WCHAR szName[PATH_CCH];
+    CCopyFiles copier(szDestFolder ? szDestFolder : L"", dwFlags);
+    if (szSrcPattern && szSrcPattern[0] && szDestFolder) {
+        if (SplitPattern(szSrcPattern, szFolder, szName))
+            WalkFolder(szFolder, szName, (dwFlags & FS_INCLUDE_SUBDIR) != 0, copier);
+        else
+            copier.m_dwLast = ERROR_FILENAME_EXCED_RANGE;
+    }
+    DebugTraceA("XCopyFiles()->%d", static_cast<int>(copier.m_dwLast));
+    return copier.m_dwLast;
+}
+
+DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)
+{
+    if (!szFile || !szFile[0])
+        return 0;
+    if (!szTarget || !szTarget[0]) {
+        RemoveAtRestart(szFile);
+        return 0;
+    }
+    OSVERSIONINFOEXW osvi;
+    BOOL bExtended = FALSE;
+    if (!QueryOSVersion(osvi, &bExtended)) {
+        DebugTraceA("ReadLockedFiles()->OSVERSIONINFOEX failed");
+        return 0;
+    }
+    // Only the NT family's delayed move is used (see RemoveAtRestart).
+    if (osvi.dwPlatformId != VER_PLATFORM_WIN32_NT)
+        return 0;
+    // Stage the new content next to the target; the restart puts it in place.
+    WCHAR szFolder[PATH_CCH];
+    if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szTarget)))
+        return 0;
+    PathRemoveFileSpecW(szFolder);
+    if (!szFolder[0])
+        StringCchCopyW(szFolder, PATH_CCH, L".");
+    WCHAR szPrefix[4];
+    StringCchCopyNW(szPrefix, ARRAYSIZE(szPrefix), PathFindFileNameW(szFile), 3);
+    WCHAR szTemp[PATH_CCH];
+    if (!GetTempFileNameW(szFolder, szPrefix, 0, szTemp))
+        return 0;
+    if (GetFileAttributesW(szFile) == INVALID_FILE_ATTRIBUTES || XCopyFile(szFile, szTemp, 0) != 0) {
+        DeleteFileW(szTemp);
+        return 0;
+    }
+    BOOL bMoved = MoveFileExW(szTemp, szTarget, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+    DebugTrace(L"MoveFileEx(%s, %s)=>%d", szTemp, szTarget, bMoved);
+    if (!bMoved)
+        DeleteFileW(szTemp);
+    return 0;
+}
+

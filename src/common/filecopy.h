@@ -3,10 +3,10 @@
 #pragma once
 #include <windows.h>
 #include "common/blockcopy.h"
+#include "common/filesys.h"
 
-// XCopyFile flags.
+// XCopyFile flags, besides LOCKEDFILE (common/filesys.h).
 enum : DWORD {
-    LOCKEDFILE = 0x100,          // a target that can not be replaced now is replaced at restart
     XCOPY_REGISTER = 0x1000,     // register the copied file (COM self-registration)
     UPDATE_DATE = 0x10000,       // copy only over an older target
     UPDATE_SAME = 0x20000,       // ... or one of the same version or date
@@ -33,3 +33,12 @@ DWORD CopyResultToCode(COPYRESULT copy, LPCWSTR szTarget);
 // A write's error as the run reports it: both of the system's "disk full"
 // codes are 112.
 DWORD WriteErrorCode(DWORD dwError);
+
+// Copies the matching files into a folder with XCopyFile and the given
+// flags (FS_INCLUDE_SUBDIR: the sub-folders too). The code of the last
+// copy, 0 when none was made.
+DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags);
+
+// Deletes szFile (szTarget null or empty), or replaces szTarget by a copy of
+// szFile, at the next restart. Always 0; the outcome is in the log.
+DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget);

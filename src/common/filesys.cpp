@@ -4,7 +4,6 @@
 #include <strsafe.h>
 #include "common/cancel.h"
 #include "common/capacity.h"
-#include "common/filecopy.h"
 #include "common/handles.h"
 #include "common/osversion.h"
 #include "common/pathguard.h"
@@ -31,40 +30,6 @@ bool IsFolder(const WIN32_FIND_DATAW& fd)
 bool IsFolderLink(DWORD dwAttributes)
 {
     return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// folder + "\" + name; an empty folder gives the name alone. FALSE when the
-// result does not fit: a cut path would name another file.
-bool JoinPath(PATHBUF& szOut, LPCWSTR szFolder, LPCWSTR szName)
-{
-    szOut[0] = L'\0';
-    size_t cchFolder = 0;
-    if (FAILED(StringCchCopyW(szOut, PATH_CCH, szFolder)) ||
-        FAILED(StringCchLengthW(szOut, PATH_CCH, &cchFolder)))
-        return false;
-    if (cchFolder > 0 && szOut[cchFolder - 1] != L'\\' && FAILED(StringCchCatW(szOut, PATH_CCH, L"\\")))
-        return false;
-    return SUCCEEDED(StringCchCatW(szOut, PATH_CCH, szName));
-}
-
-// Splits "folder\name" at its last backslash; without one the folder is empty.
-bool SplitPattern(LPCWSTR szPattern, PATHBUF& szFolder, PATHBUF& szName)
-{
-    szFolder[0] = szName[0] = L'\0';
-    if (!szPattern || FAILED(StringCchCopyW(szFolder, PATH_CCH, szPattern)))
-        return false;
-    WCHAR* pSlash = wcsrchr(szFolder, L'\\');
-    if (!pSlash) {
-        StringCchCopyW(szName, PATH_CCH, szFolder);
-        szFolder[0] = L'\0';
-        return true;
-    }
-    StringCchCopyW(szName, PATH_CCH, pSlash + 1);
-    *pSlash = L'\0';
-    // "\name" lies in the root of the current drive.
-    if (szFolder[0] == L'\0')
-        StringCchCopyW(szFolder, PATH_CCH, L"\\");
-    return true;
 }
 
 // The last line of defence behind every caller's own check.
@@ -98,7 +63,7 @@ BOOL DeleteOneFile(LPCWSTR szPath, DWORD dwFlags)
     BOOL bDeleted = dwError == ERROR_SUCCESS;
     DebugTrace(L"DeleteFile(%s)->%d", szPath, bDeleted);
     if (!bDeleted && dwError != ERROR_CANT_ACCESS_FILE && (dwFlags & LOCKEDFILE))
-        ReadLockedFiles(szPath, nullptr);
+        RemoveAtRestart(szPath);
     SetLastError(dwError);
     return bDeleted;
 }
@@ -121,7 +86,7 @@ BOOL RemoveEmptyFolder(LPCWSTR szFolder, DWORD dwAttributes, DWORD dwFlags)
     DWORD dwError = GetLastError();
     DebugTrace(L"RemoveDirectory(%s)->%d", szFolder, bRemoved);
     if (!bRemoved && (dwFlags & LOCKEDFILE))
-        ReadLockedFiles(szFolder, nullptr);
+        RemoveAtRestart(szFolder);
     SetLastError(dwError);
     return bRemoved;
 }
@@ -258,35 +223,39 @@ public:
     }
 };
 
-class CCopyFiles : public IFolderVisitor {
-public:
-    CCopyFiles(LPCWSTR szDestFolder, DWORD dwFlags) : m_szDest(szDestFolder), m_dwFlags(dwFlags) {}
-    BOOL OnFile(LPCWSTR szPath, LPCWSTR szRelative, const WIN32_FIND_DATAW& fd) override
-    {
-        if (IsCancelled())
-            return FALSE;
-        PATHBUF szFolder;
-        PATHBUF szTo;
-        if (!JoinPath(szFolder, m_szDest, szRelative) || !JoinPath(szTo, szFolder, fd.cFileName)) {
-            m_dwLast = ERROR_FILENAME_EXCED_RANGE;
-            return TRUE;
-        }
-        if (!CreateAllDirectory(szFolder)) {
-            // No folder, no copy: that is a failure, not "nothing copied".
-            DWORD dwError = GetLastError();
-            m_dwLast = dwError ? dwError : ERROR_PATH_NOT_FOUND;
-            return TRUE;
-        }
-        m_dwLast = XCopyFile(szPath, szTo, m_dwFlags);
-        return TRUE;
-    }
-    void OnTooLong(LPCWSTR, LPCWSTR) override { m_dwLast = ERROR_FILENAME_EXCED_RANGE; }
-    LPCWSTR m_szDest;
-    DWORD m_dwFlags;
-    DWORD m_dwLast = 0;
-};
-
 }  // namespace
+
+bool JoinPath(WCHAR (&szOut)[PATH_CCH], LPCWSTR szFolder, LPCWSTR szName)
+{
+    szOut[0] = L'\0';
+    size_t cchFolder = 0;
+    if (FAILED(StringCchCopyW(szOut, PATH_CCH, szFolder)) ||
+        FAILED(StringCchLengthW(szOut, PATH_CCH, &cchFolder)))
+        return false;
+    if (cchFolder > 0 && szOut[cchFolder - 1] != L'\\' && FAILED(StringCchCatW(szOut, PATH_CCH, L"\\")))
+        return false;
+    return SUCCEEDED(StringCchCatW(szOut, PATH_CCH, szName));
+}
+
+// Splits "folder\name" at its last backslash; without one the folder is empty.
+bool SplitPattern(LPCWSTR szPattern, WCHAR (&szFolder)[PATH_CCH], WCHAR (&szName)[PATH_CCH])
+{
+    szFolder[0] = szName[0] = L'\0';
+    if (!szPattern || FAILED(StringCchCopyW(szFolder, PATH_CCH, szPattern)))
+        return false;
+    WCHAR* pSlash = wcsrchr(szFolder, L'\\');
+    if (!pSlash) {
+        StringCchCopyW(szName, PATH_CCH, szFolder);
+        szFolder[0] = L'\0';
+        return true;
+    }
+    StringCchCopyW(szName, PATH_CCH, pSlash + 1);
+    *pSlash = L'\0';
+    // "\name" lies in the root of the current drive.
+    if (szFolder[0] == L'\0')
+        StringCchCopyW(szFolder, PATH_CCH, L"\\");
+    return true;
+}
 
 BOOL WalkFolder(LPCWSTR szFolder, LPCWSTR szName, BOOL bRecursive, IFolderVisitor& visitor)
 {
@@ -479,63 +448,23 @@ DWORD CountFiles(LPCWSTR szPattern, BOOL bRecursive, BOOL bReset)
     return g_dwCountFiles;
 }
 
-DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags)
+BOOL RemoveAtRestart(LPCWSTR szPath)
 {
-    PATHBUF szFolder;
-    PATHBUF szName;
-    CCopyFiles copier(szDestFolder ? szDestFolder : L"", dwFlags);
-    if (szSrcPattern && szSrcPattern[0] && szDestFolder) {
-        if (SplitPattern(szSrcPattern, szFolder, szName))
-            WalkFolder(szFolder, szName, (dwFlags & FS_INCLUDE_SUBDIR) != 0, copier);
-        else
-            copier.m_dwLast = ERROR_FILENAME_EXCED_RANGE;
-    }
-    DebugTraceA("XCopyFiles()->%d", static_cast<int>(copier.m_dwLast));
-    return copier.m_dwLast;
-}
-
-DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)
-{
-    if (!szFile || !szFile[0])
-        return 0;
+    if (!szPath || !szPath[0])
+        return FALSE;
     OSVERSIONINFOEXW osvi;
     BOOL bExtended = FALSE;
     if (!QueryOSVersion(osvi, &bExtended)) {
         DebugTraceA("ReadLockedFiles()->OSVERSIONINFOEX failed");
-        return 0;
+        return FALSE;
     }
     // The older family's WinInit.ini has no counterpart on the systems we
     // target: only the NT family's delayed move is used.
     if (osvi.dwPlatformId != VER_PLATFORM_WIN32_NT)
-        return 0;
-
-    if (!szTarget || !szTarget[0]) {
-        BOOL bMoved = MoveFileExW(szFile, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        DebugTrace(L"MoveFileEx(%s, %s)=>%d", szFile, L"", bMoved);
-        return 0;
-    }
-
-    // Stage the new content next to the target; the restart puts it in place.
-    PATHBUF szFolder;
-    if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szTarget)))
-        return 0;
-    PathRemoveFileSpecW(szFolder);
-    if (!szFolder[0])
-        StringCchCopyW(szFolder, PATH_CCH, L".");
-    WCHAR szPrefix[4];
-    StringCchCopyNW(szPrefix, ARRAYSIZE(szPrefix), PathFindFileNameW(szFile), 3);
-    PATHBUF szTemp;
-    if (!GetTempFileNameW(szFolder, szPrefix, 0, szTemp))
-        return 0;
-    if (GetFileAttributesW(szFile) == INVALID_FILE_ATTRIBUTES || XCopyFile(szFile, szTemp, 0) != 0) {
-        DeleteFileW(szTemp);
-        return 0;
-    }
-    BOOL bMoved = MoveFileExW(szTemp, szTarget, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
-    DebugTrace(L"MoveFileEx(%s, %s)=>%d", szTemp, szTarget, bMoved);
-    if (!bMoved)
-        DeleteFileW(szTemp);
-    return 0;
+        return FALSE;
+    BOOL bMoved = MoveFileExW(szPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    DebugTrace(L"MoveFileEx(%s, %s)=>%d", szPath, L"", bMoved);
+    return bMoved;
 }
 
 BOOL IsSameFile(HANDLE hFile, LPCWSTR szPath)

@@ -1,15 +1,16 @@
-// Creating, removing, enumerating and copying files and folders, and
-// finishing at the next restart what a locked file prevents now.
+// Creating, removing and enumerating files and folders, and removing at the
+// next restart what a locked file prevents now. Copying is common/filecopy.h.
 #pragma once
 #include <windows.h>
 #include <string>
+#include "common/capacity.h"
 #include "common/longpath.h"
 #include "common/safefile.h"
 
-// Flags of RemoveDirectoryTree, RemoveFiles and XCopyFiles. The restart
-// flag is LOCKEDFILE (0x100) of common/filecopy.h.
+// Flags of RemoveDirectoryTree, RemoveFiles and XCopyFiles (common/filecopy.h).
 enum : DWORD {
     FS_INCLUDE_SUBDIR = 0x2,  // contents / every sub-folder too
+    LOCKEDFILE = 0x100,       // what can not be removed or replaced now is, at restart
 };
 
 // Creates a folder and every missing parent. 1 when the folder exists
@@ -37,14 +38,16 @@ BOOL SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive);
 // asked) and returns it. Not for two threads at once.
 DWORD CountFiles(LPCWSTR szPattern, BOOL bRecursive, BOOL bReset);
 
-// Copies the matching files into a folder with XCopyFile and the given
-// flags (FS_INCLUDE_SUBDIR: the sub-folders too). The code of the last
-// copy, 0 when none was made.
-DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags);
+// Asks the system to delete szPath (a file, or an empty folder) at the next
+// restart. FALSE when it would not take the request.
+BOOL RemoveAtRestart(LPCWSTR szPath);
 
-// Deletes szFile (szTarget null or empty), or replaces szTarget by a copy of
-// szFile, at the next restart. Always 0; the outcome is in the log.
-DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget);
+// folder + "\" + name; an empty folder gives the name alone. False when the
+// result does not fit: a cut path would name another file.
+bool JoinPath(WCHAR (&szOut)[PATH_CCH], LPCWSTR szFolder, LPCWSTR szName);
+// Splits "folder\name" at its last backslash; without one the folder is
+// empty, and "\name" lies in the root of the current drive.
+bool SplitPattern(LPCWSTR szPattern, WCHAR (&szFolder)[PATH_CCH], WCHAR (&szName)[PATH_CCH]);
 
 // The 8-bit form of an existing file's or folder's path for an interface
 // that takes nothing else: the ANSI code page when it holds every character

@@ -35,24 +35,3 @@ void KeepFilesOf(LPCWSTR szFolder);
 // ERROR_SUCCESS when the run may write over szPath: nothing there, a file
 // this run wrote, or a place outside the kept folder; else ERROR_FILE_EXISTS.
 DWORD MayReplace(LPCWSTR szPath);
-
-// Removes from szFolder every file and every link that this run did not
-// write, and the emptied folders it did not make; links are never entered.
-// ERROR_SUCCESS, or the code of the first removal that failed.
-DWORD RemoveForeignFiles(LPCWSTR szFolder);
-
-// The files of szFolder (and its sub-folders) with their sizes and times,
-// so that the files an outside library writes there can be told apart.
-class CFolderSnapshot {
-public:
-    explicit CFolderSnapshot(LPCWSTR szFolder);
-    ~CFolderSnapshot();
-    CFolderSnapshot(const CFolderSnapshot&) = delete;
-    CFolderSnapshot& operator=(const CFolderSnapshot&) = delete;
-    // Notes as this run's every file and folder that is new or changed.
-    void NoteChanges();
-
-private:
-    struct Entries;
-    Entries* m_pEntries;
-};

@@ -4,12 +4,7 @@
 // (common/tracelog.h).
 #pragma once
 #include <windows.h>
-
-enum : unsigned {
-    TRACE_MESSAGE_CCH = 1025,  // formatted message: 1024 characters kept
-    TRACE_TIME_CCH = 100,      // time of day
-    TRACE_LINE_CCH = 1064,     // final line handed to a window
-};
+#include "common/capacity.h"
 
 // Wide format, msvcrt conventions: %s takes a wide string.
 void DebugTrace(const wchar_t* fmt, ...);

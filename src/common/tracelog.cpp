@@ -1,6 +1,6 @@
 #include "common/tracelog.h"
 #include <strsafe.h>
-#include "common/trace.h"
+#include "common/capacity.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "common/capacity.h"
 #include "common/filecopy.h"
 #include "common/filesys.h"
+#include "common/foreignfiles.h"
 #include "common/runfiles.h"
 #include "common/textcode.h"
 #include "common/trace.h"

@@ -2,7 +2,7 @@
 // ends with a guard (OS filter, SP filter, condition label), EXIT stops the run.
 #pragma once
 #include <windows.h>
-#include "script/script.h"
+#include "script/fields.h"
 
 // Labels added by IF since the last <INIT>, each once, no separators.
 extern WCHAR g_szCondition[SCRIPT_CONDITION_CCH];

@@ -12,7 +12,7 @@
 #include "net/url.h"
 #include "payload/archive.h"
 #include "script/condition.h"
-#include "script/script.h"
+#include "script/fields.h"
 #include "common/process.h"
 #include "common/runfiles.h"
 

@@ -5,7 +5,7 @@
 #include "common/regguard.h"
 #include "common/trace.h"
 #include "script/condition.h"
-#include "script/script.h"
+#include "script/fields.h"
 
 namespace {
 

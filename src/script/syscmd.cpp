@@ -12,7 +12,7 @@
 #include "state/state.h"
 #include "script/condition.h"
 #include "common/register.h"
-#include "script/script.h"
+#include "script/fields.h"
 #include "common/process.h"
 #include "common/runfiles.h"
 

@@ -17,13 +17,14 @@
 #include "payload/plan.h"
 #include "payload/resources.h"
 #include "common/registry.h"
+#include "common/foreignfiles.h"
 #include "common/runfiles.h"
 #include "script/script.h"
 #include "common/process.h"
 #include "ui/progress.h"
 #include "res/resource.h"
 #include "ui/msgbox.h"
-#include "ui/statuswnd.h"
+#include "ui/statusmsg.h"
 #include "ui/tray.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 #include "common/filecopy.h"
 #include "common/filesys.h"
+#include "common/foreignfiles.h"
 #include "common/privfolder.h"
 #include "common/runfiles.h"
 #include "support/scratchfiles.h"

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 #include "common/filesys.h"
+#include "common/foreignfiles.h"
 #include "state/state.h"
 #include "net/connectivity.h"
 #include "net/download.h"
