@@ -9,6 +9,7 @@
 #include <vector>
 #include "state/projectinfo.h"
 #include "state/state.h"
+#include "support/scratchfiles.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"
 
@@ -32,27 +33,10 @@ inline std::wstring Widen(const std::string& text)
     return out;
 }
 
+// A scratch tree, removed without walking through a link in it.
 inline void WipeTree(const std::wstring& path)
 {
-    DWORD dwAttr = GetFileAttributesW(path.c_str());
-    if (dwAttr == INVALID_FILE_ATTRIBUTES)
-        return;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name != L"." && name != L"..")
-                WipeTree(path + L"\\" + name);
-        } while (FindNextFileW(hFind, &fd));
-        FindClose(hFind);
-    }
-    RemoveDirectoryW(path.c_str());
+    support::RemoveTree(path);
 }
 
 inline bool Exists(const std::wstring& path)
