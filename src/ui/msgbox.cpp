@@ -1,5 +1,7 @@
 #include "ui/msgbox.h"
 #include "common/trace.h"
+#include "res/resource.h"
+#include "state/languages.h"
 #include "state/state.h"
 
 namespace {
@@ -41,4 +43,23 @@ int ShowMessageBox(HWND hOwner, LPCWSTR szText, LPCWSTR szCaption, UINT uType)
     int nAnswer = MessageBoxW(hOwner, szShownText, szShownCaption, uType);
     DebugTrace(L"MessageBox(%s, %s)->%d", szShownCaption, szShownText, nAnswer);
     return nAnswer;
+}
+
+void ShowErrorBox(HWND hOwner, LPCWSTR szText)
+{
+    ShowMessageBox(hOwner, szText, Title, MB_ICONHAND | MB_TOPMOST);
+}
+
+BOOL ConfirmCancel(HWND hOwner)
+{
+    if (g_bSuppressMsgBoxes) {
+        DebugTrace(L"ConfirmCancel()->no question: message boxes are suppressed");
+        return TRUE;
+    }
+    WCHAR szText[TITLE_TEXT_CCH];
+    LPCWSTR args[] = {Title};
+    if (!FormatUiText(IDS_CONFIRM_CANCEL, szText, ARRAYSIZE(szText), args, ARRAYSIZE(args)))
+        return TRUE;  // nothing to ask with
+    return ShowMessageBox(hOwner, szText, Title,
+                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }

@@ -1,5 +1,6 @@
 // The package's resources: the configuration (embedded unless it is to be
-// written beside the package, when only its name goes in), the language
+// written beside the package, when only its name, the product and the
+// languages go in), the language
 // pack, a DATA payload and a skin pack, written into the launcher copy
 // before the payload is appended.
 //
@@ -45,6 +46,30 @@ void ReadList(const std::wstring& path, const std::wstring& base, const wchar_t*
 void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& from)
 {
     to.insert(to.end(), from.begin(), from.end());
+}
+
+const DWORD SECTION_CCH = 32767;
+
+// What the package says of itself when its configuration is missing: its
+// name and version, and its languages, so that the message saying so is in
+// the user's language under the product's name.
+void CopyIdentity(const std::wstring& config, const std::wstring& marker)
+{
+    const struct {
+        const wchar_t* section;
+        const wchar_t* key;
+    } keys[] = {{L"General", L"ProductName"}, {L"General", L"ProductVersion"},
+                {L"Runtime", L"LanguageDefault"}};
+    for (const auto& k : keys) {
+        WCHAR szValue[VALUE_CCH] = L"";
+        GetPrivateProfileStringW(k.section, k.key, L"", szValue, VALUE_CCH, config.c_str());
+        if (*szValue && !WritePrivateProfileStringW(k.section, k.key, szValue, marker.c_str()))
+            throw Failure{L"cannot write " + marker};
+    }
+    std::vector<WCHAR> languages(SECTION_CCH, L'\0');
+    if (GetPrivateProfileSectionW(L"Languages", languages.data(), SECTION_CCH, config.c_str()) > 0 &&
+        !WritePrivateProfileSectionW(L"Languages", languages.data(), marker.c_str()))
+        throw Failure{L"cannot write " + marker};
 }
 
 }  // namespace
@@ -122,12 +147,15 @@ void EmbedResources(const std::wstring& packageCopy, const PROJECT& project,
     if (!project.config.empty() && EmbedsConfig(project)) {
         resources.configFile = project.config;
     } else if (!project.config.empty()) {
-        // Only the name goes in: the launcher finds the file under it even
-        // when the package is renamed, and says so when it is missing.
+        // Only the name goes in, with the product and its languages: the
+        // launcher finds the file under that name even when the package is
+        // renamed, and says so in the user's language when it is missing.
         std::wstring marker = workFolder + L"\\beside.cfg";
         if (!WritePrivateProfileStringW(L"Package", L"ConfigFile",
                                         BesideConfigName(project.output).c_str(), marker.c_str()))
             throw Failure{L"cannot write " + marker};
+        CopyIdentity(project.config, marker);
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, marker.c_str());  // flush the profile cache
         resources.configFile = marker;
     }
     WCHAR szMessage[EMBED_MESSAGE_CCH];
