@@ -100,7 +100,9 @@ Next FailStartUp(DWORD dwError, ERRORKIND kind, LPCWSTR szPath)
     FAILUREINFO failure = {dwError, szPath, 0};
     std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
     BuildErrorText(kind, failure, text.data(), MESSAGE_TEXT_CCH);
-    DebugTrace(L"WinMain()->Error %d: %s", dwError, text.data());
+    std::vector<WCHAR> line(MESSAGE_TEXT_CCH, L'\0');
+    OneLineForTrace(text.data(), line.data(), MESSAGE_TEXT_CCH);
+    DebugTrace(L"WinMain()->Error %d: %s", dwError, line.data());
     if (!g_bSilent)
         ShowErrorBox(nullptr, text.data());
     SetExitCode(dwError);

@@ -358,7 +358,7 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
              g_bSilent = FALSE;
          },
          3010, "MessageBox(Restarting Windows, Before you can use the program, you must restart "
-               "your computer.\nSelect Yes to restart now, or No to restart later.)->7 (suppressed)"},
+               "your computer.\\nSelect Yes to restart now, or No to restart later.)->7 (suppressed)"},
         {"a code set during the run stays", [](WorkerRunTest&) {
              g_ProjectInfo.bLaunchExe = 0;
              SetExitCode(42);
@@ -371,10 +371,10 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
              lstrcpyW(ExeFile, t.m_dir.File(L"missing.exe").c_str());
          },
          ERROR_FILE_NOT_FOUND, "ThreadUnCompressDATA()->Launch failed (2)"},
-        // The box's text goes to the trace in its place.
+        // The box's text goes to the trace in its place, on one line.
         {"the payload is lost", [](WorkerRunTest&) { g_bPayloadLost = TRUE; }, ERROR_INVALID_DATA,
          "MessageBox(Worker Test Product, The setup files of Worker Test Product are damaged or "
-         "incomplete.\nDownload the package again, then run the new copy.\n\nError code: 13)->1 "
+         "incomplete.\\nDownload the package again, then run the new copy.\\n\\nError code: 13)->1 "
          "(suppressed)"},
     };
     for (const auto& c : cases) {
