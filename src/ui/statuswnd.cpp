@@ -34,10 +34,9 @@ const DWORD WORKER_WAIT_MS = 10000;
 const DWORD WORKER_WAIT_STEP_MS = 100;
 const DWORD SHOW_NORMAL_DEFAULT = SW_SHOWNORMAL;
 const BYTE PERCENT_TEXTS_ON = 1;
-// Room between the texts and the separator, and below the separator, when
-// the window closes up around its texts (dialog units).
+// Room between the texts and the separator when the window closes up
+// around its texts (dialog units).
 const int RUNNING_GAP_DLU = 12;
-const int BUTTON_GAP_DLU = 10;
 // The progress part of the windows: what goes while the setup program runs.
 const int PROGRESS_CONTROLS[] = {IDC_STEP_BAR, IDC_STEP_PERCENT, IDC_SECOND_TEXT, IDC_MAIN_BAR,
                                  IDC_MAIN_PERCENT};
@@ -213,8 +212,25 @@ void OnClose(HWND hDlg)
     DestroyWindow(hDlg);
 }
 
-// While the setup program runs the window shows what it does in words: the
-// progress part goes, and the window closes up around the texts that stay.
+// A control's place in the client area of its dialog; FALSE without it.
+BOOL GetControlRect(HWND hDlg, int id, RECT* prc)
+{
+    HWND hCtl = GetDlgItem(hDlg, id);
+    if (!hCtl || !GetWindowRect(hCtl, prc))
+        return FALSE;
+    MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(prc), 2);
+    return TRUE;
+}
+
+void MoveControlUp(HWND hDlg, int id, const RECT& rc, int dy)
+{
+    SetWindowPos(GetDlgItem(hDlg, id), nullptr, rc.left, rc.top - dy, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// While the setup program runs the window says what runs, in words: the
+// progress part goes (that progress is the setup program's own), and the
+// normal window closes up around the texts that stay.
 void OnRunningTask(HWND hDlg)
 {
     DebugTrace(L"StatusProc()->WM_RUNNING_TASK");
@@ -224,34 +240,23 @@ void OnRunningTask(HWND hDlg)
     g_Progress.ProgressBar(SW_HIDE, 1);
     const auto* pParam =
         reinterpret_cast<const STATUSDLGPARAM*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA));
-    HWND hSubText = GetDlgItem(hDlg, IDC_SUBTEXT);
-    if (!pParam || !hSubText || !IsWindowVisible(hDlg))
-        return;  // the small window keeps its size: the step text says it
+    RECT rcText, rcSeparator, rcCancel;
+    // The small window keeps its size: its step text says it.
+    if (!pParam || !IsWindowVisible(hDlg) || !GetControlRect(hDlg, IDC_SUBTEXT, &rcText) ||
+        !GetControlRect(hDlg, IDC_SEPARATOR, &rcSeparator) ||
+        !GetControlRect(hDlg, IDCANCEL, &rcCancel))
+        return;
     ShowWindow(GetDlgItem(hDlg, IDC_STEP_TEXT), SW_HIDE);
     SetLocalizedText(hDlg, IDC_HEADING, IDS_STATUS_RUNNING, pParam);
     SetLocalizedText(hDlg, IDC_SUBTEXT, IDS_STATUS_RUNNING_TEXT, pParam);
 
-    RECT rcGaps = {0, 0, RUNNING_GAP_DLU, BUTTON_GAP_DLU};
-    MapDialogRect(hDlg, &rcGaps);
-    RECT rcText;
-    GetWindowRect(hSubText, &rcText);
-    MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(&rcText), 2);
-    HWND hSeparator = GetDlgItem(hDlg, IDC_SEPARATOR);
-    HWND hCancel = GetDlgItem(hDlg, IDCANCEL);
-    RECT rcSeparator, rcCancel;
-    if (!hSeparator || !hCancel || !GetWindowRect(hSeparator, &rcSeparator) ||
-        !GetWindowRect(hCancel, &rcCancel))
-        return;
-    MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(&rcSeparator), 2);
-    MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(&rcCancel), 2);
-    int ySeparator = rcText.bottom + rcGaps.right;
-    int dy = rcSeparator.top - ySeparator;
+    RECT rcGap = {0, 0, 0, RUNNING_GAP_DLU};
+    MapDialogRect(hDlg, &rcGap);
+    int dy = rcSeparator.top - (rcText.bottom + rcGap.bottom);
     if (dy <= 0)
         return;
-    SetWindowPos(hSeparator, nullptr, rcSeparator.left, ySeparator, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowPos(hCancel, nullptr, rcCancel.left, rcCancel.top - dy, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    MoveControlUp(hDlg, IDC_SEPARATOR, rcSeparator, dy);
+    MoveControlUp(hDlg, IDCANCEL, rcCancel, dy);
     RECT rcWindow;
     GetWindowRect(hDlg, &rcWindow);
     SetWindowPos(hDlg, nullptr, 0, 0, rcWindow.right - rcWindow.left,
