@@ -160,6 +160,8 @@ class TrayTest(unittest.TestCase):
         run = runkit.LauncherRun(pkg, option).start()
         self.assertTrue(harness.wait_for(lambda: os.path.exists(self.started), 90))
         cancel(run)
+        # A user's cancel is confirmed first.
+        self.assertTrue(runkit.confirm_cancel(PRODUCT), run.messages()[-20:])
         # The run ends only once its setup program has: it removes the
         # program's files only then.
         self.assertTrue(harness.wait_for(
