@@ -1,7 +1,7 @@
 # Two commands do everything on a fresh Debian 12 machine:
 #   make demo   builds a sample package and runs it under Wine
 #   make test   builds and runs every test
-.PHONY: all deps configure build build32 build64 release test demo bench fuzz clean
+.PHONY: all deps configure build build32 build64 release dist test demo bench fuzz clean
 
 # Both architectures are always built: the packer of either makes packages
 # on either launcher. make test runs the suites this machine can execute
@@ -35,6 +35,12 @@ build64:
 # symbols in launcher.debug; packer.exe embeds that launcher).
 release:
 	$(MAKE) build PRESETS="release release64"
+
+# The publisher's kit: build/dist/stowaway-VERSION.zip with the packer and
+# the launchers of both architectures, the languages, the wrappers that run
+# them from Linux and the docs (scripts/dist.py lists the layout).
+dist: build
+	python3 scripts/dist.py
 
 test: build
 	@bash scripts/test.sh

@@ -13,7 +13,7 @@ PKGS=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine wine64
-  xvfb x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick
   gcab cabextract zip unzip
   googletest
   python3 python3-pyftpdlib openssl file

@@ -63,7 +63,7 @@ def lane_dir():
 
 PREFIX_C = os.path.join(lane_dir(), "prefix", "drive_c")
 BASE = os.path.join(ROOT, "build", "fuzz", "base")
-KINDS = ["trailer", "cabinet", "zip", "pac", "config", "script", "language"]
+KINDS = ["trailer", "table", "stored", "cabinet", "zip", "pac", "config", "script", "language"]
 SCRATCH = "{A6E044B8-6C25-48fc-806B-002A9582C81F}"
 # The scratch folder's own names: the documented one, or a private one.
 SCRATCH_NAME = re.compile(re.escape(SCRATCH) + r"(\.\d+){0,2}$", re.I)
@@ -91,7 +91,7 @@ ProductName=Fuzz Sample
 ProductVersion=1.0
 [Runtime]
 ExeFileName=fakesetup.exe
-CmdLine=--exit 0
+CmdLine=--exit 0 --digests "{digests}"
 LaunchExe=1
 DeleteFiles=1
 LaunchOptions=0
@@ -138,6 +138,29 @@ def log(msg):
     print(msg, flush=True)
 
 
+def fnv64(data):
+    h = 14695981039346656037
+    for b in data:
+        h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % h
+
+
+def digest(path):
+    """(size, FNV-1a 64) of a file, as fakesetup --digests writes them."""
+    with open(path, "rb") as f:
+        data = f.read()
+    return len(data), fnv64(data)
+
+
+def expected_digests():
+    out = {}
+    with open(os.path.join(BASE, "expected.txt")) as f:
+        for line in f:
+            name, size, fnv = line.rstrip("\n").rsplit(" ", 2)
+            out[name] = (int(size), fnv)
+    return out
+
+
 def win_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -182,9 +205,20 @@ def build_bases():
     script = os.path.join(work, "script.ini")
     with open(script, "w", newline="\r\n") as f:
         f.write(SCRIPT)
+    stored = os.path.join(work, "stored.dat")
+    with open(stored, "wb") as f:
+        f.write(bytes(rnd.getrandbits(8) for _ in range(30000)))
+    # What every file the run unpacks must hold, byte for byte.
+    expected = {}
+    for folder, _, files in os.walk(payload):
+        for name in files:
+            full = os.path.join(folder, name)
+            expected[os.path.relpath(full, payload).replace(os.sep, "\\")] = digest(full)
+    expected["script.ini"] = digest(script)
+    expected["stored.dat"] = digest(stored)
     cfg = os.path.join(work, "project.cfg")
     with open(cfg, "w", newline="\r\n") as f:
-        f.write(CONFIG.format(guid="{11111111-2222-3333-4444-555555555555}"))
+        f.write(CONFIG.format(guid="{11111111-2222-3333-4444-555555555555}", digests="digests.txt"))
     zipped = os.path.join(work, "payload.zip")
     with zipfile.ZipFile(zipped, "w", zipfile.ZIP_DEFLATED) as z:
         for folder, _, files in os.walk(payload):
@@ -209,11 +243,13 @@ def build_bases():
         out = os.path.join(BASE, kind + ".exe")
         args = [os.path.join(BIN, "packer.exe"), "build", "--out", win_path(out), "--config",
                 win_path(cfg), "--embed-config", "--stored", win_path(script) + "=script.ini",
-                "--language", win_path(os.path.join(BIN, "EnglishUS.lng"))]
+                "--stored", win_path(stored) + "=stored.dat",
+                "--language", win_path(os.path.join(BIN, "EnglishUS.lng")),
+                "--language", win_path(os.path.join(BIN, "German.lng"))]
         args += [a if a.startswith("--") else win_path(a) for a in payload_args]
         r = wine(args)
         if r.returncode != 0 or not os.path.exists(out):
-            raise RuntimeError("packer build failed: %s" % r.stdout.decode("latin-1"))
+            raise RuntimeError("packer build failed: %s" % (r.stdout + r.stderr).decode("latin-1"))
         # The language pack goes into the image before the payload follows it.
         image, pieces = pkgfile.split_package(open(out, "rb").read())
         image_file = os.path.join(work, kind + ".image.exe")
@@ -239,6 +275,9 @@ def build_bases():
         with open(os.path.join(BASE, kind + ".lng.pos"), "w") as f:
             f.write(" ".join(map(str, lng)))
     shutil.copy(os.path.join(BIN, "QELTRON.dll"), BASE)
+    with open(os.path.join(BASE, "expected.txt"), "w") as f:
+        for name, (size, fnv) in sorted(expected.items()):
+            f.write("%s %d %s\n" % (name, size, fnv))
     with open(os.path.join(BASE, "script.ini"), "wb") as f:
         f.write(open(script, "rb").read())
     shutil.rmtree(work, ignore_errors=True)
@@ -331,6 +370,44 @@ def mutate_trailer(rng, data):
     return head + pkgfile.table_bytes(records)
 
 
+# The values a table field takes in a structure-aware case: the edges of
+# its width and its true value moved by one.
+def field_values(true, width):
+    top = (1 << (8 * width)) - 1
+    return [0, 1, top, 0x7FFFFFFF & top, 0x80000000 & top, (true + 1) & top, (true - 1) & top]
+
+
+def mutate_table(rng, data):
+    """One field of the file table, of a record or of the header, set to one
+    of field_values()."""
+    t = pkgfile.read_table(data)
+    records = [pkgfile.Record(r.file, r.fileout, r.size, r.offset, r.type) for r in t.records]
+    head = data[:t.start]
+    field = rng.choice(["size", "offset", "type", "lgfile", "nbfiles", "totsize"])
+    if field == "nbfiles":
+        return head + pkgfile.table_bytes(records, nbfiles=rng.choice(field_values(t.nbfiles, 4)))
+    if field == "totsize":
+        return head + pkgfile.table_bytes(records, totsize=rng.choice(field_values(t.totsize, 8)))
+    r = rng.choice(records)
+    if field == "size":
+        r.size = rng.choice(field_values(r.size, 8))
+    elif field == "offset":
+        r.offset = rng.choice(field_values(r.offset, 8))
+    elif field == "type":
+        r.type = rng.choice(field_values(r.type, 1))
+    else:
+        # A name's length field: the name itself moved by one byte either way.
+        r.file = r.file + b"x" if rng.random() < 0.5 else r.file[:-1]
+    # The header's sum stays the true one: the table must add up by itself.
+    return head + pkgfile.table_bytes(records, totsize=t.totsize)
+
+
+def mutate_stored(rng, data):
+    """A few bytes changed inside a file stored in the package, in place."""
+    r = stored_record(data, b"stored.dat")
+    return mutate_bytes(rng, data, r.offset, r.offset + r.size, rng.choice([1, 1, 2, 4, 8]))
+
+
 def mutate_archive(rng, data, kind):
     start, end, _ = payload_region(data)
     op = rng.randrange(4)
@@ -416,10 +493,19 @@ def stored_record(data, name):
 
 
 def replace_stored(data, name, blob):
-    """The package with the stored file's bytes replaced (appended anew)."""
+    """The package with the stored file's bytes replaced (appended anew) and
+    its hashes made to match."""
     image, pieces = pkgfile.split_package(data)
-    pieces = [(r, blob if (r.file == name or r.fileout == name) else b) for r, b in pieces]
-    return pkgfile.join_package(image, pieces)
+    index = next(i for i, (r, _) in enumerate(pieces) if name in (r.file, r.fileout))
+    pieces = [(r, blob if i == index else b) for i, (r, b) in enumerate(pieces)]
+    # The package's hashes follow, as if it had been packed so: the case is
+    # about what the launcher makes of the new bytes, not about the check.
+    return pkgfile.rehash_record(pkgfile.join_package(image, pieces), index, blob)
+
+
+# Stands for the case's own digests file in a configuration until the case
+# knows its folder.
+DIGESTS_MARK = "@DIGESTS@"
 
 
 def make_case(seed, index, kind):
@@ -427,9 +513,14 @@ def make_case(seed, index, kind):
     rng = random.Random(seed * 1000003 + index)
     archive = {"zip": "zip", "pac": "pac"}.get(kind, "cab")
     data = open(os.path.join(BASE, archive + ".exe"), "rb").read()
-    config = CONFIG.format(guid="{%08X-F022-4C0D-9E11-%012X}" % (seed & 0xFFFFFFFF, index))
+    config = CONFIG.format(guid="{%08X-F022-4C0D-9E11-%012X}" % (seed & 0xFFFFFFFF, index),
+                           digests=DIGESTS_MARK)
     if kind == "trailer":
         data = mutate_trailer(rng, data)
+    elif kind == "table":
+        data = mutate_table(rng, data)
+    elif kind == "stored":
+        data = mutate_stored(rng, data)
     elif kind in ("cabinet", "zip", "pac"):
         data = mutate_archive(rng, data, kind)
     elif kind == "config":
@@ -474,6 +565,7 @@ class Case:
         self.temp = os.path.join(self.dir, "temp")
         self.package = os.path.join(self.dir, "setup.exe")
         self.log = os.path.join(self.dir, "run.log")
+        self.digests = os.path.join(self.dir, "digests.txt")
         self.passed_on = False  # the setup program's crash code, handed back
         self.setup_hung = False  # the setup program ran on; the launcher waited
         self.result = None
@@ -486,11 +578,11 @@ class Case:
             f.write(data)
         with open(os.path.join(self.dir, "setup.cfg"), "w", encoding="cp1252",
                   errors="replace", newline="") as f:
-            f.write(config)
+            f.write(config.replace(DIGESTS_MARK, win_path(self.digests)))
         if archive == "pac":
             shutil.copy(os.path.join(BASE, "QELTRON.dll"), self.dir)
         self.expected = {self.package, os.path.join(self.dir, "setup.cfg"), self.temp, self.log,
-                         os.path.join(self.dir, "QELTRON.dll")}
+                         os.path.join(self.dir, "QELTRON.dll"), self.digests}
 
     def line(self):
         cmd = '"%s" /S /SUPPRESSMSGBOXES /LANG:1031 /LOG:"%s"' % (win_path(self.package),
@@ -514,6 +606,8 @@ class Case:
                     self.findings.append("crash %#x" % code)
         else:
             self.findings.append("not run (%s)" % status)
+        if status == "exit=0":
+            self.check_bytes()
         for path in snapshot(self.dir, skip={self.temp}):
             if path not in self.expected:
                 self.findings.append("outside " + os.path.relpath(path, self.dir))
@@ -524,6 +618,27 @@ class Case:
                 scratch = os.path.join(self.temp, name)
                 left = sorted(os.path.relpath(p, self.temp) for p in snapshot(scratch))
                 self.findings.append("debris %s %s" % (name, " ".join(left[:5])))
+
+    def check_bytes(self):
+        """A run that ends 0 has handed the setup program every file of the
+        package exactly as it was packed."""
+        if not os.path.exists(self.digests):
+            return
+        seen = {}
+        with open(self.digests, encoding="utf-8", errors="replace") as f:
+            for line in f:
+                name, size, fnv = line.rstrip("\n").rsplit(" ", 2)
+                seen[name.lower()] = (int(size), fnv)
+        for name, want in sorted(expected_digests().items()):
+            if self.kind == "script" and name == "script.ini":
+                continue  # packed changed, on purpose
+            got = seen.get(name.lower())
+            if got is None:
+                # A changed configuration or script may leave a file out on purpose.
+                if self.kind not in ("config", "script"):
+                    self.findings.append("missing " + name)
+            elif got != want:
+                self.findings.append("wrong bytes " + name)
 
     def setup_program_ended_with(self, code):
         """Whether the log shows the setup program ending with code and the
@@ -656,9 +771,10 @@ def main():
     outside = sum(1 for c in done for f in c.findings if f.startswith("outside")) + \
         sum(1 for f in findings if f is None)
     debris = sum(1 for c in done if any(f.startswith("debris") for f in c.findings))
+    wrong = sum(1 for c in done if any(f.startswith(("wrong bytes", "missing")) for f in c.findings))
     log("fuzz: seed %d, %d cases in %.0f s: %d crashes, %d hangs, %d files outside the target, "
-        "%d runs leaving debris" % (args.seed, len(done), time.time() - started, crashes, hangs,
-                                    outside, debris))
+        "%d runs leaving debris, %d runs ending 0 with files unlike the packed ones" %
+        (args.seed, len(done), time.time() - started, crashes, hangs, outside, debris, wrong))
     passed_on = sum(1 for c in done if c.passed_on)
     if passed_on:
         log("fuzz: %d runs handed back the crash code of a setup program the damage reached" %
@@ -677,7 +793,7 @@ def main():
             (root, " ".join(map(str, kept)), args.seed))
     elif not args.keep:
         shutil.rmtree(root, ignore_errors=True)
-    return 1 if (crashes or hangs or outside or debris) else 0
+    return 1 if (crashes or hangs or outside or debris or wrong) else 0
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Puts each build's launcher and PAC unpacker into the bin/x86 or bin/x64
+# Puts each build's launcher, PAC unpacker and skinning library (the
+# libraries it loads into its own process) into the bin/x86 or bin/x64
 # folder of both builds of its kind, the layout of the kit, so that the
 # packer of either architecture makes packages on either launcher
 # (packer --arch). Kinds: the tested builds (win32, win64) and the shipping
@@ -14,7 +15,7 @@ for kind in "win32 win64" "release release64"; do
     for to in "$ROOT/build/$1/bin" "$ROOT/build/$2/bin"; do
       [ -d "$to" ] || continue
       mkdir -p "$to/$arch"
-      for f in launcher.exe QELTRON.dll; do
+      for f in launcher.exe QELTRON.dll Corvel.dll; do
         [ -f "$from/$f" ] && cp -p "$from/$f" "$to/$arch/$f"
       done
     done

@@ -89,3 +89,9 @@ void TrimTrailingBlanks(LPWSTR szText)
     while (cch > 0 && wcschr(L" \t\r\n", szText[cch - 1]))
         szText[--cch] = L'\0';
 }
+
+DWORD LastErrorOr(DWORD dwFallback)
+{
+    DWORD dwError = GetLastError();
+    return dwError ? dwError : dwFallback;
+}

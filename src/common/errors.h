@@ -6,6 +6,10 @@
 // dwError (the thread's last error when 0) and returns the code.
 DWORD ReportLastError(LPCWSTR szOperation, DWORD dwError);
 
+// The thread's last error, or dwFallback when there is none: a failure
+// never reads as success.
+DWORD LastErrorOr(DWORD dwFallback);
+
 // "(code) system text" for a Win32 error code, without the line end the
 // system puts after its text; also traced.
 void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError);

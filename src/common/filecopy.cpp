@@ -196,7 +196,7 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
     COPYRESULT copy = CopyBlocks(source, hTarget.Get(), COPY_UNTIL_END,
                                  BlockSizeFor(ullSourceSize - ullDone), &observer, nullptr);
     DWORD dwResult = CopyResultToCode(copy, szTo);
-    if (dwResult == ERROR_NOT_ENOUGH_MEMORY)
+    if (dwResult == ERROR_OUTOFMEMORY)
         return dwResult;
     // Writing moved the last-write time; a partial copy must keep the source's
     // time too, since that is how a later run recognises it.
@@ -217,12 +217,20 @@ DWORD CopyResultToCode(COPYRESULT copy, LPCWSTR szTarget)
 {
     switch (copy) {
     case COPYRESULT::NO_MEMORY:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case COPYRESULT::READ_FAILED:
+        return ERROR_OUTOFMEMORY;
     case COPYRESULT::WRITE_FAILED:
+        if (WriteErrorCode(GetLastError()) == ERROR_DISK_FULL)
+            return ERROR_DISK_FULL;
+        return ERROR_CODE_READ_WRITE;
+    case COPYRESULT::READ_FAILED:
     case COPYRESULT::SOURCE_ENDED:
         return ERROR_CODE_READ_WRITE;
     default:
         return FileExists(szTarget) ? 0 : ERROR_FILE_NOT_FOUND;
     }
+}
+
+DWORD WriteErrorCode(DWORD dwError)
+{
+    return dwError == ERROR_HANDLE_DISK_FULL ? ERROR_DISK_FULL : dwError;
 }

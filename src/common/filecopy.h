@@ -23,7 +23,13 @@ enum : DWORD {
 // when given.
 DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHash = nullptr);
 
-// What a finished block copy into szTarget reports: 8 without memory, 23
-// when a read or a write failed or the source ended early, 2 when the
-// target is not there, else 0 (a cancelled copy too: callers read the flag).
+// What a finished block copy into szTarget reports: 14 without memory, 112
+// when the disk is full, 23 when another read or write failed or the source
+// ended early, 2 when the target is not there, else 0 (a cancelled copy
+// too: callers read the flag). Call it straight after the copy: a failed
+// write's cause is the thread's last error.
 DWORD CopyResultToCode(COPYRESULT copy, LPCWSTR szTarget);
+
+// A write's error as the run reports it: both of the system's "disk full"
+// codes are 112.
+DWORD WriteErrorCode(DWORD dwError);

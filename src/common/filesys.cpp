@@ -9,6 +9,7 @@
 #include "common/osversion.h"
 #include "common/pathguard.h"
 #include "common/runfiles.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 
 namespace {
@@ -291,6 +292,17 @@ BOOL WalkFolder(LPCWSTR szFolder, LPCWSTR szName, BOOL bRecursive, IFolderVisito
 {
     return WalkIn(szFolder ? szFolder : L"", std::wstring(), szName ? szName : L"*", bRecursive,
                   visitor);
+}
+
+DWORD CodePagePathOf(LPCWSTR szPath, LPSTR szOut, int cbOut)
+{
+    if (WideToCodePage(szPath, szOut, cbOut, CP_ACP))
+        return ERROR_SUCCESS;
+    WCHAR szShort[PATH_CCH];
+    DWORD cch = GetShortPathNameW(szPath, szShort, PATH_CCH);
+    if (cch > 0 && cch < PATH_CCH && WideToCodePage(szShort, szOut, cbOut, CP_ACP))
+        return ERROR_SUCCESS;
+    return ERROR_NO_UNICODE_TRANSLATION;
 }
 
 BOOL FileExists(LPCWSTR szPath)

@@ -46,6 +46,13 @@ DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags);
 // szFile, at the next restart. Always 0; the outcome is in the log.
 DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget);
 
+// The 8-bit form of an existing file's or folder's path for an interface
+// that takes nothing else: the ANSI code page when it holds every character
+// exactly, else the short (8.3) form when that converts exactly. Never a
+// best fit: that could name another file. 0, or 1113
+// (ERROR_NO_UNICODE_TRANSLATION) when neither form exists.
+DWORD CodePagePathOf(LPCWSTR szPath, LPSTR szOut, int cbOut);
+
 // 1 when szPath names an existing file (not a folder).
 BOOL FileExists(LPCWSTR szPath);
 // 1 when szPath names an existing folder.

@@ -211,10 +211,12 @@ void EmitTrace(TRACECACHE& cache, const WCHAR* szRawMessage)
         WCHAR szLine[TRACE_LINE_CCH];
         StringCchPrintfW(szLine, TRACE_LINE_CCH, L"[%s] %s", pszModule, szMessage);
         // The monitor takes 8-bit text; a double-byte code page may need
-        // two bytes per character.
+        // two bytes per character. The line is only read by a person: a
+        // character the code page lacks shows as "?", never as a look-alike
+        // that would name another path.
         char szLineA[TRACE_LINE_CCH * 2];
-        int cb = WideCharToMultiByte(CP_ACP, 0, szLine, -1, szLineA, sizeof(szLineA), nullptr,
-                                     nullptr);
+        int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, szLine, -1, szLineA,
+                                     sizeof(szLineA), nullptr, nullptr);
         if (cb <= 0)
             szLineA[0] = '\0';
         szLineA[sizeof(szLineA) - 1] = '\0';

@@ -8,6 +8,7 @@
 #include "common/filesys.h"
 #include "common/osversion.h"
 #include "common/pathguard.h"
+#include "common/profilefile.h"
 #include "common/runfiles.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
@@ -85,12 +86,6 @@ void RemoveFolder(LPCWSTR szPath)
 BOOL IsDefaultGuid(LPCWSTR szGuid)
 {
     return lstrcmpiW(szGuid, TRV_DEFAULT_GUID) == 0;
-}
-
-DWORD LastErrorOr(DWORD dwFallback)
-{
-    DWORD dwError = GetLastError();
-    return dwError ? dwError : dwFallback;
 }
 
 // A failure before the setup phase: its message in the run's language (a
@@ -222,7 +217,11 @@ Next CreateScratchFolder(RunState& run)
 BOOL FindConfigNamedBeside(RunState& run)
 {
     WCHAR szName[PATH_CCH] = L"";
-    GetPrivateProfileStringW(PACKAGE_SECTION, CONFIG_FILE_KEY, L"", szName, PATH_CCH, ConfigFile);
+    {
+        CProfileFile profile(ConfigFile, TempPathTRV, L"WinMain()");
+        GetPrivateProfileStringW(PACKAGE_SECTION, CONFIG_FILE_KEY, L"", szName, PATH_CCH,
+                                 profile.Path());
+    }
     if (!*szName)
         return FALSE;
     PathCombineW(run.szExpectedConfig, ModulePath, PathFindFileNameW(szName));
@@ -686,9 +685,14 @@ void RemoveFolders(RunState& run)
     // The RunOnce command runs the setup program from its folder after the
     // restart: that folder stays.
     if (g_ProjectInfo.bDelFiles && FolderExists(szTgd) && lstrcmpiW(szTgd, ModulePath) != 0 &&
-        !g_bRunOnceWritten)
+        !g_bRunOnceWritten) {
         RemoveTargetFolder(szTgd, g_bOwnTgdFolder);
-    else
+    } else if (run.bExtractOnly && g_dwExitCode != ERROR_SUCCESS && IsRunFolder(szTgd)) {
+        // A failed extraction leaves nothing of its own: no files, and no
+        // folder it made for them.
+        DebugTrace(L"WinMain()->Extraction failed: what it made in '%s' goes", szTgd);
+        UndoRunFolder(szTgd);
+    } else
         DebugTrace(L"WinMain()->the folder '%s' will not be removed!", szTgd);
 }
 

@@ -5,6 +5,7 @@
 #include "common/filesys.h"
 #include "common/handles.h"
 #include "common/privfolder.h"
+#include "common/profilefile.h"
 #include "common/registry.h"
 #include "common/runfiles.h"
 #include "common/trace.h"
@@ -177,7 +178,9 @@ void ReleaseScratchFolder(HANDLE hLock, LPCWSTR szKeep, LPCWSTR szRunOnceValue)
     EmptyScratchFolder(szKeep);
     if (szKeep) {
         WCHAR szNote[PATH_CCH];
-        if (JoinName(szNote, TempPathTRV, RESTART_NOTE)) {
+        // The value is named after the product: the note keeps every
+        // character of it.
+        if (JoinName(szNote, TempPathTRV, RESTART_NOTE) && CreateUnicodeProfile(szNote)) {
             WritePrivateProfileStringW(L"Restart", L"Value", szRunOnceValue ? szRunOnceValue : L"",
                                        szNote);
             WritePrivateProfileStringW(nullptr, nullptr, nullptr, szNote);

@@ -4,6 +4,7 @@
 #include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/sysdll.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/state.h"
 #include "net/inetapi.h"
@@ -49,16 +50,14 @@ bool Resolve(PFN_GETHOSTBYNAME pGetHostByName, LPCWSTR szHostName)
 {
     if (IsAddressLiteral(szHostName)) {
         DebugTrace(L"GetInternetConnectedState > %s is an address: no look-up", szHostName);
+        DebugTrace(L"GetInternetConnectedState > Ping OK: %s", szHostName);
         return true;
     }
     char szAnsi[URL_HOST_CCH * 2] = "";
     const char* pszName = nullptr;
     if (szHostName) {
-        // Host names are ASCII (or their punycode): anything else is no name.
-        BOOL bLossy = FALSE;
-        if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, szHostName, -1, szAnsi,
-                                 sizeof(szAnsi), nullptr, &bLossy) ||
-            bLossy)
+        // A look-alike of the name would ask for another host.
+        if (!WideToCodePage(szHostName, szAnsi, sizeof(szAnsi), CP_ACP))
             return false;
         pszName = szAnsi;
     }

@@ -451,7 +451,7 @@ private:
     {
         m_cbHeld = m_cbGiven = 0;
         if (!m_job.SetBufferSize(cbAsk)) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            SetLastError(ERROR_OUTOFMEMORY);
             return FALSE;
         }
         m_job.m_cbWant = cbAsk;
@@ -574,7 +574,7 @@ BOOL ReadFirstByte(CHttpJob& job, BYTE* pbyFirst, DWORD* pdwResult)
 {
     *pdwResult = 0;
     if (!job.SetBufferSize(1)) {
-        *pdwResult = ReportLastError(L"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
+        *pdwResult = ReportLastError(L"HeapAlloc", ERROR_OUTOFMEMORY);
         return FALSE;
     }
     job.m_cbWant = 1;
@@ -794,7 +794,7 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
     COPYRESULT copy =
         CopyBlocks(body, hFile.Get(), COPY_UNTIL_END, cbBlock, &observer, &ullReceived);
     if (copy == COPYRESULT::NO_MEMORY) {
-        *pdwResult = ReportLastError(L"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
+        *pdwResult = ReportLastError(L"HeapAlloc", ERROR_OUTOFMEMORY);
         return PASS::DONE;
     }
     DWORD dwResult = 0;
@@ -903,7 +903,7 @@ DWORD TransferFrom(const HTTPPLACE& place, LPCWSTR szUser, LPCWSTR szPassword, L
     } else if (!IsCancelled()) {
         pJob = new (std::nothrow) CHttpJob(pApi);
         if (!pJob || !pJob->Start()) {
-            dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
+            dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_OUTOFMEMORY);
         } else {
             pJob->m_hInternet.Reset(pApi->pInternetOpenW(L"DownloadHTMLFile", INTERNET_OPEN_TYPE_DIRECT,
                                                          nullptr, nullptr, 0));
@@ -1061,7 +1061,7 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         goto End;
     pJob = new (std::nothrow) CFtpJob(pApi, szServer, szUser, szPassword, wPort, szUrlPath, dwConnectFlags);
     if (!pJob || !pJob->Start()) {
-        dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
+        dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_OUTOFMEMORY);
         goto End;
     }
     wait = pJob->Run(FTP_CONNECT, dwWaitMs);
@@ -1141,7 +1141,7 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         COPYRESULT copy =
             CopyBlocks(source, hFile.Get(), COPY_UNTIL_END, cbBlock, &observer, &ullReceived);
         if (copy == COPYRESULT::NO_MEMORY) {
-            dwResult = ReportLastError(L"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
+            dwResult = ReportLastError(L"HeapAlloc", ERROR_OUTOFMEMORY);
             goto End;
         }
         bOk = copy != COPYRESULT::READ_FAILED && copy != COPYRESULT::WRITE_FAILED;

@@ -43,39 +43,6 @@ void RemoveWrittenMember(LPCWSTR szCaller, const std::wstring& path)
     DebugTrace(L"%s->%s removed (%d)", szCaller, path.c_str(), bDeleted);
 }
 
-BOOL AnsiToWide(LPCSTR sz, LPWSTR szOut, int cchOut, UINT uCodePage)
-{
-    if (cchOut <= 0)
-        return FALSE;
-    szOut[0] = L'\0';
-    if (!sz || !sz[0])
-        return TRUE;
-    int cch = MultiByteToWideChar(uCodePage, 0, sz, -1, szOut, cchOut);
-    if (cch <= 0) {
-        szOut[0] = L'\0';
-        return FALSE;
-    }
-    szOut[cchOut - 1] = L'\0';
-    return TRUE;
-}
-
-BOOL WideToAnsi(LPCWSTR sz, LPSTR szOut, int cbOut)
-{
-    if (cbOut <= 0)
-        return FALSE;
-    szOut[0] = '\0';
-    if (!sz || !sz[0])
-        return TRUE;
-    BOOL bLossy = FALSE;
-    int cb = WideCharToMultiByte(CP_ACP, 0, sz, -1, szOut, cbOut, nullptr, &bLossy);
-    if (cb <= 0 || bLossy) {
-        szOut[0] = '\0';
-        return FALSE;
-    }
-    szOut[cbOut - 1] = '\0';
-    return TRUE;
-}
-
 DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders)
 {
     DWORD dwStart = GetTickCount();
@@ -85,10 +52,10 @@ DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolder
         dwResult = UnPackCABFile(szArchive, szTargetDir, L"", bRestoreFolders);
     } else if (IsZipFile(szArchive)) {
         CreateAllDirectory(szTargetDir);
-        dwResult = UnZipFile(szArchive, szTargetDir) == 1 ? 0 : ERROR_CRC;
+        dwResult = UnZipArchive(szArchive, szTargetDir);
     } else if (IsaPacFile(szArchive)) {
         CreateAllDirectory(szTargetDir);
-        dwResult = UnPAC(szArchive, szTargetDir) == 1 ? 0 : ERROR_CRC;
+        dwResult = UnPacArchive(szArchive, szTargetDir);
     } else {
         DebugTrace(L"UnCompressFile()->Unknown format!");
         dwResult = ERROR_BAD_FORMAT;

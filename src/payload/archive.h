@@ -11,14 +11,16 @@
 #pragma once
 #include <windows.h>
 
-// 0 done, 11 format not recognised, 23 a ZIP or PAC archive failed, else the
-// cabinet's code (2, 5, 13, 14, 87, 1223 ...).
+// 0 done, 11 format not recognised, 1113 a PAC archive's paths have no
+// 8-bit form, else the archive's own cause (2, 5, 13, 14, 80, 87, 112,
+// 1223, 1920 ...).
 DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders);
 
 // Unpacks a cabinet (and the rest of its set) into szTargetDir. With a file
 // to extract (a name without folder, compared exactly) only that member is
 // written; it is then 2 when the cabinet has no such member. bRestoreFolders
-// keeps the folder part of the stored names. Paths in the ANSI code page.
+// keeps the folder part of the stored names. This form takes paths in the
+// ANSI code page.
 DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract,
                     BOOL bRestoreFolders);
 // Same with wide arguments (each at most 259 characters); pass L"" for all
@@ -26,10 +28,20 @@ DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract
 DWORD UnPackCABFile(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtract,
                     BOOL bRestoreFolders);
 
-// Every entry of a ZIP archive into szTargetDir, flat. 1 done, 0 failed.
+// Every entry of a ZIP archive into szTargetDir, flat. 0 done, else the
+// cause: 13 damaged (a name, the data, a CRC, the directory), 80 two
+// entries of one name in different folders, 14 out of memory, 1223
+// cancelled, or the error of a write (112 a full disk, 5, 1920 ...).
+// Nothing of a failed archive stays.
+DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
+// The same as 1 done, 0 failed.
 BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir);
 
-// A PAC archive through QELTRON.dll. 1 done, 0 failed.
+// A PAC archive through QELTRON.dll: 0 done, 1113 when a path
+// has no 8-bit form that names it exactly (the library takes no other).
+DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
+// The same as 1 done, 0 failed; the 8-bit form takes paths in the ANSI
+// code page.
 // Releases QELTRON.dll at the end of the run, so that the temporary folder
 // that holds it can go.
 void FreePacUnpacker();

@@ -1,4 +1,7 @@
 // Cabinet unpacking through the FDI interface of the system's cabinet.dll.
+// The decoder takes 8-bit paths and hands them back to our open callback:
+// it gets stand-ins that only that callback reads (FDI_FOLDER, FDI_FIRST),
+// and every file is opened by its wide path.
 #include <fcntl.h>
 #include <fdi.h>
 #include <shlwapi.h>
@@ -8,8 +11,10 @@
 #include "common/cancel.h"
 #include "common/capacity.h"
 #include "common/faultguard.h"
+#include "common/filecopy.h"
 #include "common/filesys.h"
 #include "common/sysdll.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/state.h"
 #include "payload/archive.h"
@@ -62,13 +67,20 @@ const FDIAPI* GetFdi()
 
 const size_t MAX_OPEN_CABINETS = 64;  // cabinets of a set the decoder holds open at once
 
+// The folder of the cabinets as the decoder knows it, and the name of the
+// cabinet a copy starts with; the decoder joins the two, or the folder and
+// the name of the next cabinet of a set as that cabinet's header gives it.
+// "<" can stand in no real path.
+const char FDI_FOLDER[] = "<folder>\\";
+const char FDI_FIRST[] = "<first>";
+
 // One unpacking at a time: the write callback has no context argument.
 struct CABCONTEXT {
-    char szTargetDir[PATH_CCH] = "";       // ends with "\\", for the trace
-    char szFileToExtract[PATH_CCH] = "";   // empty: every member
     BOOL bRestoreFolders = FALSE;
-    WCHAR wszTargetDir[PATH_CCH] = L"";
-    WCHAR wszFileToExtract[PATH_CCH] = L"";
+    WCHAR wszTargetDir[PATH_CCH] = L"";        // ends with "\\"
+    WCHAR wszFileToExtract[PATH_CCH] = L"";    // empty: every member
+    WCHAR wszCabinetFolder[PATH_CCH] = L"";    // ends with "\\", or empty
+    WCHAR wszCabinetName[PATH_CCH] = L"";      // the cabinet asked for
     BOOL bFoundFileToExtract = FALSE;  // the one wanted member was written
     char szNextCabinet[PATH_CCH] = "";  // the cabinet after the one being copied
     BOOL bCabinetInfoSeen = FALSE;
@@ -181,8 +193,43 @@ void ForgetOpen(INT_PTR hf)
     }
 }
 
+// A name a cabinet's header gives (the next cabinet of a set, its disk)
+// carries no mark of its encoding: read as UTF-8 when it is well-formed
+// UTF-8, which is what the packer writes, else in the ANSI code page.
+BOOL HeaderNameToWide(LPCSTR szName, LPWSTR szOut, int cchOut)
+{
+    const BYTE* p = reinterpret_cast<const BYTE*>(szName ? szName : "");
+    UINT uCodePage = IsValidUtf8(p, strlen(szName ? szName : "")) ? CP_UTF8 : CP_ACP;
+    return NameToWide(szName, szOut, cchOut, uCodePage);
+}
+
+// The wide path behind a path the decoder hands back: our folder and the
+// first cabinet's name, or a part of the set beside it. FALSE for anything
+// else, a name with a folder of its own included.
+BOOL FdiPathToWide(LPCSTR pszFile, std::wstring& path)
+{
+    const size_t cbFolder = sizeof(FDI_FOLDER) - 1;
+    if (!pszFile || strncmp(pszFile, FDI_FOLDER, cbFolder) != 0)
+        return FALSE;
+    LPCSTR pszName = pszFile + cbFolder;
+    WCHAR wszName[PATH_CCH];
+    if (strcmp(pszName, FDI_FIRST) == 0) {
+        StringCchCopyW(wszName, PATH_CCH, g_CabContext.wszCabinetName);
+    } else if (!HeaderNameToWide(pszName, wszName, PATH_CCH) || IsUnsafeEntryName(wszName) ||
+               EntryFileName(wszName) != wszName) {
+        return FALSE;
+    }
+    path = std::wstring(g_CabContext.wszCabinetFolder) + wszName;
+    return TRUE;
+}
+
 FNOPEN(FdiOpen)
 {
+    std::wstring path;
+    if (!FdiPathToWide(pszFile, path)) {
+        DebugTraceA("UnPackCABFile()->'%s' refused", pszFile ? pszFile : "");
+        return FDI_FAILED;
+    }
     DWORD dwAccess;
     switch (oflag & (_O_RDONLY | _O_WRONLY | _O_RDWR)) {
     case _O_WRONLY: dwAccess = GENERIC_WRITE; break;
@@ -200,8 +247,8 @@ FNOPEN(FdiOpen)
         dwCreation = TRUNCATE_EXISTING;
     else
         dwCreation = OPEN_EXISTING;
-    HANDLE h = CreateFileA(pszFile, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           dwCreation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = CreateFileW(LongPathForm(path).c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, dwCreation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     INT_PTR hf = ToFdiHandle(h);
     if (hf != FDI_FAILED && !TrackOpen(hf)) {
         CloseHandle(h);
@@ -233,7 +280,7 @@ FNWRITE(FdiWrite)
         // kept and the next read stops it.
         DWORD dwError = GetLastError();
         DebugTrace(L"FNWRITE: %s not written (%d)", g_CabContext.current.c_str(), dwError);
-        Fail(dwError ? dwError : ERROR_WRITE_FAULT);
+        Fail(dwError ? WriteErrorCode(dwError) : ERROR_WRITE_FAULT);
         return static_cast<UINT>(-1);
     }
     if (hf == g_CabContext.hCurrent)
@@ -288,11 +335,12 @@ HFDI CreateFdi(const FDIAPI* pApi, ERF* pErf)
                            cpu80386, pErf);
 }
 
-// The member's name as stored, in wide characters.
+// The member's name as stored, in wide characters: UTF-8 when the cabinet
+// marks it so, else in the ANSI code page, as the format has it.
 BOOL EntryNameW(const FDINOTIFICATION* pfdin, WCHAR (&wszName)[PATH_CCH])
 {
     UINT uCodePage = (pfdin->attribs & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
-    return AnsiToWide(pfdin->psz1, wszName, PATH_CCH, uCodePage);
+    return NameToWide(pfdin->psz1, wszName, PATH_CCH, uCodePage);
 }
 
 // Where a member lands, or FALSE when its name is refused. The path may
@@ -423,7 +471,7 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     // A member that can not be written fails the archive with the reason.
     DWORD dwError = GetLastError();
     DebugTrace(L"fdintCOPY_FILE: File %s locked (%d)", target.c_str(), dwError);
-    Fail(dwError ? dwError : ERROR_WRITE_FAULT);
+    Fail(dwError ? WriteErrorCode(dwError) : ERROR_WRITE_FAULT);
     return FDI_FAILED;
 }
 
@@ -448,7 +496,10 @@ void StampMember(const FDINOTIFICATION* pfdin, LPCWSTR szTarget)
 
 INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
 {
-    DebugTraceA("fdintCLOSE_FILE_INFO->%s", pfdin->psz1);
+    WCHAR wszClosed[PATH_CCH];
+    if (!EntryNameW(pfdin, wszClosed))
+        wszClosed[0] = L'\0';
+    DebugTrace(L"fdintCLOSE_FILE_INFO->%s", wszClosed);
     ForgetOpen(pfdin->hf);
     g_CabContext.hCurrent = 0;
     std::wstring target = g_CabContext.current;
@@ -461,19 +512,26 @@ INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
         Fail(ERROR_INVALID_DATA);
     }
     StampMember(pfdin, MustStop() ? nullptr : target.c_str());
-    DebugTraceA("fdintCLOSE_FILE_INFO()->FileToExtract=%s", g_CabContext.szFileToExtract);
+    DebugTrace(L"fdintCLOSE_FILE_INFO()->FileToExtract=%s", g_CabContext.wszFileToExtract);
     if (MustStop())
         return FALSE;
     if (g_CabContext.wszFileToExtract[0]) {
-        WCHAR wszName[PATH_CCH];
-        if (EntryNameW(pfdin, wszName) &&
-            wcscmp(EntryFileName(wszName), g_CabContext.wszFileToExtract) == 0) {
+        if (wszClosed[0] && wcscmp(EntryFileName(wszClosed), g_CabContext.wszFileToExtract) == 0) {
             // The one wanted member is out: stop here.
             g_CabContext.bFoundFileToExtract = TRUE;
             return FALSE;
         }
     }
     return TRUE;
+}
+
+// A name of the decoder's reports, for the trace.
+std::wstring ReportedName(LPCSTR pszName)
+{
+    WCHAR wszName[PATH_CCH];
+    if (!HeaderNameToWide(pszName ? pszName : "", wszName, PATH_CCH))
+        wszName[0] = L'\0';
+    return wszName;
 }
 
 FNFDINOTIFY(FdiNotify)
@@ -484,8 +542,9 @@ FNFDINOTIFY(FdiNotify)
         return FDI_FAILED;
     switch (fdint) {
     case fdintCABINET_INFO:
-        DebugTraceA("fdintCABINET_INFO: psz1=%s psz2=%s psz3=%s setID=%d iCabinet=%d",
-                    pfdin->psz1, pfdin->psz2, pfdin->psz3, pfdin->setID, pfdin->iCabinet);
+        DebugTrace(L"fdintCABINET_INFO: psz1=%s psz2=%s psz3=%s setID=%d iCabinet=%d",
+                   ReportedName(pfdin->psz1).c_str(), ReportedName(pfdin->psz2).c_str(),
+                   g_CabContext.wszCabinetFolder, pfdin->setID, pfdin->iCabinet);
         // The first report of a copy is about the cabinet it was asked for.
         if (!g_CabContext.bCabinetInfoSeen) {
             g_CabContext.bCabinetInfoSeen = TRUE;
@@ -493,22 +552,26 @@ FNFDINOTIFY(FdiNotify)
         }
         return 0;
     case fdintPARTIAL_FILE:
-        DebugTraceA("fdintPARTIAL_FILE: psz1=%s psz2=%s psz3=%s", pfdin->psz1, pfdin->psz2,
-                    pfdin->psz3);
+        DebugTrace(L"fdintPARTIAL_FILE: psz1=%s psz2=%s psz3=%s", ReportedName(pfdin->psz1).c_str(),
+                   ReportedName(pfdin->psz2).c_str(), ReportedName(pfdin->psz3).c_str());
         return 0;
     case fdintCOPY_FILE:
         return OnCopyFile(pfdin);
     case fdintNEXT_CABINET: {
-        DebugTraceA("fdintNEXT_CABINET-: psz1=%s psz2=%s psz3=%s", pfdin->psz1, pfdin->psz2,
-                    pfdin->psz3);
+        DebugTrace(L"fdintNEXT_CABINET-: psz1=%s psz2=%s psz3=%s", ReportedName(pfdin->psz1).c_str(),
+                   ReportedName(pfdin->psz2).c_str(), g_CabContext.wszCabinetFolder);
         DebugTraceA("pfdie=%d", pfdin->fdie);
         DebugTraceA("setID=%d iCabinet=%d iFolder=%d", pfdin->setID, pfdin->iCabinet,
                     pfdin->iFolder);
         char szNext[PATH_CCH];
+        std::wstring next;
         if (FAILED(StringCchCopyA(szNext, PATH_CCH, pfdin->psz3)) ||
-            FAILED(StringCchCatA(szNext, PATH_CCH, pfdin->psz1)))
+            FAILED(StringCchCatA(szNext, PATH_CCH, pfdin->psz1)) || !FdiPathToWide(szNext, next)) {
+            // A part of the set lies beside the first, under a name of its own.
+            Fail(ERROR_INVALID_DATA);
             return FDI_FAILED;
-        DWORD dwAttributes = GetFileAttributesA(szNext);
+        }
+        DWORD dwAttributes = GetFileAttributesW(LongPathForm(next).c_str());
         if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             g_CabContext.bMissingCabinet = TRUE;
             Fail(ERROR_FILE_NOT_FOUND);
@@ -527,16 +590,10 @@ FNFDINOTIFY(FdiNotify)
     }
 }
 
-BOOL EndsWithBackslash(LPCSTR sz)
-{
-    size_t cb = strlen(sz);
-    return cb > 0 && sz[cb - 1] == '\\';
-}
-
 // The decoder's part of an unpacking, run under the fault guard.
 struct CABJOB {
     const FDIAPI* pApi;
-    LPCSTR szCabinet;
+    LPCWSTR szCabinet;
     DWORD dwResult;
 };
 
@@ -566,7 +623,7 @@ DWORD CopyFailureCode(int iCode)
     return FdiErrorCode(iCode);
 }
 
-DWORD CopyCabinet(const FDIAPI* pApi, LPCSTR szCabinet)
+DWORD CopyCabinet(const FDIAPI* pApi, LPCWSTR szCabinet)
 {
     ERF erf;
     ZeroMemory(&erf, sizeof(erf));
@@ -577,11 +634,11 @@ DWORD CopyCabinet(const FDIAPI* pApi, LPCSTR szCabinet)
         return FdiErrorCode(erf.erfOper);
     }
 
-    HANDLE hCabinet = CreateFileA(szCabinet, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE hCabinet = CreateFileW(szCabinet, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (hCabinet == INVALID_HANDLE_VALUE) {
         pApi->pfnDestroy(hfdi);
-        DebugTraceA("UnPackCABFile()->Unable to open '%s' for input", szCabinet);
+        DebugTrace(L"UnPackCABFile()->Unable to open '%s' for input", szCabinet);
         return ERROR_FILE_NOT_FOUND;
     }
     FDICABINETINFO info;
@@ -590,37 +647,33 @@ DWORD CopyCabinet(const FDIAPI* pApi, LPCSTR szCabinet)
     CloseHandle(hCabinet);
     if (!bIsCabinet) {
         pApi->pfnDestroy(hfdi);
-        DebugTraceA("UnPackCABFile()->FDIIsCabinet() failed: '%s' is not a cabinet", szCabinet);
+        DebugTrace(L"UnPackCABFile()->FDIIsCabinet() failed: '%s' is not a cabinet", szCabinet);
         return ERROR_INVALID_DATA;
     }
-    DebugTraceA("UnPackCABFile()->cabinet file: %s", szCabinet);
+    DebugTrace(L"UnPackCABFile()->cabinet file: %s", szCabinet);
     DebugTraceA("UnPackCABFile()->CAB: Tot. lght: %d - Nb folders: %d - Nb files: %d",
                 info.cbCabinet, info.cFolders, info.cFiles);
 
     // Cabinet name and the folder that holds it (and the rest of its set).
-    char szCabinetPath[PATH_CCH];
-    char szCabinetName[PATH_CCH];
-    StringCchCopyA(szCabinetPath, PATH_CCH, szCabinet);
-    char* pszName = strrchr(szCabinetPath, '\\');
-    if (pszName) {
-        StringCchCopyA(szCabinetName, PATH_CCH, pszName + 1);
-        pszName[1] = '\0';
-    } else {
-        StringCchCopyA(szCabinetName, PATH_CCH, szCabinetPath);
-        szCabinetPath[0] = '\0';
-    }
-    DebugTraceA("UnPackCABFile()->CabinetPath=%s CabinetName=%s", szCabinetPath, szCabinetName);
-    DebugTraceA("UnPackCABFile()->TargetDir=%s", g_CabContext.szTargetDir);
+    LPCWSTR pszName = EntryFileName(szCabinet);
+    StringCchCopyNW(g_CabContext.wszCabinetFolder, PATH_CCH, szCabinet,
+                    static_cast<size_t>(pszName - szCabinet));
+    StringCchCopyW(g_CabContext.wszCabinetName, PATH_CCH, pszName);
+    DebugTrace(L"UnPackCABFile()->CabinetPath=%s CabinetName=%s", g_CabContext.wszCabinetFolder,
+               g_CabContext.wszCabinetName);
+    DebugTrace(L"UnPackCABFile()->TargetDir=%s", g_CabContext.wszTargetDir);
 
     // One FDICopy unpacks the members that start in that cabinet (a member
     // that runs on into the next one is followed there); the members that
     // start in the later cabinets of a set need a call of their own.
     char szCurrent[PATH_CCH];
-    StringCchCopyA(szCurrent, PATH_CCH, szCabinetName);
+    StringCchCopyA(szCurrent, PATH_CCH, FDI_FIRST);
     for (DWORD dwPart = 0; dwPart < MAX_CABINETS_IN_SET; ++dwPart) {
         g_CabContext.szNextCabinet[0] = '\0';
         g_CabContext.bCabinetInfoSeen = FALSE;
-        BOOL bCopied = pApi->pfnCopy(hfdi, szCurrent, szCabinetPath, 0, FdiNotify, nullptr, nullptr);
+        char szFdiFolder[sizeof(FDI_FOLDER)];
+        StringCchCopyA(szFdiFolder, ARRAYSIZE(szFdiFolder), FDI_FOLDER);
+        BOOL bCopied = pApi->pfnCopy(hfdi, szCurrent, szFdiFolder, 0, FdiNotify, nullptr, nullptr);
         if (bCopied && (g_bCancel || g_CabContext.dwFailure)) {
             // The last member failed after the decoder had nothing left to read.
             bCopied = FALSE;
@@ -629,7 +682,7 @@ DWORD CopyCabinet(const FDIAPI* pApi, LPCSTR szCabinet)
             int iCode = erf.erfOper;
             if (iCode == FDIERROR_USER_ABORT && g_CabContext.bFoundFileToExtract && !MustStop()) {
                 // We stopped the copy ourselves, right after the wanted member.
-                DebugTraceA("UnPackCABFile()->%s extracted", g_CabContext.szFileToExtract);
+                DebugTrace(L"UnPackCABFile()->%s extracted", g_CabContext.wszFileToExtract);
                 break;
             }
             DebugTraceA("UnPackCABFile()->FDICopy() failed: code %d [%s]", iCode,
@@ -640,10 +693,13 @@ DWORD CopyCabinet(const FDIAPI* pApi, LPCSTR szCabinet)
         if (g_CabContext.bFoundFileToExtract || !g_CabContext.szNextCabinet[0])
             break;
         char szNext[PATH_CCH];
-        if (FAILED(StringCchPrintfA(szNext, PATH_CCH, "%s%s", szCabinetPath,
+        std::wstring next;
+        if (FAILED(StringCchPrintfA(szNext, PATH_CCH, "%s%s", FDI_FOLDER,
                                     g_CabContext.szNextCabinet)) ||
-            GetFileAttributesA(szNext) == INVALID_FILE_ATTRIBUTES) {
-            DebugTraceA("UnPackCABFile()->Next cabinet %s not found", g_CabContext.szNextCabinet);
+            !FdiPathToWide(szNext, next) ||
+            GetFileAttributesW(LongPathForm(next).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            DebugTrace(L"UnPackCABFile()->Next cabinet %s not found",
+                       ReportedName(g_CabContext.szNextCabinet).c_str());
             pApi->pfnDestroy(hfdi);
             return ERROR_FILE_NOT_FOUND;
         }
@@ -664,18 +720,16 @@ DWORD CopyCabinetJob(void* pv)
     return CopyCabinet(pJob->pApi, pJob->szCabinet);
 }
 
-DWORD UnPackCabinet(LPCSTR szCabinet, LPCSTR szTargetDir, LPCWSTR wszTargetDir,
-                    LPCSTR szFileToExtract, LPCWSTR wszFileToExtract, BOOL bRestoreFolders)
+DWORD UnPackCabinet(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtract,
+                    BOOL bRestoreFolders)
 {
     g_CabContext = CABCONTEXT();
     g_CabContext.bRestoreFolders = bRestoreFolders;
-    StringCchCopyA(g_CabContext.szFileToExtract, PATH_CCH, szFileToExtract ? szFileToExtract : "");
-    StringCchCopyW(g_CabContext.wszFileToExtract, PATH_CCH,
-                   wszFileToExtract ? wszFileToExtract : L"");
-    StringCchCopyA(g_CabContext.szTargetDir, PATH_CCH, szTargetDir);
-    StringCchCopyW(g_CabContext.wszTargetDir, PATH_CCH, wszTargetDir);
-    if (!EndsWithBackslash(g_CabContext.szTargetDir))
-        StringCchCatA(g_CabContext.szTargetDir, PATH_CCH, "\\");
+    StringCchCopyW(g_CabContext.wszFileToExtract, PATH_CCH, szFileToExtract);
+    StringCchCopyW(g_CabContext.wszTargetDir, PATH_CCH, szTargetDir);
+    size_t cchTarget = wcslen(g_CabContext.wszTargetDir);
+    if (cchTarget == 0 || g_CabContext.wszTargetDir[cchTarget - 1] != L'\\')
+        StringCchCatW(g_CabContext.wszTargetDir, PATH_CCH, L"\\");
 
     const FDIAPI* pApi = GetFdi();
     if (!pApi) {
@@ -691,7 +745,7 @@ DWORD UnPackCabinet(LPCSTR szCabinet, LPCSTR szTargetDir, LPCWSTR wszTargetDir,
     // The system's decoder reads past its buffers on some damaged blocks:
     // such a fault ends the unpacking as a corrupt cabinet, not the run.
     if (!RunGuarded(L"UnPackCABFile()", CopyCabinetJob, &job, &dwResult, &dwFault)) {
-        DebugTraceA("UnPackCABFile()->Decoder fault %#x: '%s' is corrupt", dwFault, szCabinet);
+        DebugTrace(L"UnPackCABFile()->Decoder fault %#x: '%s' is corrupt", dwFault, szCabinet);
         ReleaseAfterFault();
         dwResult = g_bCancel ? ERROR_CANCELLED : ERROR_INVALID_DATA;
     }
@@ -701,7 +755,7 @@ DWORD UnPackCabinet(LPCSTR szCabinet, LPCSTR szTargetDir, LPCWSTR wszTargetDir,
         g_CabContext.hHeap = nullptr;
     }
     if (dwResult == 0 && g_CabContext.wszFileToExtract[0] && !g_CabContext.bFoundFileToExtract) {
-        DebugTraceA("UnPackCABFile()->%s not in the cabinet", g_CabContext.szFileToExtract);
+        DebugTrace(L"UnPackCABFile()->%s not in the cabinet", g_CabContext.wszFileToExtract);
         dwResult = ERROR_FILE_NOT_FOUND;
     }
     if (g_bCancel)
@@ -717,33 +771,25 @@ DWORD UnPackCabinet(LPCSTR szCabinet, LPCSTR szTargetDir, LPCWSTR wszTargetDir,
 DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract,
                     BOOL bRestoreFolders)
 {
+    WCHAR wszCabinet[PATH_CCH];
     WCHAR wszTargetDir[PATH_CCH];
     WCHAR wszFileToExtract[PATH_CCH];
-    if (!szCabinet || !szTargetDir || !AnsiToWide(szTargetDir, wszTargetDir, PATH_CCH) ||
-        !AnsiToWide(szFileToExtract, wszFileToExtract, PATH_CCH))
+    if (!szCabinet || !szTargetDir || !NameToWide(szCabinet, wszCabinet, PATH_CCH, CP_ACP) ||
+        !NameToWide(szTargetDir, wszTargetDir, PATH_CCH, CP_ACP) ||
+        !NameToWide(szFileToExtract, wszFileToExtract, PATH_CCH, CP_ACP))
         return ERROR_INVALID_PARAMETER;
-    return UnPackCabinet(szCabinet, szTargetDir, wszTargetDir, szFileToExtract, wszFileToExtract,
-                         bRestoreFolders);
+    return UnPackCABFile(wszCabinet, wszTargetDir, wszFileToExtract, bRestoreFolders);
 }
 
 DWORD UnPackCABFile(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtract,
                     BOOL bRestoreFolders)
 {
-    char szCabinetA[PATH_CCH];
-    char szTargetDirA[PATH_CCH];
-    char szFileToExtractA[PATH_CCH];
     if (!szCabinet || !szTargetDir || wcslen(szCabinet) >= PATH_CCH ||
         wcslen(szTargetDir) >= PATH_CCH ||
         (szFileToExtract && wcslen(szFileToExtract) >= PATH_CCH))
         return ERROR_INVALID_PARAMETER;
-    if (!WideToAnsi(szCabinet, szCabinetA, PATH_CCH) ||
-        !WideToAnsi(szTargetDir, szTargetDirA, PATH_CCH) ||
-        !WideToAnsi(szFileToExtract, szFileToExtractA, PATH_CCH)) {
-        DebugTrace(L"UnPackCABFile(%s)->Path not in the ANSI code page", szCabinet);
-        return ERROR_INVALID_NAME;
-    }
-    return UnPackCabinet(szCabinetA, szTargetDirA, szTargetDir, szFileToExtractA,
-                         szFileToExtract ? szFileToExtract : L"", bRestoreFolders);
+    return UnPackCabinet(szCabinet, szTargetDir, szFileToExtract ? szFileToExtract : L"",
+                         bRestoreFolders);
 }
 
 namespace {

@@ -7,7 +7,10 @@
 #include <strsafe.h>
 #include <string.h>
 #include "common/capacity.h"
+#include "common/filecopy.h"
+#include "common/filesys.h"
 #include "common/runfiles.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/state.h"
 #include "payload/archive.h"
@@ -85,42 +88,60 @@ BOOL IsaPacFile(LPCWSTR szPath)
     return memcmp(header, pac::HEADER, pac::HEADER_SIZE) == 0;
 }
 
-BOOL UnPAC(LPCSTR szArchive, LPCSTR szTargetDir)
+DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
 {
-    if (!szArchive || !szArchive[0] || !szTargetDir || !szTargetDir[0])
-        return 0;
-    char szArchiveCopy[PATH_CCH];
-    char szTargetCopy[PATH_CCH];
-    if (FAILED(StringCchCopyA(szArchiveCopy, PATH_CCH, szArchive)) ||
-        FAILED(StringCchCopyA(szTargetCopy, PATH_CCH, szTargetDir)))
-        return 0;
-    size_t cb = strlen(szTargetCopy);
-    if (szTargetCopy[cb - 1] != '\\' && FAILED(StringCchCatA(szTargetCopy, PATH_CCH, "\\")))
-        return 0;
-    PFN_PACUNPACK pfnUnpack = GetPacUnpacker();
+    if (!szArchive || !szArchive[0] || !szTargetDir || !szTargetDir[0] ||
+        wcslen(szArchive) >= PATH_CCH || wcslen(szTargetDir) >= PATH_CCH)
+        return ERROR_INVALID_PARAMETER;
     WCHAR wszTarget[PATH_CCH];
-    if (!AnsiToWide(szTargetCopy, wszTarget, PATH_CCH))
-        wszTarget[0] = L'\0';
+    StringCchCopyW(wszTarget, PATH_CCH, szTargetDir);
+    size_t cchTarget = wcslen(wszTarget);
+    if (wszTarget[cchTarget - 1] != L'\\' && FAILED(StringCchCatW(wszTarget, PATH_CCH, L"\\")))
+        return ERROR_FILENAME_EXCED_RANGE;
+    // The library takes 8-bit paths: each must name this very file, in the
+    // code page or by its short name.
+    char szArchiveA[PATH_CCH];
+    char szTargetA[PATH_CCH];
+    DWORD dwError = CodePagePathOf(szArchive, szArchiveA, PATH_CCH);
+    if (dwError == ERROR_SUCCESS)
+        dwError = CodePagePathOf(wszTarget, szTargetA, PATH_CCH);
+    if (dwError != ERROR_SUCCESS) {
+        DebugTrace(L"UnPAC()->%s or %s has no 8-bit form (%d)", szArchive, wszTarget, dwError);
+        return dwError;
+    }
+    size_t cb = strlen(szTargetA);
+    if (cb == 0 || (szTargetA[cb - 1] != '\\' && FAILED(StringCchCatA(szTargetA, PATH_CCH, "\\"))))
+        return ERROR_FILENAME_EXCED_RANGE;
+    PFN_PACUNPACK pfnUnpack = GetPacUnpacker();
     // The library writes on its own: what is new or changed afterwards is
     // what this run wrote.
     CFolderSnapshot before(wszTarget);
-    int iResult = pfnUnpack ? pfnUnpack(szArchiveCopy, szTargetCopy) : PAC_FAILED;
+    SetLastError(ERROR_SUCCESS);
+    int iResult = pfnUnpack ? pfnUnpack(szArchiveA, szTargetA) : PAC_FAILED;
+    // The library gives the cause as the thread's last error.
+    DWORD dwCause = pfnUnpack ? WriteErrorCode(GetLastError()) : ERROR_MOD_NOT_FOUND;
     before.NoteChanges();
     if (iResult == PAC_FAILED) {
-        DebugTraceA("UnPAC()->%s failed", szArchiveCopy);
-        return 0;
+        if (!dwCause)
+            dwCause = ERROR_INVALID_DATA;
+        DebugTrace(L"UnPAC()->%s failed (%d)", szArchive, dwCause);
+        return dwCause;
     }
-    DebugTraceA("UnPAC()->%s unpacked in %s", szArchiveCopy, szTargetCopy);
-    return 1;
+    DebugTrace(L"UnPAC()->%s unpacked in %s", szArchive, wszTarget);
+    return ERROR_SUCCESS;
 }
 
 BOOL UnPAC(LPCWSTR szArchive, LPCWSTR szTargetDir)
 {
-    char szArchiveA[PATH_CCH];
-    char szTargetA[PATH_CCH];
-    if (!szArchive || !szTargetDir || wcslen(szArchive) >= PATH_CCH ||
-        wcslen(szTargetDir) >= PATH_CCH || !WideToAnsi(szArchive, szArchiveA, PATH_CCH) ||
-        !WideToAnsi(szTargetDir, szTargetA, PATH_CCH))
+    return UnPacArchive(szArchive, szTargetDir) == ERROR_SUCCESS ? 1 : 0;
+}
+
+BOOL UnPAC(LPCSTR szArchive, LPCSTR szTargetDir)
+{
+    WCHAR wszArchive[PATH_CCH];
+    WCHAR wszTarget[PATH_CCH];
+    if (!NameToWide(szArchive, wszArchive, PATH_CCH, CP_ACP) ||
+        !NameToWide(szTargetDir, wszTarget, PATH_CCH, CP_ACP))
         return 0;
-    return UnPAC(szArchiveA, szTargetA);
+    return UnPAC(wszArchive, wszTarget);
 }

@@ -1,8 +1,11 @@
 // The PAC container: a fixed 94-byte header, then our own layout, which only
 // QELTRON.dll and the packer read and write:
-//   "QPK1", file count (u32), then per file: name length (u16, 1..259),
-//   name (8-bit, may hold "\" between folders), size (u64), CRC-32 of the
-//   bytes (u32), the bytes. Little-endian.
+//   "QPK1" or "QPK2", file count (u32), then per file: name length (u16,
+//   1..259 bytes), name (may hold "\" between folders), size (u64), CRC-32
+//   of the bytes (u32), the bytes. Little-endian.
+// Names are in the ANSI code page after "QPK1", in UTF-8 after "QPK2". The
+// packer writes "QPK2" only for an archive with a name beyond ASCII: a
+// library that knows only "QPK1" refuses it instead of misnaming files.
 // Header-only so that the DLL and the packer share it without the library.
 #pragma once
 
@@ -23,6 +26,7 @@ const unsigned char HEADER[HEADER_SIZE] = {
 };
 
 const char LAYOUT_MAGIC[4] = {'Q', 'P', 'K', '1'};
+const char LAYOUT_MAGIC_UTF8[4] = {'Q', 'P', 'K', '2'};
 const unsigned NAME_MAX = 259;
 const unsigned UNPACK_ORDINAL = 6;
 

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include "common/capacity.h"
 
 // An entry name that is absolute, carries a drive or stream (":"), climbs
 // with "..", is empty, or has a part that the system would not store under
@@ -23,6 +24,6 @@ BOOL JoinEntryPath(LPWSTR szOut, size_t cchOut, LPCWSTR szFolder, LPCWSTR szName
 // path or not; traces "<szCaller>-><path> removed (<result>)".
 void RemoveWrittenMember(LPCWSTR szCaller, const std::wstring& path);
 
-// ANSI <-> wide, bounded; FALSE when the text does not fit or convert.
-BOOL AnsiToWide(LPCSTR sz, LPWSTR szOut, int cchOut, UINT uCodePage = CP_ACP);
-BOOL WideToAnsi(LPCWSTR sz, LPSTR szOut, int cbOut);
+// Bytes a stored member name may take: a name of PATH_CCH - 1 UTF-16
+// units takes at most three bytes for each in UTF-8.
+const int ENTRY_NAME_BYTES = 3 * PATH_CCH;

@@ -1,5 +1,6 @@
 // ZIP unpacking through minizip on zlib: every entry lands flat in the
-// target folder.
+// target folder, so two entries of one name in different folders fail the
+// archive rather than one overwriting the other.
 #include <unzip.h>
 // iowin32.h needs the declarations of unzip.h first.
 #include <iowin32.h>
@@ -10,7 +11,10 @@
 #include "common/cancel.h"
 #include "common/handles.h"
 #include "common/capacity.h"
+#include "common/errors.h"
+#include "common/filecopy.h"
 #include "common/filesys.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/state.h"
 #include "payload/archive.h"
@@ -45,26 +49,37 @@ private:
     unzFile m_zip;
 };
 
-// The current entry's name in wide characters; FALSE when it does not fit.
+// The current entry's name in wide characters; FALSE when it does not fit
+// or is not what its encoding says. A name is UTF-8 when the entry's
+// UTF-8 flag says so, else in the OEM code page, as ZIP tools write it.
 BOOL CurrentEntry(unzFile zip, unz_file_info64& info, WCHAR (&wszName)[PATH_CCH],
-                  char (&szName)[PATH_CCH])
+                  char (&szName)[ENTRY_NAME_BYTES])
 {
-    if (unzGetCurrentFileInfo64(zip, &info, szName, PATH_CCH, nullptr, 0, nullptr, 0) != UNZ_OK)
+    if (unzGetCurrentFileInfo64(zip, &info, szName, ENTRY_NAME_BYTES, nullptr, 0, nullptr, 0) !=
+        UNZ_OK)
         return FALSE;
-    if (info.size_filename >= PATH_CCH)
+    if (info.size_filename >= static_cast<uLong>(ENTRY_NAME_BYTES))
         return FALSE;
     szName[info.size_filename] = '\0';
     UINT uCodePage = (info.flag & ZIP_FLAG_UTF8) ? CP_UTF8 : CP_OEMCP;
-    return AnsiToWide(szName, wszName, PATH_CCH, uCodePage);
+    return NameToWide(szName, wszName, PATH_CCH, uCodePage);
+}
+
+// The code of a minizip failure: memory, else damage.
+DWORD ZipErrorCode(int iErr)
+{
+    return iErr == UNZ_INTERNALERROR || iErr == Z_MEM_ERROR ? ERROR_OUTOFMEMORY : ERROR_INVALID_DATA;
 }
 
 // Writes the current entry to target in chunks of at most 16 KiB, each
-// counted by the progress model. FALSE when reading, inflating, the CRC,
-// the size or writing fails; a failed file is removed.
-BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::wstring& target)
+// counted by the progress model. 0, or the cause: the write's error (112
+// for a full disk), 13 when reading, inflating, the CRC or the size fails,
+// 14 without memory, 1223 when cancelled. A failed file is removed.
+DWORD ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::wstring& target)
 {
-    if (unzOpenCurrentFile(zip) != UNZ_OK)
-        return FALSE;
+    int iOpen = unzOpenCurrentFile(zip);
+    if (iOpen != UNZ_OK)
+        return ZipErrorCode(iOpen);
     // What was there goes first (read-only or not); a link is never written
     // through, nor a file of the user's replaced that the run's end would delete.
     DWORD dwCleared = MayReplace(target.c_str());
@@ -75,73 +90,77 @@ BOOL ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::ws
                                              FILE_ATTRIBUTE_NORMAL)
                           : INVALID_HANDLE_VALUE);
     if (!hFile.IsValid()) {
-        DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), GetLastError());
+        DWORD dwError = dwCleared != ERROR_SUCCESS ? dwCleared : LastErrorOr(ERROR_WRITE_FAULT);
+        DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), dwError);
         unzCloseCurrentFile(zip);
-        return FALSE;
+        return WriteErrorCode(dwError);
     }
     NoteRunFile(target.c_str());
-    std::vector<BYTE> chunk(ZIP_CHUNK_SIZE);
-    BOOL bOk = TRUE;
+    BYTE chunk[ZIP_CHUNK_SIZE];
+    DWORD dwResult = ERROR_SUCCESS;
     ULONGLONG ullWritten = 0;
     for (;;) {
-        int cbRead = unzReadCurrentFile(zip, chunk.data(), ZIP_CHUNK_SIZE);
+        int cbRead = unzReadCurrentFile(zip, chunk, ZIP_CHUNK_SIZE);
         if (cbRead < 0) {
-            bOk = FALSE;
+            DebugTrace(L"UnZipFile()->%s: the entry's data is damaged (%d)", target.c_str(), cbRead);
+            dwResult = ZipErrorCode(cbRead);
             break;
         }
         if (cbRead == 0)
             break;
         DWORD cbWritten = 0;
-        if (!WriteFile(hFile.Get(), chunk.data(), static_cast<DWORD>(cbRead), &cbWritten,
-                       nullptr) ||
+        if (!WriteFile(hFile.Get(), chunk, static_cast<DWORD>(cbRead), &cbWritten, nullptr) ||
             cbWritten != static_cast<DWORD>(cbRead)) {
-            DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), GetLastError());
-            bOk = FALSE;
+            dwResult = WriteErrorCode(LastErrorOr(ERROR_WRITE_FAULT));
+            DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), dwResult);
             break;
         }
         ullWritten += cbWritten;
         Progress().NewStep(Progress().AddBytesDone(cbWritten));
         if (g_bCancel) {
-            bOk = FALSE;
+            dwResult = ERROR_CANCELLED;
             break;
         }
     }
     // The CRC is checked when the entry is closed after its last byte.
-    if (unzCloseCurrentFile(zip) != UNZ_OK)
-        bOk = FALSE;
-    if (bOk && ullWritten != info.uncompressed_size) {
+    int iClose = unzCloseCurrentFile(zip);
+    if (dwResult == ERROR_SUCCESS && iClose != UNZ_OK) {
+        DebugTrace(L"UnZipFile()->%s: the entry's CRC is wrong (%d)", target.c_str(), iClose);
+        dwResult = ZipErrorCode(iClose);
+    }
+    if (dwResult == ERROR_SUCCESS && ullWritten != info.uncompressed_size) {
         DebugTrace(L"UnZipFile()->%s has %I64u of %I64u bytes", target.c_str(), ullWritten,
                    info.uncompressed_size);
-        bOk = FALSE;
+        dwResult = ERROR_INVALID_DATA;
     }
-    if (bOk) {
+    if (dwResult == ERROR_SUCCESS) {
         FILETIME ftLocal, ftUtc;
         if (DosDateTimeToFileTime(HIWORD(info.dosDate), LOWORD(info.dosDate), &ftLocal) &&
             LocalFileTimeToFileTime(&ftLocal, &ftUtc))
             SetFileTime(hFile.Get(), &ftUtc, nullptr, &ftUtc);
     }
     hFile.Close();
-    if (!bOk)
+    if (dwResult != ERROR_SUCCESS)
         (void)DeleteFileNoLink(target.c_str());  // a part written: nothing to keep
-    return bOk;
+    return dwResult;
 }
 
 }  // namespace
 
-BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
+DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
 {
     if (!szArchive || !szTargetDir)
-        return 0;
+        return ERROR_INVALID_PARAMETER;
     CZipReader reader(szArchive);
     unzFile zip = reader.Get();
     if (!zip)
-        return 0;
+        return ERROR_INVALID_DATA;
     if (!CreateAllDirectory(szTargetDir))
-        return 0;
+        return LastErrorOr(ERROR_PATH_NOT_FOUND);
 
     unz_global_info64 global;
     if (unzGetGlobalInfo64(zip, &global) != UNZ_OK)
-        return 0;
+        return ERROR_INVALID_DATA;
     // The archive summary: the sizes of every entry together.
     ULONGLONG ullSize = 0;
     ULONGLONG ullCompSize = 0;
@@ -158,18 +177,18 @@ BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
     Progress().DefineData(ullCompSize);
 
     // The first failure ends the unpacking, and nothing it wrote stays.
-    BOOL bAllDone = TRUE;
+    DWORD dwResult = ERROR_SUCCESS;
     ULONGLONG ullEntries = 0;
-    std::vector<std::wstring> written;
+    std::vector<std::wstring> written, names;
     int iErr = unzGoToFirstFile(zip);
     for (; iErr == UNZ_OK; iErr = unzGoToNextFile(zip)) {
         ++ullEntries;
         unz_file_info64 info;
         WCHAR wszName[PATH_CCH];
-        char szName[PATH_CCH];
+        char szName[ENTRY_NAME_BYTES];
         if (!CurrentEntry(zip, info, wszName, szName)) {
             DebugTrace(L"UnZipFile()->Entry %I64u: name refused", ullEntries - 1);
-            bAllDone = FALSE;
+            dwResult = ERROR_INVALID_DATA;
             break;
         }
         LPCWSTR pszPart = EntryFileName(wszName);
@@ -177,34 +196,50 @@ BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
             continue;  // a folder entry
         if (IsUnsafeEntryName(wszName)) {
             DebugTrace(L"UnZipFile()->Unsafe entry %s refused", wszName);
-            bAllDone = FALSE;
+            dwResult = ERROR_INVALID_DATA;
             break;
         }
         std::wstring target = JoinEntryPath(szTargetDir, pszPart);
-        if (std::find(written.begin(), written.end(), target) == written.end())
-            written.push_back(target);
-        BOOL bEntryDone = ExtractCurrentEntry(zip, info, target);
+        // Flat, a second entry of the name would take the first one's place.
+        auto same = std::find_if(written.begin(), written.end(), [&](const std::wstring& w) {
+            return CompareStringOrdinal(w.c_str(), -1, target.c_str(), -1, TRUE) == CSTR_EQUAL;
+        });
+        if (same != written.end()) {
+            DebugTrace(L"UnZipFile()->%s and %s both unpack to %s: the archive is refused",
+                       names[same - written.begin()].c_str(), wszName, target.c_str());
+            dwResult = ERROR_FILE_EXISTS;
+            break;
+        }
+        written.push_back(target);
+        names.push_back(wszName);
+        dwResult = ExtractCurrentEntry(zip, info, target);
         DebugTrace(L"UnZipFile()->FileName=%s File=%s", wszName, target.c_str());
-        if (!bEntryDone) {
-            DebugTrace(L"UnZipFile()->%s failed", wszName);
-            bAllDone = FALSE;
+        if (dwResult != ERROR_SUCCESS) {
+            DebugTrace(L"UnZipFile()->%s failed (%d)", wszName, dwResult);
             break;
         }
         if (g_bCancel)
             break;
     }
     // A directory that ends before the announced entry count is damaged.
-    if (bAllDone && iErr != UNZ_OK && iErr != UNZ_END_OF_LIST_OF_FILE)
-        bAllDone = FALSE;
-    if (bAllDone && !g_bCancel && ullEntries != global.number_entry)
-        bAllDone = FALSE;
+    if (dwResult == ERROR_SUCCESS && !g_bCancel &&
+        ((iErr != UNZ_OK && iErr != UNZ_END_OF_LIST_OF_FILE) || ullEntries != global.number_entry)) {
+        DebugTrace(L"UnZipFile()->The directory ends after %I64u of %I64u entries", ullEntries,
+                   static_cast<ULONGLONG>(global.number_entry));
+        dwResult = ERROR_INVALID_DATA;
+    }
     if (g_bCancel)
-        bAllDone = FALSE;
-    if (!bAllDone) {
+        dwResult = ERROR_CANCELLED;
+    if (dwResult != ERROR_SUCCESS) {
         for (const std::wstring& target : written)
             RemoveWrittenMember(L"UnZipFile()", target);
     }
-    return bAllDone ? 1 : 0;
+    return dwResult;
+}
+
+BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
+{
+    return UnZipArchive(szArchive, szTargetDir) == ERROR_SUCCESS ? 1 : 0;
 }
 
 BOOL IsZipFile(LPCWSTR szPath)

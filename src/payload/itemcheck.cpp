@@ -72,7 +72,7 @@ DWORD LoadItemHashesFrom(const BYTE* p, DWORD cb)
         entry.dwIndex = ReadU32(pEntry + 4);
         entry.ullSize = ReadU64(pEntry + 8);
         memcpy(entry.digest, pEntry + 16, ITEMHASH_DIGEST_SIZE);
-        bool bKnown = entry.dwKind == ITEMHASH_KIND_RECORD ||
+        bool bKnown = entry.dwKind == ITEMHASH_KIND_RECORD || entry.dwKind == ITEMHASH_KIND_ENTRY ||
                       (entry.dwKind == ITEMHASH_KIND_DATA && entry.dwIndex == 0);
         if (!bKnown || (i > 0 && !Before(entries[i - 1], entry))) {
             DebugTrace(L"LoadItemHashes()->Item hashes damaged (entry %u)", i);
@@ -97,6 +97,33 @@ const ITEMHASH* FindItemHash(DWORD dwKind, DWORD dwIndex)
             return &entry;
     }
     return nullptr;
+}
+
+BOOL IsPackedRecord(DWORD dwIndex, uint8_t type, uint64_t size, const char* file, const char* fileOut)
+{
+    if (!HasItemHashes())
+        return TRUE;
+    const ITEMHASH* pEntry = FindItemHash(ITEMHASH_KIND_ENTRY, dwIndex);
+    if (!pEntry)
+        return FALSE;
+    uint8_t identity[ITEMHASH_IDENTITY_MAX];
+    size_t cbIdentity = RecordIdentity(type, size, file, fileOut, identity);
+    SHA256CONTEXT ctx;
+    BYTE digest[SHA256_DIGEST_SIZE];
+    Sha256Init(ctx);
+    Sha256Update(ctx, identity, cbIdentity);
+    Sha256Final(ctx, digest);
+    return cbIdentity && pEntry->ullSize == cbIdentity &&
+           memcmp(digest, pEntry->digest, SHA256_DIGEST_SIZE) == 0;
+}
+
+BOOL ItemHashesFitTable(DWORD dwRecords)
+{
+    for (const ITEMHASH& entry : Hashes().entries) {
+        if (entry.dwKind != ITEMHASH_KIND_DATA && entry.dwIndex >= dwRecords)
+            return FALSE;
+    }
+    return TRUE;
 }
 
 CItemCheck::CItemCheck(DWORD dwKind, DWORD dwIndex) : m_pEntry(FindItemHash(dwKind, dwIndex))

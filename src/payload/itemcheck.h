@@ -21,6 +21,13 @@ BOOL HasItemHashes();
 // The entry of an item, or null when the package has none for it.
 const ITEMHASH* FindItemHash(DWORD dwKind, DWORD dwIndex);
 
+// Whether a record of the table is the one packed (its kind 2 entry): TRUE
+// too for a package without hashes.
+BOOL IsPackedRecord(DWORD dwIndex, uint8_t type, uint64_t size, const char* file, const char* fileOut);
+// Whether the hashes name no record at or beyond dwRecords (a table that
+// lost records).
+BOOL ItemHashesFitTable(DWORD dwRecords);
+
 // One item's check as its bytes go by: null when there is nothing to check
 // against, so that callers pass Context() on to the copy either way.
 class CItemCheck {

@@ -101,7 +101,7 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
     COPYRESULT copy = CopyBlocks(source, hTarget.Get(), ullSize - ullDone, COPY_BLOCK_SIZE,
                                  &observer, nullptr);
     DWORD dwResult = CopyResultToCode(copy, szTarget);
-    if (dwResult == ERROR_NOT_ENOUGH_MEMORY)
+    if (dwResult == ERROR_OUTOFMEMORY)
         return dwResult;
     DebugTrace(L"ExtractPieceOfFile()->Extract done in %d ms", GetTickCount() - dwStart);
 

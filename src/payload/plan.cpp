@@ -102,6 +102,7 @@ struct PLAN {
     ULONGLONG TotSizeFilesToExtract;
     ULONGLONG TotSizeFilesToUncompress;
     DWORD dwTableError;  // a record the plan refuses to act on
+    DWORD dwRecords;     // the table's record count
     BOOL bOutOfMemory;   // a list could not grow
 };
 
@@ -120,7 +121,7 @@ BOOL AppendEntry(PLAN& plan, FILELIST& list, const DATAFILEINFO& entry)
             if (!plan.bOutOfMemory)
                 DebugTrace(L"ReadDataStruct()->Catch Error!");
             plan.bOutOfMemory = TRUE;
-            plan.dwTableError = ERROR_INVALID_DATA;
+            plan.dwTableError = ERROR_OUTOFMEMORY;
             return FALSE;
         }
         operator delete(pProbe);
@@ -152,10 +153,22 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
             plan.dwTableError = ERROR_INVALID_DATA;
         return;
     }
+    if (!IsPackedRecord(dwIndex, record.TypeOfFile, record.FileSize, record.szFile, record.szFileOut)) {
+        DebugTrace(L"ReadDataStruct()->Record %u is not the one packed (name, type or size changed)",
+                   dwIndex);
+        if (!plan.dwTableError)
+            plan.dwTableError = ERROR_INVALID_DATA;
+        return;
+    }
     DATAFILEINFO info = NewEntry();
     info.dwRecord = dwIndex;
-    AnsiToWide(record.szFile, info.szFile, PATH_CCH);
-    AnsiToWide(record.szFileOut, info.szTgdFile, PATH_CCH);
+    if (!RecordNameToWide(record.szFile, record.TypeOfFile, info.szFile) ||
+        !RecordNameToWide(record.szFileOut, record.TypeOfFile, info.szTgdFile)) {
+        DebugTrace(L"ReadDataStruct()->Names of a record refused: not UTF-8");
+        if (!plan.dwTableError)
+            plan.dwTableError = ERROR_INVALID_DATA;
+        return;
+    }
     info.FileSize = record.FileSize;
     info.DataOffSet = record.DataOffSet;
     info.TypeOfFile = record.TypeOfFile;
@@ -268,6 +281,7 @@ public:
     explicit CPlanTableSink(PLAN& plan) : m_plan(plan) {}
     void OnTableStart(DWORD dwNbFiles) override
     {
+        m_plan.dwRecords = dwNbFiles;
         if (m_plan.bTwoBars) {
             Progress().DefineStep(0, 100, dwNbFiles);
             Progress().DefineMainBarStep(0, TWO_BARS_TABLE_END);
@@ -406,7 +420,7 @@ DWORD RunDownloads(PLAN& plan, ULONGLONG ullTotSizeDownload, ULONGLONG ullTotSiz
                 // (12152), a redirect loop (12156), a wrong file (323).
                 bool bOwnCode = dwEntry == ERROR_ITEM_HASH || dwEntry == ERROR_FILE_NOT_FOUND ||
                                 dwEntry == ERROR_ACCESS_DENIED || dwEntry == DOWNLOAD_SERVER_ERROR ||
-                                dwEntry == DOWNLOAD_TOO_MANY_REDIRECTS || dwEntry == ERROR_NOT_ENOUGH_MEMORY ||
+                                dwEntry == DOWNLOAD_TOO_MANY_REDIRECTS || dwEntry == ERROR_OUTOFMEMORY ||
                                 dwEntry == ERROR_DISK_FULL;
                 dwResult = bOwnCode ? dwEntry : ERROR_CODE_DOWNLOAD_FAILED;
                 NoteFailure(EXTRACT_STEP_DOWNLOAD, entry.szTgdFile);
@@ -567,6 +581,11 @@ DWORD BuildAndRun(PLAN& plan, HANDLE hFile, DWORD dwSignOffset)
     DWORD dwResult = ReadPayloadTable(hFile, dwSignOffset, sink);
     if (dwResult != 0)
         return dwResult;
+    if (!plan.dwTableError && !ItemHashesFitTable(plan.dwRecords)) {
+        DebugTrace(L"ReadDataStruct()->The package's hashes name records beyond the table's %u",
+                   plan.dwRecords);
+        plan.dwTableError = ERROR_INVALID_DATA;
+    }
     if (plan.dwTableError)
         return plan.dwTableError;
 
@@ -602,9 +621,50 @@ DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase)
     return static_cast<DWORD>(dShare) + dwBase;
 }
 
+namespace {
+
+// Characters beyond ASCII go into a URL as their UTF-8 bytes, %-escaped:
+// the one form that names the file alike on every server.
+BOOL AppendUrlText(LPWSTR szUrl, size_t cchUrl, LPCWSTR szText)
+{
+    for (LPCWSTR p = szText; *p;) {
+        if (*p < 0x80) {
+            WCHAR szChar[2] = {*p++, L'\0'};
+            if (FAILED(StringCchCatW(szUrl, cchUrl, szChar)))
+                return FALSE;
+            continue;
+        }
+        int cchUnit = IS_HIGH_SURROGATE(p[0]) && IS_LOW_SURROGATE(p[1]) ? 2 : 1;
+        char szUtf8[4];
+        int cb = WideCharToMultiByte(CP_UTF8, 0, p, cchUnit, szUtf8, sizeof(szUtf8), nullptr,
+                                     nullptr);
+        if (cb <= 0)
+            return FALSE;
+        for (int i = 0; i < cb; ++i) {
+            WCHAR szEscape[4];
+            StringCchPrintfW(szEscape, ARRAYSIZE(szEscape), L"%%%02X",
+                             static_cast<unsigned>(static_cast<BYTE>(szUtf8[i])));
+            if (FAILED(StringCchCatW(szUrl, cchUrl, szEscape)))
+                return FALSE;
+        }
+        p += cchUnit;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
 {
-    if (FAILED(StringCchCopyW(szUrl, cchUrl, szBase ? szBase : L"")))
+    // The scheme and the host stay as written; the location's path is
+    // escaped like the name.
+    LPCWSTR pszBase = szBase ? szBase : L"";
+    LPCWSTR pszScheme = wcsstr(pszBase, L"://");
+    LPCWSTR pszPath = pszScheme ? wcschr(pszScheme + 3, L'/') : pszBase;
+    if (!pszPath)
+        pszPath = pszBase + wcslen(pszBase);
+    if (FAILED(StringCchCopyNW(szUrl, cchUrl, pszBase, static_cast<size_t>(pszPath - pszBase))) ||
+        !AppendUrlText(szUrl, cchUrl, pszPath))
         return FALSE;
     if (!szFileOut || !szFileOut[0])
         return TRUE;
@@ -613,7 +673,7 @@ BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
         szUrl[cch - 1] = L'\0';
     if (szFileOut[0] != L'/' && FAILED(StringCchCatW(szUrl, cchUrl, L"/")))
         return FALSE;
-    return SUCCEEDED(StringCchCatW(szUrl, cchUrl, szFileOut));
+    return AppendUrlText(szUrl, cchUrl, szFileOut);
 }
 
 DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize)
@@ -645,7 +705,7 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
     std::unique_ptr<PLAN> plan(new (std::nothrow) PLAN());
     if (!plan) {
         DebugTrace(L"ReadDataStruct()->Catch Error!");
-        dwResult = ERROR_INVALID_DATA;
+        dwResult = ERROR_OUTOFMEMORY;
     } else {
         StringCchCopyW(plan->szLauncherDir, PATH_CCH, szFile);
         PathRemoveFileSpecW(plan->szLauncherDir);
@@ -661,6 +721,20 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
     hFile.Close();
     if (IsCancelled())
         dwResult = ERROR_CANCELLED;
+    // A disk that filled up after the check: the same words as before.
+    if (dwResult == ERROR_DISK_FULL && g_ExtractFailure.dwStep != EXTRACT_STEP_SPACE)
+        NoteDiskFull(szTgdFolder, 0);
     DebugTrace(L"ReadDataStruct()->End(%d)", dwResult);
     return dwResult;
+}
+
+void NoteDiskFull(LPCWSTR szTgdFolder, ULONGLONG ullNeeded)
+{
+    // The file a step was writing names its drive best; else the target.
+    if (g_ExtractFailure.dwStep == EXTRACT_STEP_NONE)
+        NoteFailure(EXTRACT_STEP_WRITE, szTgdFolder);
+    if (!g_ExtractFailure.ullNeedBytes)
+        g_ExtractFailure.ullNeedBytes = ullNeeded;
+    DebugTrace(L"NoteDiskFull(%s)->the disk filled up while the run wrote to it",
+               g_ExtractFailure.szPath);
 }

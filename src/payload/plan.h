@@ -28,6 +28,7 @@ enum EXTRACTSTEP : DWORD {
     EXTRACT_STEP_COPY,
     EXTRACT_STEP_EXTRACT,
     EXTRACT_STEP_UNPACK,
+    EXTRACT_STEP_WRITE,     // a write outside the steps above found the disk full
 };
 
 // Where the last extraction failed, for the message the user reads; cleared
@@ -55,8 +56,14 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
 // g_ExtractFailure, when ullTotNeedSize is more than ullFreeBytes, else 0.
 DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize);
 
+// A disk that filled up during the run, in g_ExtractFailure: where (the
+// file a step was writing, else szTgdFolder) and what the run needs
+// (ullNeeded where the plan did not know it yet).
+void NoteDiskFull(LPCWSTR szTgdFolder, ULONGLONG ullNeeded);
+
 // Where a phase ends on the bar: its weight's share of 95 units above base.
 DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase);
 
-// The URL of a web file: the download location joined to its output name.
+// The URL of a web file: the download location joined to its output name;
+// characters beyond ASCII after the host are %-escaped UTF-8.
 BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut);

@@ -3,6 +3,8 @@
 #include <strsafe.h>
 #include "common/blockcopy.h"
 #include "common/capacity.h"
+#include "common/checkedmath.h"
+#include "common/filecopy.h"
 #include "common/filesys.h"
 #include "common/handles.h"
 #include "common/progress.h"
@@ -10,6 +12,7 @@
 #include "common/trace.h"
 #include "payload/archive.h"
 #include "payload/itemcheck.h"
+#include "payload/plan.h"
 #include "res/resource.h"
 #include "state/config.h"
 #include "state/projectinfo.h"
@@ -163,13 +166,14 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
 
     Progress().DefineStep(0, DATARES_WRITE_END, dwSize);
     BOOL bWritten = WriteStagedData(hFile, pData, dwSize, dwChunk);
+    DWORD dwWriteError = WriteErrorCode(GetLastError());
     CloseHandle(hFile);
     Progress().GoToMaxStep(0);
     DWORD dwCode;
     if (!bWritten) {
         // A staged archive that could not be written whole is not unpacked.
         DebugTrace(L"ExtractDATARes()->WriteFile(%s) failed!", szStaged);
-        dwCode = CODE_WRITE_FAILED;
+        dwCode = dwWriteError == ERROR_DISK_FULL ? ERROR_DISK_FULL : CODE_WRITE_FAILED;
     } else {
         Progress().DefineStep(DATARES_WRITE_END, DATARES_UNPACK_END, dwSize);
         if (GetFileAttributesW(g_ProjectInfo.szTgdFolder) == INVALID_FILE_ATTRIBUTES)
@@ -178,6 +182,9 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
     }
     (void)DeleteFileNoLink(szStaged);  // the staged copy is done with, whatever came of it
     FreeResource(hResData);
+    if (dwCode == ERROR_DISK_FULL)
+        NoteDiskFull(bWritten ? g_ProjectInfo.szTgdFolder : szStaged,
+                     SatAdd(g_ProjectInfo.uiTotFilesSize, dwSize));
     return dwCode;
 }
 
@@ -234,10 +241,13 @@ HMODULE SetCorvelThm(DWORD* pdwError)
     else
         DebugTrace(L"SetCorvelThm()->Function 'crvStartup' failed!");
     if (pfnLoadColors) {
+        // The library takes an 8-bit path: one that names this very file.
         char szThemeA[PATH_CCH];
-        if (!WideCharToMultiByte(CP_ACP, 0, szTheme, -1, szThemeA, PATH_CCH, nullptr, nullptr))
-            szThemeA[0] = '\0';
-        pfnLoadColors(szThemeA, 0);
+        DWORD dwError = CodePagePathOf(szTheme, szThemeA, PATH_CCH);
+        if (dwError == ERROR_SUCCESS)
+            pfnLoadColors(szThemeA, 0);
+        else
+            DebugTrace(L"SetCorvelThm()->%s has no 8-bit form (%d)", szTheme, dwError);
     } else {
         DebugTrace(L"SetCorvelThm()->Function 'LoadColorScheme' failed!");
     }

@@ -6,6 +6,7 @@
 #include "common/cancel.h"
 #include "common/trace.h"
 #include "common/handles.h"
+#include "common/textcode.h"
 #include "res/resource.h"
 
 namespace {
@@ -36,6 +37,17 @@ public:
     }
     // Position and read in one go.
     BOOL Take(void* pv, DWORD cb) { return Step(cb) && Read(pv, cb); }
+    // Reads cb bytes cbFurther bytes back from the current distance and
+    // leaves the distance as it was.
+    BOOL Peek(ULONGLONG cbFurther, void* pv, DWORD cb)
+    {
+        ULONGLONG ullBack = m_ullLastOffSet + cbFurther;
+        if (ullBack > m_ullFileSize)
+            return FALSE;
+        LARGE_INTEGER li;
+        li.QuadPart = static_cast<LONGLONG>(m_ullFileSize - ullBack);
+        return SetFilePointerEx(m_hFile, li, nullptr, FILE_BEGIN) && Read(pv, cb);
+    }
 
     ULONGLONG LastOffSet() const { return m_ullLastOffSet; }
     // Offset from the start of the file of the byte at the current distance.
@@ -60,6 +72,19 @@ BOOL TakeName(CBackwardReader& reader, DWORD cb, char (&szName)[PATH_CCH])
     szName[cb] = '\0';
     return TRUE;
 }
+
+// "ReadDataStruct()->File=%s" and the like, the name as the record means it.
+void TraceRecordName(LPCWSTR szFormat, const char* szName, BYTE byTypeOfFile)
+{
+    WCHAR szWide[PATH_CCH];
+    if (!RecordNameToWide(szName, byTypeOfFile, szWide))
+        NameToWide(szName, szWide, PATH_CCH, CP_ACP);
+    DebugTrace(szFormat, szWide);
+}
+
+// TypeOfFile lies 17 bytes before a record's File: FileSize, DataOffSet,
+// then the type.
+const ULONGLONG TYPE_AFTER_FILE = 8 + 8 + 1;
 
 // Authenticode starts the certificate table on an 8-byte boundary: up to
 // 7 zero bytes may lie between the payload's magic and the table.
@@ -361,6 +386,12 @@ BOOL TableAddsUp(HANDLE hFile, ULONGLONG ullTableStart,
 
 }  // namespace
 
+BOOL RecordNameToWide(const char* szName, BYTE byTypeOfFile, LPWSTR szOut)
+{
+    UINT uCodePage = (byTypeOfFile & TF_UTF8_NAMES) ? CP_UTF8 : CP_ACP;
+    return NameToWide(szName, szOut, PATH_CCH, uCodePage);
+}
+
 DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink& sink)
 {
     LARGE_INTEGER liSize;
@@ -416,8 +447,13 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
         bOk = TakeName(reader, lgFile, record.szFile);
         if (!bOk)
             break;
-        if (lgFile > 0)
-            DebugTraceA("ReadDataStruct()->File=%s", record.szFile);
+        if (lgFile > 0) {
+            // The type, which the walk reads later, tells the name's encoding.
+            BYTE byType = 0;
+            if (!reader.Peek(TYPE_AFTER_FILE, &byType, sizeof(byType)))
+                byType = 0;
+            TraceRecordName(L"ReadDataStruct()->File=%s", record.szFile, byType);
+        }
 
         bOk = reader.Take(&record.FileSize, sizeof(record.FileSize));
         if (!bOk)
@@ -442,7 +478,7 @@ DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink&
         if (!bOk)
             break;
         if (lgFileOut > 0)
-            DebugTraceA("ReadDataStruct()->FileOut=%s", record.szFileOut);
+            TraceRecordName(L"ReadDataStruct()->FileOut=%s", record.szFileOut, record.TypeOfFile);
 
         // The bytes of an embedded file lie before the table.
         if (record.TypeOfFile & TF_EMBEDDED) {

@@ -6,6 +6,12 @@
 //
 // One record, in file order: FileOut, lgFileOut (4), TypeOfFile (1),
 // DataOffSet (8), FileSize (8), File, lgFile (4). The reader walks backwards.
+//
+// Names are bytes without a terminator, at most 259 of them: in the ANSI
+// code page, or UTF-8 when TypeOfFile has TF_UTF8_NAMES. The packer sets
+// that bit only for a record with a name that is not plain ASCII, so that
+// every other record reads the same everywhere; launchers that do not know
+// the bit ignore it, as they ignore every bit they do not use.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -31,7 +37,8 @@ enum : BYTE {
     TF_EXTERNAL = 0x02,  // taken from beside the launcher (or the web with TF_WEB)
     TF_STORED = 0x04,    // used unchanged; otherwise an archive to unpack
     TF_WEB = 0x08,       // with TF_EXTERNAL: fetched from the web-download location
-    TF_KNOWN = TF_EMBEDDED | TF_EXTERNAL | TF_STORED | TF_WEB,
+    TF_UTF8_NAMES = 0x10,  // File and FileOut are UTF-8, not the ANSI code page
+    TF_KNOWN = TF_EMBEDDED | TF_EXTERNAL | TF_STORED | TF_WEB | TF_UTF8_NAMES,
 };
 
 // One record of the file table as stored (8-bit names).
@@ -42,6 +49,10 @@ struct PAYLOADRECORD {
     ULONGLONG DataOffSet;
     BYTE TypeOfFile;
 };
+
+// A name of a record in UTF-16 (PATH_CCH characters), in the encoding the
+// record's TypeOfFile says. FALSE when the bytes are not well-formed UTF-8.
+BOOL RecordNameToWide(const char* szName, BYTE byTypeOfFile, LPWSTR szOut);
 
 // Looks for the magic at the very end of szPath, then right before the
 // certificate table that the PE header names, then in the last 10,240 bytes.

@@ -74,6 +74,7 @@
 #define IDS_ERROR_FOLDER        615     // the package's own target folder is refused
 #define IDS_INFO_VERSION        616
 #define IDS_INFO_LANGUAGES      617
+#define IDS_ERROR_MEMORY        618
 #define IDS_WARNING_CAPTION     700
 #define IDS_HELP_TEXT           712
 #define IDS_HELP_CAPTION        713

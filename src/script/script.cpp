@@ -1,8 +1,9 @@
 #include "script/script.h"
-#include <io.h>
-#include <stdio.h>
+#include <vector>
 #include <strsafe.h>
 #include "common/cancel.h"
+#include "common/handles.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/pathvar.h"
 #include "state/state.h"
@@ -72,20 +73,66 @@ void ParamsForTrace(LPCWSTR szName, LPCWSTR szParams, LPWSTR szOut, size_t cchOu
 }
 
 // Owns the open script file.
-class CScriptFile {
+// The script's text, read whole and decoded (UTF-8 with or without its
+// mark, UTF-16 with its mark, else the ANSI code page), handed out line by
+// line as a text-mode read would: CR LF ends a line as LF does, Ctrl+Z
+// ends the text, and a longer line comes in reads of SCRIPT_READ_CCH - 1
+// characters.
+class CScriptText {
 public:
-    explicit CScriptFile(LPCWSTR szFile) : m_pFile(_wfopen(szFile, L"rt")) {}
-    ~CScriptFile()
+    // 0, ERROR_FILE_NOT_FOUND, or ERROR_FILE_TOO_LARGE past SCRIPT_MAX_BYTES.
+    DWORD Load(LPCWSTR szFile)
     {
-        if (m_pFile)
-            fclose(m_pFile);
+        CFileHandle hFile(CreateFileW(szFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hFile.IsValid())
+            return ERROR_FILE_NOT_FOUND;
+        LARGE_INTEGER liSize;
+        if (!GetFileSizeEx(hFile.Get(), &liSize) || liSize.QuadPart < 0)
+            return ERROR_FILE_NOT_FOUND;
+        if (liSize.QuadPart > static_cast<LONGLONG>(SCRIPT_MAX_BYTES))
+            return ERROR_FILE_TOO_LARGE;
+        std::vector<BYTE> bytes(static_cast<size_t>(liSize.QuadPart));
+        DWORD cbRead = 0;
+        if (!bytes.empty() &&
+            !ReadFile(hFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr))
+            return ERROR_FILE_NOT_FOUND;
+        bytes.resize(cbRead);
+        m_text = DecodeText(bytes.data(), bytes.size(), &m_encoding);
+        for (size_t i = 0; i < m_text.size(); ++i) {
+            if (m_text[i] == CTRL_Z) {
+                m_text.resize(i);
+                break;
+            }
+        }
+        m_pos = 0;
+        return ERROR_SUCCESS;
     }
-    CScriptFile(const CScriptFile&) = delete;
-    CScriptFile& operator=(const CScriptFile&) = delete;
-    FILE* Get() const { return m_pFile; }
+    TEXTENCODING Encoding() const { return m_encoding; }
+    // The next line without its line end; FALSE at the end of the text.
+    BOOL NextLine(WCHAR (&szLine)[SCRIPT_READ_CCH])
+    {
+        if (m_pos >= m_text.size())
+            return FALSE;
+        size_t cch = 0;
+        while (m_pos < m_text.size() && cch < SCRIPT_READ_CCH - 1) {
+            WCHAR ch = m_text[m_pos];
+            if (ch == L'\r' && m_pos + 1 < m_text.size() && m_text[m_pos + 1] == L'\n')
+                ch = m_text[++m_pos];
+            ++m_pos;
+            if (ch == L'\n')
+                break;
+            szLine[cch++] = ch;
+        }
+        szLine[cch] = L'\0';
+        return TRUE;
+    }
 
 private:
-    FILE* m_pFile;
+    static const WCHAR CTRL_Z = 0x1A;
+    std::vector<WCHAR> m_text;
+    size_t m_pos = 0;
+    TEXTENCODING m_encoding = TEXT_ANSI;
 };
 
 // Moves the bar to the line's index; the worker set the total to the
@@ -228,20 +275,6 @@ BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress
     return FALSE;
 }
 
-namespace {
-
-// Size of an open file, or -1 when it can not be told.
-LONGLONG ScriptFileSize(FILE* pFile)
-{
-    LARGE_INTEGER liSize;
-    HANDLE hFile = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pFile)));
-    if (hFile == INVALID_HANDLE_VALUE || !GetFileSizeEx(hFile, &liSize))
-        return -1;
-    return liSize.QuadPart;
-}
-
-}  // namespace
-
 UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwError)
 {
     DebugTrace(L"ReadScript()->FullFileScript=%s Section=%s", szFile, szHeader);
@@ -251,23 +284,18 @@ UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwEr
     BOOL bFound = FALSE;
     BOOL bRefused = FALSE;
     {
-        CScriptFile file(szFile);
-        if (!file.Get()) {
+        CScriptText file;
+        DWORD dwLoad = file.Load(szFile);
+        if (dwLoad == ERROR_FILE_NOT_FOUND) {
             DebugTrace(L"ReadScript()->%s doesn't exist!", szFile);
-        } else if (ScriptFileSize(file.Get()) > static_cast<LONGLONG>(SCRIPT_MAX_BYTES)) {
+        } else if (dwLoad == ERROR_FILE_TOO_LARGE) {
             DebugTrace(L"ReadScript()->%s is larger than %u bytes, script refused!", szFile,
                        static_cast<DWORD>(SCRIPT_MAX_BYTES));
             bRefused = TRUE;
         } else {
-            char szRead[SCRIPT_READ_CCH];
+            DebugTrace(L"ReadScript()->Text %s", TextEncodingName(file.Encoding()));
             WCHAR szLine[SCRIPT_READ_CCH];
-            while (!g_bCancel && fgets(szRead, sizeof(szRead), file.Get())) {
-                size_t cb = strlen(szRead);
-                if (cb > 0 && szRead[cb - 1] == '\n')
-                    szRead[cb - 1] = 0;
-                if (!MultiByteToWideChar(CP_ACP, 0, szRead, -1, szLine, ARRAYSIZE(szLine)))
-                    szLine[0] = 0;
-
+            while (!g_bCancel && file.NextLine(szLine)) {
                 if (!bFound) {
                     if (ScriptCompareNoCase(szLine, szHeader) == 0) {
                         DebugTrace(L"ReadScript()->section %s found!", szHeader);

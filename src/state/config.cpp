@@ -3,6 +3,7 @@
 #include <strsafe.h>
 #include <stdlib.h>
 #include <vector>
+#include "common/profilefile.h"
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
@@ -145,7 +146,8 @@ BOOL ReadConfigFile(LPCWSTR szConfigFile)
     if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
         return FALSE;
     PROJECTINFO& pi = g_ProjectInfo;
-    LPCWSTR f = szConfigFile;
+    CProfileFile profile(szConfigFile, TempPathTRV, L"ReadConfigFile()");
+    LPCWSTR f = profile.Path();
 
     ReadText(GENERAL, L"Guid", pi.szGuid, GUID_CCH, FALSE, f);
     ReadText(GENERAL, L"ProductName", pi.szProductName, PATH_CCH, FALSE, f);

@@ -334,11 +334,7 @@ BOOL CheckLanguageLibrary(LPCWSTR szPath)
         }
     }
     if (pszWhy) {
-        char szPathA[MAX_PATH];
-        if (!WideCharToMultiByte(CP_ACP, 0, szPath ? szPath : L"", -1, szPathA, MAX_PATH, nullptr,
-                                 nullptr))
-            szPathA[0] = '\0';
-        DebugTraceA("CheckLanguageLibrary(%s)->%s", szPathA, pszWhy);
+        DebugTrace(L"CheckLanguageLibrary(%s)->%hs", szPath ? szPath : L"", pszWhy);
         return FALSE;
     }
     return TRUE;

@@ -22,7 +22,7 @@ const size_t SEPARATOR_CCH = 8;
 const UINT MESSAGE_IDS[ERRORKIND_COUNT] = {
     IDS_ERROR_OTHER,     IDS_ERROR_DAMAGED, IDS_ERROR_DISKSPACE, IDS_ERROR_NOCONFIG,
     IDS_ERROR_NOCONN,    IDS_ERROR_CONNLOST, IDS_ERROR_SERVER,   IDS_ERROR_ACCESS,
-    IDS_ERROR_INTERRUPTED, IDS_ERROR_TARGET, IDS_ERROR_FOLDER,
+    IDS_ERROR_INTERRUPTED, IDS_ERROR_TARGET, IDS_ERROR_FOLDER, IDS_ERROR_MEMORY,
 };
 
 bool IsOneOf(DWORD dwCode, std::initializer_list<DWORD> codes)
@@ -112,6 +112,8 @@ ERRORKIND ErrorKindOf(DWORD dwCode, BOOL bDownload)
         return ERRORKIND_CONNECTION_LOST;
     if (IsOneOf(dwCode, {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL}))
         return ERRORKIND_DISK_FULL;
+    if (IsOneOf(dwCode, {ERROR_NOT_ENOUGH_MEMORY, ERROR_OUTOFMEMORY}))
+        return ERRORKIND_MEMORY;
     // What a server answered: it has no such file, refuses it, fails, sends
     // redirects without end, or sends a file that is not the package's.
     if (bDownload && IsOneOf(dwCode, {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,

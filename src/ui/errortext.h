@@ -16,6 +16,7 @@ enum ERRORKIND : DWORD {
     ERRORKIND_CANCELLED,
     ERRORKIND_TARGET,           // an /X: folder that cannot serve
     ERRORKIND_FOLDER,           // the package's own target folder is refused
+    ERRORKIND_MEMORY,           // out of memory: close other programs
     ERRORKIND_COUNT
 };
 

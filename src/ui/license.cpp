@@ -4,6 +4,7 @@
 #include <strsafe.h>
 #include <vector>
 #include "common/handles.h"
+#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
@@ -18,14 +19,10 @@ namespace {
 const char RTF_SIGNATURE[] = "{\\rtf1\\";
 const DWORD RTF_SIGNATURE_LEN = sizeof(RTF_SIGNATURE) - 1;
 const int TWIPS_PER_INCH = 1440;
-const BYTE UTF8_MARK[] = {0xEF, 0xBB, 0xBF};
-const BYTE UTF16LE_MARK[] = {0xFF, 0xFE};
-const BYTE UTF16BE_MARK[] = {0xFE, 0xFF};
 // A plain-text license is read whole; anything past this is cut off.
 const DWORD LICENSE_TEXT_MAX_BYTES = 64 * 1024 * 1024;
 // A rich edit takes 32,767 characters unless it is given a larger limit.
 const LPARAM LICENSE_TEXT_LIMIT = 0x7FFFFFFE;
-const WCHAR* const ENCODING_NAMES[] = {L"ANSI", L"UTF-8", L"UTF-16LE", L"UTF-16BE"};
 
 HANDLE OpenForReading(LPCWSTR szFile)
 {
@@ -68,49 +65,6 @@ DWORD CALLBACK ReadTextCallback(DWORD_PTR dwCookie, LPBYTE pbBuff, LONG cb, LONG
     return 0;
 }
 
-// Length of the well-formed UTF-8 sequence at p, 0 when there is none.
-size_t Utf8SequenceLength(const BYTE* p, size_t cbLeft)
-{
-    BYTE b = p[0];
-    if (b < 0x80)
-        return 1;
-    size_t cbSeq;
-    BYTE byLow = 0x80, byHigh = 0xBF;  // range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) {
-        cbSeq = 2;
-    } else if (b == 0xE0) {
-        cbSeq = 3;
-        byLow = 0xA0;  // no overlong forms
-    } else if (b == 0xED) {
-        cbSeq = 3;
-        byHigh = 0x9F;  // no surrogates
-    } else if (b >= 0xE1 && b <= 0xEF) {
-        cbSeq = 3;
-    } else if (b == 0xF0) {
-        cbSeq = 4;
-        byLow = 0x90;
-    } else if (b >= 0xF1 && b <= 0xF3) {
-        cbSeq = 4;
-    } else if (b == 0xF4) {
-        cbSeq = 4;
-        byHigh = 0x8F;  // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (cbLeft < cbSeq || p[1] < byLow || p[1] > byHigh)
-        return 0;
-    for (size_t i = 2; i < cbSeq; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-    }
-    return cbSeq;
-}
-
-bool StartsWith(const BYTE* pData, size_t cbData, const BYTE* pMark, size_t cbMark)
-{
-    return cbData >= cbMark && memcmp(pData, pMark, cbMark) == 0;
-}
-
 // The whole file, at most LICENSE_TEXT_MAX_BYTES of it.
 BOOL ReadWholeFile(HANDLE hFile, std::vector<BYTE>& bytes)
 {
@@ -134,38 +88,6 @@ BOOL ReadWholeFile(HANDLE hFile, std::vector<BYTE>& bytes)
     return TRUE;
 }
 
-// UTF-16 text of a plain-text license.
-std::vector<WCHAR> DecodeText(const std::vector<BYTE>& bytes, LICENSETEXTENCODING* pEncoding)
-{
-    size_t cbMark = 0;
-    LICENSETEXTENCODING encoding = DetectTextEncoding(bytes.data(), bytes.size(), &cbMark);
-    *pEncoding = encoding;
-    const BYTE* p = bytes.data() + cbMark;
-    size_t cb = bytes.size() - cbMark;
-    std::vector<WCHAR> text;
-    if (encoding == LICENSE_TEXT_UTF16LE || encoding == LICENSE_TEXT_UTF16BE) {
-        // An odd last byte is no character.
-        text.resize(cb / 2);
-        for (size_t i = 0; i < text.size(); ++i) {
-            BYTE byFirst = p[2 * i], bySecond = p[2 * i + 1];
-            text[i] = encoding == LICENSE_TEXT_UTF16LE
-                          ? static_cast<WCHAR>(byFirst | (bySecond << 8))
-                          : static_cast<WCHAR>((byFirst << 8) | bySecond);
-        }
-        return text;
-    }
-    if (cb == 0)
-        return text;
-    UINT uCodePage = encoding == LICENSE_TEXT_UTF8 ? CP_UTF8 : CP_ACP;
-    const char* pText = reinterpret_cast<const char*>(p);
-    int cchText = MultiByteToWideChar(uCodePage, 0, pText, static_cast<int>(cb), nullptr, 0);
-    if (cchText <= 0)
-        return text;
-    text.resize(static_cast<size_t>(cchText));
-    MultiByteToWideChar(uCodePage, 0, pText, static_cast<int>(cb), &text[0], cchText);
-    return text;
-}
-
 BOOL StreamRtf(HWND hRichEdit, HANDLE hFile)
 {
     EDITSTREAM es = {};
@@ -182,9 +104,9 @@ BOOL StreamPlainText(HWND hRichEdit, HANDLE hFile, LPCWSTR szFile)
         DebugTrace(L"LoadLicenseText(%s)->ReadFile=%d", szFile, GetLastError());
         return FALSE;
     }
-    LICENSETEXTENCODING encoding;
-    std::vector<WCHAR> text = DecodeText(bytes, &encoding);
-    DebugTrace(L"LoadLicenseText(%s)->Text %s", szFile, ENCODING_NAMES[encoding]);
+    TEXTENCODING encoding;
+    std::vector<WCHAR> text = DecodeText(bytes.data(), bytes.size(), &encoding);
+    DebugTrace(L"LoadLicenseText(%s)->Text %s", szFile, TextEncodingName(encoding));
     TEXTSTREAM stream = {reinterpret_cast<const BYTE*>(text.data()), text.size() * sizeof(WCHAR)};
     EDITSTREAM es = {};
     es.dwCookie = reinterpret_cast<DWORD_PTR>(&stream);
@@ -349,35 +271,6 @@ BOOL IsaRTFFile(LPCWSTR szFile)
     DWORD dwRead = 0;
     return ReadFile(file.Get(), head, RTF_SIGNATURE_LEN, &dwRead, nullptr) &&
            dwRead == RTF_SIGNATURE_LEN && memcmp(head, RTF_SIGNATURE, RTF_SIGNATURE_LEN) == 0;
-}
-
-BOOL IsValidUtf8(const BYTE* pData, size_t cbData)
-{
-    for (size_t i = 0; i < cbData;) {
-        size_t cbSeq = Utf8SequenceLength(pData + i, cbData - i);
-        if (cbSeq == 0)
-            return FALSE;
-        i += cbSeq;
-    }
-    return TRUE;
-}
-
-LICENSETEXTENCODING DetectTextEncoding(const BYTE* pData, size_t cbData, size_t* pcbMark)
-{
-    *pcbMark = 0;
-    if (StartsWith(pData, cbData, UTF8_MARK, sizeof(UTF8_MARK))) {
-        *pcbMark = sizeof(UTF8_MARK);
-        return LICENSE_TEXT_UTF8;
-    }
-    if (StartsWith(pData, cbData, UTF16LE_MARK, sizeof(UTF16LE_MARK))) {
-        *pcbMark = sizeof(UTF16LE_MARK);
-        return LICENSE_TEXT_UTF16LE;
-    }
-    if (StartsWith(pData, cbData, UTF16BE_MARK, sizeof(UTF16BE_MARK))) {
-        *pcbMark = sizeof(UTF16BE_MARK);
-        return LICENSE_TEXT_UTF16BE;
-    }
-    return IsValidUtf8(pData, cbData) ? LICENSE_TEXT_UTF8 : LICENSE_TEXT_ANSI;
 }
 
 BOOL LoadLicenseText(HWND hRichEdit, LPCWSTR szFile)

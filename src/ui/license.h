@@ -22,24 +22,8 @@ INT_PTR CALLBACK LicenseProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 // TRUE when the file starts with "{\rtf1\".
 BOOL IsaRTFFile(LPCWSTR szFile);
 
-// Encodings of a plain-text license.
-enum LICENSETEXTENCODING {
-    LICENSE_TEXT_ANSI,     // the system's ANSI code page
-    LICENSE_TEXT_UTF8,     // with or without its byte-order mark
-    LICENSE_TEXT_UTF16LE,  // only with its byte-order mark
-    LICENSE_TEXT_UTF16BE,  // only with its byte-order mark
-};
-
 // A license file at least this large is loaded behind the wait window.
 const DWORD LICENSE_WAIT_BYTES = 256 * 1024;
-
-// TRUE when the bytes are well-formed UTF-8 (no overlong forms, no
-// surrogates, nothing above U+10FFFF, no sequence cut at the end).
-BOOL IsValidUtf8(const BYTE* pData, size_t cbData);
-
-// The encoding of a plain-text license: a byte-order mark decides, else
-// valid UTF-8, else ANSI. *pcbMark receives the length of the mark.
-LICENSETEXTENCODING DetectTextEncoding(const BYTE* pData, size_t cbData, size_t* pcbMark);
 
 // Streams a text or RTF file into a rich edit control and leaves the caret
 // at the top with nothing selected. FALSE when the file cannot be opened

@@ -244,6 +244,45 @@ TEST_F(FileSysTest, LongPathsAreCreatedAndRemoved)
     EXPECT_TRUE(tracesink::Contains("DeleteFile(" + Narrow(file) + ")->1")) << tracesink::Dump();
 }
 
+// An 8-bit path names the very file or none: the code page's form when it
+// holds every character, else the short form, never a look-alike.
+TEST_F(FileSysTest, CodePagePathsNameTheSameFileOrNone)
+{
+    const struct {
+        const char* what;
+        const wchar_t* name;
+        bool bCreate;
+        DWORD result;
+        bool bAsWritten;  // the code page's form (where it is 1252)
+    } cases[] = {
+        {"ASCII", L"plain", true, 0, true},
+        {"in the code page", L"donn\u00e9es", true, 0, true},
+        {"a look-alike in the code page", L"\u0141ask", true, 0, false},
+        {"beyond the BMP", L"\U0001F600", true, 0, false},
+        {"a look-alike, missing", L"\u0141ask missing", false, ERROR_NO_UNICODE_TRANSLATION, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring path = Path(c.name);
+        if (c.bCreate) {
+            ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+        }
+        char szPath[MAX_PATH] = "";
+        ASSERT_EQ(CodePagePathOf(path.c_str(), szPath, MAX_PATH), c.result);
+        if (c.result != 0)
+            continue;
+        // Back in UTF-16 it leads to this very folder.
+        WCHAR szBack[MAX_PATH];
+        ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, szPath, -1, szBack, MAX_PATH), 0);
+        WCHAR szLong[MAX_PATH];
+        ASSERT_GT(GetLongPathNameW(szBack, szLong, MAX_PATH), 0u);
+        EXPECT_EQ(std::wstring(szLong), path);
+        if (GetACP() == 1252) {
+            EXPECT_EQ(std::wstring(szBack) == path, c.bAsWritten);
+        }
+    }
+}
+
 TEST(LongPathForm, OnlyPathsTooLongForThePlainFormChange)
 {
     const std::wstring name(300, L'x');

@@ -2,11 +2,13 @@
 file table read and written back (after the published layout: records of
 the last file first, then TotFilesSize, NbFiles and the magic), stored
 cabinets written byte by byte, and the block checksums of a cabinet."""
+import hashlib
 import struct
 
 MAGIC = b"!QD69_TRV!"
 SEARCH_SIZE = 10240
 TF_EMBEDDED, TF_EXTERNAL, TF_STORED, TF_WEB = 0x01, 0x02, 0x04, 0x08
+TF_UTF8_NAMES = 0x10  # File and FileOut are UTF-8
 
 
 class Record:
@@ -112,6 +114,68 @@ def join_package(image, pieces):
             out += blob
         records.append(r)
     return bytes(out) + table_bytes(records)
+
+
+# --- the hash resource (HASHES 137) ------------------------------------------
+
+HASH_MAGIC = b"SWH1"
+HASH_ENTRY = struct.Struct("<IIQ32s")
+KIND_RECORD, KIND_DATA, KIND_ENTRY = 0, 1, 2
+
+
+def hash_resource_at(data):
+    """Where the package's hash resource starts in its bytes (the first
+    "SWH1" followed by entries in order), or -1."""
+    at = data.find(HASH_MAGIC)
+    while at >= 0:
+        count = struct.unpack_from("<I", data, at + 4)[0] if at + 8 <= len(data) else 0
+        end = at + 8 + count * HASH_ENTRY.size
+        if count and end <= len(data):
+            keys = [HASH_ENTRY.unpack_from(data, at + 8 + i * HASH_ENTRY.size)[:2]
+                    for i in range(count)]
+            if all(k[0] <= KIND_ENTRY for k in keys) and keys == sorted(set(keys)):
+                return at
+        at = data.find(HASH_MAGIC, at + 1)
+    return -1
+
+
+def without_hashes(data):
+    """The package as an older packer made it, without the hash resource:
+    its type renamed where the resource tree names it."""
+    name = b"\x06\x00" + "HASHES".encode("utf-16-le")
+    if data.count(name) != 1:
+        raise ValueError("no single hash resource name")
+    return data.replace(name, b"\x06\x00" + "HASHEX".encode("utf-16-le"))
+
+
+def record_identity(r):
+    """The bytes a record's own hash is of: type, size, File and FileOut."""
+    return (bytes([r.type & 0xFF]) + struct.pack("<Q", r.size) + r.file.split(b"\0")[0] + b"\0" +
+            r.fileout.split(b"\0")[0] + b"\0")
+
+
+def rehash_record(data, index, blob):
+    """The package with the hash resource's entries of record index made to
+    match its record and its bytes (blob, or None for a record without
+    bytes) as they now stand: a change the checks then let through."""
+    at = hash_resource_at(data)
+    if at < 0:
+        raise ValueError("no hash resource")
+    record = read_table(data).records[index]
+    data = bytearray(data)
+    count = struct.unpack_from("<I", data, at + 4)[0]
+    for i in range(count):
+        pos = at + 8 + i * HASH_ENTRY.size
+        kind, idx, _, _ = HASH_ENTRY.unpack_from(data, pos)
+        if idx != index:
+            continue
+        if kind == KIND_RECORD and blob is not None:
+            HASH_ENTRY.pack_into(data, pos, kind, idx, len(blob), hashlib.sha256(blob).digest())
+        elif kind == KIND_ENTRY:
+            identity = record_identity(record)
+            HASH_ENTRY.pack_into(data, pos, kind, idx, len(identity),
+                                 hashlib.sha256(identity).digest())
+    return bytes(data)
 
 
 # --- cabinets ---------------------------------------------------------------

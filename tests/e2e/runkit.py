@@ -89,10 +89,12 @@ class LauncherRun:
     """One run of a package under tracemon. start() leaves it running (for a
     test that talks to its windows); wait() returns the full exit code."""
 
-    def __init__(self, package, args="", cwd=None, work=None, watch=False, limit_ms=0):
+    def __init__(self, package, args="", cwd=None, work=None, watch=False, limit_ms=0,
+                 temp=None):
         self.package = package
         self.args = args
         self.cwd = cwd or os.path.dirname(package)
+        self.temp = temp  # TEMP and TMP of the run (a Linux folder), else the session's
         self.own_work = work is None
         self.work = work or tempfile.mkdtemp(prefix="stowaway-run-")
         self.mon = harness.TraceMonitor(self.work)
@@ -119,6 +121,8 @@ class LauncherRun:
         self.mon.__enter__()
         cmd = [harness.WINE_RUN, harness.exe("uiauto.exe"), "exec", self.command_line(),
                "--cwd", harness.win_path(self.cwd)]
+        if self.temp:
+            cmd += ["--temp", harness.win_path(self.temp)]
         if self.limit_ms:
             cmd += ["--timeout", str(self.limit_ms)]
         if self.watch:
@@ -177,8 +181,9 @@ def session_temp():
     return _session_temp[0]
 
 
-def write_config(path, sections):
-    """An INI configuration as the packaging step writes it (8-bit text).
+def write_config(path, sections, encoding="cp1252"):
+    """An INI configuration as the packaging step writes it (8-bit text, or
+    another encoding: "utf-8", "utf-8-sig", "utf-16").
     sections: list of (name, [(key, value), ...]) or (name, [line, ...])."""
     lines = []
     for name, entries in sections:
@@ -186,7 +191,7 @@ def write_config(path, sections):
         for e in entries:
             lines.append("%s=%s" % e if isinstance(e, tuple) else e)
         lines.append("")
-    with open(path, "w", encoding="cp1252", newline="\r\n") as f:
+    with open(path, "w", encoding=encoding, newline="\r\n") as f:
         f.write("\n".join(lines))
 
 
@@ -245,12 +250,14 @@ LANGUAGE_IDS = [(1033, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.ln
 
 
 def packed_package(folder, name, sections, payload=None, archive=None, neutral=(),
-                   languages=True, config_beside=False, skins=(), extra_args=()):
+                   languages=True, config_beside=False, skins=(), allow_missing=(),
+                   extra_args=()):
     """A package made by the packer: the configuration embedded (or, with
     config_beside, written beside it), the payload folder as one embedded
     cabinet (or a ready archive), the five language libraries and the
     language-neutral files (a license) in the language pack, and the skin
-    files (Corvel.dll, Corvel.thm) in the skin pack; extra_args go to the
+    files (Corvel.dll, Corvel.thm) in the skin pack. allow_missing names the
+    keys whose files the package is meant to lack; extra_args go to the
     packer as they are (--web-stored ...)."""
     os.makedirs(folder, exist_ok=True)
     cfg = os.path.join(folder, name + ".project.cfg")
@@ -269,6 +276,8 @@ def packed_package(folder, name, sections, payload=None, archive=None, neutral=(
         args += ["--neutral", n]
     for k in skins:
         args += ["--skin", k]
+    for key in allow_missing:
+        args += ["--allow-missing", key]
     args += list(extra_args)
     r = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                        stderr=subprocess.STDOUT, timeout=600)

@@ -151,6 +151,9 @@ class ArchitectureTest(unittest.TestCase):
             ("an unpacker of the other kind", ["--arch", "x64", "--neutral",
                                                kit("x86", "QELTRON.dll")], 1,
              b"is for x86, the launcher for x64"),
+            ("a skinning library of the other kind", ["--arch", "x86", "--skin",
+                                                      kit("x64", "Corvel.dll")], 1,
+             b"is for x64, the launcher for x86"),
         ]
         for what, args, code, words in cases:
             with self.subTest(what):

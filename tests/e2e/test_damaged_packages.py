@@ -141,17 +141,19 @@ class DamagedPackageTest(unittest.TestCase):
 
     def package(self, archive=None, payload=None, languages=None, neutral=(), **runtime):
         """A package built by the packer, its configuration embedded, in a
-        folder of its own."""
+        folder of its own. A damaged payload seldom holds the setup program
+        the configuration names: the packer is told that it may lack it."""
         folder = tempfile.mkdtemp(prefix="pkg_", dir=self.case)
         cfg = os.path.join(folder, "setup.project.cfg")
         runkit.write_config(cfg, config(runkit.new_guid(), **runtime))
         out = os.path.join(folder, "setup.exe")
-        args = [runkit.PACKER, "build", "--out", out, "--config", cfg, "--embed-config"]
+        args = [runkit.PACKER, "build", "--out", out, "--config", cfg, "--embed-config",
+                "--allow-missing", "ExeFileName"]
         if archive:
             args += ["--archive", archive]
         if payload:
             args += ["--folder", payload]
-        for lng in languages or [harness.exe("EnglishUS.lng")]:
+        for lng in languages or [harness.exe("EnglishUS.lng"), harness.exe("German.lng")]:
             args += ["--language", lng]
         for n in neutral:
             args += ["--neutral", n]
@@ -270,8 +272,10 @@ class DamagedPackageTest(unittest.TestCase):
             runkit.uiauto("click", "--title", TITLE, "--id", "2")
 
         log = os.path.join(self.case, "run.log")
+        # Cancel at once: with boxes suppressed it asks nobody first.
         code, messages, _ = self.run_package(
-            package, '/NOLICENSE /LOG:"%s"' % harness.win_path(log), during=cancel_once_unpacking)
+            package, '/NOLICENSE /SUPPRESSMSGBOXES /LOG:"%s"' % harness.win_path(log),
+            during=cancel_once_unpacking)
         self.assert_failed_cleanly(code, messages, 1223)
         self.assertTrue(any(m.startswith("UnPackCABFile()->End(1223)") for m in messages))
         # The worker ended by itself: the window never had to give up on it.
@@ -309,11 +313,12 @@ class DamagedPackageTest(unittest.TestCase):
         stored = self.package(payload=self.payload({"readme.txt": b"x"}))
         cases = [("a cabinet member COM1.log", self.package(archive=os.path.join(
                      self.case, "devices.cab")), 13),
-                 ("a ZIP entry sub/AUX.dat", self.package(archive=zip_path), 23),
-                 ("a PAC file con.dat", self.package(archive=pac_path), 23)]
-        # A table record naming a device: the stored file's name.
+                 ("a ZIP entry sub/AUX.dat", self.package(archive=zip_path), 13),
+                 ("a PAC file con.dat", self.package(archive=pac_path), 13)]
+        # A table record naming a device: the stored file's name, in a
+        # package without hashes (that would refuse the changed table first).
         with open(stored, "rb") as f:
-            data = f.read()
+            data = pkgfile.without_hashes(f.read())
         t = pkgfile.read_table(data)
         renamed = [pkgfile.Record(r.file, r.fileout, r.size, r.offset, r.type) for r in t.records]
         renamed.append(pkgfile.Record(b"nul.txt", b"", 2, renamed[0].offset,
@@ -330,6 +335,42 @@ class DamagedPackageTest(unittest.TestCase):
                     package, "/S /SUPPRESSMSGBOXES /X:%s" % harness.win_path(target))
                 self.assert_failed_cleanly(code, messages, error)
                 self.assertEqual(os.listdir(target) if os.path.exists(target) else [], [], what)
+
+    # --- ZIP names, a full disk ----------------------------------------------------
+
+    def test_a_zip_with_one_name_in_two_folders_fails_with_80(self):
+        zip_path = os.path.join(self.case, "twice.zip")
+        with zipfile.ZipFile(zip_path, "w") as z:
+            z.writestr("a/x.txt", b"the first")
+            z.writestr("b/x.txt", b"the second")
+        target = os.path.join(self.case, "x_twice")
+        code, messages, _ = self.run_package(self.package(archive=zip_path),
+                                             "/S /SUPPRESSMSGBOXES /X:%s" % harness.win_path(target))
+        self.assert_failed_cleanly(code, messages, 80)
+        self.assertTrue(any("both unpack to" in m for m in messages), messages[-20:])
+        self.assertFalse(os.path.exists(target))
+
+    def test_a_disk_that_fills_while_unpacking_is_112_in_the_users_words(self):
+        # A small file system of its own: mounting needs root.
+        small = os.path.join(self.case, "small")
+        os.makedirs(small)
+        if os.geteuid() != 0 or subprocess.run(
+                ["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", small],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("no small file system can be mounted here")
+        self.addCleanup(subprocess.run, ["umount", "-l", small])
+        # 4 MB of zeros pack into a few KB: the check before unpacking passes.
+        zip_path = os.path.join(self.case, "zeros.zip")
+        with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("zeros.bin", bytes(4 << 20))
+        target = os.path.join(small, "out")
+        code, messages, texts = self.run_package(self.package(archive=zip_path),
+                                                 "/LANG:1031 /X:%s" % harness.win_path(target))
+        self.assert_failed_cleanly(code, messages, 112)
+        # The drive and the amount, in the run's language.
+        self.assertIn("Auf Laufwerk ", texts)
+        self.assertIn("ist nicht genügend Speicherplatz frei", texts)
+        self.assertEqual(os.listdir(small), [])
 
     # --- cabinets cut short, damaged, missing a part -------------------------------
 

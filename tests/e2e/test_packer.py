@@ -5,12 +5,14 @@ import filecmp
 import os
 import random
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
 import uuid
 
 import harness
+import pkgfile
 
 W = harness.win_path
 
@@ -184,6 +186,104 @@ class PackerTest(unittest.TestCase):
         expected = sorted([os.path.basename(f) for f in self.files] +
                           ["docs/readme.txt", "plugin.dll"])
         self.assertEqual(tree_of(target), expected)
+
+    def test_names_beyond_ascii_are_utf8_and_say_so(self):
+        """Cabinet members, PAC members and table records: a name beyond
+        ASCII is stored in UTF-8 and marked (the cabinet's attribute 0x80,
+        the layout tag QPK2, TypeOfFile 0x10); an ASCII name stays as it was."""
+        names = {"plain.txt": b"plain", "donn\u00e9es/\u0141ask \u30c7\u30fc\u30bf \U0001F600.txt": b"utf"}
+        src = self.path("names")
+        for rel, data in names.items():
+            os.makedirs(os.path.dirname(os.path.join(src, rel)), exist_ok=True)
+            with open(os.path.join(src, rel), "wb") as f:
+                f.write(data)
+        cab = self.path("names.cab")
+        self.assertEqual(self.packer("cab", "--folder", W(src), "--out", W(cab)).returncode, 0)
+        with open(cab, "rb") as f:
+            data = f.read()
+        off, count = struct.unpack_from("<I", data, 16)[0], struct.unpack_from("<H", data, 28)[0]
+        members = {}
+        for _ in range(count):
+            attribs = struct.unpack_from("<H", data, off + 14)[0]
+            end = data.index(b"\0", off + 16)
+            members[data[off + 16:end].decode("utf-8")] = attribs & 0x80
+            off = end + 1
+        self.assertEqual(members, {"plain.txt": 0, "donn\u00e9es\\\u0141ask \u30c7\u30fc\u30bf "
+                                   "\U0001F600.txt": 0x80})
+        ref = self.path("names-cabextract")
+        subprocess.run(["cabextract", "-q", "-d", ref, cab], check=True)
+        self.assertTrue(same_tree(ref, src))
+
+        for folder, tag in ((self.src, b"QPK1"), (src, b"QPK2")):
+            pac = self.path("names.pac")
+            self.assertEqual(self.packer("pac", "--folder", W(folder), "--out", W(pac)).returncode, 0)
+            with open(pac, "rb") as f:
+                self.assertEqual(f.read()[94:98], tag)
+
+        out = self.path("names-out", "setup.exe")
+        os.makedirs(os.path.dirname(out))
+        stored = [os.path.join(src, rel) for rel in sorted(names)]
+        cfg = self.path("names.ini")
+        with open(cfg, "wb") as f:
+            f.write(b"[General]\r\nProductName=Names\r\n")
+        r = self.packer("build", "--launcher", W(harness.exe("launcher.exe")), "--out", W(out),
+                        "--config", W(cfg),
+                        "--stored", "%s=%s" % (W(stored[0]), "plain.txt"),
+                        "--stored", "%s=%s" % (W(stored[1]), "d\u00e9j\u00e0 \U0001F600.txt"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(out, "rb") as f:
+            package = f.read()
+        table = pkgfile.read_table(package)
+        # The configuration lists the names as they are: in UTF-16.
+        self.assertIn("Name=d\u00e9j\u00e0 \U0001F600.txt".encode("utf-16-le"), package)
+        got = [(rec.file, rec.fileout, rec.type & pkgfile.TF_UTF8_NAMES) for rec in table.records]
+        utf8 = "d\u00e9j\u00e0 \U0001F600.txt".encode("utf-8")
+        self.assertEqual(got, [(b"plain.txt", b"plain.txt", 0),
+                               (utf8, utf8, pkgfile.TF_UTF8_NAMES)])
+
+    def test_texts_in_a_code_page_are_warned_of(self):
+        """A configuration, install script or text license that is neither
+        UTF-8 nor plain ASCII is read in the system code page: the packer
+        says so and still builds; RTF and UTF-16 are fine."""
+        utf8 = "MyApp \u00c9dition \u201cPro\u201d"
+        cases = [
+            ("ASCII everywhere", b"Demo", b"[Scripttrv]\r\nEXIT=0\r\n", b"Plain text.", []),
+            ("UTF-8 everywhere", utf8.encode("utf-8"), "[Scripttrv]\r\nCREATEDIR=C:\\\u00e9\r\n"
+             .encode("utf-8"), "\ufeffLicence \u00e9t\u00e9".encode("utf-8"), []),
+            ("a configuration in cp1252", utf8.encode("cp1252"), b"", b"", ["setup.ini"]),
+            ("a script in cp1252", b"Demo", "[Scripttrv]\r\nCREATEDIR=C:\\\u00e9\r\n"
+             .encode("cp1252"), b"", ["script.ini"]),
+            ("a text license in cp1252",
+             b"Demo", b"", "Licence \u00e9t\u00e9".encode("cp1252"), ["License.txt"]),
+            ("an RTF license with 8-bit bytes", b"Demo", b"", b"{\\rtf1\\ansi \xe9t\xe9}", []),
+        ]
+        for what, product, script, license, warned in cases:
+            with self.subTest(what):
+                case = tempfile.mkdtemp(dir=self.work)
+                cfg = os.path.join(case, "setup.ini")
+                lic_name = "License.rtf" if license.startswith(b"{\\rtf") else "License.txt"
+                with open(cfg, "wb") as f:
+                    f.write(b"[General]\r\nProductName=" + product + b"\r\n[Runtime]\r\n"
+                            b"RunScript=1\r\nScriptFile=script.ini\r\n[Dialogs]\r\n"
+                            b"LicenseFile=" + lic_name.encode() + b"\r\n")
+                neutral = []
+                # The packer refuses a package missing a file its configuration
+                # names, so a case that is not about one of them gets plain ASCII.
+                for name, data, plain in (("script.ini", script, b"[Scripttrv]\r\nEXIT=0\r\n"),
+                                          (lic_name, license, b"Plain text.")):
+                    neutral += ["--neutral", W(os.path.join(case, name))]
+                    with open(os.path.join(case, name), "wb") as f:
+                        f.write(data or plain)
+                r = self.packer("build", "--launcher", W(harness.exe("launcher.exe")),
+                                "--out", W(os.path.join(case, "setup.exe")), "--config", W(cfg),
+                                "--folder", W(self.src), *neutral)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                err = r.stderr.decode("utf-8")
+                lines = [l for l in err.splitlines() if "warning" in l]
+                self.assertEqual(len(lines), len(warned), err)
+                for name, line in zip(warned, lines):
+                    self.assertIn(name, line)
+                    self.assertIn("neither UTF-8 nor plain ASCII", line)
 
     def test_linux_wrapper_takes_linux_paths(self):
         wrapper = os.path.join(harness.ROOT, "scripts", "packer")

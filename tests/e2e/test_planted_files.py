@@ -99,11 +99,13 @@ class PlantedFilesTest(unittest.TestCase):
         packer("pac", "--folder", self.payload("pac-payload"), "--out", pac)
         theme = os.path.join(self.work, "Corvel.thm")
         write(theme, "[Dialog]\r\nFrameShape=Dialog.inf\r\n")
+        frame = os.path.join(self.work, "Dialog.inf")
+        write(frame, "[FrameWork]\r\nTopLeft=0,0,320,68\r\n")
         sections = runkit.base_config(runkit.new_guid(), cmdline=self.setup_args(),
                                       Languages=runkit.LANGUAGE_IDS)
         pkg = runkit.packed_package(os.path.join(self.work, "out"), "Planted", sections, archive=pac,
                                     neutral=[harness.exe("QELTRON.dll")],
-                                    skins=[harness.exe("Corvel.dll"), theme])
+                                    skins=[harness.exe("Corvel.dll"), theme, frame])
         marker_dll = read(harness.exe("marker.dll"))
         planted = [os.path.join(self.scratch, n) for n in ("QELTRON.dll", "Corvel.dll", "EnglishUS.lng")]
         planted.append(os.path.join(self.scratch, runkit.EXTRACT_FOLDER, "shcore.dll"))

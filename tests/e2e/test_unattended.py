@@ -10,6 +10,7 @@ import tempfile
 import unittest
 
 import harness
+import pkgfile
 import runkit
 
 PRODUCT = "Stowaway Unattended"
@@ -46,15 +47,21 @@ def damaged_copy(source, target, how):
     """A copy of a package with its appended cabinet or its file table
     damaged: "header" (no cabinet signature), "data" (the first compressed
     block without its MSZIP signature), "table" (the first record's name
-    longer than the format allows), "cut" (the end lost)."""
+    longer than the format allows), "cut" (the end lost); "header" and
+    "data" as an older packer made them, without item hashes, so that the
+    cabinet reader itself meets the damage; "bytes" like "data" with the
+    hashes kept."""
     with open(source, "rb") as f:
-        data = bytearray(f.read())
+        data = f.read()
+    if how in ("header", "data"):
+        data = pkgfile.without_hashes(data)
+    data = bytearray(data)
     cab = data.rfind(b"MSCF\0\0\0\0")
     assert cab > 0, "no appended cabinet in " + source
     size = int.from_bytes(data[cab + 8:cab + 12], "little")
     if how == "header":
         data[cab:cab + 4] = b"XXXX"
-    elif how == "data":
+    elif how in ("data", "bytes"):
         # CFHEADER is 36 bytes without reserve; CFFOLDER starts with the
         # offset of its first CFDATA block, whose 8-byte header precedes "CK".
         block = cab + int.from_bytes(data[cab + 36:cab + 40], "little") + 8
@@ -79,26 +86,26 @@ class UnattendedTest(unittest.TestCase):
         cls.record = os.path.join(cls.work, "record.txt")
         setup_args = '--record "%s" <SETUPZK>' % harness.win_path(cls.record)
 
-        def build(name, beside=False, listed=False, **runtime):
+        def build(name, beside=False, listed=False, allow_missing=(), **runtime):
             sections = runkit.base_config(runkit.new_guid(), cmdline=setup_args,
                                           product=PRODUCT, **runtime)
             if listed:
                 sections.append(("File 1", [("Name", "TRV0001.001")]))
             return runkit.packed_package(os.path.join(cls.work, name), name, sections,
                                          payload=payload, languages=False,
-                                         config_beside=beside)
+                                         config_beside=beside, allow_missing=allow_missing)
 
         cls.good = build("good")
         cls.nolaunch = build("nolaunch", LaunchExe=0)
         cls.reboot = build("reboot", NeedReboot=1)
-        cls.nosetup = build("nosetup", exe="missing.exe")
+        cls.nosetup = build("nosetup", exe="missing.exe", allow_missing=["ExeFileName"])
         cls.nospace = build("nospace", TotFilesSize=10 ** 18)
         listed = build("listed", listed=True)
         damaged = os.path.join(cls.work, "damaged")
         os.makedirs(damaged)
         cls.damaged = {how: damaged_copy(cls.good if how != "cut" else listed,
                                          os.path.join(damaged, how + ".exe"), how)
-                       for how in ("header", "data", "table", "cut")}
+                       for how in ("header", "data", "bytes", "table", "cut")}
         # Configuration kept beside: renamed by a browser, with and without it.
         beside = build("beside", beside=True)
         cls.renamed = os.path.join(cls.work, "beside", "beside (1).exe")
@@ -141,6 +148,7 @@ class UnattendedTest(unittest.TestCase):
             ("information", self.good, "/INFO", 0, 0),
             ("cabinet without signature", self.damaged["header"], "", 11, 11),
             ("cabinet data damaged", self.damaged["data"], "", 13, 13),
+            ("cabinet bytes not the packed ones", self.damaged["bytes"], "", 323, 323),
             ("file table damaged", self.damaged["table"], "", 13, 13),
             ("package cut short", self.damaged["cut"], "", 13, 13),
             ("setup program missing", self.nosetup, "", 2, 2),

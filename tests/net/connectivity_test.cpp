@@ -47,6 +47,10 @@ TEST_F(Connectivity, ResultBitsFromTheLookups)
     } cases[] = {
         {L"localhost", TRUE, kUnresolvable, 3, "GetInternetConnectedState > Ping OK: localhost"},
         {L"127.0.0.1", TRUE, kUnresolvable, 3, "GetInternetConnectedState > Ping OK: 127.0.0.1"},
+        // Addresses as such, IPv6 in brackets too, need no name service.
+        {L"[::1]", TRUE, kUnresolvable, 3, "GetInternetConnectedState > [::1] is an address: no look-up"},
+        {L"::1", TRUE, kUnresolvable, 3, "GetInternetConnectedState > Ping OK: ::1"},
+        {L"[2001:db8::7]", TRUE, kUnresolvable, 3, "GetInternetConnectedState > Ping OK: [2001:db8::7]"},
         {nullptr, TRUE, kUnresolvable, 3, "GetInternetConnectedState > Ping OK: (null)"},
         {kUnresolvable.c_str(), TRUE, L"localhost", 1, ""},
         // The host does not resolve but the public host does.

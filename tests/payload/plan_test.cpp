@@ -13,6 +13,7 @@
 #include "packer/payloadtable.h"
 #include "payload/trailer.h"
 #include "payloadtest.h"
+#include "support/strings.h"
 #include "support/steplook.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"
@@ -254,6 +255,41 @@ TEST_F(PlanTest, EmbeddedArchivesAndStoredFilesLandInTheTarget)
     }
 }
 
+// A record marked TF_UTF8_NAMES names its file in UTF-8, whatever the code
+// page; an unmarked record is read in the ANSI code page, as before.
+TEST_F(PlanTest, RecordNamesAreReadInTheEncodingTheirTypeSays)
+{
+    const struct {
+        const char* what;
+        std::string name;
+        BYTE byType;
+        const wchar_t* written;
+        bool bAnsiOnly;  // as expected where the ANSI code page is 1252
+    } cases[] = {
+        {"UTF-8", "\xC5\x81" "ask\\\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF \xF0\x9F\x98\x80.txt",
+         TF_EMBEDDED | TF_STORED | TF_UTF8_NAMES, L"\u0141ask\\\u30c7\u30fc\u30bf \U0001F600.txt", false},
+        {"the code page", "donn\xE9" "es.txt", TF_EMBEDDED | TF_STORED, L"donn\u00e9es.txt", true},
+        {"UTF-8 bytes unmarked", "donn\xC3\xA9" "es.txt", TF_EMBEDDED | TF_STORED,
+         L"donn\u00c3\u00a9es.txt", true},
+    };
+    for (const auto& c : cases) {
+        if (c.bAnsiOnly && GetACP() != 1252)
+            continue;
+        WipeTree(Path(L"target"));
+        ResetProgress(g_Progress);
+        std::wstring package = MakePackage({{c.name, c.name, c.byType, "stored bytes"}});
+        tracesink::Clear();
+        EXPECT_EQ(Run(package), 0u) << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(Tree(Path(L"target")), std::vector<std::wstring>{c.written}) << c.what;
+        EXPECT_EQ(ReadBytes(Path(L"target\\") + c.written), "stored bytes") << c.what;
+        // The trace names it as the record means it.
+        for (const char* field : {"File=", "FileOut="})
+            EXPECT_TRUE(tracesink::ListContains(std::string("ReadDataStruct()->") + field +
+                                                support::Utf8(c.written)))
+                << c.what << " " << field;
+    }
+}
+
 // The status window never shows a full step bar beside an empty step text:
 // the pause after the file table keeps the table's text, and each phase
 // names itself before its bar moves.
@@ -393,6 +429,9 @@ TEST_F(PlanTest, WebUrlsJoinTheLocationAndTheName)
         {L"http://host/dir//", L"x.cab", L"http://host/dir//x.cab"},
         {L"http://host/dir/", L"", L"http://host/dir/"},
         {L"", L"x.cab", L"/x.cab"},
+        {L"http://host/dir/", L"donn\u00e9es/\u30c7\U0001F600.cab",
+         L"http://host/dir/donn%C3%A9es/%E3%83%87%F0%9F%98%80.cab"},
+        {L"http://h\u00f4te/\u0141ask/", L"x.cab", L"http://h\u00f4te/%C5%81ask/x.cab"},
     };
     for (const auto& c : cases) {
         WCHAR szUrl[PATH_CCH];
@@ -496,6 +535,9 @@ TEST_F(PlanTest, DamagedTablesAndHugeSizesFailBeforeAnythingIsWritten)
          "ReadDataStruct()->Record 1 of no known kind (0)"},
         {"a record of an unknown kind", {{"a.bin", "", 4, 1000, 0xFF}}, 0, 0, ERROR_INVALID_DATA,
          "ReadDataStruct()->Record 0 of no known kind (255)"},
+        {"names marked as UTF-8 that are not",
+         {{"caf\xE9.bin", "", 4, 1000, TF_EMBEDDED | TF_STORED | TF_UTF8_NAMES}}, 0, 0,
+         ERROR_INVALID_DATA, "ReadDataStruct()->Names of a record refused: not UTF-8"},
     };
     for (const auto& c : cases) {
         std::wstring package = launcherWith(c.entries, c.count, c.total);
@@ -564,18 +606,31 @@ TEST_F(PlanTest, FailuresAndCancellation)
 
 namespace {
 
+std::string RecordIdentity(uint8_t type, uint64_t size, const char* file, const char* fileOut)
+{
+    uint8_t identity[ITEMHASH_IDENTITY_MAX];
+    size_t cb = ::RecordIdentity(type, size, file, fileOut, identity);
+    return std::string(reinterpret_cast<const char*>(identity), cb);
+}
+
+struct HASHED {
+    DWORD dwKind;
+    DWORD dwIndex;
+    std::string text;  // what the entry's digest is of
+};
+
 // The bytes of a HASHES resource with one entry per piece given, digests
 // of the given texts (so that a test can write a wrong one).
-std::vector<BYTE> HashResource(const std::vector<std::pair<DWORD, std::string>>& records)
+std::vector<BYTE> HashResource(const std::vector<HASHED>& entries)
 {
     std::vector<BYTE> out(ITEMHASH_MAGIC, ITEMHASH_MAGIC + 4);
-    DWORD dwCount = static_cast<DWORD>(records.size());
+    DWORD dwCount = static_cast<DWORD>(entries.size());
     out.insert(out.end(), reinterpret_cast<BYTE*>(&dwCount), reinterpret_cast<BYTE*>(&dwCount) + 4);
-    for (const auto& record : records) {
-        ITEMHASH entry = {ITEMHASH_KIND_RECORD, record.first, record.second.size(), {}};
+    for (const HASHED& hashed : entries) {
+        ITEMHASH entry = {hashed.dwKind, hashed.dwIndex, hashed.text.size(), {}};
         SHA256CONTEXT ctx;
         Sha256Init(ctx);
-        Sha256Update(ctx, record.second.data(), record.second.size());
+        Sha256Update(ctx, hashed.text.data(), hashed.text.size());
         BYTE digest[SHA256_DIGEST_SIZE];
         Sha256Final(ctx, digest);
         memcpy(entry.digest, digest, sizeof(digest));
@@ -588,27 +643,49 @@ std::vector<BYTE> HashResource(const std::vector<std::pair<DWORD, std::string>>&
 }  // namespace
 
 // Every item the package has a hash for is checked as it is copied out:
-// wrong bytes fail the run with 323 before anything uses them, and a
-// package that carries hashes has one for each item it embeds.
+// wrong bytes fail the run with 323 before anything uses them; a package
+// that carries hashes has one for each item it embeds and one for each
+// record's own fields, so a renamed or retyped record fails as damage (13).
 TEST_F(PlanTest, ItemsAreCheckedAgainstThePackagesHashes)
 {
     const std::string zip = ZipOf(Path(L"z.zip"), {{"app.txt", "the application"}});
     const std::string stored = Pattern(3 * 1024 * 1024 + 7, 4, true);
+    const std::string archiveRecord = RecordIdentity(TF_EMBEDDED, zip.size(), "TRV0001.001", "");
+    const std::string storedRecord =
+        RecordIdentity(TF_EMBEDDED | TF_STORED, stored.size(), "setup.dat", "setup.dat");
+    const HASHED zipBytes = {ITEMHASH_KIND_RECORD, 0, zip}, storedBytes = {ITEMHASH_KIND_RECORD, 1, stored};
+    const HASHED records[] = {{ITEMHASH_KIND_ENTRY, 0, archiveRecord}, {ITEMHASH_KIND_ENTRY, 1, storedRecord}};
     const struct {
         const char* what;
-        std::vector<std::pair<DWORD, std::string>> hashes;  // record index, the text hashed
-        bool bNone;                                          // a package without the resource
+        std::vector<HASHED> hashes;
+        bool bNone;  // a package without the resource
         DWORD result;
         const char* line;
     } cases[] = {
-        {"hashes of every item", {{0, zip}, {1, stored}}, false, 0,
+        {"hashes of every item", {zipBytes, storedBytes, records[0], records[1]}, false, 0,
          "CheckItem(%TARGET%\\setup.dat)->3145735 bytes, hash right"},
         {"no hashes at all", {}, true, 0, "LoadItemHashes()->No item hashes: the items are not checked"},
-        {"a stored file changed", {{0, zip}, {1, stored.substr(1) + "x"}}, false, 323,
+        {"a stored file changed",
+         {zipBytes, {ITEMHASH_KIND_RECORD, 1, stored.substr(1) + "x"}, records[0], records[1]}, false, 323,
          "CheckItem(%TARGET%\\setup.dat)->3145735 bytes of 3145735, hash wrong: not the package's own"},
-        {"an archive changed", {{0, zip + "x"}, {1, stored}}, false, 323,
-         "CheckItem(%DATA%\\TRV0001.001)->"},
-        {"an item without its hash", {{0, zip}}, false, 13, "ReadDataStruct()->Record 1 has no hash"},
+        {"an archive changed", {{ITEMHASH_KIND_RECORD, 0, zip + "x"}, storedBytes, records[0], records[1]},
+         false, 323, "CheckItem(%DATA%\\TRV0001.001)->"},
+        {"an item without its hash", {zipBytes, records[0], records[1]}, false, 13,
+         "ReadDataStruct()->Record 1 has no hash"},
+        {"a record renamed in the table",
+         {zipBytes, storedBytes, records[0],
+          {ITEMHASH_KIND_ENTRY, 1,
+           RecordIdentity(TF_EMBEDDED | TF_STORED, stored.size(), "setup.dat", "setup.dax")}},
+         false, 13, "ReadDataStruct()->Record 1 is not the one packed (name, type or size changed)"},
+        {"a record retyped in the table",
+         {zipBytes, storedBytes, {ITEMHASH_KIND_ENTRY, 0, RecordIdentity(0xFF, zip.size(), "TRV0001.001", "")},
+          records[1]},
+         false, 13, "ReadDataStruct()->Record 0 is not the one packed (name, type or size changed)"},
+        {"a record without its own hash", {zipBytes, storedBytes, records[0]}, false, 13,
+         "ReadDataStruct()->Record 1 is not the one packed (name, type or size changed)"},
+        {"a record the table has lost",
+         {zipBytes, storedBytes, records[0], records[1], {ITEMHASH_KIND_ENTRY, 2, "gone"}}, false, 13,
+         "ReadDataStruct()->The package's hashes name records beyond the table's 2"},
     };
     for (const auto& c : cases) {
         WipeTree(Path(L"target"));

@@ -227,11 +227,14 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
 
     // With --config-beside the configuration lies beside, its web location
     // scrambled; the package carries its name, and the product's name and
-    // languages for the message that says when it is missing.
+    // languages for the message that says when it is missing (and none of
+    // the files the configuration names, which this package is told it may
+    // lack).
     std::wstring pkg2 = out_ / L"pkg2.exe";
     std::wstring args2 = L"build --launcher " + Quoted(fixture::BinDir() + L"launcher.exe") + L" --out " +
                          Quoted(pkg2) + L" --config " + Quoted(in_ / L"setup.ini") + L" --stored " +
-                         Quoted(in_ / L"payload.bin") + L" --config-beside";
+                         Quoted(in_ / L"payload.bin") + L" --config-beside" +
+                         L" --allow-missing LicenseFile --allow-missing Languages";
     ASSERT_EQ(RunPacker(args2), 0u);
     std::wstring beside = out_ / L"pkg2.cfg";
     ASSERT_TRUE(fixture::FileExists(beside));

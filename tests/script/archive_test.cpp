@@ -99,7 +99,7 @@ TEST_F(ArchiveCommandTest, UnCabFileRestoresFolders)
     WriteFile(m_dir + L"\\one.txt", "one");
     WriteFile(m_dir + L"\\two.txt", "two");
     std::wstring one = m_dir + L"\\one.txt", two = m_dir + L"\\two.txt";
-    const CABMEMBER members[] = {{one.c_str(), "one.txt"}, {two.c_str(), "sub\\two.txt"}};
+    const CABMEMBER members[] = {{one.c_str(), L"one.txt"}, {two.c_str(), L"sub\\two.txt"}};
     std::wstring cab = m_dir + L"\\data.cab";
     ASSERT_EQ(CreateCabinet(cab.c_str(), members, 2, TRUE), 0u);
 

@@ -4,6 +4,7 @@
 #include "state/state.h"
 #include "script/script.h"
 #include "scripttest.h"
+#include "support/strings.h"
 
 using namespace scripttest;
 
@@ -102,6 +103,53 @@ TEST_F(ReaderTest, ReadsTheSectionTable)
             EXPECT_TRUE(Traced(line));
         for (const std::string& line : c.notTraced)
             EXPECT_FALSE(tracesink::Contains(line)) << line;
+    }
+}
+
+// A script in UTF-8 (with or without its mark) or UTF-16 with its mark is
+// read as written; other 8-bit text is the ANSI code page. Lines end as in
+// a text-mode read: CR LF or LF, and Ctrl+Z ends the text.
+TEST_F(ReaderTest, ScriptsAreReadInTheirEncoding)
+{
+    const std::wstring folder = L"C:\\\u0141ask\\\u30c7\u30fc\u30bf \U0001F600\\donn\u00e9es";
+    const std::wstring text = L"[Scripttrv]\r\nCREATEDIR=" + folder + L"\r\nEXIT=1\r\n";
+    auto utf16 = [](const std::wstring& t, bool bBigEndian) {
+        std::string out = bBigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (wchar_t ch : t) {
+            char hi = static_cast<char>(ch >> 8), lo = static_cast<char>(ch & 0xFF);
+            out += bBigEndian ? std::string{hi, lo} : std::string{lo, hi};
+        }
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::wstring params;
+        const char* encoding;
+        size_t count;
+        bool bAnsiOnly;  // as expected where the ANSI code page is 1252
+    } cases[] = {
+        {"UTF-8", support::Utf8(text), folder, "UTF-8", 2, false},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF" + support::Utf8(text), folder, "UTF-8", 2, false},
+        {"UTF-16LE", utf16(text, false), folder, "UTF-16LE", 2, false},
+        {"UTF-16BE", utf16(text, true), folder, "UTF-16BE", 2, false},
+        {"ANSI", "[Scripttrv]\nCREATEDIR=C:\\Donn\xE9" "es\n", L"C:\\Donn\u00e9es", "ANSI", 1, true},
+        {"Ctrl+Z ends the text", "[Scripttrv]\nCREATEDIR=x\n\x1A\nEXIT=1\n", L"x", "UTF-8", 1, false},
+    };
+    std::wstring dir = FreshDir(L"reader-encodings");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.bAnsiOnly && GetACP() != 1252)
+            continue;
+        std::wstring file = dir + L"\\script.ini";
+        WriteFile(file, c.bytes);
+        tracesink::Clear();
+        SCRIPTLIST list;
+        EXPECT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), c.count);
+        ASSERT_EQ(list.size(), c.count);
+        EXPECT_EQ(list[0].strName, L"CREATEDIR");
+        EXPECT_EQ(list[0].strParams, c.params);
+        EXPECT_TRUE(Traced(std::string("ReadScript()->Text ") + c.encoding));
     }
 }
 

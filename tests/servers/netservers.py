@@ -15,6 +15,8 @@ Servers:
   https_wronghost  the test CA's certificate for another host name
   https_expired    the test CA's certificate for 127.0.0.1 that has expired
   fault  bad answers: /status/<code>, /nolength, /zerolength, /drop/<sent>/<total>,
+         /redirect/<n>/<total> (n redirects, then the file), /redirectloop,
+         /auth/<total> (the file for the login us@er / pa:ss only, else 401),
          /reset/<sent>/<total>,
          /late/<ms>/<total>,
          /stall/<total>[/<hold ms>], /slow/<total>[/<ms>] (a 4 KiB block every 100 ms
@@ -43,6 +45,7 @@ import socket
 import ssl
 import struct
 import subprocess
+import urllib.parse
 import sys
 import threading
 import time
@@ -99,7 +102,8 @@ class FileHandler(Handler):
 
     def do_GET(self, head=False):
         self.record()
-        rel = self.path.split("?", 1)[0].lstrip("/")
+        # %-escapes stand for the bytes of a UTF-8 name, as on any web server.
+        rel = urllib.parse.unquote(self.path.split("?", 1)[0]).lstrip("/")
         path = os.path.realpath(os.path.join(self.server.root, rel))
         if not path.startswith(self.server.root + os.sep) or not os.path.isfile(path):
             self.send_error(404)
@@ -184,7 +188,42 @@ class FaultHandler(Handler):
             nums = [int(p) for p in parts[1:] if p.isdigit()]
         except ValueError:
             nums = []
-        if kind == "status" and nums:
+        if kind == "redirect" and len(nums) == 2:
+            # <n> redirects, each to the next, then the file of <total> bytes.
+            left, total = nums
+            if left > 0:
+                self.send_response(302)
+                self.send_header("Location", "/redirect/%d/%d" % (left - 1, total))
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+            else:
+                self.body_headers(total)
+                self.end_headers()
+                if not head:
+                    self.wfile.write(pattern(0, total))
+        elif kind == "redirectloop":
+            self.send_response(302)
+            self.send_header("Location", self.path)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        elif kind == "auth" and nums:
+            # The file for the login "us@er" with the password "pa:ss" only.
+            import base64
+            expected = "Basic " + base64.b64encode(b"us@er:pa:ss").decode()
+            if self.headers.get("Authorization") != expected:
+                body = b"login wanted\n"
+                self.send_response(401)
+                self.send_header("WWW-Authenticate", 'Basic realm="stowaway"')
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                if not head:
+                    self.wfile.write(body)
+            else:
+                self.body_headers(nums[0])
+                self.end_headers()
+                if not head:
+                    self.wfile.write(pattern(0, nums[0]))
+        elif kind == "status" and nums:
             body = b"status %d\n" % nums[0]
             self.send_response(nums[0])
             self.send_header("Content-Length", str(len(body)))

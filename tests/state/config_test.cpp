@@ -13,6 +13,7 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "state/urlscramble.h"
+#include "support/strings.h"
 #include "support/tracesink.h"
 
 using fixture::ScratchDir;
@@ -399,6 +400,68 @@ TEST_F(ConfigFile, DefaultLanguageWithoutItsEntryChoosesNothing)
     EXPECT_STREQ(g_ProjectInfo.szLangFileName, L"");
     EXPECT_EQ(g_ProjectInfo.uiLangIndex, 0u);
     EXPECT_FALSE(tracesink::ContainsPrefix("ReadConfigFile(PROJECTINFO.uiLanguageDefault)"));
+}
+
+// The same configuration in every encoding the launcher takes: UTF-8 with
+// or without its mark and UTF-16 with its mark read exactly (through a
+// UTF-16 copy where the profile functions need one, removed afterwards);
+// 8-bit text beyond ASCII and not UTF-8 is the ANSI code page.
+TEST_F(ConfigFile, TextsAreReadInTheirEncoding)
+{
+    const std::wstring product = L"MyApp \u00c9dition \u201cPro\u201d \u0141ask \u30c7\u30fc\u30bf \U0001F600";
+    const std::wstring cmdline = L"\"C:\\Donn\u00e9es\\\u0141ask\" /q";
+    auto ini = [](const std::wstring& name, const std::wstring& cmd) {
+        return L"[General]\r\nProductName=" + name + L"\r\n[Runtime]\r\nCmdLine=" + cmd +
+               L"\r\n[Languages]\r\n1036=Fran\u00e7ais.lng\r\n";
+    };
+    auto utf16 = [](const std::wstring& text, bool bBigEndian) {
+        std::string out = bBigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (wchar_t ch : text) {
+            char hi = static_cast<char>(ch >> 8), lo = static_cast<char>(ch & 0xFF);
+            out += bBigEndian ? std::string{hi, lo} : std::string{lo, hi};
+        }
+        return out;
+    };
+    const std::wstring ansiProduct = L"MyApp \u00c9dition \u201cPro\u201d";
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::wstring product;
+        bool bCopy;       // read through a UTF-16 copy
+        bool bAnsiOnly;   // as written where the ANSI code page is 1252
+    } cases[] = {
+        {"UTF-8", support::Utf8(ini(product, cmdline)), product, true, false},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF" + support::Utf8(ini(product, cmdline)), product, true,
+         false},
+        {"UTF-16LE", utf16(ini(product, cmdline), false), product, false, false},
+        {"UTF-16BE", utf16(ini(product, cmdline), true), product, true, false},
+        {"ANSI", "[General]\r\nProductName=MyApp \xC9" "dition \x93Pro\x94\r\n[Runtime]\r\n"
+                 "CmdLine=\"C:\\Donn\xE9" "es\\\xA3" "ask\" /q\r\n[Languages]\r\n1036=Fran\xE7" "ais.lng\r\n",
+         ansiProduct, false, true},
+    };
+    WCHAR szSavedTemp[PATH_CCH];
+    StringCchCopyW(szSavedTemp, PATH_CCH, TempPathTRV);
+    ScratchDir scratch{L"config_scratch"};
+    StringCchCopyW(TempPathTRV, PATH_CCH, scratch.path().c_str());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.bAnsiOnly && GetACP() != 1252)
+            continue;
+        InitProjectInfo();
+        g_Languages.clear();
+        ASSERT_TRUE(Read(c.bytes));
+        EXPECT_EQ(std::wstring(g_ProjectInfo.szProductName), c.product);
+        EXPECT_EQ(std::wstring(g_ProjectInfo.szExeCmdLine),
+                  c.bAnsiOnly ? L"\"C:\\Donn\u00e9es\\\u00a3ask\" /q" : cmdline);
+        ASSERT_EQ(g_Languages.size(), 1u);
+        EXPECT_STREQ(g_Languages[0].szFileName, L"Fran\u00e7ais.lng");
+        EXPECT_EQ(tracesink::ContainsPrefix("ReadConfigFile()->" + support::Utf8(path_) +
+                                            " read through its UTF-16 copy "),
+                  c.bCopy)
+            << tracesink::Dump();
+        EXPECT_TRUE(fixture::ListFiles(scratch.path()).empty());
+    }
+    StringCchCopyW(TempPathTRV, PATH_CCH, szSavedTemp);
 }
 
 std::vector<LanguageEntry> List(std::initializer_list<std::pair<DWORD, const wchar_t*>> items)

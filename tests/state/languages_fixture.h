@@ -125,9 +125,12 @@ struct Member {
 
 inline DWORD MakeCabinet(const std::wstring& cabinet, const std::vector<Member>& members)
 {
-    std::vector<CABMEMBER> list;
+    std::vector<std::wstring> names;
     for (const Member& m : members)
-        list.push_back({m.source.c_str(), m.stored.c_str()});
+        names.push_back(std::wstring(m.stored.begin(), m.stored.end()));  // ASCII
+    std::vector<CABMEMBER> list;
+    for (size_t i = 0; i < members.size(); ++i)
+        list.push_back({members[i].source.c_str(), names[i].c_str()});
     return CreateCabinet(cabinet.c_str(), list.data(), static_cast<DWORD>(list.size()), TRUE);
 }
 

@@ -121,6 +121,16 @@ std::vector<std::string> Lines()
     return out;
 }
 
+bool ListContains(const std::string& message)
+{
+    for (const std::string& line : ListLines()) {
+        size_t close = line.find("] ");
+        if (close != std::string::npos && line.compare(close + 2, std::string::npos, message) == 0)
+            return true;
+    }
+    return false;
+}
+
 std::vector<std::string> ListLines()
 {
     std::vector<std::string> out;

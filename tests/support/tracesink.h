@@ -24,6 +24,9 @@ std::vector<std::string> ListLines();
 bool Contains(const std::string& message);
 // True when some message starts with the text.
 bool ContainsPrefix(const std::string& prefix);
+// True when some message of the "Dbs" list equals the UTF-8 text exactly:
+// for text that the monitor's 8-bit lines cannot hold.
+bool ListContains(const std::string& message);
 // Lines joined by "\n", for failure messages.
 std::string Dump();
 

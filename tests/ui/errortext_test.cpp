@@ -93,9 +93,13 @@ TEST_F(ErrorTextTest, EachCodeHasTheMessageThatSaysWhatToDo)
         {1236, TRUE, ERRORKIND_CONNECTION_LOST},
         {12002, TRUE, ERRORKIND_CONNECTION_LOST},
         {ERROR_CANCELLED, FALSE, ERRORKIND_CANCELLED},
-        {ERROR_FILE_EXISTS, FALSE, ERRORKIND_OTHER},  // 80: a file of the user's is in the way
+        // 80: a file of the user's is in the way, or a ZIP's names collide
+        {ERROR_FILE_EXISTS, FALSE, ERRORKIND_OTHER},
         {1920, FALSE, ERRORKIND_OTHER},
-        {ERROR_NOT_ENOUGH_MEMORY, FALSE, ERRORKIND_OTHER},
+        {1113, FALSE, ERRORKIND_OTHER},  // a path the PAC unpacker cannot take
+        {ERROR_NOT_ENOUGH_MEMORY, FALSE, ERRORKIND_MEMORY},
+        {ERROR_OUTOFMEMORY, FALSE, ERRORKIND_MEMORY},
+        {ERROR_OUTOFMEMORY, TRUE, ERRORKIND_MEMORY},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.kind, ErrorKindOf(c.code, c.download)) << c.code << " " << c.download;
@@ -148,9 +152,9 @@ TEST_F(ErrorTextTest, EveryMessageIsInEveryLanguage)
 // text for it: the message comes first, under the product's name.
 TEST_F(ErrorTextTest, NoBoxIsOnlyTheSystemsText)
 {
-    const DWORD codes[] = {2,   3,   5,   11,   13,   16,   23,   32,    80,    112,   123,
-                           161, 203, 206, 267,  323,  1223, 1230, 1236, 1920, 12002, 12152,
-                           12156};
+    const DWORD codes[] = {2,   3,   5,   11,   13,   14,   16,   23,   32,    80,    112,
+                           123, 161, 203, 206,  267,  323,  1113, 1223, 1230, 1236, 1920,
+                           12002, 12152, 12156};
     for (const Library& lib : kLibraries) {
         UseLibrary(lib);
         for (DWORD code : codes) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <richedit.h>
 #include <string>
+#include "common/textcode.h"
 #include "common/sysdll.h"
 #include "state/projectinfo.h"
 #include "state/state.h"
@@ -270,32 +271,32 @@ std::string Utf16Bytes(const std::wstring& text, bool bigEndian)
 struct EncodingCase {
     const char* name;
     std::string bytes;
-    LICENSETEXTENCODING encoding;
+    TEXTENCODING encoding;
     size_t mark;
     const wchar_t* shown;
     bool ansiOnly;  // shown as expected only where the ANSI code page is 1252
 };
 
 const EncodingCase kEncodings[] = {
-    {"ascii", "As is.", LICENSE_TEXT_UTF8, 0, L"As is.", false},
-    {"utf-8 with mark", "\xEF\xBB\xBF\xC2\xAB tel quel \xC2\xBB", LICENSE_TEXT_UTF8, 3,
+    {"ascii", "As is.", TEXT_UTF8, 0, L"As is.", false},
+    {"utf-8 with mark", "\xEF\xBB\xBF\xC2\xAB tel quel \xC2\xBB", TEXT_UTF8, 3,
      L"\u00AB tel quel \u00BB", false},
-    {"utf-8 without mark", "\xC2\xAB tel quel \xC2\xBB", LICENSE_TEXT_UTF8, 0,
+    {"utf-8 without mark", "\xC2\xAB tel quel \xC2\xBB", TEXT_UTF8, 0,
      L"\u00AB tel quel \u00BB", false},
-    {"utf-8 of three and four bytes", "\xE2\x82\xAC \xF0\x9F\x98\x80", LICENSE_TEXT_UTF8, 0,
+    {"utf-8 of three and four bytes", "\xE2\x82\xAC \xF0\x9F\x98\x80", TEXT_UTF8, 0,
      L"\u20AC \U0001F600", false},
-    {"utf-16le with mark", Utf16Bytes(L"\u00AB tel quel \u00BB", false), LICENSE_TEXT_UTF16LE, 2,
+    {"utf-16le with mark", Utf16Bytes(L"\u00AB tel quel \u00BB", false), TEXT_UTF16LE, 2,
      L"\u00AB tel quel \u00BB", false},
-    {"utf-16be with mark", Utf16Bytes(L"\u00AB tel quel \u00BB", true), LICENSE_TEXT_UTF16BE, 2,
+    {"utf-16be with mark", Utf16Bytes(L"\u00AB tel quel \u00BB", true), TEXT_UTF16BE, 2,
      L"\u00AB tel quel \u00BB", false},
-    {"ansi", "\xAB tel quel \xBB", LICENSE_TEXT_ANSI, 0, L"\u00AB tel quel \u00BB", true},
+    {"ansi", "\xAB tel quel \xBB", TEXT_ANSI, 0, L"\u00AB tel quel \u00BB", true},
     // Not well-formed UTF-8: read as ANSI.
-    {"utf-8 cut at the end", "caf\xC3", LICENSE_TEXT_ANSI, 0, L"caf\u00C3", true},
-    {"overlong slash", "a\xC0\xAF", LICENSE_TEXT_ANSI, 0, L"a\u00C0\u00AF", true},
-    {"surrogate", "\xED\xA0\x80", LICENSE_TEXT_ANSI, 0, nullptr, true},
-    {"above U+10FFFF", "\xF4\x90\x80\x80", LICENSE_TEXT_ANSI, 0, nullptr, true},
-    {"lone continuation", "\x80", LICENSE_TEXT_ANSI, 0, L"\u20AC", true},
-    {"empty", "", LICENSE_TEXT_UTF8, 0, L"", false},
+    {"utf-8 cut at the end", "caf\xC3", TEXT_ANSI, 0, L"caf\u00C3", true},
+    {"overlong slash", "a\xC0\xAF", TEXT_ANSI, 0, L"a\u00C0\u00AF", true},
+    {"surrogate", "\xED\xA0\x80", TEXT_ANSI, 0, nullptr, true},
+    {"above U+10FFFF", "\xF4\x90\x80\x80", TEXT_ANSI, 0, nullptr, true},
+    {"lone continuation", "\x80", TEXT_ANSI, 0, L"\u20AC", true},
+    {"empty", "", TEXT_UTF8, 0, L"", false},
 };
 
 TEST_F(LicenseTest, TextLicensesAreReadInTheirEncoding)
@@ -306,7 +307,7 @@ TEST_F(LicenseTest, TextLicensesAreReadInTheirEncoding)
         size_t mark = 99;
         EXPECT_EQ(c.encoding, DetectTextEncoding(p, c.bytes.size(), &mark));
         EXPECT_EQ(c.mark, mark);
-        EXPECT_EQ(c.encoding == LICENSE_TEXT_UTF8, IsValidUtf8(p, c.bytes.size()) != FALSE);
+        EXPECT_EQ(c.encoding == TEXT_UTF8, IsValidUtf8(p, c.bytes.size()) != FALSE);
         if (!c.shown || (c.ansiOnly && GetACP() != 1252))
             continue;
 

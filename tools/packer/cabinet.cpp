@@ -1,6 +1,7 @@
 // Cabinets through the FCI interface of the system's cabinet.dll. Every
 // path handed to FCI is UTF-8 and every file callback converts it back, so
-// that no name is limited to the ANSI code page.
+// that no name is limited to the ANSI code page. A member name beyond ASCII
+// is stored in UTF-8 with the attribute that says so (_A_NAME_IS_UTF).
 #include <fcntl.h>
 #include <fci.h>
 #include <algorithm>
@@ -50,13 +51,24 @@ FCIAPI LoadFci()
     return api;
 }
 
+// The earliest time a cabinet can hold: 1980-01-01 00:00.
+const USHORT DOS_DATE_FIXED = (1 << 5) | 1;
+const USHORT DOS_TIME_FIXED = 0;
+const ULONGLONG FILETIME_UNIX_EPOCH = 116444736000000000ull;  // 1970 in 100 ns since 1601
+const ULONGLONG FILETIME_PER_SECOND = 10000000ull;
+
 // What the callbacks share for one cabinet (set).
 struct CABWRITER {
+    CabDates dates = CabDates::FromFiles;
+    bool bClamp = false;  // SOURCE_DATE_EPOCH: no time after it, all in UTC
+    ULONGLONG ullClamp = 0;
+
     std::string stem;       // out without its extension, UTF-8
     std::string extension;  // ".cab"
     std::vector<std::wstring> written;
     std::vector<std::wstring> temps;
     int cabinets = 1;  // parts started so far
+    bool bUtf8Name = false;  // the member being added has a UTF-8 name
 };
 
 FNFCIALLOC(FciAlloc)
@@ -159,6 +171,7 @@ FNFCIFILEPLACED(FciFilePlaced)
 
 FNFCIGETOPENINFO(FciGetOpenInfo)
 {
+    auto* pWriter = static_cast<CABWRITER*>(pv);
     std::wstring path = FromUtf8(pszName);
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -166,16 +179,31 @@ FNFCIGETOPENINFO(FciGetOpenInfo)
         *err = static_cast<int>(GetLastError());
         return -1;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    FILETIME ftLocal;
-    if (GetFileInformationByHandle(h, &info) &&
-        FileTimeToLocalFileTime(&info.ftLastWriteTime, &ftLocal))
-        FileTimeToDosDateTime(&ftLocal, pdate, ptime);
-    else
-        *pdate = *ptime = 0;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    bool bInfo = GetFileInformationByHandle(h, &info) != FALSE;
+    FILETIME ftStamp = info.ftLastWriteTime;
+    if (pWriter->bClamp) {
+        ULARGE_INTEGER stamp;
+        stamp.LowPart = ftStamp.dwLowDateTime;
+        stamp.HighPart = ftStamp.dwHighDateTime;
+        if (stamp.QuadPart > pWriter->ullClamp)
+            stamp.QuadPart = pWriter->ullClamp;
+        ftStamp.dwLowDateTime = stamp.LowPart;
+        ftStamp.dwHighDateTime = stamp.HighPart;
+    }
+    // Member times are local by the format's custom; a build that must
+    // come out the same everywhere leaves the time zone out.
+    if (pWriter->dates == CabDates::Fixed || !bInfo ||
+        (!pWriter->bClamp && !FileTimeToLocalFileTime(&info.ftLastWriteTime, &ftStamp)) ||
+        !FileTimeToDosDateTime(&ftStamp, pdate, ptime)) {
+        *pdate = DOS_DATE_FIXED;
+        *ptime = DOS_TIME_FIXED;
+    }
     *pattribs = static_cast<USHORT>(info.dwFileAttributes &
                                     (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    if (pWriter->bUtf8Name)
+        *pattribs |= _A_NAME_IS_UTF;
     return reinterpret_cast<INT_PTR>(h);
 }
 
@@ -251,13 +279,32 @@ USHORT SetIdOf(const std::vector<CABENTRY>& members)
     return static_cast<USHORT>(dwHash ^ (dwHash >> 16));
 }
 
+// SOURCE_DATE_EPOCH, the reproducible-build convention: seconds since 1970.
+bool ReadSourceDateEpoch(ULONGLONG& ullFileTime)
+{
+    WCHAR szValue[32];
+    DWORD cch = GetEnvironmentVariableW(L"SOURCE_DATE_EPOCH", szValue, ARRAYSIZE(szValue));
+    if (cch == 0)
+        return false;
+    wchar_t* pEnd = nullptr;
+    unsigned long long ullSeconds = cch < ARRAYSIZE(szValue) ? _wcstoui64(szValue, &pEnd, 10) : 0;
+    // Up to the end of 2107, the last year a cabinet can hold.
+    if (cch >= ARRAYSIZE(szValue) || !szValue[0] || !pEnd || *pEnd || ullSeconds > 4354819199ull)
+        throw Failure{L"SOURCE_DATE_EPOCH must be a number of seconds since 1970"};
+    ullFileTime = FILETIME_UNIX_EPOCH + ullSeconds * FILETIME_PER_SECOND;
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std::wstring& out,
-                                       ULONG cbMaxCabinet, bool bStore, bool bSorted)
+                                       ULONG cbMaxCabinet, bool bStore, bool bSorted,
+                                       CabDates dates)
 {
     FCIAPI api = LoadFci();
     CABWRITER writer;
+    writer.dates = dates;
+    writer.bClamp = dates == CabDates::FromFiles && ReadSourceDateEpoch(writer.ullClamp);
     if (bSorted)
         std::sort(members.begin(), members.end(),
                   [](const CABENTRY& a, const CABENTRY& b) { return a.name < b.name; });
@@ -304,6 +351,7 @@ std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std:
         sourceBuf.push_back('\0');
         std::vector<char> nameBuf(member.name.begin(), member.name.end());
         nameBuf.push_back('\0');
+        writer.bUtf8Name = member.bUtf8Name && !IsAsciiText(member.name);
         if (!api.pfnAddFile(hfci, sourceBuf.data(), nameBuf.data(), FALSE, FciGetNextCabinet,
                             FciStatus, FciGetOpenInfo, compression)) {
             bOk = false;
@@ -358,7 +406,7 @@ std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wst
         members.push_back({ToUtf8(rel), folder + L"\\" + rel});
     for (const std::wstring& rel : folders)
         members.push_back({ToUtf8(rel + L"\\"), std::wstring()});
-    return WriteCabinet(members, out, cbMaxCabinet, bStore, true);
+    return WriteCabinet(members, out, cbMaxCabinet, bStore, true, CabDates::FromFiles);
 }
 
 }  // namespace packer

@@ -42,8 +42,16 @@ const char PROJECT_TEXT[] =
     "; ([Dialogs] LicenseFile=License.rtf).\r\n"
     "; Neutral1=License.rtf\r\n"
     "; Languages of the launcher's own windows (English is built in); list\r\n"
-    "; them in setup.ini too, in a [Languages] section.\r\n"
-    "%s";
+    "; them in setup.ini too, in a [Languages] section. A bare name is taken\r\n"
+    "; from this folder, else from beside the packer, so the project builds on\r\n"
+    "; any machine with the kit.\r\n"
+    "%s"
+    "\r\n"
+    "; A license per language, shown in the language the run speaks, all packed\r\n"
+    "; under the name setup.ini gives in LicenseFile:\r\n"
+    "; [Licenses]\r\n"
+    "; 1036=License-fr.rtf\r\n"
+    "; Neutral=License.rtf\r\n";
 
 const char CONFIG_TEXT[] =
     "; Stowaway configuration: how the package runs (see the configuration\r\n"
@@ -139,14 +147,11 @@ std::wstring GuessSetupProgram(const std::wstring& payload)
     return count == 1 ? found : L"setup.exe";
 }
 
-// Commented lines naming the language libraries beside packer.exe.
+// Commented lines naming the language libraries beside packer.exe, by
+// name only: the build finds them beside whichever packer runs it.
 std::string LanguageLines()
 {
-    WCHAR szProgram[MAX_PATH];
-    DWORD cch = GetModuleFileNameW(nullptr, szProgram, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH)
-        return std::string();
-    std::wstring folder = FolderOf(szProgram);
+    std::wstring folder = ProgramFolder();
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW fd;
     HANDLE hFind = FindFirstFileW((folder + L"\\*.lng").c_str(), &fd);
@@ -161,8 +166,8 @@ std::string LanguageLines()
     int i = 0;
     for (const std::wstring& name : names) {
         try {
-            std::string path = ToAnsi(folder + L"\\" + name, L"a language library");
-            lines += "; Language" + std::to_string(++i) + "=" + path + "\r\n";
+            std::string stored = ToAnsi(name, L"a language library");
+            lines += "; Language" + std::to_string(++i) + "=" + stored + "\r\n";
         } catch (const Failure&) {
             // A path the project file cannot hold is not offered.
         }

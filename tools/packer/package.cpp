@@ -4,7 +4,13 @@
 // written under temporary names and put in place at the end, so that a
 // failed run leaves nothing behind.
 #include <stdio.h>
+#include <string.h>
+#include "common/profilefile.h"
 #include "packer.h"
+#include "packer/checks.h"
+#include "packer/itemhashes.h"
+#include "packer/pestamp.h"
+#include "packer/sha256.h"
 #include "payload/archive.h"
 #include "payload/archiveutil.h"
 #include "packer/payloadtable.h"
@@ -23,6 +29,9 @@ struct PLANNED {
     std::wstring besideAs;   // external: copied beside the package under this name
     std::wstring webAs;      // web: copied into the web folder under this name
     std::wstring label;      // for messages
+    std::wstring hashed;     // the file whose bytes are the item's; empty: none known
+    DIGEST digest;           // of those bytes
+    std::wstring tableName;  // File, as the launcher reads it
 };
 
 // Files made during the run; removed unless the run succeeds.
@@ -74,13 +83,23 @@ std::wstring ProgramFolder()
 
 namespace {
 
-// A table name: at most 259 bytes in the ANSI code page.
-std::string TableName(const std::wstring& name, const wchar_t* what)
+// A record's two names. Plain ASCII reads the same in every launcher; a
+// record with a name beyond ASCII stores both in UTF-8 and says so with
+// TF_UTF8_NAMES. At most 259 bytes each.
+void SetTableNames(PAYLOADENTRY& entry, const std::wstring& file, const std::wstring& out)
 {
-    std::string ansi = ToAnsi(name, what);
-    if (ansi.size() > PAYLOAD_NAME_MAX)
-        throw Failure{std::wstring(what) + L" is longer than 259 bytes: " + name};
-    return ansi;
+    const struct {
+        const std::wstring& name;
+        std::string& stored;
+        const wchar_t* what;
+    } names[] = {{file, entry.strFile, L"the table name"}, {out, entry.strFileOut, L"the output name"}};
+    for (const auto& n : names) {
+        n.stored = ToUtf8(n.name);
+        if (n.stored.size() > PAYLOAD_NAME_MAX)
+            throw Failure{std::wstring(n.what) + L" is longer than 259 bytes in UTF-8: " + n.name};
+        if (!IsAsciiText(n.stored))
+            entry.TypeOfFile |= TF_UTF8_NAMES;
+    }
 }
 
 // A name that becomes a path below a folder of the launcher must stay there.
@@ -96,7 +115,7 @@ bool IsArchive(const std::wstring& path)
     return IsCabinetFile(path.c_str()) || IsZipFile(path.c_str()) || IsaPacFile(path.c_str());
 }
 
-void AppendFile(HANDLE hOut, const std::wstring& path, std::vector<BYTE>& buffer)
+void AppendFile(HANDLE hOut, const std::wstring& path, std::vector<BYTE>& buffer, CSha256& sha)
 {
     HANDLE hIn = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -105,6 +124,7 @@ void AppendFile(HANDLE hOut, const std::wstring& path, std::vector<BYTE>& buffer
     DWORD cbRead = 0;
     BOOL bOk;
     while ((bOk = ReadFile(hIn, buffer.data(), COPY_BLOCK, &cbRead, nullptr)) && cbRead) {
+        sha.Update(buffer.data(), cbRead);
         DWORD cbWritten = 0;
         if (!WriteFile(hOut, buffer.data(), cbRead, &cbWritten, nullptr) || cbWritten != cbRead) {
             CloseHandle(hIn);
@@ -154,17 +174,23 @@ std::wstring StageCopy(const std::wstring& source, const std::wstring& target, C
 std::wstring ListPayloadFiles(const std::wstring& config, const std::vector<PLANNED>& planned,
                               const std::wstring& workFolder, Cleanup& cleanup)
 {
-    std::wstring listed = workFolder + L"\\" + NameOf(config);
-    if (!CopyFileW(config.c_str(), listed.c_str(), FALSE))
+    std::wstring listed = workFolder + L"\\listed.cfg";
+    // A table name beyond ASCII needs a file that keeps it: UTF-16.
+    bool bUnicode = false;
+    for (const PLANNED& p : planned)
+        bUnicode = bUnicode || (p.entry.TypeOfFile & TF_UTF8_NAMES);
+    if (bUnicode && ProfileTextOf(config.c_str()) != PROFILE_UTF16) {
+        if (WriteProfileCopy(config.c_str(), listed.c_str()) != ERROR_SUCCESS)
+            throw Failure{L"cannot copy " + config};
+    } else if (!CopyFileW(config.c_str(), listed.c_str(), FALSE)) {
         throw Failure{L"cannot copy " + config};
+    }
     cleanup.File(listed);
     SetFileAttributesW(listed.c_str(), FILE_ATTRIBUTE_NORMAL);
     for (size_t i = 0; i < planned.size(); ++i) {
         std::wstring section = L"File " + std::to_wstring(i + 1);
-        // The table holds the name in the ANSI code page, as the file does.
-        WCHAR szName[PATH_CCH] = L"";
-        MultiByteToWideChar(CP_ACP, 0, planned[i].entry.strFile.c_str(), -1, szName, PATH_CCH);
-        if (!WritePrivateProfileStringW(section.c_str(), L"Name", szName, listed.c_str()))
+        if (!WritePrivateProfileStringW(section.c_str(), L"Name", planned[i].tableName.c_str(),
+                                        listed.c_str()))
             throw Failure{L"cannot write the file list into " + listed};
     }
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, listed.c_str());  // flush the profile cache
@@ -259,20 +285,42 @@ std::vector<PLANNED> PlanItems(const PROJECT& project, const std::wstring& workF
             break;
         }
         CheckRelative(file, p.label);
-        p.entry.strFile = TableName(file, L"the table name");
-        p.entry.strFileOut = TableName(item.kind == ItemKind::Folder || item.kind == ItemKind::Archive
-                                           ? std::wstring()
-                                           : name,
-                                       L"the output name");
-        if (!p.data.empty())
-            p.entry.FileSize = SizeOf(p.data);
-        else if (bHasSource)
-            p.entry.FileSize = SizeOf(item.source);
+        SetTableNames(p.entry, file,
+                      item.kind == ItemKind::Folder || item.kind == ItemKind::Archive ? std::wstring()
+                                                                                       : name);
+        p.tableName = file;
+        p.hashed = !p.data.empty() ? p.data : item.source;
+        if (!p.hashed.empty())
+            p.digest = HashFile(p.hashed, p.entry.FileSize);
         else
             p.entry.FileSize = item.size;
         planned.push_back(p);
     }
     return planned;
+}
+
+// Every item whose bytes the packer has, every record's own fields, and the
+// DATA resource.
+std::vector<BYTE> ItemHashes(const std::vector<PLANNED>& planned, const std::wstring& dataArchive)
+{
+    std::vector<ITEMHASH> entries;
+    for (size_t i = 0; i < planned.size(); ++i) {
+        const PAYLOADENTRY& entry = planned[i].entry;
+        if (!planned[i].hashed.empty())
+            entries.push_back(MakeItemHash(ITEMHASH_KIND_RECORD, static_cast<uint32_t>(i),
+                                           entry.FileSize, planned[i].digest));
+        uint8_t identity[ITEMHASH_IDENTITY_MAX];
+        size_t cb = RecordIdentity(entry.TypeOfFile, entry.FileSize, entry.strFile.c_str(),
+                                   entry.strFileOut.c_str(), identity);
+        entries.push_back(MakeItemHash(ITEMHASH_KIND_ENTRY, static_cast<uint32_t>(i), cb,
+                                       HashBytes(identity, static_cast<DWORD>(cb))));
+    }
+    if (!dataArchive.empty() && IsFile(dataArchive)) {
+        ULONGLONG ullSize = 0;
+        DIGEST digest = HashFile(dataArchive, ullSize);
+        entries.push_back(MakeItemHash(ITEMHASH_KIND_DATA, 0, ullSize, digest));
+    }
+    return SerializeItemHashes(entries);
 }
 
 }  // namespace
@@ -286,8 +334,14 @@ void BuildPackage(const PROJECT& asGiven)
     std::wstring arch;
     std::wstring launcher = ChooseLauncher(project, arch);
     MatchPacUnpacker(project, launcher, arch);
+    MatchSkinLibrary(project, launcher, arch);
     if (!project.config.empty() && !IsFile(project.config))
         throw Failure{L"no such configuration file: " + project.config};
+    SETUPCONFIG config;
+    if (!project.config.empty())
+        config = ReadSetupConfig(project.config);
+    PlaceLicenses(project, config);
+    CheckNamedFiles(project, config);
     if (IsFolder(output))
         throw Failure{L"the output is a folder: " + output};
     std::wstring outFolder = FolderOf(output);
@@ -304,7 +358,15 @@ void BuildPackage(const PROJECT& asGiven)
         throw Failure{L"cannot make a temporary folder"};
     cleanup.Folder(szWork);
 
+    if (!project.config.empty()) {
+        std::wstring staged = StageConfig(project.config, szWork);
+        if (staged != project.config)
+            cleanup.File(staged);
+        project.config = staged;
+        CheckTexts(project, project.config);
+    }
     std::vector<PLANNED> planned = PlanItems(project, szWork, cleanup);
+    project.resources.itemHashes = ItemHashes(planned, project.resources.dataArchive);
     PROJECT listed = project;
     if (!project.config.empty() && !planned.empty())
         listed.config = ListPayloadFiles(project.config, planned, szWork, cleanup);
@@ -315,6 +377,7 @@ void BuildPackage(const PROJECT& asGiven)
     cleanup.File(partial);
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
     EmbedResources(partial, listed, szWork);
+    SettleHeaders(partial, launcher);
 
     HANDLE hOut = CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -328,8 +391,11 @@ void BuildPackage(const PROJECT& asGiven)
         for (PLANNED& p : planned) {
             if (!p.data.empty()) {
                 p.entry.DataOffSet = CurrentSize(hOut);
-                AppendFile(hOut, p.data, buffer);
-                if (CurrentSize(hOut) - p.entry.DataOffSet != p.entry.FileSize)
+                CSha256 sha;
+                AppendFile(hOut, p.data, buffer, sha);
+                DIGEST appended = sha.Finish();
+                if (CurrentSize(hOut) - p.entry.DataOffSet != p.entry.FileSize ||
+                    memcmp(appended.bytes, p.digest.bytes, sizeof(appended.bytes)) != 0)
                     throw Failure{L"a file changed while it was packed: " + p.data};
             }
             entries.push_back(p.entry);

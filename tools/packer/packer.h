@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "packer/resources_embed.h"
+#include "packer/setupconfig.h"
 
 namespace packer {
 
@@ -29,6 +30,13 @@ struct ITEM {
     bool bSizeGiven;
 };
 
+// A license that travels in one language's pack (the launcher shows the
+// chosen language's one, else the neutral one).
+struct LICENSE {
+    DWORD dwLanguage;     // as in the configuration's [Languages]
+    std::wstring source;  // packed under the name [Dialogs] LicenseFile gives
+};
+
 struct PROJECT {
     std::wstring launcher;   // the launcher to copy
     std::wstring arch;       // x86 or x64: the launcher of that architecture; empty: not said
@@ -38,11 +46,20 @@ struct PROJECT {
     std::wstring tag;        // three letters of the numbered names
     std::vector<ITEM> items;
     PACKAGERESOURCES resources;  // languages, neutral files, DATA, skin (embed.cpp)
+    std::vector<LICENSE> licenses;
     int iEmbedConfig = -1;       // 1 (and -1, not said): CFG 136; 0: NAME.cfg beside
+    std::vector<std::wstring> allowMissing;  // keys whose files may be left out (checks.cpp)
 };
 
-// A failure the user can act on; the message says what and where.
+// A failure the user can act on; the message says what and where. Ends
+// the packer with 1.
 struct Failure {
+    std::wstring message;
+};
+
+// A command line the packer does not take: an unknown option, a missing or
+// malformed value. Ends the packer with 2.
+struct Usage {
     std::wstring message;
 };
 
@@ -58,19 +75,28 @@ std::vector<std::wstring> ListEmptyFolders(const std::wstring& folder);
 // cabinet is split into a set: out, then NAME2.EXT, NAME3.EXT ...
 // Returns the files written.
 // One member of a cabinet: its stored name (bytes as stored, may carry
-// folders; ending in "\\" for an empty folder) and the file it comes from
-// (empty for an empty folder).
+// folders; ending in "\\" for an empty folder), the file it comes from
+// (empty for an empty folder), and whether the name is UTF-8: a UTF-8 name
+// beyond plain ASCII gets the cabinet's "name is UTF-8" attribute; any
+// other name is read in the ANSI code page.
 struct CABENTRY {
     std::string name;
     std::wstring source;
+    bool bUtf8Name = true;
 };
+
+// Member times: the files' own (with SOURCE_DATE_EPOCH set, none later
+// than it and none shifted by the time zone), or one fixed time for the
+// packs that only the launcher reads.
+enum class CabDates { FromFiles, Fixed };
 
 // Writes the members through the system's FCI into out (and out2.cab, ...
 // when cbMaxCabinet splits it into a set), MSZIP-compressed unless bStore,
 // in name order when bSorted. Returns the parts written; throws Failure
 // (and leaves no part behind).
 std::vector<std::wstring> WriteCabinet(std::vector<CABENTRY> members, const std::wstring& out,
-                                       ULONG cbMaxCabinet, bool bStore, bool bSorted);
+                                       ULONG cbMaxCabinet, bool bStore, bool bSorted,
+                                       CabDates dates);
 std::vector<std::wstring> MakeCabinet(const std::wstring& folder, const std::wstring& out,
                                       ULONG cbMaxCabinet, bool bStore);
 
@@ -104,6 +130,12 @@ bool ParseResourceOption(const std::wstring& arg, const std::function<std::wstri
                          PROJECT& flags);
 void ReadProjectResources(const std::wstring& path, const std::wstring& base, PROJECT& project);
 void MergeResourceOptions(const PROJECT& flags, PROJECT& project);
+// A language library named by a bare file name that is not in base is
+// taken from beside the packer, where the kit keeps the libraries.
+std::wstring LanguagePath(const std::wstring& value, const std::wstring& base);
+// The licenses go into the packs under the name the configuration's
+// [Dialogs] LicenseFile gives: each in its language's pack, or Neutral.001.
+void PlaceLicenses(PROJECT& project, const SETUPCONFIG& config);
 std::wstring PrepareStagedConfig(const std::wstring& staged);
 
 // The launcher to build on (stub.cpp): project.launcher, else the one of
@@ -118,6 +150,17 @@ bool IsArchName(const std::wstring& arch);
 // architecture; PAC archives in the payload with none given get the one
 // beside the launcher.
 void MatchPacUnpacker(PROJECT& project, const std::wstring& launcher, const std::wstring& arch);
+// The same for the skin's Corvel.dll: of the launcher's architecture, and
+// the one beside the launcher when the skin files name none.
+void MatchSkinLibrary(PROJECT& project, const std::wstring& launcher, const std::wstring& arch);
+
+// The configuration as the launcher's profile functions read it exactly: a
+// UTF-8 file becomes a UTF-16 copy in workFolder, a file in a code page
+// beyond ASCII stays and is warned of (texts.cpp).
+std::wstring StageConfig(const std::wstring& config, const std::wstring& workFolder);
+// Warns of an install script or text license (neutral files the
+// configuration names) that is neither UTF-8 nor plain ASCII.
+void CheckTexts(const PROJECT& project, const std::wstring& stagedConfig);
 
 // Small helpers.
 std::wstring ProgramFolder();
@@ -127,6 +170,7 @@ bool IsFolder(const std::wstring& path);
 ULONGLONG SizeOf(const std::wstring& path);
 std::string ToAnsi(const std::wstring& text, const wchar_t* what);
 std::string ToUtf8(const std::wstring& text);
+bool IsAsciiText(const std::string& text);
 std::wstring FromUtf8(const std::string& text);
 
 }  // namespace packer

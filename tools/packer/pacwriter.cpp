@@ -59,15 +59,22 @@ void MakePac(const std::wstring& folder, const std::wstring& out)
     if (!IsFolder(folder))
         throw Failure{L"no such folder: " + folder};
     std::vector<std::wstring> files = ListFolder(folder);
+    std::vector<std::string> names;
+    bool bAscii = true;
+    for (const std::wstring& rel : files) {
+        names.push_back(ToUtf8(rel));
+        if (names.back().empty() || names.back().size() > pac::NAME_MAX)
+            throw Failure{L"a name does not fit a PAC archive: " + rel};
+        bAscii = bAscii && IsAsciiText(names.back());
+    }
     OutFile file(out);
     file.Write(pac::HEADER, pac::HEADER_SIZE);
-    file.Write(pac::LAYOUT_MAGIC, sizeof(pac::LAYOUT_MAGIC));
+    file.Write(bAscii ? pac::LAYOUT_MAGIC : pac::LAYOUT_MAGIC_UTF8, sizeof(pac::LAYOUT_MAGIC));
     DWORD dwCount = static_cast<DWORD>(files.size());
     file.Write(&dwCount, sizeof(dwCount));
-    for (const std::wstring& rel : files) {
-        std::string name = ToAnsi(rel, L"PAC member name");
-        if (name.empty() || name.size() > pac::NAME_MAX)
-            throw Failure{L"a name does not fit a PAC archive: " + rel};
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::wstring& rel = files[i];
+        const std::string& name = names[i];
         std::wstring path = folder + L"\\" + rel;
         ULONGLONG ullSize = SizeOf(path);
         uLong crc = crc32(0L, Z_NULL, 0);

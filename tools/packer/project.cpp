@@ -7,6 +7,7 @@
 //   Config=setup.ini          ; written beside the package as setup.cfg
 //   WebFolder=upload          ; web items are copied here
 //   Tag=TRV                   ; numbered names TRV0001.001, TRV0002.001 ...
+//   AllowMissing=LicenseFile  ; keys whose files may be left out, comma-separated
 //
 //   [Item1]                   ; then [Item2], [Item3] ... in package order
 //   Type=folder               ; folder, archive, stored, external, web
@@ -17,6 +18,7 @@
 //   Size=                     ; web items without a Source
 #include <stdlib.h>
 #include "packer.h"
+#include "packer/checks.h"
 
 namespace packer {
 namespace {
@@ -87,6 +89,19 @@ void ReadProject(const std::wstring& file, PROJECT& project)
         project.webFolder = value;
     if (!(value = ReadValue(path, L"Package", L"Tag")).empty())
         project.tag = value;
+    value = ReadValue(path, L"Package", L"AllowMissing");
+    for (size_t start = 0; start < value.size();) {
+        size_t comma = value.find(L',', start);
+        std::wstring key = value.substr(start, comma == std::wstring::npos ? std::wstring::npos
+                                                                           : comma - start);
+        key.erase(0, key.find_first_not_of(L" \t"));
+        key.erase(key.find_last_not_of(L" \t") + 1);
+        if (AllowMissingKey(key).empty())
+            throw Failure{L"AllowMissing=" + value + L" in " + path + L": " + key +
+                          L" is none of " + FromUtf8(ALLOW_MISSING_KEYS)};
+        project.allowMissing.push_back(AllowMissingKey(key));
+        start = comma == std::wstring::npos ? value.size() : comma + 1;
+    }
 
     for (int i = 1;; ++i) {
         std::wstring section = L"Item" + std::to_wstring(i);

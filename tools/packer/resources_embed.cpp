@@ -6,6 +6,7 @@
 #include "common/trace.h"
 #include "state/urlscramble.h"
 #include "packer/cabwriter.h"
+#include "payload/itemhash.h"
 #include "res/resource.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 const WCHAR RUNTIME[] = L"Runtime";
 const WCHAR WEB_URL_KEY[] = L"WebDownloadUrl";
 const WCHAR LNG_EXTENSION[] = L".lng";
-const char LANGUAGE_FOLDER[] = "Languages\\";
+const WCHAR LANGUAGE_FOLDER[] = L"Languages\\";
 const WCHAR NEUTRAL_PACK[] = L"Neutral.001";
 const DWORD MAX_RESOURCE_SIZE = 0x7FFFFFFF;
 
@@ -32,20 +33,6 @@ BOOL IsFile(const std::wstring& path)
 {
     DWORD dwAttr = GetFileAttributesW(path.c_str());
     return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// A name stored in a cabinet is 8-bit text in the ANSI code page; refuse
-// one that does not survive the conversion.
-BOOL ToStoredName(LPCWSTR szName, std::string& stored)
-{
-    BOOL bLost = FALSE;
-    char szBuffer[PATH_CCH];
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, szName, -1, szBuffer, PATH_CCH,
-                                nullptr, &bLost);
-    if (n <= 1 || bLost)
-        return FALSE;
-    stored = szBuffer;
-    return TRUE;
 }
 
 DWORD ReadWholeFile(const std::wstring& path, std::vector<BYTE>& data)
@@ -114,35 +101,45 @@ private:
     std::wstring m_path;
 };
 
-// Cabinet of files stored under their bare names; names must be distinct.
-DWORD PackFlat(const std::vector<std::wstring>& files, const std::wstring& cabinet, LPCWSTR szWhat,
-               LPWSTR szMessage, DWORD cchMessage)
+// One member of a pack: a file and the name it is stored under.
+struct PACKMEMBER {
+    std::wstring source;
+    std::wstring name;
+};
+
+// A cabinet of the members; names must be distinct.
+DWORD PackMembers(const std::vector<PACKMEMBER>& members, const std::wstring& cabinet,
+                  LPCWSTR szWhat, LPWSTR szMessage, DWORD cchMessage)
 {
-    std::vector<std::string> stored(files.size());
-    std::vector<CABMEMBER> members;
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (!IsFile(files[i])) {
-            SetMessage(szMessage, cchMessage, L"%s file not found: %s", szWhat, files[i].c_str());
+    std::vector<CABMEMBER> list;
+    for (size_t i = 0; i < members.size(); ++i) {
+        const PACKMEMBER& member = members[i];
+        if (!IsFile(member.source)) {
+            SetMessage(szMessage, cchMessage, L"%s file not found: %s", szWhat, member.source.c_str());
             return ERROR_FILE_NOT_FOUND;
         }
-        LPCWSTR szName = PathFindFileNameW(files[i].c_str());
         for (size_t j = 0; j < i; ++j) {
-            if (!lstrcmpiW(PathFindFileNameW(files[j].c_str()), szName)) {
-                SetMessage(szMessage, cchMessage, L"%s file named twice: %s", szWhat, szName);
+            if (!lstrcmpiW(members[j].name.c_str(), member.name.c_str())) {
+                SetMessage(szMessage, cchMessage, L"%s file named twice: %s", szWhat,
+                           member.name.c_str());
                 return ERROR_ALREADY_EXISTS;
             }
         }
-        if (!ToStoredName(szName, stored[i])) {
-            SetMessage(szMessage, cchMessage, L"%s file name not storable: %s", szWhat, szName);
-            return ERROR_INVALID_NAME;
-        }
-        members.push_back({files[i].c_str(), stored[i].c_str()});
+        list.push_back({member.source.c_str(), member.name.c_str()});
     }
-    DWORD dwResult = CreateCabinet(cabinet.c_str(), members.data(),
-                                   static_cast<DWORD>(members.size()), TRUE);
+    DWORD dwResult = CreateCabinet(cabinet.c_str(), list.data(), static_cast<DWORD>(list.size()), TRUE);
     if (dwResult != ERROR_SUCCESS)
         SetMessage(szMessage, cchMessage, L"Cannot build the %s pack (%u)", szWhat, dwResult);
     return dwResult;
+}
+
+// Files stored under their bare names.
+std::vector<PACKMEMBER> Flat(const std::vector<std::wstring>& files)
+{
+    std::vector<PACKMEMBER> members;
+    for (const std::wstring& file : files)
+        members.push_back({file, PathFindFileNameW(file.c_str())});
+    return members;
 }
 
 }  // namespace
@@ -186,13 +183,27 @@ DWORD PrepareConfigFile(LPCWSTR szSource, LPCWSTR szTarget, LPWSTR szMessage, DW
     return ERROR_SUCCESS;
 }
 
-DWORD BuildLanguagePack(const std::vector<std::wstring>& languages,
-                        const std::vector<std::wstring>& neutralFiles, LPCWSTR szWorkDir,
-                        LPCWSTR szCabinet, LPWSTR szMessage, DWORD cchMessage)
+DWORD BuildLanguagePack(const PACKAGERESOURCES& res, LPCWSTR szWorkDir, LPCWSTR szCabinet,
+                        LPWSTR szMessage, DWORD cchMessage)
 {
     std::vector<std::wstring> packs;
-    std::vector<std::string> packNames;
-    for (const std::wstring& library : languages) {
+    std::vector<std::wstring> packNames;
+    for (const LANGUAGEFILE& extra : res.languageFiles) {
+        BOOL bPacked = extra.library.empty();
+        for (const std::wstring& library : res.languages)
+            bPacked |= !lstrcmpiW(library.c_str(), extra.library.c_str());
+        if (!bPacked) {
+            SetMessage(szMessage, cchMessage, L"%s goes with %s, which is not packed",
+                       extra.source.c_str(), extra.library.c_str());
+            return ERROR_FILE_NOT_FOUND;
+        }
+        if (!extra.storedName.size() || wcspbrk(extra.storedName.c_str(), L"\\/")) {
+            SetMessage(szMessage, cchMessage, L"Not a file name for a pack: '%s'",
+                       extra.storedName.c_str());
+            return ERROR_INVALID_NAME;
+        }
+    }
+    for (const std::wstring& library : res.languages) {
         if (!IsFile(library)) {
             SetMessage(szMessage, cchMessage, L"Language library not found: %s", library.c_str());
             return ERROR_FILE_NOT_FOUND;
@@ -204,11 +215,12 @@ DWORD BuildLanguagePack(const std::vector<std::wstring>& languages,
                        library.c_str());
             return ERROR_INVALID_NAME;
         }
-        std::string storedLibrary;
-        if (!ToStoredName(szBase, storedLibrary)) {
-            SetMessage(szMessage, cchMessage, L"Language library name not storable: %s", szBase);
-            return ERROR_INVALID_NAME;
-        }
+        // The library, then the files that travel with it, flat: the
+        // launcher unpacks the pack without its folders.
+        std::vector<PACKMEMBER> members = {{library, std::wstring(LANGUAGE_FOLDER) + szBase}};
+        for (const LANGUAGEFILE& extra : res.languageFiles)
+            if (!lstrcmpiW(extra.library.c_str(), library.c_str()))
+                members.push_back({extra.source, extra.storedName});
         PathRemoveExtensionW(szBase);
         std::wstring pack = std::wstring(szBase) + L".001";
         for (const std::wstring& earlier : packs) {
@@ -218,25 +230,23 @@ DWORD BuildLanguagePack(const std::vector<std::wstring>& languages,
             }
         }
         std::wstring packPath = std::wstring(szWorkDir) + L"\\" + pack;
-        std::string inner = LANGUAGE_FOLDER + storedLibrary;
-        CABMEMBER member = {library.c_str(), inner.c_str()};
-        DWORD dwResult = CreateCabinet(packPath.c_str(), &member, 1, TRUE);
-        if (dwResult != ERROR_SUCCESS) {
-            SetMessage(szMessage, cchMessage, L"Cannot build the pack of %s (%u)", library.c_str(), dwResult);
-            return dwResult;
-        }
-        packs.push_back(packPath);
-        std::string storedPack;
-        ToStoredName(pack.c_str(), storedPack);
-        packNames.push_back(storedPack);
-    }
-    if (!neutralFiles.empty()) {
-        std::wstring packPath = std::wstring(szWorkDir) + L"\\" + NEUTRAL_PACK;
-        DWORD dwResult = PackFlat(neutralFiles, packPath, L"Neutral", szMessage, cchMessage);
+        DWORD dwResult = PackMembers(members, packPath, szBase, szMessage, cchMessage);
         if (dwResult != ERROR_SUCCESS)
             return dwResult;
         packs.push_back(packPath);
-        packNames.push_back("Neutral.001");
+        packNames.push_back(pack);
+    }
+    std::vector<PACKMEMBER> neutral = Flat(res.neutralFiles);
+    for (const LANGUAGEFILE& extra : res.languageFiles)
+        if (extra.library.empty())
+            neutral.push_back({extra.source, extra.storedName});
+    if (!neutral.empty()) {
+        std::wstring packPath = std::wstring(szWorkDir) + L"\\" + NEUTRAL_PACK;
+        DWORD dwResult = PackMembers(neutral, packPath, L"Neutral", szMessage, cchMessage);
+        if (dwResult != ERROR_SUCCESS)
+            return dwResult;
+        packs.push_back(packPath);
+        packNames.push_back(NEUTRAL_PACK);
     }
     std::vector<CABMEMBER> members;
     for (size_t i = 0; i < packs.size(); ++i)
@@ -281,10 +291,9 @@ DWORD EmbedResources(LPCWSTR szExe, const PACKAGERESOURCES& res, LPWSTR szMessag
             return dwResult;
         }
     }
-    if (!res.languages.empty() || !res.neutralFiles.empty()) {
+    if (!res.languages.empty() || !res.neutralFiles.empty() || !res.languageFiles.empty()) {
         std::wstring cab = work.Path() + L"\\binary.cab";
-        dwResult = BuildLanguagePack(res.languages, res.neutralFiles, work.Path().c_str(), cab.c_str(),
-                                     szMessage, cchMessage);
+        dwResult = BuildLanguagePack(res, work.Path().c_str(), cab.c_str(), szMessage, cchMessage);
         if (dwResult != ERROR_SUCCESS)
             return dwResult;
         items.push_back({L"BINARY", IDR_BINARY, {}});
@@ -317,7 +326,7 @@ DWORD EmbedResources(LPCWSTR szExe, const PACKAGERESOURCES& res, LPWSTR szMessag
             return ERROR_INVALID_PARAMETER;
         }
         std::wstring cab = work.Path() + L"\\corvel.cab";
-        dwResult = PackFlat(res.skinFiles, cab, L"Skin", szMessage, cchMessage);
+        dwResult = PackMembers(Flat(res.skinFiles), cab, L"Skin", szMessage, cchMessage);
         if (dwResult != ERROR_SUCCESS)
             return dwResult;
         items.push_back({L"CORVEL", IDR_CORVEL, {}});
@@ -326,6 +335,8 @@ DWORD EmbedResources(LPCWSTR szExe, const PACKAGERESOURCES& res, LPWSTR szMessag
             return dwResult;
         }
     }
+    if (!res.itemHashes.empty())
+        items.push_back({ITEMHASH_RESOURCE_TYPE, static_cast<WORD>(ITEMHASH_RESOURCE_ID), res.itemHashes});
     if (items.empty())
         return ERROR_SUCCESS;
     // An empty resource would remove the resource instead of writing it.

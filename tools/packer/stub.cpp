@@ -1,11 +1,12 @@
-// The launcher a package is built on, and the PAC unpacker that goes with it.
+// The launcher a package is built on, and the libraries it loads into its
+// own process (the PAC unpacker, the skinning library), which go with it.
 // Two architectures of the launcher exist: x86, the default, which runs on
 // every Windows (x64 and ARM64 through their emulation), and x64, for
 // systems without 32-bit support and for setup programs that are 64-bit.
 // The payload is the same for both. A kit keeps each beside the packer in a
 // folder of its own (x86\launcher.exe, x64\launcher.exe, each with its
-// QELTRON.dll); a build folder has its own architecture's launcher right
-// beside the packer.
+// QELTRON.dll and Corvel.dll); a build folder has its own architecture's
+// launcher right beside the packer.
 #include <string.h>
 #include "packer.h"
 #include "payload/archivepac.h"
@@ -16,6 +17,7 @@ namespace {
 const WORD MACHINE_I386 = 0x014C;
 const WORD MACHINE_AMD64 = 0x8664;
 const wchar_t PAC_LIBRARY[] = L"QELTRON.dll";
+const wchar_t SKIN_LIBRARY[] = L"Corvel.dll";
 
 std::wstring NameOf(const std::wstring& path)
 {
@@ -113,20 +115,39 @@ std::wstring ChooseLauncher(const PROJECT& project, std::wstring& arch)
     return launcher;
 }
 
+namespace {
+
+// The launcher loads it into its own process: it must be of the
+// launcher's architecture.
+void CheckLibraryMachine(const std::wstring& file, const std::wstring& launcher,
+                         const std::wstring& arch)
+{
+    std::wstring machine = MachineOf(file);
+    if (machine != arch)
+        throw Failure{file + L" is for " + (machine.empty() ? L"no known machine" : machine) +
+                      L", the launcher for " + arch + L": take the one beside " +
+                      FolderOf(launcher) + L"\\launcher.exe"};
+}
+
+// The library of that name beside the launcher, when it is of its
+// architecture; else empty.
+std::wstring LibraryBeside(const std::wstring& launcher, const std::wstring& arch,
+                           const wchar_t* szName)
+{
+    std::wstring library = FolderOf(launcher) + L"\\" + szName;
+    return IsFile(library) && MachineOf(library) == arch ? library : std::wstring();
+}
+
+}  // namespace
+
 void MatchPacUnpacker(PROJECT& project, const std::wstring& launcher, const std::wstring& arch)
 {
     std::vector<std::wstring>& neutral = project.resources.neutralFiles;
     for (const std::wstring& file : neutral) {
-        if (_wcsicmp(NameOf(file).c_str(), PAC_LIBRARY) != 0)
-            continue;
-        // The launcher loads it into its own process: it must be of the
-        // launcher's architecture.
-        std::wstring machine = MachineOf(file);
-        if (machine != arch)
-            throw Failure{file + L" is for " + (machine.empty() ? L"no known machine" : machine) +
-                          L", the launcher for " + arch + L": take the one beside " +
-                          FolderOf(launcher) + L"\\launcher.exe"};
-        return;
+        if (_wcsicmp(NameOf(file).c_str(), PAC_LIBRARY) == 0) {
+            CheckLibraryMachine(file, launcher, arch);
+            return;
+        }
     }
     bool bPac = false;
     for (const ITEM& item : project.items) {
@@ -136,14 +157,34 @@ void MatchPacUnpacker(PROJECT& project, const std::wstring& launcher, const std:
     }
     if (!project.resources.dataArchive.empty())
         bPac |= IsPacArchive(project.resources.dataArchive);
-    if (!bPac)
-        return;
-    // PAC items need the unpacker: the one that goes with the launcher.
-    std::wstring library = FolderOf(launcher) + L"\\" + PAC_LIBRARY;
-    if (!IsFile(library) || MachineOf(library) != arch)
+    // PAC items need the unpacker: the one that goes with the launcher. Its
+    // absence is named by the checks of what the package carries.
+    std::wstring library = bPac ? LibraryBeside(launcher, arch, PAC_LIBRARY) : std::wstring();
+    if (library.empty())
         return;
     neutral.push_back(library);
     printf("packer: %s (%s) embedded for the PAC archive(s)\n", ToUtf8(library).c_str(),
+           ToUtf8(arch).c_str());
+}
+
+void MatchSkinLibrary(PROJECT& project, const std::wstring& launcher, const std::wstring& arch)
+{
+    std::vector<std::wstring>& skin = project.resources.skinFiles;
+    if (skin.empty())
+        return;
+    for (const std::wstring& file : skin) {
+        if (_wcsicmp(NameOf(file).c_str(), SKIN_LIBRARY) == 0) {
+            CheckLibraryMachine(file, launcher, arch);
+            return;
+        }
+    }
+    // A skin named by its theme and pictures gets the library that goes
+    // with the launcher.
+    std::wstring library = LibraryBeside(launcher, arch, SKIN_LIBRARY);
+    if (library.empty())
+        return;
+    skin.push_back(library);
+    printf("packer: %s (%s) embedded for the skin\n", ToUtf8(library).c_str(),
            ToUtf8(arch).c_str());
 }
 

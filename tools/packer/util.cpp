@@ -1,4 +1,5 @@
 #include <algorithm>
+#include "common/textcode.h"
 #include "packer.h"
 
 namespace packer {
@@ -98,6 +99,11 @@ std::string ToAnsi(const std::wstring& text, const wchar_t* what)
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, &out[0], cb, nullptr,
                         nullptr);
     return out;
+}
+
+bool IsAsciiText(const std::string& text)
+{
+    return IsAscii(reinterpret_cast<const BYTE*>(text.data()), text.size()) != FALSE;
 }
 
 std::string ToUtf8(const std::wstring& text)

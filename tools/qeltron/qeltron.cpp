@@ -1,6 +1,12 @@
 // QELTRON.dll: unpacks a PAC archive into a folder. One export, ordinal 6,
 // stdcall: (archive path, folder path ending in "\"), both in the ANSI code
-// page; returns the number of files written, or -1 on any failure.
+// page; returns the number of files written, or -1 on any failure with the
+// cause as the thread's last error: 13 for a damaged archive (its header,
+// a name, a size, a CRC), 14 without memory, else the error of the file
+// system (a write that failed, 112 for a full disk).
+// The paths are taken back to UTF-16 exactly (a byte the code page does not
+// define fails) and every file is opened by its wide path; member names are
+// read in the encoding the archive's layout tag says (payload/archivepac.h).
 #include <windows.h>
 #include <string.h>
 #include <string>
@@ -62,105 +68,145 @@ bool ReadExact(HANDLE h, void* pv, DWORD cb, ULONGLONG& ullLeft)
     return true;
 }
 
+// 8-bit text back in UTF-16; false when a byte means nothing in the code
+// page or the text does not fit.
+bool ToWide(const char* sz, UINT uCodePage, std::wstring& out)
+{
+    wchar_t wsz[MAX_PATH];
+    int cch = MultiByteToWideChar(uCodePage, MB_ERR_INVALID_CHARS, sz, -1, wsz, MAX_PATH);
+    if (cch <= 0)
+        return false;
+    out = wsz;
+    return true;
+}
+
 // A stored name must stay below the folder and be stored under its own
 // name (no device, see payload/entryname.h); no empty part either.
-bool IsSafeName(const char* szName)
+bool IsSafeName(const std::wstring& name)
 {
-    wchar_t wszName[pac::NAME_MAX + 1];
-    int cch = MultiByteToWideChar(CP_ACP, 0, szName, -1, wszName, pac::NAME_MAX + 1);
-    if (cch <= 0 || entryname::IsUnsafeName(wszName))
+    if (entryname::IsUnsafeName(name.c_str()))
         return false;
-    for (const char* p = szName; *p; ++p) {
-        if ((*p == '\\' || *p == '/') && (p[1] == '\\' || p[1] == '/' || p[1] == '\0'))
+    for (size_t i = 0; i < name.size(); ++i) {
+        wchar_t c = name[i];
+        wchar_t next = i + 1 < name.size() ? name[i + 1] : L'\0';
+        if ((c == L'\\' || c == L'/') && (next == L'\\' || next == L'/' || next == L'\0'))
             return false;
     }
     return true;
 }
 
-// Creates every folder of szPath below the target (szPath names a file).
-void CreateFoldersFor(char* szPath, size_t cbTargetDir)
+// Creates every folder of path below the target (path names a file).
+void CreateFoldersFor(const std::wstring& path, size_t cchTargetDir)
 {
-    for (char* p = szPath + cbTargetDir; *p; ++p) {
-        if (*p == '\\' || *p == '/') {
-            char c = *p;
-            *p = '\0';
-            CreateDirectoryA(szPath, nullptr);
-            *p = c;
-        }
+    for (size_t i = cchTargetDir; i < path.size(); ++i) {
+        if (path[i] == L'\\' || path[i] == L'/')
+            CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     }
 }
 
 // Every file this unpacking wrote: none stays when it fails.
-std::vector<std::string> g_written;
+std::vector<std::wstring> g_written;
+// Why it failed: the first cause found.
+DWORD g_dwCause;
 
-bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const char* szTargetDir, BYTE* pBuffer)
+bool Damaged()
+{
+    if (!g_dwCause)
+        g_dwCause = ERROR_INVALID_DATA;
+    return false;
+}
+
+bool FailedCall(DWORD dwFallback)
+{
+    if (!g_dwCause) {
+        DWORD dwError = GetLastError();
+        g_dwCause = dwError ? dwError : dwFallback;
+    }
+    return false;
+}
+
+bool UnpackOne(HANDLE hArchive, ULONGLONG& ullLeft, const std::wstring& targetDir,
+               UINT uNameCodePage, BYTE* pBuffer)
 {
     WORD cbName = 0;
     if (!ReadExact(hArchive, &cbName, sizeof(cbName), ullLeft) || cbName == 0 ||
         cbName > pac::NAME_MAX)
-        return false;
+        return Damaged();
     char szName[pac::NAME_MAX + 1];
     if (!ReadExact(hArchive, szName, cbName, ullLeft))
-        return false;
+        return Damaged();
     szName[cbName] = '\0';
-    if (strlen(szName) != cbName || !IsSafeName(szName))
-        return false;
+    std::wstring name;
+    if (strlen(szName) != cbName || !ToWide(szName, uNameCodePage, name) || !IsSafeName(name))
+        return Damaged();
     ULONGLONG ullSize = 0;
     DWORD dwCrc = 0;
     if (!ReadExact(hArchive, &ullSize, sizeof(ullSize), ullLeft) ||
         !ReadExact(hArchive, &dwCrc, sizeof(dwCrc), ullLeft) || ullSize > ullLeft)
-        return false;
+        return Damaged();
 
-    char szPath[MAX_PATH];
-    size_t cbTargetDir = strlen(szTargetDir);
-    if (cbTargetDir + cbName >= MAX_PATH)
+    std::wstring path = targetDir + name;
+    if (path.size() >= MAX_PATH) {
+        g_dwCause = g_dwCause ? g_dwCause : ERROR_FILENAME_EXCED_RANGE;
         return false;
-    memcpy(szPath, szTargetDir, cbTargetDir);
-    memcpy(szPath + cbTargetDir, szName, cbName + 1);
-    CreateFoldersFor(szPath, cbTargetDir);
-    g_written.push_back(szPath);
+    }
+    CreateFoldersFor(path, targetDir.size());
+    g_written.push_back(path);
 
     bool bOk = true;
     {
-        File out(CreateFileA(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        File out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out.Ok())
-            return false;
+            return FailedCall(ERROR_WRITE_FAULT);
         DWORD dwActual = 0;
         while (ullSize > 0 && bOk) {
             DWORD cb = ullSize < BLOCK_SIZE ? static_cast<DWORD>(ullSize) : BLOCK_SIZE;
             DWORD cbWritten = 0;
-            bOk = ReadExact(hArchive, pBuffer, cb, ullLeft) &&
-                  WriteFile(out.Get(), pBuffer, cb, &cbWritten, nullptr) && cbWritten == cb;
+            if (!ReadExact(hArchive, pBuffer, cb, ullLeft))
+                bOk = Damaged();
+            else if (!WriteFile(out.Get(), pBuffer, cb, &cbWritten, nullptr) || cbWritten != cb)
+                bOk = FailedCall(ERROR_WRITE_FAULT);
             dwActual = UpdateCrc(dwActual, pBuffer, cb);
             ullSize -= cb;
         }
         if (bOk && dwActual != dwCrc)
-            bOk = false;
+            bOk = Damaged();
     }
     if (!bOk)
-        DeleteFileA(szPath);
+        DeleteFileW(path.c_str());
     return bOk;
 }
 
 }  // namespace
 
-extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
+namespace {
+
+int Unpack(LPCSTR szArchive, LPCSTR szTargetDir)
 {
-    if (!szArchive || !szTargetDir || !szArchive[0] || !szTargetDir[0])
+    if (!szArchive || !szTargetDir || !szArchive[0] || !szTargetDir[0]) {
+        g_dwCause = ERROR_INVALID_PARAMETER;
         return PAC_FAILED;
-    size_t cbTargetDir = strlen(szTargetDir);
-    if (szTargetDir[cbTargetDir - 1] != '\\' || cbTargetDir >= MAX_PATH)
+    }
+    std::wstring archivePath, targetDir;
+    if (!ToWide(szArchive, CP_ACP, archivePath) || !ToWide(szTargetDir, CP_ACP, targetDir) ||
+        targetDir.back() != L'\\') {
+        g_dwCause = ERROR_INVALID_PARAMETER;
         return PAC_FAILED;
+    }
     InitCrcTable();
 
-    File archive(CreateFileA(szArchive, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!archive.Ok())
+    File archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!archive.Ok()) {
+        FailedCall(ERROR_OPEN_FAILED);
         return PAC_FAILED;
+    }
     LARGE_INTEGER liSize;
-    if (!GetFileSizeEx(archive.Get(), &liSize))
+    if (!GetFileSizeEx(archive.Get(), &liSize)) {
+        FailedCall(ERROR_READ_FAULT);
         return PAC_FAILED;
+    }
     ULONGLONG ullLeft = static_cast<ULONGLONG>(liSize.QuadPart);
 
     BYTE header[pac::HEADER_SIZE];
@@ -169,29 +215,54 @@ extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
     if (!ReadExact(archive.Get(), header, pac::HEADER_SIZE, ullLeft) ||
         memcmp(header, pac::HEADER, pac::HEADER_SIZE) != 0 ||
         !ReadExact(archive.Get(), magic, sizeof(magic), ullLeft) ||
-        memcmp(magic, pac::LAYOUT_MAGIC, sizeof(magic)) != 0 ||
-        !ReadExact(archive.Get(), &dwCount, sizeof(dwCount), ullLeft))
+        !ReadExact(archive.Get(), &dwCount, sizeof(dwCount), ullLeft)) {
+        Damaged();
         return PAC_FAILED;
+    }
+    UINT uNameCodePage;
+    if (memcmp(magic, pac::LAYOUT_MAGIC, sizeof(magic)) == 0)
+        uNameCodePage = CP_ACP;
+    else if (memcmp(magic, pac::LAYOUT_MAGIC_UTF8, sizeof(magic)) == 0)
+        uNameCodePage = CP_UTF8;
+    else {
+        Damaged();
+        return PAC_FAILED;
+    }
 
     BYTE* pBuffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, BLOCK_SIZE));
-    if (!pBuffer)
+    if (!pBuffer) {
+        g_dwCause = ERROR_OUTOFMEMORY;
         return PAC_FAILED;
+    }
     bool bOk = true;
     g_written.clear();
     for (DWORD i = 0; i < dwCount && bOk; ++i)
-        bOk = UnpackOne(archive.Get(), ullLeft, szTargetDir, pBuffer);
+        bOk = UnpackOne(archive.Get(), ullLeft, targetDir, uNameCodePage, pBuffer);
     HeapFree(GetProcessHeap(), 0, pBuffer);
     // Nothing may follow the last file.
-    if (!bOk || ullLeft != 0) {
-        for (const std::string& path : g_written) {
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
+    if (bOk && ullLeft != 0)
+        bOk = Damaged();
+    if (!bOk) {
+        for (const std::wstring& path : g_written) {
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
         }
         g_written.clear();
         return PAC_FAILED;
     }
     g_written.clear();
     return static_cast<int>(dwCount & 0x7FFFFFFF);
+}
+
+}  // namespace
+
+extern "C" int WINAPI PacUnpack(LPCSTR szArchive, LPCSTR szTargetDir)
+{
+    g_dwCause = 0;
+    int iResult = Unpack(szArchive, szTargetDir);
+    // The clean-up after a failure may have set another error.
+    SetLastError(iResult == PAC_FAILED ? (g_dwCause ? g_dwCause : ERROR_INVALID_DATA) : 0);
+    return iResult;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)

@@ -11,6 +11,8 @@
 //                       (repeatable, sent in order to the status window)
 //   --run CMDLINE       run a program (another package, say) and wait for it
 //   --exit N            exit code (default 0)
+//   --digests FILE      write "<relative name> <size> <FNV-1a 64 of the bytes, hex>" for
+//                       every file below the program's folder (what a run unpacked)
 // Record lines: "cmdline=", "arg=" (one per argument), "cwd=", "exe=",
 // "file=" (every file below the program's folder, relative), "hwnd=",
 // "sent=<what>-><result>", "ran=<exit code of --run>".
@@ -106,7 +108,7 @@ LRESULT Send(HWND hStatus, const std::wstring& what)
 
 int wmain(int argc, wchar_t** argv)
 {
-    std::wstring recordFile, touchFile, waitFile, runLine;
+    std::wstring recordFile, touchFile, waitFile, runLine, digestsFile;
     std::vector<std::wstring> sends;
     DWORD sleepMs = 0;
     int exitCode = 0;
@@ -127,6 +129,8 @@ int wmain(int argc, wchar_t** argv)
             runLine = argv[++i];
         else if (a == L"--exit" && hasValue)
             exitCode = static_cast<int>(wcstol(argv[++i], nullptr, 10));
+        else if (a == L"--digests" && hasValue)
+            digestsFile = argv[++i];
     }
 
     if (!touchFile.empty())
@@ -168,6 +172,25 @@ int wmain(int argc, wchar_t** argv)
     ListFiles(szPath, L"", files);
     for (const std::wstring& f : files)
         lines.push_back("file=" + Utf8(f));
+
+    if (!digestsFile.empty()) {
+        FILE* out = _wfopen(digestsFile.c_str(), L"wb");
+        for (const std::wstring& f : files) {
+            FILE* in = _wfopen((std::wstring(szPath) + L"\\" + f).c_str(), L"rb");
+            unsigned long long hash = 14695981039346656037ull, size = 0;
+            int c;
+            while (in && (c = fgetc(in)) != EOF) {
+                hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+                ++size;
+            }
+            if (in)
+                fclose(in);
+            if (out)
+                fprintf(out, "%s %llu %016llx\n", Utf8(f).c_str(), size, hash);
+        }
+        if (out)
+            fclose(out);
+    }
 
     HWND hStatus = FindStatusWindow(argc, argv);
     char szHwnd[32];
