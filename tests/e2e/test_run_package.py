@@ -75,8 +75,10 @@ class PackageRunTest(unittest.TestCase):
                             for m in msgs), msgs)
 
         # The trace walks the run in order.
+        # The product's name is known before anything can fail: every
+        # message is under it.
         expected = ["Begin...", "WinMain()->CmdLine=/S", "WinMain()->TempPathTRV=",
-                    "WinMain()->DataPath=", "WinMain()->LoadLibrary(", "WinMain()->Title=" + PRODUCT,
+                    "WinMain()->Title=" + PRODUCT, "WinMain()->DataPath=", "WinMain()->LoadLibrary(",
                     "WinMain()->Silent mode parameter", "WinMain()->bNeedToRunAsAdmin=0",
                     "WinMain()->ExeFile=", "StatusDlg > hWnd == 00000000",
                     "StatusProc()->WM_READY_TASK",

@@ -190,7 +190,9 @@ class UnattendedTest(unittest.TestCase):
                                 m.startswith("WinMain()->Error %d: " % code)]
                         self.assertTrue(said, msgs[-30:])
                         # One trace line: the message, then the code.
-                        self.assertIn(PRODUCT, said[0].split(", ", 1)[-1].split(": ", 1)[-1])
+                        text = (said[0][len("MessageBox(%s, " % PRODUCT):]
+                                if said[0].startswith("MessageBox(") else said[0].split(": ", 1)[1])
+                        self.assertIn(PRODUCT, text)
                         self.assertIn("\\n\\nError code: %d" % code, said[0])
                         self.assertNotIn("(%d) " % code, said[0])
         finally:
