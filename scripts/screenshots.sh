@@ -2,8 +2,9 @@
 # Screenshots of every window a user meets, in every language, taken under
 # the project's Wine session: build/screenshots/<window>-<language>.png for
 # the normal status window (also during the pause after the file table:
-# status-pause), the small one, the license dialog, the wait window, the
-# help and the information box.
+# status-pause), the small one, the license dialog, the question Cancel
+# asks in both (confirm-status, confirm-license), the wait window, the help
+# and the information box, and every error box (error-<kind>).
 #   scripts/screenshots.sh [OUTDIR]      (default build/screenshots)
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

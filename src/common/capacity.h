@@ -7,6 +7,7 @@ enum : unsigned {
     CMDLINE_CCH = 8000,      // command lines
     TITLE_CCH = 256,         // window and message titles
     TITLE_TEXT_CCH = 1024,   // a title or text line with a name put into it
+    MESSAGE_TEXT_CCH = 2048, // a message box's text: a message with names and paths, the code
     SHORTTEXT_CCH = 81,      // short product name and version
     GUID_CCH = 39,           // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
     EXPAND_WORK_CCH = 1024,  // work buffer of path-variable expansion

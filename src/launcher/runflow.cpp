@@ -28,11 +28,11 @@
 #include "payload/resources.h"
 #include "payload/trailer.h"
 #include "common/process.h"
+#include "ui/errortext.h"
 #include "ui/license.h"
 #include "res/resource.h"
 #include "ui/msgbox.h"
 #include "ui/statuswnd.h"
-#include "common/errors.h"
 
 namespace {
 
@@ -44,7 +44,6 @@ const INT_PTR LICENSE_BACK = 3;
 // Where the packer names a configuration it keeps beside the package.
 const WCHAR PACKAGE_SECTION[] = L"Package";
 const WCHAR CONFIG_FILE_KEY[] = L"ConfigFile";
-const size_t MESSAGE_CCH = 1024;
 
 // Where a step leaves the run: on, to the shutdown, or out at once (help
 // shown: 0; no scratch folder: the error code in g_dwExitCode).
@@ -89,21 +88,18 @@ BOOL IsDefaultGuid(LPCWSTR szGuid)
     return lstrcmpiW(szGuid, TRV_DEFAULT_GUID) == 0;
 }
 
-// A message of the chosen language, else the program's own: a library
-// older than the program may lack it.
-void LoadMessageText(UINT uID, LPWSTR szText, int cchText)
+// A failure before the setup phase: its message in the run's language (a
+// box, unless the run is silent) and its code as the run's exit code.
+Next FailStartUp(DWORD dwError, ERRORKIND kind, LPCWSTR szPath)
 {
-    if (!LoadStringEx(hInstRes, uID, szText, cchText, ChosenLanguageId()))
-        LoadStringW(hInstance, uID, szText, cchText);
-}
-
-// A failure before the setup phase: its message (a box, unless the run is
-// silent) and its code as the run's exit code.
-Next FailStartUp(DWORD dwError, LPCWSTR szText)
-{
-    DebugTrace(L"WinMain()->Error %d: %s", dwError, szText);
+    FAILUREINFO failure = {dwError, szPath, 0};
+    std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
+    BuildErrorText(kind, failure, text.data(), MESSAGE_TEXT_CCH);
+    std::vector<WCHAR> line(MESSAGE_TEXT_CCH, L'\0');
+    OneLineForTrace(text.data(), line.data(), MESSAGE_TEXT_CCH);
+    DebugTrace(L"WinMain()->Error %d: %s", dwError, line.data());
     if (!g_bSilent)
-        ShowMessageBox(nullptr, szText, Title, MB_ICONHAND | MB_TOPMOST);
+        ShowErrorBox(nullptr, text.data());
     SetExitCode(dwError);
     return Next::Shutdown;
 }
@@ -177,7 +173,7 @@ void ShowHelp(HINSTANCE hRes)
     if (hRes == hInstance || !LoadStringEx(hRes, IDS_HELP_TEXT, text.data(), CMDLINE_CCH,
                                            ChosenLanguageId()))
         LoadStringW(hInstance, IDS_HELP_TEXT, text.data(), CMDLINE_CCH);
-    LoadMessageText(IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
+    LoadUiText(IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
     TrimTrailingBlanks(text.data());
     ShowMessageBox(nullptr, text.data(), szCaption, MB_ICONINFORMATION);
     DebugTrace(L"WinMain()->Help (?) mode parameter");
@@ -248,10 +244,11 @@ void ReadConfiguration(RunState& run)
         else
             FindConfigNamedBeside(run);
     }
+    // A package whose configuration is missing still names itself and its
+    // languages beside that file's name, for the message that says so.
     if (run.bConfigMissing)
         DebugTrace(L"WinMain()->Configuration file missing (%s)", run.szExpectedConfig);
-    else
-        ReadConfigFile(ConfigFile);
+    ReadConfigFile(ConfigFile);
 }
 
 // The connection check runs beside the rest of the run, for the host the
@@ -347,11 +344,10 @@ Next StopForLibrary(LPCWSTR szLibrary, DWORD dwError)
                dwError);
     g_dwExitCode = dwError;
     if (!IsSilentRequested()) {
-        WCHAR szError[TITLE_CCH];
-        FormatSystemError(szError, ARRAYSIZE(szError), dwError);
-        WCHAR szText[PATH_CCH + TITLE_CCH];
-        StringCchPrintfW(szText, ARRAYSIZE(szText), L"%s\n\n%s", szLibrary, szError);
-        MessageBoxW(nullptr, szText, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
+        FAILUREINFO failure = {dwError, szLibrary, 0};
+        std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
+        BuildErrorText(ErrorKindOf(dwError, FALSE), failure, text.data(), MESSAGE_TEXT_CCH);
+        ShowErrorBox(nullptr, text.data());
     }
     return Next::Shutdown;
 }
@@ -363,9 +359,14 @@ Next StopForLanguagePack(DWORD dwError)
     DebugTrace(L"WinMain()->The language pack could not be unpacked (%d): the run ends", dwError);
     SetExitCode(dwError);
     if (!IsSilentRequested()) {
-        WCHAR szText[TITLE_CCH];
-        FormatSystemError(szText, ARRAYSIZE(szText), dwError);
-        ShowMessageBox(nullptr, szText, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
+        // A full disk: the temporary folder's drive, and the room that the
+        // pack and what it unpacks take at least.
+        HRSRC hPack = FindResourceW(hInstance, MAKEINTRESOURCEW(IDR_BINARY), L"BINARY");
+        ULONGLONG ullNeed = hPack ? 2ULL * SizeofResource(hInstance, hPack) : 0;
+        FAILUREINFO failure = {dwError, TempPathTRV, ullNeed};
+        std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
+        BuildErrorText(ErrorKindOf(dwError, FALSE), failure, text.data(), MESSAGE_TEXT_CCH);
+        ShowErrorBox(nullptr, text.data());
     }
     return Next::Shutdown;
 }
@@ -409,9 +410,7 @@ Next ShowInformationIfAsked()
     WCHAR szText[INFO_TEXT_CCH];
     BuildInformationText(szText, ARRAYSIZE(szText));
     TrimTrailingBlanks(szText);
-    WCHAR szCaption[TITLE_CCH] = L"";
-    LoadStringEx(hInstRes, IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption), ChosenLanguageId());
-    ShowMessageBox(nullptr, szText, szCaption, MB_ICONINFORMATION);
+    ShowMessageBox(nullptr, szText, Title, MB_ICONINFORMATION);
     SetExitCode(0);
     return Next::Shutdown;
 }
@@ -564,13 +563,7 @@ Next ApplyExtractOnly(RunState& run)
     }
     // Nothing is extracted anywhere else.
     DebugTrace(L"WinMain()->Error extract folder (%s)->%d!", value.data(), dwError);
-    WCHAR szReason[TITLE_CCH];
-    FormatSystemError(szReason, ARRAYSIZE(szReason), dwError);
-    WCHAR szFormat[TITLE_CCH] = L"";
-    LoadMessageText(IDS_ERROR_TARGET, szFormat, ARRAYSIZE(szFormat));
-    std::vector<WCHAR> text(MESSAGE_CCH, L'\0');
-    StringCchPrintfW(text.data(), MESSAGE_CCH, szFormat, value.data(), szReason);
-    return FailStartUp(dwError, text.data());
+    return FailStartUp(dwError, ERRORKIND_TARGET, value.data());
 }
 
 // A package that expected a configuration and found none says so, rather
@@ -579,11 +572,8 @@ Next CheckConfiguration(const RunState& run)
 {
     if (run.bExtractOnly || !(run.bConfigMissing || (run.bNoConfig && HasPayload())))
         return Next::Continue;
-    WCHAR szFormat[TITLE_CCH] = L"";
-    LoadMessageText(IDS_ERROR_NOCONFIG, szFormat, ARRAYSIZE(szFormat));
-    std::vector<WCHAR> text(MESSAGE_CCH, L'\0');
-    StringCchPrintfW(text.data(), MESSAGE_CCH, szFormat, PathFindFileNameW(run.szExpectedConfig));
-    return FailStartUp(ERROR_FILE_NOT_FOUND, text.data());
+    return FailStartUp(ERROR_FILE_NOT_FOUND, ERRORKIND_NO_CONFIG,
+                       PathFindFileNameW(run.szExpectedConfig));
 }
 
 void ResolveTargetFolder()
@@ -630,13 +620,9 @@ Next CheckTargetFolder(const RunState& run)
     if (dwError == ERROR_SUCCESS)
         return Next::Continue;
     DebugTrace(L"WinMain()->TargetFolder '%s' refused: %s", szTgd, szReason);
-    WCHAR szFormat[TITLE_CCH] = L"";
-    LoadMessageText(IDS_ERROR_TARGET, szFormat, ARRAYSIZE(szFormat));
-    std::vector<WCHAR> text(MESSAGE_CCH, L'\0');
-    StringCchPrintfW(text.data(), MESSAGE_CCH, szFormat, szTgd, szReason);
     // Nothing of the folder is the run's: it stays as it is.
     g_ProjectInfo.bDelFiles = 0;
-    return FailStartUp(dwError, text.data());
+    return FailStartUp(dwError, ERRORKIND_FOLDER, szTgd);
 }
 
 void ResolveExeFile()
@@ -786,6 +772,7 @@ Next StartUp(RunState& run)
         break;
     }
     ReadConfiguration(run);
+    SetTitle(run);
     if (run.bHelp) {
         // In the package's language: its library comes from the scratch
         // folder, which goes again at the end. Nothing else happens.
@@ -804,7 +791,6 @@ Next StartUp(RunState& run)
         return Next::Shutdown;
     if (LoadLanguageLibrary(run) == Next::Shutdown)
         return Next::Shutdown;
-    SetTitle(run);
     if (ShowInformationIfAsked() == Next::Shutdown)
         return Next::Shutdown;
     ApplySwitches();
@@ -845,21 +831,28 @@ BOOL IsRunAsAdmin()
 
 void BuildInformationText(LPWSTR szText, size_t cchText)
 {
-    StringCchCopyW(szText, cchText, L"Language(s) available:\n\n");
+    // The product, its version, then the languages, each under the name
+    // its speakers give it.
+    StringCchCopyW(szText, cchText, Title);
     WCHAR szLine[PATH_CCH + 16];
-    WCHAR szName[PATH_CCH];
-    if (!g_Languages.empty()) {
-        for (const LanguageEntry& entry : g_Languages) {
-            szName[0] = L'\0';
-            GetLocaleInfoW(entry.lcID, LOCALE_SLANGUAGE, szName, ARRAYSIZE(szName));
-            StringCchPrintfW(szLine, ARRAYSIZE(szLine), L"%d - %s\n", entry.lcID, szName);
-            StringCchCatW(szText, cchText, szLine);
-        }
-    } else {
-        DWORD lcID = g_ProjectInfo.uiLanguageDefault;
-        szName[0] = L'\0';
-        GetLocaleInfoW(lcID, LOCALE_SLANGUAGE, szName, ARRAYSIZE(szName));
-        StringCchPrintfW(szLine, ARRAYSIZE(szLine), L"%d\n%s\n", lcID, szName);
+    LPCWSTR args[] = {g_szProductVersion};
+    if (*g_szProductVersion &&
+        FormatUiText(IDS_INFO_VERSION, szLine, ARRAYSIZE(szLine), args, ARRAYSIZE(args))) {
+        StringCchCatW(szText, cchText, L"\n");
+        StringCchCatW(szText, cchText, szLine);
+    }
+    StringCchCatW(szText, cchText, L"\n\n");
+    if (LoadUiText(IDS_INFO_LANGUAGES, szLine, ARRAYSIZE(szLine)))
+        StringCchCatW(szText, cchText, szLine);
+    std::vector<DWORD> ids;
+    for (const LanguageEntry& entry : g_Languages)
+        ids.push_back(entry.lcID);
+    if (ids.empty())
+        ids.push_back(g_ProjectInfo.uiLanguageDefault);
+    for (DWORD lcID : ids) {
+        WCHAR szName[PATH_CCH];
+        LanguageDisplayName(lcID, szName, ARRAYSIZE(szName));
+        StringCchPrintfW(szLine, ARRAYSIZE(szLine), L"\n%u - %s", lcID, szName);
         StringCchCatW(szText, cchText, szLine);
     }
 }

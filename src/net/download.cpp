@@ -694,7 +694,7 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
         if (t.ullExpectedSize && ullSize != t.ullExpectedSize) {
             DebugTrace(L"DownloadHTMLFile()->Size %I64u differs from the expected %I64u", ullSize,
                        t.ullExpectedSize);
-            *pdwResult = DOWNLOAD_TRANSFER_FAILED;
+            *pdwResult = DOWNLOAD_WRONG_SIZE;
             return PASS::DONE;
         }
     }
@@ -813,7 +813,7 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
             } else if (t.ullExpectedSize && ullTotal != t.ullExpectedSize) {
                 DebugTrace(L"DownloadHTMLFile()->Size %I64u differs from the expected %I64u", ullTotal,
                            t.ullExpectedSize);
-                dwResult = DOWNLOAD_TRANSFER_FAILED;
+                dwResult = DOWNLOAD_WRONG_SIZE;
             }
         }
     }
@@ -838,8 +838,8 @@ DWORD FtpStepFailure(const CFtpJob& job, JOBWAIT wait, LPCWSTR szCall)
     return ReportLastError(szCall, job.m_dwError);
 }
 
-// A copied file of another size than the expected one fails like a
-// transfer that ended early.
+// A copied file of another size than the expected one is not the
+// package's file.
 DWORD CheckCopiedSize(LPCWSTR szFile, ULONGLONG ullExpectedSize)
 {
     WIN32_FILE_ATTRIBUTE_DATA fad;
@@ -849,7 +849,7 @@ DWORD CheckCopiedSize(LPCWSTR szFile, ULONGLONG ullExpectedSize)
     if (ullSize == ullExpectedSize)
         return 0;
     DebugTrace(L"DownloadFile()->Size %I64u differs from the expected %I64u", ullSize, ullExpectedSize);
-    return DOWNLOAD_TRANSFER_FAILED;
+    return DOWNLOAD_WRONG_SIZE;
 }
 
 }  // namespace
@@ -1105,7 +1105,7 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     }
     if (ullExpectedSize && ullSize != ullExpectedSize) {
         DebugTrace(L"DownloadFTPFile()->Size %I64u differs from the expected %I64u", ullSize, ullExpectedSize);
-        dwResult = DOWNLOAD_TRANSFER_FAILED;
+        dwResult = DOWNLOAD_WRONG_SIZE;
         goto End;
     }
 

@@ -9,8 +9,9 @@
 
 // Result codes besides the system's own.
 enum : DWORD {
-    DOWNLOAD_TRANSFER_FAILED = 23,     // a read or write failed, the data ended early or
-                                       // stalled, or the size is not the expected one
+    DOWNLOAD_TRANSFER_FAILED = 23,     // a read or write failed, the data ended early or stalled
+    DOWNLOAD_WRONG_SIZE = 323,         // ERROR_DATA_CHECKSUM_ERROR: the server's file has
+                                       // another size than the package's, so other bytes
     DOWNLOAD_NO_SIZE = 12028,          // the server gave a size of 0, or no data
     DOWNLOAD_FILE_URL_MISSING = 110,   // file URL whose file does not exist
     DOWNLOAD_NO_CONNECTION = 1230,     // no usable Internet connection
@@ -35,7 +36,7 @@ void SetDownloadStallLimit(DWORD dwMilliseconds);
 // szTarget is a file path; ending in "\" it names a folder that receives
 // the URL's file name. User name and password, when not empty, replace
 // those of the URL. ullExpectedSize, when not 0, is the size the file must
-// have (the payload table's): another size fails with 23. 0 or a Win32 /
+// have (the payload table's): another size fails with 323. 0 or a Win32 /
 // WinINet error code.
 DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWSTR szTarget,
                    BOOL bResume, ULONGLONG ullExpectedSize = 0);

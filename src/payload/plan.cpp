@@ -24,7 +24,7 @@
 #include "common/progress.h"
 #include "res/resource.h"
 
-WCHAR g_szErrorText[ERRORTEXT_CCH];
+EXTRACTFAILURE g_ExtractFailure;
 
 namespace {
 
@@ -52,6 +52,21 @@ BOOL LoadPlanString(UINT uID, LPWSTR szText, int cchText)
                          ? g_Languages[g_ProjectInfo.uiLangIndex].lcID
                          : 0;
     return LoadStringEx(hModule, uID, szText, cchText, dwLangID);
+}
+
+// The step text beside the bar: the phase that runs. With one bar it
+// names the phase while the bar shows the whole run.
+void SetPhaseText(UINT uStringID)
+{
+    WCHAR szText[TITLE_CCH];
+    if (LoadPlanString(uStringID, szText, TITLE_CCH))
+        Progress().SetStepText(szText);
+}
+
+void NoteFailure(DWORD dwStep, LPCWSTR szPath)
+{
+    g_ExtractFailure.dwStep = dwStep;
+    StringCchCopyW(g_ExtractFailure.szPath, PATH_CCH, szPath ? szPath : L"");
 }
 
 DATAFILEINFO NewEntry()
@@ -88,7 +103,6 @@ struct PLAN {
     ULONGLONG TotSizeFilesToUncompress;
     DWORD dwTableError;  // a record the plan refuses to act on
     DWORD dwRecords;     // the table's record count
-    ULONGLONG ullNeedSize;  // what the run needs on the target's disk
     BOOL bOutOfMemory;   // a list could not grow
 };
 
@@ -271,14 +285,12 @@ public:
         if (m_plan.bTwoBars) {
             Progress().DefineStep(0, 100, dwNbFiles);
             Progress().DefineMainBarStep(0, TWO_BARS_TABLE_END);
-            // The step bar fills with the table and stays full through the
-            // pause before the first phase: say what it stands for.
-            WCHAR szText[ERRORTEXT_CCH];
-            if (LoadPlanString(IDS_PREPARING, szText, ERRORTEXT_CCH))
-                Progress().SetStepText(szText);
         } else {
             Progress().DefineStep(0, ONE_BAR_TABLE_END, dwNbFiles);
         }
+        // The step bar fills with the table and stays full through the
+        // pause before the first phase: say what it stands for.
+        SetPhaseText(IDS_PREPARING);
     }
     void OnRecord(DWORD dwIndex, const PAYLOADRECORD& record) override
     {
@@ -349,7 +361,12 @@ DWORD CheckFile(const DATAFILEINFO& entry)
 
 DWORD DownloadEntry(const DATAFILEINFO& entry, BOOL bResume)
 {
+    // The server's file of another size than the table's is as little the
+    // package's as one whose bytes differ: one code for both.
+    static_assert(DOWNLOAD_WRONG_SIZE == ERROR_ITEM_HASH, "one code for a wrong web file");
     DWORD dwResult = DownloadFile(entry.szFile, L"", L"", entry.szTgdFile, bResume, entry.FileSize);
+    // A part kept from an earlier run stays when the server's file is not
+    // the one expected: the next run may find the right one there.
     if (dwResult != 0)
         return dwResult;
     dwResult = CheckFile(entry);
@@ -374,12 +391,10 @@ void SetUpPhase(const PLAN& plan, ULONGLONG ullWeight, DWORD dwStatus, UINT uStr
         Progress().DefineStep(0, 100, ullWeight);
         Progress().GoToMinStep();
         Progress().DefineMainBarStep(Progress().GetMaxMainBarStep(), dwStatus);
-        WCHAR szText[ERRORTEXT_CCH];
-        if (LoadPlanString(uStringID, szText, ERRORTEXT_CCH))
-            Progress().SetStepText(szText);
     } else {
         Progress().DefineStep(Progress().GetMaxBarStep(), dwStatus, ullWeight);
     }
+    SetPhaseText(uStringID);
 }
 
 DWORD CurrentBase(const PLAN& plan)
@@ -408,6 +423,7 @@ DWORD RunDownloads(PLAN& plan, ULONGLONG ullTotSizeDownload, ULONGLONG ullTotSiz
                                 dwEntry == DOWNLOAD_TOO_MANY_REDIRECTS || dwEntry == ERROR_OUTOFMEMORY ||
                                 dwEntry == ERROR_DISK_FULL;
                 dwResult = bOwnCode ? dwEntry : ERROR_CODE_DOWNLOAD_FAILED;
+                NoteFailure(EXTRACT_STEP_DOWNLOAD, entry.szTgdFile);
                 break;
             }
         }
@@ -441,8 +457,10 @@ DWORD RunCopies(PLAN& plan, ULONGLONG ullTotSize)
         if (dwResult == 0 && (dwResult = check.Result(entry.szFile)) != 0)
             (void)DeleteFileNoLink(entry.szTgdFile);  // nothing uses a wrong file
         --dwCountdown;
-        if (dwResult != 0)
+        if (dwResult != 0) {
+            NoteFailure(EXTRACT_STEP_COPY, entry.szTgdFile);
             return dwResult;
+        }
     }
     if (plan.bTwoBars)
         Progress().GoToMaxBar(PHASE_PAUSE_MS);
@@ -474,8 +492,10 @@ DWORD RunExtractions(PLAN& plan, HANDLE hFile, ULONGLONG ullTotSize)
                    entry.FileSize, entry.szTgdFile, dwResult);
         if (dwResult == 0 && !IsCancelled() && (dwResult = check.Result(entry.szTgdFile)) != 0)
             (void)DeleteFileNoLink(entry.szTgdFile);  // nothing uses a wrong file
-        if (dwResult != 0)
+        if (dwResult != 0) {
+            NoteFailure(EXTRACT_STEP_EXTRACT, entry.szTgdFile);
             return dwResult;
+        }
     }
     Progress().GoToMaxStep(PHASE_PAUSE_MS);
     return 0;
@@ -497,8 +517,10 @@ DWORD RunUnpacking(PLAN& plan, ULONGLONG ullTotSizeComp, ULONGLONG ullTotSize)
         DWORD dwResult = UnCompressFile(entry.szFile, entry.szTgdFile, g_ProjectInfo.bRestoreTree);
         DebugTrace(L"ReadDataStruct()->UnCompressFile(%s , %s)->%d", entry.szFile,
                    entry.szTgdFile, dwResult);
-        if (dwResult != 0)
+        if (dwResult != 0) {
+            NoteFailure(EXTRACT_STEP_UNPACK, entry.szTgdFile);
             return dwResult;
+        }
     }
     Progress().GoToMaxStep(PHASE_PAUSE_MS);
     return 0;
@@ -513,12 +535,10 @@ void RunCleaning(PLAN& plan)
         Progress().DefineStep(0, 100, ullCount);
         Progress().GoToMinStep();
         Progress().DefineMainBarStep(Progress().GetMaxMainBarStep(), MAIN_BAR_END);
-        WCHAR szText[ERRORTEXT_CCH];
-        if (LoadPlanString(IDS_CLEANING, szText, ERRORTEXT_CCH))
-            Progress().SetStepText(szText);
     } else {
         Progress().DefineStep(Progress().GetMaxBarStep(), MAIN_BAR_END, ullCount);
     }
+    SetPhaseText(IDS_CLEANING);
     for (size_t i = 0; i < plan.vFilesToUncompress.size(); ++i) {
         const DATAFILEINFO& entry = plan.vFilesToUncompress[i];
         if (entry.bDeleteSrc)
@@ -569,10 +589,10 @@ DWORD BuildAndRun(PLAN& plan, HANDLE hFile, DWORD dwSignOffset)
     if (plan.dwTableError)
         return plan.dwTableError;
 
+    ULONGLONG ullTotNeedSize = SatAdd(g_ProjectInfo.uiTotFilesSize, plan.TotDataSize);
+    g_ExtractFailure.ullNeedBytes = ullTotNeedSize;
     ULONGLONG ullFree = 0;
     if (QueryFreeBytes(plan.pszTgdFolder, &ullFree)) {
-        ULONGLONG ullTotNeedSize = SatAdd(g_ProjectInfo.uiTotFilesSize, plan.TotDataSize);
-        plan.ullNeedSize = ullTotNeedSize;
         DebugTrace(L"ReadDataStruct()->FreeBytesAvailable=%I64u", ullFree);
         DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", g_ProjectInfo.uiTotFilesSize);
         DebugTrace(L"ReadDataStruct()->TotDataSize=%I64u", plan.TotDataSize);
@@ -664,9 +684,8 @@ DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ul
     if (FAILED(StringCchCopyW(szRoot, PATH_CCH, szTgdFolder ? szTgdFolder : L"")) ||
         !PathStripToRootW(szRoot))
         szRoot[0] = L'\0';
-    WCHAR szFormat[ERRORTEXT_CCH];
-    if (LoadPlanString(IDS_ERROR_DISKSPACE, szFormat, ERRORTEXT_CCH))
-        StringCchPrintfW(g_szErrorText, ERRORTEXT_CCH, szFormat, ullTotNeedSize / 1024, szRoot);
+    NoteFailure(EXTRACT_STEP_SPACE, szRoot);
+    g_ExtractFailure.ullNeedBytes = ullTotNeedSize;
     return ERROR_DISK_FULL;
 }
 
@@ -674,6 +693,7 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
                      LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
                      BOOL bForceDownload)
 {
+    ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
     CFileHandle hFile(CreateFileW(szFile ? szFile : L"", GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile.IsValid()) {
@@ -702,14 +722,19 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
     if (IsCancelled())
         dwResult = ERROR_CANCELLED;
     // A disk that filled up after the check: the same words as before.
-    if (dwResult == ERROR_DISK_FULL && !g_szErrorText[0])
-        NoteDiskFull(szTgdFolder, plan ? plan->ullNeedSize : 0);
+    if (dwResult == ERROR_DISK_FULL && g_ExtractFailure.dwStep != EXTRACT_STEP_SPACE)
+        NoteDiskFull(szTgdFolder, 0);
     DebugTrace(L"ReadDataStruct()->End(%d)", dwResult);
     return dwResult;
 }
 
 void NoteDiskFull(LPCWSTR szTgdFolder, ULONGLONG ullNeeded)
 {
-    DebugTrace(L"NoteDiskFull(%s)->the disk filled up while the run wrote to it", szTgdFolder);
-    CheckNeededSpace(szTgdFolder, 0, ullNeeded ? ullNeeded : 1);
+    // The file a step was writing names its drive best; else the target.
+    if (g_ExtractFailure.dwStep == EXTRACT_STEP_NONE)
+        NoteFailure(EXTRACT_STEP_WRITE, szTgdFolder);
+    if (!g_ExtractFailure.ullNeedBytes)
+        g_ExtractFailure.ullNeedBytes = ullNeeded;
+    DebugTrace(L"NoteDiskFull(%s)->the disk filled up while the run wrote to it",
+               g_ExtractFailure.szPath);
 }

@@ -20,12 +20,25 @@ struct DATAFILEINFO {
     };
 };
 
-enum : unsigned {
-    ERRORTEXT_CCH = 256,  // message prepared for the worker
+// The phase in which the extraction stopped.
+enum EXTRACTSTEP : DWORD {
+    EXTRACT_STEP_NONE = 0,
+    EXTRACT_STEP_SPACE,     // the disk-space check before anything is written
+    EXTRACT_STEP_DOWNLOAD,  // the code is the server's answer, or the transfer's
+    EXTRACT_STEP_COPY,
+    EXTRACT_STEP_EXTRACT,
+    EXTRACT_STEP_UNPACK,
+    EXTRACT_STEP_WRITE,     // a write outside the steps above found the disk full
 };
 
-// Text the worker shows for a result of 112 (not enough disk space).
-extern WCHAR g_szErrorText[ERRORTEXT_CCH];
+// Where the last extraction failed, for the message the user reads; cleared
+// when an extraction starts.
+struct EXTRACTFAILURE {
+    DWORD dwStep;            // EXTRACT_STEP_
+    WCHAR szPath[PATH_CCH];  // the file or folder being written (the drive's root for SPACE)
+    ULONGLONG ullNeedBytes;  // the bytes the payload needs on disk, once known
+};
+extern EXTRACTFAILURE g_ExtractFailure;
 
 // Extracts the appended payload of szFile (its magic dwSignOffset bytes
 // before the end) into szTgdFolder, staging archives in szDataFolder. Every
@@ -33,18 +46,19 @@ extern WCHAR g_szErrorText[ERRORTEXT_CCH];
 // a web file once downloaded (a resumed one that is wrong is fetched again
 // once, whole), before anything uses it.
 // 0, 2, 13, 112, 323 (an item's bytes are not the package's), 1223, 1230,
-// 1236, or the first failure of a copy, an extraction or an unpacking.
+// 1236, or the first failure of a copy, an extraction or an unpacking;
+// g_ExtractFailure says where.
 DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
                      LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
                      BOOL bForceDownload);
 
-// The disk-space rule: 112 with g_szErrorText prepared (string 606 with the
-// need in KB and the root of szTgdFolder) when ullTotNeedSize is more than
-// ullFreeBytes, else 0.
+// The disk-space rule: 112, with the root of szTgdFolder and the need in
+// g_ExtractFailure, when ullTotNeedSize is more than ullFreeBytes, else 0.
 DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize);
 
-// A disk that filled up during the run: g_szErrorText prepared as the
-// disk-space rule would (ullNeeded: what the run needs, as far as known).
+// A disk that filled up during the run, in g_ExtractFailure: where (the
+// file a step was writing, else szTgdFolder) and what the run needs
+// (ullNeeded where the plan did not know it yet).
 void NoteDiskFull(LPCWSTR szTgdFolder, ULONGLONG ullNeeded);
 
 // Where a phase ends on the bar: its weight's share of 95 units above base.

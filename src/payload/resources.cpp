@@ -185,8 +185,9 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
     }
     (void)DeleteFileNoLink(szStaged);  // the staged copy is done with, whatever came of it
     FreeResource(hResData);
-    if (dwCode == ERROR_DISK_FULL && !g_szErrorText[0])
-        NoteDiskFull(g_ProjectInfo.szTgdFolder, SatAdd(g_ProjectInfo.uiTotFilesSize, dwSize));
+    if (dwCode == ERROR_DISK_FULL)
+        NoteDiskFull(bWritten ? g_ProjectInfo.szTgdFolder : szStaged,
+                     SatAdd(g_ProjectInfo.uiTotFilesSize, dwSize));
     return dwCode;
 }
 

@@ -53,6 +53,9 @@
 #define IDS_LICENSE_WAIT        264
 #define IDS_STATUS_TITLE        281
 #define IDS_STATUS_CONFIGURING  282
+#define IDS_STATUS_RUNNING      283     // heading while the setup program runs
+#define IDS_STATUS_RUNNING_TEXT 284
+#define IDS_STATUS_OVERALL      285     // label of the main bar
 #define IDS_ERROR_CAPTION       600
 #define IDS_ERROR_BUILD         601
 #define IDS_ERROR_CONNLOST      602
@@ -62,6 +65,16 @@
 #define IDS_ERROR_DISKSPACE     606
 #define IDS_ERROR_TARGET        607
 #define IDS_ERROR_NOCONFIG      608
+#define IDS_ERROR_DAMAGED       609
+#define IDS_ERROR_SERVER        610
+#define IDS_ERROR_ACCESS        611
+#define IDS_ERROR_OTHER         612
+#define IDS_ERROR_CODE          613     // the line with the Win32 code under a message
+#define IDS_CONFIRM_CANCEL      614
+#define IDS_ERROR_FOLDER        615     // the package's own target folder is refused
+#define IDS_INFO_VERSION        616
+#define IDS_INFO_LANGUAGES      617
+#define IDS_ERROR_MEMORY        618
 #define IDS_WARNING_CAPTION     700
 #define IDS_HELP_TEXT           712
 #define IDS_HELP_CAPTION        713

@@ -21,7 +21,7 @@ const WCHAR DIALOGS[] = L"Dialogs";
 const WCHAR ZKTOOLS[] = L"ZKTools";
 const WCHAR FILE1[] = L"File 1";
 
-const DWORD DEFAULT_LANGUAGE = LANGID_ENGLISH_UK;
+const DWORD DEFAULT_LANGUAGE = LANGID_ENGLISH_US;
 
 
 // Integer keys keep the current value when missing.

@@ -5,6 +5,7 @@
 #include <memory>
 #include "common/trace.h"
 #include "state/projectinfo.h"
+#include "state/state.h"
 
 std::vector<LanguageEntry> g_Languages;
 
@@ -56,7 +57,7 @@ DWORD ReadLanguages(LPCWSTR szConfigFile, std::vector<LanguageEntry>& languages)
     }
     if (languages.empty()) {
         LanguageEntry entry = {};
-        entry.lcID = LANGID_ENGLISH_UK;
+        entry.lcID = LANGID_ENGLISH_US;
         languages.push_back(entry);
     }
     DWORD dwCount = static_cast<DWORD>(languages.size());
@@ -131,4 +132,68 @@ DWORD ChosenLanguageId()
     if (g_ProjectInfo.uiLangIndex < g_Languages.size())
         return g_Languages[g_ProjectInfo.uiLangIndex].lcID;
     return g_ProjectInfo.uiLanguageDefault;
+}
+
+BOOL LoadUiText(UINT uID, LPWSTR szText, size_t cchText)
+{
+    if (!szText || cchText < 1)
+        return FALSE;
+    int cch = static_cast<int>(cchText);
+    HINSTANCE hRes = hInstRes ? hInstRes : hInstance;
+    if (LoadStringEx(hRes, uID, szText, cch, ChosenLanguageId()))
+        return TRUE;
+    return hRes != hInstance && hInstance && LoadStringEx(hInstance, uID, szText, cch, 0);
+}
+
+BOOL FormatUiText(UINT uID, LPWSTR szText, size_t cchText, const LPCWSTR* pArgs, DWORD cArgs)
+{
+    if (!szText || cchText < 1)
+        return FALSE;
+    WCHAR szFormat[MESSAGE_TEXT_CCH];
+    if (!LoadUiText(uID, szFormat, ARRAYSIZE(szFormat))) {
+        szText[0] = L'\0';
+        return FALSE;
+    }
+    // An insert beyond the arguments given becomes empty.
+    const DWORD_PTR EMPTY = reinterpret_cast<DWORD_PTR>(L"");
+    DWORD_PTR args[FORMAT_ARGS_MAX];
+    for (DWORD i = 0; i < FORMAT_ARGS_MAX; ++i)
+        args[i] = i < cArgs && pArgs && pArgs[i] ? reinterpret_cast<DWORD_PTR>(pArgs[i]) : EMPTY;
+    LPWSTR pszFormatted = nullptr;
+    DWORD cch = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                   FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                               szFormat, 0, 0, reinterpret_cast<LPWSTR>(&pszFormatted), 0,
+                               reinterpret_cast<va_list*>(args));
+    if (cch > 0 && pszFormatted) {
+        // The system writes each line end as CR LF: keep them as the
+        // string has them, like every other text of the program.
+        LPWSTR pszOut = pszFormatted;
+        for (LPCWSTR psz = pszFormatted; *psz; ++psz) {
+            if (!(psz[0] == L'\r' && psz[1] == L'\n'))
+                *pszOut++ = *psz;
+        }
+        *pszOut = L'\0';
+        StringCchCopyW(szText, cchText, pszFormatted);
+    } else {
+        StringCchCopyW(szText, cchText, szFormat);  // a text the system would not format: as written
+    }
+    if (pszFormatted)
+        LocalFree(pszFormatted);
+    return TRUE;
+}
+
+void LanguageDisplayName(DWORD lcID, LPWSTR szName, size_t cchName)
+{
+    if (!szName || cchName == 0)
+        return;
+    szName[0] = L'\0';
+    LCID lcid = MAKELCID(static_cast<LANGID>(lcID), SORT_DEFAULT);
+    WCHAR szLanguage[PATH_CCH];
+    WCHAR szCountry[PATH_CCH];
+    if (!lcID || !GetLocaleInfoW(lcid, LOCALE_SNATIVELANGNAME, szLanguage, ARRAYSIZE(szLanguage)))
+        return;
+    if (GetLocaleInfoW(lcid, LOCALE_SNATIVECTRYNAME, szCountry, ARRAYSIZE(szCountry)) && *szCountry)
+        StringCchPrintfW(szName, cchName, L"%s (%s)", szLanguage, szCountry);
+    else
+        StringCchCopyW(szName, cchName, szLanguage);
 }

@@ -8,12 +8,13 @@
 enum : unsigned {
     LANGUAGE_SECTION_CCH = 32765,  // whole [Languages] section
     LOADSTRING_SHORT_CCH = 256,    // short form of LoadStringEx
-    LANGID_ENGLISH_UK = 2057,      // the program's own strings
+    LANGID_ENGLISH_US = 1033,      // the language of the program's own strings
+    FORMAT_ARGS_MAX = 9,           // inserts %1 to %9 of FormatUiText
 };
 
 struct LanguageEntry {
     WCHAR szFileName[PATH_CCH];  // "EnglishUS.lng"; empty when the line has no "="
-    DWORD lcID;                  // 2057, 1036 ...
+    DWORD lcID;                  // 1033, 1036 ...
 };
 
 // The package's languages in configuration order; one entry at least once
@@ -21,7 +22,7 @@ struct LanguageEntry {
 extern std::vector<LanguageEntry> g_Languages;
 
 // Fills the list from [Languages] of the configuration file; a missing or
-// empty section gives one entry 2057 without a file. Returns the count.
+// empty section gives one entry 1033 without a file. Returns the count.
 DWORD ReadLanguages(LPCWSTR szConfigFile, std::vector<LanguageEntry>& languages);
 
 // Index of the language to use: the forced one, else the user's, each by
@@ -38,6 +39,20 @@ BOOL LoadStringEx(HINSTANCE hModule, UINT uID, LPWSTR szBuffer, int cchBuffer, D
 // The same with a buffer of LOADSTRING_SHORT_CCH characters; traces only
 // what it found.
 BOOL LoadStringEx(HINSTANCE hModule, UINT uID, LPWSTR szBuffer);
+
+// A string of the run's language (hInstRes); one the library lacks comes
+// from the program itself, for a library older than the program may lack a
+// newer message. FALSE, and an empty text, when neither has it.
+BOOL LoadUiText(UINT uID, LPWSTR szText, size_t cchText);
+
+// LoadUiText with the inserts of the text (FormatMessage's %1, %2 ...)
+// replaced by the arguments in that order; a translation may place them
+// as its language wants. The result is cut to the buffer.
+BOOL FormatUiText(UINT uID, LPWSTR szText, size_t cchText, const LPCWSTR* pArgs, DWORD cArgs);
+
+// The name of a language as its speakers write it, with its country:
+// "français (France)". Empty for an identifier the system does not know.
+void LanguageDisplayName(DWORD lcID, LPWSTR szName, size_t cchName);
 
 // Language identifier handed to the dialogs: the chosen entry of the
 // language list, or the configured default when there is no list.

@@ -11,6 +11,7 @@
 #include "state/projectinfo.h"
 #include "res/resource.h"
 #include "state/state.h"
+#include "ui/msgbox.h"
 #include "ui/msgwait.h"
 
 namespace {
@@ -339,8 +340,12 @@ INT_PTR CALLBACK LicenseProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
                 EndDialog(hDlg, IDOK);
             return TRUE;
         case IDCANCEL:
+            // Cancel, Esc and the title bar's X end the run: only when confirmed.
+            if (ConfirmCancel(hDlg))
+                EndDialog(hDlg, IDCANCEL);
+            return TRUE;
         case IDC_BACK:
-            EndDialog(hDlg, LOWORD(wParam));
+            EndDialog(hDlg, IDC_BACK);
             return TRUE;
         case IDC_PRINT: {
             WCHAR szTitle[TITLE_CCH] = L"";
@@ -351,7 +356,7 @@ INT_PTR CALLBACK LicenseProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         }
         return FALSE;
     case WM_CLOSE:
-        EndDialog(hDlg, IDCANCEL);
+        SendMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
         return TRUE;
     }
     return FALSE;

@@ -1,5 +1,8 @@
 #include "ui/msgbox.h"
+#include <vector>
 #include "common/trace.h"
+#include "res/resource.h"
+#include "state/languages.h"
 #include "state/state.h"
 
 namespace {
@@ -29,16 +32,57 @@ int DefaultAnswer(UINT uType)
     return BUTTONS[uButtons][uDefault];
 }
 
+void OneLineForTrace(LPCWSTR szText, LPWSTR szOut, size_t cchOut)
+{
+    if (!szOut || cchOut == 0)
+        return;
+    size_t n = 0;
+    for (LPCWSTR p = szText ? szText : L""; *p && n + 1 < cchOut; ++p) {
+        if (*p == L'\r')
+            continue;
+        if (*p == L'\n') {
+            if (n + 2 >= cchOut)
+                break;
+            szOut[n++] = L'\\';
+            szOut[n++] = L'n';
+        } else {
+            szOut[n++] = *p;
+        }
+    }
+    szOut[n] = L'\0';
+}
+
 int ShowMessageBox(HWND hOwner, LPCWSTR szText, LPCWSTR szCaption, UINT uType)
 {
     LPCWSTR szShownText = szText ? szText : L"";
     LPCWSTR szShownCaption = szCaption ? szCaption : L"";
+    std::vector<WCHAR> line(MESSAGE_TEXT_CCH, L'\0');
+    OneLineForTrace(szShownText, line.data(), MESSAGE_TEXT_CCH);
     if (g_bSuppressMsgBoxes) {
         int nAnswer = DefaultAnswer(uType);
-        DebugTrace(L"MessageBox(%s, %s)->%d (suppressed)", szShownCaption, szShownText, nAnswer);
+        DebugTrace(L"MessageBox(%s, %s)->%d (suppressed)", szShownCaption, line.data(), nAnswer);
         return nAnswer;
     }
     int nAnswer = MessageBoxW(hOwner, szShownText, szShownCaption, uType);
-    DebugTrace(L"MessageBox(%s, %s)->%d", szShownCaption, szShownText, nAnswer);
+    DebugTrace(L"MessageBox(%s, %s)->%d", szShownCaption, line.data(), nAnswer);
     return nAnswer;
+}
+
+void ShowErrorBox(HWND hOwner, LPCWSTR szText)
+{
+    ShowMessageBox(hOwner, szText, Title, MB_ICONHAND | MB_TOPMOST);
+}
+
+BOOL ConfirmCancel(HWND hOwner)
+{
+    if (g_bSuppressMsgBoxes) {
+        DebugTrace(L"ConfirmCancel()->no question: message boxes are suppressed");
+        return TRUE;
+    }
+    WCHAR szText[TITLE_TEXT_CCH];
+    LPCWSTR args[] = {Title};
+    if (!FormatUiText(IDS_CONFIRM_CANCEL, szText, ARRAYSIZE(szText), args, ARRAYSIZE(args)))
+        return TRUE;  // nothing to ask with
+    return ShowMessageBox(hOwner, szText, Title,
+                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }

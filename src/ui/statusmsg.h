@@ -12,6 +12,7 @@
 #define WM_SETUP_HIDE    0x8006  // hide the status window
 #define WM_READY_TASK    0x8014  // the dialog is ready: start the worker
 #define WM_END_TASK      0x8015  // the worker is done: close the dialog
+#define WM_RUNNING_TASK  0x8018  // the setup program runs: the window says so, without bars
 
 // In-app message zone notifications.
 #define MSG_WEBSERVICE_URL_RETURN 0x0F01

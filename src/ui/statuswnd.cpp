@@ -8,9 +8,9 @@
 #include "state/languages.h"
 #include "state/pathvar.h"
 #include "state/projectinfo.h"
-#include "state/languages.h"
 #include "state/state.h"
 #include "common/process.h"
+#include "ui/msgbox.h"
 #include "ui/progress.h"
 #include "res/resource.h"
 #include "ui/tray.h"
@@ -23,6 +23,8 @@ namespace {
 HANDLE g_hWorkerThread;
 // Set while the destroy handler runs: a late WM_END_TASK must not destroy twice.
 bool g_bDestroying;
+// Set while the user is asked whether to cancel: one question at a time.
+bool g_bAsking;
 
 const DWORD HIDE_ANIMATION_MS = 200;
 const DWORD DEFAULT_ANIMATION_MS = 500;
@@ -32,6 +34,12 @@ const DWORD WORKER_WAIT_MS = 10000;
 const DWORD WORKER_WAIT_STEP_MS = 100;
 const DWORD SHOW_NORMAL_DEFAULT = SW_SHOWNORMAL;
 const BYTE PERCENT_TEXTS_ON = 1;
+// Room between the texts and the separator when the window closes up
+// around its texts (dialog units).
+const int RUNNING_GAP_DLU = 12;
+// The progress part of the windows: what goes while the setup program runs.
+const int PROGRESS_CONTROLS[] = {IDC_STEP_BAR, IDC_STEP_PERCENT, IDC_SECOND_TEXT, IDC_MAIN_BAR,
+                                 IDC_MAIN_PERCENT};
 
 // Answers a private message: the dialog's result travels in DWLP_MSGRESULT.
 INT_PTR Reply(HWND hDlg, LONG_PTR lResult)
@@ -74,6 +82,17 @@ void AllowTaskbarMessage(HWND hDlg)
     pChange(hDlg, m_uiTaskbarBtnCreatedMsg, 1 /* MSGFLT_ALLOW */, &filter);
 }
 
+// A text of the template's language into a control; every "%s" becomes
+// the title. Left as it is when the language has no such string.
+void SetLocalizedText(HWND hDlg, int idControl, UINT uString, const STATUSDLGPARAM* pParam)
+{
+    WCHAR szText[TITLE_TEXT_CCH];
+    if (!LoadStringEx(pParam->hModule, uString, szText, TITLE_CCH, pParam->uiLangID))
+        return;
+    ReplaceAll(szText, ARRAYSIZE(szText), L"%s", Title, 0);
+    SetDlgItemTextW(hDlg, idControl, szText);
+}
+
 // Visible preparation: taskbar button, title, texts, then show.
 void PrepareVisibleWindow(HWND hDlg, STATUSDLGPARAM* pParam)
 {
@@ -88,18 +107,18 @@ void PrepareVisibleWindow(HWND hDlg, STATUSDLGPARAM* pParam)
     }
     SetWindowTextW(hDlg, Title);
 
-    WCHAR szText[TITLE_CCH];
-    if (LoadStringEx(pParam->hModule, IDS_STATUS_TITLE, szText, ARRAYSIZE(szText),
-                     pParam->uiLangID))
-        SetDlgItemTextW(hDlg, IDC_HEADING, szText);
-    // Every "%s" of the text becomes the title.
+    SetLocalizedText(hDlg, IDC_HEADING, IDS_STATUS_TITLE, pParam);
     WCHAR szSubText[TITLE_TEXT_CCH];
-    if (LoadStringEx(pParam->hModule, IDS_STATUS_CONFIGURING, szSubText, TITLE_CCH,
-                     pParam->uiLangID) ||
-        GetDlgItemTextW(hDlg, IDC_SUBTEXT, szSubText, TITLE_CCH) > 0) {
+    if (GetDlgItemTextW(hDlg, IDC_SUBTEXT, szSubText, TITLE_CCH) > 0) {
         ReplaceAll(szSubText, ARRAYSIZE(szSubText), L"%s", Title, 0);
         SetDlgItemTextW(hDlg, IDC_SUBTEXT, szSubText);
     }
+    SetLocalizedText(hDlg, IDC_SUBTEXT, IDS_STATUS_CONFIGURING, pParam);
+    // Each bar has its words from the start: the step bar its phase, the
+    // main bar the whole run.
+    SetLocalizedText(hDlg, IDC_STEP_TEXT, IDS_PREPARING, pParam);
+    if (GetDlgItem(hDlg, IDC_MAIN_BAR))
+        SetLocalizedText(hDlg, IDC_SECOND_TEXT, IDS_STATUS_OVERALL, pParam);
 
     ShowOrHideWindow(hDlg, TRUE, 0);
 }
@@ -155,11 +174,93 @@ void OnEndTask(HWND hDlg)
     DestroyWindow(hDlg);
 }
 
+// A cancel by the user goes only when confirmed; while the question is up
+// the run goes on, and may end by itself.
+BOOL UserConfirmsCancel(HWND hDlg)
+{
+    if (g_bAsking)
+        return FALSE;
+    g_bAsking = true;
+    BOOL bYes = ConfirmCancel(hDlg);
+    g_bAsking = false;
+    if (!IsWindow(hDlg) || g_bDestroying) {
+        DebugTrace(L"StatusProc()->the run ended while the cancel was asked");
+        return FALSE;
+    }
+    if (!bYes)
+        DebugTrace(L"StatusProc()->Cancel not confirmed: the run goes on");
+    return bYes;
+}
+
 void OnCancel(HWND hDlg, WPARAM wParam)
 {
     DebugTrace(L"StatusProc()->IDCANCEL - wParam=%x lParam=%x", hDlg, LOWORD(wParam));
+    if (!UserConfirmsCancel(hDlg))
+        return;
     InterlockedExchange(&g_bCancel, 1);
     SendMessageW(hDlg, WM_CLOSE, 0, 0);
+}
+
+// Closing the window (Alt+F4, the title bar) cancels the run too; a run
+// cancelled already closes without a question.
+void OnClose(HWND hDlg)
+{
+    DebugTrace(L"StatusProc()->WM_CLOSE");
+    if (!IsCancelled() && !UserConfirmsCancel(hDlg))
+        return;
+    InterlockedExchange(&g_bCancel, 1);
+    DestroyWindow(hDlg);
+}
+
+// A control's place in the client area of its dialog; FALSE without it.
+BOOL GetControlRect(HWND hDlg, int id, RECT* prc)
+{
+    HWND hCtl = GetDlgItem(hDlg, id);
+    if (!hCtl || !GetWindowRect(hCtl, prc))
+        return FALSE;
+    MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(prc), 2);
+    return TRUE;
+}
+
+void MoveControlUp(HWND hDlg, int id, const RECT& rc, int dy)
+{
+    SetWindowPos(GetDlgItem(hDlg, id), nullptr, rc.left, rc.top - dy, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// While the setup program runs the window says what runs, in words: the
+// progress part goes (that progress is the setup program's own), and the
+// normal window closes up around the texts that stay.
+void OnRunningTask(HWND hDlg)
+{
+    DebugTrace(L"StatusProc()->WM_RUNNING_TASK");
+    for (int id : PROGRESS_CONTROLS)
+        ShowWindow(GetDlgItem(hDlg, id), SW_HIDE);
+    g_Progress.ProgressBar(SW_HIDE, 0);
+    g_Progress.ProgressBar(SW_HIDE, 1);
+    const auto* pParam =
+        reinterpret_cast<const STATUSDLGPARAM*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA));
+    RECT rcText, rcSeparator, rcCancel;
+    // The small window keeps its size: its step text says it.
+    if (!pParam || !IsWindowVisible(hDlg) || !GetControlRect(hDlg, IDC_SUBTEXT, &rcText) ||
+        !GetControlRect(hDlg, IDC_SEPARATOR, &rcSeparator) ||
+        !GetControlRect(hDlg, IDCANCEL, &rcCancel))
+        return;
+    ShowWindow(GetDlgItem(hDlg, IDC_STEP_TEXT), SW_HIDE);
+    SetLocalizedText(hDlg, IDC_HEADING, IDS_STATUS_RUNNING, pParam);
+    SetLocalizedText(hDlg, IDC_SUBTEXT, IDS_STATUS_RUNNING_TEXT, pParam);
+
+    RECT rcGap = {0, 0, 0, RUNNING_GAP_DLU};
+    MapDialogRect(hDlg, &rcGap);
+    int dy = rcSeparator.top - (rcText.bottom + rcGap.bottom);
+    if (dy <= 0)
+        return;
+    MoveControlUp(hDlg, IDC_SEPARATOR, rcSeparator, dy);
+    MoveControlUp(hDlg, IDCANCEL, rcCancel, dy);
+    RECT rcWindow;
+    GetWindowRect(hDlg, &rcWindow);
+    SetWindowPos(hDlg, nullptr, 0, 0, rcWindow.right - rcWindow.left,
+                 rcWindow.bottom - rcWindow.top - dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // Waits for the worker after the window was closed. Messages that the worker
@@ -282,6 +383,9 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
     case WM_END_TASK:
         OnEndTask(hDlg);
         return Reply(hDlg, 0);
+    case WM_RUNNING_TASK:
+        OnRunningTask(hDlg);
+        return Reply(hDlg, 0);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDC_STATUS_CANCEL_ALT)
             OnCancel(hDlg, wParam);
@@ -289,9 +393,7 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
             SetForegroundWindow(hDlg);
         return 0;
     case WM_CLOSE:
-        DebugTrace(L"StatusProc()->WM_CLOSE");
-        InterlockedExchange(&g_bCancel, 1);
-        DestroyWindow(hDlg);
+        OnClose(hDlg);
         return TRUE;
     case WM_DESTROY:
         OnDestroy(hDlg);

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 #include "common/cancel.h"
+#include "common/checkedmath.h"
 #include "common/osversion.h"
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
 #include "state/projectinfo.h"
-#include "state/languages.h"
 #include "state/state.h"
 #include "payload/itemcheck.h"
 #include "payload/plan.h"
@@ -23,6 +23,7 @@
 #include "common/process.h"
 #include "ui/progress.h"
 #include "res/resource.h"
+#include "ui/errortext.h"
 #include "ui/msgbox.h"
 #include "ui/statusmsg.h"
 #include "ui/tray.h"
@@ -37,9 +38,6 @@ const DWORD TASKBAR_POLL_MS = 10;
 const DWORD READY_PAUSE_MS = 1000;
 const DWORD MESSAGE_PAUSE_MS = 5000;
 const DWORD REBOOT_TEXT_CCH = 1024;
-// Results of the extraction that have a message of their own.
-const DWORD ERROR_NO_INTERNET = 1230;
-const DWORD ERROR_DOWNLOAD_LOST = 1236;
 const WCHAR SCRIPT_SECTION[] = L"[Scripttrv]";
 
 // What one run of the worker keeps from step to step.
@@ -47,8 +45,9 @@ struct WorkerRun {
     HWND hStatus = nullptr;
     DWORD dwError = 0;
     HICON hTrayIcon = nullptr;
-    WCHAR szMessage[TITLE_CCH] = L"";
+    WCHAR szMessage[MESSAGE_TEXT_CCH] = L"";
     BOOL bShowBox = FALSE;
+    BOOL bLaunchFailed = FALSE;  // the error is the setup program's start
     BOOL bRestart = FALSE;     // the run asks for a restart instead of a launch
     BOOL bRestarting = FALSE;  // ... and the restart was started
 };
@@ -97,6 +96,7 @@ void WaitForTaskbarButton(const WorkerRun& run)
 
 void ExtractPayload(WorkerRun& run)
 {
+    ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
     // The package's record of its items' bytes, when it has one.
     run.dwError = LoadItemHashes(hInstance);
     if (run.dwError != ERROR_SUCCESS)
@@ -185,17 +185,18 @@ void FinishPreparation(const WorkerRun& run)
                    READY_PAUSE_MS);
 }
 
-// While the setup program runs, the window either stays with an endless
-// bar, or goes out of sight.
+// While the setup program runs, the window either stays and says that it
+// runs (its progress is the setup program's own, so no bar), or goes out of
+// sight.
 void PrepareWindowForLaunch(const WorkerRun& run)
 {
     if (g_ProjectInfo.bDialogInRun) {
         g_Progress.m_byDisplayFlags = 0;  // the percent texts stay as they are
-        g_Progress.SetBarStyle(PROGRESS_STYLE_MARQUEE);
-        g_Progress.ProgressBar(SW_HIDE, 1);
         WCHAR szText[TITLE_CCH];
         if (LoadUiString(IDS_INSTALLING, szText, ARRAYSIZE(szText)))
             g_Progress.SetStepText(szText);
+        if (run.hStatus)
+            SendMessageW(run.hStatus, WM_RUNNING_TASK, 0, 0);
     } else {
         if (run.hStatus)
             ShowWindow(run.hStatus, SW_HIDE);
@@ -268,6 +269,7 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
     } else {
         DWORD dwError = GetLastError();
         run.dwError = dwError ? dwError : ERROR_FILE_NOT_FOUND;
+        run.bLaunchFailed = TRUE;
         DebugTrace(L"ThreadUnCompressDATA()->Launch failed (%d)", run.dwError);
     }
     if (hProcess)
@@ -298,31 +300,22 @@ void LaunchOrRestart(WorkerRun& run)
         LaunchSetupProgram(run, cmdLine.data(), szVerb, szDir);
 }
 
+// The message for the run's error, in the run's language: what happened,
+// what to do, and the code.
 void ChooseErrorText(WorkerRun& run)
 {
-    switch (run.dwError) {
-    case ERROR_NO_INTERNET:
-        LoadUiString(IDS_ERROR_NOCONN, run.szMessage, ARRAYSIZE(run.szMessage));
-        break;
-    case ERROR_DOWNLOAD_LOST:
-        LoadUiString(IDS_ERROR_CONNLOST, run.szMessage, ARRAYSIZE(run.szMessage));
-        break;
-    case ERROR_DISK_FULL:
-        StringCchCopyW(run.szMessage, ARRAYSIZE(run.szMessage), g_szErrorText);
-        break;
-    case ERROR_CANCELLED: {
-        // From the program itself, whatever the language.
-        WCHAR szFormat[TITLE_CCH] = L"";
-        LoadStringW(GetModuleHandleW(nullptr), IDS_ERROR_INTERRUPTED, szFormat,
-                    ARRAYSIZE(szFormat));
-        StringCchPrintfW(run.szMessage, ARRAYSIZE(run.szMessage), szFormat, g_szProductNameShort);
+    FAILUREINFO failure = {run.dwError, g_ProjectInfo.szTgdFolder, g_ExtractFailure.ullNeedBytes};
+    if (g_ExtractFailure.dwStep != EXTRACT_STEP_NONE)
+        failure.szPath = g_ExtractFailure.szPath;
+    else if (run.bLaunchFailed)
+        failure.szPath = ExeFile;
+    if (failure.ullNeedBytes == 0)
+        failure.ullNeedBytes = SatAdd(g_dwDataResSize, g_ProjectInfo.uiTotFilesSize);
+    ERRORKIND kind = ErrorKindOf(run.dwError, g_ExtractFailure.dwStep == EXTRACT_STEP_DOWNLOAD);
+    BuildErrorText(kind, failure, run.szMessage, ARRAYSIZE(run.szMessage));
+    // A cancel was the user's own doing: a balloon says it, no box.
+    if (kind == ERRORKIND_CANCELLED)
         run.bShowBox = FALSE;
-        break;
-    }
-    default:
-        FormatSystemError(run.szMessage, ARRAYSIZE(run.szMessage), run.dwError);
-        break;
-    }
 }
 
 void ReportError(WorkerRun& run)
@@ -339,7 +332,7 @@ void ReportError(WorkerRun& run)
         g_SystemTray.ShowBalloon(run.szMessage, g_szProductNameShort, BALLOON_ERROR,
                                  TRAY_BALLOON_SECONDS);
     if (run.bShowBox)
-        ShowMessageBox(run.hStatus, run.szMessage, g_szProductNameShort, MB_ICONHAND | MB_TOPMOST);
+        ShowErrorBox(run.hStatus, run.szMessage);
     else
         PumpMessagesFor(run.hStatus, MESSAGE_PAUSE_MS);
 }

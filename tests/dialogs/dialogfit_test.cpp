@@ -300,7 +300,8 @@ protected:
 HMODULE DialogFit::s_hRichEdit;
 
 // The normal status window with its heading and text, each step text the
-// run may show, and the percent texts at their widest.
+// run may show, the main bar's label, the percent texts at their widest,
+// and the heading and text it shows while the setup program runs.
 TEST_F(DialogFit, NormalStatusWindow)
 {
     for (const Module& m : kModules) {
@@ -314,6 +315,8 @@ TEST_F(DialogFit, NormalStatusWindow)
         SetDlgItemTextW(hDlg, IDC_SUBTEXT, WithProduct(LoadText(lib.h, IDS_STATUS_CONFIGURING)).c_str());
         SetDlgItemTextW(hDlg, IDC_STEP_PERCENT, L"100%");
         SetDlgItemTextW(hDlg, IDC_MAIN_PERCENT, L"100%");
+        SetDlgItemTextW(hDlg, IDC_SECOND_TEXT, LoadText(lib.h, IDS_STATUS_OVERALL).c_str());
+        EXPECT_FALSE(LoadText(lib.h, IDS_STATUS_OVERALL).empty()) << m.name;
         CheckAllControls(check, hDlg);
         for (UINT id : kStepTexts) {
             std::wstring text = LoadText(lib.h, id);
@@ -321,12 +324,18 @@ TEST_F(DialogFit, NormalStatusWindow)
             SetDlgItemTextW(hDlg, IDC_STEP_TEXT, text.c_str());
             check.Fits(GetDlgItem(hDlg, IDC_STEP_TEXT));
         }
+        SetDlgItemTextW(hDlg, IDC_HEADING, LoadText(lib.h, IDS_STATUS_RUNNING).c_str());
+        SetDlgItemTextW(hDlg, IDC_SUBTEXT, WithProduct(LoadText(lib.h, IDS_STATUS_RUNNING_TEXT)).c_str());
+        check.Fits(GetDlgItem(hDlg, IDC_HEADING));
+        check.Fits(GetDlgItem(hDlg, IDC_SUBTEXT));
         check.Accelerators(hDlg, {});
         check.Report();
         DestroyWindow(hDlg);
     }
 }
 
+// The small status window: each step text beside its bar, the percent at
+// its widest, Cancel.
 TEST_F(DialogFit, SmallStatusWindow)
 {
     for (const Module& m : kModules) {
@@ -336,6 +345,10 @@ TEST_F(DialogFit, SmallStatusWindow)
         DialogCheck check(m.name, "status-small");
         SetDlgItemTextW(hDlg, IDC_STEP_PERCENT, L"100%");
         CheckAllControls(check, hDlg);
+        for (UINT id : kStepTexts) {
+            SetDlgItemTextW(hDlg, IDC_STEP_TEXT, LoadText(lib.h, id).c_str());
+            check.Fits(GetDlgItem(hDlg, IDC_STEP_TEXT));
+        }
         check.Accelerators(hDlg, {});
         check.Report();
         DestroyWindow(hDlg);

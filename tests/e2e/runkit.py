@@ -245,18 +245,20 @@ def new_guid():
 
 PACKER = os.path.join(ROOT, "scripts", "packer")
 LANGUAGE_FILES = ["EnglishUS.lng", "French.lng", "German.lng", "Italian.lng", "Spanish.lng"]
-LANGUAGE_IDS = [(2057, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.lng"),
+LANGUAGE_IDS = [(1033, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.lng"),
                 (1040, "Italian.lng"), (1034, "Spanish.lng")]
 
 
 def packed_package(folder, name, sections, payload=None, archive=None, neutral=(),
-                   languages=True, config_beside=False, skins=(), allow_missing=()):
+                   languages=True, config_beside=False, skins=(), allow_missing=(),
+                   extra_args=()):
     """A package made by the packer: the configuration embedded (or, with
     config_beside, written beside it), the payload folder as one embedded
     cabinet (or a ready archive), the five language libraries and the
     language-neutral files (a license) in the language pack, and the skin
     files (Corvel.dll, Corvel.thm) in the skin pack. allow_missing names the
-    keys whose files the package is meant to lack."""
+    keys whose files the package is meant to lack; extra_args go to the
+    packer as they are (--web-stored ...)."""
     os.makedirs(folder, exist_ok=True)
     cfg = os.path.join(folder, name + ".project.cfg")
     write_config(cfg, sections)
@@ -276,6 +278,7 @@ def packed_package(folder, name, sections, payload=None, archive=None, neutral=(
         args += ["--skin", k]
     for key in allow_missing:
         args += ["--allow-missing", key]
+    args += list(extra_args)
     r = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                        stderr=subprocess.STDOUT, timeout=600)
     if r.returncode != 0 or not os.path.exists(out):
@@ -307,6 +310,23 @@ LICENSE_RTF = (r"{\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}\f0\fs20 "
                r"{\i By choosing I accept you agree to these terms.}\par}")
 
 
+IDYES = 6
+
+
+def answer_box(title, button_id, timeout=60):
+    """Presses a button of the message box titled title; the status window
+    carries the same title and class, but not the box's buttons (the box is
+    above it, so it is met first). True when pressed."""
+    return harness.wait_for(
+        lambda: uiauto("click", "--title", title, "--class", "#32770",
+                       "--id", str(button_id))[0] == 0, timeout, 0.3)
+
+
+def confirm_cancel(title, timeout=60):
+    """Answers Yes to "Are you sure you want to cancel ...?"."""
+    return answer_box(title, IDYES, timeout)
+
+
 def window_rect(title):
     rc, dump = uiauto("dump", "--title", title)
     for c in parse_controls(dump):
@@ -329,7 +349,7 @@ def _sample_package(work, guid, setup_args, license=False, **runtime):
                           payload=payload, neutral=neutral)
 
 
-LANGUAGE_NAMES = [(2057, "EnglishUS"), (1036, "French"), (1031, "German"), (1040, "Italian"),
+LANGUAGE_NAMES = [(1033, "EnglishUS"), (1036, "French"), (1031, "German"), (1040, "Italian"),
                   (1034, "Spanish")]
 
 # A plain-text license as today's editors save it: UTF-8 without a mark.
@@ -379,9 +399,32 @@ def _shot(outdir, name, found, shots):
         print("screenshots: no window for %s" % name)
 
 
+SAMPLE = "Stowaway Sample"
+IDOK, IDNO = 1, 7
+
+
+def _box_up(title):
+    """(rect, control ids) of the message box titled title, once it is up:
+    the status window has the same title and class, but no OK, Yes or No."""
+    found = _window(title=title, cls="#32770")
+    return found if found and found[1] & {str(IDOK), str(IDYES), str(IDNO)} else None
+
+
+def _wait_box(title, timeout=90):
+    end = time.time() + timeout
+    while time.time() < end:
+        found = _box_up(title)
+        if found:
+            time.sleep(0.3)  # drawn
+            return _box_up(title) or found
+        time.sleep(0.3)
+    return None
+
+
 def _status_shots(pkg, lang, name, outdir, started, release, shots):
-    """The normal window during the pause after the file table and while the
-    setup program runs; the small window while it runs."""
+    """The normal window during the pause after the file table, while the
+    setup program runs and with the question that Cancel asks there (No:
+    the run goes on); the small window while it runs."""
     for option, shot in (("/NORMALSTATUS", "status-normal"), ("/SMALLSTATUS", "status-small")):
         for f in (started, release):
             if os.path.exists(f):
@@ -391,24 +434,30 @@ def _status_shots(pkg, lang, name, outdir, started, release, shots):
             # The pause after the table (one second): the step bar full, the
             # main bar at 1 %. The window is placed before the worker starts.
             harness.wait_for(lambda: "StatusProc()->WM_READY_TASK" in run.messages(), 90, 0.02)
-            found = _window(title="Stowaway Sample")
+            found = _window(title=SAMPLE)
             if harness.wait_for(lambda: any(m.startswith("GoToMaxStep()->")
                                             for m in run.messages()), 90, 0.02):
                 _shot(outdir, "status-pause-%s.png" % name, found, shots)
         harness.wait_for(lambda: os.path.exists(started), 90)
         time.sleep(1.0)
-        _shot(outdir, "%s-%s.png" % (shot, name), _window(title="Stowaway Sample"), shots)
+        _shot(outdir, "%s-%s.png" % (shot, name), _window(title=SAMPLE), shots)
+        if shot == "status-normal":
+            uiauto("click", "--title", SAMPLE, "--id", "2")
+            _shot(outdir, "confirm-status-%s.png" % name, _wait_box(SAMPLE), shots)
+            answer_box(SAMPLE, IDNO, 30)
         open(release, "w").close()
         run.wait()
 
 
 def _license_shot(pkg, lang, name, outdir, shots):
-    """The license dialog as it opens."""
+    """The license dialog as it opens, then the question its Cancel asks."""
     run = LauncherRun(pkg, "/LANG:%d" % lang).start()
     uiauto("wait", "--title-prefix", "Stowaway Sample - ", "--timeout", "60000")
     time.sleep(0.5)
     _shot(outdir, "license-%s.png" % name, _window(prefix="Stowaway Sample - "), shots)
     uiauto("click", "--title-prefix", "Stowaway Sample - ", "--id", "2")
+    _shot(outdir, "confirm-license-%s.png" % name, _wait_box(SAMPLE), shots)
+    confirm_cancel(SAMPLE, 30)
     run.wait()
 
 
@@ -422,25 +471,149 @@ def _wait_shot(pkg, lang, name, outdir, shots):
     harness.wait_for(lambda: "1095" in ((_window(prefix="Stowaway Sample - ") or ((), set()))[1]),
                      120, 0.5)
     uiauto("click", "--title-prefix", "Stowaway Sample - ", "--id", "2")
+    confirm_cancel(SAMPLE, 30)
     run.wait()
 
 
-def _box_shot(pkg, option, caption, shot, outdir, shots):
-    run = LauncherRun(pkg, option).start()
-    uiauto("wait", "--title", caption, "--class", "#32770", "--timeout", "60000")
-    time.sleep(0.3)
-    _shot(outdir, shot, _window(title=caption, cls="#32770"), shots)
-    uiauto("click", "--title", caption, "--class", "#32770", "--text", "OK")
+def _box_shot(pkg, args, caption, shot, outdir, shots, cwd=None):
+    """A run that shows one box (help, information, an error): the box, then OK."""
+    run = LauncherRun(pkg, args, cwd=cwd).start()
+    _shot(outdir, shot, _wait_box(caption), shots)
+    answer_box(caption, IDOK, 30)
     run.wait()
+
+
+def _cut_copy(source, target):
+    """A copy of a package that lost the second half of its appended cabinet
+    and its file table, as a broken download leaves it."""
+    with open(source, "rb") as f:
+        data = f.read()
+    cab = data.rfind(b"MSCF\0\0\0\0")
+    size = int.from_bytes(data[cab + 8:cab + 12], "little")
+    with open(target, "wb") as f:
+        f.write(data[:cab + size // 2])
+    return target
+
+
+def _free_port():
+    import socket
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def _serve(folder):
+    """An HTTP server on the loopback for folder, on a thread; returns it."""
+    import functools
+    import http.server
+    import threading
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
+                                             functools.partial(Quiet, directory=folder))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+class _ErrorKit:
+    """One package per failure a user can meet, each with the five
+    languages, and what its run needs: (package, arguments, current folder)."""
+
+    def __init__(self, work, payload):
+        self.work = work
+        self.payload = payload
+        self.cases = []
+        self.holder = None
+        self.server = None
+        self.release = os.path.join(work, "release-hold.flag")
+
+    def build(self, name, cwd=None, args="", extra_args=(), config_beside=False, **runtime):
+        sections = base_config(new_guid(), Languages=LANGUAGE_IDS, **runtime)
+        pkg = packed_package(os.path.join(self.work, name), "StowawaySample", sections,
+                             payload=self.payload, config_beside=config_beside,
+                             extra_args=extra_args)
+        return pkg
+
+    def make(self):
+        w = self.work
+        # The package lost its end on the way: its payload is damaged.
+        whole = self.build("whole")
+        self.cases.append(("damaged", _cut_copy(whole, os.path.join(w, "damaged.exe")), "", None))
+        # More than any disk has.
+        self.cases.append(("diskfull", self.build("diskfull", TotFilesSize=10 ** 18), "", None))
+        # The configuration kept beside the package is missing.
+        beside = self.build("noconfig", config_beside=True)
+        os.remove(os.path.join(os.path.dirname(beside), "StowawaySample.cfg"))
+        self.cases.append(("noconfig", beside, "", None))
+        # Web files: a host that does not resolve, a server that is down, a
+        # server whose file has another size than the package's.
+        web = os.path.join(w, "web")
+        os.makedirs(web)
+        source = os.path.join(w, "data.bin")
+        with open(source, "wb") as f:
+            f.write(b"x" * 5000)
+        with open(os.path.join(web, "data.bin"), "wb") as f:
+            f.write(b"y" * 4000)
+        self.server = _serve(web)
+        stored = ["--web-stored", "%s=data.bin" % source]
+        for name, url in (("noconnection", "http://stowaway-offline.invalid/web/"),
+                          ("connectionlost", "http://127.0.0.1:%d/web/" % _free_port()),
+                          ("serverfile", "http://127.0.0.1:%d/" % self.server.server_address[1])):
+            self.cases.append((name, self.build(name, extra_args=stored, WebDownloadUrl=url),
+                               "", None))
+        # A file of the target folder that another program holds open.
+        held = os.path.join(w, "held")
+        os.makedirs(held)
+        with open(os.path.join(held, "readme.txt"), "w") as f:
+            f.write("in use\n")
+        ready = os.path.join(w, "hold.ready")
+        self.holder = harness.start("holdfile.exe", [
+            "--hold", harness.win_path(os.path.join(held, "readme.txt")),
+            "--ready", harness.win_path(ready), "--until", harness.win_path(self.release)])
+        harness.wait_for(lambda: os.path.exists(ready), 60)
+        self.cases.append(("access", self.build("access", CopyToTemp=0, DeleteFiles=0,
+                                                TargetFolder=harness.win_path(held)), "", None))
+        # An /X: folder that is a file.
+        a_file = os.path.join(w, "a-file.txt")
+        with open(a_file, "w") as f:
+            f.write("not a folder\n")
+        self.cases.append(("target", whole, '"/X:%s"' % harness.win_path(a_file), None))
+        # The package's own target folder is the folder the run started in,
+        # which DeleteFiles=1 would empty at the end.
+        cwd = os.path.join(w, "cwd")
+        os.makedirs(cwd)
+        self.cases.append(("folder", self.build("folder", CopyToTemp=0,
+                                                TargetFolder="<CURRENTDIR>"), "", cwd))
+        # A user's file in a target folder that goes at the end: no other advice.
+        users = os.path.join(w, "users")
+        os.makedirs(users)
+        with open(os.path.join(users, "readme.txt"), "w") as f:
+            f.write("the user's\n")
+        self.cases.append(("other", self.build("other", CopyToTemp=0,
+                                               TargetFolder=harness.win_path(users)), "", None))
+        return self
+
+    def close(self):
+        open(self.release, "w").close()
+        if self.holder:
+            self.holder.wait(timeout=60)
+        if self.server:
+            self.server.shutdown()
 
 
 def take_screenshots(outdir):
     """Every window a user can meet, in every language, as
     outdir/<window>-<language>.png: the normal status window during the
-    pause after the file table (status-pause) and while the setup program
-    runs, the small status window, the license dialog with a UTF-8 text
-    license, the wait window in front of a long license, the help box and
-    the information box."""
+    pause after the file table (status-pause), while the setup program runs,
+    and the question its Cancel asks (confirm-status); the small status
+    window; the license dialog with a UTF-8 text license and the question
+    its Cancel asks (confirm-license); the wait window in front of a long
+    license; the help box; the information box; and every error box
+    (error-damaged, -diskfull, -noconfig, -noconnection, -connectionlost,
+    -serverfile, -access, -target, -folder, -other)."""
     os.makedirs(outdir, exist_ok=True)
     work = tempfile.mkdtemp(prefix="stowaway-shots-")
     started = os.path.join(work, "started.flag")
@@ -459,18 +632,25 @@ def take_screenshots(outdir):
                                LicenseFile="License.txt")
         packages[kind] = packed_package(os.path.join(work, kind, "out"), "StowawaySample",
                                         sections, payload=payload, neutral=[lic])
+    errors = _ErrorKit(os.path.join(work, "errors"), payload)
     shots = []
-    for lang, name in LANGUAGE_NAMES:
-        _status_shots(packages["short"], lang, name, outdir, started, release, shots)
-        _license_shot(packages["short"], lang, name, outdir, shots)
-        _wait_shot(packages["long"], lang, name, outdir, shots)
-        # Help comes from the program itself, before any language is loaded.
-        _box_shot(packages["short"], "/? /LANG:%d" % lang, "Help", "help-%s.png" % name,
-                  outdir, shots)
-        _box_shot(packages["short"], "/INFO /LANG:%d" % lang,
-                  _resource_string(name + ".rc", "IDS_HELP_CAPTION"), "info-%s.png" % name,
-                  outdir, shots)
-    shutil.rmtree(work, ignore_errors=True)
+    try:
+        errors.make()
+        for lang, name in LANGUAGE_NAMES:
+            _status_shots(packages["short"], lang, name, outdir, started, release, shots)
+            _license_shot(packages["short"], lang, name, outdir, shots)
+            _wait_shot(packages["long"], lang, name, outdir, shots)
+            _box_shot(packages["short"], "/? /LANG:%d" % lang,
+                      _resource_string(name + ".rc", "IDS_HELP_CAPTION"), "help-%s.png" % name,
+                      outdir, shots)
+            _box_shot(packages["short"], "/INFO /LANG:%d" % lang, SAMPLE, "info-%s.png" % name,
+                      outdir, shots)
+            for kind, pkg, extra, cwd in errors.cases:
+                _box_shot(pkg, ("/NOLICENSE /LANG:%d %s" % (lang, extra)).strip(), SAMPLE,
+                          "error-%s-%s.png" % (kind, name), outdir, shots, cwd=cwd)
+    finally:
+        errors.close()
+        shutil.rmtree(work, ignore_errors=True)
     return shots
 
 

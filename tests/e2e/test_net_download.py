@@ -19,7 +19,8 @@ import control  # noqa: E402
 
 PRODUCT = "Stowaway Sample"
 WEB_NAME = "extra.zip"
-LOST_TEXT = "Internet connection was lost during download. Installation was stopped."
+LOST_TEXT = ("The Internet connection was lost while the files of %s were being downloaded.\n"
+             "Check your connection, then run the setup again.\n\nError code: 1236" % PRODUCT)
 
 
 def free_port():

@@ -119,6 +119,7 @@ class NeverHarmTest(unittest.TestCase):
         scratch = runkit.linux_path(run.value("WinMain()->TempPathTRV=") or "")
         self.assertTrue(os.path.isdir(scratch), run.messages()[-20:])
         self.assertEqual(runkit.uiauto("close", "--title", "Stowaway Sample")[0], 0)
+        self.assertTrue(runkit.confirm_cancel("Stowaway Sample"), run.messages()[-20:])
         # The window is gone, the setup program runs on, and its files stay.
         self.assertTrue(harness.wait_for(
             lambda: "StatusProc()->WM_DESTROY" in run.messages(), 30))

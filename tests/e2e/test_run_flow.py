@@ -32,7 +32,7 @@ HELP_TEXT = "\n".join([
     "/NORMALSTATUS - Use the normal status window",
     "/NOTOOLBAR - Accepted for older command lines; changes nothing",
 ])
-LANGUAGES = [(2057, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.lng"),
+LANGUAGES = [(1033, "EnglishUS.lng"), (1036, "French.lng"), (1031, "German.lng"),
              (1040, "Italian.lng"), (1034, "Spanish.lng")]
 
 
@@ -94,7 +94,7 @@ class RunFlowTest(unittest.TestCase):
         pkg = runkit.packed_package(os.path.join(self.work, "packed"), "Sample", sections,
                                     allow_missing=["ExeFileName"])
         options = None
-        for lang, caption in ((1036, "Aide"), (1031, "Hilfe"), (2057, "Help")):
+        for lang, caption in ((1036, "Aide"), (1031, "Hilfe"), (1033, "Help")):
             with self.subTest(lang=lang):
                 run = runkit.LauncherRun(pkg, "/? /LANG:%d" % lang).start()
                 rc, dump = runkit.uiauto("dump", "--title", caption, "--class", "#32770")
@@ -115,20 +115,22 @@ class RunFlowTest(unittest.TestCase):
             "/LANG:", "/FD", "/NORESUME", "/WITHPROGRESS", "/NOLICENSE", "/NOBALLOON",
             "/SMALLSTATUS", "/NORMALSTATUS", "/NOTOOLBAR"]))
 
-    def test_info_lists_the_languages_and_leaves_no_folder(self):
+    def test_info_names_the_product_and_lists_the_languages_and_leaves_no_folder(self):
         run = runkit.LauncherRun(self.package(Languages=LANGUAGES), "-info").start()
-        rc, dump = runkit.uiauto("dump", "--title", "Help", "--class", "#32770")
+        rc, dump = runkit.uiauto("dump", "--title", "Stowaway Sample", "--class", "#32770")
         self.assertEqual(rc, 0, dump)
-        runkit.uiauto("click", "--title", "Help", "--class", "#32770", "--text", "OK")
+        runkit.uiauto("click", "--title", "Stowaway Sample", "--class", "#32770", "--text", "OK")
         self.assertEqual(run.wait(), 0)
         text = box_text(dump)
         self.assertEqual(text, text.rstrip(), "no blank line below the list")
         lines = text.split("\n")
-        self.assertEqual(lines[:2], ["Language(s) available:", ""])
-        listed = [l for l in lines[2:] if l]
+        self.assertEqual(lines[:4], ["Stowaway Sample", "Version 1.0", "", "Languages available:"])
+        listed = lines[4:]
         self.assertEqual([int(l.split(" - ")[0]) for l in listed], [i for i, _ in LANGUAGES])
+        # Each language under the name its speakers give it.
+        self.assertEqual(listed[0], "1033 - English (United States)")
+        self.assertEqual(listed[1], "1036 - fran\u00e7ais (France)")
         self.assertTrue(all(len(l.split(" - ", 1)[1]) > 0 for l in listed), listed)
-        self.assertIn("French", listed[1])
         scratch = self.scratch(run)
         self.assertTrue(scratch)
         self.assertFalse(os.path.exists(scratch))

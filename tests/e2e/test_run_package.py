@@ -75,8 +75,10 @@ class PackageRunTest(unittest.TestCase):
                             for m in msgs), msgs)
 
         # The trace walks the run in order.
+        # The product's name is known before anything can fail: every
+        # message is under it.
         expected = ["Begin...", "WinMain()->CmdLine=/S", "WinMain()->TempPathTRV=",
-                    "WinMain()->DataPath=", "WinMain()->LoadLibrary(", "WinMain()->Title=" + PRODUCT,
+                    "WinMain()->Title=" + PRODUCT, "WinMain()->DataPath=", "WinMain()->LoadLibrary(",
                     "WinMain()->Silent mode parameter", "WinMain()->bNeedToRunAsAdmin=0",
                     "WinMain()->ExeFile=", "StatusDlg > hWnd == 00000000",
                     "StatusProc()->WM_READY_TASK",
@@ -149,6 +151,7 @@ class PackageRunTest(unittest.TestCase):
         self.assertIn("STOWAWAY SAMPLE LICENSE AGREEMENT", controls["1095"]["text"])
         self.assertEqual(runkit.uiauto("click", "--title", title, "--id", "1")[0], 2)
         runkit.uiauto("click", "--title", title, "--id", "2")
+        self.assertTrue(runkit.confirm_cancel(PRODUCT))
         self.assertEqual(run.wait(), 1223)
         self.assertIn("WinMain()->Dialog license=2", run.messages())
         self.assertFalse(os.path.exists(self.record))
@@ -179,6 +182,7 @@ class PackageRunTest(unittest.TestCase):
         rc, _ = runkit.uiauto("wait", "--title", PRODUCT, "--timeout", "60000")
         self.assertEqual(rc, 0)
         runkit.uiauto("click", "--title", PRODUCT, "--id", "2")
+        self.assertTrue(runkit.confirm_cancel(PRODUCT))
         self.assertEqual(run.wait(timeout=60), 1223)
         msgs = run.messages()
         self.assertTrue(any(m.startswith("StatusProc()->IDCANCEL") for m in msgs))

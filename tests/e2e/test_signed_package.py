@@ -79,9 +79,13 @@ def pe_layout(path):
 
 
 def error_box_shown(error):
+    """The box that says the package is damaged, with the code below."""
     rc, dump = runkit.uiauto("dump", "--title", PRODUCT, "--class", "#32770")
-    return rc == 0 and any(c["kind"] == "control" and c["text"].startswith("(%d) " % error)
-                           for c in runkit.parse_controls(dump))
+    return rc == 0 and any(
+        c["kind"] == "control" and
+        c["text"].startswith("The setup files of %s are damaged or incomplete." % PRODUCT) and
+        c["text"].endswith("\n\nError code: %d" % error)
+        for c in runkit.parse_controls(dump))
 
 
 class SignedPackageTest(unittest.TestCase):

@@ -119,8 +119,8 @@ class TrayTest(unittest.TestCase):
         for line in ("CSystemTray::Create()->Balloon(Preparing to install..., %s)" % PRODUCT,
                      "CSystemTray::Create(%s)->NIM_ADD=1" % PRODUCT,
                      "ShowBalloon(Ready to install..., %s)" % PRODUCT,
-                     "ShowBalloon(Setup is complete.  You may run the installed program by "
-                     "double-clicking on the installed program icon., %s)" % PRODUCT,
+                     "ShowBalloon(Setup is complete. You can run the installed program by "
+                     "double-clicking its icon., %s)" % PRODUCT,
                      "RemoveIcon()->1"):
             self.assertIn(line, msgs)
         self.assertTrue(harness.wait_for(lambda: top_window(TRAY_CLASS) is None, 20))
@@ -160,6 +160,8 @@ class TrayTest(unittest.TestCase):
         run = runkit.LauncherRun(pkg, option).start()
         self.assertTrue(harness.wait_for(lambda: os.path.exists(self.started), 90))
         cancel(run)
+        # A user's cancel is confirmed first.
+        self.assertTrue(runkit.confirm_cancel(PRODUCT), run.messages()[-20:])
         # The run ends only once its setup program has: it removes the
         # program's files only then.
         self.assertTrue(harness.wait_for(

@@ -183,10 +183,18 @@ class UnattendedTest(unittest.TestCase):
                         # Refused before the setup phase: nothing extracted anywhere.
                         self.assertFalse([m for m in msgs if m.startswith("ReadDataStruct()")])
                     if code not in (0, 3010) and row != "program":
-                        # The failure is said, in the trace instead of a box.
+                        # The failure is said, in the trace instead of a box:
+                        # what happened and what to do, under the product's
+                        # name, then the code.
                         said = [m for m in msgs if m.startswith("MessageBox(%s, " % PRODUCT) or
                                 m.startswith("WinMain()->Error %d: " % code)]
                         self.assertTrue(said, msgs[-30:])
+                        # One trace line: the message, then the code.
+                        text = (said[0][len("MessageBox(%s, " % PRODUCT):]
+                                if said[0].startswith("MessageBox(") else said[0].split(": ", 1)[1])
+                        self.assertIn(PRODUCT, text)
+                        self.assertIn("\\n\\nError code: %d" % code, said[0])
+                        self.assertNotIn("(%d) " % code, said[0])
         finally:
             print("\nunattended runs (%s):" % UNATTENDED)
             for name, code, ms, windows in table:

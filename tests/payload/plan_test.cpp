@@ -56,7 +56,7 @@ protected:
         ScratchTest::SetUp();
         CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
         CreateDirectoryW(Path(L"data").c_str(), nullptr);
-        g_szErrorText[0] = L'\0';
+        ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
         g_bForceDownload = FALSE;
     }
     void TearDown() override
@@ -450,21 +450,23 @@ TEST_F(PlanTest, DiskSpaceIsCheckedBeforeAnythingIsWritten)
     hInstRes = hLauncher;
     const ULONGLONG need = 45652272ull + 83529912ull;  // the sample's TotNeedSize
     ASSERT_EQ(need, 129182184u);
+    // The failure names the drive and what the payload needs there.
     const struct {
         const char* what;
         ULONGLONG free;
         DWORD result;
-        const wchar_t* message;
+        DWORD step;
+        const wchar_t* root;
     } cases[] = {
-        {"exactly enough", need, 0, L""},
-        {"one byte short", need - 1, 112,
-         L"There is not enough space to initialize the setup.  Please free up at least 126154 KB "
-         L"on your C:\\ drive before you run the setup."},
+        {"exactly enough", need, 0, EXTRACT_STEP_NONE, L""},
+        {"one byte short", need - 1, 112, EXTRACT_STEP_SPACE, L"C:\\"},
     };
     for (const auto& c : cases) {
-        g_szErrorText[0] = L'\0';
+        ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
         EXPECT_EQ(CheckNeededSpace(L"C:\\Program Files\\Demo", c.free, need), c.result) << c.what;
-        EXPECT_STREQ(g_szErrorText, c.message) << c.what;
+        EXPECT_EQ(g_ExtractFailure.dwStep, c.step) << c.what;
+        EXPECT_STREQ(g_ExtractFailure.szPath, c.root) << c.what;
+        EXPECT_EQ(g_ExtractFailure.ullNeedBytes, c.result ? need : 0) << c.what;
     }
 
     // Through the whole plan: a configured size no disk has.
@@ -475,8 +477,8 @@ TEST_F(PlanTest, DiskSpaceIsCheckedBeforeAnythingIsWritten)
     EXPECT_TRUE(tracesink::Contains("ReadDataStruct()->TotNeedSize=" +
                                     std::to_string((1ull << 60) + 8)))
         << tracesink::Dump();
-    EXPECT_NE(std::wstring(g_szErrorText).find(L"Please free up at least 1125899906842624 KB"),
-              std::wstring::npos);
+    EXPECT_EQ(g_ExtractFailure.dwStep, static_cast<DWORD>(EXTRACT_STEP_SPACE));
+    EXPECT_EQ(g_ExtractFailure.ullNeedBytes, (1ull << 60) + 8);
     EXPECT_FALSE(Exists(Path(L"target")));
     EXPECT_EQ(Tree(Path(L"data")), std::vector<std::wstring>{});
     hInstRes = nullptr;

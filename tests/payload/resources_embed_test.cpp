@@ -226,8 +226,10 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     FreeLibrary(package);
 
     // With --config-beside the configuration lies beside, its web location
-    // scrambled; the package carries only its name (and none of the files
-    // the configuration names, which this package is told it may lack).
+    // scrambled; the package carries its name, and the product's name and
+    // languages for the message that says when it is missing (and none of
+    // the files the configuration names, which this package is told it may
+    // lack).
     std::wstring pkg2 = out_ / L"pkg2.exe";
     std::wstring args2 = L"build --launcher " + Quoted(fixture::BinDir() + L"launcher.exe") + L" --out " +
                          Quoted(pkg2) + L" --config " + Quoted(in_ / L"setup.ini") + L" --stored " +
@@ -248,7 +250,14 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     WCHAR szName[PATH_CCH] = L"";
     GetPrivateProfileStringW(L"Package", L"ConfigFile", L"", szName, PATH_CCH, named.c_str());
     EXPECT_STREQ(szName, L"pkg2.cfg");
-    EXPECT_EQ(fixture::ReadBytes(named).find("Runtime"), std::string::npos);
+    InitProjectInfo();
+    ASSERT_TRUE(ReadConfigFile(named.c_str()));
+    EXPECT_STREQ(g_ProjectInfo.szProductName, L"Demo");
+    EXPECT_EQ(g_ProjectInfo.uiLanguageDefault, 2057u);
+    EXPECT_EQ(g_Languages.size(), 5u);
+    std::string marker = fixture::ReadBytes(named);
+    for (const char* absent : {"127.0.0.1", "WebDownloadUrl", "Guid", "LicenseFile"})
+        EXPECT_EQ(marker.find(absent), std::string::npos) << absent;
 }
 
 // A configuration shipped beside the package gets the same treatment.

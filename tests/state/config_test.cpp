@@ -62,7 +62,7 @@ TEST_F(ConfigFile, DefaultsAreSetAndLoggedInOrder)
         {"bProgressBar", pi.bProgressBar, 1}, {"bRunScript", pi.bRunScript, 0},
         {"bResumeSetup", pi.bResumeSetup, 0}, {"byStatusType", pi.byStatusType, 0},
         {"uiStyleProgress", pi.uiStyleProgress, 0}, {"uiLaunchOptions", pi.uiLaunchOptions, 1},
-        {"uiLanguageDefault", pi.uiLanguageDefault, 2057}, {"uiLangIndex", pi.uiLangIndex, 0},
+        {"uiLanguageDefault", pi.uiLanguageDefault, 1033}, {"uiLangIndex", pi.uiLangIndex, 0},
     };
     for (const Flag& f : flags)
         EXPECT_EQ(f.value, f.expected) << f.name;
@@ -81,7 +81,7 @@ TEST_F(ConfigFile, DefaultsAreSetAndLoggedInOrder)
         "InitProjectInfo()->TgdFolder=",
         "InitProjectInfo()->ProgressBar=1 StatusType=0",
         "InitProjectInfo()->StyleProgress=0",
-        "InitProjectInfo()->LanguageDefault=2057",
+        "InitProjectInfo()->LanguageDefault=1033",
         "InitProjectInfo()->TrayIcon=0",
         "InitProjectInfo()->RunScript=0",
         "InitProjectInfo()->ResumeSetup=0",
@@ -112,7 +112,7 @@ TEST_F(ConfigFile, EmptyRuntimeGivesTheDefaults)
     EXPECT_EQ(memcmp(&read, &defaults, sizeof(read)), 0);
     EXPECT_FALSE(g_bFileList);
     ASSERT_EQ(g_Languages.size(), 1u);
-    EXPECT_EQ(g_Languages[0].lcID, 2057u);
+    EXPECT_EQ(g_Languages[0].lcID, 1033u);
     EXPECT_STREQ(g_Languages[0].szFileName, L"");
 }
 
@@ -182,7 +182,7 @@ TEST_F(ConfigFile, KeysFillTheirFields)
         "ReadConfigFile()->ResumeSetup=1",
         "ReadConfigFile()->Toolbar=1 Zkcts=0 VEMZ=1",
     };
-    // Without [Languages] the one entry is 2057: an English user's language
+    // Without [Languages] the one entry is 1033: an English user's language
     // finds it (it has no file).
     if (PRIMARYLANGID(GetUserDefaultLangID()) == LANG_ENGLISH)
         expected.insert(expected.begin() + 1, "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <set>
 #include <string>
 #include <vector>
 #include "res/resource.h"
@@ -35,7 +36,7 @@ struct Language {
 };
 
 const Language kLanguages[] = {
-    {L"EnglishUS.lng", 2057, L"Preparing to install", L"&Open", L"&Exit"},
+    {L"EnglishUS.lng", 1033, L"Preparing to install", L"&Open", L"&Exit"},
     {L"French.lng", 1036, L"Pr\u00e9paration de l'installation", L"&Ouvrir", L"&Quitter"},
     {L"German.lng", 1031, L"Installation wird vorbereitet", L"\u00d6&ffnen", L"&Beenden"},
     {L"Italian.lng", 1040, L"Preparazione dell'installazione", L"&Apri", L"&Esci"},
@@ -44,7 +45,8 @@ const Language kLanguages[] = {
 
 const UINT kStringIds[] = {
     137, 138, 139, 140, 141, 142, 143, 144, 145, 148, 149, 150, 260, 261, 262, 263, 264,
-    281, 282, 600, 601, 602, 603, 604, 605, 606, 700, 712, 713,
+    281, 282, 283, 284, 285, 600, 601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611,
+    612, 613, 614, 615, 616, 617, 700, 712, 713,
 };
 
 std::wstring LoadText(HMODULE h, UINT id)
@@ -54,14 +56,24 @@ std::wstring LoadText(HMODULE h, UINT id)
     return n > 0 ? std::wstring(buf, n) : std::wstring();
 }
 
-// The printf conversions of a text, in order ("%s", "%I64u" ...).
+// The printf conversions of a text, in order ("%s", "%I64u" ...), then the
+// FormatMessage inserts it uses ("%1", "%2" ...), each once: a translation
+// may place those where its language wants them.
 std::vector<std::wstring> Conversions(const std::wstring& s)
 {
     std::vector<std::wstring> out;
+    std::set<std::wstring> inserts;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] != L'%')
             continue;
         size_t j = i + 1;
+        if (j < s.size() && iswdigit(s[j])) {
+            while (j < s.size() && iswdigit(s[j]))
+                ++j;
+            inserts.insert(s.substr(i, j - i));
+            i = j - 1;
+            continue;
+        }
         while (j < s.size() && !iswalpha(s[j]))
             ++j;
         while (j < s.size() && (s[j] == L'I' || s[j] == L'6' || s[j] == L'4'))
@@ -69,6 +81,7 @@ std::vector<std::wstring> Conversions(const std::wstring& s)
         out.push_back(s.substr(i, j - i + 1));
         i = j;
     }
+    out.insert(out.end(), inserts.begin(), inserts.end());
     return out;
 }
 
@@ -132,7 +145,7 @@ struct DialogCase {
 
 const DialogCase kDialogs[] = {
     {IDD_STATUS_NORMAL, {1003, 1004, 1007, 1500, 1005, 1008, 1501, 1006, 1300, 2}, true, 0},
-    {IDD_STATUS_SMALL, {-1, 1500, 1005}, false, WS_EX_TOOLWINDOW | WS_EX_TOPMOST},
+    {IDD_STATUS_SMALL, {-1, 1007, 1500, 1005, 2}, false, 0},
     {IDD_LICENSE, {1003, 1095, 1096, 1097, 1300, 5, 3, 1, 2}, true, 0},
     {IDD_MSGWAIT, {-1, 1003, 2}, true, 0},
 };
@@ -167,7 +180,7 @@ TEST_F(LanguageLibraries, CarryTheCompleteStringTableInTheirLanguage)
             ASSERT_FALSE(own.empty()) << id;
             EXPECT_FALSE(text.empty()) << lang.file << " " << id;
             EXPECT_EQ(Conversions(text), Conversions(own)) << lang.file << " " << id;
-            if (lang.langId == 2057) {
+            if (lang.langId == 1033) {
                 EXPECT_EQ(text, own) << id;
             }
         }
@@ -258,6 +271,7 @@ TEST_F(LanguageLibraries, ControlsHaveTheirKinds)
         {IDD_STATUS_NORMAL, IDCANCEL, L"Button", true},
         {IDD_STATUS_SMALL, IDC_STEP_BAR, L"msctls_progress32", true},
         {IDD_STATUS_SMALL, IDC_STATUS_ICON, L"Static", true},
+        {IDD_STATUS_SMALL, IDCANCEL, L"Button", true},
         {IDD_LICENSE, IDC_LICENSE_TEXT, L"RichEdit20W", true},
         {IDD_LICENSE, IDC_BACK, L"Button", false},
         {IDD_LICENSE, IDOK, L"Button", true},

@@ -160,4 +160,28 @@ HWND FindOwnWindow(const wchar_t* className, const wchar_t* title)
     return f.found;
 }
 
+namespace {
+
+// The static control that holds a message box's text.
+const int MESSAGE_BOX_TEXT_ID = 0xFFFF;
+
+}  // namespace
+
+bool IsMessageBox(HWND hWnd, void*)
+{
+    WCHAR cls[16] = L"";
+    GetClassNameW(hWnd, cls, 16);
+    return IsWindowVisible(hWnd) && !lstrcmpW(cls, L"#32770") &&
+           GetDlgItem(hWnd, MESSAGE_BOX_TEXT_ID) != nullptr;
+}
+
+void AnswerMessageBox(HWND hWnd, void* ctx)
+{
+    auto* seen = static_cast<MessageBoxSeen*>(ctx);
+    seen->found = true;
+    seen->caption = WindowText(hWnd);
+    seen->text = WindowText(GetDlgItem(hWnd, MESSAGE_BOX_TEXT_ID));
+    PostMessageW(hWnd, WM_COMMAND, seen->answer, 0);
+}
+
 }  // namespace uitest

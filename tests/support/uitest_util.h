@@ -66,4 +66,15 @@ private:
 HWND FindOwnWindow(const wchar_t* className, const wchar_t* title);
 std::wstring WindowText(HWND hWnd);
 
+// A message box as a WindowWatcher meets it: IsMessageBox matches a visible
+// one, AnswerMessageBox (ctx: a MessageBoxSeen) reads its caption and text
+// and presses the button asked for.
+struct MessageBoxSeen {
+    int answer = IDOK;
+    bool found = false;
+    std::wstring caption, text;
+};
+bool IsMessageBox(HWND hWnd, void* ctx);
+void AnswerMessageBox(HWND hWnd, void* ctx);
+
 }  // namespace uitest

@@ -28,9 +28,20 @@ protected:
     {
         tracesink::Clear();
         lstrcpyW(g_szProductNameShort, L"Demo Product");
+        lstrcpyW(Title, L"Demo Product");
+        hInstRes = uitest::LauncherResources();
+        // Cancel closes these dialogs without the question, as in a run
+        // whose boxes are suppressed; CancelAsksFirst asks it.
+        g_bSuppressMsgBoxes = TRUE;
         std::wstring file = m_dir.File(L"License.txt");
         uitest::WriteFileBytes(file, "Plain license text.\r\nSecond line.");
         lstrcpynW(g_ProjectInfo.szLicenseFile, file.c_str(), 260);
+    }
+
+    void TearDown() override
+    {
+        g_bSuppressMsgBoxes = FALSE;
+        hInstRes = nullptr;
     }
 
     ScratchDir m_dir;
@@ -124,6 +135,65 @@ TEST_F(LicenseTest, OkOnlyWhileAcceptedAndEachButtonEndsWithItsId)
         EXPECT_EQ(L"Please read the following license agreement carefully.", ctx.seen.heading);
         EXPECT_EQ(L"I &accept the terms of the license agreement.", ctx.seen.accept);
         EXPECT_EQ(L"I &do not accept the terms of the license agreement.", ctx.seen.decline);
+    }
+}
+
+// Cancel, Esc and closing the dialog ask first, No the default: No keeps
+// the dialog, Yes ends it with Cancel.
+TEST_F(LicenseTest, CancelAsksFirst)
+{
+    g_bSuppressMsgBoxes = FALSE;
+    for (UINT how : {static_cast<UINT>(WM_COMMAND), static_cast<UINT>(WM_CLOSE)}) {
+        SCOPED_TRACE(how);
+        struct Ctx {
+            UINT how;
+            HWND hLicense = nullptr;
+            uitest::MessageBoxSeen first, second;
+            bool upAfterNo = false;
+        } ctx;
+        ctx.how = how;
+        ctx.first.answer = IDNO;
+        ctx.second.answer = IDYES;
+        LICENSEDLGPARAM param = {uitest::LauncherResources(), 1033, 0, FALSE};
+        INT_PTR result;
+        {
+            uitest::WindowWatcher watcher(
+                IsLicenseWindow,
+                [](HWND h, void* p) {
+                    auto* x = static_cast<Ctx*>(p);
+                    x->hLicense = h;
+                    PostMessageW(h, x->how, x->how == WM_COMMAND ? IDCANCEL : 0, 0);
+                },
+                &ctx);
+            uitest::WindowWatcher question(
+                uitest::IsMessageBox,
+                [](HWND hBox, void* p) {
+                    auto* x = static_cast<Ctx*>(p);
+                    uitest::AnswerMessageBox(hBox, &x->first);
+                    for (int i = 0; i < 500 && IsWindow(hBox); ++i)
+                        Sleep(10);
+                    x->upAfterNo = IsWindow(x->hLicense) && IsWindowVisible(x->hLicense);
+                    PostMessageW(x->hLicense, x->how, x->how == WM_COMMAND ? IDCANCEL : 0, 0);
+                    HWND hAgain = nullptr;
+                    for (int i = 0; i < 500 && !hAgain; ++i) {
+                        Sleep(10);
+                        hAgain = uitest::FindOwnWindow(L"#32770", L"Demo Product");
+                    }
+                    if (hAgain)
+                        uitest::AnswerMessageBox(hAgain, &x->second);
+                },
+                &ctx);
+            result = LicenseDlg(nullptr, &param);
+        }
+        EXPECT_EQ(IDCANCEL, result);
+        EXPECT_TRUE(ctx.upAfterNo);
+        EXPECT_TRUE(ctx.second.found);
+        EXPECT_EQ(L"Demo Product", ctx.first.caption);
+        EXPECT_EQ(L"Are you sure you want to cancel the installation of Demo Product?",
+                  ctx.first.text);
+        EXPECT_TRUE(tracesink::Contains("MessageBox(Demo Product, Are you sure you want to cancel "
+                                        "the installation of Demo Product?)->7"))
+            << tracesink::Dump();
     }
 }
 

@@ -59,7 +59,7 @@ TEST(ShowMessageBox, SuppressedBoxesGoToTheTraceWithTheirDefaultAnswer)
         uitest::WindowWatcher watcher(IsBoxOfThisProcess, CloseBox, nullptr);
         answers[0] = ShowMessageBox(nullptr, L"(13) The data is invalid.", L"Product",
                                     MB_ICONHAND | MB_TOPMOST);
-        answers[1] = ShowMessageBox(nullptr, L"Restart now?", L"Restarting Windows",
+        answers[1] = ShowMessageBox(nullptr, L"Restart now?\r\nYes or no.", L"Restarting Windows",
                                     MB_YESNO | MB_DEFBUTTON2);
         Sleep(300);
         bAppeared = watcher.Ran();
@@ -71,7 +71,8 @@ TEST(ShowMessageBox, SuppressedBoxesGoToTheTraceWithTheirDefaultAnswer)
     EXPECT_EQ(tracesink::Lines(),
               (std::vector<std::string>{
                   "MessageBox(Product, (13) The data is invalid.)->1 (suppressed)",
-                  "MessageBox(Restarting Windows, Restart now?)->7 (suppressed)"}));
+                  // One line per box, whatever its text.
+                  "MessageBox(Restarting Windows, Restart now?\\nYes or no.)->7 (suppressed)"}));
 }
 
 TEST(ShowMessageBox, ShownBoxesTraceTheirAnswer)

@@ -107,8 +107,18 @@ struct Look {
     LONG_PTR exStyle = 0;
     std::wstring title, heading, subtext, stepText;
     bool hasMainBar = false, hasStepBar = false, mainBarVisible = false;
+    bool stepBarVisible = false, cancelVisible = false;
     RECT rc = {};
+    int textBottom = 0, cancelTop = 0;  // client pixels
 };
+
+int ClientTop(HWND hDlg, int id, bool bottom)
+{
+    RECT rc = {};
+    GetWindowRect(GetDlgItem(hDlg, id), &rc);
+    MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(&rc), 2);
+    return bottom ? rc.bottom : rc.top;
+}
 
 struct TemplateCase {
     const char* name;
@@ -119,8 +129,11 @@ struct TemplateCase {
 
 const TemplateCase kTemplates[] = {
     {"normal", 1, true, 0},
-    {"small", 0, false, WS_EX_TOOLWINDOW | WS_EX_TOPMOST},
+    {"small", 0, false, 0},
 };
+
+// While the setup program runs the window says so in words, without bars,
+// and the normal one closes up around its texts.
 
 TEST_F(StatusWindowTest, ShowsTheTemplateWithTitleAndTextsWhileTheSetupRuns)
 {
@@ -147,6 +160,10 @@ TEST_F(StatusWindowTest, ShowsTheTemplateWithTitleAndTextsWhileTheSetupRuns)
                     x->look.hasStepBar = GetDlgItem(h, IDC_STEP_BAR) != nullptr;
                     x->look.hasMainBar = GetDlgItem(h, IDC_MAIN_BAR) != nullptr;
                     x->look.mainBarVisible = IsWindowVisible(GetDlgItem(h, IDC_MAIN_BAR)) != FALSE;
+                    x->look.stepBarVisible = IsWindowVisible(GetDlgItem(h, IDC_STEP_BAR)) != FALSE;
+                    x->look.cancelVisible = IsWindowVisible(GetDlgItem(h, IDCANCEL)) != FALSE;
+                    x->look.textBottom = ClientTop(h, GetDlgItem(h, IDC_SUBTEXT) ? IDC_SUBTEXT : IDC_STEP_TEXT, true);
+                    x->look.cancelTop = ClientTop(h, IDCANCEL, false);
                     GetWindowRect(h, &x->look.rc);
                     x->test->Release();
                 },
@@ -166,12 +183,19 @@ TEST_F(StatusWindowTest, ShowsTheTemplateWithTitleAndTextsWhileTheSetupRuns)
         EXPECT_TRUE(look.hasStepBar);
         EXPECT_EQ(c.hasMainBar, look.hasMainBar);
         EXPECT_FALSE(look.mainBarVisible);  // hidden while the setup program runs
+        EXPECT_FALSE(look.stepBarVisible);
+        EXPECT_TRUE(look.cancelVisible);
         EXPECT_GT(look.rc.right - look.rc.left, 0);
+        EXPECT_EQ(L"Running the setup program...", look.stepText);
         if (c.hasMainBar) {
             EXPECT_EQ(L"Demo Product", look.title);
-            EXPECT_EQ(L"Preparing to install", look.heading);
-            EXPECT_EQ(L"Demo Product is configuring your new software installation.", look.subtext);
-            EXPECT_EQ(L"Installing program files...", look.stepText);
+            EXPECT_EQ(L"Running the setup program", look.heading);
+            EXPECT_EQ(L"The setup program of Demo Product is running. This window closes when it "
+                      L"has finished.",
+                      look.subtext);
+            // Cancel comes right below the texts: no empty space where the bars were.
+            EXPECT_GT(look.cancelTop, look.textBottom);
+            EXPECT_LT(look.cancelTop - look.textBottom, 60);
         }
 
         char begin[128];
@@ -413,29 +437,71 @@ TEST_F(StatusWindowTest, LaunchMessageStartsTheFileNamedByTheTitle)
         << tracesink::Dump();
 }
 
-TEST_F(StatusWindowTest, CancelEndsTheRunAndTheWorkerFinishesOnItsOwn)
+// Cancel asks first, No the default: No lets the run go on, Yes ends it and
+// the worker finishes on its own. A run whose boxes are suppressed asks
+// nobody.
+TEST_F(StatusWindowTest, CancelAsksAndEndsTheRunOnlyWhenConfirmed)
 {
-    struct Ctx {
-        StatusWindowTest* test;
-    } ctx = {this};
-    HWND hDlg;
-    {
-        uitest::WindowWatcher watcher(
-            [](HWND h, void* c) { return WhileSetupRuns(h, static_cast<Ctx*>(c)->test); },
-            [](HWND h, void*) { PostMessageW(h, WM_COMMAND, IDCANCEL, 0); }, &ctx);
-        hDlg = Run();
+    const struct {
+        const char* name;
+        BOOL suppressed;
+        int answer;
+        bool asked;
+        DWORD exitCode;
+        const char* line;
+    } cases[] = {
+        {"yes", FALSE, IDYES, true, ERROR_CANCELLED, "StatusProc()->WM_DESTROY"},
+        {"no", FALSE, IDNO, true, 3010, "StatusProc()->Cancel not confirmed: the run goes on"},
+        {"boxes suppressed", TRUE, IDNO, false, ERROR_CANCELLED,
+         "ConfirmCancel()->no question: message boxes are suppressed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        g_bSuppressMsgBoxes = c.suppressed;
+        struct Ctx {
+            StatusWindowTest* test;
+            uitest::MessageBoxSeen seen;
+        } ctx = {this, {}};
+        ctx.seen.answer = c.answer;
+        HWND hDlg;
+        {
+            uitest::WindowWatcher watcher(
+                [](HWND h, void* x) { return WhileSetupRuns(h, static_cast<Ctx*>(x)->test); },
+                [](HWND h, void*) { PostMessageW(h, WM_COMMAND, IDCANCEL, 0); }, &ctx);
+            uitest::WindowWatcher question(
+                uitest::IsMessageBox,
+                [](HWND h, void* x) {
+                    auto* ctx = static_cast<Ctx*>(x);
+                    uitest::AnswerMessageBox(h, &ctx->seen);
+                    // Answered No, the run goes on to its end.
+                    if (ctx->seen.answer == IDNO)
+                        ctx->test->Release();
+                },
+                &ctx);
+            hDlg = Run();
+        }
+        Release();
+        g_bSuppressMsgBoxes = FALSE;
+        EXPECT_EQ(c.asked, ctx.seen.found);
+        if (c.asked) {
+            EXPECT_EQ(L"Demo Product", ctx.seen.caption);
+            EXPECT_EQ(L"Are you sure you want to cancel the installation of Demo Product?",
+                      ctx.seen.text);
+        }
+        EXPECT_EQ(c.exitCode, g_dwExitCode) << tracesink::Dump();
+        char cancel[96];
+        snprintf(cancel, sizeof(cancel), "StatusProc()->IDCANCEL - wParam=%x lParam=2",
+                 static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hDlg)));
+        for (const char* line : {static_cast<const char*>(cancel), c.line})
+            EXPECT_TRUE(tracesink::Contains(line)) << line << "\n" << tracesink::Dump();
+        if (c.exitCode == ERROR_CANCELLED) {
+            // The setup program was still running when the wait gave up: the
+            // run was cancelled, and the worker ended by itself.
+            for (const char* line : {"StatusProc()->WM_CLOSE", "StatusProc()->dwExitCode=0"})
+                EXPECT_TRUE(tracesink::Contains(line)) << line << "\n" << tracesink::Dump();
+        }
     }
-    Release();
-    EXPECT_EQ(1, g_bCancel);
-    char cancel[96];
-    snprintf(cancel, sizeof(cancel), "StatusProc()->IDCANCEL - wParam=%x lParam=2",
-             static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hDlg)));
-    for (const char* line : {static_cast<const char*>(cancel), "StatusProc()->WM_CLOSE", "StatusProc()->WM_DESTROY",
-                             "StatusProc()->dwExitCode=0"})
-        EXPECT_TRUE(tracesink::Contains(line)) << line << "\n" << tracesink::Dump();
-    // The setup program was still running when the wait gave up: the run
-    // was cancelled (never STILL_ACTIVE).
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), g_dwExitCode);
 }
 
 TEST(StatusDlg, RefusesAMissingParameter)

@@ -150,6 +150,7 @@ public:
         g_bExitCodeSet = FALSE;
         g_bSilent = TRUE;
         g_bFileList = FALSE;
+        g_bPayloadLost = FALSE;
         g_hDataRes = nullptr;
         g_bDataFile = FALSE;
         hInstRes = uitest::LauncherResources();
@@ -159,6 +160,7 @@ public:
         g_ProjectInfo.uiLanguageDefault = 2057;
         lstrcpyW(g_ProjectInfo.szProductName, kProduct);
         lstrcpyW(g_szProductNameShort, kProduct);
+        lstrcpyW(Title, kProduct);
         lstrcpyW(ExeFile, FakeSetup().c_str());
         m_record = m_dir.File(L"record.txt");
         DeleteFileW(m_record.c_str());
@@ -254,7 +256,7 @@ TEST_F(WorkerRunTest, FullBarsAtTheEndOfPreparationSayReadyToInstall)
         const wchar_t* last;
     } cases[] = {
         {"window hidden for the launch", 0, L"Ready to install..."},
-        {"window kept for the launch", 1, L"Installing program files..."},
+        {"window kept for the launch", 1, L"Running the setup program..."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -280,46 +282,21 @@ TEST_F(WorkerRunTest, CancelledBeforeTheLaunchLaunchesNothing)
     EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), g_dwExitCode);
 }
 
-struct BoxSeen {
-    std::wstring text;
-    bool found = false;
-};
-
-bool IsOwnMessageBox(HWND h, void*)
-{
-    WCHAR cls[16] = L"";
-    GetClassNameW(h, cls, 16);
-    return IsWindowVisible(h) && !lstrcmpW(cls, L"#32770");
-}
-
-// Reads the box's text and answers with the given button.
-template <int Button>
-void AnswerBox(HWND h, void* ctx)
-{
-    auto* seen = static_cast<BoxSeen*>(ctx);
-    seen->found = true;
-    seen->text = uitest::WindowText(h) + L"|";
-    for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        WCHAR cls[16] = L"";
-        GetClassNameW(c, cls, 16);
-        if (!lstrcmpiW(cls, L"Static") && GetWindowTextLengthW(c) > 0)
-            seen->text += uitest::WindowText(c);
-    }
-    PostMessageW(h, WM_COMMAND, Button, 0);
-}
-
+// The box says what happened and what to do, under the product's name, and
+// gives the code for support.
 TEST_F(WorkerRunTest, ListedFilesWithoutPayloadReportFileNotFound)
 {
     g_bFileList = TRUE;
-    BoxSeen seen;
+    uitest::MessageBoxSeen seen;
     {
-        uitest::WindowWatcher watcher(IsOwnMessageBox, AnswerBox<IDOK>, &seen);
+        uitest::WindowWatcher watcher(uitest::IsMessageBox, uitest::AnswerMessageBox, &seen);
         RunWorker();
     }
-    WCHAR szExpected[256];
-    FormatSystemError(szExpected, ARRAYSIZE(szExpected), ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(seen.found);
-    EXPECT_EQ(std::wstring(kProduct) + L"|" + szExpected, seen.text);
+    EXPECT_EQ(kProduct, seen.caption);
+    EXPECT_EQ(L"The setup files of Worker Test Product are damaged or incomplete.\n"
+              L"Download the package again, then run the new copy.\n\nError code: 2",
+              seen.text);
     EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->No Data to Extract!"));
     EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->Error=2"));
     EXPECT_FALSE(PathFileExistsW(m_record.c_str()));
@@ -332,9 +309,10 @@ TEST_F(WorkerRunTest, RestartRegistersTheSetupProgramInsteadOfLaunchingIt)
         SetUp();
         g_bSilent = silent;
         g_ProjectInfo.bNeedReboot = 1;
-        BoxSeen seen;
+        uitest::MessageBoxSeen seen;
+        seen.answer = IDNO;
         {
-            uitest::WindowWatcher watcher(IsOwnMessageBox, AnswerBox<IDNO>, &seen);
+            uitest::WindowWatcher watcher(uitest::IsMessageBox, uitest::AnswerMessageBox, &seen);
             RunWorker();
         }
         EXPECT_FALSE(PathFileExistsW(m_record.c_str()));
@@ -349,7 +327,8 @@ TEST_F(WorkerRunTest, RestartRegistersTheSetupProgramInsteadOfLaunchingIt)
         EXPECT_EQ(!silent, seen.found);
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), g_dwExitCode);
         if (!silent) {
-            EXPECT_EQ(L"Restarting Windows|Before you can use the program, you must restart your "
+            EXPECT_EQ(L"Restarting Windows", seen.caption);
+            EXPECT_EQ(L"Before you can use the program, you must restart your "
                       L"computer.\nSelect Yes to restart now, or No to restart later.",
                       seen.text);
         }
@@ -379,7 +358,7 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
              g_bSilent = FALSE;
          },
          3010, "MessageBox(Restarting Windows, Before you can use the program, you must restart "
-               "your computer.\nSelect Yes to restart now, or No to restart later.)->7 (suppressed)"},
+               "your computer.\\nSelect Yes to restart now, or No to restart later.)->7 (suppressed)"},
         {"a code set during the run stays", [](WorkerRunTest&) {
              g_ProjectInfo.bLaunchExe = 0;
              SetExitCode(42);
@@ -392,18 +371,24 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
              lstrcpyW(ExeFile, t.m_dir.File(L"missing.exe").c_str());
          },
          ERROR_FILE_NOT_FOUND, "ThreadUnCompressDATA()->Launch failed (2)"},
+        // The box's text goes to the trace in its place, on one line.
+        {"the payload is lost", [](WorkerRunTest&) { g_bPayloadLost = TRUE; }, ERROR_INVALID_DATA,
+         "MessageBox(Worker Test Product, The setup files of Worker Test Product are damaged or "
+         "incomplete.\\nDownload the package again, then run the new copy.\\n\\nError code: 13)->1 "
+         "(suppressed)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
         g_bSuppressMsgBoxes = TRUE;
         c.prepare(*this);
-        BoxSeen seen;
+        uitest::MessageBoxSeen seen;
         {
-            uitest::WindowWatcher watcher(IsOwnMessageBox, AnswerBox<IDOK>, &seen);
+            uitest::WindowWatcher watcher(uitest::IsMessageBox, uitest::AnswerMessageBox, &seen);
             RunWorker();
         }
         TearDown();
+        g_bPayloadLost = FALSE;
         EXPECT_FALSE(seen.found) << uitest::Utf8(seen.text);
         EXPECT_EQ(c.exitCode, g_dwExitCode) << tracesink::Dump();
         EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->ExitCode=" +

@@ -1,5 +1,6 @@
 // The package's resources: the configuration (embedded unless it is to be
-// written beside the package, when only its name goes in), the language
+// written beside the package, when only its name, the product and the
+// languages go in), the language
 // pack, a DATA payload and a skin pack, written into the launcher copy
 // before the payload is appended.
 //
@@ -60,10 +61,44 @@ DWORD LanguageId(const std::wstring& text)
     return dw <= LANGID_MAX ? dw : 0;
 }
 
-
 void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& from)
 {
     to.insert(to.end(), from.begin(), from.end());
+}
+
+// The texts the marker of a configuration kept beside holds are ASCII: the
+// file's name, the product's name and version.
+bool IdentityIsAscii(const std::wstring& besideName, const std::wstring& config)
+{
+    std::wstring texts = besideName;
+    for (const wchar_t* key : {L"ProductName", L"ProductVersion"}) {
+        WCHAR szValue[VALUE_CCH] = L"";
+        GetPrivateProfileStringW(L"General", key, L"", szValue, VALUE_CCH, config.c_str());
+        texts += szValue;
+    }
+    return IsAsciiText(ToUtf8(texts));
+}
+
+// What the package says of itself when its configuration is missing: its
+// name and version, and its languages, so that the message saying so is in
+// the user's language under the product's name.
+void CopyIdentity(const std::wstring& config, const std::wstring& marker)
+{
+    const struct {
+        const wchar_t* section;
+        const wchar_t* key;
+    } keys[] = {{L"General", L"ProductName"}, {L"General", L"ProductVersion"},
+                {L"Runtime", L"LanguageDefault"}};
+    for (const auto& k : keys) {
+        WCHAR szValue[VALUE_CCH] = L"";
+        GetPrivateProfileStringW(k.section, k.key, L"", szValue, VALUE_CCH, config.c_str());
+        if (*szValue && !WritePrivateProfileStringW(k.section, k.key, szValue, marker.c_str()))
+            throw Failure{L"cannot write " + marker};
+    }
+    std::vector<WCHAR> languages(SECTION_CCH, L'\0');
+    if (GetPrivateProfileSectionW(L"Languages", languages.data(), SECTION_CCH, config.c_str()) > 0 &&
+        !WritePrivateProfileSectionW(L"Languages", languages.data(), marker.c_str()))
+        throw Failure{L"cannot write " + marker};
 }
 
 }  // namespace
@@ -212,15 +247,19 @@ void EmbedResources(const std::wstring& packageCopy, const PROJECT& project,
     if (!project.config.empty() && EmbedsConfig(project)) {
         resources.configFile = project.config;
     } else if (!project.config.empty()) {
-        // Only the name goes in: the launcher finds the file under it even
-        // when the package is renamed, and says so when it is missing.
+        // Only the name goes in, with the product and its languages: the
+        // launcher finds the file under that name even when the package is
+        // renamed, and says so in the user's language when it is missing.
         std::wstring marker = workFolder + L"\\beside.cfg";
         std::wstring besideName = BesideConfigName(project.output);
-        // A name beyond ASCII goes in UTF-16, which keeps every character.
-        if ((!IsAsciiText(ToUtf8(besideName)) && !CreateUnicodeProfile(marker.c_str())) ||
+        // A name beyond ASCII (the file's or the product's) goes in UTF-16,
+        // which keeps every character.
+        if ((!IdentityIsAscii(besideName, project.config) && !CreateUnicodeProfile(marker.c_str())) ||
             !WritePrivateProfileStringW(L"Package", L"ConfigFile",
                                         besideName.c_str(), marker.c_str()))
             throw Failure{L"cannot write " + marker};
+        CopyIdentity(project.config, marker);
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, marker.c_str());  // flush the profile cache
         resources.configFile = marker;
     }
     WCHAR szMessage[EMBED_MESSAGE_CCH];

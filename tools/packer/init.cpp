@@ -94,7 +94,7 @@ const char CONFIG_TEXT[] =
     "; Languages: one line per library embedded with LanguageN= in\r\n"
     "; project.ini, by Windows language id, in a section of its own:\r\n"
     "; [Languages]\r\n"
-    "; 2057=EnglishUS.lng\r\n"
+    "; 1033=EnglishUS.lng\r\n"
     "; 1036=French.lng\r\n";
 
 std::wstring LastName(const std::wstring& path)
