@@ -609,6 +609,11 @@ class Case:
         if status == "exit=0":
             self.check_bytes()
         for path in snapshot(self.dir, skip={self.temp}):
+            # A changed CmdLine= may rename the fake setup program's digests
+            # file ("...digests.txt"xx is one argument): the setup program
+            # wrote what its command line said, not the launcher.
+            if self.kind == "config" and path.startswith(self.digests):
+                continue
             if path not in self.expected:
                 self.findings.append("outside " + os.path.relpath(path, self.dir))
         # The launcher's own scratch folder (whatever its exact name) must be
