@@ -249,7 +249,8 @@ def build_bases():
         args += [a if a.startswith("--") else win_path(a) for a in payload_args]
         r = wine(args)
         if r.returncode != 0 or not os.path.exists(out):
-            raise RuntimeError("packer build failed: %s" % (r.stdout + r.stderr).decode("latin-1"))
+            raise RuntimeError("packer build failed (exit code %d): %s" %
+                               (r.returncode, (r.stdout + r.stderr).decode("latin-1")))
         # The language pack goes into the image before the payload follows it.
         image, pieces = pkgfile.split_package(open(out, "rb").read())
         image_file = os.path.join(work, kind + ".image.exe")
