@@ -495,7 +495,8 @@ def _cut_copy(source, target):
     return target
 
 
-def _free_port():
+def free_port():
+    """A loopback port nobody listens on."""
     import socket
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
@@ -560,7 +561,7 @@ class _ErrorKit:
         self.server = _serve(web)
         stored = ["--web-stored", "%s=data.bin" % source]
         for name, url in (("noconnection", "http://stowaway-offline.invalid/web/"),
-                          ("connectionlost", "http://127.0.0.1:%d/web/" % _free_port()),
+                          ("connectionlost", "http://127.0.0.1:%d/web/" % free_port()),
                           ("serverfile", "http://127.0.0.1:%d/" % self.server.server_address[1])):
             self.cases.append((name, self.build(name, extra_args=stored, WebDownloadUrl=url),
                                "", None))

@@ -4,7 +4,6 @@ package, copied when it is (unless /FD), and a server that is down ends the
 run with the lost-connection message and no temporary folder left."""
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -21,15 +20,6 @@ PRODUCT = "Stowaway Sample"
 WEB_NAME = "extra.zip"
 LOST_TEXT = ("The Internet connection was lost while the files of %s were being downloaded.\n"
              "Check your connection, then run the setup again.\n\nError code: 1236" % PRODUCT)
-
-
-def free_port():
-    """A loopback port nobody listens on."""
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def box_text(dump):
@@ -114,7 +104,7 @@ class WebPackageTest(unittest.TestCase):
                 self.assertEqual(copied, downloads == 0)
 
     def test_server_down_ends_with_the_lost_connection_message(self):
-        pkg = self.build("http://127.0.0.1:%d/web/" % free_port())
+        pkg = self.build("http://127.0.0.1:%d/web/" % runkit.free_port())
         run = runkit.LauncherRun(pkg, "/NOLICENSE").start()
         # The status window carries the same title: wait for the box on top of it.
         seen = []
