@@ -269,9 +269,8 @@ FNREAD(FdiRead)
 
 FNWRITE(FdiWrite)
 {
-    ULONGLONG ullDone = Progress().AddBytesDone(cb);
-    Progress().NewStep(ullDone);
-    DebugTrace(L"FNWRITE: TotBytesWrites=%I64u cb=%u", ullDone, cb);
+    // Each member's bytes are traced once, as it is closed.
+    Progress().NewStep(Progress().AddBytesDone(cb));
     if (MustStop())
         return 0;
     DWORD cbWritten = 0;
@@ -499,7 +498,7 @@ INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
     WCHAR wszClosed[PATH_CCH];
     if (!EntryNameW(pfdin, wszClosed))
         wszClosed[0] = L'\0';
-    DebugTrace(L"fdintCLOSE_FILE_INFO->%s", wszClosed);
+    DebugTrace(L"fdintCLOSE_FILE_INFO->%s (%I64u bytes)", wszClosed, g_CabContext.ullCurrentWritten);
     ForgetOpen(pfdin->hf);
     g_CabContext.hCurrent = 0;
     std::wstring target = g_CabContext.current;
@@ -512,10 +511,10 @@ INT_PTR OnCloseFileInfo(FDINOTIFICATION* pfdin)
         Fail(ERROR_INVALID_DATA);
     }
     StampMember(pfdin, MustStop() ? nullptr : target.c_str());
-    DebugTrace(L"fdintCLOSE_FILE_INFO()->FileToExtract=%s", g_CabContext.wszFileToExtract);
     if (MustStop())
         return FALSE;
     if (g_CabContext.wszFileToExtract[0]) {
+        DebugTrace(L"fdintCLOSE_FILE_INFO()->FileToExtract=%s", g_CabContext.wszFileToExtract);
         if (wszClosed[0] && wcscmp(EntryFileName(wszClosed), g_CabContext.wszFileToExtract) == 0) {
             // The one wanted member is out: stop here.
             g_CabContext.bFoundFileToExtract = TRUE;

@@ -65,6 +65,8 @@ void CSetupProgress::ForgetShownValues()
 {
     m_shownStep = m_shownMain = m_shownPercent = m_shownMainPercent = m_shownTaskbar =
         SHOWNVALUE{nullptr, 0};
+    m_dwTracedPos = 0;
+    m_bPosTraced = false;
 }
 
 // TRUE when the target already shows the value; otherwise records it.
@@ -260,13 +262,16 @@ void CSetupProgress::NewStep(ULONGLONG ullNbData)
         Pos = MaxBarStep;
     else
         Pos = dwStep + MinBarStep;
-    DebugTrace(L"NewStep()->NbData=%I64u  MaxData=%I64u  SizeBarStep=%d  MinBarStep=%d", ullNbData,
-               MaxData, SizeBarStep, MinBarStep);
     if (Pos > MaxBarStep)
         Pos = MaxBarStep;
-    DebugTrace(L"NewStep()->CurUpdateStep=%I64u  Step=%d  SizeStep=%I64u", ullNbData, Pos,
-               m_ullSizeStep);
-    UpdateBar(TRUE);
+    BOOL bMoved = !m_bPosTraced || Pos != m_dwTracedPos;
+    if (bMoved) {
+        DebugTrace(L"NewStep()->NbData=%I64u  MaxData=%I64u  SizeBarStep=%d  MinBarStep=%d",
+                   ullNbData, MaxData, SizeBarStep, MinBarStep);
+        DebugTrace(L"NewStep()->CurUpdateStep=%I64u  Step=%d  SizeStep=%I64u", ullNbData, Pos,
+                   m_ullSizeStep);
+    }
+    UpdateBar(TRUE, bMoved);
 }
 
 void CSetupProgress::GoToMaxBar(DWORD dwMilliseconds)
@@ -372,17 +377,24 @@ ITaskbarList3* CSetupProgress::CreateTaskbarList()
     return m_pTaskbarList;
 }
 
-void CSetupProgress::UpdateBar(BOOL bWithMain)
+void CSetupProgress::UpdateBar(BOOL bWithMain, BOOL bTrace)
 {
+    if (bTrace) {
+        m_dwTracedPos = Pos;
+        m_bPosTraced = true;
+    }
     if (m_hStepBar) {
-        DebugTrace(L"UpdateBar()->Step: %u", Pos);
+        if (bTrace)
+            DebugTrace(L"UpdateBar()->Step: %u", Pos);
         SendPos(m_hStepBar, m_shownStep, Pos);
     }
-    DebugTrace(L"UpdateBar()->MinMainBarStep=%u MaxMainBarStep=%u ", MinMainBarStep,
-               MaxMainBarStep);
+    if (bTrace)
+        DebugTrace(L"UpdateBar()->MinMainBarStep=%u MaxMainBarStep=%u ", MinMainBarStep,
+                   MaxMainBarStep);
     if (m_hMainBar && bWithMain) {
         MainPos = (MaxMainBarStep - MinMainBarStep) * Pos / 100 + MinMainBarStep;
-        DebugTrace(L"UpdateBar()->MainStep: %u", MainPos);
+        if (bTrace)
+            DebugTrace(L"UpdateBar()->MainStep: %u", MainPos);
         SendPos(m_hMainBar, m_shownMain, MainPos);
     }
     if (m_hPercentText) {
@@ -395,7 +407,8 @@ void CSetupProgress::UpdateBar(BOOL bWithMain)
     }
     if (m_pTaskbarList && m_dwStyle != PROGRESS_STYLE_MARQUEE) {
         if (m_hMainBar && bWithMain) {
-            DebugTrace(L"UpdateBar()->SetProgressValue(%d, %d)", MainPos, MaxMainBarStep);
+            if (bTrace)
+                DebugTrace(L"UpdateBar()->SetProgressValue(%d, %d)", MainPos, MaxMainBarStep);
             SendTaskbarValue(MainPos);
         } else {
             SendTaskbarValue(Pos);

@@ -42,7 +42,8 @@ public:
     ITaskbarList3* CreateTaskbarList();
     // The parent window's answer to WM_SETUP_TASKBAR; 1 when handled.
     LRESULT OnTaskbarMessage(WPARAM wParam, LPARAM lParam);
-    void UpdateBar(BOOL bWithMain);
+    // bTrace FALSE: the bar did not move since the last traced report.
+    void UpdateBar(BOOL bWithMain, BOOL bTrace = TRUE);
 
     ULONGLONG GetBytesDone() const override { return m_ullBytesDone; }
     void SetBytesDone(ULONGLONG ull) override { m_ullBytesDone = ull; }
@@ -96,6 +97,10 @@ private:
     ULONGLONG m_ullSizeStep;
     ULONGLONG m_ullUpdateStep;
     SHOWNVALUE m_shownStep, m_shownMain, m_shownPercent, m_shownMainPercent, m_shownTaskbar;
+    // The position NewStep last traced: a report that leaves the bar where
+    // it was says nothing new, and the unpacking reports every write.
+    DWORD m_dwTracedPos;
+    bool m_bPosTraced;
 };
 
 // The run's progress object, bound as the progress sink (common/progress.h).

@@ -225,6 +225,49 @@ TEST_F(ProgressTest, DefineStepAndNewStepTraceTheirNumbers)
         << tracesink::Dump();
 }
 
+// The unpacking reports every write: the trace hears of a report only when
+// the bar moved, by the report or by anything else since the last one.
+TEST_F(ProgressTest, OnlyReportsThatMoveTheBarAreTraced)
+{
+    auto newSteps = [] {
+        std::vector<std::string> steps;
+        for (const std::string& line : tracesink::Lines())
+            if (line.rfind("NewStep()->CurUpdateStep=", 0) == 0)
+                steps.push_back(line.substr(line.find("  Step=") + 2));
+        return steps;
+    };
+    const ULONGLONG total = 1000000;
+    progress.DefineStep(0, 100, total);
+    tracesink::Clear();
+    for (int i = 1; i <= 400; ++i)
+        progress.NewStep(total * i / 400);
+    std::vector<std::string> steps = newSteps();
+    // The first report of a step is traced wherever it leaves the bar.
+    ASSERT_EQ(steps.size(), 101u) << tracesink::Dump();
+    EXPECT_EQ(steps.front().rfind("Step=0 ", 0), 0u) << steps.front();
+    EXPECT_EQ(steps.back().rfind("Step=100 ", 0), 0u) << steps.back();
+    EXPECT_FALSE(tracesink::ContainsPrefix("NewStep()->NbData=1000  "));
+
+    const struct {
+        const char* what;
+        void (*between)(CSetupProgress&);
+        size_t traced;  // NewStep lines of a report at the position last traced
+    } cases[] = {
+        {"nothing moved the bar", [](CSetupProgress&) {}, 0},
+        {"the bar went to the step's end", [](CSetupProgress& p) { p.GoToMaxStep(0); }, 1},
+        {"a new step began", [](CSetupProgress& p) { p.DefineStep(0, 100, 1000000); }, 1},
+    };
+    for (const auto& c : cases) {
+        progress.DefineStep(0, 100, total);
+        progress.NewStep(total / 2);
+        c.between(progress);
+        tracesink::Clear();
+        progress.NewStep(total / 2);
+        EXPECT_EQ(newSteps().size(), c.traced) << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(progress.Pos, 50u) << c.what;
+    }
+}
+
 TEST_F(ProgressTest, ControlsFollowTheStepAndTheMainBar)
 {
     const struct {
