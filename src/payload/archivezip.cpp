@@ -172,8 +172,10 @@ DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
     }
     DebugTrace(L"UnZipFile(%s, %s)->SizeZip=%I64d comp_size=%I64d", szArchive, szTargetDir,
                ullSize, ullCompSize);
+    // The bar counts the bytes written, so its end is the unpacked size: the
+    // compressed one had a deflated archive's bar full a quarter of the way.
     Progress().SetBytesDone(0);
-    Progress().DefineData(ullCompSize);
+    Progress().DefineData(ullSize);
 
     // The first failure ends the unpacking, and nothing it wrote stays.
     DWORD dwResult = ERROR_SUCCESS;
