@@ -58,7 +58,6 @@ const GUID FOLDERID_USERPROFILES = {0x0762D272, 0xC50A, 0x4BB0,
 const WCHAR* const PROTECTED_VARIABLES[] = {
     L"ProgramW6432", L"CommonProgramW6432", L"ProgramFiles(x86)", L"CommonProgramFiles(x86)",
     L"ProgramFiles", L"CommonProgramFiles", L"SystemRoot", L"windir", L"ProgramData",
-    L"ALLUSERSPROFILE", L"PUBLIC", L"USERPROFILE", L"APPDATA", L"LOCALAPPDATA", L"TEMP", L"TMP",
 };
 
 void Upper(std::wstring& text)
@@ -187,8 +186,55 @@ public:
 
     // The folder, and where it really is when it is a link (a known folder
     // moved elsewhere): removing the place it leads to empties it too.
+    // Before the list is completed a folder only waits in line: telling
+    // where each one leads opens it, and the start of a run does not wait
+    // for that.
     void Add(LPCWSTR szFolder)
     {
+        if (!szFolder || !szFolder[0])
+            return;
+        EnterCriticalSection(&m_cs);
+        bool bWaits = !m_bSystemLoaded;
+        if (bWaits)
+            m_pending.push_back(szFolder);
+        LeaveCriticalSection(&m_cs);
+        if (!bWaits)
+            AddNow(szFolder);
+    }
+
+    // Completes the list: the system's folders, then those waiting. Every
+    // check does it first; PrepareProtectedFolders has it done beside the run.
+    void LoadSystemFolders()
+    {
+        // The section is held throughout, so that a check made meanwhile
+        // waits for the whole list; Add re-enters it.
+        EnterCriticalSection(&m_cs);
+        if (!m_bSystemLoaded) {
+            m_bSystemLoaded = true;
+            AddSystemFolders();
+            std::vector<std::wstring> pending;
+            pending.swap(m_pending);
+            for (const std::wstring& folder : pending)
+                AddNow(folder.c_str());
+        }
+        LeaveCriticalSection(&m_cs);
+    }
+
+    void AddNow(LPCWSTR szFolder)
+    {
+        // The shell, the environment and the path variables name mostly
+        // the same folders; each costs a few calls to the file system.
+        std::wstring raw(szFolder);
+        Upper(raw);
+        EnterCriticalSection(&m_cs);
+        bool bSeen = false;
+        for (const std::wstring& seen : m_added)
+            bSeen = bSeen || seen == raw;
+        if (!bSeen)
+            m_added.push_back(raw);
+        LeaveCriticalSection(&m_cs);
+        if (bSeen)
+            return;
         PATHBUF szNormal;
         if (!szFolder || !szFolder[0] || !NormalisePath(szFolder, szNormal))
             return;
@@ -216,6 +262,8 @@ public:
         EnterCriticalSection(&m_cs);
         m_folders.clear();
         m_profiles.clear();
+        m_pending.clear();
+        m_added.clear();
         m_bSystemLoaded = false;
         LeaveCriticalSection(&m_cs);
     }
@@ -266,17 +314,6 @@ public:
     }
 
 private:
-    // Once, on first use; the section is re-entered by Add.
-    void LoadSystemFolders()
-    {
-        EnterCriticalSection(&m_cs);
-        if (!m_bSystemLoaded) {
-            m_bSystemLoaded = true;
-            AddSystemFolders();
-        }
-        LeaveCriticalSection(&m_cs);
-    }
-
     void AddSystemFolders()
     {
         PATHBUF szPath;
@@ -342,6 +379,8 @@ private:
     CRITICAL_SECTION m_cs;
     std::vector<std::wstring> m_folders;
     std::vector<std::wstring> m_profiles;  // folders of users' profiles, upper case
+    std::vector<std::wstring> m_pending;   // added before the list was completed
+    std::vector<std::wstring> m_added;     // every folder added, as given (upper case)
     bool m_bSystemLoaded = false;
 };
 
@@ -509,6 +548,24 @@ void ProtectFolder(LPCWSTR szFolder)
     Protected().Add(szFolder);
 }
 
+namespace {
+
+DWORD WINAPI CompleteProtectedFolders(LPVOID)
+{
+    Protected().LoadSystemFolders();
+    return 0;
+}
+
+}  // namespace
+
+void PrepareProtectedFolders()
+{
+    // Without a thread the first check completes the list itself.
+    HANDLE hThread = CreateThread(nullptr, 0, CompleteProtectedFolders, nullptr, 0, nullptr);
+    if (hThread)
+        CloseHandle(hThread);
+}
+
 void ProtectProfiles(LPCWSTR szFolder)
 {
     Protected().AddProfiles(szFolder);
@@ -518,3 +575,4 @@ void ResetProtectedFolders()
 {
     Protected().Reset();
 }
+

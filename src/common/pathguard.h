@@ -30,6 +30,10 @@ BOOL GuardPath(LPCWSTR szPath, GUARDOP op, BOOL bRecursive, LPWSTR szFull, LPWST
 // Adds a folder to the protected ones (the run adds the folders of its path
 // variables, the folder it started in and its own).
 void ProtectFolder(LPCWSTR szFolder);
+// Completes the list of protected folders on a thread of its own (the
+// system's folders, and where each added one really leads), so that the run
+// does not wait for it; the first check waits until it is complete.
+void PrepareProtectedFolders();
 // Adds a folder that holds users' profiles (C:\Users): each profile in it
 // (another user's, Default, Public) and its standard folders are protected
 // as the current user's are. The system's own is known already.

@@ -133,6 +133,42 @@ TEST_F(PathGuardTest, SystemFoldersAreProtectedWithoutBeingAdded)
     }
 }
 
+// The run adds its folders first and has the list completed beside it
+// (PrepareProtectedFolders); a check made before that is done waits for it,
+// and without the thread the first check completes the list itself.
+TEST_F(PathGuardTest, FoldersAddedBeforeTheListIsCompleteAreProtectedFromTheFirstCheck)
+{
+    for (bool bPrepared : {true, false}) {
+        SCOPED_TRACE(bPrepared ? "completed on its own thread" : "completed by the first check");
+        ResetProtectedFolders();
+        ProtectFolder((m_root + L"\\Windows").c_str());
+        if (bPrepared)
+            PrepareProtectedFolders();
+        const struct {
+            std::wstring path;
+            const char* reason;  // null: allowed
+        } cases[] = {
+            {m_root + L"\\Windows", "protected folder"},
+            {m_root, "holds the protected folder"},
+            {m_root + L"\\Users\\me\\Desktop", nullptr},
+        };
+        for (const auto& c : cases) {
+            WCHAR szFull[260], szReason[GUARD_REASON_CCH];
+            BOOL bAllowed = GuardPath(c.path.c_str(), GUARD_REMOVE_FOLDER, FALSE, szFull, szReason,
+                                      GUARD_REASON_CCH);
+            EXPECT_EQ(bAllowed, c.reason == nullptr) << Narrow(c.path);
+            if (c.reason) {
+                EXPECT_EQ(Narrow(szReason).rfind(c.reason, 0), 0u) << Narrow(szReason);
+            }
+        }
+        // Once the list is complete, an added folder counts at once.
+        ProtectFolder((m_root + L"\\Users\\me\\Desktop").c_str());
+        WCHAR szFull[260], szReason[GUARD_REASON_CCH];
+        EXPECT_FALSE(GuardPath((m_root + L"\\Users\\me\\Desktop").c_str(), GUARD_REMOVE_FOLDER, FALSE,
+                               szFull, szReason, GUARD_REASON_CCH));
+    }
+}
+
 TEST(NormalisePathTest, GivesOneSpellingPerPlace)
 {
     const struct {
