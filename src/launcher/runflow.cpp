@@ -121,8 +121,6 @@ void Begin(RunState& run)
 {
     DebugTrace(L"Begin...");
     CoInitialize(nullptr);
-    // The license dialog's text control lives in the rich edit library.
-    run.hRichEdit = LoadSystemLibrary(L"riched20.dll");
     GetOSVersion();
     InitPathVar();
     // The folders of the path variables, the one the launcher started in
@@ -130,6 +128,7 @@ void Begin(RunState& run)
     for (const WCHAR* szFolder : g_szPathVar)
         ProtectFolder(szFolder);
     ProtectFolder(ModulePath);
+    PrepareProtectedFolders();
 }
 
 void TraceArgument(void*, LPCWSTR szText, size_t cchText, BOOL bKnown)
@@ -473,10 +472,14 @@ Next CheckElevation(RunState& run)
     return run.bNeedToRunAsAdmin ? Next::Shutdown : Next::Continue;
 }
 
-Next ShowLicense()
+Next ShowLicense(RunState& run)
 {
     if (!g_ProjectInfo.bLicense || g_bSilent)
         return Next::Continue;
+    // The license's text control lives in the rich edit library, loaded
+    // only by a run that shows it.
+    if (!run.hRichEdit)
+        run.hRichEdit = LoadSystemLibrary(L"riched20.dll");
     INT_PTR nResult;
     do {
         LICENSEDLGPARAM param = {hInstRes, ChosenLanguageId(), 0, FALSE};
@@ -798,7 +801,7 @@ Next StartUp(RunState& run)
         return Next::Shutdown;
     if (LoadSkin(run) == Next::Shutdown)
         return Next::Shutdown;
-    if (ShowLicense() == Next::Shutdown)
+    if (ShowLicense(run) == Next::Shutdown)
         return Next::Shutdown;
     FindPayload(run);
     if (ApplyExtractOnly(run) == Next::Shutdown)
@@ -882,16 +885,24 @@ DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
     g_pRun = &run;
     InstallFaultHandler(CleanUpAfterFault);
 
+    DWORD dwExitCode;
     switch (StartUp(run)) {
     case Next::Return0:
-        return ReturnEarly(run, 0);
+        dwExitCode = ReturnEarly(run, 0);
+        break;
     case Next::ReturnError:
-        return ReturnEarly(run, g_dwExitCode);
+        dwExitCode = ReturnEarly(run, g_dwExitCode);
+        break;
     case Next::Continue:
         RunSetupPhase();
+        dwExitCode = Shutdown(run);
         break;
     case Next::Shutdown:
+    default:
+        dwExitCode = Shutdown(run);
         break;
     }
-    return Shutdown(run);
+    // The run's state ends here: a fault after this has nothing of it to clean.
+    g_pRun = nullptr;
+    return dwExitCode;
 }
