@@ -20,6 +20,11 @@ run less the same package's run without its item hashes (as an older packer
 made it), timed in turn with the others. Peak memory is the process's VmHWM. The
 slow name service binds a resolver that never answers (5 s time-out) over
 /etc/resolv.conf in a private mount namespace (needs root and unshare).
+
+Wine's desktop process (explorer.exe /desktop) ends when the last window of
+the session closes, and the next windowed program waits for a new one, about
+0.25 s. On Windows the desktop is always there, so a hidden window (closeme.exe
+of the tests) keeps it up for the whole benchmark.
 """
 import datetime
 import getpass
@@ -356,7 +361,7 @@ def fmt(x, unit="s"):
 
 
 def main():
-    for exe in ("packer.exe", "launcher.exe", "fdiclient.exe", "tracemon.exe"):
+    for exe in ("packer.exe", "launcher.exe", "fdiclient.exe", "tracemon.exe", "closeme.exe"):
         if not os.path.exists(os.path.join(BIN, exe)):
             sys.exit("bench: %s missing; run make build" % os.path.join(BIN, exe))
     for tool in ("gcab", "makensis", "cabextract"):
@@ -369,6 +374,29 @@ def main():
         (FILES, data_bytes / MIB, cab_bytes / MIB, RUNS))
     log("the %s launcher and FDI client (%s)" % (ARCH, BIN))
 
+    desktop = keep_desktop()
+    try:
+        run_all(data, cab, setup, unhashed, tiny, nsis, data_bytes, cab_bytes)
+    finally:
+        desktop.kill()
+        desktop.wait()
+
+
+def keep_desktop():
+    """A program with a hidden window for the benchmark's length: Wine's
+    desktop stays up between the runs, as the desktop of Windows does."""
+    proc = subprocess.Popen([WINE_RUN, os.path.join(BIN, "closeme.exe")],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if subprocess.run(["pgrep", "-f", "explorer.exe /desktop"],
+                          stdout=subprocess.DEVNULL).returncode == 0:
+            break
+        time.sleep(0.1)
+    time.sleep(0.5)
+    return proc
+
+
+def run_all(data, cab, setup, unhashed, tiny, nsis, data_bytes, cab_bytes):
     # Programs run with a scratch folder as their current folder.
     cwd = tempfile.mkdtemp(prefix="stowawaybench")
     out = os.path.join(cwd, "out")
@@ -489,7 +517,13 @@ def main():
     rows.append("| ratio or figure | value | goal |")
     rows.append("|---|---|---|")
     rows.append("| unpack phase / bare FDI client | %.2f | <= 1.1 |" % (unpack / fdi if unpack else float("nan")))
-    rows.append("| whole silent run / bare FDI client | %.2f | <= 1.2 |" % (whole / fdi))
+    rows.append("| whole silent run / bare FDI client | %.2f | <= 1.15 |" % (whole / fdi))
+    # The copy-out stages the appended cabinet in the data folder before it
+    # is unpacked; unpacking it where it lies in the package would save that
+    # phase (a change of the run's flow, measured here rather than built).
+    copy_out = mark(traced, "copy", "copied")
+    rows.append("| the same less the copy-out (the cabinet unpacked in place) | %s | |" %
+                ("%.2f" % ((whole - copy_out) / fdi) if copy_out is not None else "not measured"))
     rows.append("| the same in processor seconds | %.2f | |" %
                 (median(cpu[LAUNCHER]) / median(cpu[FDI])))
     rows.append("| whole silent run / NSIS installer | %s | < 1 |" %
@@ -504,15 +538,17 @@ def main():
                 "of the whole run; %.2f processor s | <= 5 %% |" %
                 (whole - bare, 100.0 * (whole - bare) / whole,
                  median(cpu[LAUNCHER]) - median(cpu[UNHASHED])))
-    rows.append("| start to status window (process start; first trace line) | %s; %s | <= 300 ms |" %
+    rows.append("| start to status window (process start; first trace line) | %s; %s | <= 250 ms |" %
                 (fmt(start_to_window(starts["usual"]), "ms"),
                  fmt(start_to_window(starts["usual"], "begin"), "ms")))
     if slow_prefix:
-        rows.append("| the same, name look-ups never answered (5 s time-out) | %s; %s | <= 300 ms |" %
+        rows.append("| the same, name look-ups never answered (5 s time-out) | %s; %s | <= 250 ms |" %
                     (fmt(start_to_window(starts["slow"]), "ms"),
                      fmt(start_to_window(starts["slow"], "begin"), "ms")))
     else:
         rows.append("| name look-ups never answered | not measured (needs root and unshare) | |")
+    rows.append("| tracemon attached / untraced whole run | %.2f | <= 3 |" %
+                (monitored["seconds"] / whole))
     rows.append("| peak memory of the launcher (VmHWM) | %.1f MiB | <= 32 MiB on 1 GiB |" %
                 (hwm[LAUNCHER] / 1024.0))
     rows.append("| launcher stub (stripped launcher.exe) | %d bytes (%.0f KiB) | <= 400 KB |" %
