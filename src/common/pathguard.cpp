@@ -274,7 +274,8 @@ public:
         PATHBUF szNormal;
         if (!szFolder || !szFolder[0] || !NormalisePath(szFolder, szNormal))
             return;
-        AddNormal(szNormal);
+        // In line with the other folders, so that the reasons keep their order.
+        Add(szFolder);
         std::wstring key(szNormal);
         Upper(key);
         EnterCriticalSection(&m_cs);
