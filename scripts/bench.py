@@ -430,11 +430,12 @@ def run_all(data, cab, setup, unhashed, tiny, nsis, data_bytes, cab_bytes):
     hwm = {name: 0 for name, _ in tools}
     phases = []
     for r in range(RUNS):
-        # Each round starts one tool later: a run's time depends on the run
-        # before it (the system's write-back of its 201 MiB), so every tool
-        # takes its turn after each of the others.
-        shift = r % len(tools)
-        for name, argv in tools[shift:] + tools[:shift]:
+        # A run's time depends on the run before it (the system's write-back
+        # of its data): each round takes the tools in an order of its own,
+        # the same on every bench run, so that none always follows another.
+        order = list(tools)
+        random.Random(r).shuffle(order)
+        for name, argv in order:
             shutil.rmtree(out, ignore_errors=True)
             if argv:
                 seconds, code, watch = run_timed(argv(), cwd)
@@ -491,7 +492,7 @@ def run_all(data, cab, setup, unhashed, tiny, nsis, data_bytes, cab_bytes):
     rows = []
     rows.append("Payload: %d files, %.1f MiB (half text, half random), one MSZIP cabinet of "
                 "%.1f MiB made by gcab. The %s launcher and FDI client. Median of %d runs of "
-                "each, taken in turn (each round one tool later), under Wine on this "
+                "each, taken in turn (each round in an order of its own), under Wine on this "
                 "machine, its desktop kept up.\n" %
                 (FILES, data_bytes / MIB, cab_bytes / MIB, ARCH, RUNS))
     rows.append("| what | seconds | processor seconds | peak memory (VmHWM) |")
