@@ -58,6 +58,7 @@ const GUID FOLDERID_USERPROFILES = {0x0762D272, 0xC50A, 0x4BB0,
 const WCHAR* const PROTECTED_VARIABLES[] = {
     L"ProgramW6432", L"CommonProgramW6432", L"ProgramFiles(x86)", L"CommonProgramFiles(x86)",
     L"ProgramFiles", L"CommonProgramFiles", L"SystemRoot", L"windir", L"ProgramData",
+    L"ALLUSERSPROFILE", L"PUBLIC", L"USERPROFILE", L"APPDATA", L"LOCALAPPDATA", L"TEMP", L"TMP",
 };
 
 void Upper(std::wstring& text)
@@ -576,4 +577,3 @@ void ResetProtectedFolders()
 {
     Protected().Reset();
 }
-

@@ -169,6 +169,27 @@ TEST_F(PathGuardTest, FoldersAddedBeforeTheListIsCompleteAreProtectedFromTheFirs
     }
 }
 
+// The folders the environment names are the system's too: a TEMP or a
+// profile moved elsewhere is protected where it now is.
+TEST_F(PathGuardTest, FoldersOfTheEnvironmentAreProtected)
+{
+    std::wstring moved = m_root + L"\\Windows";
+    for (const wchar_t* name : {L"TMP", L"TEMP", L"PUBLIC", L"USERPROFILE", L"APPDATA",
+                                L"LOCALAPPDATA", L"ALLUSERSPROFILE", L"ProgramData"}) {
+        WCHAR szSaved[MAX_PATH] = L"";
+        DWORD cchSaved = GetEnvironmentVariableW(name, szSaved, MAX_PATH);
+        ResetProtectedFolders();
+        SetEnvironmentVariableW(name, moved.c_str());
+        WCHAR szFull[260], szReason[GUARD_REASON_CCH];
+        BOOL bAllowed = GuardPath(moved.c_str(), GUARD_REMOVE_FOLDER, FALSE, szFull, szReason,
+                                  GUARD_REASON_CCH);
+        SetEnvironmentVariableW(name, cchSaved && cchSaved < MAX_PATH ? szSaved : nullptr);
+        EXPECT_FALSE(bAllowed) << Narrow(name);
+        EXPECT_EQ(Narrow(szReason), "protected folder") << Narrow(name);
+    }
+    ResetProtectedFolders();
+}
+
 TEST(NormalisePathTest, GivesOneSpellingPerPlace)
 {
     const struct {
