@@ -225,16 +225,7 @@ public:
     {
         // The shell, the environment and the path variables name mostly
         // the same folders; each costs a few calls to the file system.
-        std::wstring raw(szFolder);
-        Upper(raw);
-        EnterCriticalSection(&m_cs);
-        bool bSeen = false;
-        for (const std::wstring& seen : m_added)
-            bSeen = bSeen || seen == raw;
-        if (!bSeen)
-            m_added.push_back(raw);
-        LeaveCriticalSection(&m_cs);
-        if (bSeen)
+        if (!AddNew(m_added, szFolder))
             return;
         PATHBUF szNormal;
         if (!szFolder || !szFolder[0] || !NormalisePath(szFolder, szNormal))
@@ -245,17 +236,21 @@ public:
             AddNormal(szFinal);
     }
 
-    void AddNormal(LPCWSTR szNormal)
+    void AddNormal(LPCWSTR szNormal) { AddNew(m_folders, szNormal); }
+
+    // Adds the path to the list in upper case; FALSE when it was there.
+    bool AddNew(std::vector<std::wstring>& list, LPCWSTR szPath)
     {
-        std::wstring key(szNormal);
+        std::wstring key(szPath);
         Upper(key);
         EnterCriticalSection(&m_cs);
         bool bKnown = false;
-        for (const std::wstring& folder : m_folders)
-            bKnown = bKnown || folder == key;
+        for (const std::wstring& entry : list)
+            bKnown = bKnown || entry == key;
         if (!bKnown)
-            m_folders.push_back(key);
+            list.push_back(key);
         LeaveCriticalSection(&m_cs);
+        return !bKnown;
     }
 
     void Reset()
@@ -277,15 +272,7 @@ public:
             return;
         // In line with the other folders, so that the reasons keep their order.
         Add(szFolder);
-        std::wstring key(szNormal);
-        Upper(key);
-        EnterCriticalSection(&m_cs);
-        bool bKnown = false;
-        for (const std::wstring& folder : m_profiles)
-            bKnown = bKnown || folder == key;
-        if (!bKnown)
-            m_profiles.push_back(key);
-        LeaveCriticalSection(&m_cs);
+        AddNew(m_profiles, szNormal);
     }
 
     // The reason szNormal may not be removed or emptied, or an empty text.
