@@ -7,7 +7,7 @@
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SRC=${1:-$ROOT/src}
-LAYERS=(res common state net payload script ui launcher app)
+LAYERS=(res common state net payload script engine ui launcher app)
 
 rank() {
   local i

@@ -28,11 +28,12 @@
 #include "payload/resources.h"
 #include "payload/trailer.h"
 #include "common/process.h"
-#include "ui/errortext.h"
+#include "engine/errortext.h"
 #include "ui/license.h"
 #include "res/resource.h"
 #include "ui/msgbox.h"
 #include "ui/statuswnd.h"
+#include "ui/statusview.h"
 
 namespace {
 
@@ -203,7 +204,7 @@ Next CreateScratchFolder(RunState& run)
     if (dwError != ERROR_SUCCESS) {
         // Not a success: a deployment script must see that nothing ran.
         DebugTrace(L"WinMain()->Error create directory (%s)!", TempPathTRV);
-        g_dwExitCode = dwError;
+        SetExitCode(dwError, EXITCODE_OUTCOME);
         return Next::ReturnError;
     }
     DebugTrace(L"WinMain()->TempPathTRV=%s", TempPathTRV);
@@ -277,7 +278,7 @@ Next TakeProjectMutex(RunState& run)
     run.hMutex = CreateMutexW(nullptr, FALSE, g_ProjectInfo.szGuid);
     if (run.hMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
         DebugTrace(L"WinMain()->Project already in memory (%s)", g_ProjectInfo.szGuid);
-        g_dwExitCode = ERROR_ALREADY_EXISTS;
+        SetExitCode(ERROR_ALREADY_EXISTS, EXITCODE_OUTCOME);
         return Next::Shutdown;
     }
     return Next::Continue;
@@ -341,7 +342,7 @@ Next StopForLibrary(LPCWSTR szLibrary, DWORD dwError)
 {
     DebugTrace(L"WinMain()->%s is not the package's own and can not be replaced (%d)", szLibrary,
                dwError);
-    g_dwExitCode = dwError;
+    SetExitCode(dwError, EXITCODE_OUTCOME);
     if (!IsSilentRequested()) {
         FAILUREINFO failure = {dwError, szLibrary, 0};
         std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
@@ -643,7 +644,7 @@ void ResolveExeFile()
 
 void RunSetupPhase()
 {
-    STATUSDLGPARAM param = {hInstRes, ChosenLanguageId()};
+    STATUSDLGPARAM param = {hInstRes, ChosenLanguageId(), StartStatusRun};
     HWND hDlg = StatusDlg(nullptr, &param);
     DWORD dwError = GetLastError();
     // The worker settles the exit code; one ended by force (the window was
@@ -731,7 +732,7 @@ void RestartElevatedIfNeeded(RunState& run)
     // Refused elevation ends the run with the reason (1223).
     if (run.bNeedToRunAsAdmin &&
         !ExecuteFile(nullptr, ModuleFile, run.lpCmdLine, L"", L"Runas", FALSE, run.nCmdShow,
-                     &g_dwExitCode, nullptr))
+                     nullptr, nullptr))
         SetExitCode(LastErrorOr(ERROR_CAN_NOT_COMPLETE));
 }
 

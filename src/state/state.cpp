@@ -30,13 +30,14 @@ BOOL HasPayload()
     return g_hDataRes != nullptr || g_bDataFile;
 }
 
-void SetExitCode(DWORD dwCode)
+void SetExitCode(DWORD dwCode, EXITCODESOURCE source)
 {
     HWND hStatus = g_hStatusWnd;
     if (hStatus && GetWindowThreadProcessId(hStatus, nullptr) != GetCurrentThreadId() &&
-        SendMessageW(hStatus, WM_SET_EXIT_CODE, dwCode, 0) == 1)
+        SendMessageW(hStatus, WM_SET_EXIT_CODE, dwCode, source) == 1)
         return;
     // On the owner's thread, or no window (any more): nobody else writes it now.
     g_dwExitCode = dwCode;
-    g_bExitCodeSet = TRUE;
+    if (source == EXITCODE_CHOSEN)
+        g_bExitCodeSet = TRUE;
 }

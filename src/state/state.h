@@ -35,7 +35,8 @@ extern BOOL g_bOwnTgdFolder;
 extern BOOL g_bRunOnceWritten;
 
 // The exit code has one owner, the thread of the status window: it answers
-// this message by passing wParam to SetExitCode (and returns 1).
+// this message by passing wParam (and lParam, the source) to SetExitCode
+// (and returns 1).
 #define WM_SET_EXIT_CODE 0x8016
 
 // Payload found at start-up: the DATA resource, else a payload appended to
@@ -50,8 +51,16 @@ BOOL HasPayload();
 // taken in its place.
 extern BOOL g_bPayloadLost;
 
-// Sets the run's exit code and marks it as set, so that the end of the run
-// keeps it rather than the code of a plain outcome (0, 3010, 1223). From
-// another thread than the status window's the value travels through
-// WM_SET_EXIT_CODE to that thread; without a window it is written here.
-void SetExitCode(DWORD dwCode);
+// Who chose an exit code. A code that a program, the script or the setup
+// program chose stays; the run's own outcome may still give way to it.
+enum EXITCODESOURCE : DWORD {
+    EXITCODE_CHOSEN = 0,   // marks the code as set: the end of the run keeps it
+    EXITCODE_OUTCOME = 1,  // the run's own outcome so far; not marked
+};
+
+// The one writer of the run's exit code. EXITCODE_CHOSEN marks it as set,
+// so that the end of the run keeps it rather than the code of a plain
+// outcome (0, 3010, 1223). From another thread than the status window's
+// the value travels through WM_SET_EXIT_CODE (lParam: the source) to that
+// thread; without a window it is written here.
+void SetExitCode(DWORD dwCode, EXITCODESOURCE source = EXITCODE_CHOSEN);

@@ -9,12 +9,11 @@
 #include "state/pathvar.h"
 #include "state/projectinfo.h"
 #include "state/state.h"
-#include "common/process.h"
 #include "ui/msgbox.h"
 #include "ui/progress.h"
 #include "res/resource.h"
 #include "ui/tray.h"
-#include "ui/worker.h"
+#include "engine/run.h"
 
 UINT m_uiTaskbarBtnCreatedMsg;
 
@@ -154,7 +153,9 @@ void OnReadyTask(HWND hDlg)
     g_Progress.SetBarStyle(g_ProjectInfo.uiStyleProgress);
     g_Progress.ProgressBar(SW_SHOW, 0);
 
-    g_hWorkerThread = CreateThread(nullptr, 0, ThreadUnCompressDATA, hDlg, 0, nullptr);
+    const auto* pParam =
+        reinterpret_cast<const STATUSDLGPARAM*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA));
+    g_hWorkerThread = pParam && pParam->pfnStartRun ? pParam->pfnStartRun(hDlg) : nullptr;
     DebugTrace(L"StatusProc->CreateThread()->hThread=%#x", g_hWorkerThread);
     if (!g_hWorkerThread)
         SendMessageW(hDlg, WM_END_TASK, 0, 0);
@@ -319,8 +320,8 @@ void OnSetupLaunch(HWND hDlg)
     WCHAR szDir[PATH_CCH];
     StringCchCopyW(szDir, ARRAYSIZE(szDir), szFile);
     PathRemoveFileSpecW(szDir);
-    ExecuteFile(hDlg, szFile, L"", szDir, L"open", FALSE,
-                static_cast<int>(g_ProjectInfo.uiExeWinDisplay), &g_dwExitCode, nullptr);
+    LaunchForSetupProgram(hDlg, szFile, L"", szDir, L"open", FALSE,
+                          static_cast<int>(g_ProjectInfo.uiExeWinDisplay));
 }
 
 void OnSetupBegin(WPARAM wParam, LPARAM lParam)
@@ -353,8 +354,8 @@ void OnLaunchRequest(HWND hDlg, const COPYDATASTRUCT* pCds)
         if (!*pData->szVerb || (!lstrcmpiW(pData->szVerb, L"runas") && !IsVistaOrMore()))
             StringCchCopyW(pData->szVerb, PATH_CCH, L"open");
         int nShow = pData->dwShowCmd ? static_cast<int>(pData->dwShowCmd) : SHOW_NORMAL_DEFAULT;
-        ExecuteFile(hDlg, pData->szFile, pData->szCmdLine, pData->szDirectory, pData->szVerb,
-                    pData->dwWait != 0, nShow, &g_dwExitCode, nullptr);
+        LaunchForSetupProgram(hDlg, pData->szFile, pData->szCmdLine, pData->szDirectory,
+                              pData->szVerb, pData->dwWait != 0, nShow);
     }
     delete pData;
 }
@@ -411,7 +412,9 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return Reply(hDlg, 0);
     case WM_SET_EXIT_CODE:
         DebugTrace(L"StatusProc()->WM_SET_EXIT_CODE(%d)", static_cast<int>(wParam));
-        SetExitCode(static_cast<DWORD>(wParam));  // on the owner's thread: stored here
+        // On the owner's thread: stored here.
+        SetExitCode(static_cast<DWORD>(wParam),
+                    lParam == EXITCODE_OUTCOME ? EXITCODE_OUTCOME : EXITCODE_CHOSEN);
         return Reply(hDlg, 1);
     case WM_SETUP_TASKBAR:
         return Reply(hDlg, g_Progress.OnTaskbarMessage(wParam, lParam));

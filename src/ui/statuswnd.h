@@ -1,14 +1,19 @@
-// The status window: the modeless dialog that carries the setup run, its
+// The status window: the modeless dialog that shows the setup run, its
 // message loop, and the private messages the setup program may send it.
 #pragma once
 #include <windows.h>
 #include "common/capacity.h"
 #include "ui/statusmsg.h"
 
+// Starts the run a status window shows, once the window is ready; returns
+// the run's thread (the window waits for it when it closes), or null.
+typedef HANDLE (*STARTRUNPROC)(HWND hStatus);
+
 // Creation parameter of the status window (kept as its user data).
 struct STATUSDLGPARAM {
-    HINSTANCE hModule;  // module holding the templates and strings (hInstRes)
-    DWORD uiLangID;     // language handed to LoadStringEx
+    HINSTANCE hModule;         // module holding the templates and strings (hInstRes)
+    DWORD uiLangID;            // language handed to LoadStringEx
+    STARTRUNPROC pfnStartRun;  // the run the window shows (ui/statusview.h)
 };
 
 // Id of the registered "TaskbarButtonCreated" message.

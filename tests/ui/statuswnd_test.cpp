@@ -8,6 +8,7 @@
 #include "state/state.h"
 #include "support/tracesink.h"
 #include "res/resource.h"
+#include "ui/statusview.h"
 #include "ui/statuswnd.h"
 #include "support/uitest_util.h"
 
@@ -87,7 +88,7 @@ protected:
 
     HWND Run()
     {
-        STATUSDLGPARAM param = {uitest::LauncherResources(), 2057};
+        STATUSDLGPARAM param = {uitest::LauncherResources(), 2057, StartStatusRun};
         return StatusDlg(nullptr, &param);
     }
 

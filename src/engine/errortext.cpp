@@ -1,4 +1,4 @@
-#include "ui/errortext.h"
+#include "engine/errortext.h"
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <wininet.h>

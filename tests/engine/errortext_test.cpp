@@ -9,7 +9,7 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "support/uitest_util.h"
-#include "ui/errortext.h"
+#include "engine/errortext.h"
 
 using uitest::Utf8;
 

@@ -1,4 +1,4 @@
-// The setup worker: its run without a status window, the message pump and
+// The setup run: its run without a status window, the message pump and
 // the error texts.
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -13,7 +13,8 @@
 #include "common/process.h"
 #include "support/steplook.h"
 #include "ui/progress.h"
-#include "ui/worker.h"
+#include "ui/statusview.h"
+#include "engine/run.h"
 #include "support/uitest_util.h"
 
 namespace {
@@ -183,7 +184,11 @@ public:
         }
     }
 
-    void RunWorker() { EXPECT_EQ(0u, ThreadUnCompressDATA(nullptr)); }
+    void RunWorker()
+    {
+        StatusView view(nullptr);
+        EXPECT_EQ(0u, ThreadUnCompressDATA(&view));
+    }
 
     void ExitWith(int code)
     {

@@ -1,50 +1,42 @@
-#include "ui/worker.h"
+#include "engine/run.h"
 #include <objbase.h>
-#include "common/errors.h"
 #include <shlwapi.h>
 #include <strsafe.h>
-#include <string>
+#include <memory>
 #include <vector>
 #include "common/cancel.h"
 #include "common/checkedmath.h"
+#include "common/errors.h"
+#include "common/foreignfiles.h"
 #include "common/osversion.h"
+#include "common/process.h"
+#include "common/progress.h"
+#include "common/registry.h"
+#include "common/runfiles.h"
 #include "common/trace.h"
+#include "engine/errortext.h"
+#include "payload/itemcheck.h"
+#include "payload/plan.h"
+#include "payload/resources.h"
+#include "res/resource.h"
+#include "script/script.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
 #include "state/projectinfo.h"
 #include "state/state.h"
-#include "payload/itemcheck.h"
-#include "payload/plan.h"
-#include "payload/resources.h"
-#include "common/registry.h"
-#include "common/foreignfiles.h"
-#include "common/runfiles.h"
-#include "script/script.h"
-#include "common/process.h"
-#include "ui/progress.h"
-#include "res/resource.h"
-#include "ui/errortext.h"
-#include "ui/msgbox.h"
-#include "ui/statusmsg.h"
-#include "ui/tray.h"
 
 namespace {
 
-const DWORD BALLOON_INFO = 1;   // NIIF_INFO
-const DWORD BALLOON_ERROR = 3;  // NIIF_ERROR
-// How long the worker waits for the taskbar button before it goes on.
-const DWORD TASKBAR_WAIT_MS = 2000;
-const DWORD TASKBAR_POLL_MS = 10;
 const DWORD READY_PAUSE_MS = 1000;
 const DWORD MESSAGE_PAUSE_MS = 5000;
 const DWORD REBOOT_TEXT_CCH = 1024;
 const WCHAR SCRIPT_SECTION[] = L"[Scripttrv]";
 
-// What one run of the worker keeps from step to step.
+// What one run keeps from step to step.
 struct WorkerRun {
-    HWND hStatus = nullptr;
+    explicit WorkerRun(IRunView& v) : view(v) {}
+    IRunView& view;
     DWORD dwError = 0;
-    HICON hTrayIcon = nullptr;
     WCHAR szMessage[MESSAGE_TEXT_CCH] = L"";
     BOOL bShowBox = FALSE;
     BOOL bLaunchFailed = FALSE;  // the error is the setup program's start
@@ -61,37 +53,6 @@ bool GoingOn(const WorkerRun& run)
 BOOL LoadUiString(UINT uId, LPWSTR szBuffer, size_t cchBuffer)
 {
     return LoadStringEx(hInstRes, uId, szBuffer, static_cast<int>(cchBuffer), ChosenLanguageId());
-}
-
-void CreateTrayIcon(WorkerRun& run)
-{
-    if (!run.hStatus || !g_ProjectInfo.bTrayIcon || IsCancelled())
-        return;
-    run.hTrayIcon = static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, 0, 0,
-                   LR_DEFAULTSIZE));
-    if (!run.hTrayIcon)
-        return;
-    WCHAR szText[TITLE_CCH] = L"";
-    LoadUiString(IDS_PREPARING, szText, ARRAYSIZE(szText));
-    g_SystemTray.Create(hInstRes, run.hStatus, WM_TRAY_CALLBACK, g_szProductNameShort,
-                        run.hTrayIcon, TRAY_ICON_ID, FALSE, szText, g_szProductNameShort,
-                        BALLOON_INFO, TRAY_BALLOON_SECONDS);
-}
-
-// On Windows 7 and later the taskbar button shows progress: give the shell
-// a moment to create it.
-void WaitForTaskbarButton(const WorkerRun& run)
-{
-    if (!run.hStatus)
-        return;
-    LONG_PTR exStyle = GetWindowLongPtrW(run.hStatus, GWL_EXSTYLE);
-    if (!IsSevenOrMore() || !(exStyle & WS_EX_APPWINDOW))
-        return;
-    DebugTrace(L"ThreadUnCompressDATA()->Begin: m_pTaskbarList=%d", g_Progress.m_pTaskbarList);
-    DWORD dwStart = GetTickCount();
-    while (!g_Progress.m_pTaskbarList && GetTickCount() - dwStart < TASKBAR_WAIT_MS)
-        Sleep(TASKBAR_POLL_MS);
 }
 
 void ExtractPayload(WorkerRun& run)
@@ -146,13 +107,14 @@ void RunScriptFile(WorkerRun& run, LPCWSTR szFileName)
         run.dwError = dwRefused;
     if (uCount == 0)
         return;
-    g_Progress.DefineStep(0, 100, uCount);
-    if (run.hStatus && g_Progress.HasMainBar()) {
-        g_Progress.GoToMinStep();
-        g_Progress.DefineMainBarStep(0, 100);
+    IProgressSink& progress = Progress();
+    progress.DefineStep(0, 100, uCount);
+    if (run.view.Owner() && progress.HasMainBar()) {
+        progress.GoToMinStep();
+        progress.DefineMainBarStep(0, 100);
         WCHAR szText[TITLE_CCH];
         if (LoadUiString(IDS_SETTING, szText, ARRAYSIZE(szText)))
-            g_Progress.SetStepText(szText);
+            progress.SetStepText(szText);
     }
     ProcessScript(std::move(lines));
 }
@@ -172,14 +134,14 @@ void FinishPreparation(const WorkerRun& run)
     // Full bars beside an empty text read as "stuck": say what comes next.
     WCHAR szText[TITLE_CCH] = L"";
     BOOL bReady = LoadUiString(IDS_READY, szText, ARRAYSIZE(szText));
-    g_Progress.SetStepText(szText);
-    g_Progress.GoToMaxBar(0);
-    if (run.hTrayIcon && bReady)
-        g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, TRAY_BALLOON_SECONDS);
+    Progress().SetStepText(szText);
+    Progress().GoToMaxBar(0);
+    if (bReady)
+        run.view.Balloon(szText, BALLOON_INFO);
     // The pause lets the user see the full bars; with the window out of
     // sight there is nothing to see.
-    if (run.hStatus && IsWindowVisible(run.hStatus))
-        PumpMessagesFor(run.hStatus, READY_PAUSE_MS);
+    if (run.view.IsVisible())
+        run.view.Pause(READY_PAUSE_MS);
     else
         DebugTrace(L"ThreadUnCompressDATA()->No pause of %u ms: the status window is not visible",
                    READY_PAUSE_MS);
@@ -191,17 +153,12 @@ void FinishPreparation(const WorkerRun& run)
 void PrepareWindowForLaunch(const WorkerRun& run)
 {
     if (g_ProjectInfo.bDialogInRun) {
-        g_Progress.m_byDisplayFlags = 0;  // the percent texts stay as they are
         WCHAR szText[TITLE_CCH];
         if (LoadUiString(IDS_INSTALLING, szText, ARRAYSIZE(szText)))
-            g_Progress.SetStepText(szText);
-        if (run.hStatus)
-            SendMessageW(run.hStatus, WM_RUNNING_TASK, 0, 0);
+            Progress().SetStepText(szText);
+        run.view.ShowRunning();
     } else {
-        if (run.hStatus)
-            ShowWindow(run.hStatus, SW_HIDE);
-        if (run.hTrayIcon)
-            g_SystemTray.HideIcon();
+        run.view.Hide();
     }
 }
 
@@ -235,7 +192,7 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
             // The command needs its files after the restart; the caller
             // learns that the installation is not complete yet.
             g_bRunOnceWritten = TRUE;
-            g_dwExitCode = ERROR_SUCCESS_REBOOT_REQUIRED;
+            SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED, EXITCODE_OUTCOME);
         }
     }
     if (g_bSilent)
@@ -246,7 +203,7 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
     LoadUiString(IDS_RESTART_CAPTION, szCaption, ARRAYSIZE(szCaption));
     // No is the default: a run nobody answers must not restart the machine
     // by itself; its exit code (3010) asks for the restart instead.
-    if (ShowMessageBox(run.hStatus, szText, szCaption, MB_YESNO | MB_DEFBUTTON2) == IDYES)
+    if (run.view.Ask(szText, szCaption, MB_YESNO | MB_DEFBUTTON2) == IDYES)
         run.bRestarting = RebootSystem();
 }
 
@@ -257,15 +214,16 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
     BOOL bWait = g_ProjectInfo.bDialogInRun || g_ProjectInfo.bDelFiles;
     HANDLE hProcess = nullptr;
     DWORD dwProgramCode = 0;
-    if (ExecuteFile(run.hStatus, ExeFile, szCmdLine, szDir, szVerb, bWait,
+    HWND hOwner = run.view.Owner();
+    if (ExecuteFile(hOwner, ExeFile, szCmdLine, szDir, szVerb, bWait,
                     static_cast<int>(g_ProjectInfo.uiExeWinDisplay), &dwProgramCode, &hProcess)) {
         // Its files stay while it runs, even when the run is cancelled.
         if (bWait)
             KeepLaunchedProgram(hProcess);
-        if (WaitForProcess(run.hStatus, hProcess, &dwProgramCode) == WAIT_OBJECT_0)
+        if (WaitForProcess(hOwner, hProcess, &dwProgramCode) == WAIT_OBJECT_0)
             SetExitCode(dwProgramCode);
-        if (run.hStatus)
-            ShowWindow(run.hStatus, SW_HIDE);
+        if (hOwner)
+            ShowWindow(hOwner, SW_HIDE);
     } else {
         DWORD dwError = GetLastError();
         run.dwError = dwError ? dwError : ERROR_FILE_NOT_FOUND;
@@ -276,10 +234,10 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
         CloseHandle(hProcess);
 
     WCHAR szText[TITLE_CCH];
-    if (GoingOn(run) && bWait && run.hTrayIcon) {
+    if (GoingOn(run) && bWait && run.view.HasTrayIcon()) {
         if (LoadUiString(IDS_COMPLETE, szText, ARRAYSIZE(szText)))
-            g_SystemTray.ShowBalloon(szText, g_szProductNameShort, BALLOON_INFO, TRAY_BALLOON_SECONDS);
-        PumpMessagesFor(run.hStatus, MESSAGE_PAUSE_MS);
+            run.view.Balloon(szText, BALLOON_INFO);
+        run.view.Pause(MESSAGE_PAUSE_MS);
     }
 }
 
@@ -323,18 +281,12 @@ void ReportError(WorkerRun& run)
     if (run.dwError == 0)
         return;
     run.bShowBox = TRUE;
-    g_Progress.SetTaskbarError();
+    run.view.MarkFailed();
     DebugTrace(L"ThreadUnCompressDATA()->Error=%d", run.dwError);
     ChooseErrorText(run);
     if (!*run.szMessage)
         return;
-    if (run.hTrayIcon)
-        g_SystemTray.ShowBalloon(run.szMessage, g_szProductNameShort, BALLOON_ERROR,
-                                 TRAY_BALLOON_SECONDS);
-    if (run.bShowBox)
-        ShowErrorBox(run.hStatus, run.szMessage);
-    else
-        PumpMessagesFor(run.hStatus, MESSAGE_PAUSE_MS);
+    run.view.ShowFailure(run.szMessage, run.bShowBox);
 }
 
 // The run's exit code: the failure's own code, 1223 when cancelled, else
@@ -353,27 +305,14 @@ void SettleExitCode(const WorkerRun& run)
     DebugTrace(L"ThreadUnCompressDATA()->ExitCode=%d", g_dwExitCode);
 }
 
-void CleanUp(WorkerRun& run)
-{
-    if (run.hTrayIcon) {
-        g_SystemTray.RemoveIcon();
-        DestroyIcon(run.hTrayIcon);
-        run.hTrayIcon = nullptr;
-    }
-    if (run.hStatus)
-        SendMessageW(run.hStatus, WM_END_TASK, 0, 0);
-}
-
 }  // namespace
 
 DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
 {
-    WorkerRun run;
-    run.hStatus = static_cast<HWND>(lpParam);
+    WorkerRun run(*static_cast<IRunView*>(lpParam));
     // The shell calls of the launch want COM on the calling thread.
     HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    CreateTrayIcon(run);
-    WaitForTaskbarButton(run);
+    run.view.Begin();
     ExtractPayload(run);
     // A failed or cancelled extraction leaves a folder that was not the
     // run's own as it found it (the run's own goes at the end anyway).
@@ -386,7 +325,7 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
     LaunchOrRestart(run);
     ReportError(run);
     SettleExitCode(run);
-    CleanUp(run);
+    run.view.End();
     if (SUCCEEDED(hrCom))
         CoUninitialize();
     return 0;
@@ -407,4 +346,34 @@ BOOL RebootSystem()
     if (!bAdjusted)
         return FALSE;
     return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+}
+
+namespace {
+
+DWORD WINAPI RunOwningView(LPVOID lpParam)
+{
+    std::unique_ptr<IRunView> view(static_cast<IRunView*>(lpParam));
+    return ThreadUnCompressDATA(view.get());
+}
+
+}  // namespace
+
+HANDLE StartSetupRun(IRunView* pView)
+{
+    HANDLE hThread = CreateThread(nullptr, 0, RunOwningView, pView, 0, nullptr);
+    if (!hThread)
+        delete pView;
+    return hThread;
+}
+
+void LaunchForSetupProgram(HWND hOwner, LPCWSTR szFile, LPCWSTR szCmdLine, LPCWSTR szDir,
+                           LPCWSTR szVerb, BOOL bWait, int nShowCmd)
+{
+    // A program waited for until it ended leaves its code; one not waited
+    // for, or cut short, leaves the run's as it was.
+    DWORD dwBefore = g_dwExitCode;
+    DWORD dwCode = dwBefore;
+    if (ExecuteFile(hOwner, szFile, szCmdLine, szDir, szVerb, bWait, nShowCmd, &dwCode, nullptr) &&
+        dwCode != dwBefore)
+        SetExitCode(dwCode, EXITCODE_OUTCOME);
 }
