@@ -167,11 +167,6 @@ DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost)
     return dwResult;
 }
 
-BOOL IsInternetActive()
-{
-    return (GetInternetConnectedState(nullptr, FALSE) & CONNECTION_ACTIVED) != 0;
-}
-
 void StartConnectionCheck(LPCWSTR szHostName)
 {
     if (g_RunCheck.bStarted)

@@ -16,7 +16,6 @@ extern WCHAR g_szPublicHostName[URL_HOST_CCH];
 #define DEFAULT_PUBLIC_HOST_NAME L"www.microsoft.com"
 
 DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost);
-BOOL IsInternetActive();
 
 // The run checks the connection once, on a thread of its own, so that a slow
 // name service never holds up the start: StartConnectionCheck begins it (for

@@ -24,11 +24,3 @@ void ScrambleWebUrl(const uint16_t* pszUrl, uint8_t (&block)[WEBURL_BLOCK_SIZE])
 
 // Inverse of ScrambleWebUrl; the result is always zero-terminated.
 void UnscrambleWebUrl(const uint8_t (&block)[WEBURL_BLOCK_SIZE], uint16_t (&szUrl)[WEBURL_CCH]);
-
-// Writes bytes as profile-structure text (hexadecimal digits and checksum).
-// False when the text does not fit into cchText characters.
-bool FormatProfileStruct(const uint8_t* pData, size_t cbData, char* pszText, size_t cchText);
-
-// Reads profile-structure text back into cbData bytes; false when the length,
-// a digit or the checksum is wrong.
-bool ParseProfileStruct(const char* pszText, uint8_t* pData, size_t cbData);

@@ -673,7 +673,3 @@ BOOL SubclassHTMLControl(HWND hCtrl)
     return TRUE;
 }
 
-BOOL IsHTMLControl(HWND hWnd)
-{
-    return hWnd && SendMessageW(hWnd, WM_HTML_QUERY, 0, 0) == HTML_CONTROL_MARK;
-}

@@ -39,5 +39,3 @@ extern "C" __declspec(dllexport) int WINAPI DrawHTML(HDC hdc, LPCWSTR szText, in
 // markup, its links open on click). FALSE when the control cannot be
 // subclassed.
 BOOL SubclassHTMLControl(HWND hCtrl);
-// TRUE when the window answers the HTML text control's query.
-BOOL IsHTMLControl(HWND hWnd);

@@ -13,6 +13,7 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "state/urlscramble.h"
+#include "support/profilestruct.h"
 #include "support/strings.h"
 #include "support/tracesink.h"
 
@@ -271,7 +272,7 @@ std::string ScrambledProfileText(const std::wstring& url)
     uint8_t block[WEBURL_BLOCK_SIZE];
     ScrambleWebUrl(units.data(), block);
     char text[WEBURL_PROFILE_CCH];
-    EXPECT_TRUE(FormatProfileStruct(block, sizeof(block), text, sizeof(text)));
+    EXPECT_TRUE(support::FormatProfileStruct(block, sizeof(block), text, sizeof(text)));
     return text;
 }
 
@@ -326,13 +327,13 @@ TEST(WebDownloadUrl, ProfileTextMatchesTheSystem)
     GetPrivateProfileStringA("Runtime", "WebDownloadUrl", "", written, sizeof(written),
                              fixture::Narrow(ini).c_str());
     char ours[WEBURL_PROFILE_CCH];
-    ASSERT_TRUE(FormatProfileStruct(block, sizeof(block), ours, sizeof(ours)));
+    ASSERT_TRUE(support::FormatProfileStruct(block, sizeof(block), ours, sizeof(ours)));
     EXPECT_STREQ(written, ours);
     uint8_t parsed[WEBURL_BLOCK_SIZE];
-    EXPECT_TRUE(ParseProfileStruct(ours, parsed, sizeof(parsed)));
+    EXPECT_TRUE(support::ParseProfileStruct(ours, parsed, sizeof(parsed)));
     EXPECT_EQ(memcmp(parsed, block, sizeof(block)), 0);
     char small[16];
-    EXPECT_FALSE(FormatProfileStruct(block, sizeof(block), small, sizeof(small)));
+    EXPECT_FALSE(support::FormatProfileStruct(block, sizeof(block), small, sizeof(small)));
 }
 
 TEST_F(ConfigFile, WebDownloadUrlNeedsAGoodChecksum)
@@ -356,7 +357,7 @@ TEST_F(ConfigFile, WebDownloadUrlNeedsAGoodChecksum)
         ASSERT_TRUE(Read("[Runtime]\r\nWebDownloadUrl=" + c.value + "\r\n"));
         EXPECT_EQ(std::wstring(g_ProjectInfo.szWebDownloadUrl), c.expected) << c.name;
         uint8_t block[WEBURL_BLOCK_SIZE];
-        EXPECT_EQ(ParseProfileStruct(c.value.c_str(), block, sizeof(block)), !c.expected.empty()) << c.name;
+        EXPECT_EQ(support::ParseProfileStruct(c.value.c_str(), block, sizeof(block)), !c.expected.empty()) << c.name;
     }
     ASSERT_TRUE(Read("[Runtime]\r\n"));
     EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"");

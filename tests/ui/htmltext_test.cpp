@@ -571,8 +571,8 @@ TEST_F(HtmlControlTest, AnswersTheQueryOnlyWhenSubclassed)
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
     HWND hHtml = MakeControl(L"<b>x</b>");
     EXPECT_EQ(SendMessageW(hHtml, WM_HTML_QUERY, 0, 0), static_cast<LRESULT>(0x4D544850));
-    EXPECT_TRUE(IsHTMLControl(hHtml));
-    EXPECT_FALSE(IsHTMLControl(hPlain));
+    EXPECT_EQ(static_cast<LRESULT>(HTML_CONTROL_MARK), SendMessageW(hHtml, WM_HTML_QUERY, 0, 0));
+    EXPECT_NE(static_cast<LRESULT>(HTML_CONTROL_MARK), SendMessageW(hPlain, WM_HTML_QUERY, 0, 0));
     EXPECT_EQ(SendMessageW(hHtml, WM_NCHITTEST, 0, 0), HTCLIENT);
     // Subclassing twice keeps the one state.
     EXPECT_TRUE(SubclassHTMLControl(hHtml));
