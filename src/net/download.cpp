@@ -5,6 +5,7 @@
 #include <strsafe.h>
 #include <cwchar>
 #include <new>
+#include <initializer_list>
 #include <vector>
 #include "common/cancel.h"
 #include "common/blockcopy.h"
@@ -65,6 +66,14 @@ DWORD g_dwStallLimitMs = DOWNLOAD_STALL_LIMIT_MS;
 LPCWSTR LoginOrDefault(LPCWSTR sz)
 {
     return sz[0] ? sz : nullptr;
+}
+
+// The texts of a download that were not given read as empty.
+void ReadAbsentAsEmpty(std::initializer_list<LPCWSTR*> texts)
+{
+    for (LPCWSTR* psz : texts)
+        if (!*psz)
+            *psz = L"";
 }
 
 // Folder of szTarget joined with its name, or with the URL's file name when
@@ -965,14 +974,7 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
                        LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags, BOOL bSecure,
                        BOOL bResume, ULONGLONG ullExpectedSize)
 {
-    if (!szServer)
-        szServer = L"";
-    if (!szUser)
-        szUser = L"";
-    if (!szPassword)
-        szPassword = L"";
-    if (!szUrlPath)
-        szUrlPath = L"";
+    ReadAbsentAsEmpty({&szServer, &szUser, &szPassword, &szUrlPath});
     WCHAR szFile[PATH_CCH], szFolder[PATH_CCH];
     BOOL bPath = BuildTargetPath(szTarget, szUrlPath, szFile, szFolder);
     if (wPort == 0)
@@ -1021,14 +1023,7 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
                       LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags,
                       ULONGLONG ullExpectedSize)
 {
-    if (!szServer)
-        szServer = L"";
-    if (!szUser)
-        szUser = L"";
-    if (!szPassword)
-        szPassword = L"";
-    if (!szUrlPath)
-        szUrlPath = L"";
+    ReadAbsentAsEmpty({&szServer, &szUser, &szPassword, &szUrlPath});
     WCHAR szFile[PATH_CCH], szFolder[PATH_CCH];
     BOOL bPath = BuildTargetPath(szTarget, szUrlPath, szFile, szFolder);
     if (wPort == 0)

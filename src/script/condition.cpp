@@ -140,6 +140,13 @@ BOOL ScriptGuard(const SCRIPTGUARD& guard)
     return GuardOsPasses(guard) && GuardLabelPasses(guard) && GuardSpPasses(guard);
 }
 
+BOOL ScriptLineRuns(CScriptFields& fields)
+{
+    SCRIPTGUARD guard;
+    fields.Guard(guard);
+    return fields.Valid() && ScriptGuard(guard);
+}
+
 UINT ScriptIF(LPCWSTR szParams)
 {
     CScriptFields fields(L"ScriptIF", szParams);

@@ -13,6 +13,9 @@ BOOL GuardLabelPasses(const SCRIPTGUARD& guard);
 BOOL GuardSpPasses(const SCRIPTGUARD& guard);
 // All three.
 BOOL ScriptGuard(const SCRIPTGUARD& guard);
+// The end of a command line: splits off its guard and decides. TRUE when
+// every field fit and the guard lets the line run.
+BOOL ScriptLineRuns(CScriptFields& fields);
 
 UINT ScriptIF(LPCWSTR szParams);
 UINT ScriptExit(LPCWSTR szParams);

@@ -104,10 +104,8 @@ UINT CreateDirCommand(LPCWSTR szHandler, LPCWSTR szParams)
     SetScriptResult(0);
     CScriptFields fields(szHandler, szParams);
     SCRIPTPATH folder;
-    SCRIPTGUARD guard;
     fields.NextPath(folder);
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard) || !ScriptPathAllowed(szHandler, folder, GUARD_WRITE))
+    if (!ScriptLineRuns(fields) || !ScriptPathAllowed(szHandler, folder, GUARD_WRITE))
         return 0;
 
     WCHAR szPath[PATH_CCH];
@@ -143,11 +141,9 @@ UINT ChangeDir(LPCWSTR szParams)
     SetScriptResult(0);
     CScriptFields fields(L"ChangeDir", szParams);
     SCRIPTPATH folder;
-    SCRIPTGUARD guard;
     fields.NextPath(folder);
-    fields.Guard(guard);
     // The lines after it take relative paths from here: never a root.
-    if (!fields.Valid() || !ScriptGuard(guard) ||
+    if (!ScriptLineRuns(fields) ||
         !ScriptPathAllowed(L"ChangeDir", folder, GUARD_CHANGE_FOLDER))
         return 0;
 
@@ -165,13 +161,11 @@ UINT ScriptRemoveDir(LPCWSTR szParams)
     CScriptFields fields(L"ScriptRemoveDir", szParams);
     SCRIPTPATH folder;
     WCHAR szOptions[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
     fields.NextPath(folder);
     // The folder's contents always go.
     DWORD dwFlags = ParseOptions(fields.Rest(), FOR_REMOVEDIR, SCRIPT_INCLUDE_SUBDIR);
     fields.Next(szOptions, ARRAYSIZE(szOptions));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard) ||
+    if (!ScriptLineRuns(fields) ||
         !ScriptPathAllowed(L"ScriptRemoveDir", folder, GUARD_REMOVE_FOLDER))
         return 0;
 
@@ -187,12 +181,10 @@ UINT RemoveFile(LPCWSTR szParams)
     CScriptFields fields(L"RemoveFile", szParams);
     SCRIPTPATH pattern;
     WCHAR szOptions[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
     fields.NextPath(pattern);
     DWORD dwFlags = ParseOptions(fields.Rest(), FOR_REMOVEFILE, 0);
     fields.Next(szOptions, ARRAYSIZE(szOptions));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard) ||
+    if (!ScriptLineRuns(fields) ||
         !ScriptPathAllowed(L"RemoveFile", pattern, GUARD_REMOVE_FILES,
                            (dwFlags & SCRIPT_INCLUDE_SUBDIR) != 0))
         return 0;
@@ -203,23 +195,33 @@ UINT RemoveFile(LPCWSTR szParams)
     return uResult;
 }
 
+namespace {
+
+// The line of a copy command: what to copy, where to, the options. FALSE
+// when the line does not run or a path is refused (an empty destination is:
+// it would be the current folder).
+BOOL ReadCopyLine(LPCWSTR szHandler, LPCWSTR szParams, SCRIPTPATH& source, SCRIPTPATH& dest,
+                  DWORD* pdwFlags)
+{
+    CScriptFields fields(szHandler, szParams);
+    WCHAR szOptions[SCRIPT_TEXT_CCH];
+    fields.NextPath(source);
+    fields.LimitRest(PATH_CCH);
+    fields.NextPath(dest);
+    *pdwFlags = ParseOptions(fields.Rest(), FOR_COPY, 0);
+    fields.Next(szOptions, ARRAYSIZE(szOptions));
+    return ScriptLineRuns(fields) && ScriptPathAllowed(szHandler, source, GUARD_WRITE) &&
+           ScriptPathAllowed(szHandler, dest, GUARD_WRITE);
+}
+
+}  // namespace
+
 UINT ScriptCopyFile(LPCWSTR szParams)
 {
     SetScriptResult(0);
-    CScriptFields fields(L"ScriptCopyFile", szParams);
     SCRIPTPATH pattern, dest;
-    WCHAR szOptions[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
-    fields.NextPath(pattern);
-    fields.LimitRest(PATH_CCH);
-    fields.NextPath(dest);
-    DWORD dwFlags = ParseOptions(fields.Rest(), FOR_COPY, 0);
-    fields.Next(szOptions, ARRAYSIZE(szOptions));
-    fields.Guard(guard);
-    // An empty destination is refused: it would be the current folder.
-    if (!fields.Valid() || !ScriptGuard(guard) ||
-        !ScriptPathAllowed(L"ScriptCopyFile", pattern, GUARD_WRITE) ||
-        !ScriptPathAllowed(L"ScriptCopyFile", dest, GUARD_WRITE))
+    DWORD dwFlags = 0;
+    if (!ReadCopyLine(L"ScriptCopyFile", szParams, pattern, dest, &dwFlags))
         return 0;
 
     DWORD dwResult = CopyMatchingFiles(pattern.sz, dest.sz, dwFlags);
@@ -231,19 +233,9 @@ UINT ScriptCopyFile(LPCWSTR szParams)
 UINT ScriptCopyDir(LPCWSTR szParams)
 {
     SetScriptResult(0);
-    CScriptFields fields(L"ScriptCopyDir", szParams);
     SCRIPTPATH source, destFolder;
-    WCHAR szOptions[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
-    fields.NextPath(source);
-    fields.LimitRest(PATH_CCH);
-    fields.NextPath(destFolder);
-    DWORD dwFlags = ParseOptions(fields.Rest(), FOR_COPY, 0);
-    fields.Next(szOptions, ARRAYSIZE(szOptions));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard) ||
-        !ScriptPathAllowed(L"ScriptCopyDir", source, GUARD_WRITE) ||
-        !ScriptPathAllowed(L"ScriptCopyDir", destFolder, GUARD_WRITE))
+    DWORD dwFlags = 0;
+    if (!ReadCopyLine(L"ScriptCopyDir", szParams, source, destFolder, &dwFlags))
         return 0;
 
     // The source folder goes, by name, into the destination folder.
@@ -277,13 +269,11 @@ UINT ScriptRenameFile(LPCWSTR szParams)
     SetScriptResult(0);
     CScriptFields fields(L"ScriptRenameFile", szParams);
     SCRIPTPATH oldPath, newPath;
-    SCRIPTGUARD guard;
     fields.NextPath(oldPath);
     fields.LimitRest(PATH_CCH);
     fields.NextPath(newPath);
-    fields.Guard(guard);
     // Moving a folder away removes it from where it was.
-    if (!fields.Valid() || !ScriptGuard(guard) ||
+    if (!ScriptLineRuns(fields) ||
         !ScriptPathAllowed(L"ScriptRenameFile", oldPath, GUARD_REMOVE_FOLDER) ||
         !ScriptPathAllowed(L"ScriptRenameFile", newPath, GUARD_WRITE))
         return 0;
@@ -307,14 +297,12 @@ UINT ScriptSetFileAttributes(LPCWSTR szParams)
     CScriptFields fields(L"ScriptSetFileAttributes", szParams);
     SCRIPTPATH pattern;
     WCHAR szAttributes[SCRIPT_TEXT_CCH], szOptions[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
     fields.NextPath(pattern);
     fields.Next(szAttributes, ARRAYSIZE(szAttributes));
     DWORD dwFlags = ParseOptions(fields.Rest(), FOR_SETATTR, 0);
     fields.Next(szOptions, ARRAYSIZE(szOptions));
-    fields.Guard(guard);
     BOOL bRecursive = (dwFlags & SCRIPT_INCLUDE_SUBDIR) != 0;
-    if (!fields.Valid() || !ScriptGuard(guard) ||
+    if (!ScriptLineRuns(fields) ||
         !ScriptPathAllowed(L"ScriptSetFileAttributes", pattern, GUARD_SET_ATTRIBUTES, bRecursive))
         return 0;
 
@@ -389,13 +377,11 @@ UINT ScriptDelay(LPCWSTR szParams)
     DebugTrace(L"ScriptDelay(%s)->Begin", szParams);
     CScriptFields fields(L"ScriptDelay", szParams);
     WCHAR szDelay[SCRIPT_TEXT_CCH], szFile[PATH_CCH], szUnused[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
     fields.NextExpanded(szDelay, ARRAYSIZE(szDelay));
     DebugTrace(L"ScriptDelay()->szDelay=%s szFile=%s", szDelay, fields.Rest());
     fields.NextExpanded(szFile, ARRAYSIZE(szFile));
     fields.Next(szUnused, ARRAYSIZE(szUnused));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!ScriptLineRuns(fields))
         return 0;
 
     long lDelay = ScriptNumber(szDelay);
@@ -507,15 +493,13 @@ UINT ScriptUnpackArchive(const UNPACKCOMMAND& command, LPCWSTR szParams)
     CScriptFields fields(command.szHandler, szParams);
     SCRIPTPATH archive, target;
     WCHAR szUnused[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
     fields.NextPath(archive);
     fields.LimitRest(PATH_CCH);
     fields.NextPath(target);
     if (command.bExtraField)
         fields.Next(szUnused, ARRAYSIZE(szUnused));
-    fields.Guard(guard);
     // An empty target would be the current folder.
-    if (!fields.Valid() || !ScriptGuard(guard) ||
+    if (!ScriptLineRuns(fields) ||
         !ScriptPathAllowed(command.szHandler, archive, GUARD_WRITE) ||
         !ScriptPathAllowed(command.szHandler, target, GUARD_WRITE))
         return 0;

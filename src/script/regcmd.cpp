@@ -42,7 +42,6 @@ UINT ScriptCreateKey(LPCWSTR szParams)
     WCHAR szRoot[SCRIPT_TEXT_CCH], szName[SCRIPT_TEXT_CCH];
     WCHAR szType[SCRIPT_TEXT_CCH], szData[SCRIPT_TEXT_CCH];
     SCRIPTKEY key;
-    SCRIPTGUARD guard;
     fields.Next(szRoot, ARRAYSIZE(szRoot));
     fields.NextTracked(key.sz, ARRAYSIZE(key.sz), key.szEmptyVars, ARRAYSIZE(key.szEmptyVars));
     LPCWSTR szKey = key.sz;
@@ -51,8 +50,7 @@ UINT ScriptCreateKey(LPCWSTR szParams)
     fields.Next(szType, ARRAYSIZE(szType));
     fields.ExpandRest();
     fields.Next(szData, ARRAYSIZE(szData));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!ScriptLineRuns(fields))
         return 0;
 
     HKEY hRoot = GetRootKey(szRoot, TRUE);
@@ -84,15 +82,13 @@ UINT ScriptRemoveKey(LPCWSTR szParams)
     CScriptFields fields(L"ScriptRemoveKey", szParams);
     WCHAR szRoot[SCRIPT_TEXT_CCH], szName[SCRIPT_TEXT_CCH];
     SCRIPTKEY key;
-    SCRIPTGUARD guard;
     fields.Next(szRoot, ARRAYSIZE(szRoot));
     // No path variables here: the key is taken as written.
     fields.Next(key.sz, ARRAYSIZE(key.sz));
     key.szEmptyVars[0] = L'\0';
     LPCWSTR szKey = key.sz;
     fields.Next(szName, ARRAYSIZE(szName));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!ScriptLineRuns(fields))
         return 0;
 
     HKEY hRoot = GetRootKey(szRoot, TRUE);
@@ -112,7 +108,6 @@ UINT ScriptCopyRegistry(LPCWSTR szParams)
     WCHAR szSrcRoot[SCRIPT_TEXT_CCH], szSrcKey[SCRIPT_TEXT_CCH];
     WCHAR szDstRoot[SCRIPT_TEXT_CCH], szMode[SCRIPT_TEXT_CCH];
     SCRIPTKEY dst;
-    SCRIPTGUARD guard;
     fields.Next(szSrcRoot, ARRAYSIZE(szSrcRoot));
     fields.Next(szSrcKey, ARRAYSIZE(szSrcKey));
     fields.Next(szDstRoot, ARRAYSIZE(szDstRoot));
@@ -120,8 +115,7 @@ UINT ScriptCopyRegistry(LPCWSTR szParams)
     dst.szEmptyVars[0] = L'\0';
     LPCWSTR szDstKey = dst.sz;
     fields.Next(szMode, ARRAYSIZE(szMode));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!ScriptLineRuns(fields))
         return 0;
 
     HKEY hSrc = GetRootKey(szSrcRoot, TRUE);

@@ -246,11 +246,9 @@ UINT ScriptRemoveIcon(LPCWSTR szParams)
     SCRIPTPATH folder, name;
     LPCWSTR szFolder = folder.sz;
     LPCWSTR szName = name.sz;
-    SCRIPTGUARD guard;
     fields.NextPath(folder);
     fields.NextPath(name);
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard) ||
+    if (!ScriptLineRuns(fields) ||
         (folder.szEmptyVars[0] && !ScriptPathAllowed(L"ScriptRemoveIcon", folder, GUARD_WRITE)) ||
         (name.szEmptyVars[0] && !ScriptPathAllowed(L"ScriptRemoveIcon", name, GUARD_WRITE)))
         return 0;
@@ -269,7 +267,6 @@ UINT ScriptExecuteFile(LPCWSTR szParams)
     CScriptFields fields(L"ScriptExecuteFile", szParams);
     WCHAR szFile[PATH_CCH], szArgs[SCRIPT_TEXT_CCH], szDir[PATH_CCH];
     WCHAR szVerb[SCRIPT_TEXT_CCH], szOptions[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
     fields.NextExpanded(szFile, ARRAYSIZE(szFile));
     fields.ExpandRest();
     DebugTrace(L"ScriptExecuteFile()->szFullFileName=%s szParams=%s", szFile, fields.Rest());
@@ -293,9 +290,8 @@ UINT ScriptExecuteFile(LPCWSTR szParams)
     if (!szVerb[0])
         StringCchCopyW(szVerb, ARRAYSIZE(szVerb),
                        g_OsVersion.dwMajorVersion < 6 ? L"open" : L"RunAs");
-    fields.Guard(guard);
     DebugTrace(L"FullFileName=%s", szFile);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!ScriptLineRuns(fields))
         return 0;
 
     if (!szDir[0]) {
@@ -317,10 +313,8 @@ UINT ScriptKillModule(LPCWSTR szParams)
     SetScriptResult(0);
     CScriptFields fields(L"ScriptKillModule", szParams);
     WCHAR szProgram[PATH_CCH];
-    SCRIPTGUARD guard;
     fields.NextExpanded(szProgram, ARRAYSIZE(szProgram));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!ScriptLineRuns(fields))
         return 0;
 
     // Programs started from another run's temporary folders (a package
@@ -340,10 +334,8 @@ UINT ScriptStopService(LPCWSTR szParams)
     SetScriptResult(0);
     CScriptFields fields(L"ScriptStopService", szParams);
     WCHAR szService[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
     fields.NextExpanded(szService, ARRAYSIZE(szService));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!ScriptLineRuns(fields))
         return 0;
 
     UINT uResult = StopService(szService) ? 1 : 0;
@@ -356,12 +348,10 @@ UINT ScriptRegisterFile(LPCWSTR szParams)
     SetScriptResult(0);
     CScriptFields fields(L"ScriptRegisterFile", szParams);
     WCHAR szFile[PATH_CCH], szMode[SCRIPT_TEXT_CCH], szExtra[SCRIPT_TEXT_CCH];
-    SCRIPTGUARD guard;
     fields.NextExpanded(szFile, ARRAYSIZE(szFile));
     fields.Next(szMode, ARRAYSIZE(szMode));
     fields.NextExpanded(szExtra, ARRAYSIZE(szExtra));
-    fields.Guard(guard);
-    if (!fields.Valid() || !ScriptGuard(guard))
+    if (!ScriptLineRuns(fields))
         return 0;
 
     TrimBlanks(szMode);
