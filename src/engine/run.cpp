@@ -296,13 +296,13 @@ void SettleExitCode(const WorkerRun& run)
 {
     if (run.dwError != 0)
         SetExitCode(run.dwError);
-    else if (!g_bExitCodeSet && IsCancelled())
+    else if (!ExitCodeChosen() && IsCancelled())
         SetExitCode(ERROR_CANCELLED);
-    else if (!g_bExitCodeSet && run.bRestart)
+    else if (!ExitCodeChosen() && run.bRestart)
         SetExitCode(run.bRestarting ? ERROR_SUCCESS_REBOOT_INITIATED : ERROR_SUCCESS_REBOOT_REQUIRED);
-    else if (!g_bExitCodeSet)
+    else if (!ExitCodeChosen())
         SetExitCode(ERROR_SUCCESS);
-    DebugTrace(L"ThreadUnCompressDATA()->ExitCode=%d", g_dwExitCode);
+    DebugTrace(L"ThreadUnCompressDATA()->ExitCode=%d", ExitCode());
 }
 
 }  // namespace
@@ -371,7 +371,7 @@ void LaunchForSetupProgram(HWND hOwner, LPCWSTR szFile, LPCWSTR szCmdLine, LPCWS
 {
     // A program waited for until it ended leaves its code; one not waited
     // for, or cut short, leaves the run's as it was.
-    DWORD dwBefore = g_dwExitCode;
+    DWORD dwBefore = ExitCode();
     DWORD dwCode = dwBefore;
     if (ExecuteFile(hOwner, szFile, szCmdLine, szDir, szVerb, bWait, nShowCmd, &dwCode, nullptr) &&
         dwCode != dwBefore)

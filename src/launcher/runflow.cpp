@@ -47,7 +47,7 @@ const WCHAR PACKAGE_SECTION[] = L"Package";
 const WCHAR CONFIG_FILE_KEY[] = L"ConfigFile";
 
 // Where a step leaves the run: on, to the shutdown, or out at once (help
-// shown: 0; no scratch folder: the error code in g_dwExitCode).
+// shown: 0; no scratch folder: the error code as the exit code).
 enum class Next { Continue, Shutdown, Return0, ReturnError };
 
 // What the run holds between start-up and shutdown.
@@ -649,7 +649,7 @@ void RunSetupPhase()
     DWORD dwError = GetLastError();
     // The worker settles the exit code; one ended by force (the window was
     // closed) or never started did not.
-    if (!g_bExitCodeSet)
+    if (!ExitCodeChosen())
         SetExitCode(IsCancelled() ? ERROR_CANCELLED
                                   : (hDlg || !dwError ? ERROR_CAN_NOT_COMPLETE : dwError));
 }
@@ -712,7 +712,7 @@ void RemoveFolders(RunState& run)
     if (g_ProjectInfo.bDelFiles && FolderExists(szTgd) && lstrcmpiW(szTgd, ModulePath) != 0 &&
         !g_bRunOnceWritten) {
         RemoveTargetFolder(szTgd, g_bOwnTgdFolder);
-    } else if (run.bExtractOnly && g_dwExitCode != ERROR_SUCCESS && IsRunFolder(szTgd)) {
+    } else if (run.bExtractOnly && ExitCode() != ERROR_SUCCESS && IsRunFolder(szTgd)) {
         // A failed extraction leaves nothing of its own: no files, and no
         // folder it made for them.
         DebugTrace(L"WinMain()->Extraction failed: what it made in '%s' goes", szTgd);
@@ -741,9 +741,9 @@ DWORD Shutdown(RunState& run)
     FreeLibraries(run);
     RemoveFolders(run);
     RestartElevatedIfNeeded(run);
-    DebugTrace(L"WinMain()->End(%#x)", g_dwExitCode);
+    DebugTrace(L"WinMain()->End(%#x)", ExitCode());
     CloseTraceLog();
-    return g_dwExitCode;
+    return ExitCode();
 }
 
 // Leaves before anything is created: only COM and the rich edit library go.
@@ -883,6 +883,7 @@ DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
     run.lpCmdLine = lpCmdLine ? lpCmdLine : L"";
     hInstance = hInst;
     hInstRes = hInst;
+    StartExitCode();
     g_pRun = &run;
     InstallFaultHandler(CleanUpAfterFault);
 
@@ -892,7 +893,7 @@ DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
         dwExitCode = ReturnEarly(run, 0);
         break;
     case Next::ReturnError:
-        dwExitCode = ReturnEarly(run, g_dwExitCode);
+        dwExitCode = ReturnEarly(run, ExitCode());
         break;
     case Next::Continue:
         RunSetupPhase();

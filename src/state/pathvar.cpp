@@ -106,7 +106,7 @@ const FOLDERLABEL FOLDER_LOG[] = {
 enum VALUESOURCE {
     VS_FOLDER,    // the folder table
     VS_TEXT,      // a text owned elsewhere, read at each expansion
-    VS_EXITCODE,  // g_dwExitCode, "%d"
+    VS_EXITCODE,  // ExitCode(), "%d"
     VS_HWND,      // the status window, "%p"
     VS_SETUPZK,   // "/SETUPZK:%u" of the status window, Vista and later
     VS_EMPTY,
@@ -361,7 +361,7 @@ BOOL ExpandPathVar(LPWSTR szText, DWORD cchText, LPWSTR szEmptyVars, size_t cchE
         case VS_EXITCODE:
             if (!wcsstr(szWork, entry.szName))
                 continue;
-            StringCchPrintfW(szNumber, NUMBER_CCH, L"%d", static_cast<int>(g_dwExitCode));
+            StringCchPrintfW(szNumber, NUMBER_CCH, L"%d", static_cast<int>(ExitCode()));
             szValue = szNumber;
             break;
         case VS_HWND:

@@ -6,8 +6,6 @@ WORD g_lcID_LangParam;
 BOOL g_bSilent;
 BOOL g_bForceDownload;
 BOOL g_bSuppressMsgBoxes;
-DWORD g_dwExitCode = 1;
-BOOL g_bExitCodeSet;
 
 HINSTANCE hInstance;
 HINSTANCE hInstRes;
@@ -25,6 +23,14 @@ BOOL g_bDataFile;
 DWORD g_dwDataFileOffset;
 BOOL g_bPayloadLost;
 
+namespace {
+
+// Written by SetExitCode alone.
+DWORD g_dwExitCode = 1;
+BOOL g_bExitCodeSet;
+
+}  // namespace
+
 BOOL HasPayload()
 {
     return g_hDataRes != nullptr || g_bDataFile;
@@ -40,4 +46,20 @@ void SetExitCode(DWORD dwCode, EXITCODESOURCE source)
     g_dwExitCode = dwCode;
     if (source == EXITCODE_CHOSEN)
         g_bExitCodeSet = TRUE;
+}
+
+DWORD ExitCode()
+{
+    return g_dwExitCode;
+}
+
+BOOL ExitCodeChosen()
+{
+    return g_bExitCodeSet;
+}
+
+void StartExitCode()
+{
+    g_dwExitCode = 1;
+    g_bExitCodeSet = FALSE;
 }

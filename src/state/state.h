@@ -17,8 +17,6 @@ extern WORD g_lcID_LangParam;                // -LANG:, 0 = not forced
 extern BOOL g_bSilent;                       // -S / -FULLSILENT
 extern BOOL g_bForceDownload;                // -FD
 extern BOOL g_bSuppressMsgBoxes;             // -SUPPRESSMSGBOXES: boxes take their default answer
-extern DWORD g_dwExitCode;                   // process exit code, starts at 1
-extern BOOL g_bExitCodeSet;                  // a program, the script or the setup program set it
 
 extern HINSTANCE hInstance;                  // the program's own module
 extern HINSTANCE hInstRes;                   // module holding dialogs and strings
@@ -64,3 +62,9 @@ enum EXITCODESOURCE : DWORD {
 // the value travels through WM_SET_EXIT_CODE (lParam: the source) to that
 // thread; without a window it is written here.
 void SetExitCode(DWORD dwCode, EXITCODESOURCE source = EXITCODE_CHOSEN);
+// The run's exit code so far; 1 until something sets it.
+DWORD ExitCode();
+// TRUE once a program, the script or the setup program chose the code.
+BOOL ExitCodeChosen();
+// A run's first exit code: 1, nothing chosen. The run starts with it.
+void StartExitCode();

@@ -15,9 +15,10 @@
 #include "ui/tray.h"
 #include "engine/run.h"
 
-UINT m_uiTaskbarBtnCreatedMsg;
-
 namespace {
+
+// Id of the registered "TaskbarButtonCreated" message.
+UINT m_uiTaskbarBtnCreatedMsg;
 
 HANDLE g_hWorkerThread;
 // Set while the destroy handler runs: a late WM_END_TASK must not destroy twice.
@@ -360,13 +361,13 @@ void OnLaunchRequest(HWND hDlg, const COPYDATASTRUCT* pCds)
     delete pData;
 }
 
-}  // namespace
-
 void RegisterTaskbarButtonMessage()
 {
     if (!m_uiTaskbarBtnCreatedMsg)
         m_uiTaskbarBtnCreatedMsg = RegisterWindowMessageW(L"TaskbarButtonCreated");
 }
+
+}  // namespace
 
 INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {

@@ -16,10 +16,6 @@ struct STATUSDLGPARAM {
     STARTRUNPROC pfnStartRun;  // the run the window shows (ui/statusview.h)
 };
 
-// Id of the registered "TaskbarButtonCreated" message.
-extern UINT m_uiTaskbarBtnCreatedMsg;
-void RegisterTaskbarButtonMessage();
-
 // Creates the status window (200 normal, 150 small) and runs the message
 // loop until it is destroyed. Returns the dialog handle.
 HWND StatusDlg(HWND hParent, STATUSDLGPARAM* pParam);

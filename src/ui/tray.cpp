@@ -8,7 +8,6 @@ static_assert(sizeof(void*) != 4 || sizeof(NOTIFYICONDATAW) == 956,
               "the tray record must have its full Windows Vista size");
 
 CSystemTray g_SystemTray;
-CSystemTray* CSystemTray::m_pThis = nullptr;
 
 namespace {
 
@@ -50,8 +49,6 @@ CSystemTray::~CSystemTray()
         DestroyWindow(m_hWnd);
         m_hWnd = nullptr;
     }
-    if (m_pThis == this)
-        m_pThis = nullptr;
 }
 
 BOOL CSystemTray::CreateOwnWindow()
@@ -85,6 +82,8 @@ BOOL CSystemTray::CreateOwnWindow()
         DebugTrace(L"CSystemTray::Create()->CreateWindowEx=%d", GetLastError());
         return FALSE;
     }
+    // The window finds its icon through its own data.
+    SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     return TRUE;
 }
 
@@ -106,7 +105,6 @@ BOOL CSystemTray::Create(HINSTANCE hInst, HWND hParent, UINT uCallbackMessage, L
 
     m_hInstance = hInst;
     // The own window's procedure finds the object that made the icon.
-    m_pThis = this;
     if (!CreateOwnWindow() && !hParent)
         return FALSE;
 
@@ -251,7 +249,7 @@ LRESULT CSystemTray::OnTrayNotification(WPARAM wParam, LPARAM lParam)
 
 LRESULT CALLBACK CSystemTray::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    CSystemTray* pTray = m_pThis;
+    auto* pTray = reinterpret_cast<CSystemTray*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
     if (pTray && hWnd == pTray->m_hWnd && uMsg == pTray->m_tnd.uCallbackMessage &&
         pTray->m_tnd.uCallbackMessage != 0)
         return pTray->OnTrayNotification(wParam, lParam);

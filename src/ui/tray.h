@@ -59,8 +59,6 @@ private:
     HWND m_hTargetWnd;        // receives notifications and menu commands
     UINT m_uCreationFlags;
     UINT m_uDefaultMenuItem;  // position in the popup menu
-
-    static CSystemTray* m_pThis;
 };
 
 extern CSystemTray g_SystemTray;

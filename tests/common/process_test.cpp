@@ -18,10 +18,10 @@ protected:
     {
         tracesink::Clear();
         g_bCancel = 0;
-        g_dwExitCode = 1;
-        g_bExitCodeSet = FALSE;
     }
     void TearDown() override { g_bCancel = 0; }
+
+    DWORD exitCode_ = 1;  // where a wait leaves the program's code
 };
 
 struct WaitCase {
@@ -50,8 +50,8 @@ TEST_F(ExecuteFileTest, WaitsAndTakesTheExitCode)
         tracesink::Clear();
         HANDLE hProcess = INVALID_HANDLE_VALUE;
         ASSERT_TRUE(ExecuteFile(nullptr, FakeSetup().c_str(), params.c_str(), dir.Path().c_str(),
-                                c.verb, TRUE, SW_HIDE, &g_dwExitCode, &hProcess));
-        EXPECT_EQ(c.expectedExit, g_dwExitCode);
+                                c.verb, TRUE, SW_HIDE, &exitCode_, &hProcess));
+        EXPECT_EQ(c.expectedExit, exitCode_);
         ASSERT_NE(nullptr, hProcess);
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 0));
         CloseHandle(hProcess);
@@ -77,10 +77,10 @@ TEST_F(ExecuteFileTest, WithoutWaitLeavesTheExitCodeAndHandsOverTheProcess)
     ScratchDir dir(L"launch-nowait");
     std::wstring params = L"--exit 5";
     HANDLE hProcess = nullptr;
-    g_dwExitCode = 1234;
+    exitCode_ = 1234;
     ASSERT_TRUE(ExecuteFile(nullptr, FakeSetup().c_str(), params.c_str(), nullptr, L"open", FALSE,
-                            SW_HIDE, &g_dwExitCode, &hProcess));
-    EXPECT_EQ(1234u, g_dwExitCode);
+                            SW_HIDE, &exitCode_, &hProcess));
+    EXPECT_EQ(1234u, exitCode_);
     ASSERT_NE(nullptr, hProcess);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 30000));
     DWORD code = 0;
@@ -96,10 +96,10 @@ TEST_F(ExecuteFileTest, MissingFileFailsBeforeTheShell)
     ScratchDir dir(L"launch-missing");
     std::wstring missing = dir.File(L"nothere.exe");
     HANDLE hProcess = INVALID_HANDLE_VALUE;
-    g_dwExitCode = 77;
+    exitCode_ = 77;
     EXPECT_FALSE(ExecuteFile(nullptr, missing.c_str(), L"", nullptr, L"open", TRUE, SW_HIDE,
-                             &g_dwExitCode, &hProcess));
-    EXPECT_EQ(77u, g_dwExitCode);
+                             &exitCode_, &hProcess));
+    EXPECT_EQ(77u, exitCode_);
     EXPECT_EQ(nullptr, hProcess);
     EXPECT_TRUE(tracesink::Contains("ExecuteFile(" + Utf8(missing) +
                                     ", , open, 1 (Wait=1), 0 (ShowWindow))->Begin"));
@@ -115,9 +115,9 @@ TEST_F(ExecuteFileTest, ShellRefusalReturnsFalse)
     uitest::WriteFileBytes(file, "x");
     HANDLE hProcess = INVALID_HANDLE_VALUE;
     EXPECT_FALSE(ExecuteFile(nullptr, file.c_str(), L"", nullptr, L"noSuchVerb", TRUE, SW_HIDE,
-                             &g_dwExitCode, &hProcess));
+                             &exitCode_, &hProcess));
     EXPECT_EQ(nullptr, hProcess);
-    EXPECT_EQ(1u, g_dwExitCode);
+    EXPECT_EQ(1u, exitCode_);
     EXPECT_TRUE(tracesink::Contains("ExecuteFile()->End(0 - 0x1)")) << tracesink::Dump();
 }
 
@@ -135,12 +135,12 @@ TEST_F(ExecuteFileTest, CancelEndsTheWaitWhileTheProgramRuns)
     HANDLE hProcess = nullptr;
     HANDLE hCanceller = CreateThread(nullptr, 0, CancelWhileWaiting, nullptr, 0, nullptr);
     ASSERT_TRUE(ExecuteFile(nullptr, FakeSetup().c_str(), L"--sleep 60000", nullptr, L"open",
-                            TRUE, SW_HIDE, &g_dwExitCode, &hProcess));
+                            TRUE, SW_HIDE, &exitCode_, &hProcess));
     WaitForSingleObject(hCanceller, INFINITE);
     CloseHandle(hCanceller);
     // The program still runs: it has no exit code yet, and STILL_ACTIVE is
     // never taken for one.
-    EXPECT_EQ(1u, g_dwExitCode);
+    EXPECT_EQ(1u, exitCode_);
     ASSERT_NE(nullptr, hProcess);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hProcess, 0));
     TerminateProcess(hProcess, 0);

@@ -147,8 +147,7 @@ public:
     {
         tracesink::Clear();
         g_bCancel = 0;
-        g_dwExitCode = 1;
-        g_bExitCodeSet = FALSE;
+        StartExitCode();
         g_bSilent = TRUE;
         g_bFileList = FALSE;
         g_bPayloadLost = FALSE;
@@ -232,7 +231,7 @@ TEST_F(WorkerRunTest, LaunchesWithTheVerbAndAlwaysTakesTheExitCode)
         RunWorker();
         EXPECT_TRUE(tracesink::Contains(BeginLine(c.verb, c.wait))) << tracesink::Dump();
         // The worker waits for the program even when ExecuteFile did not.
-        EXPECT_EQ(4u, g_dwExitCode);
+        EXPECT_EQ(4u, ExitCode());
         EXPECT_TRUE(tracesink::ContainsPrefix("ExecuteFile()->WaitForSingleObject=0 Time="));
         std::wstring dir = FakeSetup();
         PathRemoveFileSpecW(&dir[0]);
@@ -284,7 +283,7 @@ TEST_F(WorkerRunTest, CancelledBeforeTheLaunchLaunchesNothing)
     RunWorker();
     EXPECT_FALSE(tracesink::ContainsPrefix("ExecuteFile("));
     EXPECT_FALSE(PathFileExistsW(m_record.c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), g_dwExitCode);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), ExitCode());
 }
 
 // The box says what happened and what to do, under the product's name, and
@@ -330,7 +329,7 @@ TEST_F(WorkerRunTest, RestartRegistersTheSetupProgramInsteadOfLaunchingIt)
             quoted = L"\"" + quoted + L"\"";
         EXPECT_EQ(quoted + L" " + g_ProjectInfo.szExeCmdLine, szValue);
         EXPECT_EQ(!silent, seen.found);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), g_dwExitCode);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), ExitCode());
         if (!silent) {
             EXPECT_EQ(L"Restarting Windows", seen.caption);
             EXPECT_EQ(L"Before you can use the program, you must restart your "
@@ -395,7 +394,7 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
         TearDown();
         g_bPayloadLost = FALSE;
         EXPECT_FALSE(seen.found) << uitest::Utf8(seen.text);
-        EXPECT_EQ(c.exitCode, g_dwExitCode) << tracesink::Dump();
+        EXPECT_EQ(c.exitCode, ExitCode()) << tracesink::Dump();
         EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->ExitCode=" +
                                         std::to_string(c.exitCode)));
         if (c.line) {

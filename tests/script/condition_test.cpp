@@ -236,16 +236,15 @@ TEST_F(ConditionTest, ExitTable)
     for (const ExitCase& c : cases) {
         SCOPED_TRACE(Narrow(std::wstring(c.params) + L" [" + c.condition + L"]"));
         g_bCancel = 0;
-        g_dwExitCode = 1;
-        g_bExitCodeSet = FALSE;
+        StartExitCode();
         Copy(g_szCondition, c.condition);
         StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), c.lastResult);
         tracesink::Clear();
         RunLine(L"EXIT", c.params);
         EXPECT_EQ(g_bCancel != 0, c.stops);
-        EXPECT_EQ(g_dwExitCode, c.exitCode);
+        EXPECT_EQ(ExitCode(), c.exitCode);
         // The run keeps the code EXIT set.
-        EXPECT_EQ(g_bExitCodeSet != FALSE, c.stops);
+        EXPECT_EQ(ExitCodeChosen() != FALSE, c.stops);
         EXPECT_EQ(LastResult(), Narrow(c.lastResult));
         std::wstring params = c.params;
         size_t comma = params.find(L",,,");

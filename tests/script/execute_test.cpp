@@ -117,7 +117,7 @@ TEST_F(ExecuteTest, ExitPassesTheProgramsExitCodeOn)
     SCRIPTLIST list;
     ASSERT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), 3u);
     EXPECT_FALSE(ProcessScript(list));
-    EXPECT_EQ(g_dwExitCode, 3010u);
+    EXPECT_EQ(ExitCode(), 3010u);
     EXPECT_FALSE(Exists(m_dir + L"\\after"));
 }
 

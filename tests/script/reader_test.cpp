@@ -277,7 +277,7 @@ TEST_F(ReaderTest, ExitStopsTheScriptWithTheLastResult)
     EXPECT_FALSE(Exists(dir + L"\\after"));
     EXPECT_EQ(g_bCancel, 1);
     // The failed rename left -1.
-    EXPECT_EQ(g_dwExitCode, static_cast<DWORD>(-1));
+    EXPECT_EQ(ExitCode(), static_cast<DWORD>(-1));
     EXPECT_TRUE(Traced("ScriptExit(-1)->TRUE"));
     EXPECT_TRUE(Traced("ProcessScript()->process canceled"));
 }

@@ -103,8 +103,7 @@ void ScriptTest::SetUp()
     }
     g_szCondition[0] = 0;
     g_bCancel = 0;
-    g_dwExitCode = 1;
-    g_bExitCodeSet = FALSE;
+    StartExitCode();
     StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"");
     tracesink::Clear();
 }

@@ -49,7 +49,7 @@ struct RunTimeValues {
         lstrcpyW(version, g_szProductVersion);
         lstrcpyW(cmdLine, g_szCmdLine);
         lstrcpyW(retCode, g_szFunctionRetCode);
-        exitCode = g_dwExitCode;
+        exitCode = ExitCode();
         hStatus = g_hStatusWnd;
     }
     void Restore() const
@@ -63,7 +63,7 @@ struct RunTimeValues {
         lstrcpyW(g_szProductVersion, version);
         lstrcpyW(g_szCmdLine, cmdLine);
         lstrcpyW(g_szFunctionRetCode, retCode);
-        g_dwExitCode = exitCode;
+        SetExitCode(exitCode, EXITCODE_OUTCOME);
         g_hStatusWnd = hStatus;
     }
 };
@@ -88,7 +88,7 @@ protected:
         lstrcpyW(g_szProductVersion, L"1.2.3");
         lstrcpyW(g_szCmdLine, L"/S /LANG:1036");
         lstrcpyW(g_szFunctionRetCode, L"42");
-        g_dwExitCode = 3010;
+        SetExitCode(3010, EXITCODE_OUTCOME);
         g_hStatusWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
         tracesink::Clear();
     }
@@ -271,7 +271,7 @@ TEST_F(PathVarTest, RunTimeValuesAreReadAtEachExpansion)
     }
 
     // The same text at another moment.
-    g_dwExitCode = static_cast<DWORD>(-1);
+    SetExitCode(static_cast<DWORD>(-1), EXITCODE_OUTCOME);
     g_hStatusWnd = nullptr;
     lstrcpyW(Title, L"Other");
     EXPECT_EQ(Expand(L"<EXECUTERETCODE> <HWND_TRV> <SETUPZK> <DISPLAYNAME>").second,

@@ -30,8 +30,7 @@ protected:
     {
         tracesink::Clear();
         g_bCancel = 0;
-        g_dwExitCode = 1;
-        g_bExitCodeSet = FALSE;
+        StartExitCode();
         g_bSilent = FALSE;
         ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
         g_ProjectInfo.bProgressBar = 1;
@@ -175,7 +174,7 @@ TEST_F(StatusWindowTest, ShowsTheTemplateWithTitleAndTextsWhileTheSetupRuns)
         EXPECT_NE(nullptr, hDlg);
         EXPECT_FALSE(IsWindow(hDlg));
         EXPECT_EQ(nullptr, g_hStatusWnd);
-        EXPECT_EQ(3010u, g_dwExitCode);
+        EXPECT_EQ(3010u, ExitCode());
 
         const Look& look = ctx.look;
         EXPECT_TRUE(look.visible);
@@ -268,7 +267,7 @@ TEST_F(StatusWindowTest, SilentOrWithoutPayloadTheWindowStaysOutOfSightButTheRun
             EXPECT_EQ(0, ctx.look.rc.bottom - ctx.look.rc.top);
             EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->No Data to Extract!"));
         }
-        EXPECT_EQ(3010u, g_dwExitCode);
+        EXPECT_EQ(3010u, ExitCode());
         EXPECT_FALSE(RecordValues(m_record, "exe=").empty());
     }
 }
@@ -279,7 +278,7 @@ struct MessageCase {
     UINT msg;
     WPARAM wParam;
     LRESULT result;
-    DWORD exitCodeAfter;  // g_dwExitCode right after the message
+    DWORD exitCodeAfter;  // the exit code right after the message
     const char* trace;
 };
 
@@ -310,7 +309,7 @@ TEST_F(StatusWindowTest, PrivateMessagesOfTheSetupProgram)
                 auto* x = static_cast<Ctx*>(c);
                 for (size_t i = 0; i < ARRAYSIZE(kMessages); ++i) {
                     x->results[i] = SendMessageW(h, kMessages[i].msg, kMessages[i].wParam, 0);
-                    x->codes[i] = g_dwExitCode;
+                    x->codes[i] = ExitCode();
                 }
                 x->visibleAfterHide = IsWindowVisible(h) != FALSE;
                 x->test->Release();
@@ -327,7 +326,7 @@ TEST_F(StatusWindowTest, PrivateMessagesOfTheSetupProgram)
     EXPECT_FALSE(ctx.visibleAfterHide);
     // When the setup program ends, its own exit code is the run's: the
     // worker hands it to the window's thread.
-    EXPECT_EQ(3010u, g_dwExitCode);
+    EXPECT_EQ(3010u, ExitCode());
     EXPECT_TRUE(tracesink::Contains("StatusProc()->WM_SET_EXIT_CODE(3010)")) << tracesink::Dump();
 }
 
@@ -370,7 +369,7 @@ TEST_F(StatusWindowTest, LaunchRequestsThroughCopyData)
                 auto* x = static_cast<Ctx*>(c);
                 for (size_t i = 0; i < ARRAYSIZE(kCopyData); ++i) {
                     const CopyDataCase& k = kCopyData[i];
-                    g_dwExitCode = 1;
+                    SetExitCode(1, EXITCODE_OUTCOME);
                     auto* data = new SETUPLAUNCHDATA();
                     std::wstring file = k.missingFile ? FakeSetup() + L".missing" : FakeSetup();
                     if (k.quoteFile)
@@ -384,7 +383,7 @@ TEST_F(StatusWindowTest, LaunchRequestsThroughCopyData)
                                           data};
                     x->out[i].result =
                         SendMessageW(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
-                    x->out[i].codeAfter = g_dwExitCode;
+                    x->out[i].codeAfter = ExitCode();
                     delete data;
                 }
                 x->test->Release();
@@ -490,7 +489,7 @@ TEST_F(StatusWindowTest, CancelAsksAndEndsTheRunOnlyWhenConfirmed)
             EXPECT_EQ(L"Are you sure you want to cancel the installation of Demo Product?",
                       ctx.seen.text);
         }
-        EXPECT_EQ(c.exitCode, g_dwExitCode) << tracesink::Dump();
+        EXPECT_EQ(c.exitCode, ExitCode()) << tracesink::Dump();
         char cancel[96];
         snprintf(cancel, sizeof(cancel), "StatusProc()->IDCANCEL - wParam=%x lParam=2",
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hDlg)));
