@@ -34,8 +34,9 @@ const WCHAR SCRIPT_SECTION[] = L"[Scripttrv]";
 
 // What one run keeps from step to step.
 struct WorkerRun {
-    explicit WorkerRun(IRunView& v) : view(v) {}
+    WorkerRun(IRunView& v, const PAYLOADFOUND& p) : view(v), payload(p) {}
     IRunView& view;
+    const PAYLOADFOUND& payload;
     DWORD dwError = 0;
     WCHAR szMessage[MESSAGE_TEXT_CCH] = L"";
     BOOL bShowBox = FALSE;
@@ -62,15 +63,16 @@ void ExtractPayload(WorkerRun& run)
     run.dwError = LoadItemHashes(hInstance);
     if (run.dwError != ERROR_SUCCESS)
         return;
-    if (g_hDataRes) {
+    const PAYLOADFOUND& payload = run.payload;
+    if (payload.hDataRes) {
         DebugTrace(L"ThreadUnCompressDATA()->Extract CAB Ressource!");
-        run.dwError = ExtractDATARes(g_hDataRes, g_dwDataResSize);
-    } else if (g_bDataFile) {
+        run.dwError = ExtractDATARes(payload.hDataRes, payload.dwDataResSize);
+    } else if (payload.bDataFile) {
         DebugTrace(L"ThreadUnCompressDATA()->Extract DATA file");
-        run.dwError = ReadDataStruct(ModuleFile, g_dwDataFileOffset, g_ProjectInfo.szTgdFolder,
+        run.dwError = ReadDataStruct(ModuleFile, payload.dwDataFileOffset, g_ProjectInfo.szTgdFolder,
                                      DataPath, std::vector<DATAFILEINFO>(), g_bForceDownload);
     } else {
-        if (g_bPayloadLost)
+        if (payload.bLost)
             run.dwError = ERROR_INVALID_DATA;
         else if (g_bFileList)
             run.dwError = ERROR_FILE_NOT_FOUND;
@@ -268,7 +270,7 @@ void ChooseErrorText(WorkerRun& run)
     else if (run.bLaunchFailed)
         failure.szPath = ExeFile;
     if (failure.ullNeedBytes == 0)
-        failure.ullNeedBytes = SatAdd(g_dwDataResSize, g_ProjectInfo.uiTotFilesSize);
+        failure.ullNeedBytes = SatAdd(run.payload.dwDataResSize, g_ProjectInfo.uiTotFilesSize);
     ERRORKIND kind = ErrorKindOf(run.dwError, g_ExtractFailure.dwStep == EXTRACT_STEP_DOWNLOAD);
     BuildErrorText(kind, failure, run.szMessage, ARRAYSIZE(run.szMessage));
     // A cancel was the user's own doing: a balloon says it, no box.
@@ -309,7 +311,8 @@ void SettleExitCode(const WorkerRun& run)
 
 DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
 {
-    WorkerRun run(*static_cast<IRunView*>(lpParam));
+    const auto* pSetup = static_cast<const SETUPRUN*>(lpParam);
+    WorkerRun run(*pSetup->pView, pSetup->payload);
     // The shell calls of the launch want COM on the calling thread.
     HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     run.view.Begin();
@@ -352,17 +355,21 @@ namespace {
 
 DWORD WINAPI RunOwningView(LPVOID lpParam)
 {
-    std::unique_ptr<IRunView> view(static_cast<IRunView*>(lpParam));
-    return ThreadUnCompressDATA(view.get());
+    std::unique_ptr<SETUPRUN> setup(static_cast<SETUPRUN*>(lpParam));
+    std::unique_ptr<IRunView> view(setup->pView);
+    return ThreadUnCompressDATA(setup.get());
 }
 
 }  // namespace
 
-HANDLE StartSetupRun(IRunView* pView)
+HANDLE StartSetupRun(IRunView* pView, const PAYLOADFOUND& payload)
 {
-    HANDLE hThread = CreateThread(nullptr, 0, RunOwningView, pView, 0, nullptr);
-    if (!hThread)
+    auto* pSetup = new SETUPRUN{pView, payload};
+    HANDLE hThread = CreateThread(nullptr, 0, RunOwningView, pSetup, 0, nullptr);
+    if (!hThread) {
         delete pView;
+        delete pSetup;
+    }
     return hThread;
 }
 

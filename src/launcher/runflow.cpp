@@ -66,6 +66,7 @@ struct RunState {
     BOOL bConfigMissing = FALSE;   // the package names a configuration that is not there
     BOOL bNoConfig = FALSE;        // neither a file beside the package nor an embedded one
     WCHAR szExpectedConfig[PATH_CCH] = L"";
+    PAYLOADFOUND payload;          // what the setup run extracts
 };
 
 BOOL HasOption(LPCWSTR szName)
@@ -494,18 +495,19 @@ Next ShowLicense(RunState& run)
     return Next::Shutdown;
 }
 
-void FindPayload(const RunState& run)
+void FindPayload(RunState& run)
 {
-    g_hDataRes = CheckDataRes(run.hInst, &g_dwDataResSize, 0);
-    if (!g_hDataRes)
-        g_bDataFile = CheckDataFile(ModuleFile, &g_dwDataFileOffset);
-    if (HasPayload())
+    PAYLOADFOUND& payload = run.payload;
+    payload.hDataRes = CheckDataRes(run.hInst, &payload.dwDataResSize, 0);
+    if (!payload.hDataRes)
+        payload.bDataFile = CheckDataFile(ModuleFile, &payload.dwDataFileOffset);
+    if (payload.Any())
         return;
     // Data after the program image without a readable table is a payload
     // that was damaged or cut off, not a package of files beside it.
     ULONGLONG cbAfterImage = CheckDataAfterImage(ModuleFile);
     if (cbAfterImage > 0) {
-        g_bPayloadLost = TRUE;
+        payload.bLost = TRUE;
         DebugTrace(L"WinMain()->Payload not found, %I64u bytes after the program image!",
                    cbAfterImage);
     }
@@ -574,18 +576,18 @@ Next ApplyExtractOnly(RunState& run)
 // than extracting and launching nothing; an extract-only run needs none.
 Next CheckConfiguration(const RunState& run)
 {
-    if (run.bExtractOnly || !(run.bConfigMissing || (run.bNoConfig && HasPayload())))
+    if (run.bExtractOnly || !(run.bConfigMissing || (run.bNoConfig && run.payload.Any())))
         return Next::Continue;
     return FailStartUp(ERROR_FILE_NOT_FOUND, ERRORKIND_NO_CONFIG,
                        PathFindFileNameW(run.szExpectedConfig));
 }
 
-void ResolveTargetFolder()
+void ResolveTargetFolder(const RunState& run)
 {
     g_bOwnTgdFolder = FALSE;
     if (*g_ProjectInfo.szTgdFolder && !g_ProjectInfo.bCopyToTemp)
         return;
-    if (!HasPayload()) {
+    if (!run.payload.Any()) {
         StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, ModulePath);
         return;
     }
@@ -605,7 +607,7 @@ void ResolveTargetFolder()
 // Otherwise the files it holds are the user's, and stay so.
 Next CheckTargetFolder(const RunState& run)
 {
-    if (g_bOwnTgdFolder || !HasPayload() || run.bExtractOnly)
+    if (g_bOwnTgdFolder || !run.payload.Any() || run.bExtractOnly)
         return Next::Continue;
     LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
     WCHAR szReason[GUARD_REASON_CCH] = L"";
@@ -642,9 +644,9 @@ void ResolveExeFile()
     DebugTrace(L"WinMain()->ExeFile=%s", ExeFile);
 }
 
-void RunSetupPhase()
+void RunSetupPhase(const RunState& run)
 {
-    STATUSDLGPARAM param = {hInstRes, ChosenLanguageId(), StartStatusRun};
+    STATUSDLGPARAM param = {hInstRes, ChosenLanguageId(), StartStatusRun, run.payload};
     HWND hDlg = StatusDlg(nullptr, &param);
     DWORD dwError = GetLastError();
     // The worker settles the exit code; one ended by force (the window was
@@ -658,9 +660,9 @@ void RunSetupPhase()
 
 void FreeLibraries(RunState& run)
 {
-    if (g_hDataRes) {
-        FreeResource(g_hDataRes);
-        g_hDataRes = nullptr;
+    if (run.payload.hDataRes) {
+        FreeResource(run.payload.hDataRes);
+        run.payload.hDataRes = nullptr;
     }
     if (run.hRichEdit)
         FreeLibrary(run.hRichEdit);
@@ -809,7 +811,7 @@ Next StartUp(RunState& run)
         return Next::Shutdown;
     if (CheckConfiguration(run) == Next::Shutdown)
         return Next::Shutdown;
-    ResolveTargetFolder();
+    ResolveTargetFolder(run);
     if (CheckTargetFolder(run) == Next::Shutdown)
         return Next::Shutdown;
     ResolveExeFile();
@@ -896,7 +898,7 @@ DWORD RunLauncher(HINSTANCE hInst, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
         dwExitCode = ReturnEarly(run, ExitCode());
         break;
     case Next::Continue:
-        RunSetupPhase();
+        RunSetupPhase(run);
         dwExitCode = Shutdown(run);
         break;
     case Next::Shutdown:

@@ -17,12 +17,6 @@ HWND g_hStatusWnd;
 BOOL g_bOwnTgdFolder;
 BOOL g_bRunOnceWritten;
 
-HGLOBAL g_hDataRes;
-DWORD g_dwDataResSize;
-BOOL g_bDataFile;
-DWORD g_dwDataFileOffset;
-BOOL g_bPayloadLost;
-
 namespace {
 
 // Written by SetExitCode alone.
@@ -30,11 +24,6 @@ DWORD g_dwExitCode = 1;
 BOOL g_bExitCodeSet;
 
 }  // namespace
-
-BOOL HasPayload()
-{
-    return g_hDataRes != nullptr || g_bDataFile;
-}
 
 void SetExitCode(DWORD dwCode, EXITCODESOURCE source)
 {

@@ -37,17 +37,20 @@ extern BOOL g_bRunOnceWritten;
 // (and returns 1).
 #define WM_SET_EXIT_CODE 0x8016
 
-// Payload found at start-up: the DATA resource, else a payload appended to
-// the program file. The worker extracts whichever was found.
-extern HGLOBAL g_hDataRes;
-extern DWORD g_dwDataResSize;
-extern BOOL g_bDataFile;
-extern DWORD g_dwDataFileOffset;
-BOOL HasPayload();
-// The package carries a payload that could not be found (its file table is
-// damaged or cut off): the run fails, and nothing beside the program is
-// taken in its place.
-extern BOOL g_bPayloadLost;
+// The payload found at start-up: the DATA resource, else a payload appended
+// to the program file. The run extracts whichever was found.
+struct PAYLOADFOUND {
+    HGLOBAL hDataRes = nullptr;
+    DWORD dwDataResSize = 0;
+    BOOL bDataFile = FALSE;
+    DWORD dwDataFileOffset = 0;
+    // The package carries a payload that could not be found (its file table
+    // is damaged or cut off): the run fails, and nothing beside the program
+    // is taken in its place.
+    BOOL bLost = FALSE;
+
+    BOOL Any() const { return hDataRes != nullptr || bDataFile; }
+};
 
 // Who chose an exit code. A code that a program, the script or the setup
 // program chose stays; the run's own outcome may still give way to it.

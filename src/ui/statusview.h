@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include "engine/runview.h"
+#include "state/state.h"
 
 class StatusView : public IRunView {
 public:
@@ -31,5 +32,6 @@ private:
 };
 
 // The status window's start of its run: a view of the window, and the run
-// on a thread of its own. Returns the thread (the caller closes it), or null.
-HANDLE StartStatusRun(HWND hStatus);
+// of the payload on a thread of its own. Returns the thread (the caller
+// closes it), or null.
+HANDLE StartStatusRun(HWND hStatus, const PAYLOADFOUND& payload);

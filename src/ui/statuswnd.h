@@ -3,17 +3,19 @@
 #pragma once
 #include <windows.h>
 #include "common/capacity.h"
+#include "state/state.h"
 #include "ui/statusmsg.h"
 
 // Starts the run a status window shows, once the window is ready; returns
 // the run's thread (the window waits for it when it closes), or null.
-typedef HANDLE (*STARTRUNPROC)(HWND hStatus);
+typedef HANDLE (*STARTRUNPROC)(HWND hStatus, const PAYLOADFOUND& payload);
 
 // Creation parameter of the status window (kept as its user data).
 struct STATUSDLGPARAM {
     HINSTANCE hModule;         // module holding the templates and strings (hInstRes)
     DWORD uiLangID;            // language handed to LoadStringEx
     STARTRUNPROC pfnStartRun;  // the run the window shows (ui/statusview.h)
+    PAYLOADFOUND payload;      // what that run extracts
 };
 
 // Creates the status window (200 normal, 150 small) and runs the message

@@ -150,9 +150,7 @@ public:
         StartExitCode();
         g_bSilent = TRUE;
         g_bFileList = FALSE;
-        g_bPayloadLost = FALSE;
-        g_hDataRes = nullptr;
-        g_bDataFile = FALSE;
+        m_payload = PAYLOADFOUND();
         hInstRes = uitest::LauncherResources();
         ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
         g_ProjectInfo.bLaunchExe = 1;
@@ -186,7 +184,8 @@ public:
     void RunWorker()
     {
         StatusView view(nullptr);
-        EXPECT_EQ(0u, ThreadUnCompressDATA(&view));
+        SETUPRUN setup = {&view, m_payload};
+        EXPECT_EQ(0u, ThreadUnCompressDATA(&setup));
     }
 
     void ExitWith(int code)
@@ -202,6 +201,7 @@ public:
     }
 
     uitest::ScratchDir m_dir;
+    PAYLOADFOUND m_payload;  // what the run extracts: nothing unless a case says
     std::wstring m_record;
 };
 
@@ -376,7 +376,7 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
          },
          ERROR_FILE_NOT_FOUND, "ThreadUnCompressDATA()->Launch failed (2)"},
         // The box's text goes to the trace in its place, on one line.
-        {"the payload is lost", [](WorkerRunTest&) { g_bPayloadLost = TRUE; }, ERROR_INVALID_DATA,
+        {"the payload is lost", [](WorkerRunTest& t) { t.m_payload.bLost = TRUE; }, ERROR_INVALID_DATA,
          "MessageBox(Worker Test Product, The setup files of Worker Test Product are damaged or "
          "incomplete.\\nDownload the package again, then run the new copy.\\n\\nError code: 13)->1 "
          "(suppressed)"},
@@ -392,7 +392,6 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
             RunWorker();
         }
         TearDown();
-        g_bPayloadLost = FALSE;
         EXPECT_FALSE(seen.found) << uitest::Utf8(seen.text);
         EXPECT_EQ(c.exitCode, ExitCode()) << tracesink::Dump();
         EXPECT_TRUE(tracesink::Contains("ThreadUnCompressDATA()->ExitCode=" +

@@ -41,9 +41,8 @@ protected:
         g_ProjectInfo.uiExeWinDisplay = SW_SHOWNORMAL;
         g_ProjectInfo.uiLanguageDefault = 2057;
         hInstRes = uitest::LauncherResources();
-        g_hDataRes = reinterpret_cast<HGLOBAL>(&g_fakeResource);
-        g_dwDataResSize = 0;
-        g_bDataFile = FALSE;
+        m_payload = PAYLOADFOUND();
+        m_payload.hDataRes = reinterpret_cast<HGLOBAL>(&g_fakeResource);
         g_bFileList = FALSE;
         g_szCmdLineParam[0] = L'\0';
         lstrcpyW(Title, L"Demo Product");
@@ -66,7 +65,6 @@ protected:
         if (PathFileExistsW(m_started.c_str()))
             for (int i = 0; i < 3000 && !PathFileExistsW(m_record.c_str()); ++i)
                 Sleep(10);
-        g_hDataRes = nullptr;
         hInstRes = nullptr;
         g_bCancel = 0;
         g_bSilent = FALSE;
@@ -87,7 +85,7 @@ protected:
 
     HWND Run()
     {
-        STATUSDLGPARAM param = {uitest::LauncherResources(), 2057, StartStatusRun};
+        STATUSDLGPARAM param = {uitest::LauncherResources(), 2057, StartStatusRun, m_payload};
         return StatusDlg(nullptr, &param);
     }
 
@@ -100,6 +98,7 @@ protected:
 
     ScratchDir m_dir;
     std::wstring m_record, m_started, m_release;
+    PAYLOADFOUND m_payload;  // what the run extracts
 };
 
 struct Look {
@@ -235,7 +234,7 @@ TEST_F(StatusWindowTest, SilentOrWithoutPayloadTheWindowStaysOutOfSightButTheRun
         SetUp();
         g_bSilent = c.silent;
         if (!c.payload)
-            g_hDataRes = nullptr;
+            m_payload.hDataRes = nullptr;
         struct Ctx {
             StatusWindowTest* test;
             Look look;
