@@ -34,8 +34,9 @@ const WCHAR SCRIPT_SECTION[] = L"[Scripttrv]";
 
 // What one run keeps from step to step.
 struct WorkerRun {
-    WorkerRun(IRunView& v, const PAYLOADFOUND& p) : view(v), payload(p) {}
+    WorkerRun(IRunView& v, SETUPRUN& s) : view(v), setup(s), payload(s.payload) {}
     IRunView& view;
+    SETUPRUN& setup;
     const PAYLOADFOUND& payload;
     DWORD dwError = 0;
     WCHAR szMessage[MESSAGE_TEXT_CCH] = L"";
@@ -86,7 +87,7 @@ void ExtractPayload(WorkerRun& run)
 void RemoveForeignFilesFromTarget(WorkerRun& run)
 {
     LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
-    if (!GoingOn(run) || !(g_bOwnTgdFolder || IsRunFolder(szTgd)))
+    if (!GoingOn(run) || !(run.setup.bOwnTarget || IsRunFolder(szTgd)))
         return;
     DWORD dwError = RemoveForeignFiles(szTgd);
     if (dwError != ERROR_SUCCESS) {
@@ -193,7 +194,7 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
                              text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR))) {
             // The command needs its files after the restart; the caller
             // learns that the installation is not complete yet.
-            g_bRunOnceWritten = TRUE;
+            run.setup.bRunOnceWritten = TRUE;
             SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED, EXITCODE_OUTCOME);
         }
     }
@@ -309,17 +310,16 @@ void SettleExitCode(const WorkerRun& run)
 
 }  // namespace
 
-DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
+DWORD RunSetup(IRunView& view, SETUPRUN& setup)
 {
-    const auto* pSetup = static_cast<const SETUPRUN*>(lpParam);
-    WorkerRun run(*pSetup->pView, pSetup->payload);
+    WorkerRun run(view, setup);
     // The shell calls of the launch want COM on the calling thread.
     HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     run.view.Begin();
     ExtractPayload(run);
     // A failed or cancelled extraction leaves a folder that was not the
     // run's own as it found it (the run's own goes at the end anyway).
-    if ((run.dwError || IsCancelled()) && !g_bOwnTgdFolder)
+    if ((run.dwError || IsCancelled()) && !run.setup.bOwnTarget)
         UndoRunFolder(g_ProjectInfo.szTgdFolder);
     RemoveForeignFilesFromTarget(run);
     RunInstallScript(run);
@@ -353,23 +353,27 @@ BOOL RebootSystem()
 
 namespace {
 
-DWORD WINAPI RunOwningView(LPVOID lpParam)
+// The run's thread: its view, which it owns, and the run it is given.
+struct RUNTHREAD {
+    std::unique_ptr<IRunView> view;
+    SETUPRUN& setup;
+};
+
+// The run's one thread.
+DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
 {
-    std::unique_ptr<SETUPRUN> setup(static_cast<SETUPRUN*>(lpParam));
-    std::unique_ptr<IRunView> view(setup->pView);
-    return ThreadUnCompressDATA(setup.get());
+    std::unique_ptr<RUNTHREAD> thread(static_cast<RUNTHREAD*>(lpParam));
+    return RunSetup(*thread->view, thread->setup);
 }
 
 }  // namespace
 
-HANDLE StartSetupRun(IRunView* pView, const PAYLOADFOUND& payload)
+HANDLE StartSetupRun(IRunView* pView, SETUPRUN& setup)
 {
-    auto* pSetup = new SETUPRUN{pView, payload};
-    HANDLE hThread = CreateThread(nullptr, 0, RunOwningView, pSetup, 0, nullptr);
-    if (!hThread) {
-        delete pView;
-        delete pSetup;
-    }
+    auto* pThread = new RUNTHREAD{std::unique_ptr<IRunView>(pView), setup};
+    HANDLE hThread = CreateThread(nullptr, 0, ThreadUnCompressDATA, pThread, 0, nullptr);
+    if (!hThread)
+        delete pThread;
     return hThread;
 }
 

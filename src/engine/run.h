@@ -6,20 +6,26 @@
 #include "engine/runview.h"
 #include "state/state.h"
 
-// What a run is given: where it shows itself and what it extracts.
+// What a run is given, and what it leaves for the end of the program.
 struct SETUPRUN {
-    IRunView* pView;
-    PAYLOADFOUND payload;
+    PAYLOADFOUND payload;          // what it extracts
+    // The launcher chose the target folder (a temporary or resume
+    // extraction folder): it holds nothing but what the run puts there.
+    BOOL bOwnTarget = FALSE;
+    // Left by the run: restart mode registered the setup program to run
+    // after the restart, so the folder it runs from stays.
+    BOOL bRunOnceWritten = FALSE;
 };
 
-// Thread procedure; the argument is the run (SETUPRUN*). Ends with the
-// view's End. Returns 0.
-DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam);
+// The run, from the tray icon to the view's End, on the calling thread.
+// Returns 0.
+DWORD RunSetup(IRunView& view, SETUPRUN& setup);
 
-// Starts the run on a thread of its own, which owns pView and deletes it
-// when it ends. Returns the thread (the caller closes it), or null when no
-// thread could be made (pView is then deleted here).
-HANDLE StartSetupRun(IRunView* pView, const PAYLOADFOUND& payload);
+// Starts the run on a thread of its own (ThreadUnCompressDATA), which owns
+// pView and deletes it when it ends; setup must outlive the thread.
+// Returns the thread (the caller closes it), or null when no thread could
+// be made (pView is then deleted here).
+HANDLE StartSetupRun(IRunView* pView, SETUPRUN& setup);
 
 // A program the setup program asks the run to start while it runs. Waits
 // for it when bWait; a program that ends while waited for leaves its code as

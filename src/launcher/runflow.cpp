@@ -66,7 +66,7 @@ struct RunState {
     BOOL bConfigMissing = FALSE;   // the package names a configuration that is not there
     BOOL bNoConfig = FALSE;        // neither a file beside the package nor an embedded one
     WCHAR szExpectedConfig[PATH_CCH] = L"";
-    PAYLOADFOUND payload;          // what the setup run extracts
+    SETUPRUN setup;                // the setup run: its payload, its target, what it leaves
 };
 
 BOOL HasOption(LPCWSTR szName)
@@ -497,7 +497,7 @@ Next ShowLicense(RunState& run)
 
 void FindPayload(RunState& run)
 {
-    PAYLOADFOUND& payload = run.payload;
+    PAYLOADFOUND& payload = run.setup.payload;
     payload.hDataRes = CheckDataRes(run.hInst, &payload.dwDataResSize, 0);
     if (!payload.hDataRes)
         payload.bDataFile = CheckDataFile(ModuleFile, &payload.dwDataFileOffset);
@@ -576,18 +576,18 @@ Next ApplyExtractOnly(RunState& run)
 // than extracting and launching nothing; an extract-only run needs none.
 Next CheckConfiguration(const RunState& run)
 {
-    if (run.bExtractOnly || !(run.bConfigMissing || (run.bNoConfig && run.payload.Any())))
+    if (run.bExtractOnly || !(run.bConfigMissing || (run.bNoConfig && run.setup.payload.Any())))
         return Next::Continue;
     return FailStartUp(ERROR_FILE_NOT_FOUND, ERRORKIND_NO_CONFIG,
                        PathFindFileNameW(run.szExpectedConfig));
 }
 
-void ResolveTargetFolder(const RunState& run)
+void ResolveTargetFolder(RunState& run)
 {
-    g_bOwnTgdFolder = FALSE;
+    run.setup.bOwnTarget = FALSE;
     if (*g_ProjectInfo.szTgdFolder && !g_ProjectInfo.bCopyToTemp)
         return;
-    if (!run.payload.Any()) {
+    if (!run.setup.payload.Any()) {
         StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, ModulePath);
         return;
     }
@@ -597,7 +597,7 @@ void ResolveTargetFolder(const RunState& run)
     else
         StringCchPrintfW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"%s\\%s", TempPathTRV,
                          TRV_EXTRACT_FOLDER);
-    g_bOwnTgdFolder = TRUE;
+    run.setup.bOwnTarget = TRUE;
 }
 
 // The target folder of the package's configuration, when it is one that
@@ -607,7 +607,7 @@ void ResolveTargetFolder(const RunState& run)
 // Otherwise the files it holds are the user's, and stay so.
 Next CheckTargetFolder(const RunState& run)
 {
-    if (g_bOwnTgdFolder || !run.payload.Any() || run.bExtractOnly)
+    if (run.setup.bOwnTarget || !run.setup.payload.Any() || run.bExtractOnly)
         return Next::Continue;
     LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
     WCHAR szReason[GUARD_REASON_CCH] = L"";
@@ -644,9 +644,9 @@ void ResolveExeFile()
     DebugTrace(L"WinMain()->ExeFile=%s", ExeFile);
 }
 
-void RunSetupPhase(const RunState& run)
+void RunSetupPhase(RunState& run)
 {
-    STATUSDLGPARAM param = {hInstRes, ChosenLanguageId(), StartStatusRun, run.payload};
+    STATUSDLGPARAM param = {hInstRes, ChosenLanguageId(), StartStatusRun, &run.setup};
     HWND hDlg = StatusDlg(nullptr, &param);
     DWORD dwError = GetLastError();
     // The worker settles the exit code; one ended by force (the window was
@@ -660,9 +660,9 @@ void RunSetupPhase(const RunState& run)
 
 void FreeLibraries(RunState& run)
 {
-    if (run.payload.hDataRes) {
-        FreeResource(run.payload.hDataRes);
-        run.payload.hDataRes = nullptr;
+    if (run.setup.payload.hDataRes) {
+        FreeResource(run.setup.payload.hDataRes);
+        run.setup.payload.hDataRes = nullptr;
     }
     if (run.hRichEdit)
         FreeLibrary(run.hRichEdit);
@@ -679,12 +679,12 @@ void FreeLibraries(RunState& run)
 
 // The name, inside the scratch folder, of the folder a RunOnce command of
 // this run still needs; null when it needs none there.
-LPCWSTR KeptForRestart(WCHAR (&szName)[PATH_CCH])
+LPCWSTR KeptForRestart(const RunState& run, WCHAR (&szName)[PATH_CCH])
 {
     LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
     size_t cchScratch = wcslen(TempPathTRV);
-    if (!g_bRunOnceWritten || !cchScratch || _wcsnicmp(szTgd, TempPathTRV, cchScratch) != 0 ||
-        szTgd[cchScratch] != L'\\')
+    if (!run.setup.bRunOnceWritten || !cchScratch ||
+        _wcsnicmp(szTgd, TempPathTRV, cchScratch) != 0 || szTgd[cchScratch] != L'\\')
         return nullptr;
     StringCchCopyW(szName, PATH_CCH, szTgd + cchScratch + 1);
     WCHAR* pSlash = wcschr(szName, L'\\');
@@ -699,7 +699,7 @@ void RemoveFolders(RunState& run)
     // keeps its files until it ends.
     WaitForLaunchedProgram();
     WCHAR szKeepName[PATH_CCH];
-    LPCWSTR szKeep = KeptForRestart(szKeepName);
+    LPCWSTR szKeep = KeptForRestart(run, szKeepName);
     ReleaseScratchFolder(run.hScratchLock, szKeep, g_ProjectInfo.szProductName);
     run.hScratchLock = INVALID_HANDLE_VALUE;
     if (FolderExists(DataPath)) {
@@ -712,8 +712,8 @@ void RemoveFolders(RunState& run)
     // The RunOnce command runs the setup program from its folder after the
     // restart: that folder stays.
     if (g_ProjectInfo.bDelFiles && FolderExists(szTgd) && lstrcmpiW(szTgd, ModulePath) != 0 &&
-        !g_bRunOnceWritten) {
-        RemoveTargetFolder(szTgd, g_bOwnTgdFolder);
+        !run.setup.bRunOnceWritten) {
+        RemoveTargetFolder(szTgd, run.setup.bOwnTarget);
     } else if (run.bExtractOnly && ExitCode() != ERROR_SUCCESS && IsRunFolder(szTgd)) {
         // A failed extraction leaves nothing of its own: no files, and no
         // folder it made for them.

@@ -14,8 +14,6 @@ WCHAR DataPath[PATH_CCH];
 WCHAR Title[TITLE_CCH];
 WCHAR ExeFile[PATH_CCH];
 HWND g_hStatusWnd;
-BOOL g_bOwnTgdFolder;
-BOOL g_bRunOnceWritten;
 
 namespace {
 

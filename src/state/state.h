@@ -25,12 +25,6 @@ extern WCHAR DataPath[PATH_CCH];             // project data folder
 extern WCHAR Title[TITLE_CCH];               // window and message title
 extern WCHAR ExeFile[PATH_CCH];              // setup program to launch
 extern HWND g_hStatusWnd;                    // status window, 0 until it exists
-// The launcher chose the target folder (a temporary or resume extraction
-// folder): it holds nothing but what the run puts there.
-extern BOOL g_bOwnTgdFolder;
-// Restart mode registered the setup program to run after the restart: the
-// folder it runs from stays.
-extern BOOL g_bRunOnceWritten;
 
 // The exit code has one owner, the thread of the status window: it answers
 // this message by passing wParam (and lParam, the source) to SetExitCode

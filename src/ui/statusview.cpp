@@ -121,8 +121,8 @@ void StatusView::End()
         SendMessageW(m_hStatus, WM_END_TASK, 0, 0);
 }
 
-HANDLE StartStatusRun(HWND hStatus, const PAYLOADFOUND& payload)
+HANDLE StartStatusRun(HWND hStatus, SETUPRUN& setup)
 {
     // The run's thread owns the view and deletes it when it ends.
-    return StartSetupRun(new StatusView(hStatus), payload);
+    return StartSetupRun(new StatusView(hStatus), setup);
 }

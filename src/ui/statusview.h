@@ -3,8 +3,7 @@
 // the boxes remain, owned by nobody.
 #pragma once
 #include <windows.h>
-#include "engine/runview.h"
-#include "state/state.h"
+#include "engine/run.h"
 
 class StatusView : public IRunView {
 public:
@@ -34,4 +33,4 @@ private:
 // The status window's start of its run: a view of the window, and the run
 // of the payload on a thread of its own. Returns the thread (the caller
 // closes it), or null.
-HANDLE StartStatusRun(HWND hStatus, const PAYLOADFOUND& payload);
+HANDLE StartStatusRun(HWND hStatus, SETUPRUN& setup);

@@ -97,7 +97,7 @@ void SetLocalizedText(HWND hDlg, int idControl, UINT uString, const STATUSDLGPAR
 void PrepareVisibleWindow(HWND hDlg, STATUSDLGPARAM* pParam)
 {
     LONG_PTR exStyle = GetWindowLongPtrW(hDlg, GWL_EXSTYLE);
-    if (pParam->payload.Any()) {
+    if (pParam->pSetup && pParam->pSetup->payload.Any()) {
         SetWindowLongPtrW(hDlg, GWL_EXSTYLE, exStyle | WS_EX_APPWINDOW);
         CenterWindowOnWorkArea(hDlg);
     } else {
@@ -156,8 +156,9 @@ void OnReadyTask(HWND hDlg)
 
     const auto* pParam =
         reinterpret_cast<const STATUSDLGPARAM*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA));
-    g_hWorkerThread =
-        pParam && pParam->pfnStartRun ? pParam->pfnStartRun(hDlg, pParam->payload) : nullptr;
+    g_hWorkerThread = pParam && pParam->pfnStartRun && pParam->pSetup
+                          ? pParam->pfnStartRun(hDlg, *pParam->pSetup)
+                          : nullptr;
     DebugTrace(L"StatusProc->CreateThread()->hThread=%#x", g_hWorkerThread);
     if (!g_hWorkerThread)
         SendMessageW(hDlg, WM_END_TASK, 0, 0);

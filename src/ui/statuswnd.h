@@ -3,19 +3,19 @@
 #pragma once
 #include <windows.h>
 #include "common/capacity.h"
-#include "state/state.h"
+#include "engine/run.h"
 #include "ui/statusmsg.h"
 
 // Starts the run a status window shows, once the window is ready; returns
 // the run's thread (the window waits for it when it closes), or null.
-typedef HANDLE (*STARTRUNPROC)(HWND hStatus, const PAYLOADFOUND& payload);
+typedef HANDLE (*STARTRUNPROC)(HWND hStatus, SETUPRUN& setup);
 
 // Creation parameter of the status window (kept as its user data).
 struct STATUSDLGPARAM {
     HINSTANCE hModule;         // module holding the templates and strings (hInstRes)
     DWORD uiLangID;            // language handed to LoadStringEx
     STARTRUNPROC pfnStartRun;  // the run the window shows (ui/statusview.h)
-    PAYLOADFOUND payload;      // what that run extracts
+    SETUPRUN* pSetup;          // that run: what it extracts, what it leaves
 };
 
 // Creates the status window (200 normal, 150 small) and runs the message

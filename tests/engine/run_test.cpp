@@ -150,7 +150,7 @@ public:
         StartExitCode();
         g_bSilent = TRUE;
         g_bFileList = FALSE;
-        m_payload = PAYLOADFOUND();
+        m_setup = SETUPRUN();
         hInstRes = uitest::LauncherResources();
         ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
         g_ProjectInfo.bLaunchExe = 1;
@@ -184,8 +184,7 @@ public:
     void RunWorker()
     {
         StatusView view(nullptr);
-        SETUPRUN setup = {&view, m_payload};
-        EXPECT_EQ(0u, ThreadUnCompressDATA(&setup));
+        EXPECT_EQ(0u, RunSetup(view, m_setup));
     }
 
     void ExitWith(int code)
@@ -201,7 +200,7 @@ public:
     }
 
     uitest::ScratchDir m_dir;
-    PAYLOADFOUND m_payload;  // what the run extracts: nothing unless a case says
+    SETUPRUN m_setup;  // what the run extracts: nothing unless a case says
     std::wstring m_record;
 };
 
@@ -376,7 +375,7 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
          },
          ERROR_FILE_NOT_FOUND, "ThreadUnCompressDATA()->Launch failed (2)"},
         // The box's text goes to the trace in its place, on one line.
-        {"the payload is lost", [](WorkerRunTest& t) { t.m_payload.bLost = TRUE; }, ERROR_INVALID_DATA,
+        {"the payload is lost", [](WorkerRunTest& t) { t.m_setup.payload.bLost = TRUE; }, ERROR_INVALID_DATA,
          "MessageBox(Worker Test Product, The setup files of Worker Test Product are damaged or "
          "incomplete.\\nDownload the package again, then run the new copy.\\n\\nError code: 13)->1 "
          "(suppressed)"},

@@ -41,8 +41,8 @@ protected:
         g_ProjectInfo.uiExeWinDisplay = SW_SHOWNORMAL;
         g_ProjectInfo.uiLanguageDefault = 2057;
         hInstRes = uitest::LauncherResources();
-        m_payload = PAYLOADFOUND();
-        m_payload.hDataRes = reinterpret_cast<HGLOBAL>(&g_fakeResource);
+        m_setup = SETUPRUN();
+        m_setup.payload.hDataRes = reinterpret_cast<HGLOBAL>(&g_fakeResource);
         g_bFileList = FALSE;
         g_szCmdLineParam[0] = L'\0';
         lstrcpyW(Title, L"Demo Product");
@@ -85,7 +85,7 @@ protected:
 
     HWND Run()
     {
-        STATUSDLGPARAM param = {uitest::LauncherResources(), 2057, StartStatusRun, m_payload};
+        STATUSDLGPARAM param = {uitest::LauncherResources(), 2057, StartStatusRun, &m_setup};
         return StatusDlg(nullptr, &param);
     }
 
@@ -98,7 +98,7 @@ protected:
 
     ScratchDir m_dir;
     std::wstring m_record, m_started, m_release;
-    PAYLOADFOUND m_payload;  // what the run extracts
+    SETUPRUN m_setup;  // the run: what it extracts, what it leaves
 };
 
 struct Look {
@@ -234,7 +234,7 @@ TEST_F(StatusWindowTest, SilentOrWithoutPayloadTheWindowStaysOutOfSightButTheRun
         SetUp();
         g_bSilent = c.silent;
         if (!c.payload)
-            m_payload.hDataRes = nullptr;
+            m_setup.payload.hDataRes = nullptr;
         struct Ctx {
             StatusWindowTest* test;
             Look look;
