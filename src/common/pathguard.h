@@ -38,7 +38,7 @@ void PrepareProtectedFolders();
 // (another user's, Default, Public) and its standard folders are protected
 // as the current user's are. The system's own is known already.
 void ProtectProfiles(LPCWSTR szFolder);
-// Back to the system's own list (for the tests).
+// Back to the system's own list: a run starts with it.
 void ResetProtectedFolders();
 
 // The absolute form of a path as the guard compares it: "\\?\" forms

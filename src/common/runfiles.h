@@ -9,7 +9,7 @@ void NoteRunFolder(LPCWSTR szFolder);
 void NoteRunFile(LPCWSTR szFile);
 BOOL IsRunFolder(LPCWSTR szFolder);
 BOOL IsRunFile(LPCWSTR szFile);
-// Forgets everything (for the tests).
+// Forgets everything: a run starts with nothing of its own.
 void ForgetRunFiles();
 
 // Asked before a library of the run's temporary folders is loaded: TRUE

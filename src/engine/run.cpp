@@ -71,7 +71,7 @@ void ExtractPayload(WorkerRun& run)
     } else if (payload.bDataFile) {
         DebugTrace(L"ThreadUnCompressDATA()->Extract DATA file");
         run.dwError = ReadDataStruct(ModuleFile, payload.dwDataFileOffset, g_ProjectInfo.szTgdFolder,
-                                     DataPath, std::vector<DATAFILEINFO>(), g_bForceDownload);
+                                     DataPath, std::vector<DATAFILEINFO>(), run.setup.bForceDownload);
     } else {
         if (payload.bLost)
             run.dwError = ERROR_INVALID_DATA;
@@ -166,17 +166,19 @@ void PrepareWindowForLaunch(const WorkerRun& run)
 }
 
 // The setup program's command line: the configured one, then /CMDLINE:.
-void BuildCommandLine(LPWSTR szCmdLine, size_t cchCmdLine)
+void BuildCommandLine(const SETUPRUN& setup, LPWSTR szCmdLine, size_t cchCmdLine)
 {
     szCmdLine[0] = L'\0';
     if (*g_ProjectInfo.szExeCmdLine) {
         StringCchCatW(szCmdLine, cchCmdLine, g_ProjectInfo.szExeCmdLine);
         ExpandPathVar(szCmdLine, cchCmdLine);
     }
-    if (*g_szCmdLineParam) {
+    if (*setup.szCmdLineParam) {
+        std::vector<WCHAR> param(setup.szCmdLineParam,
+                                 setup.szCmdLineParam + ARRAYSIZE(setup.szCmdLineParam));
+        ExpandPathVar(param.data(), param.size());
         StringCchCatW(szCmdLine, cchCmdLine, L" ");
-        ExpandPathVar(g_szCmdLineParam, CMDLINE_CCH);
-        StringCchCatW(szCmdLine, cchCmdLine, g_szCmdLineParam);
+        StringCchCatW(szCmdLine, cchCmdLine, param.data());
     }
 }
 
@@ -198,7 +200,7 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
             SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED, EXITCODE_OUTCOME);
         }
     }
-    if (g_bSilent)
+    if (run.setup.bSilent)
         return;
     WCHAR szText[TITLE_CCH * 2] = L"";
     WCHAR szCaption[TITLE_CCH] = L"";
@@ -253,7 +255,7 @@ void LaunchOrRestart(WorkerRun& run)
     StringCchCopyW(szDir, ARRAYSIZE(szDir), ExeFile);
     PathRemoveFileSpecW(szDir);
     std::vector<WCHAR> cmdLine(CMDLINE_CCH, L'\0');
-    BuildCommandLine(cmdLine.data(), CMDLINE_CCH);
+    BuildCommandLine(run.setup, cmdLine.data(), CMDLINE_CCH);
 
     if (g_ProjectInfo.bNeedReboot)
         RegisterRestart(run, cmdLine.data());

@@ -9,6 +9,11 @@
 // What a run is given, and what it leaves for the end of the program.
 struct SETUPRUN {
     PAYLOADFOUND payload;          // what it extracts
+    BOOL bSilent = FALSE;          // -S, -FULLSILENT: nothing shown, nobody asked
+    BOOL bForceDownload = FALSE;   // -FD: web files come from the server, never from a copy
+    // -CMDLINE: as written, quotes included: it follows the setup program's
+    // configured command line.
+    WCHAR szCmdLineParam[CMDLINE_CCH] = L"";
     // The launcher chose the target folder (a temporary or resume
     // extraction folder): it holds nothing but what the run puts there.
     BOOL bOwnTarget = FALSE;

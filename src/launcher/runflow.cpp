@@ -57,6 +57,7 @@ struct RunState {
     LPCWSTR lpCmdLine = L"";
     HMODULE hRichEdit = nullptr;
     HMODULE hSkin = nullptr;
+    int nSkinFrameTop = 0;         // the skin's frame, for the in-app message zone
     HANDLE hMutex = nullptr;
     HANDLE hScratchLock = INVALID_HANDLE_VALUE;
     BOOL bNeedToRunAsAdmin = FALSE;
@@ -92,7 +93,7 @@ BOOL IsDefaultGuid(LPCWSTR szGuid)
 
 // A failure before the setup phase: its message in the run's language (a
 // box, unless the run is silent) and its code as the run's exit code.
-Next FailStartUp(DWORD dwError, ERRORKIND kind, LPCWSTR szPath)
+Next FailStartUp(const RunState& run, DWORD dwError, ERRORKIND kind, LPCWSTR szPath)
 {
     FAILUREINFO failure = {dwError, szPath, 0};
     std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
@@ -100,7 +101,7 @@ Next FailStartUp(DWORD dwError, ERRORKIND kind, LPCWSTR szPath)
     std::vector<WCHAR> line(MESSAGE_TEXT_CCH, L'\0');
     OneLineForTrace(text.data(), line.data(), MESSAGE_TEXT_CCH);
     DebugTrace(L"WinMain()->Error %d: %s", dwError, line.data());
-    if (!g_bSilent)
+    if (!run.setup.bSilent)
         ShowErrorBox(nullptr, text.data());
     SetExitCode(dwError);
     return Next::Shutdown;
@@ -122,6 +123,12 @@ void OpenLogIfAsked(LPCWSTR lpCmdLine)
 void Begin(RunState& run)
 {
     DebugTrace(L"Begin...");
+    // A run starts with nothing of an earlier run in this process: no files
+    // of its own yet, the system's protected folders alone, no connection
+    // check.
+    ForgetRunFiles();
+    ResetProtectedFolders();
+    ForgetConnectionCheck();
     CoInitialize(nullptr);
     GetOSVersion();
     InitPathVar();
@@ -180,7 +187,7 @@ void ShowHelp(HINSTANCE hRes)
     DebugTrace(L"WinMain()->Help (?) mode parameter");
 }
 
-void ReadLanguageAndCmdLineOptions()
+void ReadLanguageAndCmdLineOptions(RunState& run)
 {
     WCHAR szValue[PATH_CCH];
     if (GetOptionValue(L"LANG:", szValue, ARRAYSIZE(szValue))) {
@@ -188,8 +195,9 @@ void ReadLanguageAndCmdLineOptions()
         DebugTrace(L"WinMain()->Language parameter: %d", g_lcID_LangParam);
     }
     // For the setup program as written, quotes included.
-    if (GetOptionValue(L"CMDLINE:", g_szCmdLineParam, CMDLINE_CCH))
-        DebugTrace(L"WinMain()->CMDLINE parameter: %s", g_szCmdLineParam);
+    LPWSTR szCmdLineParam = run.setup.szCmdLineParam;
+    if (GetOptionValue(L"CMDLINE:", szCmdLineParam, ARRAYSIZE(run.setup.szCmdLineParam)))
+        DebugTrace(L"WinMain()->CMDLINE parameter: %s", szCmdLineParam);
 }
 
 // ---- configured ----------------------------------------------------------
@@ -421,21 +429,21 @@ Next ShowInformationIfAsked()
 Next LoadSkin(RunState& run)
 {
     DWORD dwError = ERROR_SUCCESS;
-    run.hSkin = SetCorvelThm(&dwError);
+    run.hSkin = SetCorvelThm(&dwError, &run.nSkinFrameTop);
     WCHAR szLibrary[PATH_CCH];
     if (dwError != ERROR_SUCCESS && PathCombineW(szLibrary, TempPathTRV, L"Corvel.dll"))
         return StopForLibrary(szLibrary, dwError);
     return Next::Continue;
 }
 
-void ApplySwitches()
+void ApplySwitches(RunState& run)
 {
     if (HasOption(L"WITHPROGRESS")) {
         g_ProjectInfo.bDialogInRun = 1;
         DebugTrace(L"WinMain()->DialogInRun mode!");
     }
     if (HasOption(L"S")) {
-        g_bSilent = TRUE;
+        run.setup.bSilent = TRUE;
         DebugTrace(L"WinMain()->Silent mode parameter");
     }
     if (HasOption(L"NOBALLOON")) {
@@ -443,12 +451,12 @@ void ApplySwitches()
         DebugTrace(L"WinMain()->No balloon parameter");
     }
     if (HasOption(L"FULLSILENT")) {
-        g_bSilent = TRUE;
+        run.setup.bSilent = TRUE;
         g_ProjectInfo.bTrayIcon = 0;
         DebugTrace(L"WinMain()->Full Silent mode parameter");
     }
     if (HasOption(L"FD")) {
-        g_bForceDownload = TRUE;
+        run.setup.bForceDownload = TRUE;
         DebugTrace(L"WinMain()->Force to Download parameter");
     }
     if (HasOption(L"NOLICENSE")) {
@@ -476,7 +484,7 @@ Next CheckElevation(RunState& run)
 
 Next ShowLicense(RunState& run)
 {
-    if (!g_ProjectInfo.bLicense || g_bSilent)
+    if (!g_ProjectInfo.bLicense || run.setup.bSilent)
         return Next::Continue;
     // The license's text control lives in the rich edit library, loaded
     // only by a run that shows it.
@@ -569,7 +577,7 @@ Next ApplyExtractOnly(RunState& run)
     }
     // Nothing is extracted anywhere else.
     DebugTrace(L"WinMain()->Error extract folder (%s)->%d!", value.data(), dwError);
-    return FailStartUp(dwError, ERRORKIND_TARGET, value.data());
+    return FailStartUp(run, dwError, ERRORKIND_TARGET, value.data());
 }
 
 // A package that expected a configuration and found none says so, rather
@@ -578,7 +586,7 @@ Next CheckConfiguration(const RunState& run)
 {
     if (run.bExtractOnly || !(run.bConfigMissing || (run.bNoConfig && run.setup.payload.Any())))
         return Next::Continue;
-    return FailStartUp(ERROR_FILE_NOT_FOUND, ERRORKIND_NO_CONFIG,
+    return FailStartUp(run, ERROR_FILE_NOT_FOUND, ERRORKIND_NO_CONFIG,
                        PathFindFileNameW(run.szExpectedConfig));
 }
 
@@ -628,7 +636,7 @@ Next CheckTargetFolder(const RunState& run)
     DebugTrace(L"WinMain()->TargetFolder '%s' refused: %s", szTgd, szReason);
     // Nothing of the folder is the run's: it stays as it is.
     g_ProjectInfo.bDelFiles = 0;
-    return FailStartUp(dwError, ERRORKIND_FOLDER, szTgd);
+    return FailStartUp(run, dwError, ERRORKIND_FOLDER, szTgd);
 }
 
 void ResolveExeFile()
@@ -768,7 +776,7 @@ Next StartUp(RunState& run)
     CopyCommandLine(run.lpCmdLine);
     ReadUnattendedOptions();
     run.bHelp = HasOption(L"?");
-    ReadLanguageAndCmdLineOptions();
+    ReadLanguageAndCmdLineOptions(run);
     switch (CreateScratchFolder(run)) {
     case Next::ReturnError:
         return Next::ReturnError;
@@ -799,7 +807,7 @@ Next StartUp(RunState& run)
         return Next::Shutdown;
     if (ShowInformationIfAsked() == Next::Shutdown)
         return Next::Shutdown;
-    ApplySwitches();
+    ApplySwitches(run);
     if (CheckElevation(run) == Next::Shutdown)
         return Next::Shutdown;
     if (LoadSkin(run) == Next::Shutdown)

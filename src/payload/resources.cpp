@@ -19,8 +19,6 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 
-int g_nCorvelFrameTop;
-
 namespace {
 
 const WCHAR STAGED_DATA[] = L"SETUPZK.CAB";
@@ -35,8 +33,9 @@ using PFN_LOADCOLORSSCHEME = bool(WINAPI*)(LPCSTR, UINT);
 using PFN_GLOBALSUBCLASSDIALOG = void(WINAPI*)();
 using PFN_SCRVSHUTDOWN = void(WINAPI*)();
 
-// Frame height of the skin: "TopLeft" of the frame file named by the theme.
-void ReadCorvelFrame(LPCWSTR szTheme)
+// Frame height of the skin: "TopLeft" of the frame file named by the theme;
+// 0 without one.
+int ReadCorvelFrame(LPCWSTR szTheme)
 {
     WCHAR szFrameName[PATH_CCH];
     GetPrivateProfileStringW(L"Dialog", L"FrameShape", L"Dialog.inf", szFrameName, PATH_CCH, szTheme);
@@ -44,11 +43,11 @@ void ReadCorvelFrame(LPCWSTR szTheme)
     StringCchCopyW(szFrame, PATH_CCH, szTheme);
     PathRemoveFileSpecW(szFrame);
     if (!PathAppendW(szFrame, PathFindFileNameW(szFrameName)))
-        return;
+        return 0;
     WCHAR szTopLeft[FRAME_CCH];
     GetPrivateProfileStringW(L"FrameWork", L"TopLeft", L"0,0,0,0", szTopLeft, FRAME_CCH, szFrame);
     if (!szTopLeft[0])
-        return;
+        return 0;
     int values[4] = {};
     LPWSTR psz = szTopLeft;
     for (int i = 0; i < 4; ++i) {
@@ -56,12 +55,12 @@ void ReadCorvelFrame(LPCWSTR szTheme)
         LPWSTR pszComma = wcschr(psz, L',');
         if (!pszComma) {
             if (i < 3)
-                return;  // fewer than four numbers: no frame
+                return 0;  // fewer than four numbers: no frame
             break;
         }
         psz = pszComma + 1;
     }
-    g_nCorvelFrameTop = values[3] - values[1] - 2;
+    return values[3] - values[1] - 2;
 }
 
 const WCHAR BINARY_TMP[] = L"Binary.tmp";
@@ -191,10 +190,12 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
     return dwCode;
 }
 
-HMODULE SetCorvelThm(DWORD* pdwError)
+HMODULE SetCorvelThm(DWORD* pdwError, int* pnFrameTop)
 {
     if (pdwError)
         *pdwError = ERROR_SUCCESS;
+    if (pnFrameTop)
+        *pnFrameTop = 0;
     if (!FindResourceW(hInstance, MAKEINTRESOURCEW(IDR_CORVEL), L"CORVEL"))
         return nullptr;
     WCHAR szPack[PATH_CCH];
@@ -259,7 +260,8 @@ HMODULE SetCorvelThm(DWORD* pdwError)
     else
         DebugTrace(L"SetCorvelThm()->Function 'GlobalSubclassDialog' failed!");
 
-    ReadCorvelFrame(szTheme);
+    if (pnFrameTop)
+        *pnFrameTop = ReadCorvelFrame(szTheme);
     return hCorvel;
 }
 

@@ -12,9 +12,6 @@ enum : DWORD {
     DATARES_UNPACK_END = 100,
 };
 
-// Top height of the skin's frame, for the in-app message zone; 0 without skin.
-extern int g_nCorvelFrameTop;
-
 // Writes the DATA resource to DataPath\SETUPZK.CAB and unpacks it into the
 // target folder. 13 without resource data, 0 for an empty one, else the
 // unpacking result.
@@ -22,10 +19,12 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize);
 
 // Unpacks the skin pack into TempPathTRV, loads Corvel.dll from there and
 // starts it. The library's handle, or null when the program stays unskinned.
+// *pnFrameTop (when given) receives the top height of the skin's frame, for
+// the in-app message zone; 0 without skin.
 // Only the copy this run unpacked is loaded; when another file of that name
 // is there and can not be removed, *pdwError (when given) receives the code
 // and the run must stop.
-HMODULE SetCorvelThm(DWORD* pdwError = nullptr);
+HMODULE SetCorvelThm(DWORD* pdwError = nullptr, int* pnFrameTop = nullptr);
 
 // Calls the skin library's shutdown export and releases it.
 void FreeCorvelThm(HMODULE hCorvel);

@@ -1,10 +1,7 @@
 #include "state/state.h"
 
 WCHAR g_szCmdLine[CMDLINE_CCH];
-WCHAR g_szCmdLineParam[CMDLINE_CCH];
 WORD g_lcID_LangParam;
-BOOL g_bSilent;
-BOOL g_bForceDownload;
 BOOL g_bSuppressMsgBoxes;
 
 HINSTANCE hInstance;

@@ -12,10 +12,7 @@
 #define RUNONCE_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
 
 extern WCHAR g_szCmdLine[CMDLINE_CCH];       // lpCmdLine; also <PARAMS>
-extern WCHAR g_szCmdLineParam[CMDLINE_CCH];  // value of -CMDLINE:
 extern WORD g_lcID_LangParam;                // -LANG:, 0 = not forced
-extern BOOL g_bSilent;                       // -S / -FULLSILENT
-extern BOOL g_bForceDownload;                // -FD
 extern BOOL g_bSuppressMsgBoxes;             // -SUPPRESSMSGBOXES: boxes take their default answer
 
 extern HINSTANCE hInstance;                  // the program's own module

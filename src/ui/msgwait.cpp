@@ -63,7 +63,7 @@ INT_PTR CALLBACK MsgWaitProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         if (pRequest)
             InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&pRequest->hWnd), hDlg);
         SetDialogIcons(hDlg, pRequest ? pRequest->hInst : nullptr);
-        if (g_bSilent || !pRequest)
+        if (!pRequest || (pRequest->dwFlags & MSGWAIT_OUT_OF_SIGHT))
             return TRUE;
         CenterWindowOnWorkArea(hDlg);
         HWND hCancel = GetDlgItem(hDlg, IDCANCEL);

@@ -4,8 +4,10 @@
 #include <windows.h>
 #include "common/capacity.h"
 
-// Flag of MsgWaitDlg: show the "Cancel" button.
+// Flags of MsgWaitDlg: show the "Cancel" button; keep the window out of
+// sight (a silent run).
 #define MSGWAIT_SHOW_CANCEL 0x400
+#define MSGWAIT_OUT_OF_SIGHT 0x800
 
 enum : unsigned {
     MSGWAIT_OPEN_WAIT_MS = 200,   // opening waits this long for the window

@@ -130,7 +130,7 @@ INT_PTR OnInitDialog(HWND hDlg, STATUSDLGPARAM* pParam)
     SetWindowLongPtrW(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pParam));
     SetClassIcons(hDlg);
     AllowTaskbarMessage(hDlg);
-    if (!g_bSilent && g_ProjectInfo.bProgressBar)
+    if (pParam->pSetup && !pParam->pSetup->bSilent && g_ProjectInfo.bProgressBar)
         PrepareVisibleWindow(hDlg, pParam);
     SendMessageW(hDlg, WM_READY_TASK, 0, 0);
     return TRUE;

@@ -148,9 +148,9 @@ public:
         tracesink::Clear();
         g_bCancel = 0;
         StartExitCode();
-        g_bSilent = TRUE;
         g_bFileList = FALSE;
         m_setup = SETUPRUN();
+        m_setup.bSilent = TRUE;
         hInstRes = uitest::LauncherResources();
         ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
         g_ProjectInfo.bLaunchExe = 1;
@@ -164,16 +164,13 @@ public:
         DeleteFileW(m_record.c_str());
         std::wstring args = L"--record \"" + m_record + L"\" --exit 4";
         lstrcpynW(g_ProjectInfo.szExeCmdLine, args.c_str(), PATH_CCH);
-        g_szCmdLineParam[0] = L'\0';
     }
 
     void TearDown() override
     {
         g_bCancel = 0;
-        g_bSilent = FALSE;
         g_bSuppressMsgBoxes = FALSE;
         hInstRes = nullptr;
-        g_szCmdLineParam[0] = L'\0';
         HKEY hKey;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunOnce, 0, KEY_SET_VALUE, &hKey) == ERROR_SUCCESS) {
             RegDeleteValueW(hKey, kProduct);
@@ -240,7 +237,7 @@ TEST_F(WorkerRunTest, LaunchesWithTheVerbAndAlwaysTakesTheExitCode)
 
 TEST_F(WorkerRunTest, CmdLineOptionFollowsTheConfiguredCommandLineExpanded)
 {
-    lstrcpyW(g_szCmdLineParam, L"--alpha <PRODUCTNAME>");
+    lstrcpyW(m_setup.szCmdLineParam, L"--alpha <PRODUCTNAME>");
     RunWorker();
     std::vector<std::string> args = RecordValues(m_record, "arg=");
     ASSERT_GE(args.size(), 2u);
@@ -310,7 +307,7 @@ TEST_F(WorkerRunTest, RestartRegistersTheSetupProgramInsteadOfLaunchingIt)
     for (BOOL silent : {TRUE, FALSE}) {
         SCOPED_TRACE(silent ? "silent" : "asked");
         SetUp();
-        g_bSilent = silent;
+        m_setup.bSilent = silent;
         g_ProjectInfo.bNeedReboot = 1;
         uitest::MessageBoxSeen seen;
         seen.answer = IDNO;
@@ -356,9 +353,9 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
          nullptr},
         {"a restart instead of a launch", [](WorkerRunTest&) { g_ProjectInfo.bNeedReboot = 1; },
          3010, nullptr},
-        {"the restart question takes No", [](WorkerRunTest&) {
+        {"the restart question takes No", [](WorkerRunTest& t) {
              g_ProjectInfo.bNeedReboot = 1;
-             g_bSilent = FALSE;
+             t.m_setup.bSilent = FALSE;
          },
          3010, "MessageBox(Restarting Windows, Before you can use the program, you must restart "
                "your computer.\\nSelect Yes to restart now, or No to restart later.)->7 (suppressed)"},

@@ -57,7 +57,7 @@ protected:
         CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
         CreateDirectoryW(Path(L"data").c_str(), nullptr);
         ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
-        g_bForceDownload = FALSE;
+        m_bForceDownload = FALSE;
     }
     void TearDown() override
     {
@@ -90,8 +90,10 @@ protected:
     DWORD Run(const std::wstring& package, DWORD dwOffset = 10)
     {
         return ReadDataStruct(package.c_str(), dwOffset, Path(L"target").c_str(),
-                              Path(L"data").c_str(), std::vector<DATAFILEINFO>(), g_bForceDownload);
+                              Path(L"data").c_str(), std::vector<DATAFILEINFO>(), m_bForceDownload);
     }
+
+    BOOL m_bForceDownload = FALSE;  // -FD: the web files come from the server
 
     // The status window's main bar; its presence makes the two-bar layout.
     void UseTwoBars()
@@ -389,7 +391,7 @@ TEST_F(PlanTest, WebFilesAreFetchedWhenAbsentOrForced)
         CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
         if (c.bBeside)
             WriteBytes(Path(L"pkg\\sub\\web.cab"), zip);
-        g_bForceDownload = c.bForce;
+        m_bForceDownload = c.bForce;
         std::wstring package = MakePackage({{"TRV0001.001", "sub/web.cab", TF_EXTERNAL | TF_WEB, zip}});
         tracesink::Clear();
         EXPECT_EQ(Run(package), c.result) << c.what << "\n" << tracesink::Dump();
@@ -400,7 +402,7 @@ TEST_F(PlanTest, WebFilesAreFetchedWhenAbsentOrForced)
         EXPECT_TRUE(tracesink::ContainsPrefix("ReadDataStruct()->Status1=")) << c.what;
         EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status2=")) << c.what;
     }
-    g_bForceDownload = FALSE;
+    m_bForceDownload = FALSE;
 
     // A web location that is a folder: the file is fetched and unpacked.
     CreateDirectoryW(Path(L"web").c_str(), nullptr);

@@ -118,9 +118,10 @@ TEST_F(Packaging, ThePackageCarriesWhatTheLauncherReads)
         FreeLibrary(lib);
     }
 
-    HMODULE skin = SetCorvelThm();
+    int frameTop = 0;
+    HMODULE skin = SetCorvelThm(nullptr, &frameTop);
     EXPECT_TRUE(skin);
-    EXPECT_EQ(g_nCorvelFrameTop, 66);
+    EXPECT_EQ(frameTop, 66);
     FreeCorvelThm(skin);
     FreeLibrary(package);
 }

@@ -132,7 +132,6 @@ protected:
         savedInstance_ = hInstance;
         StringCchCopyW(savedTemp_, PATH_CCH, TempPathTRV);
         g_bCancel = 0;
-        g_nCorvelFrameTop = 0;
         fixture::WriteText(build_ / L"Corvel.thm", "[Dialog]\r\nFrameShape=Frame.inf\r\n");
         fixture::WriteText(build_ / L"Frame.inf", "[FrameWork]\r\nTopLeft=0,0,320,68\r\n");
         fixture::WriteText(build_ / L"Dialog.inf", "[FrameWork]\r\nTopLeft=0,10,320,40\r\n");
@@ -190,9 +189,9 @@ TEST_F(SkinPack, LoadsAndStartsTheSkinFromTheTemporaryFolder)
         StringCchCopyW(TempPathTRV, PATH_CCH, temp.c_str());
         MakeProgram({{c.library, "Corvel.dll"}, {build_ / c.theme, "Corvel.thm"},
                      {build_ / L"Frame.inf", "Frame.inf"}, {build_ / L"Dialog.inf", "Dialog.inf"}}, n++);
-        g_nCorvelFrameTop = 0;
+        int frameTop = -1;
         tracesink::Clear();
-        HMODULE h = SetCorvelThm();
+        HMODULE h = SetCorvelThm(nullptr, &frameTop);
         ASSERT_EQ(h != nullptr, c.loaded) << c.name << tracesink::Dump();
         wchar_t path[MAX_PATH];
         GetModuleFileNameW(h, path, MAX_PATH);
@@ -202,7 +201,7 @@ TEST_F(SkinPack, LoadsAndStartsTheSkinFromTheTemporaryFolder)
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(h)));
         EXPECT_TRUE(tracesink::Contains(loaded)) << c.name;
         EXPECT_EQ(fixture::LinesWithPrefix(tracesink::Lines(), "SetCorvelThm()->Function"), c.failures) << c.name;
-        EXPECT_EQ(g_nCorvelFrameTop, c.frameTop) << c.name;
+        EXPECT_EQ(frameTop, c.frameTop) << c.name;
         EXPECT_FALSE(fixture::FileExists(temp + L"\\Corvel.tmp"));
         auto calls = reinterpret_cast<PFN_CALLS>(GetProcAddress(h, "CorvelCalls"));
         ASSERT_TRUE(calls);

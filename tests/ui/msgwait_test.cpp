@@ -58,15 +58,10 @@ protected:
     {
         m_hModule = trayres::UiResourceModule();
         ASSERT_NE(m_hModule, nullptr);
-        g_bSilent = FALSE;
         g_bCancel = 0;
         tracesink::Clear();
     }
-    void TearDown() override
-    {
-        g_bSilent = FALSE;
-        g_bCancel = 0;
-    }
+    void TearDown() override { g_bCancel = 0; }
     HMODULE m_hModule = nullptr;
 };
 
@@ -143,8 +138,8 @@ TEST_F(MsgWaitTest, FlagsAndTexts)
 
 TEST_F(MsgWaitTest, SilentRunsKeepItHidden)
 {
-    g_bSilent = TRUE;
-    HWND hWnd = Opened(MsgWaitDlg(m_hModule, L"Silent", L"msg", 0x400), L"Silent");
+    HWND hWnd = Opened(MsgWaitDlg(m_hModule, L"Silent", L"msg", 0x400 | MSGWAIT_OUT_OF_SIGHT),
+                       L"Silent");
     ASSERT_NE(hWnd, nullptr);
     EXPECT_FALSE(IsWindowVisible(hWnd));
     MsgWaitDlg(nullptr, nullptr, nullptr, 0);

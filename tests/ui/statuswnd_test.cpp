@@ -31,7 +31,6 @@ protected:
         tracesink::Clear();
         g_bCancel = 0;
         StartExitCode();
-        g_bSilent = FALSE;
         ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
         g_ProjectInfo.bProgressBar = 1;
         g_ProjectInfo.byStatusType = 1;
@@ -44,7 +43,6 @@ protected:
         m_setup = SETUPRUN();
         m_setup.payload.hDataRes = reinterpret_cast<HGLOBAL>(&g_fakeResource);
         g_bFileList = FALSE;
-        g_szCmdLineParam[0] = L'\0';
         lstrcpyW(Title, L"Demo Product");
         lstrcpyW(g_szProductNameShort, L"Demo Product");
         lstrcpyW(ExeFile, FakeSetup().c_str());
@@ -67,7 +65,6 @@ protected:
                 Sleep(10);
         hInstRes = nullptr;
         g_bCancel = 0;
-        g_bSilent = FALSE;
     }
 
     // The setup program records, says it runs, and waits for the release.
@@ -232,7 +229,7 @@ TEST_F(StatusWindowTest, SilentOrWithoutPayloadTheWindowStaysOutOfSightButTheRun
     for (const QuietCase& c : kQuietCases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        g_bSilent = c.silent;
+        m_setup.bSilent = c.silent;
         if (!c.payload)
             m_setup.payload.hDataRes = nullptr;
         struct Ctx {
