@@ -44,7 +44,7 @@ extern HGLOBAL g_hDataRes;
 extern DWORD g_dwDataResSize;
 extern BOOL g_bDataFile;
 extern DWORD g_dwDataFileOffset;
-BOOL HasPayload();
+[[nodiscard]] BOOL HasPayload();
 // The package carries a payload that could not be found (its file table is
 // damaged or cut off): the run fails, and nothing beside the program is
 // taken in its place.

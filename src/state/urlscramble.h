@@ -27,8 +27,9 @@ void UnscrambleWebUrl(const uint8_t (&block)[WEBURL_BLOCK_SIZE], uint16_t (&szUr
 
 // Writes bytes as profile-structure text (hexadecimal digits and checksum).
 // False when the text does not fit into cchText characters.
-bool FormatProfileStruct(const uint8_t* pData, size_t cbData, char* pszText, size_t cchText);
+[[nodiscard]] bool FormatProfileStruct(const uint8_t* pData, size_t cbData, char* pszText,
+                                       size_t cchText);
 
 // Reads profile-structure text back into cbData bytes; false when the length,
 // a digit or the checksum is wrong.
-bool ParseProfileStruct(const char* pszText, uint8_t* pData, size_t cbData);
+[[nodiscard]] bool ParseProfileStruct(const char* pszText, uint8_t* pData, size_t cbData);
