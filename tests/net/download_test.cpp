@@ -149,7 +149,7 @@ protected:
         const testing::TestInfo* ti = testing::UnitTest::GetInstance()->current_test_info();
         dir_ = std::wstring(temp) + L"stowaway-net-" + std::to_wstring(GetCurrentProcessId()) + L"\\" +
                std::wstring(ti->name(), ti->name() + strlen(ti->name()));
-        RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);  // left by a run that was killed
+        (void)RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);  // left by a killed run, if any
         ASSERT_TRUE(CreateAllDirectory(dir_.c_str()));
         tracesink::Clear();
     }
@@ -158,7 +158,9 @@ protected:
         g_bCancel = 0;
         SetDownloadStallLimit(0);
         lstrcpynW(g_szPublicHostName, savedPublic_.c_str(), URL_HOST_CCH);
-        RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);
+        // A transfer given up on may still hold its file: what stays is
+        // below the temporary folder.
+        (void)RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);
     }
     // A step window of 0..100 without a data total, as a phase leaves it.
     static void ResetProgress()
@@ -839,6 +841,32 @@ TEST_F(Download, FileUrlCopiesTheFile)
     std::wstring target = dir_ + L"\\copied\\";
     EXPECT_EQ(DownloadFile(url.c_str(), L"", L"", target.c_str(), FALSE), 0u) << tracesink::Dump();
     EXPECT_TRUE(HoldsPattern(dir_ + L"\\copied\\local.bin", 12345, 6));
+}
+
+TEST_F(Download, ATargetFolderThatCanNotBeMadeFails)
+{
+    std::wstring source = netservers::ServeFile(L"blocked.bin", 100, kServedDate, 7);
+    std::wstring fileUrl = L"file:///" + source;
+    for (wchar_t& ch : fileUrl) {
+        if (ch == L'\\')
+            ch = L'/';
+    }
+    // A file stands where the target's folder would be.
+    std::wstring blocker = dir_ + L"\\blocker";
+    HANDLE h = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    const std::wstring urls[] = {netservers::HttpUrl(L"/blocked.bin"),
+                                 netservers::FtpUrl(L"/blocked.bin", true), fileUrl};
+    for (const std::wstring& url : urls) {
+        SCOPED_TRACE(Narrow(url));
+        tracesink::Clear();
+        EXPECT_EQ(DownloadFile(url.c_str(), L"", L"", (blocker + L"\\sub\\").c_str(), FALSE),
+                  static_cast<DWORD>(ERROR_ALREADY_EXISTS))
+            << tracesink::Dump();
+        EXPECT_TRUE(tracesink::ContainsPrefix("CreateDirectory->")) << tracesink::Dump();
+    }
 }
 
 // A file past 4 GiB: the size travels as 64-bit text and the resume starts
