@@ -35,7 +35,7 @@ public:
     void GoToMaxBar(DWORD dwMilliseconds) override;
     void GoToMaxStep(DWORD dwMilliseconds) override;
     void GoToMinStep() override;
-    [[nodiscard]] BOOL ProgressBar(int nShowCommand, int iWhich);
+    BOOL ProgressBar(int nShowCommand, int iWhich);
     void SetBarStyle(DWORD dwStyle);
     void SetStepText(LPCWSTR szText) override;
     void SetTaskbarError();
