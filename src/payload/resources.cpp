@@ -183,7 +183,8 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
             !CreateAllDirectory(g_ProjectInfo.szTgdFolder))
             dwCode = ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
         else
-            dwCode = UnCompressFile(szStaged, g_ProjectInfo.szTgdFolder, g_ProjectInfo.bRestoreTree);
+            dwCode =
+                UnCompressFile(szStaged, g_ProjectInfo.szTgdFolder, g_ProjectInfo.bRestoreTree);
     }
     (void)DeleteFileNoLink(szStaged);  // the staged copy is done with, whatever came of it
     FreeResource(hResData);

@@ -91,6 +91,17 @@ std::vector<BYTE> ReadRange(const std::wstring& path, ULONGLONG offset, DWORD co
     return data;
 }
 
+// "file:///C:/..." for a local path.
+std::wstring FileUrl(const std::wstring& path)
+{
+    std::wstring url = L"file:///" + path;
+    for (wchar_t& ch : url) {
+        if (ch == L'\\')
+            ch = L'/';
+    }
+    return url;
+}
+
 // True when the whole file holds the served pattern.
 bool HoldsPattern(const std::wstring& path, ULONGLONG size, BYTE seed, ULONGLONG from = 0)
 {
@@ -660,11 +671,7 @@ TEST_F(Download, TheExpectedSizeMustArrive)
 {
     netservers::ServeFile(L"sized.bin", 5000, kServedDate, 7);
     std::wstring local = netservers::ServeFile(L"sized-local.bin", 5000, kServedDate, 7);
-    std::wstring fileUrl = L"file:///" + local;
-    for (wchar_t& ch : fileUrl) {
-        if (ch == L'\\')
-            ch = L'/';
-    }
+    std::wstring fileUrl = FileUrl(local);
     const ULONGLONG none = ~0ULL;
     const struct {
         const char* name;
@@ -832,12 +839,7 @@ TEST_F(Download, UrlsWithoutTransfer)
 
 TEST_F(Download, FileUrlCopiesTheFile)
 {
-    std::wstring source = netservers::ServeFile(L"local.bin", 12345, kServedDate, 6);
-    std::wstring url = L"file:///" + source;
-    for (wchar_t& ch : url) {
-        if (ch == L'\\')
-            ch = L'/';
-    }
+    std::wstring url = FileUrl(netservers::ServeFile(L"local.bin", 12345, kServedDate, 6));
     std::wstring target = dir_ + L"\\copied\\";
     EXPECT_EQ(DownloadFile(url.c_str(), L"", L"", target.c_str(), FALSE), 0u) << tracesink::Dump();
     EXPECT_TRUE(HoldsPattern(dir_ + L"\\copied\\local.bin", 12345, 6));
@@ -846,11 +848,6 @@ TEST_F(Download, FileUrlCopiesTheFile)
 TEST_F(Download, ATargetFolderThatCanNotBeMadeFails)
 {
     std::wstring source = netservers::ServeFile(L"blocked.bin", 100, kServedDate, 7);
-    std::wstring fileUrl = L"file:///" + source;
-    for (wchar_t& ch : fileUrl) {
-        if (ch == L'\\')
-            ch = L'/';
-    }
     // A file stands where the target's folder would be.
     std::wstring blocker = dir_ + L"\\blocker";
     HANDLE h = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -858,7 +855,7 @@ TEST_F(Download, ATargetFolderThatCanNotBeMadeFails)
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
     const std::wstring urls[] = {netservers::HttpUrl(L"/blocked.bin"),
-                                 netservers::FtpUrl(L"/blocked.bin", true), fileUrl};
+                                 netservers::FtpUrl(L"/blocked.bin", true), FileUrl(source)};
     for (const std::wstring& url : urls) {
         SCOPED_TRACE(Narrow(url));
         tracesink::Clear();
