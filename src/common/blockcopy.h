@@ -18,14 +18,14 @@ public:
     virtual ~IBlockSource() {}
     // Reads up to cbWant bytes. TRUE with *pcbRead 0: the source has ended.
     // FALSE: the read failed (the thread's last error tells why).
-    virtual BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) = 0;
+    [[nodiscard]] virtual BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) = 0;
 };
 
 // A file read from its current position.
 class CFileSource : public IBlockSource {
 public:
     explicit CFileSource(HANDLE hFile) : m_hFile(hFile) {}
-    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
+    [[nodiscard]] BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
 
 private:
     HANDLE m_hFile;
@@ -35,7 +35,7 @@ private:
 class CMemorySource : public IBlockSource {
 public:
     CMemorySource(const BYTE* pData, ULONGLONG cbData) : m_pData(pData), m_cbLeft(cbData) {}
-    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
+    [[nodiscard]] BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
 
 private:
     const BYTE* m_pData;
@@ -47,7 +47,7 @@ private:
 class CHashingSource : public IBlockSource {
 public:
     CHashingSource(IBlockSource& inner, SHA256CONTEXT* pHash) : m_inner(inner), m_pHash(pHash) {}
-    BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
+    [[nodiscard]] BOOL Read(BYTE* pBuffer, DWORD cbWant, DWORD* pcbRead) override;
 
 private:
     IBlockSource& m_inner;
@@ -76,8 +76,9 @@ enum class COPYRESULT {
 // Copies ullSize bytes (or COPY_UNTIL_END) from source to hTarget's current
 // position in blocks of at most cbBlock bytes. *pullCopied, when given,
 // receives the bytes written.
-COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, DWORD cbBlock,
-                      IBlockObserver* pObserver, ULONGLONG* pullCopied);
+[[nodiscard]] COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize,
+                                    DWORD cbBlock, IBlockObserver* pObserver,
+                                    ULONGLONG* pullCopied);
 
 // TRUE when the next ullSize bytes of two open files, each from its current
 // position, are the same. Used before a partial file is continued: only a
@@ -86,9 +87,10 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
 // WriteFile of all cb bytes. A write that takes fewer without an error is a
 // full disk (112): the system's write stops short only there. FALSE with the
 // thread's last error set; *pcbWritten says how much went out.
-BOOL WriteAll(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbWritten);
+[[nodiscard]] BOOL WriteAll(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbWritten);
 
-BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize, SHA256CONTEXT* pFirstHash = nullptr);
+[[nodiscard]] BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize,
+                              SHA256CONTEXT* pFirstHash = nullptr);
 
 // An observer made of two callables, for callers that only trace.
 template <class FRead, class FWrite>

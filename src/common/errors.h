@@ -8,7 +8,7 @@ DWORD ReportLastError(LPCWSTR szOperation, DWORD dwError);
 
 // The thread's last error, or dwFallback when there is none: a failure
 // never reads as success.
-DWORD LastErrorOr(DWORD dwFallback);
+[[nodiscard]] DWORD LastErrorOr(DWORD dwFallback);
 
 // "(code) system text" for a Win32 error code, without the line end the
 // system puts after its text; also traced.

@@ -26,8 +26,8 @@ void InstallFaultHandler(PFN_FAULTCLEANUP pfnCleanup);
 // returned; its result is then in *pdwResult. FALSE when it faulted: the
 // fault is traced with szWhat and its exception code is in *pdwFault.
 typedef DWORD (*PFN_GUARDEDWORK)(void* pv);
-BOOL RunGuarded(LPCWSTR szWhat, PFN_GUARDEDWORK pfnWork, void* pv, DWORD* pdwResult,
-                DWORD* pdwFault);
+[[nodiscard]] BOOL RunGuarded(LPCWSTR szWhat, PFN_GUARDEDWORK pfnWork, void* pv, DWORD* pdwResult,
+                              DWORD* pdwFault);
 
 // Traces the exception code and where it happened ("module+offset").
 void TraceFault(LPCWSTR szWhere, const EXCEPTION_RECORD* pRecord);

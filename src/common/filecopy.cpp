@@ -166,8 +166,9 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
         DWORD dwKept = MayReplace(szTo);
         if (dwKept != ERROR_SUCCESS)
             return dwKept;
-        if (dwFlags & XCOPY_CREATEDIR)
-            CreateFolderOf(szTo);
+        DWORD dwFolder = (dwFlags & XCOPY_CREATEDIR) ? CreateFolderOf(szTo) : ERROR_SUCCESS;
+        if (dwFolder != ERROR_SUCCESS)
+            return ReportLastError(L"CreateDirectory", dwFolder);
         hTarget.Reset(CreateFileNoLink(szTo, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         if (!hTarget.IsValid()) {
             DWORD dwError = GetLastError();
@@ -208,8 +209,9 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
     if (dwResult == 0) {
         if (dwFlags & CLEAR_FILE_ATTR)
             (void)SetAttributesNoLink(szTo, FILE_ATTRIBUTE_NORMAL);  // a copy made, whatever its attributes
-        if (dwFlags & XCOPY_REGISTER)
-            RegisterFile(szTo, L"", 1);
+        // A copy that was to be registered and is not has not done its job.
+        if ((dwFlags & XCOPY_REGISTER) && !RegisterFile(szTo, L"", 1))
+            dwResult = ERROR_FUNCTION_FAILED;
     }
     hSource.Close();
     DebugTrace(L"XCopyFile()->End(%d)", dwResult);
@@ -290,7 +292,7 @@ DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)
     if (!szFile || !szFile[0])
         return 0;
     if (!szTarget || !szTarget[0]) {
-        RemoveAtRestart(szFile);
+        (void)RemoveAtRestart(szFile);  // traced; the outcome is the log's
         return 0;
     }
     OSVERSIONINFOEXW osvi;

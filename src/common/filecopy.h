@@ -21,23 +21,24 @@ enum : DWORD {
 // else a Win32 error code.
 // Every byte of the source (the part a resume keeps too) goes into pHash
 // when given.
-DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHash = nullptr);
+[[nodiscard]] DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags,
+                              SHA256CONTEXT* pHash = nullptr);
 
 // What a finished block copy into szTarget reports: 14 without memory, 112
 // when the disk is full, 23 when another read or write failed or the source
 // ended early, 2 when the target is not there, else 0 (a cancelled copy
 // too: callers read the flag). Call it straight after the copy: a failed
 // write's cause is the thread's last error.
-DWORD CopyResultToCode(COPYRESULT copy, LPCWSTR szTarget);
+[[nodiscard]] DWORD CopyResultToCode(COPYRESULT copy, LPCWSTR szTarget);
 
 // A write's error as the run reports it: both of the system's "disk full"
 // codes are 112.
-DWORD WriteErrorCode(DWORD dwError);
+[[nodiscard]] DWORD WriteErrorCode(DWORD dwError);
 
 // Copies the matching files into a folder with XCopyFile and the given
 // flags (FS_INCLUDE_SUBDIR: the sub-folders too). The code of the last
 // copy, 0 when none was made.
-DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags);
+[[nodiscard]] DWORD XCopyFiles(LPCWSTR szSrcPattern, LPCWSTR szDestFolder, DWORD dwFlags);
 
 // Deletes szFile (szTarget null or empty), or replaces szTarget by a copy of
 // szFile, at the next restart. Always 0; the outcome is in the log.

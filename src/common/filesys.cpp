@@ -4,6 +4,7 @@
 #include <strsafe.h>
 #include "common/cancel.h"
 #include "common/capacity.h"
+#include "common/errors.h"
 #include "common/handles.h"
 #include "common/osversion.h"
 #include "common/pathguard.h"
@@ -62,8 +63,9 @@ BOOL DeleteOneFile(LPCWSTR szPath, DWORD dwFlags)
     DWORD dwError = DeleteFileNoLink(szPath);
     BOOL bDeleted = dwError == ERROR_SUCCESS;
     DebugTrace(L"DeleteFile(%s)->%d", szPath, bDeleted);
+    // Traced; the file is not deleted now either way.
     if (!bDeleted && dwError != ERROR_CANT_ACCESS_FILE && (dwFlags & LOCKEDFILE))
-        RemoveAtRestart(szPath);
+        (void)RemoveAtRestart(szPath);
     SetLastError(dwError);
     return bDeleted;
 }
@@ -85,8 +87,9 @@ BOOL RemoveEmptyFolder(LPCWSTR szFolder, DWORD dwAttributes, DWORD dwFlags)
     BOOL bRemoved = RemoveDirectoryW(LongPathForm(szFolder).c_str());
     DWORD dwError = GetLastError();
     DebugTrace(L"RemoveDirectory(%s)->%d", szFolder, bRemoved);
+    // Traced; the folder is not removed now either way.
     if (!bRemoved && (dwFlags & LOCKEDFILE))
-        RemoveAtRestart(szFolder);
+        (void)RemoveAtRestart(szFolder);
     SetLastError(dwError);
     return bRemoved;
 }
@@ -305,13 +308,14 @@ void RemoveLinkAt(LPCWSTR szPath)
         DebugTrace(L"RemoveLinkAt(%s)->%d", szPath, DeleteFileNoLink(szPath) == ERROR_SUCCESS);
 }
 
-void CreateFolderOf(LPCWSTR szFile)
+DWORD CreateFolderOf(LPCWSTR szFile)
 {
     PATHBUF szFolder;
     if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szFile)))
-        return;
-    if (PathRemoveFileSpecW(szFolder) && szFolder[0])
-        CreateAllDirectory(szFolder);
+        return ERROR_FILENAME_EXCED_RANGE;
+    if (PathRemoveFileSpecW(szFolder) && szFolder[0] && !CreateAllDirectory(szFolder))
+        return LastErrorOr(ERROR_PATH_NOT_FOUND);
+    return ERROR_SUCCESS;
 }
 
 BOOL SeekTo(HANDLE hFile, ULONGLONG ullOffset)

@@ -15,64 +15,66 @@ enum : DWORD {
 
 // Creates a folder and every missing parent. 1 when the folder exists
 // afterwards (an empty path gives 1); on 0 the last error tells why.
-BOOL CreateAllDirectory(LPCWSTR szPath);
+[[nodiscard]] BOOL CreateAllDirectory(LPCWSTR szPath);
 // The same for a path that may be longer than PATH_CCH (an archive member's
 // folder); used where the archive decides the length.
-BOOL CreateAllDirectoryLong(LPCWSTR szPath);
+[[nodiscard]] BOOL CreateAllDirectoryLong(LPCWSTR szPath);
 
 // Removes a folder; with FS_INCLUDE_SUBDIR its contents first, read-only
 // items included; with LOCKEDFILE what can not go now goes at restart.
 // Nonzero when the folder itself was removed.
-BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags);
+[[nodiscard]] BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags);
 
 // Deletes the files matching a pattern (folder plus a wildcard name), with
 // FS_INCLUDE_SUBDIR in every sub-folder too. Result of the last deletion
 // attempted, 0 when nothing matched.
-BOOL RemoveFiles(LPCWSTR szPattern, DWORD dwFlags);
+[[nodiscard]] BOOL RemoveFiles(LPCWSTR szPattern, DWORD dwFlags);
 
 // Sets the attributes of the matching files to exactly dwAttributes.
 // Result of the last change, 0 when nothing matched.
-BOOL SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive);
+[[nodiscard]] BOOL SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive);
 
 // Counts the matching files into a process-wide counter (reset first when
 // asked) and returns it. Not for two threads at once.
-DWORD CountFiles(LPCWSTR szPattern, BOOL bRecursive, BOOL bReset);
+[[nodiscard]] DWORD CountFiles(LPCWSTR szPattern, BOOL bRecursive, BOOL bReset);
 
 // Asks the system to delete szPath (a file, or an empty folder) at the next
 // restart. FALSE when it would not take the request.
-BOOL RemoveAtRestart(LPCWSTR szPath);
+[[nodiscard]] BOOL RemoveAtRestart(LPCWSTR szPath);
 
 // folder + "\" + name; an empty folder gives the name alone. False when the
 // result does not fit: a cut path would name another file.
-bool JoinPath(WCHAR (&szOut)[PATH_CCH], LPCWSTR szFolder, LPCWSTR szName);
+[[nodiscard]] bool JoinPath(WCHAR (&szOut)[PATH_CCH], LPCWSTR szFolder, LPCWSTR szName);
 // Splits "folder\name" at its last backslash; without one the folder is
 // empty, and "\name" lies in the root of the current drive.
-bool SplitPattern(LPCWSTR szPattern, WCHAR (&szFolder)[PATH_CCH], WCHAR (&szName)[PATH_CCH]);
+[[nodiscard]] bool SplitPattern(LPCWSTR szPattern, WCHAR (&szFolder)[PATH_CCH],
+                                WCHAR (&szName)[PATH_CCH]);
 
 // The 8-bit form of an existing file's or folder's path for an interface
 // that takes nothing else: the ANSI code page when it holds every character
 // exactly, else the short (8.3) form when that converts exactly. Never a
 // best fit: that could name another file. 0, or 1113
 // (ERROR_NO_UNICODE_TRANSLATION) when neither form exists.
-DWORD CodePagePathOf(LPCWSTR szPath, LPSTR szOut, int cbOut);
+[[nodiscard]] DWORD CodePagePathOf(LPCWSTR szPath, LPSTR szOut, int cbOut);
 
 // 1 when szPath names an existing file (not a folder).
-BOOL FileExists(LPCWSTR szPath);
+[[nodiscard]] BOOL FileExists(LPCWSTR szPath);
 // 1 when szPath names an existing folder.
-BOOL FolderExists(LPCWSTR szPath);
+[[nodiscard]] BOOL FolderExists(LPCWSTR szPath);
 // Drops one trailing "\" in place.
 void RemoveTrailingBackslash(LPWSTR szPath);
 // 1 when szPath names the very file that hFile has open (same volume, same
 // file index: another spelling, a short name or a share of it counts too).
-BOOL IsSameFile(HANDLE hFile, LPCWSTR szPath);
+[[nodiscard]] BOOL IsSameFile(HANDLE hFile, LPCWSTR szPath);
 // Removes a link (to a file or a folder) at szPath, so that what is then
 // written there stays there instead of landing where the link points.
 void RemoveLinkAt(LPCWSTR szPath);
-// Creates the folder that will hold szFile.
-void CreateFolderOf(LPCWSTR szFile);
+// Creates the folder that will hold szFile. ERROR_SUCCESS when it is there
+// afterwards (a bare name needs none), else the reason.
+[[nodiscard]] DWORD CreateFolderOf(LPCWSTR szFile);
 // Moves a file's pointer to an offset from its start, or to its end.
-BOOL SeekTo(HANDLE hFile, ULONGLONG ullOffset);
-BOOL SeekToEnd(HANDLE hFile);
+[[nodiscard]] BOOL SeekTo(HANDLE hFile, ULONGLONG ullOffset);
+[[nodiscard]] BOOL SeekToEnd(HANDLE hFile);
 
 // What a folder walk reports. Every callback returns FALSE to stop the walk.
 class IFolderVisitor {

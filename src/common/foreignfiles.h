@@ -7,7 +7,7 @@
 // Removes from szFolder every file and every link that this run did not
 // write, and the emptied folders it did not make; links are never entered.
 // ERROR_SUCCESS, or the code of the first removal that failed.
-DWORD RemoveForeignFiles(LPCWSTR szFolder);
+[[nodiscard]] DWORD RemoveForeignFiles(LPCWSTR szFolder);
 
 // The files of szFolder (and its sub-folders) with their sizes and times,
 // so that the files an outside library writes there can be told apart.

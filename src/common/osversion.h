@@ -34,9 +34,9 @@ extern WCHAR g_szSP[OSSP_CCH];       // service pack: "1", or "A"/"B"/"C" on 95
 
 // Detects the running system into g_OsVersion and g_szSP. 1 when the
 // version could be read, else 0 (record untouched).
-BOOL GetOSVersion();
+[[nodiscard]] BOOL GetOSVersion();
 // The system's major and minor version numbers.
-BOOL GetOSVersion(DWORD* pdwMajor, DWORD* pdwMinor);
+[[nodiscard]] BOOL GetOSVersion(DWORD* pdwMajor, DWORD* pdwMinor);
 
 // Fills a record and service-pack text from a version query and the 64-bit
 // flag (which only counts on the NT platform); logs like GetOSVersion().
@@ -45,12 +45,12 @@ void DescribeOSVersion(const OSVERSIONINFOEXW& osvi, BOOL bWin64, OSVERSIONRECOR
 
 // Extended version query, else the basic one. pbExtended tells which one
 // answered (the edition and service-pack fields exist only in the extended).
-BOOL QueryOSVersion(OSVERSIONINFOEXW& osvi, BOOL* pbExtended);
+[[nodiscard]] BOOL QueryOSVersion(OSVERSIONINFOEXW& osvi, BOOL* pbExtended);
 
-BOOL CheckWinNT();
-BOOL IsVistaOrMore();
-BOOL IsSevenOrMore();
-BOOL IsWindows64();
+[[nodiscard]] BOOL CheckWinNT();
+[[nodiscard]] BOOL IsVistaOrMore();
+[[nodiscard]] BOOL IsSevenOrMore();
+[[nodiscard]] BOOL IsWindows64();
 // 1 when any character of the filter occurs in the OS code; an empty filter
 // stands for "0", which every code contains.
-BOOL CheckOs(LPCWSTR szOsCode, LPCWSTR szFilter);
+[[nodiscard]] BOOL CheckOs(LPCWSTR szOsCode, LPCWSTR szFilter);

@@ -24,8 +24,8 @@ enum : unsigned {
 // TRUE when the step may go on. szFull (PATH_CCH characters) receives the
 // absolute path or pattern; on FALSE szReason tells why, for the trace.
 // bRecursive: a pattern that also applies in every sub-folder.
-BOOL GuardPath(LPCWSTR szPath, GUARDOP op, BOOL bRecursive, LPWSTR szFull, LPWSTR szReason,
-               size_t cchReason);
+[[nodiscard]] BOOL GuardPath(LPCWSTR szPath, GUARDOP op, BOOL bRecursive, LPWSTR szFull,
+                             LPWSTR szReason, size_t cchReason);
 
 // Adds a folder to the protected ones (the run adds the folders of its path
 // variables, the folder it started in and its own).
@@ -45,7 +45,7 @@ void ResetProtectedFolders();
 // unwrapped, "." and ".." resolved, slashes turned, short names made long,
 // no trailing backslash except after a drive root. FALSE when it can not be
 // made or does not fit PATH_CCH characters.
-BOOL NormalisePath(LPCWSTR szPath, LPWSTR szOut);
+[[nodiscard]] BOOL NormalisePath(LPCWSTR szPath, LPWSTR szOut);
 
 // TRUE when szInner is szOuter or lies below it (normalised paths).
-BOOL IsSameOrBelowPath(LPCWSTR szOuter, LPCWSTR szInner);
+[[nodiscard]] BOOL IsSameOrBelowPath(LPCWSTR szOuter, LPCWSTR szInner);

@@ -8,32 +8,32 @@
 // Creates one folder level with the private access list and notes it as
 // the run's own. FALSE when it exists already or can not be made (the last
 // error says why).
-BOOL CreatePrivateFolder(LPCWSTR szFolder);
+[[nodiscard]] BOOL CreatePrivateFolder(LPCWSTR szFolder);
 
 // The private access list: SYSTEM and Administrators full control, the
 // user full control too, or only reading when the run is elevated (so that
 // the user's other, unelevated programs can not put files where an
 // elevated run loads or starts them); everything below inherits it. Free
 // it with LocalFree; null when it can not be made.
-PACL NewPrivateAcl();
+[[nodiscard]] PACL NewPrivateAcl();
 
 // Gives a folder of ours the private access list again, replacing whatever
 // list it had.
-BOOL MakeFolderPrivate(LPCWSTR szFolder);
+[[nodiscard]] BOOL MakeFolderPrivate(LPCWSTR szFolder);
 
 // Why an existing folder can not be taken as the run's own: "a file", "a
 // link", "owned by someone else"; null when it is a real folder of this
 // user. Nothing there gives "missing".
-LPCWSTR ForeignFolderReason(LPCWSTR szFolder);
+[[nodiscard]] LPCWSTR ForeignFolderReason(LPCWSTR szFolder);
 
 // Removes every link (to a folder or a file) below szFolder, never entering
 // one: what the run writes there then stays there. FALSE when a link is
 // still there afterwards (the folder must then not be written to).
-BOOL RemoveLinksBelow(LPCWSTR szFolder);
+[[nodiscard]] BOOL RemoveLinksBelow(LPCWSTR szFolder);
 
 // The lock a live run holds in its folder: a file kept open without
 // sharing, deleted by the system when the handle closes, even when the
 // process dies. An invalid handle when it can not be made.
-HANDLE LockFolder(LPCWSTR szFolder);
+[[nodiscard]] HANDLE LockFolder(LPCWSTR szFolder);
 // TRUE when another process holds the lock of szFolder.
-BOOL IsFolderLocked(LPCWSTR szFolder);
+[[nodiscard]] BOOL IsFolderLocked(LPCWSTR szFolder);

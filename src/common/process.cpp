@@ -291,8 +291,9 @@ BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPC
     HANDLE hProcess = bResult ? sei.hProcess : nullptr;
 
     DWORD dwExitCode = pdwExitCode ? *pdwExitCode : 0;
+    // Traced; a wait cut short by a cancel leaves the exit code as it was.
     if (bResult && bWait)
-        WaitForProcess(hWnd, hProcess, pdwExitCode ? pdwExitCode : &dwExitCode);
+        (void)WaitForProcess(hWnd, hProcess, pdwExitCode ? pdwExitCode : &dwExitCode);
     if (pdwExitCode)
         dwExitCode = *pdwExitCode;
 

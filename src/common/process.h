@@ -15,14 +15,15 @@
 // handle (or null) and the caller closes it; without phProcess the handle
 // is closed here. Returns TRUE when the shell started the file; FALSE with
 // the reason as the last error (2 when the file is missing).
-BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPCWSTR szVerb,
-                 BOOL bWait, int nShowCmd, DWORD* pdwExitCode, HANDLE* phProcess);
+[[nodiscard]] BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir,
+                               LPCWSTR szVerb, BOOL bWait, int nShowCmd, DWORD* pdwExitCode,
+                               HANDLE* phProcess);
 
 // Waits for a started process while dispatching hWnd's messages, until it
 // ends or the cancel flag is set; stores its exit code in *pdwExitCode once
 // it has ended (a wait cut short leaves *pdwExitCode as it was). Returns
 // the last wait result.
-DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode);
+[[nodiscard]] DWORD WaitForProcess(HWND hWnd, HANDLE hProcess, DWORD* pdwExitCode);
 
 // The setup program the run launched: a cancelled run stops waiting for it
 // at once, but its folder is removed only once it has ended. Keeps a copy
@@ -38,22 +39,23 @@ void PumpMessagesFor(HWND hWnd, DWORD dwMilliseconds);
 
 // 1 when a running process matches szProgram: a bare file name against the
 // executable names, a path against the full paths of the main modules.
-BOOL FindModule(LPCWSTR szProgram);
+[[nodiscard]] BOOL FindModule(LPCWSTR szProgram);
 
 // Asks the first matching process other than this one to close (WM_CLOSE
 // to its top-level windows), terminates it after 5 s. 1 when it ended or
 // was terminated. A process started from a path that begins with szSpare
 // (another run's temporary folders) is left alone, unless it lies below
 // szOwn (this run's own).
-BOOL KillModule(LPCWSTR szProgram, LPCWSTR szSpare = nullptr, LPCWSTR szOwn = nullptr);
+[[nodiscard]] BOOL KillModule(LPCWSTR szProgram, LPCWSTR szSpare = nullptr,
+                              LPCWSTR szOwn = nullptr);
 
 // Asks the process whose image is exactly szImage (a full path) to close,
 // and terminates it after 5 s: the one program that holds a file about to
 // be replaced. Never a program that merely has the same name, never this
 // process. 1 when it ended or was terminated.
-BOOL KillModuleByPath(LPCWSTR szImage);
+[[nodiscard]] BOOL KillModuleByPath(LPCWSTR szImage);
 
 // The process-list fallback of FindModule for systems without process
 // snapshots: the id of the first process other than dwSkipPid whose image
 // name matches.
-DWORD FindProcessByNtQuery(LPCWSTR szProgram, DWORD dwSkipPid);
+[[nodiscard]] DWORD FindProcessByNtQuery(LPCWSTR szProgram, DWORD dwSkipPid);

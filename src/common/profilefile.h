@@ -19,15 +19,15 @@ enum PROFILETEXT {
 };
 
 // How the profile functions would take szFile.
-PROFILETEXT ProfileTextOf(LPCWSTR szFile);
+[[nodiscard]] PROFILETEXT ProfileTextOf(LPCWSTR szFile);
 
 // Writes szTarget (replaced) as UTF-16LE with its mark, with the text of
 // szSource. 0, or the Win32 error code.
-DWORD WriteProfileCopy(LPCWSTR szSource, LPCWSTR szTarget);
+[[nodiscard]] DWORD WriteProfileCopy(LPCWSTR szSource, LPCWSTR szTarget);
 
 // Creates szPath empty, as UTF-16LE with its mark: the profile functions
 // then write every character to it as it is.
-BOOL CreateUnicodeProfile(LPCWSTR szPath);
+[[nodiscard]] BOOL CreateUnicodeProfile(LPCWSTR szPath);
 
 // The file to hand the profile functions for szFile: the file itself, or
 // when it needs one a UTF-16 copy in szCopyFolder (a folder only this run

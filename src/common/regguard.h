@@ -22,4 +22,5 @@ enum : unsigned {
 };
 
 // TRUE when the step may go on; on FALSE szReason tells why, for the trace.
-BOOL GuardRegistryKey(HKEY hRoot, LPCWSTR szKey, REGGUARDOP op, LPWSTR szReason, size_t cchReason);
+[[nodiscard]] BOOL GuardRegistryKey(HKEY hRoot, LPCWSTR szKey, REGGUARDOP op, LPWSTR szReason,
+                                    size_t cchReason);

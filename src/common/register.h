@@ -6,4 +6,4 @@
 // Registers (bRegister nonzero) or unregisters szFile. szParams goes first
 // on the command line of a program. 1 (or the launch result for a program)
 // on success, 0 on failure or for an unsupported file type.
-BOOL RegisterFile(LPCWSTR szFile, LPCWSTR szParams, BOOL bRegister);
+[[nodiscard]] BOOL RegisterFile(LPCWSTR szFile, LPCWSTR szParams, BOOL bRegister);

@@ -7,28 +7,29 @@
 // ignored); anything else is HKEY_CLASSES_ROOT, with a trace line when the
 // token is not empty. "<HKEY_USER_SELECTABLE>" is HKEY_LOCAL_MACHINE when
 // bPerMachine is set, else HKEY_CURRENT_USER.
-HKEY GetRootKey(LPCWSTR szToken, BOOL bPerMachine);
+[[nodiscard]] HKEY GetRootKey(LPCWSTR szToken, BOOL bPerMachine);
 // Value type of a token such as "<REG_DWORD>" (blanks around it ignored);
 // anything else is REG_SZ.
-DWORD GetRegType(LPCWSTR szToken);
+[[nodiscard]] DWORD GetRegType(LPCWSTR szToken);
 
-BOOL RegDBCreateKey(HKEY hRoot, LPCWSTR szKey);
+[[nodiscard]] BOOL RegDBCreateKey(HKEY hRoot, LPCWSTR szKey);
 // REG_DWORD and REG_QWORD data are decimal text, stored in 4 and 8 bytes.
 // String types are stored up to their terminator within cbData bytes;
 // other types exactly cbData bytes.
-BOOL RegDBSetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, DWORD dwType, LPCWSTR szData,
-                      DWORD cbData);
-BOOL RegDBDeleteValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName);
-BOOL RegDBDeleteKey(HKEY hRoot, LPCWSTR szKey);
+[[nodiscard]] BOOL RegDBSetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, DWORD dwType,
+                                    LPCWSTR szData, DWORD cbData);
+[[nodiscard]] BOOL RegDBDeleteValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName);
+[[nodiscard]] BOOL RegDBDeleteKey(HKEY hRoot, LPCWSTR szKey);
 // A REG_DWORD comes back as "%d" text, a REG_QWORD as its decimal text,
 // anything else raw, always terminated within cchBuffer characters.
-BOOL RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer,
-                      DWORD cchBuffer);
-BOOL RegDBKeyExist(HKEY hRoot, LPCWSTR szKey);
+[[nodiscard]] BOOL RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer,
+                                    DWORD cchBuffer);
+[[nodiscard]] BOOL RegDBKeyExist(HKEY hRoot, LPCWSTR szKey);
 // Replaces the values of the destination key by those of the source key.
-BOOL RegCopyKeyValues(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey);
+[[nodiscard]] BOOL RegCopyKeyValues(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot,
+                                    LPCWSTR szDstKey);
 // The same, then every subkey of the source, recursively.
-BOOL RegCopyKeyTree(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey);
+[[nodiscard]] BOOL RegCopyKeyTree(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey);
 
 // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ hold text.
-BOOL IsRegStringType(DWORD dwType);
+[[nodiscard]] BOOL IsRegStringType(DWORD dwType);

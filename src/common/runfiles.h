@@ -7,8 +7,8 @@
 
 void NoteRunFolder(LPCWSTR szFolder);
 void NoteRunFile(LPCWSTR szFile);
-BOOL IsRunFolder(LPCWSTR szFolder);
-BOOL IsRunFile(LPCWSTR szFile);
+[[nodiscard]] BOOL IsRunFolder(LPCWSTR szFolder);
+[[nodiscard]] BOOL IsRunFile(LPCWSTR szFile);
 // Forgets everything: a run starts with nothing of its own.
 void ForgetRunFiles();
 
@@ -16,7 +16,7 @@ void ForgetRunFiles();
 // when this run wrote the file. A file of that name that the run did not
 // write is removed; when that fails *pdwError receives the code, and the
 // run must stop and load nothing.
-BOOL IsOwnLibrary(LPCWSTR szPath, DWORD* pdwError);
+[[nodiscard]] BOOL IsOwnLibrary(LPCWSTR szPath, DWORD* pdwError);
 
 // Deletes the files this run wrote below szFolder, then the folders it made
 // there, deepest first and only when empty. The folder itself stays.
@@ -34,4 +34,4 @@ void UndoRunFolder(LPCWSTR szFolder);
 void KeepFilesOf(LPCWSTR szFolder);
 // ERROR_SUCCESS when the run may write over szPath: nothing there, a file
 // this run wrote, or a place outside the kept folder; else ERROR_FILE_EXISTS.
-DWORD MayReplace(LPCWSTR szPath);
+[[nodiscard]] DWORD MayReplace(LPCWSTR szPath);

@@ -16,25 +16,25 @@ enum ENTRYKIND {
 };
 
 // What lies at szPath (any length; "\\?\" forms are made as needed).
-ENTRYKIND InspectEntry(LPCWSTR szPath);
+[[nodiscard]] ENTRYKIND InspectEntry(LPCWSTR szPath);
 
 // Deletes the file at szPath itself, read-only or not. ERROR_SUCCESS, the
 // system's code, ERROR_FILE_NOT_FOUND when nothing is there, or
 // ERROR_CANT_ACCESS_FILE for a link that cannot be removed as itself (it
 // is left, and what it points to too).
-DWORD DeleteFileNoLink(LPCWSTR szPath);
+[[nodiscard]] DWORD DeleteFileNoLink(LPCWSTR szPath);
 
 // Sets the attributes of the file at szPath itself; the same results.
-DWORD SetAttributesNoLink(LPCWSTR szPath, DWORD dwAttributes);
+[[nodiscard]] DWORD SetAttributesNoLink(LPCWSTR szPath, DWORD dwAttributes);
 
 // Makes szPath free for a new file: a plain file there is deleted (read-only
 // or not), a link removed as itself. ERROR_SUCCESS when nothing is there
 // afterwards, else the reason (ERROR_CANT_ACCESS_FILE for a link left).
-DWORD ClearForWrite(LPCWSTR szPath);
+[[nodiscard]] DWORD ClearForWrite(LPCWSTR szPath);
 
 // CreateFileW for writing that never writes through a link: a link in the
 // path's place is removed as itself first, or the call fails with
 // ERROR_CANT_ACCESS_FILE. dwDisposition CREATE_ALWAYS replaces a plain
 // file; OPEN_ALWAYS and OPEN_EXISTING open one that is there.
-HANDLE CreateFileNoLink(LPCWSTR szPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,
-                        DWORD dwFlags);
+[[nodiscard]] HANDLE CreateFileNoLink(LPCWSTR szPath, DWORD dwAccess, DWORD dwShare,
+                                      DWORD dwDisposition, DWORD dwFlags);

@@ -8,4 +8,4 @@
 void LockDownDllSearch();
 
 // Loads a system library by name from the system folder only.
-HMODULE LoadSystemLibrary(LPCWSTR szName);
+[[nodiscard]] HMODULE LoadSystemLibrary(LPCWSTR szName);

@@ -3,8 +3,8 @@
 #pragma once
 #include <windows.h>
 
-int ScriptCompareNoCase(LPCWSTR szA, LPCWSTR szB);
-int ScriptCompareNoCaseN(LPCWSTR szA, LPCWSTR szB, size_t cch);
+[[nodiscard]] int ScriptCompareNoCase(LPCWSTR szA, LPCWSTR szB);
+[[nodiscard]] int ScriptCompareNoCaseN(LPCWSTR szA, LPCWSTR szB, size_t cch);
 // Upper-cases in place.
 void ScriptUpper(LPWSTR sz);
 

@@ -22,28 +22,29 @@ LPCWSTR TextEncodingName(TEXTENCODING encoding);
 
 // TRUE when the bytes are well-formed UTF-8 (no overlong forms, no
 // surrogates, nothing above U+10FFFF, no sequence cut at the end).
-BOOL IsValidUtf8(const BYTE* pData, size_t cbData);
+[[nodiscard]] BOOL IsValidUtf8(const BYTE* pData, size_t cbData);
 
 // TRUE when every byte is below 0x80: the same text in UTF-8 and in any
 // ANSI code page.
-BOOL IsAscii(const BYTE* pData, size_t cbData);
+[[nodiscard]] BOOL IsAscii(const BYTE* pData, size_t cbData);
 
 // A byte-order mark decides, else valid UTF-8, else the ANSI code page.
 // *pcbMark receives the length of the mark.
-TEXTENCODING DetectTextEncoding(const BYTE* pData, size_t cbData, size_t* pcbMark);
+[[nodiscard]] TEXTENCODING DetectTextEncoding(const BYTE* pData, size_t cbData, size_t* pcbMark);
 
 // The text of a file's bytes in UTF-16, without its mark. An odd last byte
 // of UTF-16 text is no character.
-std::vector<WCHAR> DecodeText(const BYTE* pData, size_t cbData, TEXTENCODING* pEncoding);
+[[nodiscard]] std::vector<WCHAR> DecodeText(const BYTE* pData, size_t cbData,
+                                            TEXTENCODING* pEncoding);
 
 // A stored name (zero-terminated bytes) in UTF-16, bounded. FALSE when it
 // does not fit, or when UTF-8 bytes are not well-formed.
-BOOL NameToWide(LPCSTR szName, LPWSTR szOut, int cchOut, UINT uCodePage);
+[[nodiscard]] BOOL NameToWide(LPCSTR szName, LPWSTR szOut, int cchOut, UINT uCodePage);
 
 // The UTF-8 form, bounded; FALSE when it does not fit.
-BOOL WideToUtf8(LPCWSTR szText, LPSTR szOut, int cbOut);
+[[nodiscard]] BOOL WideToUtf8(LPCWSTR szText, LPSTR szOut, int cbOut);
 
 // The code-page form that stands for exactly the same text, bounded. FALSE
 // when a character has no form of its own there (no best fit, no default
 // character) or the result does not fit.
-BOOL WideToCodePage(LPCWSTR szText, LPSTR szOut, int cbOut, UINT uCodePage);
+[[nodiscard]] BOOL WideToCodePage(LPCWSTR szText, LPSTR szOut, int cbOut, UINT uCodePage);

@@ -7,7 +7,7 @@
 // Opens szPath for appending, creating it (with a UTF-8 byte order mark)
 // when missing. FALSE when it cannot be opened; tracing then goes on
 // without a file.
-BOOL OpenTraceLog(LPCWSTR szPath);
+[[nodiscard]] BOOL OpenTraceLog(LPCWSTR szPath);
 
 // TRUE while lines go to a log file.
 BOOL IsTraceLogOpen();

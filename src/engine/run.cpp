@@ -119,7 +119,9 @@ void RunScriptFile(WorkerRun& run, LPCWSTR szFileName)
         if (LoadUiString(IDS_SETTING, szText, ARRAYSIZE(szText)))
             progress.SetStepText(szText);
     }
-    ProcessScript(std::move(lines));
+    // A script stopped by EXIT or a cancel says so in the cancel flag and the
+    // exit code, which the steps after it read.
+    (void)ProcessScript(std::move(lines));
 }
 
 void RunInstallScript(WorkerRun& run)

@@ -30,7 +30,7 @@ DWORD RunSetup(IRunView& view, SETUPRUN& setup);
 // pView and deletes it when it ends; setup must outlive the thread.
 // Returns the thread (the caller closes it), or null when no thread could
 // be made (pView is then deleted here).
-HANDLE StartSetupRun(IRunView* pView, SETUPRUN& setup);
+[[nodiscard]] HANDLE StartSetupRun(IRunView* pView, SETUPRUN& setup);
 
 // A program the setup program asks the run to start while it runs. Waits
 // for it when bWait; a program that ends while waited for leaves its code as
@@ -39,4 +39,4 @@ void LaunchForSetupProgram(HWND hOwner, LPCWSTR szFile, LPCWSTR szCmdLine, LPCWS
                            LPCWSTR szVerb, BOOL bWait, int nShowCmd);
 
 // Enables the shutdown privilege and restarts the machine (forced).
-BOOL RebootSystem();
+[[nodiscard]] BOOL RebootSystem();

@@ -115,7 +115,9 @@ void OpenLogIfAsked(LPCWSTR lpCmdLine)
     if ((FindOptionValue(lpCmdLine, L"-LOG:", path.data(), CMDLINE_CCH) ||
          FindOptionValue(lpCmdLine, L"/LOG:", path.data(), CMDLINE_CCH)) &&
         wcslen(path.data()) < PATH_CCH)
-        OpenTraceLog(path.data());
+        if (!OpenTraceLog(path.data()))
+            DebugTrace(L"WinMain()->Log file %s could not be opened (%d): no log", path.data(),
+                       GetLastError());
 }
 
 // ---- bootstrap ---------------------------------------------------------
@@ -130,7 +132,9 @@ void Begin(RunState& run)
     ResetProtectedFolders();
     ForgetConnectionCheck();
     CoInitialize(nullptr);
-    GetOSVersion();
+    // Unread, the version stays unknown and every test of it takes the
+    // older system's way.
+    (void)GetOSVersion();
     InitPathVar();
     // The folders of the path variables, the one the launcher started in
     // and its own are never removed or emptied, whatever a script says.
@@ -181,7 +185,7 @@ void ShowHelp(HINSTANCE hRes)
     if (hRes == hInstance || !LoadStringEx(hRes, IDS_HELP_TEXT, text.data(), CMDLINE_CCH,
                                            ChosenLanguageId()))
         LoadStringW(hInstance, IDS_HELP_TEXT, text.data(), CMDLINE_CCH);
-    LoadUiText(IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));
+    (void)LoadUiText(IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));  // else no caption
     TrimTrailingBlanks(text.data());
     ShowMessageBox(nullptr, text.data(), szCaption, MB_ICONINFORMATION);
     DebugTrace(L"WinMain()->Help (?) mode parameter");
@@ -257,7 +261,9 @@ void ReadConfiguration(RunState& run)
     // languages beside that file's name, for the message that says so.
     if (run.bConfigMissing)
         DebugTrace(L"WinMain()->Configuration file missing (%s)", run.szExpectedConfig);
-    ReadConfigFile(ConfigFile);
+    // A file that is not there leaves the defaults; the checks above and
+    // CheckConfiguration say what that means for the run.
+    (void)ReadConfigFile(ConfigFile);
 }
 
 // The connection check runs beside the rest of the run, for the host the
@@ -408,7 +414,7 @@ void SetTitle(const RunState& run)
     if (*g_ProjectInfo.szProductName)
         StringCchCopyW(Title, TITLE_CCH, g_ProjectInfo.szProductName);
     else
-        GetLocalVersionInfo(run.hInst, L"ProductName", Title, TITLE_CCH);
+        (void)GetLocalVersionInfo(run.hInst, L"ProductName", Title, TITLE_CCH);  // else no title
     DebugTrace(L"WinMain()->Title=%s", Title);
 }
 

@@ -100,7 +100,8 @@ void EmptyScratchFolder(LPCWSTR szKeep)
         if (!JoinName(szPath, TempPathTRV, fd.cFileName))
             continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveDirectoryTree(szPath, FS_INCLUDE_SUBDIR);
+            DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szPath,
+                       RemoveDirectoryTree(szPath, FS_INCLUDE_SUBDIR));
         } else {
             // The file itself, never what a link there points to.
             DebugTrace(L"DeleteFile(%s)->%d", szPath, DeleteFileNoLink(szPath) == ERROR_SUCCESS);
@@ -158,8 +159,13 @@ BOOL TakeResumeFolder(LPCWSTR szFolder)
     }
     // What an earlier run left is the run's own again: nobody else may
     // write there, and no link inside leads out. A link that can not be
-    // removed keeps the run out of the folder.
-    MakeFolderPrivate(szFolder);
+    // removed keeps the run out of the folder, and so does a list that
+    // can not be replaced: others might still write there.
+    if (!MakeFolderPrivate(szFolder)) {
+        DebugTrace(L"WinMain()->Folder '%s' not used: its access list can not be made private",
+                   szFolder);
+        return FALSE;
+    }
     if (!RemoveLinksBelow(szFolder)) {
         DebugTrace(L"WinMain()->Folder '%s' not used: a link in it can not be removed", szFolder);
         return FALSE;

@@ -14,13 +14,13 @@
 // Takes the scratch folder into TempPathTRV, created with the private
 // access list and locked for the run's life. 0, or the error code when no
 // folder could be had.
-DWORD TakeScratchFolder(HANDLE* phLock);
+[[nodiscard]] DWORD TakeScratchFolder(HANDLE* phLock);
 
 // Makes the resume-mode folder <TEMP>\<GUID> the run's own: created when
 // missing, a link in its place replaced by a real folder, links inside it
 // removed and its access list reset. FALSE when it is a file or another
 // user's folder: the run then does without resume mode.
-BOOL TakeResumeFolder(LPCWSTR szFolder);
+[[nodiscard]] BOOL TakeResumeFolder(LPCWSTR szFolder);
 
 // Ends the scratch folder: everything in it goes, then the lock and the
 // folder. With szKeep (a folder inside it that a RunOnce command still

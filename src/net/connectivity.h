@@ -15,7 +15,7 @@ enum : DWORD {
 extern WCHAR g_szPublicHostName[URL_HOST_CCH];
 #define DEFAULT_PUBLIC_HOST_NAME L"www.microsoft.com"
 
-DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost);
+[[nodiscard]] DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost);
 
 // The run checks the connection once, on a thread of its own, so that a slow
 // name service never holds up the start: StartConnectionCheck begins it (for
@@ -24,7 +24,7 @@ DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost);
 // Before a run's check was started, GetRunConnectionState checks there and
 // then, for the host it is given.
 void StartConnectionCheck(LPCWSTR szHostName);
-DWORD GetRunConnectionState(LPCWSTR szHostName);
+[[nodiscard]] DWORD GetRunConnectionState(LPCWSTR szHostName);
 // Waits for a check still under way and forgets the result: the next run in
 // this process checks afresh.
 void ForgetConnectionCheck();

@@ -99,10 +99,12 @@ BOOL BuildTargetPath(LPCWSTR szTarget, LPCWSTR szUrlPath, LPWSTR szFile, LPWSTR 
     return SUCCEEDED(hr);
 }
 
-void CreateTargetFolder(LPCWSTR szFolder)
+// The folder the file goes into: ERROR_SUCCESS once it is there.
+DWORD CreateTargetFolder(LPCWSTR szFolder)
 {
-    if (szFolder[0] && !FolderExists(szFolder))
-        CreateAllDirectory(szFolder);
+    if (!szFolder[0] || FolderExists(szFolder) || CreateAllDirectory(szFolder))
+        return ERROR_SUCCESS;
+    return ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
 }
 
 // Decimal text to a 64-bit number; false on anything else or an overflow.
@@ -707,7 +709,8 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
             return PASS::DONE;
         }
     }
-    CreateTargetFolder(t.szFolder);
+    if ((*pdwResult = CreateTargetFolder(t.szFolder)) != ERROR_SUCCESS)
+        return PASS::DONE;
 
     // Resume probe: a file is continued (or taken as complete) only when its
     // date is the server's, the answer starts at its last byte and that
@@ -1108,7 +1111,8 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         Progress().DefineData(ullSize);
     if (ullSize < cbBlock)
         cbBlock = static_cast<DWORD>(ullSize);
-    CreateTargetFolder(szFolder);
+    if ((dwResult = CreateTargetFolder(szFolder)) != ERROR_SUCCESS)
+        goto End;
     if ((dwResult = MayReplace(szFile)) != ERROR_SUCCESS)
         goto End;
     hFile.Reset(CreateFileNoLink(szFile, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));

@@ -38,16 +38,17 @@ void SetDownloadStallLimit(DWORD dwMilliseconds);
 // those of the URL. ullExpectedSize, when not 0, is the size the file must
 // have (the payload table's): another size fails with 323. 0 or a Win32 /
 // WinINet error code.
-DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWSTR szTarget,
-                   BOOL bResume, ULONGLONG ullExpectedSize = 0);
+[[nodiscard]] DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword,
+                                 LPCWSTR szTarget, BOOL bResume, ULONGLONG ullExpectedSize = 0);
 
-DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
-                       LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags, BOOL bSecure,
-                       BOOL bResume, ULONGLONG ullExpectedSize = 0);
+[[nodiscard]] DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword,
+                                     WORD wPort, LPCWSTR szUrlPath, LPCWSTR szTarget,
+                                     DWORD dwConnectFlags, BOOL bSecure, BOOL bResume,
+                                     ULONGLONG ullExpectedSize = 0);
 
-DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
-                      LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags,
-                      ULONGLONG ullExpectedSize = 0);
+[[nodiscard]] DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword,
+                                    WORD wPort, LPCWSTR szUrlPath, LPCWSTR szTarget,
+                                    DWORD dwConnectFlags, ULONGLONG ullExpectedSize = 0);
 
 // The request's HTTP status; 500 with *pdwError set when it can not be read.
-DWORD GetHttpStatusCode(HINTERNET hRequest, DWORD* pdwError);
+[[nodiscard]] DWORD GetHttpStatusCode(HINTERNET hRequest, DWORD* pdwError);

@@ -25,7 +25,7 @@ struct INETAPI {
 
 // The loaded functions, or null (last error set) when wininet.dll or one of
 // them is missing. The library stays loaded for the life of the process.
-const INETAPI* GetInetApi();
+[[nodiscard]] const INETAPI* GetInetApi();
 
 // An Internet handle closed exactly once.
 struct InetHandleTraits {

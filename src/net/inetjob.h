@@ -22,13 +22,13 @@ enum class JOBWAIT {
 class CInetJob {
 public:
     // Starts the job's thread; FALSE (last error set) when it can not.
-    BOOL Start();
+    [[nodiscard]] BOOL Start();
     // Runs Step(iStep) on the job's thread and waits for it. The stall clock
     // starts again whenever the step reports data (AddFilled). After
     // CANCELLED or STALLED the job is given up: later steps are not run and
     // return the same, the handles must not be used any more, and the bytes
     // the step had received stay readable (Filled()).
-    JOBWAIT Run(int iStep, DWORD dwStallMs);
+    [[nodiscard]] JOBWAIT Run(int iStep, DWORD dwStallMs);
     // Lets the job go: its thread ends when the running step (if any) has
     // returned, and frees the job. The caller must not touch it afterwards.
     void Finish();
@@ -37,7 +37,7 @@ public:
     // The read buffer: each step starts it empty and fills it from the
     // start; the caller reads Filled() bytes once the step is over (or
     // given up).
-    BOOL SetBufferSize(DWORD cb);
+    [[nodiscard]] BOOL SetBufferSize(DWORD cb);
     BYTE* Buffer() const { return m_pBuffer; }
     DWORD Filled();
 
@@ -68,11 +68,11 @@ protected:
     // the job has been given up (the bytes are then dropped).
     DWORD Room() const { return m_cbBuffer - m_cbFilled; }
     BYTE* FreeSpace() const { return m_pBuffer + m_cbFilled; }
-    BOOL AddFilled(DWORD cb);
+    [[nodiscard]] BOOL AddFilled(DWORD cb);
     // One read of at most cbAsk bytes from hFile into the free room, added
     // to the buffer (*pcbRead). FALSE when the step ends here: the read
     // failed, the data ended, or the job was given up.
-    BOOL ReadSome(HINTERNET hFile, DWORD cbAsk, DWORD* pcbRead);
+    [[nodiscard]] BOOL ReadSome(HINTERNET hFile, DWORD cbAsk, DWORD* pcbRead);
 
     const INETAPI* const m_pApi;
 

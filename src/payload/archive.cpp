@@ -1,6 +1,7 @@
 #include "payload/archive.h"
 #include <strsafe.h>
 #include "common/capacity.h"
+#include "common/errors.h"
 #include "common/filesys.h"
 #include "common/trace.h"
 #include "payload/archiveutil.h"
@@ -46,20 +47,20 @@ void RemoveWrittenMember(LPCWSTR szCaller, const std::wstring& path)
 DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders)
 {
     DWORD dwStart = GetTickCount();
-    DWORD dwResult;
-    if (IsCabinetFile(szArchive)) {
-        CreateAllDirectory(szTargetDir);
-        dwResult = UnPackCABFile(szArchive, szTargetDir, L"", bRestoreFolders);
-    } else if (IsZipFile(szArchive)) {
-        CreateAllDirectory(szTargetDir);
-        dwResult = UnZipArchive(szArchive, szTargetDir);
-    } else if (IsaPacFile(szArchive)) {
-        CreateAllDirectory(szTargetDir);
-        dwResult = UnPacArchive(szArchive, szTargetDir);
-    } else {
+    DWORD dwResult = ERROR_BAD_FORMAT;
+    BOOL bCab = IsCabinetFile(szArchive);
+    BOOL bZip = !bCab && IsZipFile(szArchive);
+    BOOL bPac = !bCab && !bZip && IsaPacFile(szArchive);
+    if (!bCab && !bZip && !bPac)
         DebugTrace(L"UnCompressFile()->Unknown format!");
-        dwResult = ERROR_BAD_FORMAT;
-    }
+    else if (!CreateAllDirectory(szTargetDir))
+        dwResult = ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
+    else if (bCab)
+        dwResult = UnPackCABFile(szArchive, szTargetDir, L"", bRestoreFolders);
+    else if (bZip)
+        dwResult = UnZipArchive(szArchive, szTargetDir);
+    else
+        dwResult = UnPacArchive(szArchive, szTargetDir);
     if (dwResult != 0)
         DebugTrace(L"UnCompressFile(%s)->Uncompress file failed!", szArchive);
     else

@@ -14,40 +14,34 @@
 // 0 done, 11 format not recognised, 1113 a PAC archive's paths have no
 // 8-bit form, else the archive's own cause (2, 5, 13, 14, 80, 87, 112,
 // 1223, 1920 ...).
-DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders);
+[[nodiscard]] DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders);
 
 // Unpacks a cabinet (and the rest of its set) into szTargetDir. With a file
 // to extract (a name without folder, compared exactly) only that member is
 // written; it is then 2 when the cabinet has no such member. bRestoreFolders
 // keeps the folder part of the stored names. This form takes paths in the
 // ANSI code page.
-DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract,
-                    BOOL bRestoreFolders);
+[[nodiscard]] DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract,
+                                  BOOL bRestoreFolders);
 // Same with wide arguments (each at most 259 characters); pass L"" for all
 // members.
-DWORD UnPackCABFile(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtract,
-                    BOOL bRestoreFolders);
+[[nodiscard]] DWORD UnPackCABFile(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtract,
+                                  BOOL bRestoreFolders);
 
 // Every entry of a ZIP archive into szTargetDir, flat. 0 done, else the
 // cause: 13 damaged (a name, the data, a CRC, the directory), 80 two
 // entries of one name in different folders, 14 out of memory, 1223
 // cancelled, or the error of a write (112 a full disk, 5, 1920 ...).
 // Nothing of a failed archive stays.
-DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
-// The same as 1 done, 0 failed.
-BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir);
+[[nodiscard]] DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
 
 // A PAC archive through QELTRON.dll: 0 done, 1113 when a path
 // has no 8-bit form that names it exactly (the library takes no other).
-DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
-// The same as 1 done, 0 failed; the 8-bit form takes paths in the ANSI
-// code page.
+[[nodiscard]] DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
 // Releases QELTRON.dll at the end of the run, so that the temporary folder
 // that holds it can go.
 void FreePacUnpacker();
-BOOL UnPAC(LPCSTR szArchive, LPCSTR szTargetDir);
-BOOL UnPAC(LPCWSTR szArchive, LPCWSTR szTargetDir);
 
-BOOL IsCabinetFile(LPCWSTR szPath);
-BOOL IsZipFile(LPCWSTR szPath);
-BOOL IsaPacFile(LPCWSTR szPath);
+[[nodiscard]] BOOL IsCabinetFile(LPCWSTR szPath);
+[[nodiscard]] BOOL IsZipFile(LPCWSTR szPath);
+[[nodiscard]] BOOL IsaPacFile(LPCWSTR szPath);

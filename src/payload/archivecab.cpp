@@ -463,7 +463,7 @@ INT_PTR OnCopyFile(FDINOTIFICATION* pfdin)
     // second open truncates too, or a longer old file would keep its tail.
     // The program to close is the one started from this very file: never
     // another one of the same name.
-    KillModuleByPath(target.c_str());
+    (void)KillModuleByPath(target.c_str());  // the second open tells
     hFile = CreateMember(target, CREATE_ALWAYS);
     if (hFile != INVALID_HANDLE_VALUE)
         return TrackMember(hFile, target, ullSize);

@@ -11,7 +11,6 @@
 #include "common/filesys.h"
 #include "common/foreignfiles.h"
 #include "common/runfiles.h"
-#include "common/textcode.h"
 #include "common/trace.h"
 #include "state/state.h"
 #include "payload/archive.h"
@@ -132,17 +131,3 @@ DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
     return ERROR_SUCCESS;
 }
 
-BOOL UnPAC(LPCWSTR szArchive, LPCWSTR szTargetDir)
-{
-    return UnPacArchive(szArchive, szTargetDir) == ERROR_SUCCESS ? 1 : 0;
-}
-
-BOOL UnPAC(LPCSTR szArchive, LPCSTR szTargetDir)
-{
-    WCHAR wszArchive[PATH_CCH];
-    WCHAR wszTarget[PATH_CCH];
-    if (!NameToWide(szArchive, wszArchive, PATH_CCH, CP_ACP) ||
-        !NameToWide(szTargetDir, wszTarget, PATH_CCH, CP_ACP))
-        return 0;
-    return UnPAC(wszArchive, wszTarget);
-}

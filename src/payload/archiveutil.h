@@ -9,16 +9,16 @@
 // that name (a device name such as NUL or COM1.log, see payload/entryname.h)
 // would land outside the target folder, on a device or somewhere else:
 // such entries are refused.
-BOOL IsUnsafeEntryName(LPCWSTR szName);
+[[nodiscard]] BOOL IsUnsafeEntryName(LPCWSTR szName);
 
 // The part after the last "\" or "/".
 LPCWSTR EntryFileName(LPCWSTR szName);
 
 // A folder and a relative name joined by one "\\", "/" turned into "\\"; the
 // result may pass MAX_PATH (a member of 255 bytes below a deep folder).
-std::wstring JoinEntryPath(LPCWSTR szFolder, LPCWSTR szName);
+[[nodiscard]] std::wstring JoinEntryPath(LPCWSTR szFolder, LPCWSTR szName);
 // The same into szOut; FALSE when it does not fit.
-BOOL JoinEntryPath(LPWSTR szOut, size_t cchOut, LPCWSTR szFolder, LPCWSTR szName);
+[[nodiscard]] BOOL JoinEntryPath(LPWSTR szOut, size_t cchOut, LPCWSTR szFolder, LPCWSTR szName);
 
 // Deletes a member that a failed unpacking wrote, read-only or not, long
 // path or not; traces "<szCaller>-><path> removed (<result>)".

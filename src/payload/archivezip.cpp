@@ -238,11 +238,6 @@ DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
     return dwResult;
 }
 
-BOOL UnZipFile(LPCWSTR szArchive, LPCWSTR szTargetDir)
-{
-    return UnZipArchive(szArchive, szTargetDir) == ERROR_SUCCESS ? 1 : 0;
-}
-
 BOOL IsZipFile(LPCWSTR szPath)
 {
     if (!szPath)

@@ -13,9 +13,9 @@ const DWORD ERROR_ITEM_HASH = 323;
 
 // Reads the resource of hModule. ERROR_SUCCESS (there or not), or 13 when
 // it is there and does not hold together.
-DWORD LoadItemHashes(HMODULE hModule);
+[[nodiscard]] DWORD LoadItemHashes(HMODULE hModule);
 // The same from the resource's bytes (null: a package without it).
-DWORD LoadItemHashesFrom(const BYTE* pData, DWORD cbData);
+[[nodiscard]] DWORD LoadItemHashesFrom(const BYTE* pData, DWORD cbData);
 // Whether the package carries the resource.
 BOOL HasItemHashes();
 // The entry of an item, or null when the package has none for it.
@@ -23,10 +23,11 @@ const ITEMHASH* FindItemHash(DWORD dwKind, DWORD dwIndex);
 
 // Whether a record of the table is the one packed (its kind 2 entry): TRUE
 // too for a package without hashes.
-BOOL IsPackedRecord(DWORD dwIndex, uint8_t type, uint64_t size, const char* file, const char* fileOut);
+[[nodiscard]] BOOL IsPackedRecord(DWORD dwIndex, uint8_t type, uint64_t size, const char* file,
+                                  const char* fileOut);
 // Whether the hashes name no record at or beyond dwRecords (a table that
 // lost records).
-BOOL ItemHashesFitTable(DWORD dwRecords);
+[[nodiscard]] BOOL ItemHashesFitTable(DWORD dwRecords);
 
 // One item's check as its bytes go by: null when there is nothing to check
 // against, so that callers pass Context() on to the copy either way.
@@ -37,7 +38,7 @@ public:
     // ERROR_SUCCESS when the bytes that went by are the item's, or when
     // there is nothing to check against; else ERROR_ITEM_HASH, traced with
     // szWhat.
-    DWORD Result(LPCWSTR szWhat);
+    [[nodiscard]] DWORD Result(LPCWSTR szWhat);
 
 private:
     const ITEMHASH* m_pEntry;

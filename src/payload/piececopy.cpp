@@ -71,8 +71,9 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
         DWORD dwKept = MayReplace(szTarget);
         if (dwKept != ERROR_SUCCESS)
             return dwKept;
-        if (bCreateDir)
-            CreateFolderOf(szTarget);
+        DWORD dwFolder = bCreateDir ? CreateFolderOf(szTarget) : ERROR_SUCCESS;
+        if (dwFolder != ERROR_SUCCESS)
+            return ReportLastError(L"CreateDirectory", dwFolder);
         hTarget.Reset(CreateFileNoLink(szTarget, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         if (!hTarget.IsValid())
             return ReportLastError(L"CreateFile", GetLastError());

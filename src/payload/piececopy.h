@@ -10,6 +10,6 @@
 // continued from its current size. Every byte of the piece read from the
 // source (the part kept by a resume too) goes into pHash when given. 0, or a
 // Win32 error code; 1223 when cancelled.
-DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, ULONGLONG ullSize,
-                         LPCWSTR szTarget, BOOL bCreateDir, BOOL bResume,
-                         SHA256CONTEXT* pHash = nullptr);
+[[nodiscard]] DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset,
+                                       ULONGLONG ullSize, LPCWSTR szTarget, BOOL bCreateDir,
+                                       BOOL bResume, SHA256CONTEXT* pHash = nullptr);

@@ -48,13 +48,14 @@ extern EXTRACTFAILURE g_ExtractFailure;
 // 0, 2, 13, 112, 323 (an item's bytes are not the package's), 1223, 1230,
 // 1236, or the first failure of a copy, an extraction or an unpacking;
 // g_ExtractFailure says where.
-DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
-                     LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
-                     BOOL bForceDownload);
+[[nodiscard]] DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
+                                   LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
+                                   BOOL bForceDownload);
 
 // The disk-space rule: 112, with the root of szTgdFolder and the need in
 // g_ExtractFailure, when ullTotNeedSize is more than ullFreeBytes, else 0.
-DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize);
+[[nodiscard]] DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes,
+                                     ULONGLONG ullTotNeedSize);
 
 // A disk that filled up during the run, in g_ExtractFailure: where (the
 // file a step was writing, else szTgdFolder) and what the run needs
@@ -66,4 +67,4 @@ DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase);
 
 // The URL of a web file: the download location joined to its output name;
 // characters beyond ASCII after the host are %-escaped UTF-8.
-BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut);
+[[nodiscard]] BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut);

@@ -178,9 +178,12 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
         dwCode = dwWriteError == ERROR_DISK_FULL ? ERROR_DISK_FULL : CODE_WRITE_FAILED;
     } else {
         Progress().DefineStep(DATARES_WRITE_END, DATARES_UNPACK_END, dwSize);
-        if (GetFileAttributesW(g_ProjectInfo.szTgdFolder) == INVALID_FILE_ATTRIBUTES)
-            CreateAllDirectory(g_ProjectInfo.szTgdFolder);
-        dwCode = UnCompressFile(szStaged, g_ProjectInfo.szTgdFolder, g_ProjectInfo.bRestoreTree);
+        if (GetFileAttributesW(g_ProjectInfo.szTgdFolder) == INVALID_FILE_ATTRIBUTES &&
+            !CreateAllDirectory(g_ProjectInfo.szTgdFolder))
+            dwCode = ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
+        else
+            dwCode =
+                UnCompressFile(szStaged, g_ProjectInfo.szTgdFolder, g_ProjectInfo.bRestoreTree);
     }
     (void)DeleteFileNoLink(szStaged);  // the staged copy is done with, whatever came of it
     FreeResource(hResData);

@@ -15,7 +15,7 @@ enum : DWORD {
 // Writes the DATA resource to DataPath\SETUPZK.CAB and unpacks it into the
 // target folder. 13 without resource data, 0 for an empty one, else the
 // unpacking result.
-DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize);
+[[nodiscard]] DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize);
 
 // Unpacks the skin pack into TempPathTRV, loads Corvel.dll from there and
 // starts it. The library's handle, or null when the program stays unskinned.
@@ -24,14 +24,14 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize);
 // Only the copy this run unpacked is loaded; when another file of that name
 // is there and can not be removed, *pdwError (when given) receives the code
 // and the run must stop.
-HMODULE SetCorvelThm(DWORD* pdwError = nullptr, int* pnFrameTop = nullptr);
+[[nodiscard]] HMODULE SetCorvelThm(DWORD* pdwError = nullptr, int* pnFrameTop = nullptr);
 
 // Calls the skin library's shutdown export and releases it.
 void FreeCorvelThm(HMODULE hCorvel);
 
 // Writes resource uResId of type szResType in hModule to szTarget, in
 // RESOURCE_CHUNK blocks when it is larger. TRUE when all of it was written.
-BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget);
+[[nodiscard]] BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget);
 
 // Unpacks the chosen language library, the neutral files and the license
 // file from the language pack into TempPathTRV; sets szLicenseFile and

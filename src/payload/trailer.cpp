@@ -77,8 +77,10 @@ BOOL TakeName(CBackwardReader& reader, DWORD cb, char (&szName)[PATH_CCH])
 void TraceRecordName(LPCWSTR szFormat, const char* szName, BYTE byTypeOfFile)
 {
     WCHAR szWide[PATH_CCH];
-    if (!RecordNameToWide(szName, byTypeOfFile, szWide))
-        NameToWide(szName, szWide, PATH_CCH, CP_ACP);
+    // A name that reads in neither form shows empty.
+    if (!RecordNameToWide(szName, byTypeOfFile, szWide) &&
+        !NameToWide(szName, szWide, PATH_CCH, CP_ACP))
+        szWide[0] = L'\0';
     DebugTrace(szFormat, szWide);
 }
 

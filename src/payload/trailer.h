@@ -52,13 +52,13 @@ struct PAYLOADRECORD {
 
 // A name of a record in UTF-16 (PATH_CCH characters), in the encoding the
 // record's TypeOfFile says. FALSE when the bytes are not well-formed UTF-8.
-BOOL RecordNameToWide(const char* szName, BYTE byTypeOfFile, LPWSTR szOut);
+[[nodiscard]] BOOL RecordNameToWide(const char* szName, BYTE byTypeOfFile, LPWSTR szOut);
 
 // Looks for the magic at the very end of szPath, then right before the
 // certificate table that the PE header names, then in the last 10,240 bytes.
 // On success *pdwOffset is the distance from the end of the file back to the
 // magic's first byte; otherwise 0.
-BOOL CheckDataFile(LPCWSTR szPath, DWORD* pdwOffset);
+[[nodiscard]] BOOL CheckDataFile(LPCWSTR szPath, DWORD* pdwOffset);
 
 // Where a PE file's image ends and its certificate table lies (file offsets).
 struct IMAGELAYOUT {
@@ -70,7 +70,7 @@ struct IMAGELAYOUT {
 };
 
 // FALSE when the file is no PE image (the layout then holds the file size only).
-BOOL ReadImageLayout(HANDLE hFile, IMAGELAYOUT* pLayout);
+[[nodiscard]] BOOL ReadImageLayout(HANDLE hFile, IMAGELAYOUT* pLayout);
 
 // Bytes after the image that are neither the certificate table nor its
 // alignment: an appended payload, whole or damaged. 0 for no PE image.
@@ -80,7 +80,7 @@ ULONGLONG CheckDataAfterImage(LPCWSTR szPath);
 
 // The payload carried as resource "DATA"/131 of hModule, or null. *pdwSize
 // receives its size.
-HGLOBAL CheckDataRes(HMODULE hModule, DWORD* pdwSize, BOOL bFree);
+[[nodiscard]] HGLOBAL CheckDataRes(HMODULE hModule, DWORD* pdwSize, BOOL bFree);
 
 // Receives the table as the walk reads it.
 class IPayloadTableSink {
@@ -104,4 +104,5 @@ public:
 // blocks that overlap or lie outside the span between the program image and
 // the table, or sizes whose sum is not TotFilesSize. The records were
 // handed over already; the caller must not act on them then.
-DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink& sink);
+[[nodiscard]] DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset,
+                                     IPayloadTableSink& sink);

@@ -45,8 +45,8 @@ struct SCRIPTPATH {
 // placeholder that stood for nothing is refused, then GuardPath decides.
 // A refusal traces "<handler>(<path>)->Refused: <reason>", and the line does
 // nothing more: its last result stays 0.
-BOOL ScriptPathAllowed(LPCWSTR szHandler, const SCRIPTPATH& path, GUARDOP op,
-                       BOOL bRecursive = FALSE);
+[[nodiscard]] BOOL ScriptPathAllowed(LPCWSTR szHandler, const SCRIPTPATH& path, GUARDOP op,
+                                     BOOL bRecursive = FALSE);
 
 // Splits a handler's parameters into fields, one comma at a time. A field
 // or remainder that does not fit its buffer makes the whole line invalid:
@@ -78,7 +78,7 @@ public:
     // Marks the line as not fitting.
     void Refuse() { m_bOverflow = TRUE; }
     // FALSE (logged once) when something did not fit.
-    BOOL Valid();
+    [[nodiscard]] BOOL Valid();
 
 private:
     LPCWSTR m_szHandler;

@@ -346,7 +346,7 @@ UINT WriteIniFile(LPCWSTR szParams)
         return 0;
     }
     if (ini.szEmptyVars[0] && ScriptGuard(guard)) {
-        ScriptPathAllowed(L"WriteIniFile", ini, GUARD_WRITE);
+        (void)ScriptPathAllowed(L"WriteIniFile", ini, GUARD_WRITE);  // refuses it, traced
         return 0;
     }
 
@@ -470,14 +470,16 @@ DWORD UnpackCabinet(LPCWSTR szArchive, LPCWSTR szTarget)
     return UnPackCABFile(szArchive, szTarget, L"", TRUE);
 }
 
+// UNZIPFILE and the PAC commands tell scripts 1 done, 0 failed; the
+// unpacker has traced the cause.
 DWORD UnpackZip(LPCWSTR szArchive, LPCWSTR szTarget)
 {
-    return UnZipFile(szArchive, szTarget) ? 1 : 0;
+    return UnZipArchive(szArchive, szTarget) == ERROR_SUCCESS ? 1 : 0;
 }
 
 DWORD UnpackPac(LPCWSTR szArchive, LPCWSTR szTarget)
 {
-    return UnPAC(szArchive, szTarget) ? 1 : 0;
+    return UnPacArchive(szArchive, szTarget) == ERROR_SUCCESS ? 1 : 0;
 }
 
 const UNPACKCOMMAND g_UnpackCab = {L"ScriptUnCABFile", L"ScriptUnCABFile(%s, %s)->%d", TRUE,

@@ -18,7 +18,7 @@ enum : DWORD {
 
 // Copies the files matching szPattern into szDestFolder when there is at
 // least one; the code of the last copy, 0 when nothing matched.
-DWORD CopyMatchingFiles(LPCWSTR szPattern, LPCWSTR szDestFolder, DWORD dwFlags);
+[[nodiscard]] DWORD CopyMatchingFiles(LPCWSTR szPattern, LPCWSTR szDestFolder, DWORD dwFlags);
 
 UINT ScriptCreateDir(LPCWSTR szParams);
 UINT ScriptCreateFolder(LPCWSTR szParams);

@@ -236,8 +236,9 @@ UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwEr
 BOOL ProcessScript(SCRIPTLIST list)
 {
     for (size_t i = 0; i < list.size() && !g_bCancel; ++i)
-        ScriptCommand(list[i].strName.c_str(), list[i].strParams.c_str(), static_cast<UINT>(i),
-                      TRUE, TRUE);
+        // ReadScript kept only known commands.
+        (void)ScriptCommand(list[i].strName.c_str(), list[i].strParams.c_str(),
+                            static_cast<UINT>(i), TRUE, TRUE);
     list.clear();
     if (g_bCancel) {
         DebugTraceA("ProcessScript()->process canceled");

@@ -25,10 +25,11 @@ typedef std::vector<SCRIPTLINE> SCRIPTLIST;
 // SCRIPT_MAX_BYTES or SCRIPT_MAX_COMMANDS (or that memory can not hold) is
 // refused: a trace line, an empty list, 0, and *pdwError (when given) 13;
 // otherwise *pdwError is 0.
-UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwError = nullptr);
+[[nodiscard]] UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list,
+                              DWORD* pdwError = nullptr);
 // Runs every line in order. 0 when the cancel flag stopped the run.
-BOOL ProcessScript(SCRIPTLIST list);
+[[nodiscard]] BOOL ProcessScript(SCRIPTLIST list);
 // 1 when szName is a command. bExecute runs its handler, bProgress moves the
 // progress bar to uIndex afterwards for the commands that do not drive it.
-BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress,
-                   BOOL bExecute);
+[[nodiscard]] BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress,
+                                 BOOL bExecute);

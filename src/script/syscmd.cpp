@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 #include <stdlib.h>
 #include <strsafe.h>
+#include "common/errors.h"
 #include "common/filesys.h"
 #include "common/handles.h"
 #include "common/osversion.h"
@@ -96,9 +97,11 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
 
             if (!PathIsDirectoryW(szDir)) {
                 DebugTrace(L"CreateShortCut->'%s' doesn't exist!", szDir);
-                CreateAllDirectory(szDir);
+                if (!CreateAllDirectory(szDir))
+                    hr = HRESULT_FROM_WIN32(LastErrorOr(ERROR_PATH_NOT_FOUND));
             }
-            hr = pLink->QueryInterface(IID_IPersistFile, pFile.Out());
+            if (SUCCEEDED(hr))
+                hr = pLink->QueryInterface(IID_IPersistFile, pFile.Out());
             // Saving over a link would write where it points.
             if (SUCCEEDED(hr) && InspectEntry(szPath) == ENTRY_LINK)
                 hr = HRESULT_FROM_WIN32(ClearForWrite(szPath));

@@ -4,15 +4,15 @@
 #include <windows.h>
 
 // Saves folder\name.lnk pointing to szTarget. 1 when the file was saved.
-BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR szArguments,
-                    LPCWSTR szDescription, int nShowCmd, LPCWSTR szWorkingDir,
-                    LPCWSTR szIconFile, int iIconIndex);
+[[nodiscard]] BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget,
+                                  LPCWSTR szArguments, LPCWSTR szDescription, int nShowCmd,
+                                  LPCWSTR szWorkingDir, LPCWSTR szIconFile, int iIconIndex);
 // Deletes the shortcut; nonzero when a file was deleted.
-BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName);
+[[nodiscard]] BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName);
 
-BOOL StopService(LPCWSTR szService);
-BOOL WaitForServiceToReachState(SC_HANDLE hService, DWORD dwDesiredState,
-                                SERVICE_STATUS* pStatus);
+[[nodiscard]] BOOL StopService(LPCWSTR szService);
+[[nodiscard]] BOOL WaitForServiceToReachState(SC_HANDLE hService, DWORD dwDesiredState,
+                                              SERVICE_STATUS* pStatus);
 
 UINT ScriptCreateIcon(LPCWSTR szParams);
 UINT ScriptRemoveIcon(LPCWSTR szParams);

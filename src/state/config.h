@@ -20,5 +20,4 @@ void InitProjectInfo();
 // Overlays the configuration file on the defaults, reads the language list
 // and chooses the language (g_lcID_LangParam must be set). 0 when the file
 // does not exist, 1 after reading.
-BOOL ReadConfigFile(LPCWSTR szConfigFile);
-
+[[nodiscard]] BOOL ReadConfigFile(LPCWSTR szConfigFile);

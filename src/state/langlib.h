@@ -11,8 +11,8 @@ enum : DWORD {
 // whole and inside the file, the dialogs the run shows (150, 200, 189,
 // 13085), the tray menu 138 and the interface strings. FALSE, with a trace
 // line that names the reason, when it does not.
-BOOL CheckLanguageLibrary(LPCWSTR szPath);
+[[nodiscard]] BOOL CheckLanguageLibrary(LPCWSTR szPath);
 
 // Checks the library, then loads it as data (its resources only, no code).
 // Null when the check or the load fails: the program's own English serves.
-HMODULE LoadCheckedLanguageLibrary(LPCWSTR szPath);
+[[nodiscard]] HMODULE LoadCheckedLanguageLibrary(LPCWSTR szPath);

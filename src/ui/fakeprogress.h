@@ -30,4 +30,5 @@ extern "C" __declspec(dllexport) void WINAPI InitFakeProgress(void);
 // Creates a FakeProgress control in place of the dialog control nIdPlaceholder:
 // same rectangle and id, dwStyle plus WS_CHILD | WS_VISIBLE. The placeholder is
 // destroyed when asked. Returns the new control or null.
-HWND CreateFakeProgress(HWND hDlg, int nIdPlaceholder, DWORD dwStyle, BOOL bDestroyPlaceholder);
+[[nodiscard]] HWND CreateFakeProgress(HWND hDlg, int nIdPlaceholder, DWORD dwStyle,
+                                      BOOL bDestroyPlaceholder);

@@ -38,4 +38,4 @@ extern "C" __declspec(dllexport) int WINAPI DrawHTML(HDC hdc, LPCWSTR szText, in
 // Turns a static control into an HTML text control (its window text is
 // markup, its links open on click). FALSE when the control cannot be
 // subclassed.
-BOOL SubclassHTMLControl(HWND hCtrl);
+[[nodiscard]] BOOL SubclassHTMLControl(HWND hCtrl);

@@ -179,12 +179,16 @@ void LoadLicense(HWND hDlg, const LICENSEDLGPARAM* pParam)
         WCHAR szTitle[TITLE_CCH] = L"";
         WCHAR szMessage[TITLE_CCH] = L"";
         GetWindowTextW(hDlg, szTitle, ARRAYSIZE(szTitle));
-        LoadStringEx(pParam->hModule, IDS_LICENSE_WAIT, szMessage, ARRAYSIZE(szMessage),
-                     pParam->uiLangID);
+        // Without the string the window waits without a text.
+        (void)LoadStringEx(pParam->hModule, IDS_LICENSE_WAIT, szMessage, ARRAYSIZE(szMessage),
+                           pParam->uiLangID);
         DebugTrace(L"LicenseProc()->Large license, wait window");
         MsgWaitDlg(pParam->hModule, szTitle, szMessage, 0);
     }
-    LoadLicenseText(GetDlgItem(hDlg, IDC_LICENSE_TEXT), szFile);
+    // A text that can not be read leaves the control empty; it may still
+    // be accepted.
+    if (!LoadLicenseText(GetDlgItem(hDlg, IDC_LICENSE_TEXT), szFile))
+        DebugTrace(L"LicenseProc()->License text not loaded (%s)", szFile);
     if (bLarge)
         MsgWaitDlg(nullptr, nullptr, nullptr, 0);
     SetCursor(hCursor);
@@ -350,7 +354,8 @@ INT_PTR CALLBACK LicenseProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         case IDC_PRINT: {
             WCHAR szTitle[TITLE_CCH] = L"";
             GetWindowTextW(hDlg, szTitle, ARRAYSIZE(szTitle));
-            PrintRichEdit(GetDlgItem(hDlg, IDC_LICENSE_TEXT), szTitle);
+            if (!PrintRichEdit(GetDlgItem(hDlg, IDC_LICENSE_TEXT), szTitle))
+                DebugTrace(L"LicenseProc()->License not printed");
             return TRUE;
         }
         }

@@ -16,11 +16,11 @@ struct LICENSEDLGPARAM {
 // Shows dialog 189 modally with the license file of the project. Returns
 // IDOK (only while "I accept" is checked), IDCANCEL, or 3 for Back; 0
 // without a parameter. The rich edit library must be loaded beforehand.
-INT_PTR LicenseDlg(HWND hOwner, LICENSEDLGPARAM* pParam);
+[[nodiscard]] INT_PTR LicenseDlg(HWND hOwner, LICENSEDLGPARAM* pParam);
 INT_PTR CALLBACK LicenseProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 // TRUE when the file starts with "{\rtf1\".
-BOOL IsaRTFFile(LPCWSTR szFile);
+[[nodiscard]] BOOL IsaRTFFile(LPCWSTR szFile);
 
 // A license file at least this large is loaded behind the wait window.
 const DWORD LICENSE_WAIT_BYTES = 256 * 1024;
@@ -28,8 +28,8 @@ const DWORD LICENSE_WAIT_BYTES = 256 * 1024;
 // Streams a text or RTF file into a rich edit control and leaves the caret
 // at the top with nothing selected. FALSE when the file cannot be opened
 // or read (the control is then left empty).
-BOOL LoadLicenseText(HWND hRichEdit, LPCWSTR szFile);
+[[nodiscard]] BOOL LoadLicenseText(HWND hRichEdit, LPCWSTR szFile);
 
 // Prints the rich edit's whole text on the default printer; FALSE when
 // there is none or a page fails.
-BOOL PrintRichEdit(HWND hRichEdit, LPCWSTR szDocName);
+[[nodiscard]] BOOL PrintRichEdit(HWND hRichEdit, LPCWSTR szDocName);

@@ -22,4 +22,4 @@ void ShowErrorBox(HWND hOwner, LPCWSTR szText);
 // Asks "Are you sure you want to cancel the installation of <product>?"
 // with No the default; TRUE for Yes. A run whose boxes are suppressed asks
 // nobody: its cancel stands.
-BOOL ConfirmCancel(HWND hOwner);
+[[nodiscard]] BOOL ConfirmCancel(HWND hOwner);

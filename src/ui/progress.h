@@ -39,7 +39,7 @@ public:
     void SetBarStyle(DWORD dwStyle);
     void SetStepText(LPCWSTR szText) override;
     void SetTaskbarError();
-    ITaskbarList3* CreateTaskbarList();
+    [[nodiscard]] ITaskbarList3* CreateTaskbarList();
     // The parent window's answer to WM_SETUP_TASKBAR; 1 when handled.
     LRESULT OnTaskbarMessage(WPARAM wParam, LPARAM lParam);
     // bTrace FALSE: the bar did not move since the last traced report.

@@ -32,11 +32,17 @@ void StatusView::CreateTrayIcon()
                                                 LR_DEFAULTSIZE));
     if (!m_hTrayIcon)
         return;
+    // Without the string the icon comes up without its first balloon.
     WCHAR szText[TITLE_CCH] = L"";
-    LoadStringEx(hInstRes, IDS_PREPARING, szText, ARRAYSIZE(szText), ChosenLanguageId());
-    g_SystemTray.Create(hInstRes, m_hStatus, WM_TRAY_CALLBACK, g_szProductNameShort, m_hTrayIcon,
-                        TRAY_ICON_ID, FALSE, szText, g_szProductNameShort, BALLOON_INFO,
-                        TRAY_BALLOON_SECONDS);
+    (void)LoadStringEx(hInstRes, IDS_PREPARING, szText, ARRAYSIZE(szText), ChosenLanguageId());
+    if (!g_SystemTray.Create(hInstRes, m_hStatus, WM_TRAY_CALLBACK, g_szProductNameShort,
+                             m_hTrayIcon, TRAY_ICON_ID, FALSE, szText, g_szProductNameShort,
+                             BALLOON_INFO, TRAY_BALLOON_SECONDS)) {
+        // No icon in the notification area: the run goes on without balloons.
+        DebugTrace(L"ThreadUnCompressDATA()->No tray icon (%d)", GetLastError());
+        DestroyIcon(m_hTrayIcon);
+        m_hTrayIcon = nullptr;
+    }
 }
 
 // On Windows 7 and later the taskbar button shows progress: give the shell
@@ -63,7 +69,8 @@ void StatusView::Begin()
 void StatusView::Balloon(LPCWSTR szText, BALLOONKIND kind)
 {
     if (m_hTrayIcon)
-        g_SystemTray.ShowBalloon(szText, g_szProductNameShort, kind, TRAY_BALLOON_SECONDS);
+        // A balloon the shell does not show costs the run nothing.
+        (void)g_SystemTray.ShowBalloon(szText, g_szProductNameShort, kind, TRAY_BALLOON_SECONDS);
 }
 
 BOOL StatusView::IsVisible() const
@@ -88,7 +95,7 @@ void StatusView::Hide()
     if (m_hStatus)
         ShowWindow(m_hStatus, SW_HIDE);
     if (m_hTrayIcon)
-        g_SystemTray.HideIcon();
+        (void)g_SystemTray.HideIcon();  // an icon that stays is only seen
 }
 
 int StatusView::Ask(LPCWSTR szText, LPCWSTR szCaption, UINT uType)
@@ -113,7 +120,7 @@ void StatusView::ShowFailure(LPCWSTR szText, BOOL bBox)
 void StatusView::End()
 {
     if (m_hTrayIcon) {
-        g_SystemTray.RemoveIcon();
+        (void)g_SystemTray.RemoveIcon();  // the shell drops it with the process
         DestroyIcon(m_hTrayIcon);
         m_hTrayIcon = nullptr;
     }

@@ -33,4 +33,4 @@ private:
 // The status window's start of its run: a view of the window, and the run
 // of the payload on a thread of its own. Returns the thread (the caller
 // closes it), or null.
-HANDLE StartStatusRun(HWND hStatus, SETUPRUN& setup);
+[[nodiscard]] HANDLE StartStatusRun(HWND hStatus, SETUPRUN& setup);

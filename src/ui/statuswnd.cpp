@@ -375,7 +375,8 @@ INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     if (m_uiTaskbarBtnCreatedMsg && uMsg == m_uiTaskbarBtnCreatedMsg) {
         DebugTrace(L"StatusProc()->m_uiTaskbarBtnCreatedMsg");
-        g_Progress.CreateTaskbarList();
+        // Without the taskbar's interface the button shows no progress.
+        (void)g_Progress.CreateTaskbarList();
         return Reply(hDlg, 0);
     }
     switch (uMsg) {

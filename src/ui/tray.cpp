@@ -44,7 +44,7 @@ CSystemTray::CSystemTray()
 
 CSystemTray::~CSystemTray()
 {
-    RemoveIcon();
+    (void)RemoveIcon();  // an icon the shell keeps goes when the window does
     if (m_hWnd) {
         DestroyWindow(m_hWnd);
         m_hWnd = nullptr;
@@ -101,7 +101,7 @@ BOOL CSystemTray::Create(HINSTANCE hInst, HWND hParent, UINT uCallbackMessage, L
 
     // An icon still shown by an earlier call would make the add fail.
     if (m_tnd.hWnd && !m_bRemoved)
-        RemoveIcon();
+        (void)RemoveIcon();  // the add below reports what still fails
 
     m_hInstance = hInst;
     // The own window's procedure finds the object that made the icon.

@@ -30,14 +30,15 @@ public:
     // Adds the icon (and shows its first balloon when szBalloonTip is given).
     // hInst holds menu uID; notifications go to hParent (the own window when
     // null). dwBalloonIcon is NIIF_INFO, NIIF_ERROR...
-    BOOL Create(HINSTANCE hInst, HWND hParent, UINT uCallbackMessage, LPCWSTR szToolTip,
-                HICON hIcon, UINT uID, BOOL bHidden, LPCWSTR szBalloonTip,
-                LPCWSTR szBalloonTitle, DWORD dwBalloonIcon, UINT uBalloonSeconds);
+    [[nodiscard]] BOOL Create(HINSTANCE hInst, HWND hParent, UINT uCallbackMessage,
+                              LPCWSTR szToolTip, HICON hIcon, UINT uID, BOOL bHidden,
+                              LPCWSTR szBalloonTip, LPCWSTR szBalloonTitle, DWORD dwBalloonIcon,
+                              UINT uBalloonSeconds);
     // Replaces the balloon of the icon. Needs Windows 2000 or later.
-    BOOL ShowBalloon(LPCWSTR szText, LPCWSTR szTitle, DWORD dwIcon, UINT uSeconds);
+    [[nodiscard]] BOOL ShowBalloon(LPCWSTR szText, LPCWSTR szTitle, DWORD dwIcon, UINT uSeconds);
     // Hides the icon (removes it where hiding is not supported).
-    BOOL HideIcon();
-    BOOL RemoveIcon();
+    [[nodiscard]] BOOL HideIcon();
+    [[nodiscard]] BOOL RemoveIcon();
 
     HWND GetOwnWindow() const { return m_hWnd; }
     BOOL IsRemoved() const { return m_bRemoved; }
@@ -46,7 +47,7 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-    BOOL CreateOwnWindow();
+    [[nodiscard]] BOOL CreateOwnWindow();
 
     NOTIFYICONDATAW m_tnd;
     HINSTANCE m_hInstance;

@@ -542,7 +542,7 @@ TEST_F(FileTreeTest, CountFilesCountsIntoOneCounter)
     }
 
     tracesink::Clear();
-    CountFiles(Path(L"*.tmp").c_str(), TRUE, TRUE);
+    EXPECT_EQ(CountFiles(Path(L"*.tmp").c_str(), TRUE, TRUE), 3u);
     for (const wchar_t* rel : {L"a.tmp", L"s1\\c.tmp", L"s1\\s2\\e.tmp"})
         EXPECT_TRUE(tracesink::Contains("CountFiles()->FullFileName=" + NPath(rel))) << tracesink::Dump();
 }

@@ -188,6 +188,33 @@ TEST_F(TempFoldersTest, TheTargetFolderLosesOnlyWhatTheRunMade)
     EXPECT_TRUE(tracesink::ContainsPrefix("RemoveDirectoryTree(" + Narrow(szTemp) + ")->Refused: "));
 }
 
+TEST_F(TempFoldersTest, AResumeFolderIsMadePrivateBeforeItIsTaken)
+{
+    const std::wstring earlier = m_temp + L"\\earlier";
+    ASSERT_TRUE(CreateDirectoryW(earlier.c_str(), nullptr));
+    Write(earlier + L"\\kept.bin");
+    Write(m_temp + L"\\plain");
+    const struct {
+        const char* what;
+        std::wstring folder;
+        BOOL taken;
+        std::string trace;
+    } cases[] = {
+        {"missing: made private", m_temp + L"\\fresh", TRUE,
+         "CreatePrivateFolder(" + Narrow(m_temp) + "\\fresh)->1"},
+        {"left by an earlier run: its list replaced", earlier, TRUE,
+         "MakeFolderPrivate(" + Narrow(earlier) + ")->0"},
+        {"a file in its place", m_temp + L"\\plain", FALSE,
+         "WinMain()->Folder '" + Narrow(m_temp) + "\\plain' not used: a file"},
+    };
+    for (const auto& c : cases) {
+        tracesink::Clear();
+        EXPECT_EQ(TakeResumeFolder(c.folder.c_str()), c.taken) << c.what;
+        EXPECT_TRUE(tracesink::Contains(c.trace)) << c.what << "\n" << tracesink::Dump();
+    }
+    EXPECT_TRUE(Exists(earlier + L"\\kept.bin"));
+}
+
 TEST(GuidFormTest, OnlyBracesHexAndDashes)
 {
     const struct {

@@ -91,6 +91,17 @@ std::vector<BYTE> ReadRange(const std::wstring& path, ULONGLONG offset, DWORD co
     return data;
 }
 
+// "file:///C:/..." for a local path.
+std::wstring FileUrl(const std::wstring& path)
+{
+    std::wstring url = L"file:///" + path;
+    for (wchar_t& ch : url) {
+        if (ch == L'\\')
+            ch = L'/';
+    }
+    return url;
+}
+
 // True when the whole file holds the served pattern.
 bool HoldsPattern(const std::wstring& path, ULONGLONG size, BYTE seed, ULONGLONG from = 0)
 {
@@ -149,7 +160,7 @@ protected:
         const testing::TestInfo* ti = testing::UnitTest::GetInstance()->current_test_info();
         dir_ = std::wstring(temp) + L"stowaway-net-" + std::to_wstring(GetCurrentProcessId()) + L"\\" +
                std::wstring(ti->name(), ti->name() + strlen(ti->name()));
-        RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);  // left by a run that was killed
+        (void)RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);  // left by a killed run, if any
         ASSERT_TRUE(CreateAllDirectory(dir_.c_str()));
         tracesink::Clear();
     }
@@ -158,7 +169,9 @@ protected:
         g_bCancel = 0;
         SetDownloadStallLimit(0);
         lstrcpynW(g_szPublicHostName, savedPublic_.c_str(), URL_HOST_CCH);
-        RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);
+        // A transfer given up on may still hold its file: what stays is
+        // below the temporary folder.
+        (void)RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);
     }
     // A step window of 0..100 without a data total, as a phase leaves it.
     static void ResetProgress()
@@ -658,11 +671,7 @@ TEST_F(Download, TheExpectedSizeMustArrive)
 {
     netservers::ServeFile(L"sized.bin", 5000, kServedDate, 7);
     std::wstring local = netservers::ServeFile(L"sized-local.bin", 5000, kServedDate, 7);
-    std::wstring fileUrl = L"file:///" + local;
-    for (wchar_t& ch : fileUrl) {
-        if (ch == L'\\')
-            ch = L'/';
-    }
+    std::wstring fileUrl = FileUrl(local);
     const ULONGLONG none = ~0ULL;
     const struct {
         const char* name;
@@ -830,15 +839,31 @@ TEST_F(Download, UrlsWithoutTransfer)
 
 TEST_F(Download, FileUrlCopiesTheFile)
 {
-    std::wstring source = netservers::ServeFile(L"local.bin", 12345, kServedDate, 6);
-    std::wstring url = L"file:///" + source;
-    for (wchar_t& ch : url) {
-        if (ch == L'\\')
-            ch = L'/';
-    }
+    std::wstring url = FileUrl(netservers::ServeFile(L"local.bin", 12345, kServedDate, 6));
     std::wstring target = dir_ + L"\\copied\\";
     EXPECT_EQ(DownloadFile(url.c_str(), L"", L"", target.c_str(), FALSE), 0u) << tracesink::Dump();
     EXPECT_TRUE(HoldsPattern(dir_ + L"\\copied\\local.bin", 12345, 6));
+}
+
+TEST_F(Download, ATargetFolderThatCanNotBeMadeFails)
+{
+    std::wstring source = netservers::ServeFile(L"blocked.bin", 100, kServedDate, 7);
+    // A file stands where the target's folder would be.
+    std::wstring blocker = dir_ + L"\\blocker";
+    HANDLE h = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    const std::wstring urls[] = {netservers::HttpUrl(L"/blocked.bin"),
+                                 netservers::FtpUrl(L"/blocked.bin", true), FileUrl(source)};
+    for (const std::wstring& url : urls) {
+        SCOPED_TRACE(Narrow(url));
+        tracesink::Clear();
+        EXPECT_EQ(DownloadFile(url.c_str(), L"", L"", (blocker + L"\\sub\\").c_str(), FALSE),
+                  static_cast<DWORD>(ERROR_ALREADY_EXISTS))
+            << tracesink::Dump();
+        EXPECT_TRUE(tracesink::ContainsPrefix("CreateDirectory->")) << tracesink::Dump();
+    }
 }
 
 // A file past 4 GiB: the size travels as 64-bit text and the resume starts

@@ -42,14 +42,16 @@ protected:
         WCHAR temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         dir_ = std::wstring(temp) + L"stowaway-secure-" + std::to_wstring(GetCurrentProcessId());
-        RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);
+        (void)RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);  // left by a killed run, if any
         ASSERT_TRUE(CreateAllDirectory(dir_.c_str()));
         tracesink::Clear();
     }
     void TearDown() override
     {
         lstrcpynW(g_szPublicHostName, savedPublic_.c_str(), URL_HOST_CCH);
-        RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);
+        // A transfer given up on may still hold its file: what stays is
+        // below the temporary folder.
+        (void)RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);
     }
     std::wstring dir_;
     std::wstring savedPublic_;

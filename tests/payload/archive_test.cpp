@@ -781,6 +781,17 @@ TEST_F(ArchiveTest, FormatIsToldByContent)
     EXPECT_TRUE(tracesink::Contains("IsaPacFile(" + NPath(L"missing.cab") + ")->INVALID_HANDLE_VALUE"));
 }
 
+TEST_F(ArchiveTest, ATargetFolderThatCanNotBeMadeFailsTheUnpacking)
+{
+    WriteBytes(Path(L"in.cab"), StoredCabinet({{"a.txt", "a"}}));
+    WriteBytes(Path(L"blocker"), "a file where the folder would be");
+    tracesink::Clear();
+    EXPECT_EQ(UnCompressFile(Path(L"in.cab").c_str(), Path(L"blocker\\out").c_str(), FALSE),
+              static_cast<DWORD>(ERROR_ALREADY_EXISTS))
+        << tracesink::Dump();
+    EXPECT_TRUE(tracesink::ContainsPrefix("CreateDirectory->")) << tracesink::Dump();
+}
+
 // --- Names beyond the code page ---------------------------------------------
 
 // Folders whose names the ANSI code page holds, holds only as a look-alike

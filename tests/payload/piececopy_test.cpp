@@ -268,6 +268,8 @@ TEST_F(PieceCopyTest, ExtractReportsFailures)
          "CreateFile->"},
         {"piece beyond the end of the source", L"package.bin", 900, 200, L"b.bin", TRUE, 23,
          "ExtractPieceOfFile()->BytesWriten=100 BytesRead=100 BytesToCopy=100 Result=1"},
+        {"target folder blocked by a file", L"package.bin", 0, 10, L"package.bin\\d.bin", TRUE,
+         ERROR_ALREADY_EXISTS, "CreateDirectory->"},
         {"target folder missing and not created", L"package.bin", 0, 10, L"no\\c.bin", FALSE,
          ERROR_PATH_NOT_FOUND, "CreateFile->"},
     };
@@ -344,6 +346,8 @@ TEST_F(PieceCopyTest, CopyWritesTheFileWithTheSourceTime)
         {"plain copy", L"copy1.bin", 0, 0, true},
         {"into new folders", L"a\\b\\copy2.bin", XCOPY_CREATEDIR, 0, true},
         {"missing folder without the flag", L"x\\copy3.bin", 0, ERROR_PATH_NOT_FOUND, false},
+        {"folder blocked by a file", L"src.bin\\copy5.bin", XCOPY_CREATEDIR, ERROR_ALREADY_EXISTS,
+         false},
         {"normal attributes", L"copy4.bin", CLEAR_FILE_ATTR, 0, true},
     };
     for (const auto& c : cases) {
@@ -364,6 +368,16 @@ TEST_F(PieceCopyTest, CopyWritesTheFileWithTheSourceTime)
                   (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
               0u);
     SetFileAttributesW(Path(L"src.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(PieceCopyTest, CopyThatCanNotBeRegisteredFails)
+{
+    // Neither a library nor a program: nothing registers it.
+    WriteBytes(Path(L"plain.bin"), Pattern(10, 1));
+    tracesink::Clear();
+    EXPECT_EQ(XCopyFile(Path(L"plain.bin").c_str(), Path(L"reg.bin").c_str(), XCOPY_REGISTER),
+              static_cast<DWORD>(ERROR_FUNCTION_FAILED));
+    EXPECT_TRUE(tracesink::Contains("XCopyFile()->End(1627)")) << tracesink::Dump();
 }
 
 TEST_F(PieceCopyTest, CopyOfAMissingSourceDoesNothing)

@@ -110,10 +110,10 @@ TEST_F(RegistryTest, RootTokenTable)
     }
     // A token that names no root says so before the default is used.
     tracesink::Clear();
-    GetRootKey(L"HKEY_CURRENT_USER", TRUE);
+    EXPECT_EQ(GetRootKey(L"HKEY_CURRENT_USER", TRUE), HKEY_CLASSES_ROOT);
     EXPECT_TRUE(Traced("GetRootKey(HKEY_CURRENT_USER)->Unknown root, HKEY_CLASSES_ROOT used"));
     tracesink::Clear();
-    GetRootKey(L"", TRUE);
+    EXPECT_EQ(GetRootKey(L"", TRUE), HKEY_CLASSES_ROOT);
     EXPECT_FALSE(Traced("GetRootKey()->Unknown root, HKEY_CLASSES_ROOT used"));
 }
 
@@ -218,10 +218,10 @@ TEST_F(RegistryTest, RemoveKeyTable)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.params));
-        RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Sub\\Deeper", L"V", REG_SZ,
-                         L"v", 2048);
-        RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Sub", L"Val", REG_SZ, L"v",
-                         2048);
+        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Sub\\Deeper",
+                                     L"V", REG_SZ, L"v", 2048));
+        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Sub", L"Val",
+                                     REG_SZ, L"v", 2048));
         RunLine(L"REMOVEKEY", c.params);
         EXPECT_EQ(LastResult(), c.lastResult);
         EXPECT_EQ(ReadValue(L"Software\\StowawayTestReg\\Sub", L"Val").type == REG_SZ, c.valueLeft);
@@ -255,14 +255,15 @@ TEST_F(RegistryTest, CopyRegistryTable)
         SCOPED_TRACE(Narrow(c.params));
         SHDeleteKeyW(HKEY_CURRENT_USER, kKey);
         const wchar_t* src = L"Software\\StowawayTestReg\\Src";
-        RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"S", REG_SZ, L"text", 2048);
-        RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"D", REG_DWORD, L"7", 2048);
-        RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C", REG_SZ,
-                         L"child", 2048);
-        RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child\\Grand", L"G",
-                         REG_SZ, L"grand", 2048);
-        RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst", L"Stale", REG_SZ,
-                         L"old", 2048);
+        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"S", REG_SZ, L"text", 2048));
+        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"D", REG_DWORD, L"7", 2048));
+        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child",
+                                     L"C", REG_SZ, L"child", 2048));
+        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER,
+                                     L"Software\\StowawayTestReg\\Src\\Child\\Grand", L"G", REG_SZ,
+                                     L"grand", 2048));
+        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst", L"Stale",
+                                     REG_SZ, L"old", 2048));
         tracesink::Clear();
         RunLine(L"COPYREGISTRY", c.params);
         EXPECT_EQ(LastResult(), c.lastResult);
@@ -289,10 +290,10 @@ TEST_F(RegistryTest, CopyRegistryTable)
 
 TEST_F(RegistryTest, CopyTreeAddsToExistingSubkeys)
 {
-    RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C", REG_SZ,
-                     L"child", 2048);
-    RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst\\Child", L"Mine", REG_SZ,
-                     L"kept", 2048);
+    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C",
+                                 REG_SZ, L"child", 2048));
+    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst\\Child",
+                                 L"Mine", REG_SZ, L"kept", 2048));
     EXPECT_TRUE(RegCopyKeyTree(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src",
                                HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst"));
     EXPECT_EQ(ReadValue(L"Software\\StowawayTestReg\\Dst\\Child", L"Mine").data, Bytes(L"kept", 1));
@@ -301,10 +302,10 @@ TEST_F(RegistryTest, CopyTreeAddsToExistingSubkeys)
 
 TEST_F(RegistryTest, CopyIntoItselfIsRefused)
 {
-    RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src", L"S", REG_SZ, L"text",
-                     2048);
-    RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C", REG_SZ,
-                     L"child", 2048);
+    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src", L"S", REG_SZ,
+                                 L"text", 2048));
+    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C",
+                                 REG_SZ, L"child", 2048));
     struct Case {
         BOOL tree;
         const wchar_t* dst;
@@ -348,10 +349,10 @@ TEST_F(RegistryTest, StringValuesEndAtTheirTerminator)
 
 TEST_F(RegistryTest, ReadersTable)
 {
-    RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Str", REG_SZ, L"hello", 2048);
-    RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Neg", REG_DWORD, L"-3", 2048);
+    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Str", REG_SZ, L"hello", 2048));
+    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Neg", REG_DWORD, L"-3", 2048));
     EXPECT_TRUE(Traced("RegDBSetKeyValue(Software\\StowawayTestReg, Neg, -3)->1"));
-    RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Big", REG_QWORD, L"8589934592", 2048);
+    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Big", REG_QWORD, L"8589934592", 2048));
     struct Case {
         const wchar_t* name;
         DWORD cch;

@@ -97,7 +97,7 @@ void ScriptTest::SetUp()
 {
     static bool initialised = false;
     if (!initialised) {
-        GetOSVersion();
+        ASSERT_TRUE(GetOSVersion());
         InitPathVar();
         initialised = true;
     }

@@ -503,9 +503,11 @@ TEST_F(SystemCommandTest, RegisterFileTable)
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.params));
         SHDeleteKeyW(HKEY_CURRENT_USER, comKey);
-        if (c.dllResult)
-            RegDBSetKeyValue(HKEY_CURRENT_USER, comKey, L"Result", REG_DWORD,
-                             std::to_wstring(static_cast<int>(c.dllResult)).c_str(), 2048);
+        if (c.dllResult) {
+            ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, comKey, L"Result", REG_DWORD,
+                                         std::to_wstring(static_cast<int>(c.dllResult)).c_str(),
+                                         2048));
+        }
         tracesink::Clear();
         RunLine(L"REGISTERFILE", c.params);
         EXPECT_EQ(LastResult(), c.lastResult);

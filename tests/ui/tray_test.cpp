@@ -74,7 +74,7 @@ protected:
     }
     void TearDown() override
     {
-        g_SystemTray.RemoveIcon();
+        (void)g_SystemTray.RemoveIcon();  // a test may have removed it already
         DestroyWindow(m_hTarget);
         PumpMessages();
     }

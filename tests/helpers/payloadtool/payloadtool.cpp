@@ -30,7 +30,10 @@ struct CPacLibrary {
         std::wstring bin(szPath);
         bin = bin.substr(0, bin.find_last_of(L'\\'));
         CreateDirectoryW(folder.c_str(), nullptr);
-        XCopyFile((bin + L"\\QELTRON.dll").c_str(), (folder + L"\\QELTRON.dll").c_str(), 0);
+        DWORD dwCopy =
+            XCopyFile((bin + L"\\QELTRON.dll").c_str(), (folder + L"\\QELTRON.dll").c_str(), 0);
+        if (dwCopy != ERROR_SUCCESS)
+            fprintf(stderr, "payloadtool: QELTRON.dll not staged (%lu)\n", dwCopy);
         lstrcpynW(TempPathTRV, folder.c_str(), PATH_CCH);
     }
     std::wstring folder;
