@@ -38,6 +38,7 @@ struct WorkerRun {
     IRunView& view;
     SETUPRUN& setup;
     const PAYLOADFOUND& payload;
+    EXTRACTFAILURE failure = {};  // where the extraction failed
     DWORD dwError = 0;
     WCHAR szMessage[MESSAGE_TEXT_CCH] = L"";
     BOOL bShowBox = FALSE;
@@ -59,7 +60,7 @@ BOOL LoadUiString(UINT uId, LPWSTR szBuffer, size_t cchBuffer)
 
 void ExtractPayload(WorkerRun& run)
 {
-    ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
+    ZeroMemory(&run.failure, sizeof(run.failure));
     // The package's record of its items' bytes, when it has one.
     run.dwError = LoadItemHashes(hInstance);
     if (run.dwError != ERROR_SUCCESS)
@@ -67,11 +68,12 @@ void ExtractPayload(WorkerRun& run)
     const PAYLOADFOUND& payload = run.payload;
     if (payload.hDataRes) {
         DebugTrace(L"ThreadUnCompressDATA()->Extract CAB Ressource!");
-        run.dwError = ExtractDATARes(payload.hDataRes, payload.dwDataResSize);
+        run.dwError = ExtractDATARes(payload.hDataRes, payload.dwDataResSize, &run.failure);
     } else if (payload.bDataFile) {
         DebugTrace(L"ThreadUnCompressDATA()->Extract DATA file");
         run.dwError = ReadDataStruct(ModuleFile, payload.dwDataFileOffset, g_ProjectInfo.szTgdFolder,
-                                     DataPath, std::vector<DATAFILEINFO>(), run.setup.bForceDownload);
+                                     DataPath, std::vector<DATAFILEINFO>(), run.setup.bForceDownload,
+                                     &run.failure);
     } else {
         if (payload.bLost)
             run.dwError = ERROR_INVALID_DATA;
@@ -269,14 +271,14 @@ void LaunchOrRestart(WorkerRun& run)
 // what to do, and the code.
 void ChooseErrorText(WorkerRun& run)
 {
-    FAILUREINFO failure = {run.dwError, g_ProjectInfo.szTgdFolder, g_ExtractFailure.ullNeedBytes};
-    if (g_ExtractFailure.dwStep != EXTRACT_STEP_NONE)
-        failure.szPath = g_ExtractFailure.szPath;
+    FAILUREINFO failure = {run.dwError, g_ProjectInfo.szTgdFolder, run.failure.ullNeedBytes};
+    if (run.failure.dwStep != EXTRACT_STEP_NONE)
+        failure.szPath = run.failure.szPath;
     else if (run.bLaunchFailed)
         failure.szPath = ExeFile;
     if (failure.ullNeedBytes == 0)
         failure.ullNeedBytes = SatAdd(run.payload.dwDataResSize, g_ProjectInfo.uiTotFilesSize);
-    ERRORKIND kind = ErrorKindOf(run.dwError, g_ExtractFailure.dwStep == EXTRACT_STEP_DOWNLOAD);
+    ERRORKIND kind = ErrorKindOf(run.dwError, run.failure.dwStep == EXTRACT_STEP_DOWNLOAD);
     BuildErrorText(kind, failure, run.szMessage, ARRAYSIZE(run.szMessage));
     // A cancel was the user's own doing: a balloon says it, no box.
     if (kind == ERRORKIND_CANCELLED)

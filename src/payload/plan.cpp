@@ -24,7 +24,6 @@
 #include "common/progress.h"
 #include "res/resource.h"
 
-EXTRACTFAILURE g_ExtractFailure;
 
 namespace {
 
@@ -63,10 +62,10 @@ void SetPhaseText(UINT uStringID)
         Progress().SetStepText(szText);
 }
 
-void NoteFailure(DWORD dwStep, LPCWSTR szPath)
+void NoteFailure(EXTRACTFAILURE& failure, DWORD dwStep, LPCWSTR szPath)
 {
-    g_ExtractFailure.dwStep = dwStep;
-    StringCchCopyW(g_ExtractFailure.szPath, PATH_CCH, szPath ? szPath : L"");
+    failure.dwStep = dwStep;
+    StringCchCopyW(failure.szPath, PATH_CCH, szPath ? szPath : L"");
 }
 
 DATAFILEINFO NewEntry()
@@ -104,6 +103,7 @@ struct PLAN {
     DWORD dwTableError;  // a record the plan refuses to act on
     DWORD dwRecords;     // the table's record count
     BOOL bOutOfMemory;   // a list could not grow
+    EXTRACTFAILURE* pFailure;  // where the extraction failed (never null)
 };
 
 const size_t FIRST_LIST_CAPACITY = 16;
@@ -423,7 +423,7 @@ DWORD RunDownloads(PLAN& plan, ULONGLONG ullTotSizeDownload, ULONGLONG ullTotSiz
                                 dwEntry == DOWNLOAD_TOO_MANY_REDIRECTS || dwEntry == ERROR_OUTOFMEMORY ||
                                 dwEntry == ERROR_DISK_FULL;
                 dwResult = bOwnCode ? dwEntry : ERROR_CODE_DOWNLOAD_FAILED;
-                NoteFailure(EXTRACT_STEP_DOWNLOAD, entry.szTgdFile);
+                NoteFailure(*plan.pFailure, EXTRACT_STEP_DOWNLOAD, entry.szTgdFile);
                 break;
             }
         }
@@ -458,7 +458,7 @@ DWORD RunCopies(PLAN& plan, ULONGLONG ullTotSize)
             (void)DeleteFileNoLink(entry.szTgdFile);  // nothing uses a wrong file
         --dwCountdown;
         if (dwResult != 0) {
-            NoteFailure(EXTRACT_STEP_COPY, entry.szTgdFile);
+            NoteFailure(*plan.pFailure, EXTRACT_STEP_COPY, entry.szTgdFile);
             return dwResult;
         }
     }
@@ -493,7 +493,7 @@ DWORD RunExtractions(PLAN& plan, HANDLE hFile, ULONGLONG ullTotSize)
         if (dwResult == 0 && !IsCancelled() && (dwResult = check.Result(entry.szTgdFile)) != 0)
             (void)DeleteFileNoLink(entry.szTgdFile);  // nothing uses a wrong file
         if (dwResult != 0) {
-            NoteFailure(EXTRACT_STEP_EXTRACT, entry.szTgdFile);
+            NoteFailure(*plan.pFailure, EXTRACT_STEP_EXTRACT, entry.szTgdFile);
             return dwResult;
         }
     }
@@ -518,7 +518,7 @@ DWORD RunUnpacking(PLAN& plan, ULONGLONG ullTotSizeComp, ULONGLONG ullTotSize)
         DebugTrace(L"ReadDataStruct()->UnCompressFile(%s , %s)->%d", entry.szFile,
                    entry.szTgdFile, dwResult);
         if (dwResult != 0) {
-            NoteFailure(EXTRACT_STEP_UNPACK, entry.szTgdFile);
+            NoteFailure(*plan.pFailure, EXTRACT_STEP_UNPACK, entry.szTgdFile);
             return dwResult;
         }
     }
@@ -590,14 +590,14 @@ DWORD BuildAndRun(PLAN& plan, HANDLE hFile, DWORD dwSignOffset)
         return plan.dwTableError;
 
     ULONGLONG ullTotNeedSize = SatAdd(g_ProjectInfo.uiTotFilesSize, plan.TotDataSize);
-    g_ExtractFailure.ullNeedBytes = ullTotNeedSize;
+    plan.pFailure->ullNeedBytes = ullTotNeedSize;
     ULONGLONG ullFree = 0;
     if (QueryFreeBytes(plan.pszTgdFolder, &ullFree)) {
         DebugTrace(L"ReadDataStruct()->FreeBytesAvailable=%I64u", ullFree);
         DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", g_ProjectInfo.uiTotFilesSize);
         DebugTrace(L"ReadDataStruct()->TotDataSize=%I64u", plan.TotDataSize);
         DebugTrace(L"ReadDataStruct()->TotNeedSize=%I64u", ullTotNeedSize);
-        dwResult = CheckNeededSpace(plan.pszTgdFolder, ullFree, ullTotNeedSize);
+        dwResult = CheckNeededSpace(plan.pszTgdFolder, ullFree, ullTotNeedSize, *plan.pFailure);
         if (dwResult != 0)
             return dwResult;
     }
@@ -676,7 +676,8 @@ BOOL JoinWebUrl(LPWSTR szUrl, size_t cchUrl, LPCWSTR szBase, LPCWSTR szFileOut)
     return AppendUrlText(szUrl, cchUrl, szFileOut);
 }
 
-DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize)
+DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ullTotNeedSize,
+                       EXTRACTFAILURE& failure)
 {
     if (ullTotNeedSize <= ullFreeBytes)
         return 0;
@@ -684,16 +685,18 @@ DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ul
     if (FAILED(StringCchCopyW(szRoot, PATH_CCH, szTgdFolder ? szTgdFolder : L"")) ||
         !PathStripToRootW(szRoot))
         szRoot[0] = L'\0';
-    NoteFailure(EXTRACT_STEP_SPACE, szRoot);
-    g_ExtractFailure.ullNeedBytes = ullTotNeedSize;
+    NoteFailure(failure, EXTRACT_STEP_SPACE, szRoot);
+    failure.ullNeedBytes = ullTotNeedSize;
     return ERROR_DISK_FULL;
 }
 
 DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
                      LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
-                     BOOL bForceDownload)
+                     BOOL bForceDownload, EXTRACTFAILURE* pFailure)
 {
-    ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
+    EXTRACTFAILURE unasked = {};
+    EXTRACTFAILURE& failure = pFailure ? *pFailure : unasked;
+    ZeroMemory(&failure, sizeof(failure));
     CFileHandle hFile(CreateFileW(szFile ? szFile : L"", GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile.IsValid()) {
@@ -716,25 +719,25 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
         plan->bResume = g_ProjectInfo.bResumeSetup != 0;
         plan->bTwoBars = Progress().HasMainBar();
         plan->pDataFiles = &vDataFiles;
+        plan->pFailure = &failure;
         dwResult = BuildAndRun(*plan, hFile.Get(), dwSignOffset);
     }
     hFile.Close();
     if (IsCancelled())
         dwResult = ERROR_CANCELLED;
     // A disk that filled up after the check: the same words as before.
-    if (dwResult == ERROR_DISK_FULL && g_ExtractFailure.dwStep != EXTRACT_STEP_SPACE)
-        NoteDiskFull(szTgdFolder, 0);
+    if (dwResult == ERROR_DISK_FULL && failure.dwStep != EXTRACT_STEP_SPACE)
+        NoteDiskFull(failure, szTgdFolder, 0);
     DebugTrace(L"ReadDataStruct()->End(%d)", dwResult);
     return dwResult;
 }
 
-void NoteDiskFull(LPCWSTR szTgdFolder, ULONGLONG ullNeeded)
+void NoteDiskFull(EXTRACTFAILURE& failure, LPCWSTR szTgdFolder, ULONGLONG ullNeeded)
 {
     // The file a step was writing names its drive best; else the target.
-    if (g_ExtractFailure.dwStep == EXTRACT_STEP_NONE)
-        NoteFailure(EXTRACT_STEP_WRITE, szTgdFolder);
-    if (!g_ExtractFailure.ullNeedBytes)
-        g_ExtractFailure.ullNeedBytes = ullNeeded;
-    DebugTrace(L"NoteDiskFull(%s)->the disk filled up while the run wrote to it",
-               g_ExtractFailure.szPath);
+    if (failure.dwStep == EXTRACT_STEP_NONE)
+        NoteFailure(failure, EXTRACT_STEP_WRITE, szTgdFolder);
+    if (!failure.ullNeedBytes)
+        failure.ullNeedBytes = ullNeeded;
+    DebugTrace(L"NoteDiskFull(%s)->the disk filled up while the run wrote to it", failure.szPath);
 }

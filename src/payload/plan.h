@@ -31,14 +31,13 @@ enum EXTRACTSTEP : DWORD {
     EXTRACT_STEP_WRITE,     // a write outside the steps above found the disk full
 };
 
-// Where the last extraction failed, for the message the user reads; cleared
-// when an extraction starts.
+// Where an extraction failed, for the message the user reads; the run keeps
+// it and the extraction clears it when it starts.
 struct EXTRACTFAILURE {
     DWORD dwStep;            // EXTRACT_STEP_
     WCHAR szPath[PATH_CCH];  // the file or folder being written (the drive's root for SPACE)
     ULONGLONG ullNeedBytes;  // the bytes the payload needs on disk, once known
 };
-extern EXTRACTFAILURE g_ExtractFailure;
 
 // Extracts the appended payload of szFile (its magic dwSignOffset bytes
 // before the end) into szTgdFolder, staging archives in szDataFolder. Every
@@ -47,20 +46,20 @@ extern EXTRACTFAILURE g_ExtractFailure;
 // once, whole), before anything uses it.
 // 0, 2, 13, 112, 323 (an item's bytes are not the package's), 1223, 1230,
 // 1236, or the first failure of a copy, an extraction or an unpacking;
-// g_ExtractFailure says where.
+// *pFailure (when given) says where.
 [[nodiscard]] DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
                                    LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
-                                   BOOL bForceDownload);
+                                   BOOL bForceDownload, EXTRACTFAILURE* pFailure = nullptr);
 
 // The disk-space rule: 112, with the root of szTgdFolder and the need in
-// g_ExtractFailure, when ullTotNeedSize is more than ullFreeBytes, else 0.
+// failure, when ullTotNeedSize is more than ullFreeBytes, else 0.
 [[nodiscard]] DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes,
-                                     ULONGLONG ullTotNeedSize);
+                                     ULONGLONG ullTotNeedSize, EXTRACTFAILURE& failure);
 
-// A disk that filled up during the run, in g_ExtractFailure: where (the
-// file a step was writing, else szTgdFolder) and what the run needs
-// (ullNeeded where the plan did not know it yet).
-void NoteDiskFull(LPCWSTR szTgdFolder, ULONGLONG ullNeeded);
+// A disk that filled up during the run, in failure: where (the file a step
+// was writing, else szTgdFolder) and what the run needs (ullNeeded where
+// the plan did not know it yet).
+void NoteDiskFull(EXTRACTFAILURE& failure, LPCWSTR szTgdFolder, ULONGLONG ullNeeded);
 
 // Where a phase ends on the bar: its weight's share of 95 units above base.
 DWORD PhaseStatus(ULONGLONG ullWeight, ULONGLONG ullTotSize, DWORD dwBase);

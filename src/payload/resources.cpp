@@ -125,7 +125,7 @@ BOOL WriteStagedData(HANDLE hFile, const BYTE* pData, DWORD dwSize, DWORD dwChun
 
 }  // namespace
 
-DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
+DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize, EXTRACTFAILURE* pFailure)
 {
     if (!hResData)
         return ERROR_INVALID_DATA;
@@ -187,8 +187,8 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize)
     }
     (void)DeleteFileNoLink(szStaged);  // the staged copy is done with, whatever came of it
     FreeResource(hResData);
-    if (dwCode == ERROR_DISK_FULL)
-        NoteDiskFull(bWritten ? g_ProjectInfo.szTgdFolder : szStaged,
+    if (dwCode == ERROR_DISK_FULL && pFailure)
+        NoteDiskFull(*pFailure, bWritten ? g_ProjectInfo.szTgdFolder : szStaged,
                      SatAdd(g_ProjectInfo.uiTotFilesSize, dwSize));
     return dwCode;
 }

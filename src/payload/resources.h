@@ -3,6 +3,7 @@
 // "DATA" 131 and the skin pack "CORVEL" 135.
 #pragma once
 #include <windows.h>
+#include "payload/plan.h"
 
 enum : DWORD {
     RESOURCE_CHUNK = 1024 * 1024,             // resources are written in 1 MiB blocks
@@ -14,8 +15,9 @@ enum : DWORD {
 
 // Writes the DATA resource to DataPath\SETUPZK.CAB and unpacks it into the
 // target folder. 13 without resource data, 0 for an empty one, else the
-// unpacking result.
-[[nodiscard]] DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize);
+// unpacking result; a full disk is noted in *pFailure (when given).
+[[nodiscard]] DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize,
+                                   EXTRACTFAILURE* pFailure = nullptr);
 
 // Unpacks the skin pack into TempPathTRV, loads Corvel.dll from there and
 // starts it. The library's handle, or null when the program stays unskinned.

@@ -56,7 +56,7 @@ protected:
         ScratchTest::SetUp();
         CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
         CreateDirectoryW(Path(L"data").c_str(), nullptr);
-        ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
+        m_failure = EXTRACTFAILURE();
         m_bForceDownload = FALSE;
     }
     void TearDown() override
@@ -90,10 +90,12 @@ protected:
     DWORD Run(const std::wstring& package, DWORD dwOffset = 10)
     {
         return ReadDataStruct(package.c_str(), dwOffset, Path(L"target").c_str(),
-                              Path(L"data").c_str(), std::vector<DATAFILEINFO>(), m_bForceDownload);
+                              Path(L"data").c_str(), std::vector<DATAFILEINFO>(), m_bForceDownload,
+                              &m_failure);
     }
 
     BOOL m_bForceDownload = FALSE;  // -FD: the web files come from the server
+    EXTRACTFAILURE m_failure = {};  // where the last Run failed
 
     // The status window's main bar; its presence makes the two-bar layout.
     void UseTwoBars()
@@ -464,11 +466,12 @@ TEST_F(PlanTest, DiskSpaceIsCheckedBeforeAnythingIsWritten)
         {"one byte short", need - 1, 112, EXTRACT_STEP_SPACE, L"C:\\"},
     };
     for (const auto& c : cases) {
-        ZeroMemory(&g_ExtractFailure, sizeof(g_ExtractFailure));
-        EXPECT_EQ(CheckNeededSpace(L"C:\\Program Files\\Demo", c.free, need), c.result) << c.what;
-        EXPECT_EQ(g_ExtractFailure.dwStep, c.step) << c.what;
-        EXPECT_STREQ(g_ExtractFailure.szPath, c.root) << c.what;
-        EXPECT_EQ(g_ExtractFailure.ullNeedBytes, c.result ? need : 0) << c.what;
+        EXTRACTFAILURE failure = {};
+        EXPECT_EQ(CheckNeededSpace(L"C:\\Program Files\\Demo", c.free, need, failure), c.result)
+            << c.what;
+        EXPECT_EQ(failure.dwStep, c.step) << c.what;
+        EXPECT_STREQ(failure.szPath, c.root) << c.what;
+        EXPECT_EQ(failure.ullNeedBytes, c.result ? need : 0) << c.what;
     }
 
     // Through the whole plan: a configured size no disk has.
@@ -479,8 +482,8 @@ TEST_F(PlanTest, DiskSpaceIsCheckedBeforeAnythingIsWritten)
     EXPECT_TRUE(tracesink::Contains("ReadDataStruct()->TotNeedSize=" +
                                     std::to_string((1ull << 60) + 8)))
         << tracesink::Dump();
-    EXPECT_EQ(g_ExtractFailure.dwStep, static_cast<DWORD>(EXTRACT_STEP_SPACE));
-    EXPECT_EQ(g_ExtractFailure.ullNeedBytes, (1ull << 60) + 8);
+    EXPECT_EQ(m_failure.dwStep, static_cast<DWORD>(EXTRACT_STEP_SPACE));
+    EXPECT_EQ(m_failure.ullNeedBytes, (1ull << 60) + 8);
     EXPECT_FALSE(Exists(Path(L"target")));
     EXPECT_EQ(Tree(Path(L"data")), std::vector<std::wstring>{});
     hInstRes = nullptr;
