@@ -67,6 +67,7 @@ struct RunState {
     BOOL bConfigMissing = FALSE;   // the package names a configuration that is not there
     BOOL bNoConfig = FALSE;        // neither a file beside the package nor an embedded one
     WCHAR szExpectedConfig[PATH_CCH] = L"";
+    WORD wLangParam = 0;           // -LANG:, 0 = not forced
     SETUPRUN setup;                // the setup run: its payload, its target, what it leaves
 };
 
@@ -195,8 +196,8 @@ void ReadLanguageAndCmdLineOptions(RunState& run)
 {
     WCHAR szValue[PATH_CCH];
     if (GetOptionValue(L"LANG:", szValue, ARRAYSIZE(szValue))) {
-        g_lcID_LangParam = static_cast<WORD>(wcstoul(szValue, nullptr, 10));
-        DebugTrace(L"WinMain()->Language parameter: %d", g_lcID_LangParam);
+        run.wLangParam = static_cast<WORD>(wcstoul(szValue, nullptr, 10));
+        DebugTrace(L"WinMain()->Language parameter: %d", run.wLangParam);
     }
     // For the setup program as written, quotes included.
     LPWSTR szCmdLineParam = run.setup.szCmdLineParam;
@@ -263,7 +264,7 @@ void ReadConfiguration(RunState& run)
         DebugTrace(L"WinMain()->Configuration file missing (%s)", run.szExpectedConfig);
     // A file that is not there leaves the defaults; the checks above and
     // CheckConfiguration say what that means for the run.
-    (void)ReadConfigFile(ConfigFile);
+    (void)ReadConfigFile(ConfigFile, run.wLangParam);
 }
 
 // The connection check runs beside the rest of the run, for the host the

@@ -138,7 +138,7 @@ void InitProjectInfo()
     ZeroMemory(&g_ZKToolsInfo, sizeof(g_ZKToolsInfo));
 }
 
-BOOL ReadConfigFile(LPCWSTR szConfigFile)
+BOOL ReadConfigFile(LPCWSTR szConfigFile, WORD wLangParam)
 {
     if (!szConfigFile || !szConfigFile[0])
         return FALSE;
@@ -198,7 +198,7 @@ BOOL ReadConfigFile(LPCWSTR szConfigFile)
     pi.szLangFileName[0] = L'\0';
     pi.uiLangIndex = 0;
     if (ReadLanguages(f, g_Languages) > 0) {
-        int index = ChooseLanguage(g_Languages, g_lcID_LangParam, lcIDUser, pi.uiLanguageDefault);
+        int index = ChooseLanguage(g_Languages, wLangParam, lcIDUser, pi.uiLanguageDefault);
         if (index >= 0) {
             StringCchCopyW(pi.szLangFileName, PATH_CCH, g_Languages[index].szFileName);
             pi.uiLangIndex = static_cast<DWORD>(index);

@@ -18,6 +18,6 @@ extern ZKTOOLSINFO g_ZKToolsInfo;
 void InitProjectInfo();
 
 // Overlays the configuration file on the defaults, reads the language list
-// and chooses the language (g_lcID_LangParam must be set). 0 when the file
-// does not exist, 1 after reading.
-[[nodiscard]] BOOL ReadConfigFile(LPCWSTR szConfigFile);
+// and chooses the language (wLangParam: the one -LANG: asks for, 0 for
+// none). 0 when the file does not exist, 1 after reading.
+[[nodiscard]] BOOL ReadConfigFile(LPCWSTR szConfigFile, WORD wLangParam);

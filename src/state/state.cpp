@@ -1,7 +1,6 @@
 #include "state/state.h"
 
 WCHAR g_szCmdLine[CMDLINE_CCH];
-WORD g_lcID_LangParam;
 BOOL g_bSuppressMsgBoxes;
 
 HINSTANCE hInstance;

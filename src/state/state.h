@@ -12,7 +12,6 @@
 #define RUNONCE_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
 
 extern WCHAR g_szCmdLine[CMDLINE_CCH];       // lpCmdLine; also <PARAMS>
-extern WORD g_lcID_LangParam;                // -LANG:, 0 = not forced
 extern BOOL g_bSuppressMsgBoxes;             // -SUPPRESSMSGBOXES: boxes take their default answer
 
 extern HINSTANCE hInstance;                  // the program's own module

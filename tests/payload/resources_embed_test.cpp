@@ -28,7 +28,6 @@ protected:
         savedInstance_ = hInstance;
         StringCchCopyW(savedTemp_, PATH_CCH, TempPathTRV);
         g_bCancel = 0;
-        g_lcID_LangParam = 0;
         InitPathVar();
         fixture::WriteText(in_ / L"License.rtf", "{\\rtf1\\ansi The license.}");
         fixture::WriteText(in_ / L"Corvel.thm", "[Dialog]\r\nFrameShape=Dialog.inf\r\n");
@@ -47,7 +46,6 @@ protected:
     {
         hInstance = savedInstance_;
         StringCchCopyW(TempPathTRV, PATH_CCH, savedTemp_);
-        g_lcID_LangParam = 0;
     }
 
     PACKAGERESOURCES Full()
@@ -98,8 +96,7 @@ TEST_F(Packaging, ThePackageCarriesWhatTheLauncherReads)
         std::wstring cfg = temp + L"\\setup.cfg";
         ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()));
         InitProjectInfo();
-        g_lcID_LangParam = c.param;
-        ASSERT_TRUE(ReadConfigFile(cfg.c_str()));
+        ASSERT_TRUE(ReadConfigFile(cfg.c_str(), c.param));
         EXPECT_STREQ(g_ProjectInfo.szLangFileName, c.library);
         EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
         EXPECT_STREQ(g_ProjectInfo.szGuid, L"{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}");
@@ -217,8 +214,7 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     std::wstring cfg = temp + L"\\setup.cfg";
     ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()));
     InitProjectInfo();
-    g_lcID_LangParam = 1036;
-    ASSERT_TRUE(ReadConfigFile(cfg.c_str()));
+    ASSERT_TRUE(ReadConfigFile(cfg.c_str(), 1036));
     EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
     ASSERT_EQ(ExtractBinaryRes(), 0u);
     EXPECT_EQ(fixture::ListFiles(temp),
@@ -241,7 +237,7 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     ASSERT_TRUE(fixture::FileExists(beside));
     EXPECT_EQ(fixture::ReadBytes(beside).find("127.0.0.1"), std::string::npos);
     InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(beside.c_str()));
+    ASSERT_TRUE(ReadConfigFile(beside.c_str(), 0));
     EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
     package = LoadLibraryExW(pkg2.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(package);
@@ -252,7 +248,7 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     GetPrivateProfileStringW(L"Package", L"ConfigFile", L"", szName, PATH_CCH, named.c_str());
     EXPECT_STREQ(szName, L"pkg2.cfg");
     InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(named.c_str()));
+    ASSERT_TRUE(ReadConfigFile(named.c_str(), 0));
     EXPECT_STREQ(g_ProjectInfo.szProductName, L"Demo");
     EXPECT_EQ(g_ProjectInfo.uiLanguageDefault, 2057u);
     EXPECT_EQ(g_Languages.size(), 5u);
@@ -268,7 +264,7 @@ TEST_F(Packaging, ConfigurationBesideThePackage)
     WCHAR message[EMBED_MESSAGE_CCH];
     ASSERT_EQ(PrepareConfigFile((in_ / L"setup.ini").c_str(), beside.c_str(), message, EMBED_MESSAGE_CCH), 0u);
     InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(beside.c_str()));
+    ASSERT_TRUE(ReadConfigFile(beside.c_str(), 0));
     EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
     // Preparing it again keeps the scrambled value as it is.
     std::string once = fixture::ReadBytes(beside);
@@ -280,7 +276,7 @@ TEST_F(Packaging, ConfigurationBesideThePackage)
     ASSERT_TRUE(CopyFileW((in_ / L"setup.ini").c_str(), inPlace.c_str(), FALSE));
     ASSERT_EQ(PrepareConfigFile(inPlace.c_str(), inPlace.c_str(), message, EMBED_MESSAGE_CCH), 0u);
     InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(inPlace.c_str()));
+    ASSERT_TRUE(ReadConfigFile(inPlace.c_str(), 0));
     EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
 }
 

@@ -27,19 +27,20 @@ protected:
     void SetUp() override
     {
         InitPathVar();
-        g_lcID_LangParam = 0;
+        m_langParam = 0;
         InitProjectInfo();
         g_Languages.clear();
         tracesink::Clear();
     }
-    void TearDown() override { g_lcID_LangParam = 0; }
 
     BOOL Read(const std::string& ini)
     {
         fixture::WriteText(path_, ini);
         tracesink::Clear();
-        return ReadConfigFile(path_.c_str());
+        return ReadConfigFile(path_.c_str(), m_langParam);
     }
+
+    WORD m_langParam = 0;  // -LANG:
 
     ScratchDir dir_{L"config"};
     std::wstring path_ = dir_ / L"setup.cfg";
@@ -93,8 +94,8 @@ TEST_F(ConfigFile, DefaultsAreSetAndLoggedInOrder)
 TEST_F(ConfigFile, MissingFileReadsNothing)
 {
     g_ProjectInfo.bLaunchExe = 1;
-    EXPECT_FALSE(ReadConfigFile((dir_ / L"absent.cfg").c_str()));
-    EXPECT_FALSE(ReadConfigFile(dir_.path().c_str()));  // a folder is no file
+    EXPECT_FALSE(ReadConfigFile((dir_ / L"absent.cfg").c_str(), 0));
+    EXPECT_FALSE(ReadConfigFile(dir_.path().c_str(), 0));  // a folder is no file
     EXPECT_EQ(g_ProjectInfo.bLaunchExe, 1u);
     EXPECT_STREQ(g_ProjectInfo.szGuid, L"{A6E044B8-6C25-48fc-806B-002A9582C81F}");
     EXPECT_TRUE(g_Languages.empty());
@@ -382,7 +383,7 @@ TEST_F(ConfigFile, LanguageListAndChoiceAsRead)
     };
     for (const Case& c : cases) {
         InitProjectInfo();
-        g_lcID_LangParam = c.param;
+        m_langParam = c.param;
         ASSERT_TRUE(Read(ini));
         EXPECT_STREQ(g_ProjectInfo.szLangFileName, c.file) << c.param;
         EXPECT_EQ(g_ProjectInfo.uiLangIndex, c.index) << c.param;
