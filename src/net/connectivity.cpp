@@ -9,7 +9,6 @@
 #include "state/state.h"
 #include "net/inetapi.h"
 
-WCHAR g_szPublicHostName[URL_HOST_CCH] = DEFAULT_PUBLIC_HOST_NAME;
 
 namespace {
 
@@ -73,6 +72,8 @@ struct RUNCHECK {
     BOOL bStarted;
     BOOL bNullHost;
     WCHAR szHostName[URL_HOST_CCH];
+    BOOL bNoPublicHost;
+    WCHAR szPublicHost[URL_HOST_CCH];
     HANDLE hThread;  // while the check may still run
     DWORD dwResult;
 };
@@ -83,7 +84,8 @@ const DWORD CANCEL_POLL_MS = 100;
 DWORD WINAPI RunCheckThread(LPVOID)
 {
     g_RunCheck.dwResult =
-        GetInternetConnectedState(g_RunCheck.bNullHost ? nullptr : g_RunCheck.szHostName, FALSE);
+        GetInternetConnectedState(g_RunCheck.bNullHost ? nullptr : g_RunCheck.szHostName,
+                                  g_RunCheck.bNoPublicHost ? nullptr : g_RunCheck.szPublicHost);
     return 0;
 }
 
@@ -123,7 +125,7 @@ DWORD GetWinsockLevel()
     return WinsockLevelForVersion(dwMajor, dwMinor);
 }
 
-DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost)
+DWORD GetInternetConnectedState(LPCWSTR szHostName, LPCWSTR szPublicHost)
 {
     DebugTrace(L"GetInternetConnectedState-> Test cnx Internet");
     DWORD dwResult = 0;
@@ -150,7 +152,7 @@ DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost)
                 if (pStartup(WINSOCK_VERSION_1_1, &wsaData) == 0) {
                     if (Resolve(pGetHostByName, szHostName))
                         dwResult |= CONNECTION_ACTIVED;
-                    if (!bSkipPublicHost && Resolve(pGetHostByName, g_szPublicHostName))
+                    if (szPublicHost && Resolve(pGetHostByName, szPublicHost))
                         dwResult |= CONNECTION_ACTIVED;
                     pCleanup();
                 }
@@ -167,13 +169,15 @@ DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost)
     return dwResult;
 }
 
-void StartConnectionCheck(LPCWSTR szHostName)
+void StartConnectionCheck(LPCWSTR szHostName, LPCWSTR szPublicHost)
 {
     if (g_RunCheck.bStarted)
         return;
     g_RunCheck.bStarted = TRUE;
     g_RunCheck.bNullHost = szHostName == nullptr;
     StringCchCopyW(g_RunCheck.szHostName, URL_HOST_CCH, szHostName ? szHostName : L"");
+    g_RunCheck.bNoPublicHost = szPublicHost == nullptr;
+    StringCchCopyW(g_RunCheck.szPublicHost, URL_HOST_CCH, szPublicHost ? szPublicHost : L"");
     g_RunCheck.hThread = CreateThread(nullptr, 0, RunCheckThread, nullptr, 0, nullptr);
     DebugTrace(L"StartConnectionCheck(%s)->%s", HostForTrace(szHostName),
                g_RunCheck.hThread ? L"checking beside the run" : L"checking now");
@@ -182,10 +186,10 @@ void StartConnectionCheck(LPCWSTR szHostName)
         RunCheckThread(nullptr);
 }
 
-DWORD GetRunConnectionState(LPCWSTR szHostName)
+DWORD GetRunConnectionState(LPCWSTR szHostName, LPCWSTR szPublicHost)
 {
     if (!g_RunCheck.bStarted)
-        return GetInternetConnectedState(szHostName, FALSE);
+        return GetInternetConnectedState(szHostName, szPublicHost);
     if (!WaitForRunCheck()) {
         DebugTrace(L"GetRunConnectionState(%s)->cancelled", HostForTrace(szHostName));
         return 0;

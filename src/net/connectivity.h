@@ -10,21 +10,23 @@ enum : DWORD {
     CONNECTION_ACTIVED = 2,     // a host name resolved (or there was no Winsock to test with)
 };
 
-// The well-known host whose name must resolve when the Internet answers.
-// A process-wide setting so that tests can point it at a local name.
-extern WCHAR g_szPublicHostName[URL_HOST_CCH];
+// The well-known host whose name resolves when the Internet answers.
 #define DEFAULT_PUBLIC_HOST_NAME L"www.microsoft.com"
 
-[[nodiscard]] DWORD GetInternetConnectedState(LPCWSTR szHostName, BOOL bSkipPublicHost);
+// The system's view of the connection, and whether szHostName (null: the
+// local machine) or szPublicHost (null: none asked) resolves.
+[[nodiscard]] DWORD GetInternetConnectedState(LPCWSTR szHostName, LPCWSTR szPublicHost);
 
 // The run checks the connection once, on a thread of its own, so that a slow
 // name service never holds up the start: StartConnectionCheck begins it (for
 // the package's web host, or null for the local machine); whatever needs the
 // answer later asks GetRunConnectionState, which waits for that one check.
 // Before a run's check was started, GetRunConnectionState checks there and
-// then, for the host it is given.
-void StartConnectionCheck(LPCWSTR szHostName);
-[[nodiscard]] DWORD GetRunConnectionState(LPCWSTR szHostName);
+// then, for the host it is given. Both look the public host up too (null:
+// none).
+void StartConnectionCheck(LPCWSTR szHostName, LPCWSTR szPublicHost = DEFAULT_PUBLIC_HOST_NAME);
+[[nodiscard]] DWORD GetRunConnectionState(LPCWSTR szHostName,
+                                          LPCWSTR szPublicHost = DEFAULT_PUBLIC_HOST_NAME);
 // Waits for a check still under way and forgets the result: the next run in
 // this process checks afresh.
 void ForgetConnectionCheck();

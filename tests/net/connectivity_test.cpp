@@ -11,16 +11,7 @@ namespace {
 // be longer than 63 characters.
 const std::wstring kUnresolvable = std::wstring(64, L'n') + L".invalid";
 
-class Connectivity : public testing::Test {
-protected:
-    void SetUp() override { saved_ = g_szPublicHostName; }
-    void TearDown() override { SetPublicHost(saved_); }
-    static void SetPublicHost(const std::wstring& name)
-    {
-        lstrcpynW(g_szPublicHostName, name.c_str(), URL_HOST_CCH);
-    }
-    std::wstring saved_;
-};
+class Connectivity : public testing::Test {};
 
 TEST_F(Connectivity, WinsockLevelFollowsTheSystemVersion)
 {
@@ -58,9 +49,9 @@ TEST_F(Connectivity, ResultBitsFromTheLookups)
         {kUnresolvable.c_str(), FALSE, kUnresolvable, 1, ""},
     };
     for (const auto& c : cases) {
-        SetPublicHost(c.publicHost);
         tracesink::Clear();
-        EXPECT_EQ(GetInternetConnectedState(c.host, c.skipPublic), c.result);
+        EXPECT_EQ(GetInternetConnectedState(c.host, c.skipPublic ? nullptr : c.publicHost.c_str()),
+                  c.result);
         std::string dump = tracesink::Dump();
         EXPECT_TRUE(tracesink::Contains("GetInternetConnectedState-> Test cnx Internet")) << dump;
         // Wine reports a configured LAN.
@@ -81,8 +72,7 @@ TEST_F(Connectivity, ResultBitsFromTheLookups)
 TEST_F(Connectivity, InternetActiveAsksForTheLocalMachine)
 {
     // A null host resolves to the machine itself, whatever the public host.
-    SetPublicHost(kUnresolvable);
-    EXPECT_TRUE(GetInternetConnectedState(nullptr, FALSE) & CONNECTION_ACTIVED);
+    EXPECT_TRUE(GetInternetConnectedState(nullptr, kUnresolvable.c_str()) & CONNECTION_ACTIVED);
 }
 
 size_t CountLines(const std::string& message)
@@ -120,15 +110,14 @@ TEST_F(Connectivity, ARunChecksOnceAndEveryQuestionWaitsForThatCheck)
          "GetRunConnectionState(127.0.0.1)->3, from the run's check for (null)"},
         {"no run's check: each question checks", L"", 3, 3, nullptr},
     };
-    SetPublicHost(kUnresolvable);
     for (const auto& c : cases) {
         ForgetConnectionCheck();
         tracesink::Clear();
         bool bRunCheck = !c.runHost || c.runHost[0];
         if (bRunCheck)
-            StartConnectionCheck(c.runHost);
+            StartConnectionCheck(c.runHost, kUnresolvable.c_str());
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(GetRunConnectionState(L"127.0.0.1"), c.result) << c.what;
+            EXPECT_EQ(GetRunConnectionState(L"127.0.0.1", kUnresolvable.c_str()), c.result) << c.what;
         std::string dump = tracesink::Dump();
         EXPECT_EQ(CountLines("GetInternetConnectedState-> Test cnx Internet"), c.checks)
             << c.what << "\n" << dump;
