@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+// Process-wide: set by the window's thread, the script's EXIT and the fault
+// filter; every loop of every thread polls it.
 extern volatile LONG g_bCancel;
 
 inline BOOL IsCancelled()

@@ -29,6 +29,7 @@ struct OSVERSIONRECORD {
     WCHAR szOsName[OSNAME_CCH];
 };
 
+// Process-wide: facts of the machine, read once at start-up.
 extern OSVERSIONRECORD g_OsVersion;  // filled by GetOSVersion()
 extern WCHAR g_szSP[OSSP_CCH];       // service pack: "1", or "A"/"B"/"C" on 95
 

@@ -12,14 +12,19 @@
 #define RUNONCE_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
 
 extern WCHAR g_szCmdLine[CMDLINE_CCH];       // lpCmdLine; also <PARAMS>
+// Process-wide: every box of the program obeys it, before, during and after
+// the run.
 extern BOOL g_bSuppressMsgBoxes;             // -SUPPRESSMSGBOXES: boxes take their default answer
 
+// Process-wide: the modules every string, icon and dialog comes from.
 extern HINSTANCE hInstance;                  // the program's own module
 extern HINSTANCE hInstRes;                   // module holding dialogs and strings
 extern WCHAR TempPathTRV[PATH_CCH];          // <TEMP>\{A6E044B8-...}
 extern WCHAR DataPath[PATH_CCH];             // project data folder
 extern WCHAR Title[TITLE_CCH];               // window and message title
 extern WCHAR ExeFile[PATH_CCH];              // setup program to launch
+// Process-wide: the exit code's owner thread and <HWND_TRV> find the
+// window here.
 extern HWND g_hStatusWnd;                    // status window, 0 until it exists
 
 // The exit code has one owner, the thread of the status window: it answers

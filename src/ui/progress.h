@@ -104,4 +104,6 @@ private:
 };
 
 // The run's progress object, bound as the progress sink (common/progress.h).
+// Process-wide: fed from the run's thread and by the setup program's
+// messages, drawn on the window's thread.
 extern CSetupProgress g_Progress;

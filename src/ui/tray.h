@@ -62,4 +62,6 @@ private:
     UINT m_uDefaultMenuItem;  // position in the popup menu
 };
 
+// Process-wide: the one icon the shell knows for this program; the status
+// window routes the shell's notifications to it.
 extern CSystemTray g_SystemTray;
