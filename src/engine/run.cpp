@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 #include <strsafe.h>
 #include <memory>
+#include <new>
 #include <vector>
 #include "common/cancel.h"
 #include "common/checkedmath.h"
@@ -130,8 +131,12 @@ void RunInstallScript(WorkerRun& run)
 {
     if (!g_ProjectInfo.bRunScript || !GoingOn(run))
         return;
-    PathStripPathW(g_ProjectInfo.szScriptFile);
-    RunScriptFile(run, g_ProjectInfo.szScriptFile);
+    // The script is the file of that name in the scratch folder; the
+    // configuration itself stays as it was read.
+    WCHAR szScript[PATH_CCH];
+    StringCchCopyW(szScript, ARRAYSIZE(szScript), g_ProjectInfo.szScriptFile);
+    PathStripPathW(szScript);
+    RunScriptFile(run, szScript);
 }
 
 void FinishPreparation(const WorkerRun& run)
@@ -376,7 +381,16 @@ DWORD WINAPI ThreadUnCompressDATA(LPVOID lpParam)
 
 HANDLE StartSetupRun(IRunView* pView, SETUPRUN& setup)
 {
-    auto* pThread = new RUNTHREAD{std::unique_ptr<IRunView>(pView), setup};
+    std::unique_ptr<IRunView> view(pView);
+    if (!view) {
+        SetLastError(ERROR_OUTOFMEMORY);
+        return nullptr;
+    }
+    auto* pThread = new (std::nothrow) RUNTHREAD{std::move(view), setup};
+    if (!pThread) {
+        SetLastError(ERROR_OUTOFMEMORY);
+        return nullptr;
+    }
     HANDLE hThread = CreateThread(nullptr, 0, ThreadUnCompressDATA, pThread, 0, nullptr);
     if (!hThread)
         delete pThread;

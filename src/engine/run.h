@@ -29,7 +29,7 @@ DWORD RunSetup(IRunView& view, SETUPRUN& setup);
 // Starts the run on a thread of its own (ThreadUnCompressDATA), which owns
 // pView and deletes it when it ends; setup must outlive the thread.
 // Returns the thread (the caller closes it), or null when no thread could
-// be made (pView is then deleted here).
+// be made (pView is then deleted here; a null pView makes none).
 [[nodiscard]] HANDLE StartSetupRun(IRunView* pView, SETUPRUN& setup);
 
 // A program the setup program asks the run to start while it runs. Waits

@@ -1,4 +1,5 @@
 #include "ui/statusview.h"
+#include <new>
 #include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/process.h"
@@ -131,5 +132,5 @@ void StatusView::End()
 HANDLE StartStatusRun(HWND hStatus, SETUPRUN& setup)
 {
     // The run's thread owns the view and deletes it when it ends.
-    return StartSetupRun(new StatusView(hStatus), setup);
+    return StartSetupRun(new (std::nothrow) StatusView(hStatus), setup);
 }
