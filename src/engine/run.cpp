@@ -175,20 +175,25 @@ void PrepareWindowForLaunch(const WorkerRun& run)
 }
 
 // The setup program's command line: the configured one, then /CMDLINE:.
-void BuildCommandLine(const SETUPRUN& setup, LPWSTR szCmdLine, size_t cchCmdLine)
+// 206 when the two do not fit together: a command cut short would run the
+// program with other arguments than the package and the caller gave.
+[[nodiscard]] DWORD BuildCommandLine(const SETUPRUN& setup, LPWSTR szCmdLine, size_t cchCmdLine)
 {
     szCmdLine[0] = L'\0';
     if (*g_ProjectInfo.szExeCmdLine) {
-        StringCchCatW(szCmdLine, cchCmdLine, g_ProjectInfo.szExeCmdLine);
-        ExpandPathVar(szCmdLine, cchCmdLine);
+        // A configured line is shorter than a path: it fits.
+        (void)StringCchCopyW(szCmdLine, cchCmdLine, g_ProjectInfo.szExeCmdLine);
+        (void)ExpandPathVar(szCmdLine, static_cast<DWORD>(cchCmdLine));  // FALSE: nothing to expand
     }
     if (*setup.szCmdLineParam) {
         std::vector<WCHAR> param(setup.szCmdLineParam,
                                  setup.szCmdLineParam + ARRAYSIZE(setup.szCmdLineParam));
-        ExpandPathVar(param.data(), param.size());
-        StringCchCatW(szCmdLine, cchCmdLine, L" ");
-        StringCchCatW(szCmdLine, cchCmdLine, param.data());
+        (void)ExpandPathVar(param.data(), static_cast<DWORD>(param.size()));
+        if (FAILED(StringCchCatW(szCmdLine, cchCmdLine, L" ")) ||
+            FAILED(StringCchCatW(szCmdLine, cchCmdLine, param.data())))
+            return ERROR_FILENAME_EXCED_RANGE;
     }
+    return ERROR_SUCCESS;
 }
 
 void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
@@ -196,18 +201,31 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
     run.bRestart = TRUE;
     if (g_ProjectInfo.bLaunchExe && *ExeFile && !IsCancelled()) {
         // The whole buffer is stored: zero it so that only the text counts.
+        // A path is short enough to take its quotes.
         std::vector<WCHAR> text(REBOOT_TEXT_CCH, L'\0');
-        StringCchCopyW(text.data(), REBOOT_TEXT_CCH, ExeFile);
+        (void)StringCchCopyW(text.data(), REBOOT_TEXT_CCH, ExeFile);
         PathQuoteSpacesW(text.data());
-        StringCchCatW(text.data(), REBOOT_TEXT_CCH, L" ");
-        StringCchCatW(text.data(), REBOOT_TEXT_CCH, szCmdLine);
-        if (RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, g_ProjectInfo.szProductName, REG_SZ,
-                             text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR))) {
-            // The command needs its files after the restart; the caller
-            // learns that the installation is not complete yet.
-            run.setup.bRunOnceWritten = TRUE;
-            SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED, EXITCODE_OUTCOME);
+        // A command cut short would run the program with other arguments
+        // after the restart: it is not registered, and the run fails.
+        if (FAILED(StringCchCatW(text.data(), REBOOT_TEXT_CCH, L" ")) ||
+            FAILED(StringCchCatW(text.data(), REBOOT_TEXT_CCH, szCmdLine))) {
+            DebugTrace(L"ThreadUnCompressDATA()->The command for after the restart is longer than "
+                       L"%u characters: not registered", REBOOT_TEXT_CCH - 1);
+            run.dwError = ERROR_FILENAME_EXCED_RANGE;
+            return;
         }
+        if (!RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, g_ProjectInfo.szProductName, REG_SZ,
+                              text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR))) {
+            // Nothing would run after the restart: a 3010 would say otherwise.
+            run.dwError = LastErrorOr(ERROR_CAN_NOT_COMPLETE);
+            DebugTrace(L"ThreadUnCompressDATA()->The command for after the restart was not "
+                       L"registered (%d)", run.dwError);
+            return;
+        }
+        // The command needs its files after the restart; the caller
+        // learns that the installation is not complete yet.
+        run.setup.bRunOnceWritten = TRUE;
+        SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED, EXITCODE_OUTCOME);
     }
     if (run.setup.bSilent)
         return;
@@ -264,7 +282,13 @@ void LaunchOrRestart(WorkerRun& run)
     StringCchCopyW(szDir, ARRAYSIZE(szDir), ExeFile);
     PathRemoveFileSpecW(szDir);
     std::vector<WCHAR> cmdLine(CMDLINE_CCH, L'\0');
-    BuildCommandLine(run.setup, cmdLine.data(), CMDLINE_CCH);
+    DWORD dwFit = BuildCommandLine(run.setup, cmdLine.data(), CMDLINE_CCH);
+    if (dwFit != ERROR_SUCCESS) {
+        DebugTrace(L"ThreadUnCompressDATA()->The setup program's command line is longer than %u "
+                   L"characters: nothing started", CMDLINE_CCH - 1);
+        run.dwError = dwFit;
+        return;
+    }
 
     if (g_ProjectInfo.bNeedReboot)
         RegisterRestart(run, cmdLine.data());

@@ -353,6 +353,23 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
          nullptr},
         {"a restart instead of a launch", [](WorkerRunTest&) { g_ProjectInfo.bNeedReboot = 1; },
          3010, nullptr},
+        // A command line cut short would run the program with other
+        // arguments: nothing starts, nothing is registered.
+        {"-CMDLINE: too long for the setup program's command line", [](WorkerRunTest& t) {
+             std::wstring param(CMDLINE_CCH - 10, L'x');
+             lstrcpynW(t.m_setup.szCmdLineParam, param.c_str(), CMDLINE_CCH);
+         },
+         ERROR_FILENAME_EXCED_RANGE,
+         "ThreadUnCompressDATA()->The setup program's command line is longer than 7999 characters: "
+         "nothing started"},
+        {"a command too long to run after the restart", [](WorkerRunTest& t) {
+             g_ProjectInfo.bNeedReboot = 1;
+             std::wstring param(1000, L'x');
+             lstrcpynW(t.m_setup.szCmdLineParam, param.c_str(), CMDLINE_CCH);
+         },
+         ERROR_FILENAME_EXCED_RANGE,
+         "ThreadUnCompressDATA()->The command for after the restart is longer than 1023 characters: "
+         "not registered"},
         {"the restart question takes No", [](WorkerRunTest& t) {
              g_ProjectInfo.bNeedReboot = 1;
              t.m_setup.bSilent = FALSE;
