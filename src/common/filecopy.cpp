@@ -168,7 +168,7 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
             return dwKept;
         DWORD dwFolder = (dwFlags & XCOPY_CREATEDIR) ? CreateFolderOf(szTo) : ERROR_SUCCESS;
         if (dwFolder != ERROR_SUCCESS)
-            return ReportLastError(L"CreateDirectory", dwFolder);
+            return dwFolder;
         hTarget.Reset(CreateFileNoLink(szTo, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         if (!hTarget.IsValid()) {
             DWORD dwError = GetLastError();

@@ -312,9 +312,9 @@ DWORD CreateFolderOf(LPCWSTR szFile)
 {
     PATHBUF szFolder;
     if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szFile)))
-        return ERROR_FILENAME_EXCED_RANGE;
+        return ReportLastError(L"CreateDirectory", ERROR_FILENAME_EXCED_RANGE);
     if (PathRemoveFileSpecW(szFolder) && szFolder[0] && !CreateAllDirectory(szFolder))
-        return LastErrorOr(ERROR_PATH_NOT_FOUND);
+        return ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
     return ERROR_SUCCESS;
 }
 

@@ -70,7 +70,7 @@ void RemoveTrailingBackslash(LPWSTR szPath);
 // written there stays there instead of landing where the link points.
 void RemoveLinkAt(LPCWSTR szPath);
 // Creates the folder that will hold szFile. ERROR_SUCCESS when it is there
-// afterwards (a bare name needs none), else the reason.
+// afterwards (a bare name needs none), else the reason (traced).
 [[nodiscard]] DWORD CreateFolderOf(LPCWSTR szFile);
 // Moves a file's pointer to an offset from its start, or to its end.
 [[nodiscard]] BOOL SeekTo(HANDLE hFile, ULONGLONG ullOffset);

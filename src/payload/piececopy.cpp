@@ -73,7 +73,7 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
             return dwKept;
         DWORD dwFolder = bCreateDir ? CreateFolderOf(szTarget) : ERROR_SUCCESS;
         if (dwFolder != ERROR_SUCCESS)
-            return ReportLastError(L"CreateDirectory", dwFolder);
+            return dwFolder;
         hTarget.Reset(CreateFileNoLink(szTarget, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         if (!hTarget.IsValid())
             return ReportLastError(L"CreateFile", GetLastError());
