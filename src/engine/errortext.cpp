@@ -46,14 +46,14 @@ void DriveOf(LPCWSTR szPath, LPWSTR szDrive, size_t cchDrive)
 
 // Whole megabytes, rounded up, grouped as the run's language writes
 // numbers ("1,024", "1 024", "1.024").
-void FormatMegabytes(ULONGLONG ullBytes, LPWSTR szText, size_t cchText)
+void FormatMegabytes(DWORD dwLangId, ULONGLONG ullBytes, LPWSTR szText, size_t cchText)
 {
     ULONGLONG ullMb = ullBytes / BYTES_PER_MB + (ullBytes % BYTES_PER_MB ? 1 : 0);
     if (ullMb == 0)
         ullMb = 1;
     WCHAR szDigits[NUMBER_CCH];
     StringCchPrintfW(szDigits, ARRAYSIZE(szDigits), L"%I64u", ullMb);
-    LCID lcid = MAKELCID(static_cast<LANGID>(ChosenLanguageId()), SORT_DEFAULT);
+    LCID lcid = MAKELCID(static_cast<LANGID>(dwLangId), SORT_DEFAULT);
     WCHAR szThousand[SEPARATOR_CCH] = L",";
     WCHAR szDecimal[SEPARATOR_CCH] = L".";
     GetLocaleInfoW(lcid, LOCALE_STHOUSAND, szThousand, ARRAYSIZE(szThousand));
@@ -137,7 +137,8 @@ UINT ErrorMessageId(ERRORKIND kind)
     return kind < ERRORKIND_COUNT ? MESSAGE_IDS[kind] : IDS_ERROR_OTHER;
 }
 
-void BuildErrorText(ERRORKIND kind, const FAILUREINFO& failure, LPWSTR szText, size_t cchText)
+void BuildErrorText(ERRORKIND kind, const FAILUREINFO& failure, const RUNCONTEXT& ctx,
+                    LPWSTR szText, size_t cchText)
 {
     if (!szText || cchText == 0)
         return;
@@ -147,8 +148,9 @@ void BuildErrorText(ERRORKIND kind, const FAILUREINFO& failure, LPWSTR szText, s
     else
         StringCchCopyW(szPlace, ARRAYSIZE(szPlace), failure.szPath ? failure.szPath : L"");
     WCHAR szMegabytes[NUMBER_CCH];
-    FormatMegabytes(failure.ullNeedBytes, szMegabytes, ARRAYSIZE(szMegabytes));
-    LPCWSTR args[] = {Title, szPlace, szMegabytes};
+    FormatMegabytes(ChosenLanguageId(ctx), failure.ullNeedBytes, szMegabytes,
+                    ARRAYSIZE(szMegabytes));
+    LPCWSTR args[] = {ctx.szTitle, szPlace, szMegabytes};
     if (!FormatUiText(ErrorMessageId(kind), szText, cchText, args, ARRAYSIZE(args)))
         szText[0] = L'\0';
     if (kind != ERRORKIND_CANCELLED)

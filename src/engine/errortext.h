@@ -2,6 +2,7 @@
 // in the run's language, with the Win32 code last for support.
 #pragma once
 #include <windows.h>
+#include "state/runcontext.h"
 
 // What a failure means to the user; each kind has a message of its own.
 enum ERRORKIND : DWORD {
@@ -34,8 +35,9 @@ ERRORKIND ErrorKindOf(DWORD dwCode, BOOL bDownload);
 // The string that says what happened and what to do.
 UINT ErrorMessageId(ERRORKIND kind);
 
-// The box text: the kind's message (%1 the product, %2 the path or drive,
-// %3 the megabytes needed), then a blank line and the code, with the
+// The box text in the language of ctx: the kind's message (%1 the product,
+// %2 the path or drive, %3 the megabytes needed), then a blank line and the code, with the
 // system's text for it where the message itself names no cause. A
 // cancelled run's text has no code.
-void BuildErrorText(ERRORKIND kind, const FAILUREINFO& failure, LPWSTR szText, size_t cchText);
+void BuildErrorText(ERRORKIND kind, const FAILUREINFO& failure, const RUNCONTEXT& ctx,
+                    LPWSTR szText, size_t cchText);

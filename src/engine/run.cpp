@@ -23,7 +23,7 @@
 #include "script/script.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
-#include "state/projectinfo.h"
+#include "state/runcontext.h"
 #include "state/state.h"
 
 namespace {
@@ -35,9 +35,10 @@ const WCHAR SCRIPT_SECTION[] = L"[Scripttrv]";
 
 // What one run keeps from step to step.
 struct WorkerRun {
-    WorkerRun(IRunView& v, SETUPRUN& s) : view(v), setup(s), payload(s.payload) {}
+    WorkerRun(IRunView& v, SETUPRUN& s) : view(v), setup(s), ctx(*s.pCtx), payload(s.payload) {}
     IRunView& view;
     SETUPRUN& setup;
+    RUNCONTEXT& ctx;
     const PAYLOADFOUND& payload;
     EXTRACTFAILURE failure = {};  // where the extraction failed
     DWORD dwError = 0;
@@ -56,7 +57,7 @@ bool GoingOn(const WorkerRun& run)
 // Loads one interface string; FALSE when the language has none.
 BOOL LoadUiString(UINT uId, LPWSTR szBuffer, size_t cchBuffer)
 {
-    return LoadStringEx(hInstRes, uId, szBuffer, static_cast<int>(cchBuffer), ChosenLanguageId());
+    return LoadStringEx(hInstRes, uId, szBuffer, static_cast<int>(cchBuffer), 0);
 }
 
 void ExtractPayload(WorkerRun& run)
@@ -69,16 +70,18 @@ void ExtractPayload(WorkerRun& run)
     const PAYLOADFOUND& payload = run.payload;
     if (payload.hDataRes) {
         DebugTrace(L"ThreadUnCompressDATA()->Extract CAB Ressource!");
-        run.dwError = ExtractDATARes(payload.hDataRes, payload.dwDataResSize, &run.failure);
+        run.dwError =
+            ExtractDATARes(run.ctx, payload.hDataRes, payload.dwDataResSize, &run.failure);
     } else if (payload.bDataFile) {
         DebugTrace(L"ThreadUnCompressDATA()->Extract DATA file");
-        run.dwError = ReadDataStruct(ModuleFile, payload.dwDataFileOffset, g_ProjectInfo.szTgdFolder,
-                                     DataPath, std::vector<DATAFILEINFO>(), run.setup.bForceDownload,
-                                     &run.failure);
+        run.dwError =
+            ReadDataStruct(run.ctx, run.ctx.szModuleFile, payload.dwDataFileOffset,
+                           run.ctx.project.szTgdFolder, run.ctx.szDataPath,
+                           std::vector<DATAFILEINFO>(), run.setup.bForceDownload, &run.failure);
     } else {
         if (payload.bLost)
             run.dwError = ERROR_INVALID_DATA;
-        else if (g_bFileList)
+        else if (run.ctx.bFileList)
             run.dwError = ERROR_FILE_NOT_FOUND;
         DebugTrace(L"ThreadUnCompressDATA()->No Data to Extract!");
     }
@@ -89,7 +92,7 @@ void ExtractPayload(WorkerRun& run)
 // goes before anything from it runs.
 void RemoveForeignFilesFromTarget(WorkerRun& run)
 {
-    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
+    LPCWSTR szTgd = run.ctx.project.szTgdFolder;
     if (!GoingOn(run) || !(run.setup.bOwnTarget || IsRunFolder(szTgd)))
         return;
     DWORD dwError = RemoveForeignFiles(szTgd);
@@ -103,7 +106,7 @@ void RemoveForeignFilesFromTarget(WorkerRun& run)
 void RunScriptFile(WorkerRun& run, LPCWSTR szFileName)
 {
     WCHAR szPath[PATH_CCH];
-    PathCombineW(szPath, TempPathTRV, szFileName);
+    PathCombineW(szPath, run.ctx.szTempTRV, szFileName);
     DebugTrace(L"ThreadUnCompressDATA()->ReadScript(%s)", szPath);
     SCRIPTLIST lines;
     DWORD dwRefused = 0;
@@ -124,17 +127,17 @@ void RunScriptFile(WorkerRun& run, LPCWSTR szFileName)
     }
     // A script stopped by EXIT or a cancel says so in the cancel flag and the
     // exit code, which the steps after it read.
-    (void)ProcessScript(std::move(lines));
+    (void)ProcessScript(run.ctx, std::move(lines));
 }
 
 void RunInstallScript(WorkerRun& run)
 {
-    if (!g_ProjectInfo.bRunScript || !GoingOn(run))
+    if (!run.ctx.project.bRunScript || !GoingOn(run))
         return;
     // The script is the file of that name in the scratch folder; the
     // configuration itself stays as it was read.
     WCHAR szScript[PATH_CCH];
-    StringCchCopyW(szScript, ARRAYSIZE(szScript), g_ProjectInfo.szScriptFile);
+    StringCchCopyW(szScript, ARRAYSIZE(szScript), run.ctx.project.szScriptFile);
     PathStripPathW(szScript);
     RunScriptFile(run, szScript);
 }
@@ -164,7 +167,7 @@ void FinishPreparation(const WorkerRun& run)
 // sight.
 void PrepareWindowForLaunch(const WorkerRun& run)
 {
-    if (g_ProjectInfo.bDialogInRun) {
+    if (run.ctx.project.bDialogInRun) {
         WCHAR szText[TITLE_CCH];
         if (LoadUiString(IDS_INSTALLING, szText, ARRAYSIZE(szText)))
             Progress().SetStepText(szText);
@@ -179,16 +182,18 @@ void PrepareWindowForLaunch(const WorkerRun& run)
 // program with other arguments than the package and the caller gave.
 [[nodiscard]] DWORD BuildCommandLine(const SETUPRUN& setup, LPWSTR szCmdLine, size_t cchCmdLine)
 {
+    const RUNCONTEXT& ctx = *setup.pCtx;
     szCmdLine[0] = L'\0';
-    if (*g_ProjectInfo.szExeCmdLine) {
+    if (*ctx.project.szExeCmdLine) {
         // A configured line is shorter than a path: it fits.
-        (void)StringCchCopyW(szCmdLine, cchCmdLine, g_ProjectInfo.szExeCmdLine);
-        (void)ExpandPathVar(szCmdLine, static_cast<DWORD>(cchCmdLine));  // FALSE: nothing to expand
+        (void)StringCchCopyW(szCmdLine, cchCmdLine, ctx.project.szExeCmdLine);
+        // FALSE: nothing to expand.
+        (void)ExpandPathVar(ctx, szCmdLine, static_cast<DWORD>(cchCmdLine));
     }
     if (*setup.szCmdLineParam) {
         std::vector<WCHAR> param(setup.szCmdLineParam,
                                  setup.szCmdLineParam + ARRAYSIZE(setup.szCmdLineParam));
-        (void)ExpandPathVar(param.data(), static_cast<DWORD>(param.size()));
+        (void)ExpandPathVar(ctx, param.data(), static_cast<DWORD>(param.size()));
         if (FAILED(StringCchCatW(szCmdLine, cchCmdLine, L" ")) ||
             FAILED(StringCchCatW(szCmdLine, cchCmdLine, param.data())))
             return ERROR_FILENAME_EXCED_RANGE;
@@ -199,11 +204,11 @@ void PrepareWindowForLaunch(const WorkerRun& run)
 void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
 {
     run.bRestart = TRUE;
-    if (g_ProjectInfo.bLaunchExe && *ExeFile && !IsCancelled()) {
+    if (run.ctx.project.bLaunchExe && *run.ctx.szExeFile && !IsCancelled()) {
         // The whole buffer is stored: zero it so that only the text counts.
         // A path is short enough to take its quotes.
         std::vector<WCHAR> text(REBOOT_TEXT_CCH, L'\0');
-        (void)StringCchCopyW(text.data(), REBOOT_TEXT_CCH, ExeFile);
+        (void)StringCchCopyW(text.data(), REBOOT_TEXT_CCH, run.ctx.szExeFile);
         PathQuoteSpacesW(text.data());
         // A command cut short would run the program with other arguments
         // after the restart: it is not registered, and the run fails.
@@ -214,7 +219,7 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
             run.dwError = ERROR_FILENAME_EXCED_RANGE;
             return;
         }
-        if (!RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, g_ProjectInfo.szProductName, REG_SZ,
+        if (!RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, run.ctx.project.szProductName, REG_SZ,
                               text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR))) {
             // Nothing would run after the restart: a 3010 would say otherwise.
             run.dwError = LastErrorOr(ERROR_CAN_NOT_COMPLETE);
@@ -243,12 +248,12 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
 // program that could not be started fails the run with the reason.
 void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWSTR szDir)
 {
-    BOOL bWait = g_ProjectInfo.bDialogInRun || g_ProjectInfo.bDelFiles;
+    BOOL bWait = run.ctx.project.bDialogInRun || run.ctx.project.bDelFiles;
     HANDLE hProcess = nullptr;
     DWORD dwProgramCode = 0;
     HWND hOwner = run.view.Owner();
-    if (ExecuteFile(hOwner, ExeFile, szCmdLine, szDir, szVerb, bWait,
-                    static_cast<int>(g_ProjectInfo.uiExeWinDisplay), &dwProgramCode, &hProcess)) {
+    if (ExecuteFile(hOwner, run.ctx.szExeFile, szCmdLine, szDir, szVerb, bWait,
+                    static_cast<int>(run.ctx.project.uiExeWinDisplay), &dwProgramCode, &hProcess)) {
         // Its files stay while it runs, even when the run is cancelled.
         if (bWait)
             KeepLaunchedProgram(hProcess);
@@ -275,11 +280,11 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
 
 void LaunchOrRestart(WorkerRun& run)
 {
-    if (!(g_ProjectInfo.bLaunchExe || g_ProjectInfo.bNeedReboot) || !GoingOn(run))
+    if (!(run.ctx.project.bLaunchExe || run.ctx.project.bNeedReboot) || !GoingOn(run))
         return;
-    LPCWSTR szVerb = (g_ProjectInfo.uiLaunchOptions != 0 && IsVistaOrMore()) ? L"RunAs" : L"open";
+    LPCWSTR szVerb = (run.ctx.project.uiLaunchOptions != 0 && IsVistaOrMore()) ? L"RunAs" : L"open";
     WCHAR szDir[PATH_CCH];
-    StringCchCopyW(szDir, ARRAYSIZE(szDir), ExeFile);
+    StringCchCopyW(szDir, ARRAYSIZE(szDir), run.ctx.szExeFile);
     PathRemoveFileSpecW(szDir);
     std::vector<WCHAR> cmdLine(CMDLINE_CCH, L'\0');
     DWORD dwFit = BuildCommandLine(run.setup, cmdLine.data(), CMDLINE_CCH);
@@ -290,9 +295,9 @@ void LaunchOrRestart(WorkerRun& run)
         return;
     }
 
-    if (g_ProjectInfo.bNeedReboot)
+    if (run.ctx.project.bNeedReboot)
         RegisterRestart(run, cmdLine.data());
-    else if (g_ProjectInfo.bLaunchExe && !IsCancelled())
+    else if (run.ctx.project.bLaunchExe && !IsCancelled())
         LaunchSetupProgram(run, cmdLine.data(), szVerb, szDir);
 }
 
@@ -300,15 +305,15 @@ void LaunchOrRestart(WorkerRun& run)
 // what to do, and the code.
 void ChooseErrorText(WorkerRun& run)
 {
-    FAILUREINFO failure = {run.dwError, g_ProjectInfo.szTgdFolder, run.failure.ullNeedBytes};
+    FAILUREINFO failure = {run.dwError, run.ctx.project.szTgdFolder, run.failure.ullNeedBytes};
     if (run.failure.dwStep != EXTRACT_STEP_NONE)
         failure.szPath = run.failure.szPath;
     else if (run.bLaunchFailed)
-        failure.szPath = ExeFile;
+        failure.szPath = run.ctx.szExeFile;
     if (failure.ullNeedBytes == 0)
-        failure.ullNeedBytes = SatAdd(run.payload.dwDataResSize, g_ProjectInfo.uiTotFilesSize);
+        failure.ullNeedBytes = SatAdd(run.payload.dwDataResSize, run.ctx.project.uiTotFilesSize);
     ERRORKIND kind = ErrorKindOf(run.dwError, run.failure.dwStep == EXTRACT_STEP_DOWNLOAD);
-    BuildErrorText(kind, failure, run.szMessage, ARRAYSIZE(run.szMessage));
+    BuildErrorText(kind, failure, run.ctx, run.szMessage, ARRAYSIZE(run.szMessage));
     // A cancel was the user's own doing: a balloon says it, no box.
     if (kind == ERRORKIND_CANCELLED)
         run.bShowBox = FALSE;
@@ -355,7 +360,7 @@ DWORD RunSetup(IRunView& view, SETUPRUN& setup)
     // A failed or cancelled extraction leaves a folder that was not the
     // run's own as it found it (the run's own goes at the end anyway).
     if ((run.dwError || IsCancelled()) && !run.setup.bOwnTarget)
-        UndoRunFolder(g_ProjectInfo.szTgdFolder);
+        UndoRunFolder(run.ctx.project.szTgdFolder);
     RemoveForeignFilesFromTarget(run);
     RunInstallScript(run);
     FinishPreparation(run);

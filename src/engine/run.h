@@ -4,10 +4,14 @@
 #pragma once
 #include <windows.h>
 #include "engine/runview.h"
+#include "state/runcontext.h"
 #include "state/state.h"
 
 // What a run is given, and what it leaves for the end of the program.
 struct SETUPRUN {
+    explicit SETUPRUN(RUNCONTEXT& ctx) : pCtx(&ctx) {}
+
+    RUNCONTEXT* pCtx;              // the configuration and the places it works with
     PAYLOADFOUND payload;          // what it extracts
     BOOL bSilent = FALSE;          // -S, -FULLSILENT: nothing shown, nobody asked
     BOOL bForceDownload = FALSE;   // -FD: web files come from the server, never from a copy

@@ -20,7 +20,7 @@
 #include "state/languages.h"
 #include "state/langlib.h"
 #include "state/pathvar.h"
-#include "state/projectinfo.h"
+#include "state/runcontext.h"
 #include "state/state.h"
 #include "net/connectivity.h"
 #include "net/url.h"
@@ -68,17 +68,18 @@ struct RunState {
     BOOL bNoConfig = FALSE;        // neither a file beside the package nor an embedded one
     WCHAR szExpectedConfig[PATH_CCH] = L"";
     WORD wLangParam = 0;           // -LANG:, 0 = not forced
-    SETUPRUN setup;                // the setup run: its payload, its target, what it leaves
+    RUNCONTEXT ctx;                // the configuration and the run's places, for all it calls
+    SETUPRUN setup{ctx};           // the setup run: its payload, its target, what it leaves
 };
 
-BOOL HasOption(LPCWSTR szName)
+BOOL HasOption(const RunState& run, LPCWSTR szName)
 {
-    return ::HasOption(g_szCmdLine, szName);
+    return ::HasOption(run.ctx.szCmdLine, szName);
 }
 
-BOOL GetOptionValue(LPCWSTR szName, LPWSTR szValue, size_t cchValue)
+BOOL GetOptionValue(const RunState& run, LPCWSTR szName, LPWSTR szValue, size_t cchValue)
 {
-    return ::GetOptionValue(g_szCmdLine, szName, szValue, cchValue);
+    return ::GetOptionValue(run.ctx.szCmdLine, szName, szValue, cchValue);
 }
 
 void RemoveFolder(LPCWSTR szPath)
@@ -98,12 +99,12 @@ Next FailStartUp(const RunState& run, DWORD dwError, ERRORKIND kind, LPCWSTR szP
 {
     FAILUREINFO failure = {dwError, szPath, 0};
     std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
-    BuildErrorText(kind, failure, text.data(), MESSAGE_TEXT_CCH);
+    BuildErrorText(kind, failure, run.ctx, text.data(), MESSAGE_TEXT_CCH);
     std::vector<WCHAR> line(MESSAGE_TEXT_CCH, L'\0');
     OneLineForTrace(text.data(), line.data(), MESSAGE_TEXT_CCH);
     DebugTrace(L"WinMain()->Error %d: %s", dwError, line.data());
     if (!run.setup.bSilent)
-        ShowErrorBox(nullptr, text.data());
+        ShowErrorBox(nullptr, run.ctx.szTitle, text.data());
     SetExitCode(dwError);
     return Next::Shutdown;
 }
@@ -136,12 +137,12 @@ void Begin(RunState& run)
     // Unread, the version stays unknown and every test of it takes the
     // older system's way.
     (void)GetOSVersion();
-    InitPathVar();
+    InitPathVar(run.ctx);
     // The folders of the path variables, the one the launcher started in
     // and its own are never removed or emptied, whatever a script says.
-    for (const WCHAR* szFolder : g_szPathVar)
+    for (const WCHAR* szFolder : run.ctx.szFolders)
         ProtectFolder(szFolder);
-    ProtectFolder(ModulePath);
+    ProtectFolder(run.ctx.szModulePath);
     PrepareProtectedFolders();
 }
 
@@ -154,18 +155,18 @@ void TraceArgument(void*, LPCWSTR szText, size_t cchText, BOOL bKnown)
         DebugTrace(L"WinMain()->Argument: %.*s (not an option of the package: ignored)", cch, szText);
 }
 
-void CopyCommandLine(LPCWSTR lpCmdLine)
+void CopyCommandLine(RunState& run, LPCWSTR lpCmdLine)
 {
-    StringCchCopyW(g_szCmdLine, CMDLINE_CCH, lpCmdLine ? lpCmdLine : L"");
-    DebugTrace(L"WinMain()->CmdLine=%s", g_szCmdLine);
+    StringCchCopyW(run.ctx.szCmdLine, CMDLINE_CCH, lpCmdLine ? lpCmdLine : L"");
+    DebugTrace(L"WinMain()->CmdLine=%s", run.ctx.szCmdLine);
     // How the line was read, one argument at a time.
-    SplitCommandLine(g_szCmdLine, TraceArgument, nullptr);
+    SplitCommandLine(run.ctx.szCmdLine, TraceArgument, nullptr);
 }
 
 // Options for a run that nobody watches, read before the first box.
-void ReadUnattendedOptions()
+void ReadUnattendedOptions(const RunState& run)
 {
-    if (HasOption(L"SUPPRESSMSGBOXES")) {
+    if (HasOption(run, L"SUPPRESSMSGBOXES")) {
         g_bSuppressMsgBoxes = TRUE;
         // Nor may the system ask: no critical-error, open-file or crash boxes.
         SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX |
@@ -173,18 +174,18 @@ void ReadUnattendedOptions()
         DebugTrace(L"WinMain()->Message boxes suppressed by parameter");
     }
     WCHAR szLog[PATH_CCH];
-    if (GetOptionValue(L"LOG:", szLog, ARRAYSIZE(szLog)))
+    if (GetOptionValue(run, L"LOG:", szLog, ARRAYSIZE(szLog)))
         DebugTrace(L"WinMain()->Log file parameter: %s (%d)", szLog, IsTraceLogOpen());
 }
 
 // The list of options, in the package's language when its library has it
 // (hRes), else from the program itself.
-void ShowHelp(HINSTANCE hRes)
+void ShowHelp(const RunState& run, HINSTANCE hRes)
 {
     WCHAR szCaption[TITLE_CCH] = L"";
     std::vector<WCHAR> text(CMDLINE_CCH, L'\0');
-    if (hRes == hInstance || !LoadStringEx(hRes, IDS_HELP_TEXT, text.data(), CMDLINE_CCH,
-                                           ChosenLanguageId()))
+    if (hRes == hInstance ||
+        !LoadStringEx(hRes, IDS_HELP_TEXT, text.data(), CMDLINE_CCH, ChosenLanguageId(run.ctx)))
         LoadStringW(hInstance, IDS_HELP_TEXT, text.data(), CMDLINE_CCH);
     (void)LoadUiText(IDS_HELP_CAPTION, szCaption, ARRAYSIZE(szCaption));  // else no caption
     TrimTrailingBlanks(text.data());
@@ -195,13 +196,13 @@ void ShowHelp(HINSTANCE hRes)
 void ReadLanguageAndCmdLineOptions(RunState& run)
 {
     WCHAR szValue[PATH_CCH];
-    if (GetOptionValue(L"LANG:", szValue, ARRAYSIZE(szValue))) {
+    if (GetOptionValue(run, L"LANG:", szValue, ARRAYSIZE(szValue))) {
         run.wLangParam = static_cast<WORD>(wcstoul(szValue, nullptr, 10));
         DebugTrace(L"WinMain()->Language parameter: %d", run.wLangParam);
     }
     // For the setup program as written, quotes included.
     LPWSTR szCmdLineParam = run.setup.szCmdLineParam;
-    if (GetOptionValue(L"CMDLINE:", szCmdLineParam, ARRAYSIZE(run.setup.szCmdLineParam)))
+    if (GetOptionValue(run, L"CMDLINE:", szCmdLineParam, ARRAYSIZE(run.setup.szCmdLineParam)))
         DebugTrace(L"WinMain()->CMDLINE parameter: %s", szCmdLineParam);
 }
 
@@ -209,19 +210,20 @@ void ReadLanguageAndCmdLineOptions(RunState& run)
 
 Next CreateScratchFolder(RunState& run)
 {
-    DWORD dwError = TakeScratchFolder(&run.hScratchLock);
+    DWORD dwError =
+        TakeScratchFolder(run.ctx.szFolders[PV_TEMP], run.ctx.szTempTRV, &run.hScratchLock);
     if (dwError != ERROR_SUCCESS && run.bHelp) {
         // No language library without the folder: the program's own list.
-        ShowHelp(hInstance);
+        ShowHelp(run, hInstance);
         return Next::Return0;
     }
     if (dwError != ERROR_SUCCESS) {
         // Not a success: a deployment script must see that nothing ran.
-        DebugTrace(L"WinMain()->Error create directory (%s)!", TempPathTRV);
+        DebugTrace(L"WinMain()->Error create directory (%s)!", run.ctx.szTempTRV);
         SetExitCode(dwError, EXITCODE_OUTCOME);
         return Next::ReturnError;
     }
-    DebugTrace(L"WinMain()->TempPathTRV=%s", TempPathTRV);
+    DebugTrace(L"WinMain()->TempPathTRV=%s", run.ctx.szTempTRV);
     return Next::Continue;
 }
 
@@ -232,16 +234,16 @@ BOOL FindConfigNamedBeside(RunState& run)
 {
     WCHAR szName[PATH_CCH] = L"";
     {
-        CProfileFile profile(ConfigFile, TempPathTRV, L"WinMain()");
+        CProfileFile profile(run.ctx.szConfigFile, run.ctx.szTempTRV, L"WinMain()");
         GetPrivateProfileStringW(PACKAGE_SECTION, CONFIG_FILE_KEY, L"", szName, PATH_CCH,
                                  profile.Path());
     }
     if (!*szName)
         return FALSE;
-    PathCombineW(run.szExpectedConfig, ModulePath, PathFindFileNameW(szName));
+    PathCombineW(run.szExpectedConfig, run.ctx.szModulePath, PathFindFileNameW(szName));
     DebugTrace(L"WinMain()->Configuration expected beside the package: %s", run.szExpectedConfig);
     if (FileExists(run.szExpectedConfig))
-        StringCchCopyW(ConfigFile, PATH_CCH, run.szExpectedConfig);
+        StringCchCopyW(run.ctx.szConfigFile, PATH_CCH, run.szExpectedConfig);
     else
         run.bConfigMissing = TRUE;
     return TRUE;
@@ -249,11 +251,11 @@ BOOL FindConfigNamedBeside(RunState& run)
 
 void ReadConfiguration(RunState& run)
 {
-    InitProjectInfo();
-    if (!FileExists(ConfigFile)) {
-        StringCchCopyW(run.szExpectedConfig, PATH_CCH, ConfigFile);
-        StringCchPrintfW(ConfigFile, PATH_CCH, L"%s\\setup.cfg", TempPathTRV);
-        if (!ExtractRes(hInstance, IDR_CFG, L"CFG", ConfigFile))
+    InitProjectInfo(run.ctx);
+    if (!FileExists(run.ctx.szConfigFile)) {
+        StringCchCopyW(run.szExpectedConfig, PATH_CCH, run.ctx.szConfigFile);
+        StringCchPrintfW(run.ctx.szConfigFile, PATH_CCH, L"%s\\setup.cfg", run.ctx.szTempTRV);
+        if (!ExtractRes(hInstance, IDR_CFG, L"CFG", run.ctx.szConfigFile))
             run.bNoConfig = TRUE;
         else
             FindConfigNamedBeside(run);
@@ -264,138 +266,141 @@ void ReadConfiguration(RunState& run)
         DebugTrace(L"WinMain()->Configuration file missing (%s)", run.szExpectedConfig);
     // A file that is not there leaves the defaults; the checks above and
     // CheckConfiguration say what that means for the run.
-    (void)ReadConfigFile(ConfigFile, run.wLangParam);
+    (void)ReadConfigFile(run.ctx, run.ctx.szConfigFile, run.wLangParam);
 }
 
 // The connection check runs beside the rest of the run, for the host the
 // package's web files come from; whatever needs it waits for its answer.
-void StartConnectionCheckForPackage()
+void StartConnectionCheckForPackage(const RunState& run)
 {
     WCHAR szHostName[URL_HOST_CCH] = L"";
-    if (*g_ProjectInfo.szWebDownloadUrl)
-        SplitURL(g_ProjectInfo.szWebDownloadUrl, szHostName, nullptr, nullptr, nullptr, nullptr,
+    if (*run.ctx.project.szWebDownloadUrl)
+        SplitURL(run.ctx.project.szWebDownloadUrl, szHostName, nullptr, nullptr, nullptr, nullptr,
                  nullptr);
     StartConnectionCheck(szHostName[0] ? szHostName : nullptr);
 }
 
 // The GUID names a mutex and folders: anything but GUID form is not used.
-void CheckGuid()
+void CheckGuid(RunState& run)
 {
-    if (g_ProjectInfo.szGuid[0] && !IsGuidForm(g_ProjectInfo.szGuid)) {
-        DebugTrace(L"WinMain()->Guid '%s' refused: not a GUID", g_ProjectInfo.szGuid);
-        g_ProjectInfo.szGuid[0] = L'\0';
+    if (run.ctx.project.szGuid[0] && !IsGuidForm(run.ctx.project.szGuid)) {
+        DebugTrace(L"WinMain()->Guid '%s' refused: not a GUID", run.ctx.project.szGuid);
+        run.ctx.project.szGuid[0] = L'\0';
     }
 }
 
 Next TakeProjectMutex(RunState& run)
 {
-    if (!*g_ProjectInfo.szGuid)
+    if (!*run.ctx.project.szGuid)
         return Next::Continue;
-    run.hMutex = CreateMutexW(nullptr, FALSE, g_ProjectInfo.szGuid);
+    run.hMutex = CreateMutexW(nullptr, FALSE, run.ctx.project.szGuid);
     if (run.hMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        DebugTrace(L"WinMain()->Project already in memory (%s)", g_ProjectInfo.szGuid);
+        DebugTrace(L"WinMain()->Project already in memory (%s)", run.ctx.project.szGuid);
         SetExitCode(ERROR_ALREADY_EXISTS, EXITCODE_OUTCOME);
         return Next::Shutdown;
     }
     return Next::Continue;
 }
 
-void ApplyNoResume()
+void ApplyNoResume(RunState& run)
 {
-    if (HasOption(L"NORESUME")) {
-        g_ProjectInfo.bResumeSetup = 0;
+    if (HasOption(run, L"NORESUME")) {
+        run.ctx.project.bResumeSetup = 0;
         DebugTrace(L"WinMain()->Resume mode disabled by parameter");
     }
 }
 
-BOOL UsesResumeFolders()
+BOOL UsesResumeFolders(const RunState& run)
 {
-    return g_ProjectInfo.bResumeSetup && g_ProjectInfo.szGuid[0] &&
-           !IsDefaultGuid(g_ProjectInfo.szGuid);
+    return run.ctx.project.bResumeSetup && run.ctx.project.szGuid[0] &&
+           !IsDefaultGuid(run.ctx.project.szGuid);
 }
 
-Next CreateDataFolder()
+Next CreateDataFolder(RunState& run)
 {
-    if (UsesResumeFolders()) {
+    if (UsesResumeFolders(run)) {
         WCHAR szResume[PATH_CCH];
-        StringCchPrintfW(szResume, PATH_CCH, L"%s\\%s", g_szPathVar[PV_TEMP], g_ProjectInfo.szGuid);
+        StringCchPrintfW(szResume, PATH_CCH, L"%s\\%s", run.ctx.szFolders[PV_TEMP],
+                         run.ctx.project.szGuid);
         if (!TakeResumeFolder(szResume)) {
             DebugTrace(L"WinMain()->Resume mode off: '%s' is not the run's own", szResume);
-            g_ProjectInfo.bResumeSetup = 0;
+            run.ctx.project.bResumeSetup = 0;
         }
     }
     // A package without a GUID gets a folder of its own, never the scratch
     // folder itself.
-    if (UsesResumeFolders())
-        StringCchPrintfW(DataPath, PATH_CCH, L"%s\\%s\\%s", g_szPathVar[PV_TEMP], g_ProjectInfo.szGuid,
-                         g_ProjectInfo.szGuid);
+    if (UsesResumeFolders(run))
+        StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s\\%s", run.ctx.szFolders[PV_TEMP],
+                         run.ctx.project.szGuid, run.ctx.project.szGuid);
     else
-        StringCchPrintfW(DataPath, PATH_CCH, L"%s\\%s", TempPathTRV,
-                         g_ProjectInfo.szGuid[0] ? g_ProjectInfo.szGuid : TRV_DEFAULT_GUID);
-    if (!CreateAllDirectory(DataPath)) {
+        StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
+                         run.ctx.project.szGuid[0] ? run.ctx.project.szGuid : TRV_DEFAULT_GUID);
+    if (!CreateAllDirectory(run.ctx.szDataPath)) {
         DWORD dwError = GetLastError();
-        DebugTrace(L"WinMain()->Error create directory (%s)->%d!", DataPath, dwError);
+        DebugTrace(L"WinMain()->Error create directory (%s)->%d!", run.ctx.szDataPath, dwError);
         if (dwError != ERROR_ALREADY_EXISTS) {
-            RemoveFolder(DataPath);
+            RemoveFolder(run.ctx.szDataPath);
             SetExitCode(dwError ? dwError : ERROR_PATH_NOT_FOUND);
             return Next::Shutdown;
         }
     }
-    DebugTrace(L"WinMain()->DataPath=%s", DataPath);
+    DebugTrace(L"WinMain()->DataPath=%s", run.ctx.szDataPath);
     return Next::Continue;
 }
 
 // ---- localized -----------------------------------------------------------
 
-BOOL IsSilentRequested()
+BOOL IsSilentRequested(const RunState& run)
 {
-    return HasOption(L"S") || HasOption(L"FULLSILENT");
+    return HasOption(run, L"S") || HasOption(run, L"FULLSILENT");
 }
 
 // A library of the temporary folder that the run did not write and can not
 // remove: nothing is loaded, and the run ends with the reason.
-Next StopForLibrary(LPCWSTR szLibrary, DWORD dwError)
+Next StopForLibrary(const RunState& run, LPCWSTR szLibrary, DWORD dwError)
 {
     DebugTrace(L"WinMain()->%s is not the package's own and can not be replaced (%d)", szLibrary,
                dwError);
     SetExitCode(dwError, EXITCODE_OUTCOME);
-    if (!IsSilentRequested()) {
+    if (!IsSilentRequested(run)) {
         FAILUREINFO failure = {dwError, szLibrary, 0};
         std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
-        BuildErrorText(ErrorKindOf(dwError, FALSE), failure, text.data(), MESSAGE_TEXT_CCH);
-        ShowErrorBox(nullptr, text.data());
+        BuildErrorText(ErrorKindOf(dwError, FALSE), failure, run.ctx, text.data(),
+                       MESSAGE_TEXT_CCH);
+        ShowErrorBox(nullptr, run.ctx.szTitle, text.data());
     }
     return Next::Shutdown;
 }
 
 // The language pack could not be written out: the license and the install
 // script may be among what is missing, so the run goes no further.
-Next StopForLanguagePack(DWORD dwError)
+Next StopForLanguagePack(const RunState& run, DWORD dwError)
 {
     DebugTrace(L"WinMain()->The language pack could not be unpacked (%d): the run ends", dwError);
     SetExitCode(dwError);
-    if (!IsSilentRequested()) {
+    if (!IsSilentRequested(run)) {
         // A full disk: the temporary folder's drive, and the room that the
         // pack and what it unpacks take at least.
         HRSRC hPack = FindResourceW(hInstance, MAKEINTRESOURCEW(IDR_BINARY), L"BINARY");
         ULONGLONG ullNeed = hPack ? 2ULL * SizeofResource(hInstance, hPack) : 0;
-        FAILUREINFO failure = {dwError, TempPathTRV, ullNeed};
+        FAILUREINFO failure = {dwError, run.ctx.szTempTRV, ullNeed};
         std::vector<WCHAR> text(MESSAGE_TEXT_CCH, L'\0');
-        BuildErrorText(ErrorKindOf(dwError, FALSE), failure, text.data(), MESSAGE_TEXT_CCH);
-        ShowErrorBox(nullptr, text.data());
+        BuildErrorText(ErrorKindOf(dwError, FALSE), failure, run.ctx, text.data(),
+                       MESSAGE_TEXT_CCH);
+        ShowErrorBox(nullptr, run.ctx.szTitle, text.data());
     }
     return Next::Shutdown;
 }
 
 Next LoadLanguageLibrary(RunState& run)
 {
-    DWORD dwPack = ExtractBinaryRes();
+    DWORD dwPack = ExtractBinaryRes(run.ctx);
     if (dwPack != ERROR_SUCCESS && dwPack != ERROR_RESOURCE_TYPE_NOT_FOUND)
-        return StopForLanguagePack(dwPack);
+        return StopForLanguagePack(run, dwPack);
     HMODULE hLib = nullptr;
-    if (*g_ProjectInfo.szLangFileName) {
-        StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", TempPathTRV,
-                         PathFindFileNameW(g_ProjectInfo.szLangFileName));
+    if (*run.ctx.project.szLangFileName) {
+        StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
+                         PathFindFileNameW(run.ctx.project.szLangFileName));
         // Only the library this run unpacked: a file someone put there is
         // removed, and the program's own strings serve. A damaged one is
         // checked out too and falls back to the program's own English.
@@ -403,30 +408,30 @@ Next LoadLanguageLibrary(RunState& run)
         if (IsOwnLibrary(run.szLangLibrary, &dwError))
             hLib = LoadCheckedLanguageLibrary(run.szLangLibrary);
         else if (dwError != ERROR_SUCCESS)
-            return StopForLibrary(run.szLangLibrary, dwError);
+            return StopForLibrary(run, run.szLangLibrary, dwError);
     }
     hInstRes = hLib ? hLib : run.hInst;
     DebugTrace(L"WinMain()->LoadLibrary(%s)->%d (hInstRes=%d)", run.szLangLibrary, hLib, hInstRes);
     return Next::Continue;
 }
 
-void SetTitle(const RunState& run)
+void SetTitle(RunState& run)
 {
-    if (*g_ProjectInfo.szProductName)
-        StringCchCopyW(Title, TITLE_CCH, g_ProjectInfo.szProductName);
-    else
-        (void)GetLocalVersionInfo(run.hInst, L"ProductName", Title, TITLE_CCH);  // else no title
-    DebugTrace(L"WinMain()->Title=%s", Title);
+    if (*run.ctx.project.szProductName)
+        StringCchCopyW(run.ctx.szTitle, TITLE_CCH, run.ctx.project.szProductName);
+    else  // else no title
+        (void)GetLocalVersionInfo(run.hInst, L"ProductName", run.ctx.szTitle, TITLE_CCH);
+    DebugTrace(L"WinMain()->Title=%s", run.ctx.szTitle);
 }
 
-Next ShowInformationIfAsked()
+Next ShowInformationIfAsked(const RunState& run)
 {
-    if (!HasOption(L"INFO"))
+    if (!HasOption(run, L"INFO"))
         return Next::Continue;
     WCHAR szText[INFO_TEXT_CCH];
-    BuildInformationText(szText, ARRAYSIZE(szText));
+    BuildInformationText(run.ctx, szText, ARRAYSIZE(szText));
     TrimTrailingBlanks(szText);
-    ShowMessageBox(nullptr, szText, Title, MB_ICONINFORMATION);
+    ShowMessageBox(nullptr, szText, run.ctx.szTitle, MB_ICONINFORMATION);
     SetExitCode(0);
     return Next::Shutdown;
 }
@@ -436,62 +441,62 @@ Next ShowInformationIfAsked()
 Next LoadSkin(RunState& run)
 {
     DWORD dwError = ERROR_SUCCESS;
-    run.hSkin = SetCorvelThm(&dwError, &run.nSkinFrameTop);
+    run.hSkin = SetCorvelThm(run.ctx, &dwError, &run.nSkinFrameTop);
     WCHAR szLibrary[PATH_CCH];
-    if (dwError != ERROR_SUCCESS && PathCombineW(szLibrary, TempPathTRV, L"Corvel.dll"))
-        return StopForLibrary(szLibrary, dwError);
+    if (dwError != ERROR_SUCCESS && PathCombineW(szLibrary, run.ctx.szTempTRV, L"Corvel.dll"))
+        return StopForLibrary(run, szLibrary, dwError);
     return Next::Continue;
 }
 
 void ApplySwitches(RunState& run)
 {
-    if (HasOption(L"WITHPROGRESS")) {
-        g_ProjectInfo.bDialogInRun = 1;
+    if (HasOption(run, L"WITHPROGRESS")) {
+        run.ctx.project.bDialogInRun = 1;
         DebugTrace(L"WinMain()->DialogInRun mode!");
     }
-    if (HasOption(L"S")) {
+    if (HasOption(run, L"S")) {
         run.setup.bSilent = TRUE;
         DebugTrace(L"WinMain()->Silent mode parameter");
     }
-    if (HasOption(L"NOBALLOON")) {
-        g_ProjectInfo.bTrayIcon = 0;
+    if (HasOption(run, L"NOBALLOON")) {
+        run.ctx.project.bTrayIcon = 0;
         DebugTrace(L"WinMain()->No balloon parameter");
     }
-    if (HasOption(L"FULLSILENT")) {
+    if (HasOption(run, L"FULLSILENT")) {
         run.setup.bSilent = TRUE;
-        g_ProjectInfo.bTrayIcon = 0;
+        run.ctx.project.bTrayIcon = 0;
         DebugTrace(L"WinMain()->Full Silent mode parameter");
     }
-    if (HasOption(L"FD")) {
+    if (HasOption(run, L"FD")) {
         run.setup.bForceDownload = TRUE;
         DebugTrace(L"WinMain()->Force to Download parameter");
     }
-    if (HasOption(L"NOLICENSE")) {
-        g_ProjectInfo.bLicense = 0;
+    if (HasOption(run, L"NOLICENSE")) {
+        run.ctx.project.bLicense = 0;
         DebugTrace(L"WinMain()->No license parameter");
     }
-    if (HasOption(L"NOTOOLBAR"))
+    if (HasOption(run, L"NOTOOLBAR"))
         DebugTrace(L"WinMain()->No Toolbar parameter");  // the toolbar offer is not built in
-    if (HasOption(L"NORMALSTATUS")) {
-        g_ProjectInfo.byStatusType = 1;
+    if (HasOption(run, L"NORMALSTATUS")) {
+        run.ctx.project.byStatusType = 1;
         DebugTrace(L"WinMain()->NORMALSTATUS parameter");
     }
-    if (HasOption(L"SMALLSTATUS")) {
-        g_ProjectInfo.byStatusType = 0;
+    if (HasOption(run, L"SMALLSTATUS")) {
+        run.ctx.project.byStatusType = 0;
         DebugTrace(L"WinMain()->SMALLSATUS parameter");
     }
 }
 
 Next CheckElevation(RunState& run)
 {
-    run.bNeedToRunAsAdmin = g_ProjectInfo.bNeedElevation && !IsRunAsAdmin();
+    run.bNeedToRunAsAdmin = run.ctx.project.bNeedElevation && !IsRunAsAdmin();
     DebugTrace(L"WinMain()->bNeedToRunAsAdmin=%d", run.bNeedToRunAsAdmin);
     return run.bNeedToRunAsAdmin ? Next::Shutdown : Next::Continue;
 }
 
 Next ShowLicense(RunState& run)
 {
-    if (!g_ProjectInfo.bLicense || run.setup.bSilent)
+    if (!run.ctx.project.bLicense || run.setup.bSilent)
         return Next::Continue;
     // The license's text control lives in the rich edit library, loaded
     // only by a run that shows it.
@@ -499,7 +504,7 @@ Next ShowLicense(RunState& run)
         run.hRichEdit = LoadSystemLibrary(L"riched20.dll");
     INT_PTR nResult;
     do {
-        LICENSEDLGPARAM param = {hInstRes, ChosenLanguageId(), 0, FALSE};
+        LICENSEDLGPARAM param = {&run.ctx, hInstRes, ChosenLanguageId(run.ctx), 0, FALSE};
         nResult = LicenseDlg(nullptr, &param);
         DebugTrace(L"WinMain()->Dialog license=%d", nResult);
     } while (nResult == LICENSE_BACK);
@@ -515,12 +520,12 @@ void FindPayload(RunState& run)
     PAYLOADFOUND& payload = run.setup.payload;
     payload.hDataRes = CheckDataRes(run.hInst, &payload.dwDataResSize, 0);
     if (!payload.hDataRes)
-        payload.bDataFile = CheckDataFile(ModuleFile, &payload.dwDataFileOffset);
+        payload.bDataFile = CheckDataFile(run.ctx.szModuleFile, &payload.dwDataFileOffset);
     if (payload.Any())
         return;
     // Data after the program image without a readable table is a payload
     // that was damaged or cut off, not a package of files beside it.
-    ULONGLONG cbAfterImage = CheckDataAfterImage(ModuleFile);
+    ULONGLONG cbAfterImage = CheckDataAfterImage(run.ctx.szModuleFile);
     if (cbAfterImage > 0) {
         payload.bLost = TRUE;
         DebugTrace(L"WinMain()->Payload not found, %I64u bytes after the program image!",
@@ -530,7 +535,7 @@ void FindPayload(RunState& run)
 
 // The full path of an extract-only folder, created; 0 or the reason why
 // it cannot serve: no name, too long, or the folder cannot be made.
-DWORD PrepareExtractFolder(LPCWSTR szValue, LPWSTR szFolder)
+DWORD PrepareExtractFolder(LPCWSTR szCurrentDir, LPCWSTR szValue, LPWSTR szFolder)
 {
     if (!*szValue)
         return ERROR_BAD_PATHNAME;
@@ -539,7 +544,7 @@ DWORD PrepareExtractFolder(LPCWSTR szValue, LPWSTR szFolder)
     WCHAR szJoined[PATH_CCH];
     if (!PathIsRelativeW(szValue))
         StringCchCopyW(szJoined, PATH_CCH, szValue);
-    else if (!PathCombineW(szJoined, g_szPathVar[PV_CURRENTDIR], szValue))
+    else if (!PathCombineW(szJoined, szCurrentDir, szValue))
         return ERROR_FILENAME_EXCED_RANGE;
     WCHAR szFull[PATH_CCH];
     DWORD cch = GetFullPathNameW(szJoined, PATH_CCH, szFull, nullptr);
@@ -568,18 +573,19 @@ DWORD PrepareExtractFolder(LPCWSTR szValue, LPWSTR szFolder)
 Next ApplyExtractOnly(RunState& run)
 {
     std::vector<WCHAR> value(CMDLINE_CCH, L'\0');
-    if (!GetOptionValue(L"X:", value.data(), CMDLINE_CCH))
+    if (!GetOptionValue(run, L"X:", value.data(), CMDLINE_CCH))
         return Next::Continue;
     run.bExtractOnly = TRUE;
     DebugTrace(L"WinMain()->Params=/X: %s", value.data());
     // The files stay where they were asked for, and nothing runs.
-    g_ProjectInfo.bDelFiles = 0;
-    g_ProjectInfo.bLaunchExe = 0;
-    g_ProjectInfo.bCopyToTemp = 0;
-    g_ProjectInfo.szTgdEmptyVars[0] = L'\0';
-    DWORD dwError = PrepareExtractFolder(value.data(), g_ProjectInfo.szTgdFolder);
+    run.ctx.project.bDelFiles = 0;
+    run.ctx.project.bLaunchExe = 0;
+    run.ctx.project.bCopyToTemp = 0;
+    run.ctx.project.szTgdEmptyVars[0] = L'\0';
+    DWORD dwError = PrepareExtractFolder(run.ctx.szFolders[PV_CURRENTDIR], value.data(),
+                                         run.ctx.project.szTgdFolder);
     if (dwError == 0) {
-        DebugTrace(L"WinMain()->TgdFolder=%s", g_ProjectInfo.szTgdFolder);
+        DebugTrace(L"WinMain()->TgdFolder=%s", run.ctx.project.szTgdFolder);
         return Next::Continue;
     }
     // Nothing is extracted anywhere else.
@@ -600,17 +606,17 @@ Next CheckConfiguration(const RunState& run)
 void ResolveTargetFolder(RunState& run)
 {
     run.setup.bOwnTarget = FALSE;
-    if (*g_ProjectInfo.szTgdFolder && !g_ProjectInfo.bCopyToTemp)
+    if (*run.ctx.project.szTgdFolder && !run.ctx.project.bCopyToTemp)
         return;
     if (!run.setup.payload.Any()) {
-        StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, ModulePath);
+        StringCchCopyW(run.ctx.project.szTgdFolder, PATH_CCH, run.ctx.szModulePath);
         return;
     }
-    if (UsesResumeFolders())
-        StringCchPrintfW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"%s\\%s\\%s", g_szPathVar[PV_TEMP],
-                         g_ProjectInfo.szGuid, TRV_EXTRACT_FOLDER);
+    if (UsesResumeFolders(run))
+        StringCchPrintfW(run.ctx.project.szTgdFolder, PATH_CCH, L"%s\\%s\\%s",
+                         run.ctx.szFolders[PV_TEMP], run.ctx.project.szGuid, TRV_EXTRACT_FOLDER);
     else
-        StringCchPrintfW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"%s\\%s", TempPathTRV,
+        StringCchPrintfW(run.ctx.project.szTgdFolder, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
                          TRV_EXTRACT_FOLDER);
     run.setup.bOwnTarget = TRUE;
 }
@@ -620,18 +626,18 @@ void ResolveTargetFolder(RunState& run)
 // it is not the folder meant (203); a folder the system or the user keeps
 // is no place for files that go again at the end (DeleteFiles=1: 16).
 // Otherwise the files it holds are the user's, and stay so.
-Next CheckTargetFolder(const RunState& run)
+Next CheckTargetFolder(RunState& run)
 {
     if (run.setup.bOwnTarget || !run.setup.payload.Any() || run.bExtractOnly)
         return Next::Continue;
-    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
+    LPCWSTR szTgd = run.ctx.project.szTgdFolder;
     WCHAR szReason[GUARD_REASON_CCH] = L"";
     DWORD dwError = ERROR_SUCCESS;
-    if (g_ProjectInfo.szTgdEmptyVars[0]) {
+    if (run.ctx.project.szTgdEmptyVars[0]) {
         StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing",
-                         g_ProjectInfo.szTgdEmptyVars);
+                         run.ctx.project.szTgdEmptyVars);
         dwError = ERROR_ENVVAR_NOT_FOUND;
-    } else if (g_ProjectInfo.bDelFiles) {
+    } else if (run.ctx.project.bDelFiles) {
         WCHAR szFull[PATH_CCH];
         if (!GuardPath(szTgd, GUARD_REMOVE_FOLDER, TRUE, szFull, szReason, ARRAYSIZE(szReason)))
             dwError = ERROR_CURRENT_DIRECTORY;  // "The directory cannot be removed."
@@ -642,26 +648,27 @@ Next CheckTargetFolder(const RunState& run)
         return Next::Continue;
     DebugTrace(L"WinMain()->TargetFolder '%s' refused: %s", szTgd, szReason);
     // Nothing of the folder is the run's: it stays as it is.
-    g_ProjectInfo.bDelFiles = 0;
+    run.ctx.project.bDelFiles = 0;
     return FailStartUp(run, dwError, ERRORKIND_FOLDER, szTgd);
 }
 
-void ResolveExeFile()
+void ResolveExeFile(RunState& run)
 {
-    ExpandPathVar(g_ProjectInfo.szExeFileName, PATH_CCH);
+    ExpandPathVar(run.ctx, run.ctx.project.szExeFileName, PATH_CCH);
     // Without a program name there is nothing to launch (not the folder itself).
-    if (!*g_ProjectInfo.szExeFileName)
-        ExeFile[0] = L'\0';
-    else if (PathIsRelativeW(g_ProjectInfo.szExeFileName))
-        PathCombineW(ExeFile, g_ProjectInfo.szTgdFolder, g_ProjectInfo.szExeFileName);
+    if (!*run.ctx.project.szExeFileName)
+        run.ctx.szExeFile[0] = L'\0';
+    else if (PathIsRelativeW(run.ctx.project.szExeFileName))
+        PathCombineW(run.ctx.szExeFile, run.ctx.project.szTgdFolder, run.ctx.project.szExeFileName);
     else
-        StringCchCopyW(ExeFile, PATH_CCH, g_ProjectInfo.szExeFileName);
-    DebugTrace(L"WinMain()->ExeFile=%s", ExeFile);
+        StringCchCopyW(run.ctx.szExeFile, PATH_CCH, run.ctx.project.szExeFileName);
+    DebugTrace(L"WinMain()->ExeFile=%s", run.ctx.szExeFile);
 }
 
 void RunSetupPhase(RunState& run)
 {
-    STATUSDLGPARAM param = {hInstRes, ChosenLanguageId(), StartStatusRun, &run.setup};
+    STATUSDLGPARAM param = {&run.ctx, hInstRes, ChosenLanguageId(run.ctx), StartStatusRun,
+                            &run.setup};
     HWND hDlg = StatusDlg(nullptr, &param);
     DWORD dwError = GetLastError();
     // The worker settles the exit code; one ended by force (the window was
@@ -696,10 +703,10 @@ void FreeLibraries(RunState& run)
 // this run still needs; null when it needs none there.
 LPCWSTR KeptForRestart(const RunState& run, WCHAR (&szName)[PATH_CCH])
 {
-    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
-    size_t cchScratch = wcslen(TempPathTRV);
+    LPCWSTR szTgd = run.ctx.project.szTgdFolder;
+    size_t cchScratch = wcslen(run.ctx.szTempTRV);
     if (!run.setup.bRunOnceWritten || !cchScratch ||
-        _wcsnicmp(szTgd, TempPathTRV, cchScratch) != 0 || szTgd[cchScratch] != L'\\')
+        _wcsnicmp(szTgd, run.ctx.szTempTRV, cchScratch) != 0 || szTgd[cchScratch] != L'\\')
         return nullptr;
     StringCchCopyW(szName, PATH_CCH, szTgd + cchScratch + 1);
     WCHAR* pSlash = wcschr(szName, L'\\');
@@ -715,19 +722,21 @@ void RemoveFolders(RunState& run)
     WaitForLaunchedProgram();
     WCHAR szKeepName[PATH_CCH];
     LPCWSTR szKeep = KeptForRestart(run, szKeepName);
-    ReleaseScratchFolder(run.hScratchLock, szKeep, g_ProjectInfo.szProductName);
+    ReleaseScratchFolder(run.ctx.szTempTRV, run.hScratchLock, szKeep,
+                         run.ctx.project.szProductName);
     run.hScratchLock = INVALID_HANDLE_VALUE;
-    if (FolderExists(DataPath)) {
+    if (FolderExists(run.ctx.szDataPath)) {
         // In resume mode the data stays for the next run; only an empty folder goes.
-        BOOL bRemoved = g_ProjectInfo.bResumeSetup ? RemoveDirectoryW(DataPath)
-                                                   : RemoveDirectoryTree(DataPath, REMOVE_CONTENTS);
-        DebugTrace(L"WinMain()->Remove folder '%s' (%d)", DataPath, bRemoved);
+        BOOL bRemoved = run.ctx.project.bResumeSetup
+                            ? RemoveDirectoryW(run.ctx.szDataPath)
+                            : RemoveDirectoryTree(run.ctx.szDataPath, REMOVE_CONTENTS);
+        DebugTrace(L"WinMain()->Remove folder '%s' (%d)", run.ctx.szDataPath, bRemoved);
     }
-    LPCWSTR szTgd = g_ProjectInfo.szTgdFolder;
+    LPCWSTR szTgd = run.ctx.project.szTgdFolder;
     // The RunOnce command runs the setup program from its folder after the
     // restart: that folder stays.
-    if (g_ProjectInfo.bDelFiles && FolderExists(szTgd) && lstrcmpiW(szTgd, ModulePath) != 0 &&
-        !run.setup.bRunOnceWritten) {
+    if (run.ctx.project.bDelFiles && FolderExists(szTgd) &&
+        lstrcmpiW(szTgd, run.ctx.szModulePath) != 0 && !run.setup.bRunOnceWritten) {
         RemoveTargetFolder(szTgd, run.setup.bOwnTarget);
     } else if (run.bExtractOnly && ExitCode() != ERROR_SUCCESS && IsRunFolder(szTgd)) {
         // A failed extraction leaves nothing of its own: no files, and no
@@ -747,9 +756,8 @@ void RestartElevatedIfNeeded(RunState& run)
         run.hMutex = nullptr;
     }
     // Refused elevation ends the run with the reason (1223).
-    if (run.bNeedToRunAsAdmin &&
-        !ExecuteFile(nullptr, ModuleFile, run.lpCmdLine, L"", L"Runas", FALSE, run.nCmdShow,
-                     nullptr, nullptr))
+    if (run.bNeedToRunAsAdmin && !ExecuteFile(nullptr, run.ctx.szModuleFile, run.lpCmdLine, L"",
+                                              L"Runas", FALSE, run.nCmdShow, nullptr, nullptr))
         SetExitCode(LastErrorOr(ERROR_CAN_NOT_COMPLETE));
 }
 
@@ -780,9 +788,9 @@ Next StartUp(RunState& run)
 {
     OpenLogIfAsked(run.lpCmdLine);
     Begin(run);
-    CopyCommandLine(run.lpCmdLine);
-    ReadUnattendedOptions();
-    run.bHelp = HasOption(L"?");
+    CopyCommandLine(run, run.lpCmdLine);
+    ReadUnattendedOptions(run);
+    run.bHelp = HasOption(run, L"?");
     ReadLanguageAndCmdLineOptions(run);
     switch (CreateScratchFolder(run)) {
     case Next::ReturnError:
@@ -799,20 +807,20 @@ Next StartUp(RunState& run)
         // folder, which goes again at the end. Nothing else happens.
         if (LoadLanguageLibrary(run) == Next::Shutdown)
             return Next::Shutdown;
-        ShowHelp(hInstRes);
+        ShowHelp(run, hInstRes);
         SetExitCode(0);
         return Next::Shutdown;
     }
-    CheckGuid();
-    StartConnectionCheckForPackage();
+    CheckGuid(run);
+    StartConnectionCheckForPackage(run);
     if (TakeProjectMutex(run) == Next::Shutdown)
         return Next::Shutdown;
-    ApplyNoResume();
-    if (CreateDataFolder() == Next::Shutdown)
+    ApplyNoResume(run);
+    if (CreateDataFolder(run) == Next::Shutdown)
         return Next::Shutdown;
     if (LoadLanguageLibrary(run) == Next::Shutdown)
         return Next::Shutdown;
-    if (ShowInformationIfAsked() == Next::Shutdown)
+    if (ShowInformationIfAsked(run) == Next::Shutdown)
         return Next::Shutdown;
     ApplySwitches(run);
     if (CheckElevation(run) == Next::Shutdown)
@@ -829,7 +837,7 @@ Next StartUp(RunState& run)
     ResolveTargetFolder(run);
     if (CheckTargetFolder(run) == Next::Shutdown)
         return Next::Shutdown;
-    ResolveExeFile();
+    ResolveExeFile(run);
     return Next::Continue;
 }
 
@@ -850,14 +858,14 @@ BOOL IsRunAsAdmin()
     return bMember;
 }
 
-void BuildInformationText(LPWSTR szText, size_t cchText)
+void BuildInformationText(const RUNCONTEXT& ctx, LPWSTR szText, size_t cchText)
 {
     // The product, its version, then the languages, each under the name
     // its speakers give it.
-    StringCchCopyW(szText, cchText, Title);
+    StringCchCopyW(szText, cchText, ctx.szTitle);
     WCHAR szLine[PATH_CCH + 16];
-    LPCWSTR args[] = {g_szProductVersion};
-    if (*g_szProductVersion &&
+    LPCWSTR args[] = {ctx.szProductVersion};
+    if (*ctx.szProductVersion &&
         FormatUiText(IDS_INFO_VERSION, szLine, ARRAYSIZE(szLine), args, ARRAYSIZE(args))) {
         StringCchCatW(szText, cchText, L"\n");
         StringCchCatW(szText, cchText, szLine);
@@ -866,10 +874,10 @@ void BuildInformationText(LPWSTR szText, size_t cchText)
     if (LoadUiText(IDS_INFO_LANGUAGES, szLine, ARRAYSIZE(szLine)))
         StringCchCatW(szText, cchText, szLine);
     std::vector<DWORD> ids;
-    for (const LanguageEntry& entry : g_Languages)
+    for (const LanguageEntry& entry : ctx.languages)
         ids.push_back(entry.lcID);
     if (ids.empty())
-        ids.push_back(g_ProjectInfo.uiLanguageDefault);
+        ids.push_back(ctx.project.uiLanguageDefault);
     for (DWORD lcID : ids) {
         WCHAR szName[PATH_CCH];
         LanguageDisplayName(lcID, szName, ARRAYSIZE(szName));

@@ -85,10 +85,10 @@ DWORD ClaimFolder(LPCWSTR szFolder, HANDLE* phLock)
 }
 
 // Everything in the scratch folder but its lock and szKeep.
-void EmptyScratchFolder(LPCWSTR szKeep)
+void EmptyScratchFolder(LPCWSTR szScratch, LPCWSTR szKeep)
 {
     WCHAR szSearch[PATH_CCH];
-    if (!JoinName(szSearch, TempPathTRV, L"*"))
+    if (!JoinName(szSearch, szScratch, L"*"))
         return;
     WIN32_FIND_DATAW fd;
     CFindHandle find(FindFirstFileW(szSearch, &fd));
@@ -97,7 +97,7 @@ void EmptyScratchFolder(LPCWSTR szKeep)
             !lstrcmpiW(fd.cFileName, LOCK_FILE_NAME) || (szKeep && !lstrcmpiW(fd.cFileName, szKeep)))
             continue;
         WCHAR szPath[PATH_CCH];
-        if (!JoinName(szPath, TempPathTRV, fd.cFileName))
+        if (!JoinName(szPath, szScratch, fd.cFileName))
             continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szPath,
@@ -111,13 +111,12 @@ void EmptyScratchFolder(LPCWSTR szKeep)
 
 }  // namespace
 
-DWORD TakeScratchFolder(HANDLE* phLock)
+DWORD TakeScratchFolder(LPCWSTR szTemp, WCHAR (&szScratch)[PATH_CCH], HANDLE* phLock)
 {
     *phLock = INVALID_HANDLE_VALUE;
-    LPCWSTR szTemp = g_szPathVar[PV_TEMP];
-    if (FAILED(StringCchPrintfW(TempPathTRV, PATH_CCH, L"%s\\%s", szTemp, TRV_DEFAULT_GUID)))
+    if (FAILED(StringCchPrintfW(szScratch, PATH_CCH, L"%s\\%s", szTemp, TRV_DEFAULT_GUID)))
         return ERROR_FILENAME_EXCED_RANGE;
-    DWORD dwError = ClaimFolder(TempPathTRV, phLock);
+    DWORD dwError = ClaimFolder(szScratch, phLock);
     DWORD dwPid = GetCurrentProcessId();
     for (unsigned n = 0; dwError != ERROR_SUCCESS && n < PRIVATE_TRIES; ++n) {
         WCHAR szPrivate[PATH_CCH];
@@ -129,7 +128,7 @@ DWORD TakeScratchFolder(HANDLE* phLock)
             return ERROR_FILENAME_EXCED_RANGE;
         dwError = ClaimFolder(szPrivate, phLock);
         if (dwError == ERROR_SUCCESS)
-            StringCchCopyW(TempPathTRV, PATH_CCH, szPrivate);
+            StringCchCopyW(szScratch, PATH_CCH, szPrivate);
     }
     // Every name taken by someone else: not "already running" (183), which
     // means another copy of the same package.
@@ -173,33 +172,33 @@ BOOL TakeResumeFolder(LPCWSTR szFolder)
     return TRUE;
 }
 
-void ReleaseScratchFolder(HANDLE hLock, LPCWSTR szKeep, LPCWSTR szRunOnceValue)
+void ReleaseScratchFolder(LPCWSTR szScratch, HANDLE hLock, LPCWSTR szKeep, LPCWSTR szRunOnceValue)
 {
-    if (!TempPathTRV[0] || !FolderExists(TempPathTRV)) {
+    if (!szScratch[0] || !FolderExists(szScratch)) {
         if (hLock != INVALID_HANDLE_VALUE)
             CloseHandle(hLock);
         return;
     }
     // Emptied while still locked, so that no other run takes it meanwhile.
-    EmptyScratchFolder(szKeep);
+    EmptyScratchFolder(szScratch, szKeep);
     if (szKeep) {
         WCHAR szNote[PATH_CCH];
         // The value is named after the product: the note keeps every
         // character of it.
-        if (JoinName(szNote, TempPathTRV, RESTART_NOTE) && CreateUnicodeProfile(szNote)) {
+        if (JoinName(szNote, szScratch, RESTART_NOTE) && CreateUnicodeProfile(szNote)) {
             WritePrivateProfileStringW(L"Restart", L"Value", szRunOnceValue ? szRunOnceValue : L"",
                                        szNote);
             WritePrivateProfileStringW(nullptr, nullptr, nullptr, szNote);
         }
-        DebugTrace(L"WinMain()->the folder '%s' will not be removed!", TempPathTRV);
+        DebugTrace(L"WinMain()->the folder '%s' will not be removed!", szScratch);
         if (hLock != INVALID_HANDLE_VALUE)
             CloseHandle(hLock);
         return;
     }
     if (hLock != INVALID_HANDLE_VALUE)
         CloseHandle(hLock);
-    BOOL bRemoved = RemoveDirectoryTree(TempPathTRV, FS_INCLUDE_SUBDIR);
-    DebugTrace(L"WinMain()->Remove folder '%s' (%d)", TempPathTRV, bRemoved);
+    BOOL bRemoved = RemoveDirectoryTree(szScratch, FS_INCLUDE_SUBDIR);
+    DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szScratch, bRemoved);
 }
 
 void RemoveTargetFolder(LPCWSTR szFolder, BOOL bOwn)

@@ -10,11 +10,12 @@
 // taken too. Data and extraction folders live inside it.
 #pragma once
 #include <windows.h>
+#include "common/capacity.h"
 
-// Takes the scratch folder into TempPathTRV, created with the private
-// access list and locked for the run's life. 0, or the error code when no
-// folder could be had.
-[[nodiscard]] DWORD TakeScratchFolder(HANDLE* phLock);
+// Takes a scratch folder below szTemp into szScratch, created with the
+// private access list and locked for the run's life. 0, or the error code
+// when no folder could be had.
+[[nodiscard]] DWORD TakeScratchFolder(LPCWSTR szTemp, WCHAR (&szScratch)[PATH_CCH], HANDLE* phLock);
 
 // Makes the resume-mode folder <TEMP>\<GUID> the run's own: created when
 // missing, a link in its place replaced by a real folder, links inside it
@@ -22,11 +23,11 @@
 // user's folder: the run then does without resume mode.
 [[nodiscard]] BOOL TakeResumeFolder(LPCWSTR szFolder);
 
-// Ends the scratch folder: everything in it goes, then the lock and the
+// Ends the scratch folder szScratch: everything in it goes, then the lock and the
 // folder. With szKeep (a folder inside it that a RunOnce command still
 // needs) that folder stays, and so does the scratch folder with a note of
 // szRunOnceValue: a later run removes it once that value is gone.
-void ReleaseScratchFolder(HANDLE hLock, LPCWSTR szKeep, LPCWSTR szRunOnceValue);
+void ReleaseScratchFolder(LPCWSTR szScratch, HANDLE hLock, LPCWSTR szKeep, LPCWSTR szRunOnceValue);
 
 // The target folder at the end of a run: removed with all in it when the
 // run made it (or chose it), else only what the run wrote there.

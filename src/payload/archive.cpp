@@ -44,7 +44,8 @@ void RemoveWrittenMember(LPCWSTR szCaller, const std::wstring& path)
     DebugTrace(L"%s->%s removed (%d)", szCaller, path.c_str(), bDeleted);
 }
 
-DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders)
+DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders,
+                     LPCWSTR szLibraryFolder)
 {
     DWORD dwStart = GetTickCount();
     DWORD dwResult = ERROR_BAD_FORMAT;
@@ -60,7 +61,7 @@ DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolder
     else if (bZip)
         dwResult = UnZipArchive(szArchive, szTargetDir);
     else
-        dwResult = UnPacArchive(szArchive, szTargetDir);
+        dwResult = UnPacArchive(szArchive, szTargetDir, szLibraryFolder);
     if (dwResult != 0)
         DebugTrace(L"UnCompressFile(%s)->Uncompress file failed!", szArchive);
     else

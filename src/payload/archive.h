@@ -7,14 +7,16 @@
 //   one member of a cabinet into a folder:
 //       UnPackCABFile(L"x.cab", L"C:\\dir", L"member.dll", FALSE)
 //   a whole archive into a folder without its inner folders:
-//       UnCompressFile(L"x.cab", L"C:\\dir", FALSE)
+//       UnCompressFile(L"x.cab", L"C:\\dir", FALSE, szScratch)
 #pragma once
 #include <windows.h>
 
 // 0 done, 11 format not recognised, 1113 a PAC archive's paths have no
 // 8-bit form, else the archive's own cause (2, 5, 13, 14, 80, 87, 112,
-// 1223, 1920 ...).
-[[nodiscard]] DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders);
+// 1223, 1920 ...). A PAC archive needs the package's QELTRON.dll, unpacked
+// into szLibraryFolder (the scratch folder) by this run.
+[[nodiscard]] DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolders,
+                                   LPCWSTR szLibraryFolder);
 
 // Unpacks a cabinet (and the rest of its set) into szTargetDir. With a file
 // to extract (a name without folder, compared exactly) only that member is
@@ -35,9 +37,10 @@
 // Nothing of a failed archive stays.
 [[nodiscard]] DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
 
-// A PAC archive through QELTRON.dll: 0 done, 1113 when a path
-// has no 8-bit form that names it exactly (the library takes no other).
-[[nodiscard]] DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir);
+// A PAC archive through the QELTRON.dll of szLibraryFolder, loaded on first
+// use: 0 done, 1113 when a path has no 8-bit form that names it exactly
+// (the library takes no other), 126 without the library.
+[[nodiscard]] DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir, LPCWSTR szLibraryFolder);
 // Releases QELTRON.dll at the end of the run, so that the temporary folder
 // that holds it can go.
 void FreePacUnpacker();

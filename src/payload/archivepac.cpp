@@ -26,14 +26,16 @@ const WCHAR PAC_LIBRARY[] = L"QELTRON.dll";
 HMODULE g_hPacLibrary;
 PFN_PACUNPACK g_pfnPacUnpack;
 
-PFN_PACUNPACK GetPacUnpacker()
+PFN_PACUNPACK GetPacUnpacker(LPCWSTR szLibraryFolder)
 {
     PFN_PACUNPACK& s_pfnUnpack = g_pfnPacUnpack;
     if (s_pfnUnpack)
         return s_pfnUnpack;
     WCHAR szPath[PATH_CCH];
-    if (!TempPathTRV[0] || FAILED(StringCchCopyW(szPath, PATH_CCH, TempPathTRV)) ||
-        !PathAppendW(szPath, PAC_LIBRARY) || GetFileAttributesW(szPath) == INVALID_FILE_ATTRIBUTES) {
+    if (!szLibraryFolder || !szLibraryFolder[0] ||
+        FAILED(StringCchCopyW(szPath, PATH_CCH, szLibraryFolder)) ||
+        !PathAppendW(szPath, PAC_LIBRARY) ||
+        GetFileAttributesW(szPath) == INVALID_FILE_ATTRIBUTES) {
         DebugTrace(L"UnPAC()->%s not found", PAC_LIBRARY);
         return nullptr;
     }
@@ -88,7 +90,7 @@ BOOL IsaPacFile(LPCWSTR szPath)
     return memcmp(header, pac::HEADER, pac::HEADER_SIZE) == 0;
 }
 
-DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
+DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir, LPCWSTR szLibraryFolder)
 {
     if (!szArchive || !szArchive[0] || !szTargetDir || !szTargetDir[0] ||
         wcslen(szArchive) >= PATH_CCH || wcslen(szTargetDir) >= PATH_CCH)
@@ -112,7 +114,7 @@ DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
     size_t cb = strlen(szTargetA);
     if (cb == 0 || (szTargetA[cb - 1] != '\\' && FAILED(StringCchCatA(szTargetA, PATH_CCH, "\\"))))
         return ERROR_FILENAME_EXCED_RANGE;
-    PFN_PACUNPACK pfnUnpack = GetPacUnpacker();
+    PFN_PACUNPACK pfnUnpack = GetPacUnpacker(szLibraryFolder);
     // The library writes on its own: what is new or changed afterwards is
     // what this run wrote.
     CFolderSnapshot before(wszTarget);

@@ -11,7 +11,7 @@
 #include "common/checkedmath.h"
 #include "common/trace.h"
 #include "state/languages.h"
-#include "state/projectinfo.h"
+#include "state/runcontext.h"
 #include "state/state.h"
 #include "net/connectivity.h"
 #include "net/download.h"
@@ -47,10 +47,7 @@ typedef std::vector<DATAFILEINFO> FILELIST;
 BOOL LoadPlanString(UINT uID, LPWSTR szText, int cchText)
 {
     HINSTANCE hModule = hInstRes ? hInstRes : GetModuleHandleW(nullptr);
-    DWORD dwLangID = g_ProjectInfo.uiLangIndex < g_Languages.size()
-                         ? g_Languages[g_ProjectInfo.uiLangIndex].lcID
-                         : 0;
-    return LoadStringEx(hModule, uID, szText, cchText, dwLangID);
+    return LoadStringEx(hModule, uID, szText, cchText, 0);
 }
 
 // The step text beside the bar: the phase that runs. With one bar it
@@ -83,6 +80,7 @@ BOOL IsExistingFile(LPCWSTR szPath)
 
 // Everything the table walk collects.
 struct PLAN {
+    const RUNCONTEXT* pCtx;  // the configuration, and the scratch folder's libraries
     WCHAR szLauncherDir[PATH_CCH];
     WCHAR szLauncherName[PATH_CCH];
     LPCWSTR pszTgdFolder;
@@ -246,7 +244,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
     fetch.FileSize = info.FileSize;
     StringCchCopyW(fetch.szTgdFile, PATH_CCH, szTarget);
     if ((byType & TF_WEB) && (!IsExistingFile(szSource) || plan.bForceDownload)) {
-        if (!JoinWebUrl(fetch.szFile, PATH_CCH, g_ProjectInfo.szWebDownloadUrl, info.szTgdFile)) {
+        if (!JoinWebUrl(fetch.szFile, PATH_CCH, plan.pCtx->project.szWebDownloadUrl,
+                        info.szTgdFile)) {
             DebugTrace(L"ReadDataStruct()->URL of '%s' too long", info.szTgdFile);
             if (!plan.dwTableError)
                 plan.dwTableError = ERROR_FILENAME_EXCED_RANGE;
@@ -514,7 +513,8 @@ DWORD RunUnpacking(PLAN& plan, ULONGLONG ullTotSizeComp, ULONGLONG ullTotSize)
         if (IsCancelled())
             break;
         const DATAFILEINFO& entry = plan.vFilesToUncompress[n];
-        DWORD dwResult = UnCompressFile(entry.szFile, entry.szTgdFile, g_ProjectInfo.bRestoreTree);
+        DWORD dwResult = UnCompressFile(entry.szFile, entry.szTgdFile,
+                                        plan.pCtx->project.bRestoreTree, plan.pCtx->szTempTRV);
         DebugTrace(L"ReadDataStruct()->UnCompressFile(%s , %s)->%d", entry.szFile,
                    entry.szTgdFile, dwResult);
         if (dwResult != 0) {
@@ -589,12 +589,12 @@ DWORD BuildAndRun(PLAN& plan, HANDLE hFile, DWORD dwSignOffset)
     if (plan.dwTableError)
         return plan.dwTableError;
 
-    ULONGLONG ullTotNeedSize = SatAdd(g_ProjectInfo.uiTotFilesSize, plan.TotDataSize);
+    ULONGLONG ullTotNeedSize = SatAdd(plan.pCtx->project.uiTotFilesSize, plan.TotDataSize);
     plan.pFailure->ullNeedBytes = ullTotNeedSize;
     ULONGLONG ullFree = 0;
     if (QueryFreeBytes(plan.pszTgdFolder, &ullFree)) {
         DebugTrace(L"ReadDataStruct()->FreeBytesAvailable=%I64u", ullFree);
-        DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", g_ProjectInfo.uiTotFilesSize);
+        DebugTrace(L"ReadDataStruct()->TotFilesSize=%I64u", plan.pCtx->project.uiTotFilesSize);
         DebugTrace(L"ReadDataStruct()->TotDataSize=%I64u", plan.TotDataSize);
         DebugTrace(L"ReadDataStruct()->TotNeedSize=%I64u", ullTotNeedSize);
         dwResult = CheckNeededSpace(plan.pszTgdFolder, ullFree, ullTotNeedSize, *plan.pFailure);
@@ -690,7 +690,7 @@ DWORD CheckNeededSpace(LPCWSTR szTgdFolder, ULONGLONG ullFreeBytes, ULONGLONG ul
     return ERROR_DISK_FULL;
 }
 
-DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
+DWORD ReadDataStruct(const RUNCONTEXT& ctx, LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
                      LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
                      BOOL bForceDownload, EXTRACTFAILURE* pFailure)
 {
@@ -710,13 +710,14 @@ DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
         DebugTrace(L"ReadDataStruct()->Catch Error!");
         dwResult = ERROR_OUTOFMEMORY;
     } else {
+        plan->pCtx = &ctx;
         StringCchCopyW(plan->szLauncherDir, PATH_CCH, szFile);
         PathRemoveFileSpecW(plan->szLauncherDir);
         StringCchCopyW(plan->szLauncherName, PATH_CCH, PathFindFileNameW(szFile));
         plan->pszTgdFolder = szTgdFolder ? szTgdFolder : L"";
         plan->pszDataFolder = szDataFolder ? szDataFolder : L"";
         plan->bForceDownload = bForceDownload;
-        plan->bResume = g_ProjectInfo.bResumeSetup != 0;
+        plan->bResume = ctx.project.bResumeSetup != 0;
         plan->bTwoBars = Progress().HasMainBar();
         plan->pDataFiles = &vDataFiles;
         plan->pFailure = &failure;

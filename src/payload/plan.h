@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <vector>
 #include "common/capacity.h"
+#include "state/runcontext.h"
 
 // One file of the extraction lists (zero-filled when created).
 struct DATAFILEINFO {
@@ -40,16 +41,15 @@ struct EXTRACTFAILURE {
 };
 
 // Extracts the appended payload of szFile (its magic dwSignOffset bytes
-// before the end) into szTgdFolder, staging archives in szDataFolder. Every
-// item the package has a hash for is checked as its bytes are copied, and
-// a web file once downloaded (a resumed one that is wrong is fetched again
-// once, whole), before anything uses it.
-// 0, 2, 13, 112, 323 (an item's bytes are not the package's), 1223, 1230,
-// 1236, or the first failure of a copy, an extraction or an unpacking;
-// *pFailure (when given) says where.
-[[nodiscard]] DWORD ReadDataStruct(LPCWSTR szFile, DWORD dwSignOffset, LPCWSTR szTgdFolder,
-                                   LPCWSTR szDataFolder, std::vector<DATAFILEINFO> vDataFiles,
-                                   BOOL bForceDownload, EXTRACTFAILURE* pFailure = nullptr);
+// before the end) into szTgdFolder, as the configuration of ctx says, staging archives in
+// szDataFolder. Every item the package has a hash for is checked as its bytes are copied, and a web
+// file once downloaded (a resumed one that is wrong is fetched again once, whole), before anything
+// uses it. 0, 2, 13, 112, 323 (an item's bytes are not the package's), 1223, 1230, 1236, or the
+// first failure of a copy, an extraction or an unpacking; *pFailure (when given) says where.
+[[nodiscard]] DWORD ReadDataStruct(const RUNCONTEXT& ctx, LPCWSTR szFile, DWORD dwSignOffset,
+                                   LPCWSTR szTgdFolder, LPCWSTR szDataFolder,
+                                   std::vector<DATAFILEINFO> vDataFiles, BOOL bForceDownload,
+                                   EXTRACTFAILURE* pFailure = nullptr);
 
 // The disk-space rule: 112, with the root of szTgdFolder and the need in
 // failure, when ullTotNeedSize is more than ullFreeBytes, else 0.

@@ -16,7 +16,7 @@
 #include "payload/plan.h"
 #include "res/resource.h"
 #include "state/config.h"
-#include "state/projectinfo.h"
+#include "state/runcontext.h"
 #include "state/state.h"
 
 namespace {
@@ -72,11 +72,11 @@ const WCHAR CT_FOLDER[] = L"CT";
 
 // The folder of the product-tracking copy: the target folder when that
 // copy is switched on, else TempPathTRV\CT.
-void GetCopyFolder(LPWSTR szFolder, DWORD cchFolder)
+void GetCopyFolder(const RUNCONTEXT& ctx, LPWSTR szFolder, DWORD cchFolder)
 {
-    if (g_ZKToolsInfo.bZkcts && g_ProjectInfo.szTgdFolder[0])
-        StringCchCopyW(szFolder, cchFolder, g_ProjectInfo.szTgdFolder);
-    else if (!PathCombineW(szFolder, TempPathTRV, CT_FOLDER))
+    if (ctx.zkTools.bZkcts && ctx.project.szTgdFolder[0])
+        StringCchCopyW(szFolder, cchFolder, ctx.project.szTgdFolder);
+    else if (!PathCombineW(szFolder, ctx.szTempTRV, CT_FOLDER))
         szFolder[0] = L'\0';
 }
 
@@ -84,18 +84,19 @@ void GetCopyFolder(LPWSTR szFolder, DWORD cchFolder)
 // there, unpacks it flat into szTarget and deletes it. A pack the package
 // does not carry is no failure: not every package has neutral files or a
 // tracking copy.
-DWORD UnpackMember(LPCWSTR szBinary, LPCWSTR szMember, LPCWSTR szTarget, BOOL bCreateTarget)
+DWORD UnpackMember(const RUNCONTEXT& ctx, LPCWSTR szBinary, LPCWSTR szMember, LPCWSTR szTarget,
+                   BOOL bCreateTarget)
 {
     WCHAR szPack[PATH_CCH];
-    if (!PathCombineW(szPack, TempPathTRV, szMember))
+    if (!PathCombineW(szPack, ctx.szTempTRV, szMember))
         return ERROR_FILENAME_EXCED_RANGE;
-    DWORD dwCode = UnPackCABFile(szBinary, TempPathTRV, szMember, FALSE);
+    DWORD dwCode = UnPackCABFile(szBinary, ctx.szTempTRV, szMember, FALSE);
     if (dwCode == ERROR_FILE_NOT_FOUND && !FileExists(szPack))
         return ERROR_SUCCESS;  // not in this package
     if (dwCode == ERROR_SUCCESS && bCreateTarget && !CreateAllDirectory(szTarget))
         dwCode = LastErrorOr(ERROR_PATH_NOT_FOUND);
     if (dwCode == ERROR_SUCCESS)
-        dwCode = UnCompressFile(szPack, szTarget, FALSE);
+        dwCode = UnCompressFile(szPack, szTarget, FALSE, ctx.szTempTRV);
     if (dwCode != ERROR_SUCCESS)
         DebugTrace(L"ExtractBinaryRes()->%s could not be unpacked (%d)", szMember, dwCode);
     (void)DeleteFileNoLink(szPack);  // a pack is unpacked once
@@ -125,7 +126,8 @@ BOOL WriteStagedData(HANDLE hFile, const BYTE* pData, DWORD dwSize, DWORD dwChun
 
 }  // namespace
 
-DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize, EXTRACTFAILURE* pFailure)
+DWORD ExtractDATARes(const RUNCONTEXT& ctx, HGLOBAL hResData, DWORD dwSize,
+                     EXTRACTFAILURE* pFailure)
 {
     if (!hResData)
         return ERROR_INVALID_DATA;
@@ -150,7 +152,7 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize, EXTRACTFAILURE* pFailure)
     }
 
     WCHAR szStaged[PATH_CCH];
-    if (!PathCombineW(szStaged, DataPath, STAGED_DATA)) {
+    if (!PathCombineW(szStaged, ctx.szDataPath, STAGED_DATA)) {
         FreeResource(hResData);
         return ERROR_BAD_PATHNAME;
     }
@@ -178,22 +180,22 @@ DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize, EXTRACTFAILURE* pFailure)
         dwCode = dwWriteError == ERROR_DISK_FULL ? ERROR_DISK_FULL : CODE_WRITE_FAILED;
     } else {
         Progress().DefineStep(DATARES_WRITE_END, DATARES_UNPACK_END, dwSize);
-        if (GetFileAttributesW(g_ProjectInfo.szTgdFolder) == INVALID_FILE_ATTRIBUTES &&
-            !CreateAllDirectory(g_ProjectInfo.szTgdFolder))
+        if (GetFileAttributesW(ctx.project.szTgdFolder) == INVALID_FILE_ATTRIBUTES &&
+            !CreateAllDirectory(ctx.project.szTgdFolder))
             dwCode = ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
         else
-            dwCode =
-                UnCompressFile(szStaged, g_ProjectInfo.szTgdFolder, g_ProjectInfo.bRestoreTree);
+            dwCode = UnCompressFile(szStaged, ctx.project.szTgdFolder, ctx.project.bRestoreTree,
+                                    ctx.szTempTRV);
     }
     (void)DeleteFileNoLink(szStaged);  // the staged copy is done with, whatever came of it
     FreeResource(hResData);
     if (dwCode == ERROR_DISK_FULL && pFailure)
-        NoteDiskFull(*pFailure, bWritten ? g_ProjectInfo.szTgdFolder : szStaged,
-                     SatAdd(g_ProjectInfo.uiTotFilesSize, dwSize));
+        NoteDiskFull(*pFailure, bWritten ? ctx.project.szTgdFolder : szStaged,
+                     SatAdd(ctx.project.uiTotFilesSize, dwSize));
     return dwCode;
 }
 
-HMODULE SetCorvelThm(DWORD* pdwError, int* pnFrameTop)
+HMODULE SetCorvelThm(const RUNCONTEXT& ctx, DWORD* pdwError, int* pnFrameTop)
 {
     if (pdwError)
         *pdwError = ERROR_SUCCESS;
@@ -204,15 +206,15 @@ HMODULE SetCorvelThm(DWORD* pdwError, int* pnFrameTop)
     WCHAR szPack[PATH_CCH];
     WCHAR szLibrary[PATH_CCH];
     WCHAR szTheme[PATH_CCH];
-    if (!PathCombineW(szPack, TempPathTRV, CORVEL_TMP) ||
-        !PathCombineW(szLibrary, TempPathTRV, CORVEL_DLL) ||
-        !PathCombineW(szTheme, TempPathTRV, CORVEL_THM))
+    if (!PathCombineW(szPack, ctx.szTempTRV, CORVEL_TMP) ||
+        !PathCombineW(szLibrary, ctx.szTempTRV, CORVEL_DLL) ||
+        !PathCombineW(szTheme, ctx.szTempTRV, CORVEL_THM))
         return nullptr;
     if (!ExtractRes(hInstance, IDR_CORVEL, L"CORVEL", szPack)) {
         (void)DeleteFileNoLink(szPack);  // a pack is unpacked once
         return nullptr;
     }
-    DWORD dwCode = UnCompressFile(szPack, TempPathTRV, FALSE);
+    DWORD dwCode = UnCompressFile(szPack, ctx.szTempTRV, FALSE, ctx.szTempTRV);
     (void)DeleteFileNoLink(szPack);  // a pack is unpacked once
     if (dwCode != ERROR_SUCCESS)
         return nullptr;
@@ -315,12 +317,12 @@ BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarge
            COPYRESULT::DONE;
 }
 
-DWORD ExtractBinaryRes()
+DWORD ExtractBinaryRes(RUNCONTEXT& ctx)
 {
     if (!FindResourceW(hInstance, MAKEINTRESOURCEW(IDR_BINARY), L"BINARY"))
         return ERROR_RESOURCE_TYPE_NOT_FOUND;
     WCHAR szBinary[PATH_CCH];
-    if (!PathCombineW(szBinary, TempPathTRV, BINARY_TMP))
+    if (!PathCombineW(szBinary, ctx.szTempTRV, BINARY_TMP))
         return ERROR_FILENAME_EXCED_RANGE;
     if (!ExtractRes(hInstance, IDR_BINARY, L"BINARY", szBinary)) {
         DWORD dwError = WriteErrorCode(LastErrorOr(ERROR_WRITE_FAULT));
@@ -330,36 +332,36 @@ DWORD ExtractBinaryRes()
     }
 
     WCHAR szCopyFolder[PATH_CCH];
-    GetCopyFolder(szCopyFolder, PATH_CCH);
-    DWORD dwCode = UnpackMember(szBinary, NEUTRAL_PACK, TempPathTRV, FALSE);
+    GetCopyFolder(ctx, szCopyFolder, PATH_CCH);
+    DWORD dwCode = UnpackMember(ctx, szBinary, NEUTRAL_PACK, ctx.szTempTRV, FALSE);
     if (dwCode == ERROR_SUCCESS && szCopyFolder[0])
-        dwCode = UnpackMember(szBinary, NEUTRAL_CT_PACK, szCopyFolder, TRUE);
+        dwCode = UnpackMember(ctx, szBinary, NEUTRAL_CT_PACK, szCopyFolder, TRUE);
 
-    if (dwCode == ERROR_SUCCESS && g_ProjectInfo.szLangFileName[0]) {
+    if (dwCode == ERROR_SUCCESS && ctx.project.szLangFileName[0]) {
         // The pack is named like the library: EnglishUS.lng in EnglishUS.001
         // (and EnglishUS_CT.001 for its tracking copy). Both names fit:
         // the configured name does.
         WCHAR szMember[PATH_CCH];
         WCHAR szBase[PATH_CCH];
-        StringCchCopyW(szMember, PATH_CCH, PathFindFileNameW(g_ProjectInfo.szLangFileName));
+        StringCchCopyW(szMember, PATH_CCH, PathFindFileNameW(ctx.project.szLangFileName));
         PathRemoveExtensionW(szMember);
         StringCchCopyW(szBase, PATH_CCH, szMember);
         if (SUCCEEDED(StringCchCatW(szMember, PATH_CCH, PACK_EXTENSION)))
-            dwCode = UnpackMember(szBinary, szMember, TempPathTRV, FALSE);
+            dwCode = UnpackMember(ctx, szBinary, szMember, ctx.szTempTRV, FALSE);
         if (dwCode == ERROR_SUCCESS && szCopyFolder[0] &&
             SUCCEEDED(StringCchCatW(szBase, PATH_CCH, CT_PACK_ENDING)))
-            dwCode = UnpackMember(szBinary, szBase, szCopyFolder, TRUE);
+            dwCode = UnpackMember(ctx, szBinary, szBase, szCopyFolder, TRUE);
     }
     (void)DeleteFileNoLink(szBinary);  // the language pack, unpacked or not
     if (dwCode != ERROR_SUCCESS)
         return dwCode;
 
     WCHAR szLicense[PATH_CCH];
-    if (!PathCombineW(szLicense, TempPathTRV, PathFindFileNameW(g_ProjectInfo.szLicenseFile)))
+    if (!PathCombineW(szLicense, ctx.szTempTRV, PathFindFileNameW(ctx.project.szLicenseFile)))
         szLicense[0] = L'\0';
-    StringCchCopyW(g_ProjectInfo.szLicenseFile, PATH_CCH, szLicense);
-    g_ProjectInfo.bLicense = g_ProjectInfo.szLicenseFile[0] && FileExists(g_ProjectInfo.szLicenseFile);
-    DebugTrace(L"ExtractBinaryRes()->License=%d LicenseFile=%s", g_ProjectInfo.bLicense,
-               g_ProjectInfo.szLicenseFile);
+    StringCchCopyW(ctx.project.szLicenseFile, PATH_CCH, szLicense);
+    ctx.project.bLicense = ctx.project.szLicenseFile[0] && FileExists(ctx.project.szLicenseFile);
+    DebugTrace(L"ExtractBinaryRes()->License=%d LicenseFile=%s", ctx.project.bLicense,
+               ctx.project.szLicenseFile);
     return ERROR_SUCCESS;
 }

@@ -13,20 +13,21 @@ enum : DWORD {
     DATARES_UNPACK_END = 100,
 };
 
-// Writes the DATA resource to DataPath\SETUPZK.CAB and unpacks it into the
+// Writes the DATA resource to the data folder\SETUPZK.CAB and unpacks it into the
 // target folder. 13 without resource data, 0 for an empty one, else the
 // unpacking result; a full disk is noted in *pFailure (when given).
-[[nodiscard]] DWORD ExtractDATARes(HGLOBAL hResData, DWORD dwSize,
+[[nodiscard]] DWORD ExtractDATARes(const RUNCONTEXT& ctx, HGLOBAL hResData, DWORD dwSize,
                                    EXTRACTFAILURE* pFailure = nullptr);
 
-// Unpacks the skin pack into TempPathTRV, loads Corvel.dll from there and
+// Unpacks the skin pack into the scratch folder, loads Corvel.dll from there and
 // starts it. The library's handle, or null when the program stays unskinned.
 // *pnFrameTop (when given) receives the top height of the skin's frame, for
 // the in-app message zone; 0 without skin.
 // Only the copy this run unpacked is loaded; when another file of that name
 // is there and can not be removed, *pdwError (when given) receives the code
 // and the run must stop.
-[[nodiscard]] HMODULE SetCorvelThm(DWORD* pdwError = nullptr, int* pnFrameTop = nullptr);
+[[nodiscard]] HMODULE SetCorvelThm(const RUNCONTEXT& ctx, DWORD* pdwError = nullptr,
+                                   int* pnFrameTop = nullptr);
 
 // Calls the skin library's shutdown export and releases it.
 void FreeCorvelThm(HMODULE hCorvel);
@@ -36,10 +37,9 @@ void FreeCorvelThm(HMODULE hCorvel);
 [[nodiscard]] BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget);
 
 // Unpacks the chosen language library, the neutral files and the license
-// file from the language pack into TempPathTRV; sets szLicenseFile and
+// file from the language pack into the scratch folder; sets szLicenseFile and
 // bLicense. 0 done; 1813 (ERROR_RESOURCE_TYPE_NOT_FOUND) when the package
 // carries no language pack; else the cause of the first part that could
 // not be written out (13 a damaged pack, 112 a full disk ...): the run
 // then ends, since its license and install script may be among them.
-[[nodiscard]] DWORD ExtractBinaryRes();
-
+[[nodiscard]] DWORD ExtractBinaryRes(RUNCONTEXT& ctx);

@@ -9,8 +9,6 @@
 #include "common/registry.h"
 #include "common/process.h"
 
-WCHAR g_szCondition[SCRIPT_CONDITION_CCH];
-
 namespace {
 
 // How the fields after an IF token are laid out.
@@ -66,14 +64,14 @@ BOOL PathExists(LPCWSTR szPath)
     return szPath[0] && GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES;
 }
 
-void AddLabel(LPCWSTR szLabel)
+void AddLabel(SCRIPTRUN& run, LPCWSTR szLabel)
 {
-    if (!szLabel[0] || wcsstr(g_szCondition, szLabel))
+    if (!szLabel[0] || wcsstr(run.szCondition, szLabel))
         return;
     // A label that would not fit whole is left out.
-    if (wcslen(g_szCondition) + wcslen(szLabel) >= ARRAYSIZE(g_szCondition))
+    if (wcslen(run.szCondition) + wcslen(szLabel) >= ARRAYSIZE(run.szCondition))
         return;
-    StringCchCatW(g_szCondition, ARRAYSIZE(g_szCondition), szLabel);
+    StringCchCatW(run.szCondition, ARRAYSIZE(run.szCondition), szLabel);
 }
 
 // Reads the operator, the operand and the labels of a reading test and
@@ -125,9 +123,9 @@ BOOL GuardOsPasses(const SCRIPTGUARD& guard)
     return CheckOs(g_OsVersion.szOsCode, guard.szOs);
 }
 
-BOOL GuardLabelPasses(const SCRIPTGUARD& guard)
+BOOL GuardLabelPasses(const SCRIPTRUN& run, const SCRIPTGUARD& guard)
 {
-    return ScriptCompareNoCase(guard.szCondIf, g_szCondition) == 0;
+    return ScriptCompareNoCase(guard.szCondIf, run.szCondition) == 0;
 }
 
 BOOL GuardSpPasses(const SCRIPTGUARD& guard)
@@ -135,21 +133,21 @@ BOOL GuardSpPasses(const SCRIPTGUARD& guard)
     return !guard.szSP[0] || wcsstr(g_szSP, guard.szSP) != nullptr;
 }
 
-BOOL ScriptGuard(const SCRIPTGUARD& guard)
+BOOL ScriptGuard(const SCRIPTRUN& run, const SCRIPTGUARD& guard)
 {
-    return GuardOsPasses(guard) && GuardLabelPasses(guard) && GuardSpPasses(guard);
+    return GuardOsPasses(guard) && GuardLabelPasses(run, guard) && GuardSpPasses(guard);
 }
 
 BOOL ScriptLineRuns(CScriptFields& fields)
 {
     SCRIPTGUARD guard;
     fields.Guard(guard);
-    return fields.Valid() && ScriptGuard(guard);
+    return fields.Valid() && ScriptGuard(fields.Run(), guard);
 }
 
-UINT ScriptIF(LPCWSTR szParams)
+UINT ScriptIF(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    CScriptFields fields(L"ScriptIF", szParams);
+    CScriptFields fields(run, L"ScriptIF", szParams);
     WCHAR szToken[SCRIPT_TEXT_CCH];
     WCHAR szLabel[SCRIPT_TEXT_CCH] = L"";
     BOOL bComplete = fields.Next(szToken, ARRAYSIZE(szToken));
@@ -236,27 +234,27 @@ UINT ScriptIF(LPCWSTR szParams)
         }
     }
 
-    AddLabel(szLabel);
+    AddLabel(run, szLabel);
     if (ScriptCompareNoCase(szToken, L"<INIT>") == 0)
-        g_szCondition[0] = 0;
-    DebugTrace(L"ScriptIF()->Condition=%s", g_szCondition);
+        run.szCondition[0] = 0;
+    DebugTrace(L"ScriptIF()->Condition=%s", run.szCondition);
     return 0;
 }
 
-UINT ScriptExit(LPCWSTR szParams)
+UINT ScriptExit(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    CScriptFields fields(L"ScriptExit", szParams);
+    CScriptFields fields(run, L"ScriptExit", szParams);
     WCHAR szSwitch[SCRIPT_TEXT_CCH];
     SCRIPTGUARD guard;
     fields.Next(szSwitch, ARRAYSIZE(szSwitch));
     fields.Guard(guard);
-    DebugTrace(L"ScriptExit()->szCondIf=%s, g_szCondition=%s", guard.szCondIf, g_szCondition);
+    DebugTrace(L"ScriptExit()->szCondIf=%s, g_szCondition=%s", guard.szCondIf, run.szCondition);
     TrimBlanks(szSwitch);
-    if (!fields.Valid() || !ScriptGuard(guard) || wcscmp(szSwitch, L"1") != 0)
+    if (!fields.Valid() || !ScriptGuard(run, guard) || wcscmp(szSwitch, L"1") != 0)
         return 0;
     InterlockedExchange(&g_bCancel, 1);
     // The last result becomes the exit code; text that is no number gives 0.
-    DWORD dwExitCode = static_cast<DWORD>(ScriptNumber(g_szFunctionRetCode));
+    DWORD dwExitCode = static_cast<DWORD>(ScriptNumber(run.ctx.szFunctionRetCode));
     SetExitCode(dwExitCode);
     DebugTraceA("ScriptExit(%d)->TRUE", static_cast<int>(dwExitCode));
     return 1;

@@ -1,21 +1,19 @@
-// Script conditions: IF appends labels to g_szCondition, every other command
-// ends with a guard (OS filter, SP filter, condition label), EXIT stops the run.
+// Script conditions: IF appends labels to the script's condition, every
+// other command ends with a guard (OS filter, SP filter, condition label),
+// EXIT stops the run.
 #pragma once
 #include <windows.h>
 #include "script/fields.h"
 
-// Labels added by IF since the last <INIT>, each once, no separators.
-extern WCHAR g_szCondition[SCRIPT_CONDITION_CCH];
-
 // The three tests of a guard, for handlers that log between them.
-BOOL GuardOsPasses(const SCRIPTGUARD& guard);
-BOOL GuardLabelPasses(const SCRIPTGUARD& guard);
-BOOL GuardSpPasses(const SCRIPTGUARD& guard);
+[[nodiscard]] BOOL GuardOsPasses(const SCRIPTGUARD& guard);
+[[nodiscard]] BOOL GuardLabelPasses(const SCRIPTRUN& run, const SCRIPTGUARD& guard);
+[[nodiscard]] BOOL GuardSpPasses(const SCRIPTGUARD& guard);
 // All three.
-BOOL ScriptGuard(const SCRIPTGUARD& guard);
+[[nodiscard]] BOOL ScriptGuard(const SCRIPTRUN& run, const SCRIPTGUARD& guard);
 // The end of a command line: splits off its guard and decides. TRUE when
 // every field fit and the guard lets the line run.
-BOOL ScriptLineRuns(CScriptFields& fields);
+[[nodiscard]] BOOL ScriptLineRuns(CScriptFields& fields);
 
-UINT ScriptIF(LPCWSTR szParams);
-UINT ScriptExit(LPCWSTR szParams);
+UINT ScriptIF(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptExit(SCRIPTRUN& run, LPCWSTR szParams);

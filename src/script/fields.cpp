@@ -21,9 +21,10 @@ BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, L
     return TRUE;
 }
 
-void SetScriptResult(int iResult)
+void SetScriptResult(SCRIPTRUN& run, int iResult)
 {
-    StringCchPrintfW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"%d", iResult);
+    StringCchPrintfW(run.ctx.szFunctionRetCode, ARRAYSIZE(run.ctx.szFunctionRetCode), L"%d",
+                     iResult);
 }
 
 long ScriptNumber(LPCWSTR szField)
@@ -32,8 +33,8 @@ long ScriptNumber(LPCWSTR szField)
     return szField ? wcstol(szField, nullptr, 10) : 0;
 }
 
-CScriptFields::CScriptFields(LPCWSTR szHandler, LPCWSTR szParams)
-    : m_szHandler(szHandler), m_bOverflow(FALSE), m_bLogged(FALSE)
+CScriptFields::CScriptFields(SCRIPTRUN& run, LPCWSTR szHandler, LPCWSTR szParams)
+    : m_run(run), m_szHandler(szHandler), m_bOverflow(FALSE), m_bLogged(FALSE)
 {
     if (FAILED(StringCchCopyW(m_szRest, ARRAYSIZE(m_szRest), szParams ? szParams : L"")))
         m_bOverflow = TRUE;
@@ -57,7 +58,7 @@ void CScriptFields::Expand(LPWSTR sz, size_t cch, LPWSTR szEmptyVars, size_t cch
         m_bOverflow = TRUE;
         return;
     }
-    ExpandPathVar(szWork, ARRAYSIZE(szWork), szEmptyVars, cchEmptyVars);
+    ExpandPathVar(m_run.ctx, szWork, ARRAYSIZE(szWork), szEmptyVars, cchEmptyVars);
     if (FAILED(StringCchCopyW(sz, cch, szWork)))
         m_bOverflow = TRUE;
 }

@@ -6,13 +6,22 @@
 #include "common/capacity.h"
 #include "common/pathguard.h"
 #include "common/textcmp.h"
+#include "state/runcontext.h"
 
 enum : unsigned {
     SCRIPT_TEXT_CCH = 2048,      // command names, parameters, every non-path field
     SCRIPT_READ_CCH = 1024,      // one read of the script file: 1023 characters
     SCRIPT_RESULT_CCH = 64,      // the last result, <FUNCTIONRETCODE>
-    SCRIPT_CONDITION_CCH = 100,  // g_szCondition: 99 characters
+    SCRIPT_CONDITION_CCH = 100,  // the labels of IF: 99 characters
     SCRIPT_EMPTYVARS_CCH = 256,  // placeholders of one field that stood for nothing
+};
+
+// What the lines of one script share: the run's context, whose path
+// variables the fields take and where the last result goes, and the labels
+// that IF added since the last <INIT>, each once, no separators.
+struct SCRIPTRUN {
+    RUNCONTEXT& ctx;
+    WCHAR szCondition[SCRIPT_CONDITION_CCH];
 };
 
 // Head receives the source up to the first chSep, tail the text after it.
@@ -21,7 +30,7 @@ BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, L
                  size_t cchTail);
 
 // Writes the last result, <FUNCTIONRETCODE>, as "%d".
-void SetScriptResult(int iResult);
+void SetScriptResult(SCRIPTRUN& run, int iResult);
 
 // A number of a script field: decimal, blanks around it ignored; text that
 // is no number gives 0.
@@ -53,7 +62,7 @@ struct SCRIPTPATH {
 // a cut path could name another file, so such a line is refused.
 class CScriptFields {
 public:
-    CScriptFields(LPCWSTR szHandler, LPCWSTR szParams);
+    CScriptFields(SCRIPTRUN& run, LPCWSTR szHandler, LPCWSTR szParams);
     CScriptFields(const CScriptFields&) = delete;
     CScriptFields& operator=(const CScriptFields&) = delete;
 
@@ -79,8 +88,11 @@ public:
     void Refuse() { m_bOverflow = TRUE; }
     // FALSE (logged once) when something did not fit.
     [[nodiscard]] BOOL Valid();
+    // The script the line belongs to.
+    SCRIPTRUN& Run() const { return m_run; }
 
 private:
+    SCRIPTRUN& m_run;
     LPCWSTR m_szHandler;
     WCHAR m_szRest[SCRIPT_TEXT_CCH];
     BOOL m_bOverflow;

@@ -99,10 +99,10 @@ BOOL AppendBackslash(LPWSTR szPath, size_t cch)
     return SUCCEEDED(StringCchCatW(szPath, cch, L"\\"));
 }
 
-UINT CreateDirCommand(LPCWSTR szHandler, LPCWSTR szParams)
+UINT CreateDirCommand(SCRIPTRUN& run, LPCWSTR szHandler, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(szHandler, szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, szHandler, szParams);
     SCRIPTPATH folder;
     fields.NextPath(folder);
     if (!ScriptLineRuns(fields) || !ScriptPathAllowed(szHandler, folder, GUARD_WRITE))
@@ -111,7 +111,7 @@ UINT CreateDirCommand(LPCWSTR szHandler, LPCWSTR szParams)
     WCHAR szPath[PATH_CCH];
     StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
     UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && CreateAllDirectory(szPath);
-    SetScriptResult(uResult);
+    SetScriptResult(run, uResult);
     DebugTrace(L"%s(%s)->%d", szHandler, folder.sz, uResult);
     return uResult;
 }
@@ -126,20 +126,20 @@ DWORD CopyMatchingFiles(LPCWSTR szPattern, LPCWSTR szDestFolder, DWORD dwFlags)
     return XCopyFiles(szPattern, szDestFolder, dwFlags);
 }
 
-UINT ScriptCreateDir(LPCWSTR szParams)
+UINT ScriptCreateDir(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    return CreateDirCommand(L"ScriptCreateDir", szParams);
+    return CreateDirCommand(run, L"ScriptCreateDir", szParams);
 }
 
-UINT ScriptCreateFolder(LPCWSTR szParams)
+UINT ScriptCreateFolder(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    return CreateDirCommand(L"ScriptCreateFolder", szParams);
+    return CreateDirCommand(run, L"ScriptCreateFolder", szParams);
 }
 
-UINT ChangeDir(LPCWSTR szParams)
+UINT ChangeDir(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ChangeDir", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ChangeDir", szParams);
     SCRIPTPATH folder;
     fields.NextPath(folder);
     // The lines after it take relative paths from here: never a root.
@@ -150,15 +150,15 @@ UINT ChangeDir(LPCWSTR szParams)
     WCHAR szPath[PATH_CCH];
     StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
     UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && SetCurrentDirectoryW(szPath);
-    SetScriptResult(uResult);
+    SetScriptResult(run, uResult);
     DebugTrace(L"ChangeDir(%s)->%d", folder.sz, uResult);
     return uResult;
 }
 
-UINT ScriptRemoveDir(LPCWSTR szParams)
+UINT ScriptRemoveDir(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptRemoveDir", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptRemoveDir", szParams);
     SCRIPTPATH folder;
     WCHAR szOptions[SCRIPT_TEXT_CCH];
     fields.NextPath(folder);
@@ -170,15 +170,15 @@ UINT ScriptRemoveDir(LPCWSTR szParams)
         return 0;
 
     UINT uResult = RemoveDirectoryTree(folder.sz, dwFlags) ? 1 : 0;
-    SetScriptResult(uResult);
+    SetScriptResult(run, uResult);
     DebugTrace(L"ScriptRemoveDir(%s, %d)->%d", folder.sz, dwFlags, uResult);
     return uResult;
 }
 
-UINT RemoveFile(LPCWSTR szParams)
+UINT RemoveFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"RemoveFile", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"RemoveFile", szParams);
     SCRIPTPATH pattern;
     WCHAR szOptions[SCRIPT_TEXT_CCH];
     fields.NextPath(pattern);
@@ -190,7 +190,7 @@ UINT RemoveFile(LPCWSTR szParams)
         return 0;
 
     UINT uResult = RemoveFiles(pattern.sz, dwFlags) ? 1 : 0;
-    SetScriptResult(uResult);
+    SetScriptResult(run, uResult);
     DebugTrace(L"RemoveFile(%s, %d)->%d", pattern.sz, dwFlags, uResult);
     return uResult;
 }
@@ -200,10 +200,10 @@ namespace {
 // The line of a copy command: what to copy, where to, the options. FALSE
 // when the line does not run or a path is refused (an empty destination is:
 // it would be the current folder).
-BOOL ReadCopyLine(LPCWSTR szHandler, LPCWSTR szParams, SCRIPTPATH& source, SCRIPTPATH& dest,
-                  DWORD* pdwFlags)
+BOOL ReadCopyLine(SCRIPTRUN& run, LPCWSTR szHandler, LPCWSTR szParams, SCRIPTPATH& source,
+                  SCRIPTPATH& dest, DWORD* pdwFlags)
 {
-    CScriptFields fields(szHandler, szParams);
+    CScriptFields fields(run, szHandler, szParams);
     WCHAR szOptions[SCRIPT_TEXT_CCH];
     fields.NextPath(source);
     fields.LimitRest(PATH_CCH);
@@ -216,26 +216,26 @@ BOOL ReadCopyLine(LPCWSTR szHandler, LPCWSTR szParams, SCRIPTPATH& source, SCRIP
 
 }  // namespace
 
-UINT ScriptCopyFile(LPCWSTR szParams)
+UINT ScriptCopyFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
+    SetScriptResult(run, 0);
     SCRIPTPATH pattern, dest;
     DWORD dwFlags = 0;
-    if (!ReadCopyLine(L"ScriptCopyFile", szParams, pattern, dest, &dwFlags))
+    if (!ReadCopyLine(run, L"ScriptCopyFile", szParams, pattern, dest, &dwFlags))
         return 0;
 
     DWORD dwResult = CopyMatchingFiles(pattern.sz, dest.sz, dwFlags);
-    SetScriptResult(static_cast<int>(dwResult));
+    SetScriptResult(run, static_cast<int>(dwResult));
     DebugTrace(L"ScriptCopyFile(%s, %s, %x)->%d", pattern.sz, dest.sz, dwFlags, dwResult);
     return dwResult;
 }
 
-UINT ScriptCopyDir(LPCWSTR szParams)
+UINT ScriptCopyDir(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
+    SetScriptResult(run, 0);
     SCRIPTPATH source, destFolder;
     DWORD dwFlags = 0;
-    if (!ReadCopyLine(L"ScriptCopyDir", szParams, source, destFolder, &dwFlags))
+    if (!ReadCopyLine(run, L"ScriptCopyDir", szParams, source, destFolder, &dwFlags))
         return 0;
 
     // The source folder goes, by name, into the destination folder.
@@ -259,15 +259,15 @@ UINT ScriptCopyDir(LPCWSTR szParams)
     } else if (CreateAllDirectory(szDest)) {
         dwResult = CopyMatchingFiles(szPattern, szDest, dwFlags);
     }
-    SetScriptResult(static_cast<int>(dwResult));
+    SetScriptResult(run, static_cast<int>(dwResult));
     DebugTrace(L"ScriptCopyDir(%s, %s, %x)->%d", szPattern, szDest, dwFlags, dwResult);
     return dwResult;
 }
 
-UINT ScriptRenameFile(LPCWSTR szParams)
+UINT ScriptRenameFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptRenameFile", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptRenameFile", szParams);
     SCRIPTPATH oldPath, newPath;
     fields.NextPath(oldPath);
     fields.LimitRest(PATH_CCH);
@@ -286,15 +286,15 @@ UINT ScriptRenameFile(LPCWSTR szParams)
     int iResult = MoveFileW(oldPath.sz, newPath.sz) ? 0 : -1;
     if (iResult == 0)
         NoteRunFile(newPath.sz);
-    SetScriptResult(iResult);
+    SetScriptResult(run, iResult);
     DebugTrace(L"ScriptRenameFile(%s, %s)->%d", oldPath.sz, newPath.sz, iResult);
     return static_cast<UINT>(iResult);
 }
 
-UINT ScriptSetFileAttributes(LPCWSTR szParams)
+UINT ScriptSetFileAttributes(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptSetFileAttributes", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptSetFileAttributes", szParams);
     SCRIPTPATH pattern;
     WCHAR szAttributes[SCRIPT_TEXT_CCH], szOptions[SCRIPT_TEXT_CCH];
     fields.NextPath(pattern);
@@ -308,15 +308,15 @@ UINT ScriptSetFileAttributes(LPCWSTR szParams)
 
     DWORD dwAttributes = ParseAttributes(szAttributes);
     UINT uResult = SetFilesAttributes(pattern.sz, dwAttributes, bRecursive) ? 1 : 0;
-    SetScriptResult(uResult);
+    SetScriptResult(run, uResult);
     DebugTrace(L"ScriptSetFileAttributes(%s, %d)->%d", pattern.sz, dwAttributes, uResult);
     return uResult;
 }
 
-UINT WriteIniFile(LPCWSTR szParams)
+UINT WriteIniFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"WriteIniFile", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"WriteIniFile", szParams);
     SCRIPTPATH ini;
     LPWSTR szIni = ini.sz;
     WCHAR szSection[SCRIPT_TEXT_CCH], szKey[SCRIPT_TEXT_CCH];
@@ -327,7 +327,7 @@ UINT WriteIniFile(LPCWSTR szParams)
     // not from the current directory of the moment.
     if (szIni[0] && PathIsRelativeW(szIni)) {
         WCHAR szCurrentDir[EXPAND_WORK_CCH] = L"<CURRENTDIR>";
-        ExpandPathVar(szCurrentDir, ARRAYSIZE(szCurrentDir));
+        ExpandPathVar(run.ctx, szCurrentDir, ARRAYSIZE(szCurrentDir));
         WCHAR szRelative[PATH_CCH];
         StringCchCopyW(szRelative, ARRAYSIZE(szRelative), szIni);
         if (FAILED(StringCchPrintfW(szIni, ARRAYSIZE(ini.sz), L"%s\\%s", szCurrentDir,
@@ -345,15 +345,15 @@ UINT WriteIniFile(LPCWSTR szParams)
         DebugTrace(L"WriteIniFile()->No INI file!");
         return 0;
     }
-    if (ini.szEmptyVars[0] && ScriptGuard(guard)) {
+    if (ini.szEmptyVars[0] && ScriptGuard(run, guard)) {
         (void)ScriptPathAllowed(L"WriteIniFile", ini, GUARD_WRITE);  // refuses it, traced
         return 0;
     }
 
-    if (ScriptGuard(guard) && InspectEntry(szIni) == ENTRY_LINK) {
+    if (ScriptGuard(run, guard) && InspectEntry(szIni) == ENTRY_LINK) {
         // The profile functions would write where the link points.
         DebugTrace(L"WriteIniFile(%s)->Refused: a link", szIni);
-    } else if (ScriptGuard(guard)) {
+    } else if (ScriptGuard(run, guard)) {
         BOOL bResult;
         if (!szKey[0])
             bResult = WritePrivateProfileStringW(szSection, nullptr, nullptr, szIni);
@@ -364,7 +364,7 @@ UINT WriteIniFile(LPCWSTR szParams)
         UINT uResult = bResult ? 1 : 0;
         if (bResult)
             NoteRunFile(szIni);
-        SetScriptResult(uResult);
+        SetScriptResult(run, uResult);
         DebugTrace(L"WriteIniFile(%s,%s,%s,%s)->%d", szIni, szSection, szKey, szValue, uResult);
     }
     // Flush the profile cache for the file, guard or not.
@@ -372,10 +372,10 @@ UINT WriteIniFile(LPCWSTR szParams)
     return 0;
 }
 
-UINT ScriptDelay(LPCWSTR szParams)
+UINT ScriptDelay(SCRIPTRUN& run, LPCWSTR szParams)
 {
     DebugTrace(L"ScriptDelay(%s)->Begin", szParams);
-    CScriptFields fields(L"ScriptDelay", szParams);
+    CScriptFields fields(run, L"ScriptDelay", szParams);
     WCHAR szDelay[SCRIPT_TEXT_CCH], szFile[PATH_CCH], szUnused[SCRIPT_TEXT_CCH];
     fields.NextExpanded(szDelay, ARRAYSIZE(szDelay));
     DebugTrace(L"ScriptDelay()->szDelay=%s szFile=%s", szDelay, fields.Rest());
@@ -399,10 +399,10 @@ UINT ScriptDelay(LPCWSTR szParams)
     return 0;
 }
 
-UINT ScriptDownLoadFile(LPCWSTR szParams)
+UINT ScriptDownLoadFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptDownLoadFile", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptDownLoadFile", szParams);
     WCHAR szUrl[PATH_CCH];
     SCRIPTPATH file;
     LPCWSTR szFile = file.sz;
@@ -415,10 +415,10 @@ UINT ScriptDownLoadFile(LPCWSTR szParams)
     fields.Next(szPassword, ARRAYSIZE(szPassword));
     fields.Guard(guard);
     DWORD dwResult = 0;
-    if (fields.Valid() && ScriptGuard(guard) &&
+    if (fields.Valid() && ScriptGuard(run, guard) &&
         ScriptPathAllowed(L"ScriptDownLoadFile", file, GUARD_WRITE)) {
         dwResult = DownloadFile(szUrl, szLogin, szPassword, szFile, FALSE);
-        SetScriptResult(static_cast<int>(dwResult));
+        SetScriptResult(run, static_cast<int>(dwResult));
     }
     // Logged even when the guard failed, as soon as the line had its fields.
     if (bSplit) {
@@ -461,25 +461,26 @@ struct UNPACKCOMMAND {
     LPCWSTR szHandler;
     LPCWSTR szTrace;  // archive, target, result
     BOOL bExtraField; // UNCABFILE carries one more field before the guard
-    DWORD (*pfnUnpack)(LPCWSTR szArchive, LPCWSTR szTarget);
+    DWORD (*pfnUnpack)(const RUNCONTEXT& ctx, LPCWSTR szArchive, LPCWSTR szTarget);
 };
 
 // Every file of the cabinet, with its folders: the cabinet's own code.
-DWORD UnpackCabinet(LPCWSTR szArchive, LPCWSTR szTarget)
+DWORD UnpackCabinet(const RUNCONTEXT&, LPCWSTR szArchive, LPCWSTR szTarget)
 {
     return UnPackCABFile(szArchive, szTarget, L"", TRUE);
 }
 
 // UNZIPFILE and the PAC commands tell scripts 1 done, 0 failed; the
 // unpacker has traced the cause.
-DWORD UnpackZip(LPCWSTR szArchive, LPCWSTR szTarget)
+DWORD UnpackZip(const RUNCONTEXT&, LPCWSTR szArchive, LPCWSTR szTarget)
 {
     return UnZipArchive(szArchive, szTarget) == ERROR_SUCCESS ? 1 : 0;
 }
 
-DWORD UnpackPac(LPCWSTR szArchive, LPCWSTR szTarget)
+// The package's QELTRON.dll is in the scratch folder.
+DWORD UnpackPac(const RUNCONTEXT& ctx, LPCWSTR szArchive, LPCWSTR szTarget)
 {
-    return UnPacArchive(szArchive, szTarget) == ERROR_SUCCESS ? 1 : 0;
+    return UnPacArchive(szArchive, szTarget, ctx.szTempTRV) == ERROR_SUCCESS ? 1 : 0;
 }
 
 const UNPACKCOMMAND g_UnpackCab = {L"ScriptUnCABFile", L"ScriptUnCABFile(%s, %s)->%d", TRUE,
@@ -489,10 +490,10 @@ const UNPACKCOMMAND g_UnpackZip = {L"ScriptUnZipFile", L"ScriptUnZipFile(%s,%s)-
 const UNPACKCOMMAND g_UnpackPac = {L"ScriptUnPACFile", L"ScriptUnPACFile(%s, %s)->%d", FALSE,
                                    UnpackPac};
 
-UINT ScriptUnpackArchive(const UNPACKCOMMAND& command, LPCWSTR szParams)
+UINT ScriptUnpackArchive(SCRIPTRUN& run, const UNPACKCOMMAND& command, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(command.szHandler, szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, command.szHandler, szParams);
     SCRIPTPATH archive, target;
     WCHAR szUnused[SCRIPT_TEXT_CCH];
     fields.NextPath(archive);
@@ -506,25 +507,25 @@ UINT ScriptUnpackArchive(const UNPACKCOMMAND& command, LPCWSTR szParams)
         !ScriptPathAllowed(command.szHandler, target, GUARD_WRITE))
         return 0;
 
-    DWORD dwResult = command.pfnUnpack(archive.sz, target.sz);
-    SetScriptResult(static_cast<int>(dwResult));
+    DWORD dwResult = command.pfnUnpack(run.ctx, archive.sz, target.sz);
+    SetScriptResult(run, static_cast<int>(dwResult));
     DebugTrace(command.szTrace, archive.sz, target.sz, dwResult);
     return dwResult;
 }
 
 }  // namespace
 
-UINT ScriptUnCABFile(LPCWSTR szParams)
+UINT ScriptUnCABFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    return ScriptUnpackArchive(g_UnpackCab, szParams);
+    return ScriptUnpackArchive(run, g_UnpackCab, szParams);
 }
 
-UINT ScriptUnZipFile(LPCWSTR szParams)
+UINT ScriptUnZipFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    return ScriptUnpackArchive(g_UnpackZip, szParams);
+    return ScriptUnpackArchive(run, g_UnpackZip, szParams);
 }
 
-UINT ScriptUnPACFile(LPCWSTR szParams)
+UINT ScriptUnPACFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    return ScriptUnpackArchive(g_UnpackPac, szParams);
+    return ScriptUnpackArchive(run, g_UnpackPac, szParams);
 }

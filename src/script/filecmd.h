@@ -2,6 +2,7 @@
 // commands and the archive commands.
 #pragma once
 #include <windows.h>
+#include "script/fields.h"
 
 // Option bits found in a command line (the values XCopyFile and the
 // file-system helpers understand).
@@ -20,21 +21,21 @@ enum : DWORD {
 // least one; the code of the last copy, 0 when nothing matched.
 [[nodiscard]] DWORD CopyMatchingFiles(LPCWSTR szPattern, LPCWSTR szDestFolder, DWORD dwFlags);
 
-UINT ScriptCreateDir(LPCWSTR szParams);
-UINT ScriptCreateFolder(LPCWSTR szParams);
-UINT ChangeDir(LPCWSTR szParams);
-UINT ScriptRemoveDir(LPCWSTR szParams);
-UINT RemoveFile(LPCWSTR szParams);
-UINT ScriptCopyFile(LPCWSTR szParams);
-UINT ScriptCopyDir(LPCWSTR szParams);
-UINT ScriptRenameFile(LPCWSTR szParams);
-UINT ScriptSetFileAttributes(LPCWSTR szParams);
-UINT WriteIniFile(LPCWSTR szParams);
-UINT ScriptDelay(LPCWSTR szParams);
-UINT ScriptDownLoadFile(LPCWSTR szParams);
+UINT ScriptCreateDir(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptCreateFolder(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ChangeDir(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptRemoveDir(SCRIPTRUN& run, LPCWSTR szParams);
+UINT RemoveFile(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptCopyFile(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptCopyDir(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptRenameFile(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptSetFileAttributes(SCRIPTRUN& run, LPCWSTR szParams);
+UINT WriteIniFile(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptDelay(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptDownLoadFile(SCRIPTRUN& run, LPCWSTR szParams);
 // The parameters of a DOWNLOADFILE line for the trace: the URL's password and
 // the password field show as "***".
 void MaskDownLoadParams(LPCWSTR szParams, LPWSTR szOut, size_t cchOut);
-UINT ScriptUnCABFile(LPCWSTR szParams);
-UINT ScriptUnZipFile(LPCWSTR szParams);
-UINT ScriptUnPACFile(LPCWSTR szParams);
+UINT ScriptUnCABFile(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptUnZipFile(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptUnPACFile(SCRIPTRUN& run, LPCWSTR szParams);

@@ -35,10 +35,10 @@ BOOL KeyAllowed(LPCWSTR szHandler, HKEY hRoot, LPCWSTR szRoot, const SCRIPTKEY& 
 
 }  // namespace
 
-UINT ScriptCreateKey(LPCWSTR szParams)
+UINT ScriptCreateKey(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptCreateKey", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptCreateKey", szParams);
     WCHAR szRoot[SCRIPT_TEXT_CCH], szName[SCRIPT_TEXT_CCH];
     WCHAR szType[SCRIPT_TEXT_CCH], szData[SCRIPT_TEXT_CCH];
     SCRIPTKEY key;
@@ -66,7 +66,7 @@ UINT ScriptCreateKey(LPCWSTR szParams)
             cbData = static_cast<DWORD>(cb < CREATEKEY_DATA_CB ? cb : static_cast<size_t>(CREATEKEY_DATA_CB));
         }
         bResult = RegDBSetKeyValue(hRoot, szKey, szName, dwType, szData, cbData);
-        SetScriptResult(bResult);
+        SetScriptResult(run, bResult);
     } else {
         // Only the key: the last result stays "0".
         bResult = RegDBCreateKey(hRoot, szKey);
@@ -76,10 +76,10 @@ UINT ScriptCreateKey(LPCWSTR szParams)
     return bResult;
 }
 
-UINT ScriptRemoveKey(LPCWSTR szParams)
+UINT ScriptRemoveKey(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptRemoveKey", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptRemoveKey", szParams);
     WCHAR szRoot[SCRIPT_TEXT_CCH], szName[SCRIPT_TEXT_CCH];
     SCRIPTKEY key;
     fields.Next(szRoot, ARRAYSIZE(szRoot));
@@ -96,15 +96,15 @@ UINT ScriptRemoveKey(LPCWSTR szParams)
                     szName[0] ? REGGUARD_DELETE_VALUE : REGGUARD_DELETE_KEY))
         return 0;
     BOOL bResult = szName[0] ? RegDBDeleteValue(hRoot, szKey, szName) : RegDBDeleteKey(hRoot, szKey);
-    SetScriptResult(bResult);
+    SetScriptResult(run, bResult);
     DebugTrace(L"ScriptRemoveKey(%s,%s)->%d", szRoot, szKey, bResult);
     return bResult;
 }
 
-UINT ScriptCopyRegistry(LPCWSTR szParams)
+UINT ScriptCopyRegistry(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptCopyRegistry", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptCopyRegistry", szParams);
     WCHAR szSrcRoot[SCRIPT_TEXT_CCH], szSrcKey[SCRIPT_TEXT_CCH];
     WCHAR szDstRoot[SCRIPT_TEXT_CCH], szMode[SCRIPT_TEXT_CCH];
     SCRIPTKEY dst;
@@ -125,7 +125,7 @@ UINT ScriptCopyRegistry(LPCWSTR szParams)
     TrimBlanks(szMode);
     BOOL bResult = szMode[0] == L'0' ? RegCopyKeyTree(hSrc, szSrcKey, hDst, szDstKey)
                                      : RegCopyKeyValues(hSrc, szSrcKey, hDst, szDstKey);
-    SetScriptResult(bResult);
+    SetScriptResult(run, bResult);
     DebugTrace(L"ScriptCopyRegistry(%s, %s, %s, %s)->%d", szSrcRoot, szSrcKey, szDstRoot, szDstKey,
                bResult);
     return bResult;

@@ -1,7 +1,8 @@
 // The script commands CREATEKEY, REMOVEKEY and COPYREGISTRY.
 #pragma once
 #include <windows.h>
+#include "script/fields.h"
 
-UINT ScriptCreateKey(LPCWSTR szParams);
-UINT ScriptRemoveKey(LPCWSTR szParams);
-UINT ScriptCopyRegistry(LPCWSTR szParams);
+UINT ScriptCreateKey(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptRemoveKey(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptCopyRegistry(SCRIPTRUN& run, LPCWSTR szParams);

@@ -16,7 +16,7 @@
 
 namespace {
 
-typedef UINT (*SCRIPTHANDLER)(LPCWSTR szParams);
+typedef UINT (*SCRIPTHANDLER)(SCRIPTRUN& run, LPCWSTR szParams);
 typedef void (*SCRIPTMASK)(LPCWSTR szParams, LPWSTR szOut, size_t cchOut);
 
 struct SCRIPTCOMMAND {
@@ -142,21 +142,30 @@ void AdvanceScriptProgress(UINT uIndex)
     Progress().NewStep(uIndex);
 }
 
+const SCRIPTCOMMAND* FindCommand(LPCWSTR szName)
+{
+    for (const SCRIPTCOMMAND& cmd : g_Commands)
+        if (ScriptCompareNoCase(szName, cmd.szName) == 0)
+            return &cmd;
+    return nullptr;
+}
+
 }  // namespace
 
-BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress,
-                   BOOL bExecute)
+BOOL IsScriptCommand(LPCWSTR szName)
 {
-    for (const SCRIPTCOMMAND& cmd : g_Commands) {
-        if (ScriptCompareNoCase(szName, cmd.szName) != 0)
-            continue;
-        if (bExecute)
-            cmd.pfnHandler(szParams);
-        if (bProgress && cmd.bProgress)
-            AdvanceScriptProgress(uIndex);
-        return TRUE;
-    }
-    return FALSE;
+    return FindCommand(szName) != nullptr;
+}
+
+BOOL ScriptCommand(SCRIPTRUN& run, LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress)
+{
+    const SCRIPTCOMMAND* pCmd = FindCommand(szName);
+    if (!pCmd)
+        return FALSE;
+    pCmd->pfnHandler(run, szParams);
+    if (bProgress && pCmd->bProgress)
+        AdvanceScriptProgress(uIndex);
+    return TRUE;
 }
 
 UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwError)
@@ -192,7 +201,7 @@ UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwEr
                 LPWSTR pEqual = wcschr(szLine, L'=');
                 if (pEqual) {
                     *pEqual = 0;
-                    BOOL bKnown = ScriptCommand(szLine, L"", 0, FALSE, FALSE);
+                    BOOL bKnown = IsScriptCommand(szLine);
                     *pEqual = L'=';
                     if (!bKnown) {
                         DebugTrace(L"ReadScript()->Bad command or remark = %s", szLine);
@@ -233,12 +242,14 @@ UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list, DWORD* pdwEr
     return uCount;
 }
 
-BOOL ProcessScript(SCRIPTLIST list)
+BOOL ProcessScript(RUNCONTEXT& ctx, SCRIPTLIST list)
 {
+    // The labels of IF start empty with each script.
+    SCRIPTRUN run = {ctx, L""};
     for (size_t i = 0; i < list.size() && !g_bCancel; ++i)
         // ReadScript kept only known commands.
-        (void)ScriptCommand(list[i].strName.c_str(), list[i].strParams.c_str(),
-                            static_cast<UINT>(i), TRUE, TRUE);
+        (void)ScriptCommand(run, list[i].strName.c_str(), list[i].strParams.c_str(),
+                            static_cast<UINT>(i), TRUE);
     list.clear();
     if (g_bCancel) {
         DebugTraceA("ProcessScript()->process canceled");

@@ -27,9 +27,13 @@ typedef std::vector<SCRIPTLINE> SCRIPTLIST;
 // otherwise *pdwError is 0.
 [[nodiscard]] UINT ReadScript(LPCWSTR szFile, LPCWSTR szHeader, SCRIPTLIST& list,
                               DWORD* pdwError = nullptr);
-// Runs every line in order. 0 when the cancel flag stopped the run.
-[[nodiscard]] BOOL ProcessScript(SCRIPTLIST list);
-// 1 when szName is a command. bExecute runs its handler, bProgress moves the
-// progress bar to uIndex afterwards for the commands that do not drive it.
-[[nodiscard]] BOOL ScriptCommand(LPCWSTR szName, LPCWSTR szParams, UINT uIndex, BOOL bProgress,
-                                 BOOL bExecute);
+// Runs every line in order, with the path variables and the last result of
+// ctx. 0 when the cancel flag stopped the run.
+[[nodiscard]] BOOL ProcessScript(RUNCONTEXT& ctx, SCRIPTLIST list);
+// 1 when szName is a command.
+[[nodiscard]] BOOL IsScriptCommand(LPCWSTR szName);
+// Runs the handler of command szName as a line of run; 0 when there is no
+// such command. bProgress moves the progress bar to uIndex afterwards for
+// the commands that do not drive it.
+[[nodiscard]] BOOL ScriptCommand(SCRIPTRUN& run, LPCWSTR szName, LPCWSTR szParams, UINT uIndex,
+                                 BOOL bProgress);

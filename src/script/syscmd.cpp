@@ -198,10 +198,10 @@ BOOL StopService(LPCWSTR szService)
     return WaitForServiceToReachState(hService.Get(), SERVICE_STOPPED, &status);
 }
 
-UINT ScriptCreateIcon(LPCWSTR szParams)
+UINT ScriptCreateIcon(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptCreateIcon", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptCreateIcon", szParams);
     SCRIPTPATH folder, name;
     LPCWSTR szFolder = folder.sz;
     LPCWSTR szName = name.sz;
@@ -220,8 +220,8 @@ UINT ScriptCreateIcon(LPCWSTR szParams)
     fields.Next(szIconIndex, ARRAYSIZE(szIconIndex));
     fields.Guard(guard);
     DebugTrace(L"ScriptCreateIcon()->szCondIf=%s, g_szCondition=%s", guard.szCondIf,
-               g_szCondition);
-    if (!fields.Valid() || !GuardOsPasses(guard) || !GuardLabelPasses(guard))
+               run.szCondition);
+    if (!fields.Valid() || !GuardOsPasses(guard) || !GuardLabelPasses(run, guard))
         return 0;
     DebugTrace(L"ScriptCreateIcon()->szTestOSSubVersion=%s, g_szSP=%s", guard.szSP, g_szSP);
     // A folder that stood for nothing would put the shortcut in a root.
@@ -236,16 +236,16 @@ UINT ScriptCreateIcon(LPCWSTR szParams)
                                   szWorkingDir, szIconFile, iIconIndex)
                        ? 1
                        : 0;
-    SetScriptResult(uResult);
+    SetScriptResult(run, uResult);
     DebugTrace(L"ScriptCreateIcon(%s,%s,%s,%s)->%d", szTarget, szArguments, szName, szDescription,
                uResult);
     return uResult;
 }
 
-UINT ScriptRemoveIcon(LPCWSTR szParams)
+UINT ScriptRemoveIcon(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptRemoveIcon", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptRemoveIcon", szParams);
     SCRIPTPATH folder, name;
     LPCWSTR szFolder = folder.sz;
     LPCWSTR szName = name.sz;
@@ -258,16 +258,16 @@ UINT ScriptRemoveIcon(LPCWSTR szParams)
 
     UINT uResult = RemoveShortCut(szFolder, szName) ? 1 : 0;
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-    SetScriptResult(uResult);
+    SetScriptResult(run, uResult);
     DebugTrace(L"ScriptRemoveIcon(%s, %s)->%d", szFolder, szName, uResult);
     return uResult;
 }
 
-UINT ScriptExecuteFile(LPCWSTR szParams)
+UINT ScriptExecuteFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
+    SetScriptResult(run, 0);
     DebugTrace(L"ScriptExecuteFile()->Parameters=%s", szParams);
-    CScriptFields fields(L"ScriptExecuteFile", szParams);
+    CScriptFields fields(run, L"ScriptExecuteFile", szParams);
     WCHAR szFile[PATH_CCH], szArgs[SCRIPT_TEXT_CCH], szDir[PATH_CCH];
     WCHAR szVerb[SCRIPT_TEXT_CCH], szOptions[SCRIPT_TEXT_CCH];
     fields.NextExpanded(szFile, ARRAYSIZE(szFile));
@@ -306,15 +306,15 @@ UINT ScriptExecuteFile(LPCWSTR szParams)
                                &dwExitCode, nullptr);
     if (!bResult || bNoWait)
         dwExitCode = 0;
-    SetScriptResult(static_cast<int>(dwExitCode));
+    SetScriptResult(run, static_cast<int>(dwExitCode));
     DebugTrace(L"ScriptExecuteFile(%s,%s,%s)->%d", szFile, szArgs, szOptions, bResult);
     return dwExitCode;
 }
 
-UINT ScriptKillModule(LPCWSTR szParams)
+UINT ScriptKillModule(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptKillModule", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptKillModule", szParams);
     WCHAR szProgram[PATH_CCH];
     fields.NextExpanded(szProgram, ARRAYSIZE(szProgram));
     if (!ScriptLineRuns(fields))
@@ -324,32 +324,32 @@ UINT ScriptKillModule(LPCWSTR szParams)
     // running this one, or one beside it) are that run's, never ours.
     WCHAR szOtherRuns[PATH_CCH];
     if (FAILED(StringCchPrintfW(szOtherRuns, ARRAYSIZE(szOtherRuns), L"%s\\%s",
-                                g_szPathVar[PV_TEMP], TRV_DEFAULT_GUID)))
+                                run.ctx.szFolders[PV_TEMP], TRV_DEFAULT_GUID)))
         szOtherRuns[0] = L'\0';
-    UINT uResult = KillModule(szProgram, szOtherRuns, TempPathTRV) ? 1 : 0;
-    SetScriptResult(uResult);
+    UINT uResult = KillModule(szProgram, szOtherRuns, run.ctx.szTempTRV) ? 1 : 0;
+    SetScriptResult(run, uResult);
     DebugTrace(L"ScriptKillModule(%s)->%d", szProgram, uResult);
     return uResult;
 }
 
-UINT ScriptStopService(LPCWSTR szParams)
+UINT ScriptStopService(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptStopService", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptStopService", szParams);
     WCHAR szService[SCRIPT_TEXT_CCH];
     fields.NextExpanded(szService, ARRAYSIZE(szService));
     if (!ScriptLineRuns(fields))
         return 0;
 
     UINT uResult = StopService(szService) ? 1 : 0;
-    SetScriptResult(uResult);
+    SetScriptResult(run, uResult);
     return uResult;
 }
 
-UINT ScriptRegisterFile(LPCWSTR szParams)
+UINT ScriptRegisterFile(SCRIPTRUN& run, LPCWSTR szParams)
 {
-    SetScriptResult(0);
-    CScriptFields fields(L"ScriptRegisterFile", szParams);
+    SetScriptResult(run, 0);
+    CScriptFields fields(run, L"ScriptRegisterFile", szParams);
     WCHAR szFile[PATH_CCH], szMode[SCRIPT_TEXT_CCH], szExtra[SCRIPT_TEXT_CCH];
     fields.NextExpanded(szFile, ARRAYSIZE(szFile));
     fields.Next(szMode, ARRAYSIZE(szMode));
@@ -360,7 +360,7 @@ UINT ScriptRegisterFile(LPCWSTR szParams)
     TrimBlanks(szMode);
     BOOL bRegister = wcscmp(szMode, L"0") != 0;
     UINT uResult = RegisterFile(szFile, szExtra, bRegister);
-    SetScriptResult(static_cast<int>(uResult));
+    SetScriptResult(run, static_cast<int>(uResult));
     DebugTrace(L"ScriptRegisterFile(%s,%s,%d)->%d", szFile, szExtra, bRegister, uResult);
     return uResult;
 }

@@ -2,6 +2,7 @@
 // programs, processes and services; and the routines behind them.
 #pragma once
 #include <windows.h>
+#include "script/fields.h"
 
 // Saves folder\name.lnk pointing to szTarget. 1 when the file was saved.
 [[nodiscard]] BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget,
@@ -14,9 +15,9 @@
 [[nodiscard]] BOOL WaitForServiceToReachState(SC_HANDLE hService, DWORD dwDesiredState,
                                               SERVICE_STATUS* pStatus);
 
-UINT ScriptCreateIcon(LPCWSTR szParams);
-UINT ScriptRemoveIcon(LPCWSTR szParams);
-UINT ScriptExecuteFile(LPCWSTR szParams);
-UINT ScriptKillModule(LPCWSTR szParams);
-UINT ScriptStopService(LPCWSTR szParams);
-UINT ScriptRegisterFile(LPCWSTR szParams);
+UINT ScriptCreateIcon(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptRemoveIcon(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptExecuteFile(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptKillModule(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptStopService(SCRIPTRUN& run, LPCWSTR szParams);
+UINT ScriptRegisterFile(SCRIPTRUN& run, LPCWSTR szParams);

@@ -7,11 +7,8 @@
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
-#include "state/projectinfo.h"
 #include "state/state.h"
 #include "state/urlscramble.h"
-
-ZKTOOLSINFO g_ZKToolsInfo;
 
 namespace {
 
@@ -77,9 +74,9 @@ void ReadTextAsWritten(LPCWSTR szSection, LPCWSTR szKey, LPWSTR szField, DWORD c
 
 // The location is kept scrambled; a missing key or a bad checksum leaves
 // it empty.
-void ReadWebDownloadUrl(LPCWSTR szFile)
+void ReadWebDownloadUrl(PROJECTINFO& pi, LPCWSTR szFile)
 {
-    g_ProjectInfo.szWebDownloadUrl[0] = L'\0';
+    pi.szWebDownloadUrl[0] = L'\0';
     uint8_t block[WEBURL_BLOCK_SIZE];
     if (!GetPrivateProfileStructW(RUNTIME, L"WebDownloadUrl", block, sizeof(block), szFile))
         return;
@@ -89,7 +86,7 @@ void ReadWebDownloadUrl(LPCWSTR szFile)
     static_assert(static_cast<unsigned>(WEBURL_CCH) == static_cast<unsigned>(PATH_CCH),
                   "same capacity as the field");
     for (unsigned i = 0; i < WEBURL_CCH; ++i)
-        g_ProjectInfo.szWebDownloadUrl[i] = static_cast<WCHAR>(szUrl[i]);
+        pi.szWebDownloadUrl[i] = static_cast<WCHAR>(szUrl[i]);
 }
 
 // A signed 64-bit decimal text; a negative size means nothing and counts as 0.
@@ -103,9 +100,9 @@ ULONGLONG ReadTotFilesSize(LPCWSTR szFile)
 
 }  // namespace
 
-void InitProjectInfo()
+void InitProjectInfo(RUNCONTEXT& ctx)
 {
-    PROJECTINFO& pi = g_ProjectInfo;
+    PROJECTINFO& pi = ctx.project;
     ZeroMemory(&pi, sizeof(pi));
     StringCchCopyW(pi.szGuid, GUID_CCH, TRV_DEFAULT_GUID);
     pi.bCompress = 1;
@@ -135,24 +132,24 @@ void InitProjectInfo()
     DebugTrace(L"InitProjectInfo()->RunScript=%d", pi.bRunScript);
     DebugTrace(L"InitProjectInfo()->ResumeSetup=%d", pi.bResumeSetup);
 
-    ZeroMemory(&g_ZKToolsInfo, sizeof(g_ZKToolsInfo));
+    ZeroMemory(&ctx.zkTools, sizeof(ctx.zkTools));
 }
 
-BOOL ReadConfigFile(LPCWSTR szConfigFile, WORD wLangParam)
+BOOL ReadConfigFile(RUNCONTEXT& ctx, LPCWSTR szConfigFile, WORD wLangParam)
 {
     if (!szConfigFile || !szConfigFile[0])
         return FALSE;
     DWORD dwAttr = GetFileAttributesW(szConfigFile);
     if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
         return FALSE;
-    PROJECTINFO& pi = g_ProjectInfo;
-    CProfileFile profile(szConfigFile, TempPathTRV, L"ReadConfigFile()");
+    PROJECTINFO& pi = ctx.project;
+    CProfileFile profile(szConfigFile, ctx.szTempTRV, L"ReadConfigFile()");
     LPCWSTR f = profile.Path();
 
     ReadText(GENERAL, L"Guid", pi.szGuid, GUID_CCH, FALSE, f);
     ReadText(GENERAL, L"ProductName", pi.szProductName, PATH_CCH, FALSE, f);
-    ReadText(GENERAL, L"ProductName", g_szProductNameShort, SHORTTEXT_CCH, FALSE, f);
-    ReadText(GENERAL, L"ProductVersion", g_szProductVersion, SHORTTEXT_CCH, FALSE, f);
+    ReadText(GENERAL, L"ProductName", ctx.szProductNameShort, SHORTTEXT_CCH, FALSE, f);
+    ReadText(GENERAL, L"ProductVersion", ctx.szProductVersion, SHORTTEXT_CCH, FALSE, f);
 
     ReadInt(RUNTIME, L"CompressFiles", pi.bCompress, f);
     ReadInt(RUNTIME, L"CompressType", pi.uiCompressType, f);
@@ -164,7 +161,7 @@ BOOL ReadConfigFile(LPCWSTR szConfigFile, WORD wLangParam)
     ReadTextAsWritten(RUNTIME, L"CmdLine", pi.szExeCmdLine, PATH_CCH, f);
     if (pi.bCopyToTemp == 0) {
         ReadText(RUNTIME, L"TargetFolder", pi.szTgdFolder, PATH_CCH, TRUE, f);
-        ExpandPathVar(pi.szTgdFolder, PATH_CCH, pi.szTgdEmptyVars, TGD_EMPTYVARS_CCH);
+        ExpandPathVar(ctx, pi.szTgdFolder, PATH_CCH, pi.szTgdEmptyVars, TGD_EMPTYVARS_CCH);
     }
     ReadInt(RUNTIME, L"WindowStyle", pi.uiExeWinDisplay, f);
     ReadInt(RUNTIME, L"LaunchExe", pi.bLaunchExe, f);
@@ -176,7 +173,7 @@ BOOL ReadConfigFile(LPCWSTR szConfigFile, WORD wLangParam)
     ReadInt(RUNTIME, L"RunScript", pi.bRunScript, f);
     ReadInt(RUNTIME, L"ResumeSetup", pi.bResumeSetup, f);
     ReadText(RUNTIME, L"ScriptFile", pi.szScriptFile, PATH_CCH, FALSE, f);
-    ReadWebDownloadUrl(f);
+    ReadWebDownloadUrl(pi, f);
     ReadInt(RUNTIME, L"ProgressBarStyle", pi.uiStyleProgress, f);
     ReadInt(RUNTIME, L"LaunchOptions", pi.uiLaunchOptions, f);
     ReadInt(RUNTIME, L"LanguageDefault", pi.uiLanguageDefault, f);
@@ -188,26 +185,26 @@ BOOL ReadConfigFile(LPCWSTR szConfigFile, WORD wLangParam)
     ReadInt(DIALOGS, L"StatusType", dwStatusType, f);
     pi.byStatusType = static_cast<BYTE>(dwStatusType & 0xFF);
 
-    ReadInt(ZKTOOLS, L"Toolbar", g_ZKToolsInfo.bToolbar, f);
-    ReadInt(ZKTOOLS, L"Zkcts", g_ZKToolsInfo.bZkcts, f);
-    ReadInt(ZKTOOLS, L"VEMZ", g_ZKToolsInfo.bVEMZ, f);
+    ReadInt(ZKTOOLS, L"Toolbar", ctx.zkTools.bToolbar, f);
+    ReadInt(ZKTOOLS, L"Zkcts", ctx.zkTools.bZkcts, f);
+    ReadInt(ZKTOOLS, L"VEMZ", ctx.zkTools.bVEMZ, f);
 
     LANGID lcIDUser = GetUserDefaultLangID();
     LANGID lcIDSystem = GetSystemDefaultLangID();
 
     pi.szLangFileName[0] = L'\0';
     pi.uiLangIndex = 0;
-    if (ReadLanguages(f, g_Languages) > 0) {
-        int index = ChooseLanguage(g_Languages, wLangParam, lcIDUser, pi.uiLanguageDefault);
+    if (ReadLanguages(f, ctx.languages) > 0) {
+        int index = ChooseLanguage(ctx.languages, wLangParam, lcIDUser, pi.uiLanguageDefault);
         if (index >= 0) {
-            StringCchCopyW(pi.szLangFileName, PATH_CCH, g_Languages[index].szFileName);
+            StringCchCopyW(pi.szLangFileName, PATH_CCH, ctx.languages[index].szFileName);
             pi.uiLangIndex = static_cast<DWORD>(index);
         }
     }
 
     WCHAR szFileName[PATH_CCH];
     GetPrivateProfileStringW(FILE1, L"Name", L"", szFileName, PATH_CCH, f);
-    g_bFileList = szFileName[0] != L'\0';
+    ctx.bFileList = szFileName[0] != L'\0';
 
     DebugTrace(L"ReadConfigFile()->ProductName=%s", pi.szProductName);
     DebugTrace(L"ReadConfigFile()->Compress=%d CompressType=%d", pi.bCompress, pi.uiCompressType);
@@ -224,8 +221,8 @@ BOOL ReadConfigFile(LPCWSTR szConfigFile, WORD wLangParam)
     DebugTrace(L"ReadConfigFile()->lcID_user=%d lcID_system=%d", lcIDUser, lcIDSystem);
     DebugTrace(L"ReadConfigFile()->RunScript=%d", pi.bRunScript);
     DebugTrace(L"ReadConfigFile()->ResumeSetup=%d", pi.bResumeSetup);
-    DebugTrace(L"ReadConfigFile()->Toolbar=%d Zkcts=%d VEMZ=%d", g_ZKToolsInfo.bToolbar,
-               g_ZKToolsInfo.bZkcts, g_ZKToolsInfo.bVEMZ);
+    DebugTrace(L"ReadConfigFile()->Toolbar=%d Zkcts=%d VEMZ=%d", ctx.zkTools.bToolbar,
+               ctx.zkTools.bZkcts, ctx.zkTools.bVEMZ);
     return TRUE;
 }
 

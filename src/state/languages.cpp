@@ -4,10 +4,8 @@
 #include <stdlib.h>
 #include <memory>
 #include "common/trace.h"
-#include "state/projectinfo.h"
+#include "state/runcontext.h"
 #include "state/state.h"
-
-std::vector<LanguageEntry> g_Languages;
 
 namespace {
 
@@ -127,11 +125,11 @@ BOOL LoadStringEx(HINSTANCE hModule, UINT uID, LPWSTR szBuffer)
     return TRUE;
 }
 
-DWORD ChosenLanguageId()
+DWORD ChosenLanguageId(const RUNCONTEXT& ctx)
 {
-    if (g_ProjectInfo.uiLangIndex < g_Languages.size())
-        return g_Languages[g_ProjectInfo.uiLangIndex].lcID;
-    return g_ProjectInfo.uiLanguageDefault;
+    if (ctx.project.uiLangIndex < ctx.languages.size())
+        return ctx.languages[ctx.project.uiLangIndex].lcID;
+    return ctx.project.uiLanguageDefault;
 }
 
 BOOL LoadUiText(UINT uID, LPWSTR szText, size_t cchText)
@@ -140,7 +138,7 @@ BOOL LoadUiText(UINT uID, LPWSTR szText, size_t cchText)
         return FALSE;
     int cch = static_cast<int>(cchText);
     HINSTANCE hRes = hInstRes ? hInstRes : hInstance;
-    if (LoadStringEx(hRes, uID, szText, cch, ChosenLanguageId()))
+    if (LoadStringEx(hRes, uID, szText, cch, 0))
         return TRUE;
     return hRes != hInstance && hInstance && LoadStringEx(hInstance, uID, szText, cch, 0);
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <vector>
 #include "common/capacity.h"
+#include "state/runcontext.h"
 
 enum : unsigned {
     LANGUAGE_SECTION_CCH = 32765,  // whole [Languages] section
@@ -11,15 +12,6 @@ enum : unsigned {
     LANGID_ENGLISH_US = 1033,      // the language of the program's own strings
     FORMAT_ARGS_MAX = 9,           // inserts %1 to %9 of FormatUiText
 };
-
-struct LanguageEntry {
-    WCHAR szFileName[PATH_CCH];  // "EnglishUS.lng"; empty when the line has no "="
-    DWORD lcID;                  // 1033, 1036 ...
-};
-
-// The package's languages in configuration order; one entry at least once
-// the configuration was read.
-extern std::vector<LanguageEntry> g_Languages;
 
 // Fills the list from [Languages] of the configuration file; a missing or
 // empty section gives one entry 1033 without a file. Returns the count.
@@ -57,4 +49,4 @@ void LanguageDisplayName(DWORD lcID, LPWSTR szName, size_t cchName);
 
 // Language identifier handed to the dialogs: the chosen entry of the
 // language list, or the configured default when there is no list.
-DWORD ChosenLanguageId();
+DWORD ChosenLanguageId(const RUNCONTEXT& ctx);

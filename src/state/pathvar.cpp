@@ -9,15 +9,7 @@
 #include "common/osversion.h"
 #include "common/sysdll.h"
 #include "common/trace.h"
-#include "state/projectinfo.h"
 #include "state/state.h"
-
-WCHAR g_szPathVar[PV_FOLDER_COUNT][PATH_CCH];
-WCHAR ModuleFile[PATH_CCH];
-WCHAR ModulePath[PATH_CCH];
-WCHAR ModuleFileName[PATH_CCH];
-WCHAR ConfigFile[PATH_CCH];
-WCHAR g_szFunctionRetCode[PATH_CCH];
 
 namespace {
 
@@ -105,18 +97,20 @@ const FOLDERLABEL FOLDER_LOG[] = {
 // Where a placeholder's value comes from.
 enum VALUESOURCE {
     VS_FOLDER,    // the folder table
-    VS_TEXT,      // a text owned elsewhere, read at each expansion
+    VS_TEXT,      // a text of the run's context, read at each expansion
     VS_EXITCODE,  // ExitCode(), "%d"
     VS_HWND,      // the status window, "%p"
     VS_SETUPZK,   // "/SETUPZK:%u" of the status window, Vista and later
     VS_EMPTY,
 };
 
+typedef LPCWSTR (*TEXTOF)(const RUNCONTEXT& ctx);
+
 struct PLACEHOLDER {
     LPCWSTR szName;
     VALUESOURCE source;
     PATHVAR_FOLDER folder;
-    const WCHAR* pszText;
+    TEXTOF pfnText;
 };
 
 // Replaced in this order: a value is searched by the later placeholders only.
@@ -152,28 +146,39 @@ const PLACEHOLDER PLACEHOLDERS[] = {
     {L"<DESKTOP_ALLUSERS>", VS_FOLDER, PV_DESKTOP_ALLUSERS, nullptr},
     {L"<DOWNLOAD_USER>", VS_FOLDER, PV_DOWNLOAD_USER, nullptr},
     {L"<DOWNLOAD_ALLUSERS>", VS_FOLDER, PV_DOWNLOAD_ALLUSERS, nullptr},
-    {L"<TEMPTRV>", VS_TEXT, PV_FOLDER_COUNT, TempPathTRV},
-    {L"<TARGETDIR>", VS_TEXT, PV_FOLDER_COUNT, g_ProjectInfo.szTgdFolder},
-    {L"<DISPLAYNAME>", VS_TEXT, PV_FOLDER_COUNT, Title},
-    {L"<%P>", VS_TEXT, PV_FOLDER_COUNT, Title},
+    {L"<TEMPTRV>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.szTempTRV; }},
+    {L"<TARGETDIR>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.project.szTgdFolder; }},
+    {L"<DISPLAYNAME>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.szTitle; }},
+    {L"<%P>", VS_TEXT, PV_FOLDER_COUNT, [](const RUNCONTEXT& c) -> LPCWSTR { return c.szTitle; }},
     {L"<EXECUTERETCODE>", VS_EXITCODE, PV_FOLDER_COUNT, nullptr},
-    {L"<FUNCTIONRETCODE>", VS_TEXT, PV_FOLDER_COUNT, g_szFunctionRetCode},
-    {L"<PRODUCTEXE>", VS_TEXT, PV_FOLDER_COUNT, g_ProjectInfo.szExeFileName},
-    {L"<PRODUCTGUID>", VS_TEXT, PV_FOLDER_COUNT, g_ProjectInfo.szGuid},
-    {L"<PRODUCTNAME>", VS_TEXT, PV_FOLDER_COUNT, g_szProductNameShort},
-    {L"<PRODUCTVERSION>", VS_TEXT, PV_FOLDER_COUNT, g_szProductVersion},
+    {L"<FUNCTIONRETCODE>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.szFunctionRetCode; }},
+    {L"<PRODUCTEXE>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.project.szExeFileName; }},
+    {L"<PRODUCTGUID>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.project.szGuid; }},
+    {L"<PRODUCTNAME>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.szProductNameShort; }},
+    {L"<PRODUCTVERSION>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.szProductVersion; }},
     {L"<COMPANYNAME>", VS_EMPTY, PV_FOLDER_COUNT, nullptr},
-    {L"<PARAMS>", VS_TEXT, PV_FOLDER_COUNT, g_szCmdLine},
+    {L"<PARAMS>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.szCmdLine; }},
     {L"<HWND_TRV>", VS_HWND, PV_FOLDER_COUNT, nullptr},
-    {L"<PATH_TRV>", VS_TEXT, PV_FOLDER_COUNT, ModulePath},
-    {L"<FILE_TRV>", VS_TEXT, PV_FOLDER_COUNT, ModuleFile},
+    {L"<PATH_TRV>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.szModulePath; }},
+    {L"<FILE_TRV>", VS_TEXT, PV_FOLDER_COUNT,
+     [](const RUNCONTEXT& c) -> LPCWSTR { return c.szModuleFile; }},
     {L"<SETUPZK>", VS_SETUPZK, PV_FOLDER_COUNT, nullptr},
 };
 
 // Keeps a folder the system returned; one that does not fit stays empty.
-void StoreFolder(PATHVAR_FOLDER folder, LPCWSTR szValue)
+void StoreFolder(RUNCONTEXT& ctx, PATHVAR_FOLDER folder, LPCWSTR szValue)
 {
-    WCHAR* szEntry = g_szPathVar[folder];
+    WCHAR* szEntry = ctx.szFolders[folder];
     if (FAILED(StringCchCopyW(szEntry, PATH_CCH, szValue))) {
         szEntry[0] = L'\0';
         return;
@@ -183,15 +188,15 @@ void StoreFolder(PATHVAR_FOLDER folder, LPCWSTR szValue)
 
 // For the GetXxxDirectory family: the length, 0 on failure, or the size
 // needed when the buffer is too small.
-void StoreSystemFolder(PATHVAR_FOLDER folder, DWORD cch, const WCHAR* szValue)
+void StoreSystemFolder(RUNCONTEXT& ctx, PATHVAR_FOLDER folder, DWORD cch, const WCHAR* szValue)
 {
     if (cch == 0 || cch >= PATH_CCH)
-        g_szPathVar[folder][0] = L'\0';
+        ctx.szFolders[folder][0] = L'\0';
     else
-        StoreFolder(folder, szValue);
+        StoreFolder(ctx, folder, szValue);
 }
 
-void FillShellFolders()
+void FillShellFolders(RUNCONTEXT& ctx)
 {
     // shfolder forwards to shell32, and a forward is looked for along the
     // plain search path unless its library is loaded already: load it from
@@ -208,13 +213,13 @@ void FillShellFolders()
             HRESULT hr = pSHGetFolderPathW(nullptr, entry.iCsidl | CSIDL_FLAG_CREATE, nullptr,
                                            SHGFP_TYPE_CURRENT, szPath);
             if (SUCCEEDED(hr))
-                StoreFolder(entry.folder, szPath);
+                StoreFolder(ctx, entry.folder, szPath);
         }
     }
     FreeLibrary(hShFolder);
 }
 
-void FillKnownFolders()
+void FillKnownFolders(RUNCONTEXT& ctx)
 {
     HMODULE hShell = LoadSystemLibrary(L"shell32.dll");
     if (!hShell)
@@ -230,7 +235,7 @@ void FillKnownFolders()
             PWSTR pszPath = nullptr;
             HRESULT hr = pSHGetKnownFolderPath(*entry.pId, KNOWN_FOLDER_FLAGS, nullptr, &pszPath);
             if (SUCCEEDED(hr) && pszPath)
-                StoreFolder(entry.folder, pszPath);
+                StoreFolder(ctx, entry.folder, pszPath);
             CoTaskMemFree(pszPath);
         }
     }
@@ -239,56 +244,57 @@ void FillKnownFolders()
 
 }  // namespace
 
-void InitPathVar()
+void InitPathVar(RUNCONTEXT& ctx)
 {
     WCHAR szBuffer[PATH_CCH];
 
-    StoreSystemFolder(PV_WINDOWS, GetWindowsDirectoryW(szBuffer, PATH_CCH), szBuffer);
-    StoreSystemFolder(PV_SYSTEM, GetSystemDirectoryW(szBuffer, PATH_CCH), szBuffer);
-    StoreSystemFolder(PV_CURRENTDIR, GetCurrentDirectoryW(PATH_CCH, szBuffer), szBuffer);
-    StoreSystemFolder(PV_TEMP, GetTempPathW(PATH_CCH, szBuffer), szBuffer);
+    StoreSystemFolder(ctx, PV_WINDOWS, GetWindowsDirectoryW(szBuffer, PATH_CCH), szBuffer);
+    StoreSystemFolder(ctx, PV_SYSTEM, GetSystemDirectoryW(szBuffer, PATH_CCH), szBuffer);
+    StoreSystemFolder(ctx, PV_CURRENTDIR, GetCurrentDirectoryW(PATH_CCH, szBuffer), szBuffer);
+    StoreSystemFolder(ctx, PV_TEMP, GetTempPathW(PATH_CCH, szBuffer), szBuffer);
 
     // 16-bit and 32-bit system folders: "system" and "system32" of the
     // Windows folder, one of which is the system folder itself.
-    const WCHAR* szWindows = g_szPathVar[PV_WINDOWS];
-    WCHAR* szSystem16 = g_szPathVar[PV_SYSTEM16];
-    WCHAR* szSystem32 = g_szPathVar[PV_SYSTEM32];
+    const WCHAR* szWindows = ctx.szFolders[PV_WINDOWS];
+    WCHAR* szSystem16 = ctx.szFolders[PV_SYSTEM16];
+    WCHAR* szSystem32 = ctx.szFolders[PV_SYSTEM32];
     szSystem16[0] = szSystem32[0] = L'\0';
     if (CheckWinNT()) {
         if (szWindows[0] && FAILED(StringCchPrintfW(szSystem16, PATH_CCH, L"%s\\system", szWindows)))
             szSystem16[0] = L'\0';
-        StringCchCopyW(szSystem32, PATH_CCH, g_szPathVar[PV_SYSTEM]);
+        StringCchCopyW(szSystem32, PATH_CCH, ctx.szFolders[PV_SYSTEM]);
     } else {
-        StringCchCopyW(szSystem16, PATH_CCH, g_szPathVar[PV_SYSTEM]);
+        StringCchCopyW(szSystem16, PATH_CCH, ctx.szFolders[PV_SYSTEM]);
         if (szWindows[0] && FAILED(StringCchPrintfW(szSystem32, PATH_CCH, L"%s\\system32", szWindows)))
             szSystem32[0] = L'\0';
     }
 
-    FillShellFolders();
-    FillKnownFolders();
+    FillShellFolders(ctx);
+    FillKnownFolders(ctx);
     // Before the known folders existed, downloads went to the desktop.
-    if (!g_szPathVar[PV_DOWNLOAD_ALLUSERS][0])
-        StringCchCopyW(g_szPathVar[PV_DOWNLOAD_ALLUSERS], PATH_CCH, g_szPathVar[PV_DESKTOP_ALLUSERS]);
-    if (!g_szPathVar[PV_DOWNLOAD_USER][0])
-        StringCchCopyW(g_szPathVar[PV_DOWNLOAD_USER], PATH_CCH, g_szPathVar[PV_DESKTOP_USER]);
+    if (!ctx.szFolders[PV_DOWNLOAD_ALLUSERS][0])
+        StringCchCopyW(ctx.szFolders[PV_DOWNLOAD_ALLUSERS], PATH_CCH,
+                       ctx.szFolders[PV_DESKTOP_ALLUSERS]);
+    if (!ctx.szFolders[PV_DOWNLOAD_USER][0])
+        StringCchCopyW(ctx.szFolders[PV_DOWNLOAD_USER], PATH_CCH, ctx.szFolders[PV_DESKTOP_USER]);
 
-    DWORD cch = GetModuleFileNameW(nullptr, ModuleFile, PATH_CCH);
+    DWORD cch = GetModuleFileNameW(nullptr, ctx.szModuleFile, PATH_CCH);
     if (cch == 0 || cch >= PATH_CCH)
-        ModuleFile[0] = L'\0';
-    StringCchCopyW(ModulePath, PATH_CCH, ModuleFile);
-    PathRemoveFileSpecW(ModulePath);
-    StringCchCopyW(ModuleFileName, PATH_CCH, ModuleFile);
-    PathStripPathW(ModuleFileName);
-    StringCchCopyW(ConfigFile, PATH_CCH, ModuleFile);
-    if (ConfigFile[0] && !PathRenameExtensionW(ConfigFile, L".cfg"))
-        ConfigFile[0] = L'\0';
+        ctx.szModuleFile[0] = L'\0';
+    StringCchCopyW(ctx.szModulePath, PATH_CCH, ctx.szModuleFile);
+    PathRemoveFileSpecW(ctx.szModulePath);
+    StringCchCopyW(ctx.szModuleFileName, PATH_CCH, ctx.szModuleFile);
+    PathStripPathW(ctx.szModuleFileName);
+    StringCchCopyW(ctx.szConfigFile, PATH_CCH, ctx.szModuleFile);
+    if (ctx.szConfigFile[0] && !PathRenameExtensionW(ctx.szConfigFile, L".cfg"))
+        ctx.szConfigFile[0] = L'\0';
 
     for (const FOLDERLABEL& entry : FOLDER_LOG)
-        DebugTrace(L"InitPathVar()->%s=%s", entry.szLabel, g_szPathVar[entry.folder]);
-    DebugTrace(L"InitPathVar()->ModuleFile=%s", ModuleFile);
-    DebugTrace(L"InitPathVar()->ModulePath=%s", ModulePath);
-    DebugTrace(L"InitPathVar()->ModuleFileName=%s", ModuleFileName);
-    DebugTrace(L"InitPathVar()->ConfigFile=%s", ConfigFile);
+        DebugTrace(L"InitPathVar()->%s=%s", entry.szLabel, ctx.szFolders[entry.folder]);
+    DebugTrace(L"InitPathVar()->ModuleFile=%s", ctx.szModuleFile);
+    DebugTrace(L"InitPathVar()->ModulePath=%s", ctx.szModulePath);
+    DebugTrace(L"InitPathVar()->ModuleFileName=%s", ctx.szModuleFileName);
+    DebugTrace(L"InitPathVar()->ConfigFile=%s", ctx.szConfigFile);
 }
 
 BOOL ReplaceAll(LPWSTR szBuffer, DWORD cchBuffer, LPCWSTR szPlaceholder, LPCWSTR szValue,
@@ -324,7 +330,8 @@ BOOL ReplaceAll(LPWSTR szBuffer, DWORD cchBuffer, LPCWSTR szPlaceholder, LPCWSTR
     return TRUE;
 }
 
-BOOL ExpandPathVar(LPWSTR szText, DWORD cchText, LPWSTR szEmptyVars, size_t cchEmptyVars)
+BOOL ExpandPathVar(const RUNCONTEXT& ctx, LPWSTR szText, DWORD cchText, LPWSTR szEmptyVars,
+                   size_t cchEmptyVars)
 {
     if (szEmptyVars && cchEmptyVars)
         szEmptyVars[0] = L'\0';
@@ -351,10 +358,10 @@ BOOL ExpandPathVar(LPWSTR szText, DWORD cchText, LPWSTR szEmptyVars, size_t cchE
         LPCWSTR szValue = L"";
         switch (entry.source) {
         case VS_FOLDER:
-            szValue = g_szPathVar[entry.folder];
+            szValue = ctx.szFolders[entry.folder];
             break;
         case VS_TEXT:
-            szValue = entry.pszText;
+            szValue = entry.pfnText(ctx);
             break;
         case VS_EMPTY:
             break;

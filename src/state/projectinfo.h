@@ -40,8 +40,3 @@ struct PROJECTINFO {
     DWORD uiLangIndex;
     ULONGLONG uiTotFilesSize;
 };
-
-extern PROJECTINFO g_ProjectInfo;
-extern WCHAR g_szProductNameShort[SHORTTEXT_CCH];  // <PRODUCTNAME>
-extern WCHAR g_szProductVersion[SHORTTEXT_CCH];    // <PRODUCTVERSION>
-extern BOOL g_bFileList;                           // [File 1] Name present

@@ -1,14 +1,9 @@
 #include "state/state.h"
 
-WCHAR g_szCmdLine[CMDLINE_CCH];
 BOOL g_bSuppressMsgBoxes;
 
 HINSTANCE hInstance;
 HINSTANCE hInstRes;
-WCHAR TempPathTRV[PATH_CCH];
-WCHAR DataPath[PATH_CCH];
-WCHAR Title[TITLE_CCH];
-WCHAR ExeFile[PATH_CCH];
 HWND g_hStatusWnd;
 
 namespace {

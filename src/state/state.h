@@ -1,4 +1,5 @@
-// Process-wide launcher state, owned by the run flow for the whole run.
+// What the whole process shares: the modules its texts come from, the
+// status window, -SUPPRESSMSGBOXES, and the exit code with its one writer.
 #pragma once
 #include <windows.h>
 #include "common/cancel.h"
@@ -11,7 +12,6 @@
 // Where restart mode registers the setup program (below HKEY_CURRENT_USER).
 #define RUNONCE_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
 
-extern WCHAR g_szCmdLine[CMDLINE_CCH];       // lpCmdLine; also <PARAMS>
 // Process-wide: every box of the program obeys it, before, during and after
 // the run.
 extern BOOL g_bSuppressMsgBoxes;             // -SUPPRESSMSGBOXES: boxes take their default answer
@@ -19,10 +19,6 @@ extern BOOL g_bSuppressMsgBoxes;             // -SUPPRESSMSGBOXES: boxes take th
 // Process-wide: the modules every string, icon and dialog comes from.
 extern HINSTANCE hInstance;                  // the program's own module
 extern HINSTANCE hInstRes;                   // module holding dialogs and strings
-extern WCHAR TempPathTRV[PATH_CCH];          // <TEMP>\{A6E044B8-...}
-extern WCHAR DataPath[PATH_CCH];             // project data folder
-extern WCHAR Title[TITLE_CCH];               // window and message title
-extern WCHAR ExeFile[PATH_CCH];              // setup program to launch
 // Process-wide: the exit code's owner thread and <HWND_TRV> find the
 // window here.
 extern HWND g_hStatusWnd;                    // status window, 0 until it exists

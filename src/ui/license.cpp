@@ -8,7 +8,7 @@
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
-#include "state/projectinfo.h"
+#include "state/runcontext.h"
 #include "res/resource.h"
 #include "state/state.h"
 #include "ui/msgbox.h"
@@ -154,7 +154,7 @@ void SetTitle(HWND hDlg, const LICENSEDLGPARAM* pParam)
     WCHAR szTitle[TITLE_TEXT_CCH];
     if (!LoadStringEx(pParam->hModule, IDS_LICENSE_TITLE, szTitle, TITLE_CCH, pParam->uiLangID))
         return;
-    ReplaceAll(szTitle, ARRAYSIZE(szTitle), L"%s", g_szProductNameShort, 0);
+    ReplaceAll(szTitle, ARRAYSIZE(szTitle), L"%s", pParam->pCtx->szProductNameShort, 0);
     SetWindowTextW(hDlg, szTitle);
 }
 
@@ -172,7 +172,7 @@ void UpdateOkButton(HWND hDlg)
 // this dialog.
 void LoadLicense(HWND hDlg, const LICENSEDLGPARAM* pParam)
 {
-    LPCWSTR szFile = g_ProjectInfo.szLicenseFile;
+    LPCWSTR szFile = pParam->pCtx->project.szLicenseFile;
     BOOL bLarge = FileSizeOf(szFile) >= LICENSE_WAIT_BYTES;
     HCURSOR hCursor = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     if (bLarge) {
@@ -345,7 +345,7 @@ INT_PTR CALLBACK LicenseProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
             return TRUE;
         case IDCANCEL:
             // Cancel, Esc and the title bar's X end the run: only when confirmed.
-            if (ConfirmCancel(hDlg))
+            if (ConfirmCancel(hDlg, ParamOf(hDlg)->pCtx->szTitle))
                 EndDialog(hDlg, IDCANCEL);
             return TRUE;
         case IDC_BACK:
@@ -369,7 +369,7 @@ INT_PTR CALLBACK LicenseProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 
 INT_PTR LicenseDlg(HWND hOwner, LICENSEDLGPARAM* pParam)
 {
-    if (!pParam) {
+    if (!pParam || !pParam->pCtx) {
         DebugTrace(L"LicenseDlg > bad parameters!");
         return 0;
     }

@@ -1,12 +1,14 @@
 // The license agreement dialog shown before the run.
 #pragma once
 #include <windows.h>
+#include "state/runcontext.h"
 
 // Option bit: show the "< &Back" button.
 #define LICENSE_OPT_BACK 0x0001
 
 // Parameter of the license dialog (kept as its user data).
 struct LICENSEDLGPARAM {
+    const RUNCONTEXT* pCtx;  // the license file and the product's name
     HINSTANCE hModule;  // module holding template 189 and the strings (hInstRes)
     DWORD uiLangID;     // language handed to LoadStringEx
     DWORD dwOptions;    // LICENSE_OPT_BACK

@@ -68,21 +68,21 @@ int ShowMessageBox(HWND hOwner, LPCWSTR szText, LPCWSTR szCaption, UINT uType)
     return nAnswer;
 }
 
-void ShowErrorBox(HWND hOwner, LPCWSTR szText)
+void ShowErrorBox(HWND hOwner, LPCWSTR szTitle, LPCWSTR szText)
 {
-    ShowMessageBox(hOwner, szText, Title, MB_ICONHAND | MB_TOPMOST);
+    ShowMessageBox(hOwner, szText, szTitle, MB_ICONHAND | MB_TOPMOST);
 }
 
-BOOL ConfirmCancel(HWND hOwner)
+BOOL ConfirmCancel(HWND hOwner, LPCWSTR szProduct)
 {
     if (g_bSuppressMsgBoxes) {
         DebugTrace(L"ConfirmCancel()->no question: message boxes are suppressed");
         return TRUE;
     }
     WCHAR szText[TITLE_TEXT_CCH];
-    LPCWSTR args[] = {Title};
+    LPCWSTR args[] = {szProduct};
     if (!FormatUiText(IDS_CONFIRM_CANCEL, szText, ARRAYSIZE(szText), args, ARRAYSIZE(args)))
         return TRUE;  // nothing to ask with
-    return ShowMessageBox(hOwner, szText, Title,
-                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    return ShowMessageBox(hOwner, szText, szProduct, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+           IDYES;
 }

@@ -16,10 +16,10 @@ void OneLineForTrace(LPCWSTR szText, LPWSTR szOut, size_t cchOut);
 int DefaultAnswer(UINT uType);
 
 // An error box, owned by hOwner (may be null): the text under the product's
-// name (Title), on top of every window.
-void ShowErrorBox(HWND hOwner, LPCWSTR szText);
+// name (szTitle), on top of every window.
+void ShowErrorBox(HWND hOwner, LPCWSTR szTitle, LPCWSTR szText);
 
 // Asks "Are you sure you want to cancel the installation of <product>?"
-// with No the default; TRUE for Yes. A run whose boxes are suppressed asks
-// nobody: its cancel stands.
-[[nodiscard]] BOOL ConfirmCancel(HWND hOwner);
+// under the product's name, with No the default; TRUE for Yes. A run whose boxes are suppressed
+// asks nobody: its cancel stands.
+[[nodiscard]] BOOL ConfirmCancel(HWND hOwner, LPCWSTR szProduct);

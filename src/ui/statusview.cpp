@@ -7,7 +7,7 @@
 #include "engine/run.h"
 #include "res/resource.h"
 #include "state/languages.h"
-#include "state/projectinfo.h"
+#include "state/runcontext.h"
 #include "state/state.h"
 #include "ui/msgbox.h"
 #include "ui/progress.h"
@@ -26,7 +26,7 @@ const DWORD MESSAGE_PAUSE_MS = 5000;
 
 void StatusView::CreateTrayIcon()
 {
-    if (!m_hStatus || !g_ProjectInfo.bTrayIcon || IsCancelled())
+    if (!m_hStatus || !m_ctx.project.bTrayIcon || IsCancelled())
         return;
     m_hTrayIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
                                                 MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, 0, 0,
@@ -35,9 +35,9 @@ void StatusView::CreateTrayIcon()
         return;
     // Without the string the icon comes up without its first balloon.
     WCHAR szText[TITLE_CCH] = L"";
-    (void)LoadStringEx(hInstRes, IDS_PREPARING, szText, ARRAYSIZE(szText), ChosenLanguageId());
-    if (!g_SystemTray.Create(hInstRes, m_hStatus, WM_TRAY_CALLBACK, g_szProductNameShort,
-                             m_hTrayIcon, TRAY_ICON_ID, FALSE, szText, g_szProductNameShort,
+    (void)LoadStringEx(hInstRes, IDS_PREPARING, szText, ARRAYSIZE(szText), 0);
+    if (!g_SystemTray.Create(hInstRes, m_hStatus, WM_TRAY_CALLBACK, m_ctx.szProductNameShort,
+                             m_hTrayIcon, TRAY_ICON_ID, FALSE, szText, m_ctx.szProductNameShort,
                              BALLOON_INFO, TRAY_BALLOON_SECONDS)) {
         // No icon in the notification area: the run goes on without balloons.
         DebugTrace(L"ThreadUnCompressDATA()->No tray icon (%d)", GetLastError());
@@ -71,7 +71,8 @@ void StatusView::Balloon(LPCWSTR szText, BALLOONKIND kind)
 {
     if (m_hTrayIcon)
         // A balloon the shell does not show costs the run nothing.
-        (void)g_SystemTray.ShowBalloon(szText, g_szProductNameShort, kind, TRAY_BALLOON_SECONDS);
+        (void)g_SystemTray.ShowBalloon(szText, m_ctx.szProductNameShort, kind,
+                                       TRAY_BALLOON_SECONDS);
 }
 
 BOOL StatusView::IsVisible() const
@@ -113,7 +114,7 @@ void StatusView::ShowFailure(LPCWSTR szText, BOOL bBox)
 {
     Balloon(szText, BALLOON_ERROR);
     if (bBox)
-        ShowErrorBox(m_hStatus, szText);
+        ShowErrorBox(m_hStatus, m_ctx.szTitle, szText);
     else
         PumpMessagesFor(m_hStatus, MESSAGE_PAUSE_MS);
 }
@@ -132,5 +133,5 @@ void StatusView::End()
 HANDLE StartStatusRun(HWND hStatus, SETUPRUN& setup)
 {
     // The run's thread owns the view and deletes it when it ends.
-    return StartSetupRun(new (std::nothrow) StatusView(hStatus), setup);
+    return StartSetupRun(new (std::nothrow) StatusView(hStatus, *setup.pCtx), setup);
 }

@@ -7,7 +7,7 @@
 
 class StatusView : public IRunView {
 public:
-    explicit StatusView(HWND hStatus) : m_hStatus(hStatus) {}
+    StatusView(HWND hStatus, const RUNCONTEXT& ctx) : m_hStatus(hStatus), m_ctx(ctx) {}
 
     HWND Owner() const override { return m_hStatus; }
     void Begin() override;
@@ -27,6 +27,7 @@ private:
     void WaitForTaskbarButton();
 
     HWND m_hStatus;
+    const RUNCONTEXT& m_ctx;  // the product's name and whether it wants a tray icon
     HICON m_hTrayIcon = nullptr;
 };
 

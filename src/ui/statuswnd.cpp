@@ -7,7 +7,7 @@
 #include "common/trace.h"
 #include "state/languages.h"
 #include "state/pathvar.h"
-#include "state/projectinfo.h"
+#include "state/runcontext.h"
 #include "state/state.h"
 #include "ui/msgbox.h"
 #include "ui/progress.h"
@@ -82,6 +82,12 @@ void AllowTaskbarMessage(HWND hDlg)
     pChange(hDlg, m_uiTaskbarBtnCreatedMsg, 1 /* MSGFLT_ALLOW */, &filter);
 }
 
+// The window's parameters, once WM_INITDIALOG kept them; null before.
+const STATUSDLGPARAM* ParamOf(HWND hDlg)
+{
+    return reinterpret_cast<const STATUSDLGPARAM*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA));
+}
+
 // A text of the template's language into a control; every "%s" becomes
 // the title. Left as it is when the language has no such string.
 void SetLocalizedText(HWND hDlg, int idControl, UINT uString, const STATUSDLGPARAM* pParam)
@@ -89,7 +95,7 @@ void SetLocalizedText(HWND hDlg, int idControl, UINT uString, const STATUSDLGPAR
     WCHAR szText[TITLE_TEXT_CCH];
     if (!LoadStringEx(pParam->hModule, uString, szText, TITLE_CCH, pParam->uiLangID))
         return;
-    ReplaceAll(szText, ARRAYSIZE(szText), L"%s", Title, 0);
+    ReplaceAll(szText, ARRAYSIZE(szText), L"%s", pParam->pCtx->szTitle, 0);
     SetDlgItemTextW(hDlg, idControl, szText);
 }
 
@@ -105,12 +111,12 @@ void PrepareVisibleWindow(HWND hDlg, STATUSDLGPARAM* pParam)
         SetWindowLongPtrW(hDlg, GWL_EXSTYLE, exStyle & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW));
         SetWindowPos(hDlg, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
     }
-    SetWindowTextW(hDlg, Title);
+    SetWindowTextW(hDlg, pParam->pCtx->szTitle);
 
     SetLocalizedText(hDlg, IDC_HEADING, IDS_STATUS_TITLE, pParam);
     WCHAR szSubText[TITLE_TEXT_CCH];
     if (GetDlgItemTextW(hDlg, IDC_SUBTEXT, szSubText, TITLE_CCH) > 0) {
-        ReplaceAll(szSubText, ARRAYSIZE(szSubText), L"%s", Title, 0);
+        ReplaceAll(szSubText, ARRAYSIZE(szSubText), L"%s", pParam->pCtx->szTitle, 0);
         SetDlgItemTextW(hDlg, IDC_SUBTEXT, szSubText);
     }
     SetLocalizedText(hDlg, IDC_SUBTEXT, IDS_STATUS_CONFIGURING, pParam);
@@ -130,7 +136,7 @@ INT_PTR OnInitDialog(HWND hDlg, STATUSDLGPARAM* pParam)
     SetWindowLongPtrW(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pParam));
     SetClassIcons(hDlg);
     AllowTaskbarMessage(hDlg);
-    if (pParam->pSetup && !pParam->pSetup->bSilent && g_ProjectInfo.bProgressBar)
+    if (pParam->pSetup && !pParam->pSetup->bSilent && pParam->pCtx->project.bProgressBar)
         PrepareVisibleWindow(hDlg, pParam);
     SendMessageW(hDlg, WM_READY_TASK, 0, 0);
     return TRUE;
@@ -139,11 +145,12 @@ INT_PTR OnInitDialog(HWND hDlg, STATUSDLGPARAM* pParam)
 void OnReadyTask(HWND hDlg)
 {
     DebugTrace(L"StatusProc()->WM_READY_TASK");
+    const STATUSDLGPARAM* pParam = ParamOf(hDlg);
     g_Progress.Init(GetDlgItem(hDlg, IDC_STEP_BAR), 0, 100);
     g_Progress.m_hMainBar = GetDlgItem(hDlg, IDC_MAIN_BAR);  // none in the small window
     g_Progress.m_hStepText = GetDlgItem(hDlg, IDC_STEP_TEXT);
     g_Progress.m_hSecondText = GetDlgItem(hDlg, IDC_SECOND_TEXT);
-    if (g_ProjectInfo.bPercent) {
+    if (pParam->pCtx->project.bPercent) {
         g_Progress.m_byDisplayFlags = PERCENT_TEXTS_ON;
         g_Progress.m_hPercentText = GetDlgItem(hDlg, IDC_STEP_PERCENT);
         g_Progress.m_hMainPercentText = GetDlgItem(hDlg, IDC_MAIN_PERCENT);
@@ -151,12 +158,10 @@ void OnReadyTask(HWND hDlg)
         g_Progress.m_hPercentText = nullptr;
         g_Progress.m_hMainPercentText = nullptr;
     }
-    g_Progress.SetBarStyle(g_ProjectInfo.uiStyleProgress);
+    g_Progress.SetBarStyle(pParam->pCtx->project.uiStyleProgress);
     g_Progress.ProgressBar(SW_SHOW, 0);
 
-    const auto* pParam =
-        reinterpret_cast<const STATUSDLGPARAM*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA));
-    g_hWorkerThread = pParam && pParam->pfnStartRun && pParam->pSetup
+    g_hWorkerThread = pParam->pfnStartRun && pParam->pSetup
                           ? pParam->pfnStartRun(hDlg, *pParam->pSetup)
                           : nullptr;
     DebugTrace(L"StatusProc->CreateThread()->hThread=%#x", g_hWorkerThread);
@@ -185,7 +190,7 @@ BOOL UserConfirmsCancel(HWND hDlg)
     if (g_bAsking)
         return FALSE;
     g_bAsking = true;
-    BOOL bYes = ConfirmCancel(hDlg);
+    BOOL bYes = ConfirmCancel(hDlg, ParamOf(hDlg)->pCtx->szTitle);
     g_bAsking = false;
     if (!IsWindow(hDlg) || g_bDestroying) {
         DebugTrace(L"StatusProc()->the run ended while the cancel was asked");
@@ -242,8 +247,7 @@ void OnRunningTask(HWND hDlg)
         ShowWindow(GetDlgItem(hDlg, id), SW_HIDE);
     g_Progress.ProgressBar(SW_HIDE, 0);
     g_Progress.ProgressBar(SW_HIDE, 1);
-    const auto* pParam =
-        reinterpret_cast<const STATUSDLGPARAM*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA));
+    const STATUSDLGPARAM* pParam = ParamOf(hDlg);
     RECT rcText, rcSeparator, rcCancel;
     // The small window keeps its size: its step text says it.
     if (!pParam || !IsWindowVisible(hDlg) || !GetControlRect(hDlg, IDC_SUBTEXT, &rcText) ||
@@ -324,7 +328,7 @@ void OnSetupLaunch(HWND hDlg)
     StringCchCopyW(szDir, ARRAYSIZE(szDir), szFile);
     PathRemoveFileSpecW(szDir);
     LaunchForSetupProgram(hDlg, szFile, L"", szDir, L"open", FALSE,
-                          static_cast<int>(g_ProjectInfo.uiExeWinDisplay));
+                          static_cast<int>(ParamOf(hDlg)->pCtx->project.uiExeWinDisplay));
 }
 
 void OnSetupBegin(WPARAM wParam, LPARAM lParam)
@@ -468,14 +472,14 @@ void ForgetFailedWindow()
 
 HWND StatusDlg(HWND hParent, STATUSDLGPARAM* pParam)
 {
-    if (!pParam) {
+    if (!pParam || !pParam->pCtx) {
         DebugTrace(L"StatusDlg > bad parameters!");
         return nullptr;
     }
     DebugTrace(L"StatusDlg > hWnd == %08.8X, hInst == %d, uiLangID == %d", hParent,
                pParam->hModule, pParam->uiLangID);
     RegisterTaskbarButtonMessage();
-    WORD wTemplate = g_ProjectInfo.byStatusType ? IDD_STATUS_NORMAL : IDD_STATUS_SMALL;
+    WORD wTemplate = pParam->pCtx->project.byStatusType ? IDD_STATUS_NORMAL : IDD_STATUS_SMALL;
     HWND hDlg = CreateDialogParamW(pParam->hModule, MAKEINTRESOURCEW(wTemplate), hParent,
                                    StatusProc, reinterpret_cast<LPARAM>(pParam));
     HINSTANCE hOwn = GetModuleHandleW(nullptr);

@@ -2,6 +2,7 @@
 // message loop, and the private messages the setup program may send it.
 #pragma once
 #include <windows.h>
+#include "state/runcontext.h"
 #include "common/capacity.h"
 #include "engine/run.h"
 #include "ui/statusmsg.h"
@@ -12,6 +13,7 @@ typedef HANDLE (*STARTRUNPROC)(HWND hStatus, SETUPRUN& setup);
 
 // Creation parameter of the status window (kept as its user data).
 struct STATUSDLGPARAM {
+    const RUNCONTEXT* pCtx;    // the title and the configured look of the window
     HINSTANCE hModule;         // module holding the templates and strings (hInstRes)
     DWORD uiLangID;            // language handed to LoadStringEx
     STARTRUNPROC pfnStartRun;  // the run the window shows (ui/statusview.h)
@@ -20,11 +22,11 @@ struct STATUSDLGPARAM {
 
 // Creates the status window (200 normal, 150 small) and runs the message
 // loop until it is destroyed. Returns the dialog handle.
-HWND StatusDlg(HWND hParent, STATUSDLGPARAM* pParam);
+[[nodiscard]] HWND StatusDlg(HWND hParent, STATUSDLGPARAM* pParam);
 INT_PTR CALLBACK StatusProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 // Window helpers shared by the launcher's dialogs.
 void ForceForegroundWindow(HWND hWnd);
 void ShowOrHideWindow(HWND hWnd, BOOL bShow, DWORD dwMilliseconds);
-BOOL AnimateWindowIfAvailable(HWND hWnd, DWORD dwTime, DWORD dwFlags);
+[[nodiscard]] BOOL AnimateWindowIfAvailable(HWND hWnd, DWORD dwTime, DWORD dwFlags);
 void CenterWindowOnWorkArea(HWND hWnd);

@@ -15,6 +15,7 @@
 #include "state/state.h"
 #include "ui/license.h"
 #include "res/resource.h"
+#include "support/testrun.h"
 
 namespace {
 
@@ -359,11 +360,11 @@ TEST_F(DialogFit, SmallStatusWindow)
 // choices, Print and Back can be reached with Alt.
 TEST_F(DialogFit, LicenseDialog)
 {
-    lstrcpyW(g_szProductNameShort, kProduct);
-    g_ProjectInfo.szLicenseFile[0] = L'\0';
+    lstrcpyW(TestRun().szProductNameShort, kProduct);
+    TestRun().project.szLicenseFile[0] = L'\0';
     for (const Module& m : kModules) {
         DataModule lib(m.file);
-        LICENSEDLGPARAM param = {lib.h, 0, LICENSE_OPT_BACK, FALSE};
+        LICENSEDLGPARAM param = {&TestRun(), lib.h, 0, LICENSE_OPT_BACK, FALSE};
         HWND hDlg = CreateDialogParamW(lib.h, MAKEINTRESOURCEW(IDD_LICENSE), nullptr, LicenseProc,
                                        reinterpret_cast<LPARAM>(&param));
         ASSERT_TRUE(hDlg) << m.name;

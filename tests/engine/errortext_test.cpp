@@ -10,6 +10,7 @@
 #include "state/state.h"
 #include "support/uitest_util.h"
 #include "engine/errortext.h"
+#include "support/testrun.h"
 
 using uitest::Utf8;
 
@@ -35,9 +36,9 @@ protected:
         m_savedInstance = hInstance;
         hInstance = uitest::LauncherResources();
         hInstRes = hInstance;
-        g_Languages.clear();
-        g_ProjectInfo.uiLanguageDefault = 1033;
-        lstrcpyW(Title, kProduct);
+        TestRun().languages.clear();
+        TestRun().project.uiLanguageDefault = 1033;
+        lstrcpyW(TestRun().szTitle, kProduct);
     }
     void TearDown() override
     {
@@ -53,13 +54,13 @@ protected:
         ASSERT_TRUE(h) << Utf8(lib.file);
         m_loaded.push_back(h);
         hInstRes = h;
-        g_ProjectInfo.uiLanguageDefault = lib.langId;
+        TestRun().project.uiLanguageDefault = lib.langId;
     }
     static std::wstring Text(ERRORKIND kind, DWORD code, LPCWSTR path, ULONGLONG need)
     {
         FAILUREINFO failure = {code, path, need};
         WCHAR szText[MESSAGE_TEXT_CCH];
-        BuildErrorText(kind, failure, szText, ARRAYSIZE(szText));
+        BuildErrorText(kind, failure, TestRun(), szText, ARRAYSIZE(szText));
         return szText;
     }
 

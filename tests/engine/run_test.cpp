@@ -16,6 +16,7 @@
 #include "ui/statusview.h"
 #include "engine/run.h"
 #include "support/uitest_util.h"
+#include "support/testrun.h"
 
 namespace {
 
@@ -148,22 +149,22 @@ public:
         tracesink::Clear();
         g_bCancel = 0;
         StartExitCode();
-        g_bFileList = FALSE;
-        m_setup = SETUPRUN();
+        TestRun().bFileList = FALSE;
+        m_setup = SETUPRUN(TestRun());
         m_setup.bSilent = TRUE;
         hInstRes = uitest::LauncherResources();
-        ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
-        g_ProjectInfo.bLaunchExe = 1;
-        g_ProjectInfo.uiExeWinDisplay = SW_SHOWNORMAL;
-        g_ProjectInfo.uiLanguageDefault = 2057;
-        lstrcpyW(g_ProjectInfo.szProductName, kProduct);
-        lstrcpyW(g_szProductNameShort, kProduct);
-        lstrcpyW(Title, kProduct);
-        lstrcpyW(ExeFile, FakeSetup().c_str());
+        ZeroMemory(&TestRun().project, sizeof(TestRun().project));
+        TestRun().project.bLaunchExe = 1;
+        TestRun().project.uiExeWinDisplay = SW_SHOWNORMAL;
+        TestRun().project.uiLanguageDefault = 2057;
+        lstrcpyW(TestRun().project.szProductName, kProduct);
+        lstrcpyW(TestRun().szProductNameShort, kProduct);
+        lstrcpyW(TestRun().szTitle, kProduct);
+        lstrcpyW(TestRun().szExeFile, FakeSetup().c_str());
         m_record = m_dir.File(L"record.txt");
         DeleteFileW(m_record.c_str());
         std::wstring args = L"--record \"" + m_record + L"\" --exit 4";
-        lstrcpynW(g_ProjectInfo.szExeCmdLine, args.c_str(), PATH_CCH);
+        lstrcpynW(TestRun().project.szExeCmdLine, args.c_str(), PATH_CCH);
     }
 
     void TearDown() override
@@ -180,24 +181,25 @@ public:
 
     void RunWorker()
     {
-        StatusView view(nullptr);
+        StatusView view(nullptr, TestRun());
         EXPECT_EQ(0u, RunSetup(view, m_setup));
     }
 
     void ExitWith(int code)
     {
         std::wstring args = L"--record \"" + m_record + L"\" --exit " + std::to_wstring(code);
-        lstrcpynW(g_ProjectInfo.szExeCmdLine, args.c_str(), PATH_CCH);
+        lstrcpynW(TestRun().project.szExeCmdLine, args.c_str(), PATH_CCH);
     }
 
     std::string BeginLine(const wchar_t* verb, int wait)
     {
-        return "ExecuteFile(" + Utf8(FakeSetup()) + ", " + Utf8(g_ProjectInfo.szExeCmdLine) +
-               ", " + Utf8(verb) + ", " + std::to_string(wait) + " (Wait=1), 1 (ShowWindow))->Begin";
+        return "ExecuteFile(" + Utf8(FakeSetup()) + ", " + Utf8(TestRun().project.szExeCmdLine) +
+               ", " + Utf8(verb) + ", " + std::to_string(wait) +
+               " (Wait=1), 1 (ShowWindow))->Begin";
     }
 
     uitest::ScratchDir m_dir;
-    SETUPRUN m_setup;  // what the run extracts: nothing unless a case says
+    SETUPRUN m_setup{TestRun()};  // what the run extracts: nothing unless a case says
     std::wstring m_record;
 };
 
@@ -221,9 +223,9 @@ TEST_F(WorkerRunTest, LaunchesWithTheVerbAndAlwaysTakesTheExitCode)
     for (const LaunchCase& c : kLaunches) {
         SCOPED_TRACE(c.name);
         SetUp();
-        g_ProjectInfo.uiLaunchOptions = c.launchOptions;
-        g_ProjectInfo.bDialogInRun = c.dialogInRun;
-        g_ProjectInfo.bDelFiles = c.delFiles;
+        TestRun().project.uiLaunchOptions = c.launchOptions;
+        TestRun().project.bDialogInRun = c.dialogInRun;
+        TestRun().project.bDelFiles = c.delFiles;
         RunWorker();
         EXPECT_TRUE(tracesink::Contains(BeginLine(c.verb, c.wait))) << tracesink::Dump();
         // The worker waits for the program even when ExecuteFile did not.
@@ -261,8 +263,8 @@ TEST_F(WorkerRunTest, FullBarsAtTheEndOfPreparationSayReadyToInstall)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        g_ProjectInfo.bLaunchExe = 0;
-        g_ProjectInfo.bDialogInRun = c.dialogInRun;
+        TestRun().project.bLaunchExe = 0;
+        TestRun().project.bDialogInRun = c.dialogInRun;
         steplook::Recorder recorder(true);
         RunWorker();
         EXPECT_TRUE(recorder.FullWithoutText().empty());
@@ -286,7 +288,7 @@ TEST_F(WorkerRunTest, CancelledBeforeTheLaunchLaunchesNothing)
 // gives the code for support.
 TEST_F(WorkerRunTest, ListedFilesWithoutPayloadReportFileNotFound)
 {
-    g_bFileList = TRUE;
+    TestRun().bFileList = TRUE;
     uitest::MessageBoxSeen seen;
     {
         uitest::WindowWatcher watcher(uitest::IsMessageBox, uitest::AnswerMessageBox, &seen);
@@ -308,7 +310,7 @@ TEST_F(WorkerRunTest, RestartRegistersTheSetupProgramInsteadOfLaunchingIt)
         SCOPED_TRACE(silent ? "silent" : "asked");
         SetUp();
         m_setup.bSilent = silent;
-        g_ProjectInfo.bNeedReboot = 1;
+        TestRun().project.bNeedReboot = 1;
         uitest::MessageBoxSeen seen;
         seen.answer = IDNO;
         {
@@ -323,7 +325,7 @@ TEST_F(WorkerRunTest, RestartRegistersTheSetupProgramInsteadOfLaunchingIt)
         std::wstring quoted = FakeSetup();
         if (quoted.find(L' ') != std::wstring::npos)
             quoted = L"\"" + quoted + L"\"";
-        EXPECT_EQ(quoted + L" " + g_ProjectInfo.szExeCmdLine, szValue);
+        EXPECT_EQ(quoted + L" " + TestRun().project.szExeCmdLine, szValue);
         EXPECT_EQ(!silent, seen.found);
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), ExitCode());
         if (!silent) {
@@ -349,47 +351,55 @@ TEST_F(WorkerRunTest, TheExitCodeTellsWhatHappened)
         {"3010 passes through", [](WorkerRunTest& t) { t.ExitWith(3010); }, 3010, nullptr},
         {"1641 passes through", [](WorkerRunTest& t) { t.ExitWith(1641); }, 1641, nullptr},
         {"0 from the program", [](WorkerRunTest& t) { t.ExitWith(0); }, 0, nullptr},
-        {"nothing to launch: completed", [](WorkerRunTest&) { g_ProjectInfo.bLaunchExe = 0; }, 0,
-         nullptr},
-        {"a restart instead of a launch", [](WorkerRunTest&) { g_ProjectInfo.bNeedReboot = 1; },
+        {"nothing to launch: completed", [](WorkerRunTest&) { TestRun().project.bLaunchExe = 0; },
+         0, nullptr},
+        {"a restart instead of a launch", [](WorkerRunTest&) { TestRun().project.bNeedReboot = 1; },
          3010, nullptr},
         // A command line cut short would run the program with other
         // arguments: nothing starts, nothing is registered.
-        {"-CMDLINE: too long for the setup program's command line", [](WorkerRunTest& t) {
+        {"-CMDLINE: too long for the setup program's command line",
+         [](WorkerRunTest& t) {
              std::wstring param(CMDLINE_CCH - 10, L'x');
              lstrcpynW(t.m_setup.szCmdLineParam, param.c_str(), CMDLINE_CCH);
          },
          ERROR_FILENAME_EXCED_RANGE,
          "ThreadUnCompressDATA()->The setup program's command line is longer than 7999 characters: "
          "nothing started"},
-        {"a command too long to run after the restart", [](WorkerRunTest& t) {
-             g_ProjectInfo.bNeedReboot = 1;
+        {"a command too long to run after the restart",
+         [](WorkerRunTest& t) {
+             TestRun().project.bNeedReboot = 1;
              std::wstring param(1000, L'x');
              lstrcpynW(t.m_setup.szCmdLineParam, param.c_str(), CMDLINE_CCH);
          },
          ERROR_FILENAME_EXCED_RANGE,
-         "ThreadUnCompressDATA()->The command for after the restart is longer than 1023 characters: "
+         "ThreadUnCompressDATA()->The command for after the restart is longer than 1023 "
+         "characters: "
          "not registered"},
-        {"the restart question takes No", [](WorkerRunTest& t) {
-             g_ProjectInfo.bNeedReboot = 1;
+        {"the restart question takes No",
+         [](WorkerRunTest& t) {
+             TestRun().project.bNeedReboot = 1;
              t.m_setup.bSilent = FALSE;
          },
-         3010, "MessageBox(Restarting Windows, Before you can use the program, you must restart "
-               "your computer.\\nSelect Yes to restart now, or No to restart later.)->7 (suppressed)"},
-        {"a code set during the run stays", [](WorkerRunTest&) {
-             g_ProjectInfo.bLaunchExe = 0;
+         3010,
+         "MessageBox(Restarting Windows, Before you can use the program, you must restart "
+         "your computer.\\nSelect Yes to restart now, or No to restart later.)->7 (suppressed)"},
+        {"a code set during the run stays",
+         [](WorkerRunTest&) {
+             TestRun().project.bLaunchExe = 0;
              SetExitCode(42);
          },
          42, nullptr},
         {"cancelled", [](WorkerRunTest&) { g_bCancel = 1; }, ERROR_CANCELLED, nullptr},
-        {"listed files without payload", [](WorkerRunTest&) { g_bFileList = TRUE; },
+        {"listed files without payload", [](WorkerRunTest&) { TestRun().bFileList = TRUE; },
          ERROR_FILE_NOT_FOUND, "ThreadUnCompressDATA()->Error=2"},
-        {"the program cannot be started", [](WorkerRunTest& t) {
-             lstrcpyW(ExeFile, t.m_dir.File(L"missing.exe").c_str());
+        {"the program cannot be started",
+         [](WorkerRunTest& t) {
+             lstrcpyW(TestRun().szExeFile, t.m_dir.File(L"missing.exe").c_str());
          },
          ERROR_FILE_NOT_FOUND, "ThreadUnCompressDATA()->Launch failed (2)"},
         // The box's text goes to the trace in its place, on one line.
-        {"the payload is lost", [](WorkerRunTest& t) { t.m_setup.payload.bLost = TRUE; }, ERROR_INVALID_DATA,
+        {"the payload is lost", [](WorkerRunTest& t) { t.m_setup.payload.bLost = TRUE; },
+         ERROR_INVALID_DATA,
          "MessageBox(Worker Test Product, The setup files of Worker Test Product are damaged or "
          "incomplete.\\nDownload the package again, then run the new copy.\\n\\nError code: 13)->1 "
          "(suppressed)"},

@@ -14,6 +14,7 @@
 #include "state/state.h"
 #include "support/scratchfiles.h"
 #include "support/tracesink.h"
+#include "support/testrun.h"
 
 namespace {
 
@@ -39,8 +40,8 @@ protected:
         m_temp = std::wstring(szTemp) + L"stowaway-tempfolders-" + std::to_wstring(GetCurrentProcessId());
         support::RemoveTree(m_temp);
         ASSERT_TRUE(CreateDirectoryW(m_temp.c_str(), nullptr));
-        lstrcpynW(m_savedTemp, g_szPathVar[PV_TEMP], PATH_CCH);
-        lstrcpynW(g_szPathVar[PV_TEMP], m_temp.c_str(), PATH_CCH);
+        lstrcpynW(m_savedTemp, TestRun().szFolders[PV_TEMP], PATH_CCH);
+        lstrcpynW(TestRun().szFolders[PV_TEMP], m_temp.c_str(), PATH_CCH);
         m_documented = m_temp + L"\\" + TRV_DEFAULT_GUID;
         m_private = m_documented + L"." + std::to_wstring(GetCurrentProcessId());
         ForgetRunFiles();
@@ -48,7 +49,7 @@ protected:
     }
     void TearDown() override
     {
-        lstrcpynW(g_szPathVar[PV_TEMP], m_savedTemp, PATH_CCH);
+        lstrcpynW(TestRun().szFolders[PV_TEMP], m_savedTemp, PATH_CCH);
         RegDeleteKeyValueW(HKEY_CURRENT_USER, RUNONCE_KEY, kRunOnceValue);
         ForgetRunFiles();
         support::RemoveTree(m_temp);
@@ -58,12 +59,13 @@ protected:
     void TakeAndRelease(const std::wstring& expected)
     {
         HANDLE hLock = INVALID_HANDLE_VALUE;
-        ASSERT_EQ(TakeScratchFolder(&hLock), 0u) << tracesink::Dump();
-        EXPECT_EQ(Narrow(TempPathTRV), Narrow(expected)) << tracesink::Dump();
-        EXPECT_TRUE(IsFolderLocked(TempPathTRV));
-        EXPECT_TRUE(IsRunFolder(TempPathTRV));
-        Write(std::wstring(TempPathTRV) + L"\\setup.cfg");
-        ReleaseScratchFolder(hLock, nullptr, nullptr);
+        ASSERT_EQ(TakeScratchFolder(TestRun().szFolders[PV_TEMP], TestRun().szTempTRV, &hLock), 0u)
+            << tracesink::Dump();
+        EXPECT_EQ(Narrow(TestRun().szTempTRV), Narrow(expected)) << tracesink::Dump();
+        EXPECT_TRUE(IsFolderLocked(TestRun().szTempTRV));
+        EXPECT_TRUE(IsRunFolder(TestRun().szTempTRV));
+        Write(std::wstring(TestRun().szTempTRV) + L"\\setup.cfg");
+        ReleaseScratchFolder(TestRun().szTempTRV, hLock, nullptr, nullptr);
         EXPECT_FALSE(Exists(expected));
     }
     std::wstring m_temp;
@@ -128,7 +130,8 @@ TEST_F(TempFoldersTest, NoFolderToBeHadIsAnErrorNotSuccess)
     for (int n = 1; n < 16; ++n)
         Write(m_private + L"." + std::to_wstring(n));
     HANDLE hLock = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(TakeScratchFolder(&hLock), static_cast<DWORD>(ERROR_CANNOT_MAKE));
+    EXPECT_EQ(TakeScratchFolder(TestRun().szFolders[PV_TEMP], TestRun().szTempTRV, &hLock),
+              static_cast<DWORD>(ERROR_CANNOT_MAKE));
     EXPECT_EQ(hLock, INVALID_HANDLE_VALUE);
 }
 
@@ -136,14 +139,14 @@ TEST_F(TempFoldersTest, AFolderKeptForARestartStaysUntilItsCommandRan)
 {
     // A run in restart mode keeps the extraction folder for its command.
     HANDLE hLock = INVALID_HANDLE_VALUE;
-    ASSERT_EQ(TakeScratchFolder(&hLock), 0u);
-    std::wstring keep = std::wstring(TempPathTRV) + L"\\" + TRV_EXTRACT_FOLDER;
+    ASSERT_EQ(TakeScratchFolder(TestRun().szFolders[PV_TEMP], TestRun().szTempTRV, &hLock), 0u);
+    std::wstring keep = std::wstring(TestRun().szTempTRV) + L"\\" + TRV_EXTRACT_FOLDER;
     ASSERT_TRUE(CreateAllDirectory(keep.c_str()));
     Write(keep + L"\\setup.exe");
-    Write(std::wstring(TempPathTRV) + L"\\EnglishUS.lng");
+    Write(std::wstring(TestRun().szTempTRV) + L"\\EnglishUS.lng");
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, RUNONCE_KEY, kRunOnceValue, REG_SZ, L"x", 4),
               ERROR_SUCCESS);
-    ReleaseScratchFolder(hLock, TRV_EXTRACT_FOLDER, kRunOnceValue);
+    ReleaseScratchFolder(TestRun().szTempTRV, hLock, TRV_EXTRACT_FOLDER, kRunOnceValue);
     EXPECT_TRUE(Exists(keep + L"\\setup.exe"));
     EXPECT_FALSE(Exists(m_documented + L"\\EnglishUS.lng"));
     EXPECT_FALSE(IsFolderLocked(m_documented.c_str()));

@@ -16,6 +16,7 @@
 #include "support/strings.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"
+#include "support/testrun.h"
 
 using namespace payloadtest;
 
@@ -247,7 +248,7 @@ protected:
     // run wrote it. It stays loaded for the process: one folder for all runs.
     void UseQeltron()
     {
-        lstrcpynW(m_szSavedTemp, TempPathTRV, PATH_CCH);
+        lstrcpynW(m_szSavedTemp, TestRun().szTempTRV, PATH_CCH);
         WCHAR szTemp[MAX_PATH];
         GetTempPathW(MAX_PATH, szTemp);
         std::wstring trv = std::wstring(szTemp) + L"stowaway-payload-qeltron";
@@ -256,13 +257,13 @@ protected:
         std::wstring copy = trv + L"\\QELTRON.dll";
         DWORD dwCopied = XCopyFile((BinFolder() + L"\\QELTRON.dll").c_str(), copy.c_str(), 0);
         ASSERT_TRUE(dwCopied == 0 || IsRunFile(copy.c_str())) << dwCopied;
-        lstrcpynW(TempPathTRV, trv.c_str(), PATH_CCH);
+        lstrcpynW(TestRun().szTempTRV, trv.c_str(), PATH_CCH);
         m_bQeltron = true;
     }
     void TearDown() override
     {
         if (m_bQeltron)
-            lstrcpynW(TempPathTRV, m_szSavedTemp, PATH_CCH);
+            lstrcpynW(TestRun().szTempTRV, m_szSavedTemp, PATH_CCH);
         ScratchTest::TearDown();
     }
 
@@ -298,8 +299,11 @@ TEST_F(ArchiveTest, CabinetUnpacksFlatOrAsATreeWithItsTimes)
     for (const auto& c : cases) {
         tracesink::Clear();
         ResetProgress(g_Progress);
-        EXPECT_EQ(UnCompressFile(cab.c_str(), Path(c.target).c_str(), c.bRestore), 0u)
-            << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(
+            UnCompressFile(cab.c_str(), Path(c.target).c_str(), c.bRestore, TestRun().szTempTRV),
+            0u)
+            << c.what << "\n"
+            << tracesink::Dump();
         EXPECT_EQ(Tree(Path(c.target)), Names(m_files, !c.bRestore)) << c.what;
         for (const Member& m : m_files) {
             std::wstring name = Widen(m.name);
@@ -372,7 +376,8 @@ TEST_F(ArchiveTest, ReadOnlyTargetsAreReplacedLockedOnesFailTheArchive)
     CreateDirectoryW(Path(L"out").c_str(), nullptr);
     WriteBytes(Path(L"out\\setup.ini"), "an old, longer read-only version of the file");
     SetFileAttributesW(Path(L"out\\setup.ini").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"out").c_str(), FALSE), 0u) << tracesink::Dump();
+    EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"out").c_str(), FALSE, TestRun().szTempTRV), 0u)
+        << tracesink::Dump();
     EXPECT_EQ(ReadBytes(Path(L"out\\setup.ini")), m_files[0].data);
     EXPECT_TRUE(tracesink::Contains("fdintCOPY_FILE: File " + NPath(L"out\\setup.ini") +
                                     " with attribut Read only removed"))
@@ -386,7 +391,7 @@ TEST_F(ArchiveTest, ReadOnlyTargetsAreReplacedLockedOnesFailTheArchive)
                                OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
     tracesink::Clear();
-    EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"held").c_str(), FALSE),
+    EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"held").c_str(), FALSE, TestRun().szTempTRV),
               static_cast<DWORD>(ERROR_SHARING_VIOLATION))
         << tracesink::Dump();
     CloseHandle(hHeld);
@@ -416,8 +421,11 @@ TEST_F(ArchiveTest, CabinetMembersTakeTheirAttributes)
     WriteBytes(Path(L"attribs.cab"), StoredCabinet(members));
     // A second unpacking replaces what the first one left, read-only or not.
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(UnCompressFile(Path(L"attribs.cab").c_str(), Path(L"out").c_str(), FALSE), 0u)
-            << round << "\n" << tracesink::Dump();
+        EXPECT_EQ(UnCompressFile(Path(L"attribs.cab").c_str(), Path(L"out").c_str(), FALSE,
+                                 TestRun().szTempTRV),
+                  0u)
+            << round << "\n"
+            << tracesink::Dump();
         for (const auto& c : cases) {
             std::wstring path = Path(L"out\\" + Widen(c.name));
             EXPECT_EQ(ReadBytes(path), c.name) << c.name;
@@ -435,7 +443,9 @@ TEST_F(ArchiveTest, CabinetSetUnpacksThroughTheNextCabinet)
     MakeCab(L"set\\part.cab", L" --max-size 60000 --store");
     std::vector<std::wstring> parts = Tree(Path(L"set"));
     ASSERT_GE(parts.size(), 3u);
-    EXPECT_EQ(UnCompressFile(Path(L"set\\part.cab").c_str(), Path(L"out").c_str(), TRUE), 0u)
+    EXPECT_EQ(UnCompressFile(Path(L"set\\part.cab").c_str(), Path(L"out").c_str(), TRUE,
+                             TestRun().szTempTRV),
+              0u)
         << tracesink::Dump();
     EXPECT_EQ(Tree(Path(L"out")), Names(m_files, false));
     for (const Member& m : m_files)
@@ -447,7 +457,8 @@ TEST_F(ArchiveTest, CabinetSetUnpacksThroughTheNextCabinet)
     // leaves none of the members it had begun.
     DeleteFileW(Path(L"set\\part3.cab").c_str());
     tracesink::Clear();
-    EXPECT_EQ(UnCompressFile(Path(L"set\\part.cab").c_str(), Path(L"out2").c_str(), TRUE),
+    EXPECT_EQ(UnCompressFile(Path(L"set\\part.cab").c_str(), Path(L"out2").c_str(), TRUE,
+                             TestRun().szTempTRV),
               static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
         << tracesink::Dump();
     EXPECT_EQ(Tree(Path(L"out2")), std::vector<std::wstring>{});
@@ -501,8 +512,8 @@ TEST_F(ArchiveTest, DamagedOrHostileCabinetsWriteNothingOutside)
         CreateDirectoryW(folder.c_str(), nullptr);
         WriteBytes(folder + L"\\in.cab", c.bytes);
         tracesink::Clear();
-        DWORD dwResult =
-            UnCompressFile((folder + L"\\in.cab").c_str(), (folder + L"\\out\\t").c_str(), TRUE);
+        DWORD dwResult = UnCompressFile((folder + L"\\in.cab").c_str(),
+                                        (folder + L"\\out\\t").c_str(), TRUE, TestRun().szTempTRV);
         if (c.result == kAnyFailure) {
             EXPECT_NE(dwResult, 0u) << c.what;
         } else {
@@ -530,7 +541,9 @@ TEST_F(ArchiveTest, MembersBeyondMaxPathAreWrittenAndRemoved)
     for (BOOL bRestore : {FALSE, TRUE}) {
         std::wstring out = Path(bRestore ? L"tree" : L"flat");
         tracesink::Clear();
-        ASSERT_EQ(UnCompressFile(Path(L"long.cab").c_str(), out.c_str(), bRestore), 0u)
+        ASSERT_EQ(
+            UnCompressFile(Path(L"long.cab").c_str(), out.c_str(), bRestore, TestRun().szTempTRV),
+            0u)
             << tracesink::Dump();
         std::wstring file = out + L"\\" + Widen(longName);
         ASSERT_GT(file.size(), static_cast<size_t>(MAX_PATH));
@@ -555,7 +568,7 @@ TEST_F(ArchiveTest, CancellingAnUnpackingReturns1223)
 {
     std::wstring cab = MakeCab(L"data.cab");
     g_bCancel = 1;
-    EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"out").c_str(), FALSE),
+    EXPECT_EQ(UnCompressFile(cab.c_str(), Path(L"out").c_str(), FALSE, TestRun().szTempTRV),
               static_cast<DWORD>(ERROR_CANCELLED));
     EXPECT_EQ(Tree(Path(L"out")), std::vector<std::wstring>{});
     g_bCancel = 0;
@@ -577,7 +590,8 @@ TEST_F(ArchiveTest, CancellingAnUnpackingReturns1223)
                                                 nullptr, nullptr, nullptr);
         g_Progress.DefineStep(0, 100, 320000);
         std::wstring out = Path(std::wstring(archive) + L".out");
-        DWORD dwResult = UnCompressFile(Path(archive).c_str(), out.c_str(), FALSE);
+        DWORD dwResult =
+            UnCompressFile(Path(archive).c_str(), out.c_str(), FALSE, TestRun().szTempTRV);
         EXPECT_EQ(dwResult, static_cast<DWORD>(ERROR_CANCELLED)) << Narrow(archive);
         EXPECT_EQ(g_bCancel, 1) << Narrow(archive);
         // A cancelled archive leaves none of its members.
@@ -606,7 +620,8 @@ TEST_F(ArchiveTest, ZipUnpacksFlatInEntryOrder)
         ResetProgress(g_Progress);
         g_Progress.DefineStep(0, 100, 7 + 3 + 9 + 100000 + 30000);
         tracesink::Clear();
-        EXPECT_EQ(UnCompressFile(zip.c_str(), target.c_str(), TRUE), 0u) << tracesink::Dump();
+        EXPECT_EQ(UnCompressFile(zip.c_str(), target.c_str(), TRUE, TestRun().szTempTRV), 0u)
+            << tracesink::Dump();
         EXPECT_EQ(Tree(target), (std::vector<std::wstring>{L"data.bin", L"noise.bin",
                                                           L"readme.txt", L"three.txt", L"two.txt"}));
         EXPECT_EQ(ReadBytes(target + L"\\three.txt"), "the third");
@@ -666,10 +681,11 @@ TEST_F(ArchiveTest, DamagedOrHostileZipsFail)
         CreateDirectoryW(folder.c_str(), nullptr);
         WriteBytes(folder + L"\\in.zip", c.bytes);
         tracesink::Clear();
-        EXPECT_EQ(UnCompressFile((folder + L"\\in.zip").c_str(), (folder + L"\\out").c_str(),
-                                 FALSE),
+        EXPECT_EQ(UnCompressFile((folder + L"\\in.zip").c_str(), (folder + L"\\out").c_str(), FALSE,
+                                 TestRun().szTempTRV),
                   c.result)
-            << c.what << "\n" << tracesink::Dump();
+            << c.what << "\n"
+            << tracesink::Dump();
         EXPECT_EQ(Tree(folder + L"\\out"), c.tree) << c.what;
         EXPECT_EQ(Tree(folder).size(), 1u + c.tree.size()) << c.what;
     }
@@ -689,7 +705,9 @@ TEST_F(ArchiveTest, PacUnpacksThroughQeltron)
     Packer(L"pac --folder " + Quote(Path(L"src")) + L" --out " + Quote(Path(L"data.pac")));
     EXPECT_TRUE(IsaPacFile(Path(L"data.pac").c_str()));
     tracesink::Clear();
-    EXPECT_EQ(UnCompressFile(Path(L"data.pac").c_str(), Path(L"out").c_str(), FALSE), 0u)
+    EXPECT_EQ(
+        UnCompressFile(Path(L"data.pac").c_str(), Path(L"out").c_str(), FALSE, TestRun().szTempTRV),
+        0u)
         << tracesink::Dump();
     EXPECT_EQ(Tree(Path(L"out")), Names(m_files, false));
     for (const Member& m : m_files)
@@ -721,7 +739,8 @@ TEST_F(ArchiveTest, PacUnpacksThroughQeltron)
         CreateDirectoryW(folder.c_str(), nullptr);
         WriteBytes(folder + L"\\in.pac", c.bytes);
         tracesink::Clear();
-        EXPECT_EQ(UnCompressFile((folder + L"\\in.pac").c_str(), (folder + L"\\out").c_str(), FALSE),
+        EXPECT_EQ(UnCompressFile((folder + L"\\in.pac").c_str(), (folder + L"\\out").c_str(), FALSE,
+                                 TestRun().szTempTRV),
                   static_cast<DWORD>(ERROR_INVALID_DATA))
             << c.what;
         EXPECT_TRUE(tracesink::Contains("UnPAC()->" + Narrow(folder) + "\\in.pac failed (13)")) << c.what;
@@ -764,9 +783,12 @@ TEST_F(ArchiveTest, FormatIsToldByContent)
         EXPECT_EQ(IsaPacFile(file.c_str()) != FALSE, c.bPac) << c.what;
         tracesink::Clear();
         std::wstring target = Path(L"t" + std::to_wstring(n));
-        EXPECT_EQ(UnCompressFile(file.c_str(), target.c_str(), FALSE), c.result) << c.what;
+        EXPECT_EQ(UnCompressFile(file.c_str(), target.c_str(), FALSE, TestRun().szTempTRV),
+                  c.result)
+            << c.what;
         if (c.result == ERROR_BAD_FORMAT) {
-            EXPECT_TRUE(tracesink::Contains("UnCompressFile()->Unknown format!")) << c.what;
+            EXPECT_TRUE(tracesink::Contains("UnCompressFile()->Unknown format!"))
+                << c.what;
             EXPECT_FALSE(Exists(target)) << c.what;
         }
         if (c.result != 0) {
@@ -776,7 +798,8 @@ TEST_F(ArchiveTest, FormatIsToldByContent)
         }
     }
     EXPECT_EQ(Tree(Path(L"t2")), std::vector<std::wstring>{L"in-cab.txt"});
-    EXPECT_EQ(UnCompressFile(Path(L"missing.cab").c_str(), Path(L"t9").c_str(), FALSE),
+    EXPECT_EQ(UnCompressFile(Path(L"missing.cab").c_str(), Path(L"t9").c_str(), FALSE,
+                             TestRun().szTempTRV),
               static_cast<DWORD>(ERROR_BAD_FORMAT));
     EXPECT_TRUE(tracesink::Contains("IsaPacFile(" + NPath(L"missing.cab") + ")->INVALID_HANDLE_VALUE"));
 }
@@ -786,7 +809,8 @@ TEST_F(ArchiveTest, ATargetFolderThatCanNotBeMadeFailsTheUnpacking)
     WriteBytes(Path(L"in.cab"), StoredCabinet({{"a.txt", "a"}}));
     WriteBytes(Path(L"blocker"), "a file where the folder would be");
     tracesink::Clear();
-    EXPECT_EQ(UnCompressFile(Path(L"in.cab").c_str(), Path(L"blocker\\out").c_str(), FALSE),
+    EXPECT_EQ(UnCompressFile(Path(L"in.cab").c_str(), Path(L"blocker\\out").c_str(), FALSE,
+                             TestRun().szTempTRV),
               static_cast<DWORD>(ERROR_ALREADY_EXISTS))
         << tracesink::Dump();
     EXPECT_TRUE(tracesink::ContainsPrefix("CreateDirectory->")) << tracesink::Dump();
@@ -861,8 +885,9 @@ TEST_F(ArchiveTest, NamesBeyondTheCodePageUnpackAsTheyAre)
                            L" --out " + Quote(plant + L"\\data." + k.ext));
             }
             tracesink::Clear();
-            EXPECT_EQ(UnCompressFile(archive.c_str(), out.c_str(), TRUE), 0u)
-                << what << "\n" << tracesink::Dump();
+            EXPECT_EQ(UnCompressFile(archive.c_str(), out.c_str(), TRUE, TestRun().szTempTRV), 0u)
+                << what << "\n"
+                << tracesink::Dump();
             std::vector<std::wstring> expected;
             for (const auto& f : files) {
                 std::wstring name = k.bFlat ? f.first.substr(f.first.find_last_of(L'\\') + 1)
@@ -912,7 +937,9 @@ TEST_F(ArchiveTest, NamesWithoutTheirUtf8MarkAreReadInTheirCodePage)
             packer::WriteCabinet({entry}, archive, 0, false, false, packer::CabDates::FromFiles);
         }
         std::wstring out = Path(L"o" + std::to_wstring(n));
-        EXPECT_EQ(UnCompressFile(archive.c_str(), out.c_str(), FALSE), c.result) << c.what;
+        EXPECT_EQ(UnCompressFile(archive.c_str(), out.c_str(), FALSE, TestRun().szTempTRV),
+                  c.result)
+            << c.what;
         EXPECT_EQ(Tree(out), c.written ? std::vector<std::wstring>{c.written}
                                        : std::vector<std::wstring>{})
             << c.what;

@@ -12,6 +12,7 @@
 #include "support/scratchfiles.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"
+#include "support/testrun.h"
 
 namespace payloadtest {
 
@@ -155,7 +156,7 @@ protected:
         ASSERT_TRUE(CreateDirectoryW(m_root.c_str(), nullptr));
         ResetProgress(g_Progress);
         g_bCancel = 0;
-        ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
+        ZeroMemory(&TestRun().project, sizeof(TestRun().project));
         tracesink::Clear();
     }
     void TearDown() override

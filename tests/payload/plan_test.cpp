@@ -17,6 +17,7 @@
 #include "support/steplook.h"
 #include "support/tracesink.h"
 #include "ui/progress.h"
+#include "support/testrun.h"
 
 using namespace payloadtest;
 
@@ -89,7 +90,7 @@ protected:
 
     DWORD Run(const std::wstring& package, DWORD dwOffset = 10)
     {
-        return ReadDataStruct(package.c_str(), dwOffset, Path(L"target").c_str(),
+        return ReadDataStruct(TestRun(), package.c_str(), dwOffset, Path(L"target").c_str(),
                               Path(L"data").c_str(), std::vector<DATAFILEINFO>(), m_bForceDownload,
                               &m_failure);
     }
@@ -162,14 +163,16 @@ TEST_F(PlanTest, SamplePackageRunsThePhasesWithTheirStatus)
         tracesink::Clear();
         EXPECT_EQ(Run(Path(L"pkg\\setup.exe")), static_cast<DWORD>(ERROR_BAD_FORMAT)) << c.what;
         const std::string expected[] = {
-            "ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=" + NPath(L"data\\TRV7299.001"),
-            "ReadDataStruct()->vFilesToUncompress[dwCptFtU-1].szTgdFile=" + NPath(L"target"),
+            "ReadDataStruct()->vFilesToExtract[dwCptFtE-1].szTgdFile=" +
+                NPath(L"data\\TRV7299.001"),
+            "ReadDataStruct()->vFilesToUncompress[dwCptFtU-1].szTgdFile=" +
+                NPath(L"target"),
             "ReadDataStruct()->TotDataSize=83529912",
             "ReadDataStruct()->TotSizeFilesToUncompress=41764956 TotSizeComp=58470938 "
             "TotSize=100235894",
             "ReadDataStruct()->Status3=" + std::to_string(c.status3),
             "ReadDataStruct()->Status4=" + std::to_string(c.status4),
-            "ReadDataStruct()->ExtractPieceOfFile(" , // prefix, see below
+            "ReadDataStruct()->ExtractPieceOfFile(",  // prefix, see below
             "ReadDataStruct()->Catch Error!",
             "ReadDataStruct()->End(11)",
         };
@@ -218,7 +221,7 @@ TEST_F(PlanTest, EmbeddedArchivesAndStoredFilesLandInTheTarget)
         ResetProgress(g_Progress);
         if (c.bTwoBars)
             UseTwoBars();
-        g_ProjectInfo.bResumeSetup = c.bResume;
+        TestRun().project.bResumeSetup = c.bResume;
         std::wstring package = MakePackage({
             {"TRV0001.001", "", TF_EMBEDDED, zip1},
             {"setup.dat", "setup.dat", TF_EMBEDDED | TF_STORED, stored},
@@ -251,8 +254,10 @@ TEST_F(PlanTest, EmbeddedArchivesAndStoredFilesLandInTheTarget)
                     return i;
             return lines.size();
         };
-        size_t i3 = find("ReadDataStruct()->UnCompressFile(" + NPath(L"data\\TRV0003.001"));
-        size_t i1 = find("ReadDataStruct()->UnCompressFile(" + NPath(L"data\\TRV0001.001"));
+        size_t i3 =
+            find("ReadDataStruct()->UnCompressFile(" + NPath(L"data\\TRV0003.001"));
+        size_t i1 =
+            find("ReadDataStruct()->UnCompressFile(" + NPath(L"data\\TRV0001.001"));
         EXPECT_LT(i3, i1) << c.what;
         EXPECT_LT(i1, lines.size()) << c.what;
         EXPECT_EQ(lines.back(), "ReadDataStruct()->End(0)") << c.what;
@@ -378,7 +383,7 @@ TEST_F(PlanTest, ExternalFilesAreCopiedFromBesideTheLauncher)
 TEST_F(PlanTest, WebFilesAreFetchedWhenAbsentOrForced)
 {
     const std::string zip = ZipOf(Path(L"z.zip"), {{"ext.txt", "external"}});
-    StringCchCopyW(g_ProjectInfo.szWebDownloadUrl, PATH_CCH, L"file:///C:/nowhere/");
+    StringCchCopyW(TestRun().project.szWebDownloadUrl, PATH_CCH, L"file:///C:/nowhere/");
     const struct {
         const char* what;
         bool bBeside;
@@ -400,7 +405,8 @@ TEST_F(PlanTest, WebFilesAreFetchedWhenAbsentOrForced)
         // A file URL needs no connection check.
         EXPECT_TRUE(tracesink::ContainsPrefix(
             "ReadDataStruct()->Url=file:///C:/nowhere/sub/web.cab, HostName="))
-            << c.what << "\n" << tracesink::Dump();
+            << c.what << "\n"
+            << tracesink::Dump();
         EXPECT_TRUE(tracesink::ContainsPrefix("ReadDataStruct()->Status1=")) << c.what;
         EXPECT_FALSE(tracesink::ContainsPrefix("ReadDataStruct()->Status2=")) << c.what;
     }
@@ -411,7 +417,7 @@ TEST_F(PlanTest, WebFilesAreFetchedWhenAbsentOrForced)
     WriteBytes(Path(L"web\\sub\\web.cab"), zip);
     std::wstring location = L"file:///" + Path(L"web");
     std::replace(location.begin(), location.end(), L'\\', L'/');
-    StringCchCopyW(g_ProjectInfo.szWebDownloadUrl, PATH_CCH, location.c_str());
+    StringCchCopyW(TestRun().project.szWebDownloadUrl, PATH_CCH, location.c_str());
     WipeTree(Path(L"pkg"));
     CreateDirectoryW(Path(L"pkg").c_str(), nullptr);
     std::wstring package = MakePackage({{"TRV0001.001", "sub/web.cab", TF_EXTERNAL | TF_WEB, zip}});
@@ -475,7 +481,7 @@ TEST_F(PlanTest, DiskSpaceIsCheckedBeforeAnythingIsWritten)
     }
 
     // Through the whole plan: a configured size no disk has.
-    g_ProjectInfo.uiTotFilesSize = 1ull << 60;
+    TestRun().project.uiTotFilesSize = 1ull << 60;
     std::wstring package = MakePackage({{"TRV0001.001", "", TF_EMBEDDED, "data"}});
     tracesink::Clear();
     EXPECT_EQ(Run(package), 112u) << tracesink::Dump();
@@ -520,29 +526,57 @@ TEST_F(PlanTest, DamagedTablesAndHugeSizesFailBeforeAnythingIsWritten)
         const char* line;
     } cases[] = {
         {"a second record pointing outside the file",
-         {stored, {"b.bin", "", 1ull << 40, 1000, TF_EMBEDDED | TF_STORED}}, 0, 0,
-         ERROR_INVALID_DATA, "ReadDataStruct()->Record 1 points outside the file"},
-        {"a count of 5 over one real record", {stored}, 5, 0, ERROR_INVALID_DATA,
+         {stored, {"b.bin", "", 1ull << 40, 1000, TF_EMBEDDED | TF_STORED}},
+         0,
+         0,
+         ERROR_INVALID_DATA,
+         "ReadDataStruct()->Record 1 points outside the file"},
+        {"a count of 5 over one real record",
+         {stored},
+         5,
+         0,
+         ERROR_INVALID_DATA,
          "ReadDataStruct()->File table damaged after 1 of 5 records"},
         {"sizes whose sum would wrap round",
          {stored,
           {"TRV0002.001", "x.002", 0x8000000000000000ull, 0, TF_EXTERNAL | TF_STORED},
           {"TRV0003.001", "x.003", 0x8000000000000001ull, 0, TF_EXTERNAL | TF_STORED}},
-         0, 0, ERROR_INVALID_DATA,
+         0,
+         0,
+         ERROR_INVALID_DATA,
          "ReadDataStruct()->The sizes add up to 18446744073709551615, not TotFilesSize 5"},
         // The table must add up: sizes that are not the header's, blocks
         // over one another, records of no known kind.
-        {"a size one more than the header's", {stored}, 0, 3, ERROR_INVALID_DATA,
+        {"a size one more than the header's",
+         {stored},
+         0,
+         3,
+         ERROR_INVALID_DATA,
          "ReadDataStruct()->The sizes add up to 4, not TotFilesSize 3"},
-        {"a block over another", {stored, {"b.bin", "", 2, 1002, TF_EMBEDDED | TF_STORED}}, 0, 0,
-         ERROR_INVALID_DATA, "ReadDataStruct()->Embedded bytes at 1002 (2) are not where the payload lies"},
-        {"a record of no kind", {stored, {"u", "", 0, 0, 0}}, 0, 0, ERROR_INVALID_DATA,
+        {"a block over another",
+         {stored, {"b.bin", "", 2, 1002, TF_EMBEDDED | TF_STORED}},
+         0,
+         0,
+         ERROR_INVALID_DATA,
+         "ReadDataStruct()->Embedded bytes at 1002 (2) are not where the payload lies"},
+        {"a record of no kind",
+         {stored, {"u", "", 0, 0, 0}},
+         0,
+         0,
+         ERROR_INVALID_DATA,
          "ReadDataStruct()->Record 1 of no known kind (0)"},
-        {"a record of an unknown kind", {{"a.bin", "", 4, 1000, 0xFF}}, 0, 0, ERROR_INVALID_DATA,
+        {"a record of an unknown kind",
+         {{"a.bin", "", 4, 1000, 0xFF}},
+         0,
+         0,
+         ERROR_INVALID_DATA,
          "ReadDataStruct()->Record 0 of no known kind (255)"},
         {"names marked as UTF-8 that are not",
-         {{"caf\xE9.bin", "", 4, 1000, TF_EMBEDDED | TF_STORED | TF_UTF8_NAMES}}, 0, 0,
-         ERROR_INVALID_DATA, "ReadDataStruct()->Names of a record refused: not UTF-8"},
+         {{"caf\xE9.bin", "", 4, 1000, TF_EMBEDDED | TF_STORED | TF_UTF8_NAMES}},
+         0,
+         0,
+         ERROR_INVALID_DATA,
+         "ReadDataStruct()->Names of a record refused: not UTF-8"},
     };
     for (const auto& c : cases) {
         std::wstring package = launcherWith(c.entries, c.count, c.total);
@@ -667,29 +701,58 @@ TEST_F(PlanTest, ItemsAreCheckedAgainstThePackagesHashes)
         DWORD result;
         const char* line;
     } cases[] = {
-        {"hashes of every item", {zipBytes, storedBytes, records[0], records[1]}, false, 0,
+        {"hashes of every item",
+         {zipBytes, storedBytes, records[0], records[1]},
+         false,
+         0,
          "CheckItem(%TARGET%\\setup.dat)->3145735 bytes, hash right"},
-        {"no hashes at all", {}, true, 0, "LoadItemHashes()->No item hashes: the items are not checked"},
+        {"no hashes at all",
+         {},
+         true,
+         0,
+         "LoadItemHashes()->No item hashes: the items are not checked"},
         {"a stored file changed",
-         {zipBytes, {ITEMHASH_KIND_RECORD, 1, stored.substr(1) + "x"}, records[0], records[1]}, false, 323,
-         "CheckItem(%TARGET%\\setup.dat)->3145735 bytes of 3145735, hash wrong: not the package's own"},
-        {"an archive changed", {{ITEMHASH_KIND_RECORD, 0, zip + "x"}, storedBytes, records[0], records[1]},
-         false, 323, "CheckItem(%DATA%\\TRV0001.001)->"},
-        {"an item without its hash", {zipBytes, records[0], records[1]}, false, 13,
+         {zipBytes, {ITEMHASH_KIND_RECORD, 1, stored.substr(1) + "x"}, records[0], records[1]},
+         false,
+         323,
+         "CheckItem(%TARGET%\\setup.dat)->3145735 bytes of 3145735, hash wrong: not the package's "
+         "own"},
+        {"an archive changed",
+         {{ITEMHASH_KIND_RECORD, 0, zip + "x"}, storedBytes, records[0], records[1]},
+         false,
+         323,
+         "CheckItem(%DATA%\\TRV0001.001)->"},
+        {"an item without its hash",
+         {zipBytes, records[0], records[1]},
+         false,
+         13,
          "ReadDataStruct()->Record 1 has no hash"},
         {"a record renamed in the table",
-         {zipBytes, storedBytes, records[0],
+         {zipBytes,
+          storedBytes,
+          records[0],
           {ITEMHASH_KIND_ENTRY, 1,
            RecordIdentity(TF_EMBEDDED | TF_STORED, stored.size(), "setup.dat", "setup.dax")}},
-         false, 13, "ReadDataStruct()->Record 1 is not the one packed (name, type or size changed)"},
+         false,
+         13,
+         "ReadDataStruct()->Record 1 is not the one packed (name, type or size changed)"},
         {"a record retyped in the table",
-         {zipBytes, storedBytes, {ITEMHASH_KIND_ENTRY, 0, RecordIdentity(0xFF, zip.size(), "TRV0001.001", "")},
+         {zipBytes,
+          storedBytes,
+          {ITEMHASH_KIND_ENTRY, 0, RecordIdentity(0xFF, zip.size(), "TRV0001.001", "")},
           records[1]},
-         false, 13, "ReadDataStruct()->Record 0 is not the one packed (name, type or size changed)"},
-        {"a record without its own hash", {zipBytes, storedBytes, records[0]}, false, 13,
+         false,
+         13,
+         "ReadDataStruct()->Record 0 is not the one packed (name, type or size changed)"},
+        {"a record without its own hash",
+         {zipBytes, storedBytes, records[0]},
+         false,
+         13,
          "ReadDataStruct()->Record 1 is not the one packed (name, type or size changed)"},
         {"a record the table has lost",
-         {zipBytes, storedBytes, records[0], records[1], {ITEMHASH_KIND_ENTRY, 2, "gone"}}, false, 13,
+         {zipBytes, storedBytes, records[0], records[1], {ITEMHASH_KIND_ENTRY, 2, "gone"}},
+         false,
+         13,
          "ReadDataStruct()->The package's hashes name records beyond the table's 2"},
     };
     for (const auto& c : cases) {

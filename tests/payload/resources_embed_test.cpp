@@ -16,6 +16,7 @@
 #include "packer/resources_embed.h"
 #include "support/tracesink.h"
 #include "res/resource.h"
+#include "support/testrun.h"
 
 using fixture::ScratchDir;
 
@@ -26,9 +27,9 @@ protected:
     void SetUp() override
     {
         savedInstance_ = hInstance;
-        StringCchCopyW(savedTemp_, PATH_CCH, TempPathTRV);
+        StringCchCopyW(savedTemp_, PATH_CCH, TestRun().szTempTRV);
         g_bCancel = 0;
-        InitPathVar();
+        InitPathVar(TestRun());
         fixture::WriteText(in_ / L"License.rtf", "{\\rtf1\\ansi The license.}");
         fixture::WriteText(in_ / L"Corvel.thm", "[Dialog]\r\nFrameShape=Dialog.inf\r\n");
         fixture::WriteText(in_ / L"Dialog.inf", "[FrameWork]\r\nTopLeft=0,0,320,68\r\n");
@@ -45,7 +46,7 @@ protected:
     void TearDown() override
     {
         hInstance = savedInstance_;
-        StringCchCopyW(TempPathTRV, PATH_CCH, savedTemp_);
+        StringCchCopyW(TestRun().szTempTRV, PATH_CCH, savedTemp_);
     }
 
     PACKAGERESOURCES Full()
@@ -92,22 +93,22 @@ TEST_F(Packaging, ThePackageCarriesWhatTheLauncherReads)
     for (const Case& c : cases) {
         std::wstring temp = out_ / (L"temp" + std::to_wstring(n++));
         CreateDirectoryW(temp.c_str(), nullptr);
-        StringCchCopyW(TempPathTRV, PATH_CCH, temp.c_str());
+        StringCchCopyW(TestRun().szTempTRV, PATH_CCH, temp.c_str());
         std::wstring cfg = temp + L"\\setup.cfg";
         ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()));
-        InitProjectInfo();
-        ASSERT_TRUE(ReadConfigFile(cfg.c_str(), c.param));
-        EXPECT_STREQ(g_ProjectInfo.szLangFileName, c.library);
-        EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
-        EXPECT_STREQ(g_ProjectInfo.szGuid, L"{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}");
-        EXPECT_EQ(g_Languages.size(), 5u);
+        InitProjectInfo(TestRun());
+        ASSERT_TRUE(ReadConfigFile(TestRun(), cfg.c_str(), c.param));
+        EXPECT_STREQ(TestRun().project.szLangFileName, c.library);
+        EXPECT_STREQ(TestRun().project.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
+        EXPECT_STREQ(TestRun().project.szGuid, L"{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}");
+        EXPECT_EQ(TestRun().languages.size(), 5u);
 
-        ASSERT_EQ(ExtractBinaryRes(), 0u);
+        ASSERT_EQ(ExtractBinaryRes(TestRun()), 0u);
         // Only the chosen library, flat, and the license.
         std::vector<std::wstring> expected = {L"License.rtf", c.library, L"setup.cfg"};
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(fixture::ListFiles(temp), expected);
-        EXPECT_TRUE(g_ProjectInfo.bLicense);
+        EXPECT_TRUE(TestRun().project.bLicense);
         HMODULE lib = LoadLibraryExW((temp + L"\\" + c.library).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_TRUE(lib);
         EXPECT_TRUE(LoadStringEx(lib, IDS_HELP_CAPTION, text, ARRAYSIZE(text), c.param));
@@ -116,7 +117,7 @@ TEST_F(Packaging, ThePackageCarriesWhatTheLauncherReads)
     }
 
     int frameTop = 0;
-    HMODULE skin = SetCorvelThm(nullptr, &frameTop);
+    HMODULE skin = SetCorvelThm(TestRun(), nullptr, &frameTop);
     EXPECT_TRUE(skin);
     EXPECT_EQ(frameTop, 66);
     FreeCorvelThm(skin);
@@ -210,16 +211,16 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     hInstance = package;
     std::wstring temp = out_ / L"run";
     CreateDirectoryW(temp.c_str(), nullptr);
-    StringCchCopyW(TempPathTRV, PATH_CCH, temp.c_str());
+    StringCchCopyW(TestRun().szTempTRV, PATH_CCH, temp.c_str());
     std::wstring cfg = temp + L"\\setup.cfg";
     ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()));
-    InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(cfg.c_str(), 1036));
-    EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
-    ASSERT_EQ(ExtractBinaryRes(), 0u);
+    InitProjectInfo(TestRun());
+    ASSERT_TRUE(ReadConfigFile(TestRun(), cfg.c_str(), 1036));
+    EXPECT_STREQ(TestRun().project.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
+    ASSERT_EQ(ExtractBinaryRes(TestRun()), 0u);
     EXPECT_EQ(fixture::ListFiles(temp),
               (std::vector<std::wstring>{L"French.lng", L"License.rtf", L"setup.cfg"}));
-    EXPECT_TRUE(g_ProjectInfo.bLicense);
+    EXPECT_TRUE(TestRun().project.bLicense);
     FreeLibrary(package);
 
     // With --config-beside the configuration lies beside, its web location
@@ -236,9 +237,9 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     std::wstring beside = out_ / L"pkg2.cfg";
     ASSERT_TRUE(fixture::FileExists(beside));
     EXPECT_EQ(fixture::ReadBytes(beside).find("127.0.0.1"), std::string::npos);
-    InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(beside.c_str(), 0));
-    EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
+    InitProjectInfo(TestRun());
+    ASSERT_TRUE(ReadConfigFile(TestRun(), beside.c_str(), 0));
+    EXPECT_STREQ(TestRun().project.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
     package = LoadLibraryExW(pkg2.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(package);
     std::wstring named = temp + L"\\named.cfg";
@@ -247,11 +248,11 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     WCHAR szName[PATH_CCH] = L"";
     GetPrivateProfileStringW(L"Package", L"ConfigFile", L"", szName, PATH_CCH, named.c_str());
     EXPECT_STREQ(szName, L"pkg2.cfg");
-    InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(named.c_str(), 0));
-    EXPECT_STREQ(g_ProjectInfo.szProductName, L"Demo");
-    EXPECT_EQ(g_ProjectInfo.uiLanguageDefault, 2057u);
-    EXPECT_EQ(g_Languages.size(), 5u);
+    InitProjectInfo(TestRun());
+    ASSERT_TRUE(ReadConfigFile(TestRun(), named.c_str(), 0));
+    EXPECT_STREQ(TestRun().project.szProductName, L"Demo");
+    EXPECT_EQ(TestRun().project.uiLanguageDefault, 2057u);
+    EXPECT_EQ(TestRun().languages.size(), 5u);
     std::string marker = fixture::ReadBytes(named);
     for (const char* absent : {"127.0.0.1", "WebDownloadUrl", "Guid", "LicenseFile"})
         EXPECT_EQ(marker.find(absent), std::string::npos) << absent;
@@ -263,9 +264,9 @@ TEST_F(Packaging, ConfigurationBesideThePackage)
     std::wstring beside = out_ / L"package.cfg";
     WCHAR message[EMBED_MESSAGE_CCH];
     ASSERT_EQ(PrepareConfigFile((in_ / L"setup.ini").c_str(), beside.c_str(), message, EMBED_MESSAGE_CCH), 0u);
-    InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(beside.c_str(), 0));
-    EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
+    InitProjectInfo(TestRun());
+    ASSERT_TRUE(ReadConfigFile(TestRun(), beside.c_str(), 0));
+    EXPECT_STREQ(TestRun().project.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
     // Preparing it again keeps the scrambled value as it is.
     std::string once = fixture::ReadBytes(beside);
     std::wstring twice = out_ / L"again.cfg";
@@ -275,9 +276,9 @@ TEST_F(Packaging, ConfigurationBesideThePackage)
     std::wstring inPlace = out_ / L"inplace.cfg";
     ASSERT_TRUE(CopyFileW((in_ / L"setup.ini").c_str(), inPlace.c_str(), FALSE));
     ASSERT_EQ(PrepareConfigFile(inPlace.c_str(), inPlace.c_str(), message, EMBED_MESSAGE_CCH), 0u);
-    InitProjectInfo();
-    ASSERT_TRUE(ReadConfigFile(inPlace.c_str(), 0));
-    EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
+    InitProjectInfo(TestRun());
+    ASSERT_TRUE(ReadConfigFile(TestRun(), inPlace.c_str(), 0));
+    EXPECT_STREQ(TestRun().project.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
 }
 
 }  // namespace

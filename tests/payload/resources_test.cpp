@@ -11,6 +11,7 @@
 #include "state/state.h"
 #include "payload/resources.h"
 #include "support/tracesink.h"
+#include "support/testrun.h"
 
 using fixture::ScratchDir;
 
@@ -20,15 +21,15 @@ class DataResource : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        InitProjectInfo();
+        InitProjectInfo(TestRun());
         g_bCancel = 0;
-        StringCchCopyW(savedData_, PATH_CCH, DataPath);
-        StringCchCopyW(DataPath, PATH_CCH, data_.path().c_str());
-        StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, (target_ / L"out\\deeper").c_str());
+        StringCchCopyW(savedData_, PATH_CCH, TestRun().szDataPath);
+        StringCchCopyW(TestRun().szDataPath, PATH_CCH, data_.path().c_str());
+        StringCchCopyW(TestRun().project.szTgdFolder, PATH_CCH, (target_ / L"out\\deeper").c_str());
     }
     void TearDown() override
     {
-        StringCchCopyW(DataPath, PATH_CCH, savedData_);
+        StringCchCopyW(TestRun().szDataPath, PATH_CCH, savedData_);
         g_bCancel = 0;
     }
     ScratchDir data_{L"datares"};
@@ -60,27 +61,30 @@ TEST_F(DataResource, ChunkSizeFollowsTheResourceSize)
         void* p = VirtualAlloc(nullptr, c.size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         ASSERT_TRUE(p);
         tracesink::Clear();
-        DWORD code = ExtractDATARes(AsResource(p), c.size);
+        DWORD code = ExtractDATARes(TestRun(), AsResource(p), c.size);
         VirtualFree(p, 0, MEM_RELEASE);
         EXPECT_EQ(code, 11u) << c.size;
         std::vector<std::string> lines = tracesink::Lines();
-        EXPECT_TRUE(tracesink::Contains("ExtractDATARes()->LgData=" + std::to_string(c.size) +
-                                        " oct MaxDataRead=" + std::to_string(c.chunk) + " oct"));
+        EXPECT_TRUE(
+            tracesink::Contains("ExtractDATARes()->LgData=" + std::to_string(c.size) +
+                                " oct MaxDataRead=" + std::to_string(c.chunk) + " oct"));
         std::vector<std::string> writes =
             fixture::LinesWithPrefix(lines, "ExtractDATARes()->dwLgRemain=");
         ASSERT_EQ(writes.size(), c.writes) << c.size;
         if (!writes.empty()) {
-            EXPECT_EQ(writes.front(), "ExtractDATARes()->dwLgRemain=" + std::to_string(c.size) +
-                                          " dwNbOfBytesToWrite=" + std::to_string(c.chunk) +
-                                          " Bytes Write=" + std::to_string(c.chunk) + " oct");
+            EXPECT_EQ(writes.front(),
+                      "ExtractDATARes()->dwLgRemain=" + std::to_string(c.size) +
+                          " dwNbOfBytesToWrite=" + std::to_string(c.chunk) +
+                          " Bytes Write=" + std::to_string(c.chunk) + " oct");
             DWORD last = c.size - c.chunk * static_cast<DWORD>(c.writes - 1);
-            EXPECT_EQ(writes.back(), "ExtractDATARes()->dwLgRemain=" + std::to_string(last) +
-                                         " dwNbOfBytesToWrite=" + std::to_string(last) +
-                                         " Bytes Write=" + std::to_string(last) + " oct");
+            EXPECT_EQ(writes.back(),
+                      "ExtractDATARes()->dwLgRemain=" + std::to_string(last) +
+                          " dwNbOfBytesToWrite=" + std::to_string(last) +
+                          " Bytes Write=" + std::to_string(last) + " oct");
         }
         // The staged archive is gone, the target folder exists.
         EXPECT_FALSE(fixture::FileExists(data_ / L"SETUPZK.CAB"));
-        EXPECT_NE(GetFileAttributesW(g_ProjectInfo.szTgdFolder), INVALID_FILE_ATTRIBUTES);
+        EXPECT_NE(GetFileAttributesW(TestRun().project.szTgdFolder), INVALID_FILE_ATTRIBUTES);
     }
 }
 
@@ -96,10 +100,11 @@ TEST_F(DataResource, UnpacksACabinetIntoTheTargetFolder)
     struct Case { DWORD restore; const wchar_t* dataPath; };
     const Case cases[] = {{1, L"sub\\data.bin"}, {0, L"data.bin"}};
     for (const Case& c : cases) {
-        fixture::RemoveTree(g_ProjectInfo.szTgdFolder);
-        g_ProjectInfo.bRestoreTree = c.restore;
-        EXPECT_EQ(ExtractDATARes(AsResource(cab.data()), static_cast<DWORD>(cab.size())), 0u);
-        std::wstring target = g_ProjectInfo.szTgdFolder;
+        fixture::RemoveTree(TestRun().project.szTgdFolder);
+        TestRun().project.bRestoreTree = c.restore;
+        EXPECT_EQ(ExtractDATARes(TestRun(), AsResource(cab.data()), static_cast<DWORD>(cab.size())),
+                  0u);
+        std::wstring target = TestRun().project.szTgdFolder;
         EXPECT_EQ(fixture::ReadBytes(target + L"\\setup.exe"), "MZ pretend program");
         EXPECT_EQ(fixture::ReadBytes(target + L"\\" + c.dataPath), std::string(70000, 'd'));
         EXPECT_FALSE(fixture::FileExists(data_ / L"SETUPZK.CAB"));
@@ -108,19 +113,19 @@ TEST_F(DataResource, UnpacksACabinetIntoTheTargetFolder)
 
 TEST_F(DataResource, NoDataOrNoBytes)
 {
-    EXPECT_EQ(ExtractDATARes(nullptr, 10), 13u);
+    EXPECT_EQ(ExtractDATARes(TestRun(), nullptr, 10), 13u);
     char byte = 0;
     tracesink::Clear();
-    EXPECT_EQ(ExtractDATARes(AsResource(&byte), 0), 0u);
+    EXPECT_EQ(ExtractDATARes(TestRun(), AsResource(&byte), 0), 0u);
     EXPECT_TRUE(tracesink::Lines().empty());
-    EXPECT_EQ(GetFileAttributesW(g_ProjectInfo.szTgdFolder), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(TestRun().project.szTgdFolder), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(DataResource, StagingFolderMissingIsAWriteFailure)
 {
-    StringCchCopyW(DataPath, PATH_CCH, (data_ / L"no\\such").c_str());
+    StringCchCopyW(TestRun().szDataPath, PATH_CCH, (data_ / L"no\\such").c_str());
     char bytes[16] = {};
-    EXPECT_EQ(ExtractDATARes(AsResource(bytes), sizeof(bytes)), 23u);
+    EXPECT_EQ(ExtractDATARes(TestRun(), AsResource(bytes), sizeof(bytes)), 23u);
 }
 
 // ---- the skin ----
@@ -130,7 +135,7 @@ protected:
     void SetUp() override
     {
         savedInstance_ = hInstance;
-        StringCchCopyW(savedTemp_, PATH_CCH, TempPathTRV);
+        StringCchCopyW(savedTemp_, PATH_CCH, TestRun().szTempTRV);
         g_bCancel = 0;
         fixture::WriteText(build_ / L"Corvel.thm", "[Dialog]\r\nFrameShape=Frame.inf\r\n");
         fixture::WriteText(build_ / L"Frame.inf", "[FrameWork]\r\nTopLeft=0,0,320,68\r\n");
@@ -140,7 +145,7 @@ protected:
     void TearDown() override
     {
         hInstance = savedInstance_;
-        StringCchCopyW(TempPathTRV, PATH_CCH, savedTemp_);
+        StringCchCopyW(TestRun().szTempTRV, PATH_CCH, savedTemp_);
     }
 
     void MakeProgram(const std::vector<fixture::Member>& members, int n)
@@ -178,20 +183,25 @@ TEST_F(SkinPack, LoadsAndStartsTheSkinFromTheTemporaryFolder)
     const Case cases[] = {
         {"full skin", full, L"Corvel.thm", true, 66, {}, true},
         {"theme without frame name uses Dialog.inf", full, L"NoFrame.thm", true, 28, {}, true},
-        {"missing exports are skipped", partial, L"Corvel.thm", true, 66,
+        {"missing exports are skipped",
+         partial,
+         L"Corvel.thm",
+         true,
+         66,
          {"SetCorvelThm()->Function 'LoadColorScheme' failed!",
-          "SetCorvelThm()->Function 'GlobalSubclassDialog' failed!"}, false},
+          "SetCorvelThm()->Function 'GlobalSubclassDialog' failed!"},
+         false},
     };
     int n = 0;
     for (const Case& c : cases) {
         std::wstring temp = root_ / (L"t" + std::to_wstring(n));
         CreateDirectoryW(temp.c_str(), nullptr);
-        StringCchCopyW(TempPathTRV, PATH_CCH, temp.c_str());
+        StringCchCopyW(TestRun().szTempTRV, PATH_CCH, temp.c_str());
         MakeProgram({{c.library, "Corvel.dll"}, {build_ / c.theme, "Corvel.thm"},
                      {build_ / L"Frame.inf", "Frame.inf"}, {build_ / L"Dialog.inf", "Dialog.inf"}}, n++);
         int frameTop = -1;
         tracesink::Clear();
-        HMODULE h = SetCorvelThm(nullptr, &frameTop);
+        HMODULE h = SetCorvelThm(TestRun(), nullptr, &frameTop);
         ASSERT_EQ(h != nullptr, c.loaded) << c.name << tracesink::Dump();
         wchar_t path[MAX_PATH];
         GetModuleFileNameW(h, path, MAX_PATH);
@@ -200,7 +210,9 @@ TEST_F(SkinPack, LoadsAndStartsTheSkinFromTheTemporaryFolder)
         snprintf(loaded, sizeof(loaded), "SetCorvelThm()->Corvel loaded! (%x)",
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(h)));
         EXPECT_TRUE(tracesink::Contains(loaded)) << c.name;
-        EXPECT_EQ(fixture::LinesWithPrefix(tracesink::Lines(), "SetCorvelThm()->Function"), c.failures) << c.name;
+        EXPECT_EQ(fixture::LinesWithPrefix(tracesink::Lines(), "SetCorvelThm()->Function"),
+                  c.failures)
+            << c.name;
         EXPECT_EQ(frameTop, c.frameTop) << c.name;
         EXPECT_FALSE(fixture::FileExists(temp + L"\\Corvel.tmp"));
         auto calls = reinterpret_cast<PFN_CALLS>(GetProcAddress(h, "CorvelCalls"));
@@ -227,16 +239,16 @@ TEST_F(SkinPack, StaysUnskinnedWithoutPackOrTheme)
     // No pack at all.
     program_.reset(new fixture::ResourceModule(build_ / L"bare.dll", {{L"OTHER", 1, "x"}}));
     hInstance = program_->get();
-    StringCchCopyW(TempPathTRV, PATH_CCH, root_.path().c_str());
-    EXPECT_EQ(SetCorvelThm(), nullptr);
+    StringCchCopyW(TestRun().szTempTRV, PATH_CCH, root_.path().c_str());
+    EXPECT_EQ(SetCorvelThm(TestRun()), nullptr);
 
     // A pack without its theme file.
     std::wstring temp = root_ / L"notheme";
     CreateDirectoryW(temp.c_str(), nullptr);
-    StringCchCopyW(TempPathTRV, PATH_CCH, temp.c_str());
+    StringCchCopyW(TestRun().szTempTRV, PATH_CCH, temp.c_str());
     MakeProgram({{fixture::BinDir() + L"Corvel.dll", "Corvel.dll"}}, 10);
     tracesink::Clear();
-    EXPECT_EQ(SetCorvelThm(), nullptr);
+    EXPECT_EQ(SetCorvelThm(TestRun()), nullptr);
     EXPECT_TRUE(tracesink::Contains("SetCorvelThm()->'" + fixture::Narrow(temp) +
                                     "\\Corvel.dll' doesn't exist!"))
         << tracesink::Dump();
@@ -244,7 +256,7 @@ TEST_F(SkinPack, StaysUnskinnedWithoutPackOrTheme)
     // A pack that is no archive.
     program_.reset(new fixture::ResourceModule(build_ / L"junk.dll", {{L"CORVEL", 135, "not a cabinet"}}));
     hInstance = program_->get();
-    EXPECT_EQ(SetCorvelThm(), nullptr);
+    EXPECT_EQ(SetCorvelThm(TestRun()), nullptr);
     EXPECT_FALSE(fixture::FileExists(temp + L"\\Corvel.tmp"));
 }
 

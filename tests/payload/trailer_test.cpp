@@ -6,6 +6,7 @@
 #include "payload/trailer.h"
 #include "payloadtest.h"
 #include "support/tracesink.h"
+#include "support/testrun.h"
 
 using namespace payloadtest;
 
@@ -385,7 +386,8 @@ TEST_F(TrailerTest, DamagedTablesStopTheWalkCleanly)
         if (c.result == 0 || c.nbFiles) {
             EXPECT_TRUE(tracesink::Contains("ReadDataStruct()->NbFiles=" +
                                             std::to_string(static_cast<int>(c.nbFiles))))
-                << c.what << "\n" << tracesink::Dump();
+                << c.what << "\n"
+                << tracesink::Dump();
         }
         for (const PAYLOADRECORD& record : sink.records)
             EXPECT_STREQ(record.szFile, "good.bin") << c.what;

@@ -4,6 +4,7 @@
 #include "common/filecopy.h"
 #include "script/script.h"
 #include "scripttest.h"
+#include "support/testrun.h"
 
 using namespace scripttest;
 
@@ -50,7 +51,7 @@ TEST_F(CancelTest, CancelDuringCopyDirStopsAfterTheFileInProgress)
     ASSERT_NE(hList, nullptr);
     g_listProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(hList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CancelOnFirstCopy)));
-    BOOL bCompleted = ProcessScript(list);
+    BOOL bCompleted = ProcessScript(TestRun(), list);
     SetWindowLongPtrW(hList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_listProc));
 
     EXPECT_FALSE(bCompleted);

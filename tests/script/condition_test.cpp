@@ -8,6 +8,7 @@
 #include "script/regcmd.h"
 #include "script/script.h"
 #include "scripttest.h"
+#include "support/testrun.h"
 #include <strsafe.h>
 
 using namespace scripttest;
@@ -57,7 +58,7 @@ protected:
 
 struct IfCase {
     std::string params;
-    std::string before;  // g_szCondition before the line
+    std::string before;  // the condition before the line
     std::string after;   // and after
     const char* lastResult = "";
 };
@@ -125,12 +126,12 @@ TEST_F(ConditionTest, IfTable)
     };
     for (const IfCase& c : cases) {
         SCOPED_TRACE(c.params);
-        Copy(g_szCondition, Wide(c.before).c_str());
-        StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode),
+        Copy(Script().szCondition, Wide(c.before).c_str());
+        StringCchCopyW(TestRun().szFunctionRetCode, ARRAYSIZE(TestRun().szFunctionRetCode),
                        Wide(c.lastResult).c_str());
         tracesink::Clear();
         RunLine(L"IF", Fill(c.params));
-        EXPECT_EQ(Narrow(g_szCondition), c.after);
+        EXPECT_EQ(Narrow(Script().szCondition), c.after);
         EXPECT_TRUE(Traced("ScriptIF()->Condition=" + c.after));
         // IF leaves the last result alone.
         EXPECT_EQ(LastResult(), c.lastResult);
@@ -141,7 +142,7 @@ TEST_F(ConditionTest, TwoTrueTestsAddTheLabelOnce)
 {
     RunLine(L"IF", L"<FILE_EXIST>," + m_file + L",<TRUE>,Found,Missing");
     RunLine(L"IF", L"<FILE_EXIST>," + m_dir + L",<TRUE>,Found,Missing");
-    EXPECT_EQ(Narrow(g_szCondition), "Found");
+    EXPECT_EQ(Narrow(Script().szCondition), "Found");
 }
 
 struct GuardCase {
@@ -181,12 +182,12 @@ TEST_F(ConditionTest, GuardTable)
                             c.osFilter + L"," + c.spFilter + L"," + c.label));
         Copy(g_OsVersion.szOsCode, c.osCode);
         Copy(g_szSP, c.sp);
-        Copy(g_szCondition, c.condition);
+        Copy(Script().szCondition, c.condition);
         SCRIPTGUARD guard;
         Copy(guard.szOs, c.osFilter);
         Copy(guard.szSP, c.spFilter);
         Copy(guard.szCondIf, c.label);
-        EXPECT_EQ(ScriptGuard(guard) != FALSE, c.passes);
+        EXPECT_EQ(ScriptGuard(Script(), guard) != FALSE, c.passes);
     }
     g_OsVersion = saved;
     Copy(g_szSP, savedSP);
@@ -240,8 +241,9 @@ TEST_F(ConditionTest, ExitTable)
         SCOPED_TRACE(Narrow(std::wstring(c.params) + L" [" + c.condition + L"]"));
         g_bCancel = 0;
         StartExitCode();
-        Copy(g_szCondition, c.condition);
-        StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), c.lastResult);
+        Copy(Script().szCondition, c.condition);
+        StringCchCopyW(TestRun().szFunctionRetCode, ARRAYSIZE(TestRun().szFunctionRetCode),
+                       c.lastResult);
         tracesink::Clear();
         RunLine(L"EXIT", c.params);
         EXPECT_EQ(g_bCancel != 0, c.stops);

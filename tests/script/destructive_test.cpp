@@ -12,6 +12,7 @@
 #include "state/pathvar.h"
 #include "script/script.h"
 #include "scripttest.h"
+#include "support/testrun.h"
 #include <strsafe.h>
 
 using namespace scripttest;
@@ -175,7 +176,7 @@ protected:
             wcslen(szDrive) != 2 || szDrive[1] != L':')
             GTEST_SKIP() << "no sandbox drive (run by e2e/test_guard_sandbox.py)";
         m_drive = szDrive;
-        memcpy(m_savedVars, g_szPathVar, sizeof(m_savedVars));
+        memcpy(m_savedVars, TestRun().szFolders, sizeof(m_savedVars));
         GetCurrentDirectoryW(MAX_PATH, m_savedDir);
         m_bSandbox = true;
     }
@@ -183,7 +184,7 @@ protected:
     {
         if (m_bSandbox) {
             SetCurrentDirectoryW(m_savedDir);
-            memcpy(g_szPathVar, m_savedVars, sizeof(m_savedVars));
+            memcpy(TestRun().szFolders, m_savedVars, sizeof(m_savedVars));
             ResetProtectedFolders();
         }
         ScriptTest::TearDown();
@@ -211,7 +212,7 @@ TEST_F(DestructiveLines, AreRefusedAndLeaveEveryCanary)
     for (const auto& standIn : kStandIns) {
         MakeFolders(Path(standIn.folder));
         if (standIn.var >= 0)
-            Copy(g_szPathVar[standIn.var], Path(standIn.folder).c_str());
+            Copy(TestRun().szFolders[standIn.var], Path(standIn.folder).c_str());
         ProtectFolder(Path(standIn.folder).c_str());
     }
     // The folder of every profile: its other children are profiles too.
@@ -238,7 +239,8 @@ TEST_F(DestructiveLines, AreRefusedAndLeaveEveryCanary)
         std::string expected = Narrow(Fill(line.refused, m_drive));
         SCOPED_TRACE(Narrow(line.command) + "=" + Narrow(params));
         tracesink::Clear();
-        StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"junk");
+        StringCchCopyW(TestRun().szFunctionRetCode, ARRAYSIZE(TestRun().szFunctionRetCode),
+                       L"junk");
         RunLine(line.command, params);
         EXPECT_EQ(LastResult(), "0");
         EXPECT_TRUE(tracesink::ContainsPrefix(expected)) << expected << "\n" << tracesink::Dump();

@@ -7,6 +7,7 @@
 #include "script/regcmd.h"
 #include "script/script.h"
 #include "scripttest.h"
+#include "support/testrun.h"
 
 using namespace scripttest;
 
@@ -116,7 +117,7 @@ TEST_F(ExecuteTest, ExitPassesTheProgramsExitCodeOn)
                     "CREATEDIR=" + m_n + "\\after\n");
     SCRIPTLIST list;
     ASSERT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), 3u);
-    EXPECT_FALSE(ProcessScript(list));
+    EXPECT_FALSE(ProcessScript(TestRun(), list));
     EXPECT_EQ(ExitCode(), 3010u);
     EXPECT_FALSE(Exists(m_dir + L"\\after"));
 }

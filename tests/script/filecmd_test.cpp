@@ -8,6 +8,7 @@
 #include "script/filecmd.h"
 #include "script/script.h"
 #include "scripttest.h"
+#include "support/testrun.h"
 #include <strsafe.h>
 
 using namespace scripttest;
@@ -68,7 +69,8 @@ void RunTable(const std::wstring& dir, const std::vector<CommandCase>& cases)
         CreateDirectoryW(dir.c_str(), nullptr);
         MakeTree(dir);
         tracesink::Clear();
-        StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"junk");
+        StringCchCopyW(TestRun().szFunctionRetCode, ARRAYSIZE(TestRun().szFunctionRetCode),
+                       L"junk");
         RunLine(Wide(c.command), Wide(Fill(c.params, n)));
         EXPECT_EQ(LastResult(), c.lastResult);
         for (const std::string& line : c.traced)
@@ -203,7 +205,7 @@ TEST_F(FileCommandTest, OptionInAGuardFieldCounts)
 {
     // The label itself names <INCLUDE_SUBDIR>: the search covers the guard.
     MakeTree(m_dir);
-    Copy(g_szCondition, L"<INCLUDE_SUBDIR>");
+    Copy(Script().szCondition, L"<INCLUDE_SUBDIR>");
     RunLine(L"REMOVEFILE", m_dir + L"\\src\\*.tmp,,,,<include_subdir>");
     EXPECT_TRUE(Traced("RemoveFile(" + m_n + "\\src\\*.tmp, 2)->1"));
     EXPECT_FALSE(Exists(m_dir + L"\\src\\sub\\e.tmp"));
@@ -245,7 +247,8 @@ TEST_F(FileCommandTest, WriteIniFileTable)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.params);
         WriteFile(m_dir + L"\\setup.ini", seed);
-        StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"junk");
+        StringCchCopyW(TestRun().szFunctionRetCode, ARRAYSIZE(TestRun().szFunctionRetCode),
+                       L"junk");
         tracesink::Clear();
         RunLine(L"WRITEINIFILE", Wide(Fill(c.params, m_n)));
         EXPECT_EQ(LastResult(), c.lastResult);
@@ -258,7 +261,7 @@ TEST_F(FileCommandTest, WriteIniFileTable)
 TEST_F(FileCommandTest, WriteIniFileTakesRelativePathsFromTheStartFolder)
 {
     // <CURRENTDIR> is the folder at start-up, not the current directory.
-    std::wstring startDir = g_szPathVar[PV_CURRENTDIR];
+    std::wstring startDir = TestRun().szFolders[PV_CURRENTDIR];
     std::wstring name = L"stowaway-script-test.ini";
     WCHAR saved[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, saved);
@@ -273,7 +276,7 @@ TEST_F(FileCommandTest, WriteIniFileTakesRelativePathsFromTheStartFolder)
 
 TEST_F(FileCommandTest, DelayEndsWhenTheProgramIsNotRunning)
 {
-    StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"9");
+    StringCchCopyW(TestRun().szFunctionRetCode, ARRAYSIZE(TestRun().szFunctionRetCode), L"9");
     DWORD start = GetTickCount();
     RunLine(L"DELAY", L"5000,no-such-program.exe,unused");
     printf("DELAY 5000 with a program that is not running: %lu ms\n",

@@ -5,6 +5,7 @@
 #include "script/script.h"
 #include "scripttest.h"
 #include "support/strings.h"
+#include "support/testrun.h"
 
 using namespace scripttest;
 
@@ -233,11 +234,11 @@ TEST_F(ReaderTest, DispatcherKnowsEveryCommand)
         L"WRITEINIFILE", L"writeinifile",
     };
     for (const wchar_t* name : names)
-        EXPECT_TRUE(ScriptCommand(name, L"", 0, FALSE, FALSE)) << Narrow(name);
+        EXPECT_TRUE(IsScriptCommand(name)) << Narrow(name);
     // A name check runs nothing and moves no bar.
     EXPECT_FALSE(tracesink::ContainsPrefix("NewStep()"));
     for (const wchar_t* name : {L"", L"CREATEDIR ", L" IF", L"REM", L"COPY"})
-        EXPECT_FALSE(ScriptCommand(name, L"", 0, FALSE, FALSE)) << Narrow(name);
+        EXPECT_FALSE(IsScriptCommand(name)) << Narrow(name);
 }
 
 TEST_F(ReaderTest, ProcessScriptRunsTheLinesInOrder)
@@ -250,7 +251,7 @@ TEST_F(ReaderTest, ProcessScriptRunsTheLinesInOrder)
                     "RENAMEDIR=" + Narrow(dir) + "\\one," + Narrow(dir) + "\\two\n");
     SCRIPTLIST list;
     ASSERT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), 2u);
-    EXPECT_TRUE(ProcessScript(list));
+    EXPECT_TRUE(ProcessScript(TestRun(), list));
     EXPECT_FALSE(Exists(dir + L"\\one"));
     EXPECT_TRUE(Exists(dir + L"\\two"));
     EXPECT_EQ(LastResult(), "0");
@@ -272,7 +273,7 @@ TEST_F(ReaderTest, ExitStopsTheScriptWithTheLastResult)
                     "CREATEDIR=" + Narrow(dir) + "\\after\n");
     SCRIPTLIST list;
     ASSERT_EQ(ReadScript(file.c_str(), L"[Scripttrv]", list), 5u);
-    EXPECT_FALSE(ProcessScript(list));
+    EXPECT_FALSE(ProcessScript(TestRun(), list));
     EXPECT_TRUE(Exists(dir + L"\\before"));
     EXPECT_FALSE(Exists(dir + L"\\after"));
     EXPECT_EQ(g_bCancel, 1);
@@ -289,7 +290,7 @@ TEST_F(ReaderTest, CancelledBeforeTheFirstLineRunsNothing)
     list[0].strName = L"CREATEDIR";
     list[0].strParams = dir + L"\\x";
     g_bCancel = 1;
-    EXPECT_FALSE(ProcessScript(list));
+    EXPECT_FALSE(ProcessScript(TestRun(), list));
     EXPECT_FALSE(Exists(dir + L"\\x"));
 }
 

@@ -7,6 +7,7 @@
 #include "script/condition.h"
 #include "script/script.h"
 #include "support/scratchfiles.h"
+#include "support/testrun.h"
 
 namespace scripttest {
 
@@ -83,14 +84,20 @@ bool Exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+SCRIPTRUN& Script()
+{
+    static SCRIPTRUN run = {TestRun(), L""};
+    return run;
+}
+
 std::string LastResult()
 {
-    return Narrow(g_szFunctionRetCode);
+    return Narrow(TestRun().szFunctionRetCode);
 }
 
 void RunLine(const std::wstring& name, const std::wstring& params)
 {
-    ASSERT_TRUE(ScriptCommand(name.c_str(), params.c_str(), 0, FALSE, TRUE)) << Narrow(name);
+    ASSERT_TRUE(ScriptCommand(Script(), name.c_str(), params.c_str(), 0, FALSE)) << Narrow(name);
 }
 
 void ScriptTest::SetUp()
@@ -98,20 +105,20 @@ void ScriptTest::SetUp()
     static bool initialised = false;
     if (!initialised) {
         ASSERT_TRUE(GetOSVersion());
-        InitPathVar();
+        InitPathVar(TestRun());
         initialised = true;
     }
-    g_szCondition[0] = 0;
+    Script().szCondition[0] = 0;
     g_bCancel = 0;
     StartExitCode();
-    StringCchCopyW(g_szFunctionRetCode, ARRAYSIZE(g_szFunctionRetCode), L"");
+    StringCchCopyW(TestRun().szFunctionRetCode, ARRAYSIZE(TestRun().szFunctionRetCode), L"");
     tracesink::Clear();
 }
 
 void ScriptTest::TearDown()
 {
     g_bCancel = 0;
-    g_szCondition[0] = 0;
+    Script().szCondition[0] = 0;
 }
 
 testing::AssertionResult Traced(const std::string& expected)

@@ -1,10 +1,11 @@
 // Shared pieces of the script tests: a fixture that resets the script's
-// process-wide state, scratch folders, small files and text conversions.
+// state, scratch folders, small files and text conversions.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "script/fields.h"
 #include "support/tracesink.h"
 
 namespace scripttest {
@@ -21,6 +22,8 @@ void RemoveTree(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& content);
 std::string ReadFile(const std::wstring& path);
 bool Exists(const std::wstring& path);
+// The script the tests' lines belong to, on the test program's run context.
+SCRIPTRUN& Script();
 // The last result, <FUNCTIONRETCODE>.
 std::string LastResult();
 // Runs one command line through the dispatcher as the script would.
@@ -35,7 +38,8 @@ void Copy(wchar_t (&dst)[N], const wchar_t* src)
     lstrcpynW(dst, src, static_cast<int>(N));
 }
 
-// Process-wide state back to a run's start; the trace is cleared.
+// The script's state and the process-wide flags back to a run's start; the
+// trace is cleared.
 class ScriptTest : public testing::Test {
 protected:
     void SetUp() override;

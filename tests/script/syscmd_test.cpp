@@ -16,6 +16,7 @@
 #include "common/process.h"
 #include "script/syscmd.h"
 #include "scripttest.h"
+#include "support/testrun.h"
 #include <strsafe.h>
 
 using namespace scripttest;
@@ -155,7 +156,7 @@ TEST_F(SystemCommandTest, CreateIconRefusalTable)
 TEST_F(SystemCommandTest, CreateIconGuardLogs)
 {
     std::wstring target = m_bin + L"\\closeme.exe";
-    Copy(g_szCondition, L"Ok");
+    Copy(Script().szCondition, L"Ok");
     RunLine(L"CREATEICON", m_dir + L",Link," + target + L",,,,,,,,,Other");
     EXPECT_EQ(LastResult(), "0");
     EXPECT_TRUE(Traced("ScriptCreateIcon()->szCondIf=Other, g_szCondition=Ok"));
@@ -303,9 +304,9 @@ TEST_F(SystemCommandTest, KillModuleLeavesAnotherRunsProgramAlone)
     // A program started from another run's scratch folder below TEMP (a
     // stand-in here), the way a package that runs this one has its setup.
     WCHAR szSavedTemp[PATH_CCH], szSavedTrv[PATH_CCH];
-    Copy(szSavedTemp, g_szPathVar[PV_TEMP]);
-    Copy(szSavedTrv, TempPathTRV);
-    Copy(g_szPathVar[PV_TEMP], m_dir.c_str());
+    Copy(szSavedTemp, TestRun().szFolders[PV_TEMP]);
+    Copy(szSavedTrv, TestRun().szTempTRV);
+    Copy(TestRun().szFolders[PV_TEMP], m_dir.c_str());
     std::wstring other = m_dir + L"\\" + TRV_DEFAULT_GUID + L".4242";
     std::wstring ours = m_dir + L"\\" + TRV_DEFAULT_GUID;
     CreateDirectoryW(other.c_str(), nullptr);
@@ -314,19 +315,19 @@ TEST_F(SystemCommandTest, KillModuleLeavesAnotherRunsProgramAlone)
     {
         HelperProcess helper(other + L"\\closeme.exe");
         ASSERT_TRUE(helper.Ready());
-        Copy(TempPathTRV, ours.c_str());
+        Copy(TestRun().szTempTRV, ours.c_str());
         RunLine(L"KILLMODULE", L"closeme.exe");
         EXPECT_EQ(LastResult(), "0");
         EXPECT_TRUE(tracesink::ContainsPrefix("KillModule(closeme.exe)->Process "));
         EXPECT_TRUE(Traced("KillModule(closeme.exe)->No process to end"));
         // Started from this run's own folder, it is the script's to close.
-        Copy(TempPathTRV, other.c_str());
+        Copy(TestRun().szTempTRV, other.c_str());
         RunLine(L"KILLMODULE", L"closeme.exe");
         EXPECT_EQ(LastResult(), "1");
         EXPECT_EQ(helper.ExitCode(), 0u);
     }
-    Copy(g_szPathVar[PV_TEMP], szSavedTemp);
-    Copy(TempPathTRV, szSavedTrv);
+    Copy(TestRun().szFolders[PV_TEMP], szSavedTemp);
+    Copy(TestRun().szTempTRV, szSavedTrv);
 }
 
 TEST_F(SystemCommandTest, KillModuleOfNothingOrOfItself)

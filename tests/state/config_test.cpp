@@ -16,6 +16,7 @@
 #include "support/profilestruct.h"
 #include "support/strings.h"
 #include "support/tracesink.h"
+#include "support/testrun.h"
 
 using fixture::ScratchDir;
 
@@ -26,10 +27,10 @@ class ConfigFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        InitPathVar();
+        InitPathVar(TestRun());
         m_langParam = 0;
-        InitProjectInfo();
-        g_Languages.clear();
+        InitProjectInfo(TestRun());
+        TestRun().languages.clear();
         tracesink::Clear();
     }
 
@@ -37,7 +38,7 @@ protected:
     {
         fixture::WriteText(path_, ini);
         tracesink::Clear();
-        return ReadConfigFile(path_.c_str(), m_langParam);
+        return ReadConfigFile(TestRun(), path_.c_str(), m_langParam);
     }
 
     WORD m_langParam = 0;  // -LANG:
@@ -49,8 +50,8 @@ protected:
 TEST_F(ConfigFile, DefaultsAreSetAndLoggedInOrder)
 {
     tracesink::Clear();
-    InitProjectInfo();
-    const PROJECTINFO& pi = g_ProjectInfo;
+    InitProjectInfo(TestRun());
+    const PROJECTINFO& pi = TestRun().project;
     EXPECT_STREQ(pi.szGuid, L"{A6E044B8-6C25-48fc-806B-002A9582C81F}");
     struct Flag { const char* name; DWORD value; DWORD expected; };
     const Flag flags[] = {
@@ -93,29 +94,29 @@ TEST_F(ConfigFile, DefaultsAreSetAndLoggedInOrder)
 
 TEST_F(ConfigFile, MissingFileReadsNothing)
 {
-    g_ProjectInfo.bLaunchExe = 1;
-    EXPECT_FALSE(ReadConfigFile((dir_ / L"absent.cfg").c_str(), 0));
-    EXPECT_FALSE(ReadConfigFile(dir_.path().c_str(), 0));  // a folder is no file
-    EXPECT_EQ(g_ProjectInfo.bLaunchExe, 1u);
-    EXPECT_STREQ(g_ProjectInfo.szGuid, L"{A6E044B8-6C25-48fc-806B-002A9582C81F}");
-    EXPECT_TRUE(g_Languages.empty());
+    TestRun().project.bLaunchExe = 1;
+    EXPECT_FALSE(ReadConfigFile(TestRun(), (dir_ / L"absent.cfg").c_str(), 0));
+    EXPECT_FALSE(ReadConfigFile(TestRun(), dir_.path().c_str(), 0));  // a folder is no file
+    EXPECT_EQ(TestRun().project.bLaunchExe, 1u);
+    EXPECT_STREQ(TestRun().project.szGuid, L"{A6E044B8-6C25-48fc-806B-002A9582C81F}");
+    EXPECT_TRUE(TestRun().languages.empty());
 }
 
 // An empty [Runtime] gives the defaults; the texts that are not kept become
 // empty, so without a Guid there is no lock name.
 TEST_F(ConfigFile, EmptyRuntimeGivesTheDefaults)
 {
-    PROJECTINFO defaults = g_ProjectInfo;
+    PROJECTINFO defaults = TestRun().project;
     ASSERT_TRUE(Read("[Runtime]\r\n"));
-    PROJECTINFO read = g_ProjectInfo;
+    PROJECTINFO read = TestRun().project;
     EXPECT_STREQ(read.szGuid, L"");
     ZeroMemory(read.szGuid, sizeof(read.szGuid));
     ZeroMemory(defaults.szGuid, sizeof(defaults.szGuid));
     EXPECT_EQ(memcmp(&read, &defaults, sizeof(read)), 0);
-    EXPECT_FALSE(g_bFileList);
-    ASSERT_EQ(g_Languages.size(), 1u);
-    EXPECT_EQ(g_Languages[0].lcID, 1033u);
-    EXPECT_STREQ(g_Languages[0].szFileName, L"");
+    EXPECT_FALSE(TestRun().bFileList);
+    ASSERT_EQ(TestRun().languages.size(), 1u);
+    EXPECT_EQ(TestRun().languages[0].lcID, 1033u);
+    EXPECT_STREQ(TestRun().languages[0].szFileName, L"");
 }
 
 TEST_F(ConfigFile, KeysFillTheirFields)
@@ -133,26 +134,37 @@ TEST_F(ConfigFile, KeysFillTheirFields)
         "[ZKTools]\r\nToolbar=1\r\nZkcts=0\r\nVEMZ=1\r\n"
         "[File 1]\r\nName=TRV7299.001\r\n";
     ASSERT_TRUE(Read(ini));
-    const PROJECTINFO& pi = g_ProjectInfo;
+    const PROJECTINFO& pi = TestRun().project;
     EXPECT_STREQ(pi.szGuid, L"{11111111-2222-3333-4444-555555555555}");
     EXPECT_STREQ(pi.szProductName, L"Sample Product");
-    EXPECT_STREQ(g_szProductNameShort, L"Sample Product");
-    EXPECT_STREQ(g_szProductVersion, L"2.5.1");
+    EXPECT_STREQ(TestRun().szProductNameShort, L"Sample Product");
+    EXPECT_STREQ(TestRun().szProductVersion, L"2.5.1");
     struct Field { const char* name; DWORD value; DWORD expected; };
     const Field fields[] = {
-        {"bCompress", pi.bCompress, 0}, {"uiCompressType", pi.uiCompressType, 3},
-        {"bDelFiles", pi.bDelFiles, 0}, {"bCopyToTemp", pi.bCopyToTemp, 1},
-        {"bPercent", pi.bPercent, 1}, {"bTrayIcon", pi.bTrayIcon, 1},
-        {"uiExeWinDisplay", pi.uiExeWinDisplay, 3}, {"bLaunchExe", pi.bLaunchExe, 1},
-        {"bAllowModifyDest", pi.bAllowModifyDest, 1}, {"bRestoreTree", pi.bRestoreTree, 0},
-        {"bNeedReboot", pi.bNeedReboot, 1}, {"bNeedElevation", pi.bNeedElevation, 1},
-        {"bProgressBar", pi.bProgressBar, 0}, {"bRunScript", pi.bRunScript, 1},
-        {"bResumeSetup", pi.bResumeSetup, 1}, {"uiStyleProgress", pi.uiStyleProgress, 2},
-        {"uiLaunchOptions", pi.uiLaunchOptions, 0}, {"uiLanguageDefault", pi.uiLanguageDefault, 1036},
-        {"bDialogInRun", pi.bDialogInRun, 1}, {"byStatusType", pi.byStatusType, 1},
+        {"bCompress", pi.bCompress, 0},
+        {"uiCompressType", pi.uiCompressType, 3},
+        {"bDelFiles", pi.bDelFiles, 0},
+        {"bCopyToTemp", pi.bCopyToTemp, 1},
+        {"bPercent", pi.bPercent, 1},
+        {"bTrayIcon", pi.bTrayIcon, 1},
+        {"uiExeWinDisplay", pi.uiExeWinDisplay, 3},
+        {"bLaunchExe", pi.bLaunchExe, 1},
+        {"bAllowModifyDest", pi.bAllowModifyDest, 1},
+        {"bRestoreTree", pi.bRestoreTree, 0},
+        {"bNeedReboot", pi.bNeedReboot, 1},
+        {"bNeedElevation", pi.bNeedElevation, 1},
+        {"bProgressBar", pi.bProgressBar, 0},
+        {"bRunScript", pi.bRunScript, 1},
+        {"bResumeSetup", pi.bResumeSetup, 1},
+        {"uiStyleProgress", pi.uiStyleProgress, 2},
+        {"uiLaunchOptions", pi.uiLaunchOptions, 0},
+        {"uiLanguageDefault", pi.uiLanguageDefault, 1036},
+        {"bDialogInRun", pi.bDialogInRun, 1},
+        {"byStatusType", pi.byStatusType, 1},
         {"bLicense", pi.bLicense, 0},
-        {"Toolbar", g_ZKToolsInfo.bToolbar, 1}, {"Zkcts", g_ZKToolsInfo.bZkcts, 0},
-        {"VEMZ", g_ZKToolsInfo.bVEMZ, 1},
+        {"Toolbar", TestRun().zkTools.bToolbar, 1},
+        {"Zkcts", TestRun().zkTools.bZkcts, 0},
+        {"VEMZ", TestRun().zkTools.bVEMZ, 1},
     };
     for (const Field& f : fields)
         EXPECT_EQ(f.value, f.expected) << f.name;
@@ -162,11 +174,11 @@ TEST_F(ConfigFile, KeysFillTheirFields)
     EXPECT_STREQ(pi.szScriptFile, L"script.ini");
     EXPECT_STREQ(pi.szLicenseFile, L"License.rtf");
     EXPECT_EQ(pi.uiTotFilesSize, 45652272u);
-    EXPECT_TRUE(g_bFileList);
+    EXPECT_TRUE(TestRun().bFileList);
 
     char user[64];
-    snprintf(user, sizeof(user), "ReadConfigFile()->lcID_user=%d lcID_system=%d", GetUserDefaultLangID(),
-              GetSystemDefaultLangID());
+    snprintf(user, sizeof(user), "ReadConfigFile()->lcID_user=%d lcID_system=%d",
+             GetUserDefaultLangID(), GetSystemDefaultLangID());
     std::vector<std::string> expected = {
         "ReadLanguages()->1",
         "ReadConfigFile()->ProductName=Sample Product",
@@ -187,7 +199,8 @@ TEST_F(ConfigFile, KeysFillTheirFields)
     // Without [Languages] the one entry is 1033: an English user's language
     // finds it (it has no file).
     if (PRIMARYLANGID(GetUserDefaultLangID()) == LANG_ENGLISH)
-        expected.insert(expected.begin() + 1, "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=");
+        expected.insert(expected.begin() + 1,
+                        "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=");
     EXPECT_EQ(tracesink::Lines(), expected);
 }
 
@@ -208,10 +221,10 @@ TEST_F(ConfigFile, ValueRules)
         {"[Runtime]\r\nTotFilesSize=abc\r\n", 0, 0},
     };
     for (const Case& c : cases) {
-        InitProjectInfo();
+        InitProjectInfo(TestRun());
         ASSERT_TRUE(Read(c.ini)) << c.ini;
-        EXPECT_EQ(g_ProjectInfo.byStatusType, c.statusType) << c.ini;
-        EXPECT_EQ(g_ProjectInfo.uiTotFilesSize, c.totFilesSize) << c.ini;
+        EXPECT_EQ(TestRun().project.byStatusType, c.statusType) << c.ini;
+        EXPECT_EQ(TestRun().project.uiTotFilesSize, c.totFilesSize) << c.ini;
     }
 }
 
@@ -219,25 +232,25 @@ TEST_F(ConfigFile, ValueRules)
 // the other texts become empty.
 TEST_F(ConfigFile, MissingTextKeys)
 {
-    StringCchCopyW(g_ProjectInfo.szExeFileName, PATH_CCH, L"kept.exe");
-    StringCchCopyW(g_ProjectInfo.szExeCmdLine, PATH_CCH, L"/kept");
-    StringCchCopyW(g_ProjectInfo.szTgdFolder, PATH_CCH, L"C:\\kept");
-    StringCchCopyW(g_ProjectInfo.szScriptFile, PATH_CCH, L"dropped.ini");
-    StringCchCopyW(g_ProjectInfo.szLicenseFile, PATH_CCH, L"dropped.rtf");
-    StringCchCopyW(g_ProjectInfo.szProductName, PATH_CCH, L"dropped");
+    StringCchCopyW(TestRun().project.szExeFileName, PATH_CCH, L"kept.exe");
+    StringCchCopyW(TestRun().project.szExeCmdLine, PATH_CCH, L"/kept");
+    StringCchCopyW(TestRun().project.szTgdFolder, PATH_CCH, L"C:\\kept");
+    StringCchCopyW(TestRun().project.szScriptFile, PATH_CCH, L"dropped.ini");
+    StringCchCopyW(TestRun().project.szLicenseFile, PATH_CCH, L"dropped.rtf");
+    StringCchCopyW(TestRun().project.szProductName, PATH_CCH, L"dropped");
     ASSERT_TRUE(Read("[Runtime]\r\nCopyToTemp=0\r\n"));
-    EXPECT_STREQ(g_ProjectInfo.szExeFileName, L"kept.exe");
-    EXPECT_STREQ(g_ProjectInfo.szExeCmdLine, L"/kept");
-    EXPECT_STREQ(g_ProjectInfo.szTgdFolder, L"C:\\kept");
-    EXPECT_STREQ(g_ProjectInfo.szScriptFile, L"");
-    EXPECT_STREQ(g_ProjectInfo.szLicenseFile, L"");
-    EXPECT_STREQ(g_ProjectInfo.szProductName, L"");
-    EXPECT_STREQ(g_ProjectInfo.szGuid, L"");
+    EXPECT_STREQ(TestRun().project.szExeFileName, L"kept.exe");
+    EXPECT_STREQ(TestRun().project.szExeCmdLine, L"/kept");
+    EXPECT_STREQ(TestRun().project.szTgdFolder, L"C:\\kept");
+    EXPECT_STREQ(TestRun().project.szScriptFile, L"");
+    EXPECT_STREQ(TestRun().project.szLicenseFile, L"");
+    EXPECT_STREQ(TestRun().project.szProductName, L"");
+    EXPECT_STREQ(TestRun().project.szGuid, L"");
 }
 
 TEST_F(ConfigFile, TargetFolderOnlyWithoutTemporaryCopyAndExpandedAtOnce)
 {
-    const std::wstring programFiles = g_szPathVar[PV_PROGRAMFILES];
+    const std::wstring programFiles = TestRun().szFolders[PV_PROGRAMFILES];
     ASSERT_FALSE(programFiles.empty());
     struct Case { const char* ini; std::wstring expected; };
     const Case cases[] = {
@@ -247,10 +260,11 @@ TEST_F(ConfigFile, TargetFolderOnlyWithoutTemporaryCopyAndExpandedAtOnce)
         {"[Runtime]\r\nCopyToTemp=0\r\nTargetFolder=D:\\Plain\r\n", L"D:\\Plain"},
     };
     for (const Case& c : cases) {
-        InitProjectInfo();
+        InitProjectInfo(TestRun());
         ASSERT_TRUE(Read(c.ini));
-        EXPECT_EQ(std::wstring(g_ProjectInfo.szTgdFolder), c.expected) << c.ini;
-        EXPECT_TRUE(tracesink::Contains("ReadConfigFile()->TgdFolder=" + fixture::Narrow(c.expected)));
+        EXPECT_EQ(std::wstring(TestRun().project.szTgdFolder), c.expected) << c.ini;
+        EXPECT_TRUE(tracesink::Contains("ReadConfigFile()->TgdFolder=" +
+                                        fixture::Narrow(c.expected)));
     }
 }
 
@@ -259,9 +273,9 @@ TEST_F(ConfigFile, GuidAndTextsAreCutToTheirFields)
     std::string longName(300, 'n');
     ASSERT_TRUE(Read("[General]\r\nGuid={11111111-2222-3333-4444-555555555555}XYZ\r\nProductName=" +
                      longName + "\r\n"));
-    EXPECT_STREQ(g_ProjectInfo.szGuid, L"{11111111-2222-3333-4444-555555555555}");
-    EXPECT_EQ(wcslen(g_ProjectInfo.szProductName), PATH_CCH - 1u);
-    EXPECT_EQ(wcslen(g_szProductNameShort), SHORTTEXT_CCH - 1u);
+    EXPECT_STREQ(TestRun().project.szGuid, L"{11111111-2222-3333-4444-555555555555}");
+    EXPECT_EQ(wcslen(TestRun().project.szProductName), PATH_CCH - 1u);
+    EXPECT_EQ(wcslen(TestRun().szProductNameShort), SHORTTEXT_CCH - 1u);
 }
 
 // ---- WebDownloadUrl ----
@@ -354,14 +368,14 @@ TEST_F(ConfigFile, WebDownloadUrlNeedsAGoodChecksum)
         {"plain text", "http://127.0.0.1/", L""},
     };
     for (const Case& c : cases) {
-        InitProjectInfo();
+        InitProjectInfo(TestRun());
         ASSERT_TRUE(Read("[Runtime]\r\nWebDownloadUrl=" + c.value + "\r\n"));
-        EXPECT_EQ(std::wstring(g_ProjectInfo.szWebDownloadUrl), c.expected) << c.name;
+        EXPECT_EQ(std::wstring(TestRun().project.szWebDownloadUrl), c.expected) << c.name;
         uint8_t block[WEBURL_BLOCK_SIZE];
         EXPECT_EQ(support::ParseProfileStruct(c.value.c_str(), block, sizeof(block)), !c.expected.empty()) << c.name;
     }
     ASSERT_TRUE(Read("[Runtime]\r\n"));
-    EXPECT_STREQ(g_ProjectInfo.szWebDownloadUrl, L"");
+    EXPECT_STREQ(TestRun().project.szWebDownloadUrl, L"");
 }
 
 // ---- the language choice ----
@@ -376,19 +390,21 @@ TEST_F(ConfigFile, LanguageListAndChoiceAsRead)
               user, other);
     struct Case { WORD param; const wchar_t* file; DWORD index; const char* line; };
     const Case cases[] = {
-        {0, L"User.lng", 1, "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=User.lng"},
+        {0, L"User.lng", 1,
+         "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=User.lng"},
         {static_cast<WORD>(other), L"Other.lng", 2,
          "ReadConfigFile(g_lcID_LangParam)->PROJECTINFO.szLangFileName=Other.lng"},
-        {4242, L"User.lng", 1, "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=User.lng"},
+        {4242, L"User.lng", 1,
+         "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=User.lng"},
     };
     for (const Case& c : cases) {
-        InitProjectInfo();
+        InitProjectInfo(TestRun());
         m_langParam = c.param;
         ASSERT_TRUE(Read(ini));
-        EXPECT_STREQ(g_ProjectInfo.szLangFileName, c.file) << c.param;
-        EXPECT_EQ(g_ProjectInfo.uiLangIndex, c.index) << c.param;
+        EXPECT_STREQ(TestRun().project.szLangFileName, c.file) << c.param;
+        EXPECT_EQ(TestRun().project.uiLangIndex, c.index) << c.param;
         EXPECT_TRUE(tracesink::Contains(c.line)) << tracesink::Dump();
-        EXPECT_EQ(g_Languages.size(), 3u);
+        EXPECT_EQ(TestRun().languages.size(), 3u);
     }
 }
 
@@ -399,9 +415,10 @@ TEST_F(ConfigFile, DefaultLanguageWithoutItsEntryChoosesNothing)
     char ini[256];
     snprintf(ini, sizeof(ini), "[Runtime]\r\nLanguageDefault=1036\r\n[Languages]\r\n%u=Listed.lng\r\n", listed);
     ASSERT_TRUE(Read(ini));
-    EXPECT_STREQ(g_ProjectInfo.szLangFileName, L"");
-    EXPECT_EQ(g_ProjectInfo.uiLangIndex, 0u);
-    EXPECT_FALSE(tracesink::ContainsPrefix("ReadConfigFile(PROJECTINFO.uiLanguageDefault)"));
+    EXPECT_STREQ(TestRun().project.szLangFileName, L"");
+    EXPECT_EQ(TestRun().project.uiLangIndex, 0u);
+    EXPECT_FALSE(
+        tracesink::ContainsPrefix("ReadConfigFile(PROJECTINFO.uiLanguageDefault)"));
 }
 
 // The same configuration in every encoding the launcher takes: UTF-8 with
@@ -442,28 +459,28 @@ TEST_F(ConfigFile, TextsAreReadInTheirEncoding)
          ansiProduct, false, true},
     };
     WCHAR szSavedTemp[PATH_CCH];
-    StringCchCopyW(szSavedTemp, PATH_CCH, TempPathTRV);
+    StringCchCopyW(szSavedTemp, PATH_CCH, TestRun().szTempTRV);
     ScratchDir scratch{L"config_scratch"};
-    StringCchCopyW(TempPathTRV, PATH_CCH, scratch.path().c_str());
+    StringCchCopyW(TestRun().szTempTRV, PATH_CCH, scratch.path().c_str());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.bAnsiOnly && GetACP() != 1252)
             continue;
-        InitProjectInfo();
-        g_Languages.clear();
+        InitProjectInfo(TestRun());
+        TestRun().languages.clear();
         ASSERT_TRUE(Read(c.bytes));
-        EXPECT_EQ(std::wstring(g_ProjectInfo.szProductName), c.product);
-        EXPECT_EQ(std::wstring(g_ProjectInfo.szExeCmdLine),
+        EXPECT_EQ(std::wstring(TestRun().project.szProductName), c.product);
+        EXPECT_EQ(std::wstring(TestRun().project.szExeCmdLine),
                   c.bAnsiOnly ? L"\"C:\\Donn\u00e9es\\\u00a3ask\" /q" : cmdline);
-        ASSERT_EQ(g_Languages.size(), 1u);
-        EXPECT_STREQ(g_Languages[0].szFileName, L"Fran\u00e7ais.lng");
+        ASSERT_EQ(TestRun().languages.size(), 1u);
+        EXPECT_STREQ(TestRun().languages[0].szFileName, L"Fran\u00e7ais.lng");
         EXPECT_EQ(tracesink::ContainsPrefix("ReadConfigFile()->" + support::Utf8(path_) +
                                             " read through its UTF-16 copy "),
                   c.bCopy)
             << tracesink::Dump();
         EXPECT_TRUE(fixture::ListFiles(scratch.path()).empty());
     }
-    StringCchCopyW(TempPathTRV, PATH_CCH, szSavedTemp);
+    StringCchCopyW(TestRun().szTempTRV, PATH_CCH, szSavedTemp);
 }
 
 std::vector<LanguageEntry> List(std::initializer_list<std::pair<DWORD, const wchar_t*>> items)
@@ -488,14 +505,16 @@ TEST(ChooseLanguage, ForcedThenUserThenDefaultExactThenSamePrimaryLanguage)
         const char* line;  // nullptr: no choice line
     };
     const Case cases[] = {
-        {"forced beats a listed user language", List({{2057, L"E.lng"}, {1036, L"F.lng"}}), 2057, 1036, 2057, 0,
+        {"forced beats a listed user language", List({{2057, L"E.lng"}, {1036, L"F.lng"}}), 2057,
+         1036, 2057, 0,
          "ReadConfigFile(g_lcID_LangParam)->PROJECTINFO.szLangFileName=E.lng"},
-        {"forced but not listed: user", List({{2057, L"E.lng"}, {1036, L"F.lng"}}), 1040, 1036, 2057, 1,
-         "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=F.lng"},
+        {"forced but not listed: user", List({{2057, L"E.lng"}, {1036, L"F.lng"}}), 1040, 1036,
+         2057, 1, "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=F.lng"},
         {"user listed", List({{2057, L"E.lng"}, {1036, L"F.lng"}}), 0, 1036, 2057, 1,
          "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=F.lng"},
         {"default", List({{2057, L"E.lng"}, {1036, L"F.lng"}}), 0, 1031, 2057, 0,
-         "ReadConfigFile(PROJECTINFO.uiLanguageDefault)->PROJECTINFO.szLangFileName=E.lng"},
+         "ReadConfigFile("
+         "PROJECTINFO.uiLanguageDefault)->PROJECTINFO.szLangFileName=E.lng"},
         {"same primary language as the user's", List({{1033, L"US.lng"}}), 0, 2057, 1036, 0,
          "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=US.lng"},
         {"Spanish (Spain, modern) takes the Spanish library",
@@ -516,7 +535,8 @@ TEST(ChooseLanguage, ForcedThenUserThenDefaultExactThenSamePrimaryLanguage)
         {"first of equal entries", List({{1036, L"A.lng"}, {1036, L"B.lng"}}), 0, 1036, 2057, 0,
          "ReadConfigFile(lcID_user)->PROJECTINFO.szLangFileName=A.lng"},
         {"user 0 is skipped", List({{0, L"Zero.lng"}, {2057, L"E.lng"}}), 0, 0, 2057, 1,
-         "ReadConfigFile(PROJECTINFO.uiLanguageDefault)->PROJECTINFO.szLangFileName=E.lng"},
+         "ReadConfigFile("
+         "PROJECTINFO.uiLanguageDefault)->PROJECTINFO.szLangFileName=E.lng"},
     };
     for (const Case& c : cases) {
         tracesink::Clear();

@@ -15,6 +15,7 @@
 #include "state/state.h"
 #include "support/tracesink.h"
 #include "res/resource.h"
+#include "support/testrun.h"
 
 using fixture::ScratchDir;
 
@@ -163,8 +164,8 @@ protected:
     void SetUp() override
     {
         savedInstance_ = hInstance;
-        StringCchCopyW(savedTemp_, PATH_CCH, TempPathTRV);
-        InitProjectInfo();
+        StringCchCopyW(savedTemp_, PATH_CCH, TestRun().szTempTRV);
+        InitProjectInfo(TestRun());
         g_bCancel = 0;
         CreateDirectoryW(build_.path().c_str(), nullptr);
         fixture::WriteText(build_ / L"License.rtf", "{\\rtf1\\ansi License text}");
@@ -174,7 +175,7 @@ protected:
     void TearDown() override
     {
         hInstance = savedInstance_;
-        StringCchCopyW(TempPathTRV, PATH_CCH, savedTemp_);
+        StringCchCopyW(TestRun().szTempTRV, PATH_CCH, savedTemp_);
     }
 
     std::string Pack(const std::wstring& name, const std::vector<fixture::Member>& members)
@@ -226,9 +227,9 @@ protected:
     void Use(const std::wstring& temp, const wchar_t* langFile, const wchar_t* licenseFile)
     {
         CreateDirectoryW(temp.c_str(), nullptr);
-        StringCchCopyW(TempPathTRV, PATH_CCH, temp.c_str());
-        StringCchCopyW(g_ProjectInfo.szLangFileName, PATH_CCH, langFile);
-        StringCchCopyW(g_ProjectInfo.szLicenseFile, PATH_CCH, licenseFile);
+        StringCchCopyW(TestRun().szTempTRV, PATH_CCH, temp.c_str());
+        StringCchCopyW(TestRun().project.szLangFileName, PATH_CCH, langFile);
+        StringCchCopyW(TestRun().project.szLicenseFile, PATH_CCH, licenseFile);
     }
 
     ScratchDir root_{L"langpack"};
@@ -260,13 +261,14 @@ TEST_F(LanguagePack, UnpacksOnlyTheChosenLanguageAndTheLicense)
         std::wstring temp = root_ / (L"t" + std::to_wstring(n++));
         Use(temp, c.langFile, c.license);
         tracesink::Clear();
-        EXPECT_EQ(ExtractBinaryRes(), 0u);
+        EXPECT_EQ(ExtractBinaryRes(TestRun()), 0u);
         EXPECT_EQ(fixture::ListFiles(temp), c.files) << fixture::Narrow(c.langFile);
-        EXPECT_EQ(g_ProjectInfo.bLicense, static_cast<DWORD>(c.bLicense));
+        EXPECT_EQ(TestRun().project.bLicense, static_cast<DWORD>(c.bLicense));
         std::wstring license = temp + L"\\" + PathFindFileNameW(c.license);
-        EXPECT_EQ(std::wstring(g_ProjectInfo.szLicenseFile), license);
-        EXPECT_TRUE(tracesink::Contains("ExtractBinaryRes()->License=" + std::to_string(c.bLicense) +
-                                        " LicenseFile=" + fixture::Narrow(license)))
+        EXPECT_EQ(std::wstring(TestRun().project.szLicenseFile), license);
+        EXPECT_TRUE(tracesink::Contains(
+            "ExtractBinaryRes()->License=" + std::to_string(c.bLicense) +
+            " LicenseFile=" + fixture::Narrow(license)))
             << tracesink::Dump();
     }
     // The unpacked library is a usable language library.
@@ -283,9 +285,9 @@ TEST_F(LanguagePack, WithoutNeutralPackTheLanguageStillComes)
     MakeProgram({L"EnglishUS", L"French"}, false, true);
     std::wstring temp = root_ / L"noneutral";
     Use(temp, L"French.lng", L"License.rtf");
-    EXPECT_EQ(ExtractBinaryRes(), 0u);
+    EXPECT_EQ(ExtractBinaryRes(TestRun()), 0u);
     EXPECT_EQ(fixture::ListFiles(temp), std::vector<std::wstring>{L"French.lng"});
-    EXPECT_FALSE(g_ProjectInfo.bLicense);
+    EXPECT_FALSE(TestRun().project.bLicense);
     // The tracking copy goes to its own folder.
     EXPECT_EQ(fixture::ListFiles(temp + L"\\CT"), std::vector<std::wstring>{L"tracking.txt"});
 }
@@ -318,15 +320,15 @@ TEST_F(LanguagePack, APackThatCannotBeUnpackedIsTheRunsEnd)
         Use(temp, L"French.lng", L"License.rtf");
         if (c.useMissingTemp) {
             RemoveDirectoryW(temp.c_str());
-            StringCchCopyW(TempPathTRV, PATH_CCH, (temp + L"\\gone").c_str());
+            StringCchCopyW(TestRun().szTempTRV, PATH_CCH, (temp + L"\\gone").c_str());
         }
         tracesink::Clear();
-        EXPECT_EQ(ExtractBinaryRes(), c.code) << c.what << "\n" << tracesink::Dump();
+        EXPECT_EQ(ExtractBinaryRes(TestRun()), c.code) << c.what << "\n" << tracesink::Dump();
         std::string trace = c.trace ? std::string(c.trace)
                                     : "ExtractBinaryRes()->" + fixture::Narrow(temp) +
                                           "\\gone\\Binary.tmp could not be written (3)";
         EXPECT_TRUE(tracesink::Contains(trace)) << c.what << "\n" << tracesink::Dump();
-        EXPECT_FALSE(g_ProjectInfo.bLicense) << c.what;
+        EXPECT_FALSE(TestRun().project.bLicense) << c.what;
         // Neither the language pack nor a pack of it stays behind.
         for (const wchar_t* name : {L"Binary.tmp", L"Neutral.001", L"French.001", L"French_CT.001"})
             EXPECT_EQ(GetFileAttributesW((temp + L"\\" + name).c_str()), INVALID_FILE_ATTRIBUTES)
@@ -341,10 +343,10 @@ TEST_F(LanguagePack, NoPackNoLanguageNoLicense)
     std::wstring temp = root_ / L"nopack";
     Use(temp, L"French.lng", L"License.rtf");
     tracesink::Clear();
-    EXPECT_EQ(ExtractBinaryRes(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+    EXPECT_EQ(ExtractBinaryRes(TestRun()), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
     EXPECT_TRUE(fixture::ListFiles(temp).empty());
-    EXPECT_FALSE(g_ProjectInfo.bLicense);
-    EXPECT_STREQ(g_ProjectInfo.szLicenseFile, L"License.rtf");
+    EXPECT_FALSE(TestRun().project.bLicense);
+    EXPECT_STREQ(TestRun().project.szLicenseFile, L"License.rtf");
     EXPECT_FALSE(tracesink::ContainsPrefix("ExtractBinaryRes()"));
 }
 

@@ -6,6 +6,7 @@
 #include "state/projectinfo.h"
 #include "state/state.h"
 #include "support/tracesink.h"
+#include "support/testrun.h"
 
 namespace {
 
@@ -40,29 +41,29 @@ struct RunTimeValues {
 
     void Save()
     {
-        lstrcpyW(title, Title);
-        lstrcpyW(tempTrv, TempPathTRV);
-        lstrcpyW(target, g_ProjectInfo.szTgdFolder);
-        lstrcpyW(exe, g_ProjectInfo.szExeFileName);
-        lstrcpyW(guid, g_ProjectInfo.szGuid);
-        lstrcpyW(nameShort, g_szProductNameShort);
-        lstrcpyW(version, g_szProductVersion);
-        lstrcpyW(cmdLine, g_szCmdLine);
-        lstrcpyW(retCode, g_szFunctionRetCode);
+        lstrcpyW(title, TestRun().szTitle);
+        lstrcpyW(tempTrv, TestRun().szTempTRV);
+        lstrcpyW(target, TestRun().project.szTgdFolder);
+        lstrcpyW(exe, TestRun().project.szExeFileName);
+        lstrcpyW(guid, TestRun().project.szGuid);
+        lstrcpyW(nameShort, TestRun().szProductNameShort);
+        lstrcpyW(version, TestRun().szProductVersion);
+        lstrcpyW(cmdLine, TestRun().szCmdLine);
+        lstrcpyW(retCode, TestRun().szFunctionRetCode);
         exitCode = ExitCode();
         hStatus = g_hStatusWnd;
     }
     void Restore() const
     {
-        lstrcpyW(Title, title);
-        lstrcpyW(TempPathTRV, tempTrv);
-        lstrcpyW(g_ProjectInfo.szTgdFolder, target);
-        lstrcpyW(g_ProjectInfo.szExeFileName, exe);
-        lstrcpyW(g_ProjectInfo.szGuid, guid);
-        lstrcpyW(g_szProductNameShort, nameShort);
-        lstrcpyW(g_szProductVersion, version);
-        lstrcpyW(g_szCmdLine, cmdLine);
-        lstrcpyW(g_szFunctionRetCode, retCode);
+        lstrcpyW(TestRun().szTitle, title);
+        lstrcpyW(TestRun().szTempTRV, tempTrv);
+        lstrcpyW(TestRun().project.szTgdFolder, target);
+        lstrcpyW(TestRun().project.szExeFileName, exe);
+        lstrcpyW(TestRun().project.szGuid, guid);
+        lstrcpyW(TestRun().szProductNameShort, nameShort);
+        lstrcpyW(TestRun().szProductVersion, version);
+        lstrcpyW(TestRun().szCmdLine, cmdLine);
+        lstrcpyW(TestRun().szFunctionRetCode, retCode);
         SetExitCode(exitCode, EXITCODE_OUTCOME);
         g_hStatusWnd = hStatus;
     }
@@ -73,35 +74,36 @@ protected:
     static void SetUpTestSuite()
     {
         tracesink::Clear();
-        InitPathVar();
+        InitPathVar(TestRun());
         s_initLog = tracesink::Lines();
     }
     void SetUp() override
     {
         m_saved.Save();
-        lstrcpyW(Title, L"My Product");
-        lstrcpyW(TempPathTRV, L"C:\\users\\me\\Temp\\{A6E044B8-6C25-48fc-806B-002A9582C81F}");
-        lstrcpyW(g_ProjectInfo.szTgdFolder, L"C:\\Target");
-        lstrcpyW(g_ProjectInfo.szExeFileName, L"setup.exe");
-        lstrcpyW(g_ProjectInfo.szGuid, L"{11111111-2222-3333-4444-555555555555}");
-        lstrcpyW(g_szProductNameShort, L"Short");
-        lstrcpyW(g_szProductVersion, L"1.2.3");
-        lstrcpyW(g_szCmdLine, L"/S /LANG:1036");
-        lstrcpyW(g_szFunctionRetCode, L"42");
+        lstrcpyW(TestRun().szTitle, L"My Product");
+        lstrcpyW(TestRun().szTempTRV,
+                 L"C:\\users\\me\\Temp\\{A6E044B8-6C25-48fc-806B-002A9582C81F}");
+        lstrcpyW(TestRun().project.szTgdFolder, L"C:\\Target");
+        lstrcpyW(TestRun().project.szExeFileName, L"setup.exe");
+        lstrcpyW(TestRun().project.szGuid, L"{11111111-2222-3333-4444-555555555555}");
+        lstrcpyW(TestRun().szProductNameShort, L"Short");
+        lstrcpyW(TestRun().szProductVersion, L"1.2.3");
+        lstrcpyW(TestRun().szCmdLine, L"/S /LANG:1036");
+        lstrcpyW(TestRun().szFunctionRetCode, L"42");
         SetExitCode(3010, EXITCODE_OUTCOME);
         g_hStatusWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
         tracesink::Clear();
     }
     void TearDown() override { m_saved.Restore(); }
 
-    static std::wstring Folder(PATHVAR_FOLDER folder) { return g_szPathVar[folder]; }
+    static std::wstring Folder(PATHVAR_FOLDER folder) { return TestRun().szFolders[folder]; }
 
     // Expands a text in a buffer of the given capacity: {result, text}.
     static std::pair<BOOL, std::wstring> Expand(const std::wstring& text, DWORD cch = PATH_CCH)
     {
         std::vector<WCHAR> buffer(cch, L'\0');
         lstrcpynW(buffer.data(), text.c_str(), static_cast<int>(cch));
-        BOOL bChanged = ExpandPathVar(buffer.data(), cch);
+        BOOL bChanged = ExpandPathVar(TestRun(), buffer.data(), cch);
         return {bChanged, std::wstring(buffer.data())};
     }
 
@@ -129,10 +131,10 @@ TEST_F(PathVarTest, InitPathVarLogsEveryValueInOrder)
     EXPECT_EQ(Folder(PV_SYSTEM16), windows + L"\\system");
     EXPECT_EQ(Folder(PV_SYSTEM32), system);
     EXPECT_EQ(Folder(PV_TEMP), temp);
-    EXPECT_EQ(std::wstring(ModuleFile), module);
-    EXPECT_EQ(std::wstring(ModulePath), folder);
-    EXPECT_EQ(std::wstring(ModuleFileName), L"test_state.exe");
-    EXPECT_EQ(std::wstring(ConfigFile), folder + L"\\test_state.cfg");
+    EXPECT_EQ(std::wstring(TestRun().szModuleFile), module);
+    EXPECT_EQ(std::wstring(TestRun().szModulePath), folder);
+    EXPECT_EQ(std::wstring(TestRun().szModuleFileName), L"test_state.exe");
+    EXPECT_EQ(std::wstring(TestRun().szConfigFile), folder + L"\\test_state.cfg");
 
     const struct {
         const char* label;
@@ -178,7 +180,7 @@ TEST_F(PathVarTest, InitPathVarLogsEveryValueInOrder)
 
     // Every folder is known on this system, none ends with a backslash.
     for (int i = 0; i < PV_FOLDER_COUNT; ++i) {
-        std::wstring value = g_szPathVar[i];
+        std::wstring value = TestRun().szFolders[i];
         EXPECT_FALSE(value.empty()) << "folder " << i;
         EXPECT_NE(value.back(), L'\\') << Narrow(value);
     }
@@ -245,7 +247,8 @@ TEST_F(PathVarTest, RunTimeValuesAreReadAtEachExpansion)
          Folder(PV_PROGRAMFILES) + L"\\Product"},
         {"TEMP and TEMPPATH alike", L"<TEMP>|<TEMPPATH>", TRUE, temp + L"|" + temp},
         {"two TEMP both replaced", L"<TEMP>\\a;<TEMP>\\b", TRUE, temp + L"\\a;" + temp + L"\\b"},
-        {"scratch folder", L"<TEMPTRV>\\setup.cfg", TRUE, std::wstring(TempPathTRV) + L"\\setup.cfg"},
+        {"scratch folder", L"<TEMPTRV>\\setup.cfg", TRUE,
+         std::wstring(TestRun().szTempTRV) + L"\\setup.cfg"},
         {"target folder", L"<TARGETDIR>\\bin", TRUE, L"C:\\Target\\bin"},
         {"display name and %P", L"<DISPLAYNAME> - <%P>", TRUE, L"My Product - My Product"},
         {"exit code in decimal", L"code=<EXECUTERETCODE>", TRUE, L"code=3010"},
@@ -273,7 +276,7 @@ TEST_F(PathVarTest, RunTimeValuesAreReadAtEachExpansion)
     // The same text at another moment.
     SetExitCode(static_cast<DWORD>(-1), EXITCODE_OUTCOME);
     g_hStatusWnd = nullptr;
-    lstrcpyW(Title, L"Other");
+    lstrcpyW(TestRun().szTitle, L"Other");
     EXPECT_EQ(Expand(L"<EXECUTERETCODE> <HWND_TRV> <SETUPZK> <DISPLAYNAME>").second,
               L"-1 00000000 /SETUPZK:0 Other");
     EXPECT_TRUE(tracesink::Contains("IsVistaOrMore()->MajorVersion=6")) << tracesink::Dump();
@@ -297,8 +300,8 @@ TEST_F(PathVarTest, ValuesAreSearchedOnlyByLaterPlaceholders)
          Folder(PV_PROGRAMFILES) + L"\\"},
     };
     for (const auto& c : cases) {
-        lstrcpyW(Title, c.title);
-        lstrcpyW(g_ProjectInfo.szTgdFolder, c.target);
+        lstrcpyW(TestRun().szTitle, c.title);
+        lstrcpyW(TestRun().project.szTgdFolder, c.target);
         EXPECT_EQ(Expand(c.text).second, c.expected) << c.what;
     }
 }
@@ -307,7 +310,7 @@ TEST_F(PathVarTest, ResultsAreCutToTheCallersCapacity)
 {
     const std::wstring pf = Folder(PV_PROGRAMFILES) + L"\\Product";
     const std::wstring longLine(3000, L'a');
-    lstrcpyW(g_szCmdLine, std::wstring(4000, L'p').c_str());
+    lstrcpyW(TestRun().szCmdLine, std::wstring(4000, L'p').c_str());
     const struct {
         const char* what;
         std::wstring text;
@@ -328,8 +331,8 @@ TEST_F(PathVarTest, ResultsAreCutToTheCallersCapacity)
         std::pair<BOOL, std::wstring> result = Expand(c.text, c.cch);
         EXPECT_TRUE(result.first) << c.what;
         EXPECT_EQ(result.second, c.expected) << c.what;
-        EXPECT_EQ(tracesink::Contains("ExpandPathVar()->text cut to " + std::to_string(c.cch - 1) +
-                                      " characters"),
+        EXPECT_EQ(tracesink::Contains("ExpandPathVar()->text cut to " +
+                                      std::to_string(c.cch - 1) + " characters"),
                   c.bCutLogged)
             << c.what;
     }

@@ -10,6 +10,7 @@
 #include "ui/license.h"
 #include "res/resource.h"
 #include "support/uitest_util.h"
+#include "support/testrun.h"
 
 using uitest::ScratchDir;
 using uitest::Utf8;
@@ -27,15 +28,15 @@ protected:
     void SetUp() override
     {
         tracesink::Clear();
-        lstrcpyW(g_szProductNameShort, L"Demo Product");
-        lstrcpyW(Title, L"Demo Product");
+        lstrcpyW(TestRun().szProductNameShort, L"Demo Product");
+        lstrcpyW(TestRun().szTitle, L"Demo Product");
         hInstRes = uitest::LauncherResources();
         // Cancel closes these dialogs without the question, as in a run
         // whose boxes are suppressed; CancelAsksFirst asks it.
         g_bSuppressMsgBoxes = TRUE;
         std::wstring file = m_dir.File(L"License.txt");
         uitest::WriteFileBytes(file, "Plain license text.\r\nSecond line.");
-        lstrcpynW(g_ProjectInfo.szLicenseFile, file.c_str(), 260);
+        lstrcpynW(TestRun().project.szLicenseFile, file.c_str(), 260);
     }
 
     void TearDown() override
@@ -103,7 +104,8 @@ TEST_F(LicenseTest, OkOnlyWhileAcceptedAndEachButtonEndsWithItsId)
             const ButtonCase* c;
             Seen seen;
         } ctx = {&c, {}};
-        LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, c.options, c.acceptedAtStart};
+        LICENSEDLGPARAM param = {&TestRun(), uitest::LauncherResources(), 2057, c.options,
+                                 c.acceptedAtStart};
         INT_PTR result;
         {
             uitest::WindowWatcher watcher(
@@ -154,7 +156,7 @@ TEST_F(LicenseTest, CancelAsksFirst)
         ctx.how = how;
         ctx.first.answer = IDNO;
         ctx.second.answer = IDYES;
-        LICENSEDLGPARAM param = {uitest::LauncherResources(), 1033, 0, FALSE};
+        LICENSEDLGPARAM param = {&TestRun(), uitest::LauncherResources(), 1033, 0, FALSE};
         INT_PTR result;
         {
             uitest::WindowWatcher watcher(
@@ -199,7 +201,7 @@ TEST_F(LicenseTest, CancelAsksFirst)
 
 TEST_F(LicenseTest, CloseAndPrintWithoutPrinter)
 {
-    LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, 0, FALSE};
+    LICENSEDLGPARAM param = {&TestRun(), uitest::LauncherResources(), 2057, 0, FALSE};
     INT_PTR result;
     {
         uitest::WindowWatcher watcher(
@@ -347,13 +349,13 @@ TEST_F(LicenseTest, OpensAtTheTopWithNothingSelected)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        uitest::WriteFileBytes(g_ProjectInfo.szLicenseFile, c.bytes);
+        uitest::WriteFileBytes(TestRun().project.szLicenseFile, c.bytes);
         struct Seen {
             CHARRANGE atStart = {-1, -1}, afterTabBack = {-1, -1};
             LRESULT firstLine = -1;
             bool focusInText = false;
         } seen;
-        LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, 0, FALSE};
+        LICENSEDLGPARAM param = {&TestRun(), uitest::LauncherResources(), 2057, 0, FALSE};
         {
             uitest::WindowWatcher watcher(
                 IsLicenseWindow,
@@ -389,12 +391,12 @@ TEST_F(LicenseTest, LongLicenseLoadsBehindTheWaitWindow)
 {
     std::string text = LongLicense(6000);
     ASSERT_GE(text.size(), LICENSE_WAIT_BYTES);
-    uitest::WriteFileBytes(g_ProjectInfo.szLicenseFile, text);
+    uitest::WriteFileBytes(TestRun().project.szLicenseFile, text);
     struct Seen {
         std::wstring waitMessage;
         std::wstring text;
     } seen;
-    LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, 0, FALSE};
+    LICENSEDLGPARAM param = {&TestRun(), uitest::LauncherResources(), 2057, 0, FALSE};
     {
         uitest::WindowWatcher waitWatcher(
             [](HWND h, void*) {
@@ -437,9 +439,9 @@ TEST_F(LicenseTest, LongLicenseLoadsBehindTheWaitWindow)
 // Closing the wait window cancels the run, and the license dialog with it.
 TEST_F(LicenseTest, ClosingTheWaitWindowCancels)
 {
-    uitest::WriteFileBytes(g_ProjectInfo.szLicenseFile, LongLicense(6000));
+    uitest::WriteFileBytes(TestRun().project.szLicenseFile, LongLicense(6000));
     g_bCancel = 0;
-    LICENSEDLGPARAM param = {uitest::LauncherResources(), 2057, 0, FALSE};
+    LICENSEDLGPARAM param = {&TestRun(), uitest::LauncherResources(), 2057, 0, FALSE};
     bool shown = false;
     {
         uitest::WindowWatcher waitWatcher(

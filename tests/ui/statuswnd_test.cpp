@@ -11,6 +11,7 @@
 #include "ui/statusview.h"
 #include "ui/statuswnd.h"
 #include "support/uitest_util.h"
+#include "support/testrun.h"
 
 using uitest::FakeSetup;
 using uitest::RecordValues;
@@ -31,21 +32,21 @@ protected:
         tracesink::Clear();
         g_bCancel = 0;
         StartExitCode();
-        ZeroMemory(&g_ProjectInfo, sizeof(g_ProjectInfo));
-        g_ProjectInfo.bProgressBar = 1;
-        g_ProjectInfo.byStatusType = 1;
-        g_ProjectInfo.bLaunchExe = 1;
-        g_ProjectInfo.bDelFiles = 1;
-        g_ProjectInfo.bDialogInRun = 1;
-        g_ProjectInfo.uiExeWinDisplay = SW_SHOWNORMAL;
-        g_ProjectInfo.uiLanguageDefault = 2057;
+        ZeroMemory(&TestRun().project, sizeof(TestRun().project));
+        TestRun().project.bProgressBar = 1;
+        TestRun().project.byStatusType = 1;
+        TestRun().project.bLaunchExe = 1;
+        TestRun().project.bDelFiles = 1;
+        TestRun().project.bDialogInRun = 1;
+        TestRun().project.uiExeWinDisplay = SW_SHOWNORMAL;
+        TestRun().project.uiLanguageDefault = 2057;
         hInstRes = uitest::LauncherResources();
-        m_setup = SETUPRUN();
+        m_setup = SETUPRUN(TestRun());
         m_setup.payload.hDataRes = reinterpret_cast<HGLOBAL>(&g_fakeResource);
-        g_bFileList = FALSE;
-        lstrcpyW(Title, L"Demo Product");
-        lstrcpyW(g_szProductNameShort, L"Demo Product");
-        lstrcpyW(ExeFile, FakeSetup().c_str());
+        TestRun().bFileList = FALSE;
+        lstrcpyW(TestRun().szTitle, L"Demo Product");
+        lstrcpyW(TestRun().szProductNameShort, L"Demo Product");
+        lstrcpyW(TestRun().szExeFile, FakeSetup().c_str());
         m_record = m_dir.File(L"record.txt");
         m_started = m_dir.File(L"started.flag");
         m_release = m_dir.File(L"release.flag");
@@ -72,7 +73,7 @@ protected:
     {
         std::wstring args = L"--record \"" + m_record + L"\" --touch \"" + m_started +
                             L"\" --wait-file \"" + m_release + L"\" " + extra;
-        lstrcpynW(g_ProjectInfo.szExeCmdLine, args.c_str(), PATH_CCH);
+        lstrcpynW(TestRun().project.szExeCmdLine, args.c_str(), PATH_CCH);
     }
 
 public:
@@ -82,7 +83,8 @@ protected:
 
     HWND Run()
     {
-        STATUSDLGPARAM param = {uitest::LauncherResources(), 2057, StartStatusRun, &m_setup};
+        STATUSDLGPARAM param = {&TestRun(), uitest::LauncherResources(), 2057, StartStatusRun,
+                                &m_setup};
         return StatusDlg(nullptr, &param);
     }
 
@@ -95,7 +97,7 @@ protected:
 
     ScratchDir m_dir;
     std::wstring m_record, m_started, m_release;
-    SETUPRUN m_setup;  // the run: what it extracts, what it leaves
+    SETUPRUN m_setup{TestRun()};  // the run: what it extracts, what it leaves
 };
 
 struct Look {
@@ -136,7 +138,7 @@ TEST_F(StatusWindowTest, ShowsTheTemplateWithTitleAndTextsWhileTheSetupRuns)
     for (const TemplateCase& c : kTemplates) {
         SCOPED_TRACE(c.name);
         SetUp();
-        g_ProjectInfo.byStatusType = c.statusType;
+        TestRun().project.byStatusType = c.statusType;
         struct Ctx {
             StatusWindowTest* test;
             Look look;
@@ -410,7 +412,7 @@ TEST_F(StatusWindowTest, LaunchRequestsThroughCopyData)
 
 TEST_F(StatusWindowTest, LaunchMessageStartsTheFileNamedByTheTitle)
 {
-    lstrcpyW(Title, FakeSetup().c_str());
+    lstrcpyW(TestRun().szTitle, FakeSetup().c_str());
     struct Ctx {
         StatusWindowTest* test;
         LRESULT result;

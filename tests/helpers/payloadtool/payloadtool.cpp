@@ -9,6 +9,7 @@
 #include <vector>
 #include "common/filecopy.h"
 #include "common/filesys.h"
+#include "state/runcontext.h"
 #include "state/state.h"
 #include "payload/archive.h"
 #include "payload/plan.h"
@@ -34,7 +35,6 @@ struct CPacLibrary {
             XCopyFile((bin + L"\\QELTRON.dll").c_str(), (folder + L"\\QELTRON.dll").c_str(), 0);
         if (dwCopy != ERROR_SUCCESS)
             fprintf(stderr, "payloadtool: QELTRON.dll not staged (%lu)\n", dwCopy);
-        lstrcpynW(TempPathTRV, folder.c_str(), PATH_CCH);
     }
     std::wstring folder;
 };
@@ -47,7 +47,8 @@ int wmain(int argc, wchar_t** argv)
     if (args.size() >= 3 && args[0] == L"unpack") {
         BOOL bTree = args.size() >= 4 && args[3] == L"--tree";
         CPacLibrary pac;
-        DWORD dwResult = UnCompressFile(args[1].c_str(), args[2].c_str(), bTree);
+        DWORD dwResult =
+            UnCompressFile(args[1].c_str(), args[2].c_str(), bTree, pac.folder.c_str());
         printf("unpack: %lu\n", dwResult);
         return static_cast<int>(dwResult);
     }
@@ -57,7 +58,9 @@ int wmain(int argc, wchar_t** argv)
             printf("extract: no payload\n");
             return ERROR_BAD_FORMAT;
         }
-        DWORD dwResult = ReadDataStruct(args[1].c_str(), dwOffset, args[2].c_str(),
+        // The configuration's defaults: the table alone says what goes where.
+        static RUNCONTEXT ctx;
+        DWORD dwResult = ReadDataStruct(ctx, args[1].c_str(), dwOffset, args[2].c_str(),
                                         args[3].c_str(), std::vector<DATAFILEINFO>(), FALSE);
         printf("extract: %lu\n", dwResult);
         return static_cast<int>(dwResult);

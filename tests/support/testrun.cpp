@@ -1,0 +1,7 @@
+#include "support/testrun.h"
+
+RUNCONTEXT& TestRun()
+{
+    static RUNCONTEXT ctx;
+    return ctx;
+}
