@@ -60,7 +60,6 @@ enum : int {
     FTP_READ,
 };
 
-DWORD g_dwStallLimitMs = DOWNLOAD_STALL_LIMIT_MS;
 
 // An empty login is no login: WinINet then uses its default (anonymous FTP).
 LPCWSTR LoginOrDefault(LPCWSTR sz)
@@ -244,16 +243,16 @@ void StampFile(HANDLE hFile, const FILETIME& ft)
     SetFileTime(hFile, &ft, nullptr, &ft);
 }
 
-DWORD StepWaitMs()
+DWORD StepWaitMs(const CInetJob& job)
 {
-    return g_dwStallLimitMs + STALL_MARGIN_MS;
+    return job.StallMs() + STALL_MARGIN_MS;
 }
 
 // The HTTP side of a transfer. Its handles close on the job's thread; the
 // transfer uses them itself only between steps.
 class CHttpJob : public CInetJob {
 public:
-    explicit CHttpJob(const INETAPI* pApi) : CInetJob(pApi), m_szHeaders() {}
+    CHttpJob(const INETAPI* pApi, DWORD dwStallMs) : CInetJob(pApi, dwStallMs), m_szHeaders() {}
 
     CInetHandle m_hInternet;
     CInetHandle m_hConnect;
@@ -311,8 +310,8 @@ std::vector<WCHAR> CopyOfText(LPCWSTR szText)
 class CFtpJob : public CInetJob {
 public:
     CFtpJob(const INETAPI* pApi, LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
-            LPCWSTR szUrlPath, DWORD dwConnectFlags)
-        : CInetJob(pApi),
+            LPCWSTR szUrlPath, DWORD dwConnectFlags, DWORD dwStallMs)
+        : CInetJob(pApi, dwStallMs),
           m_szFailedCall(L"InternetOpen"),
           m_fd(),
           m_bFound(FALSE),
@@ -350,7 +349,7 @@ protected:
                 return;
             }
             // Where the system applies it, FTP waits no longer than HTTP.
-            DWORD dwTimeout = g_dwStallLimitMs;
+            DWORD dwTimeout = StallMs();
             m_pApi->pInternetSetOptionW(m_hInternet.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout,
                                         sizeof(dwTimeout));
             m_szFailedCall = L"InternetConnect";
@@ -479,7 +478,7 @@ private:
         m_cbHeld = m_job.Filled();
         if (wait == JOBWAIT::STALLED || IsTimeout(m_dwPending))
             DebugTrace(L"%s()->Nothing received for %u ms: transfer stalled", m_szCaller,
-                       g_dwStallLimitMs);
+                       m_job.StallMs());
         return TRUE;
     }
 
@@ -554,12 +553,12 @@ DWORD SendRequest(const HTTPTRANSFER& t, LPCWSTR szHeaders)
                                                  nullptr, nullptr, dwFlags, 0));
     if (!job.m_hRequest.Get())
         return ReportLastError(L"HttpOpenRequest", GetLastError());
-    DWORD dwTimeout = g_dwStallLimitMs;
+    DWORD dwTimeout = job.StallMs();
     pApi->pInternetSetOptionW(job.m_hRequest.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout,
                               sizeof(dwTimeout));
     StringCchCopyW(job.m_szHeaders, RANGE_HEADERS_CCH, szHeaders);
     DWORD dwStart = GetTickCount();
-    JOBWAIT wait = job.Run(HTTP_SEND, StepWaitMs());
+    JOBWAIT wait = job.Run(HTTP_SEND, StepWaitMs(job));
     BOOL bSent = wait == JOBWAIT::DONE && job.m_bOk;
     DebugTrace(L"DownloadHTMLFile()->HttpSendRequest()=>%d", bSent);
     if (wait == JOBWAIT::CANCELLED)
@@ -567,9 +566,9 @@ DWORD SendRequest(const HTTPTRANSFER& t, LPCWSTR szHeaders)
     // Some systems report their receive time-out as an aborted connection.
     bool bTimedOut = !bSent && wait == JOBWAIT::DONE &&
                      (IsTimeout(job.m_dwError) || (job.m_dwError == ERROR_INTERNET_CONNECTION_ABORTED &&
-                                                   GetTickCount() - dwStart >= g_dwStallLimitMs));
+                                                   GetTickCount() - dwStart >= job.StallMs()));
     if (wait == JOBWAIT::STALLED || bTimedOut) {
-        DebugTrace(L"DownloadHTMLFile()->No answer within %u ms", g_dwStallLimitMs);
+        DebugTrace(L"DownloadHTMLFile()->No answer within %u ms", job.StallMs());
         return ReportLastError(L"HttpSendRequest", ERROR_INTERNET_TIMEOUT);
     }
     // The status of an unsent request reads as 0 on some systems: keep the
@@ -589,7 +588,7 @@ BOOL ReadFirstByte(CHttpJob& job, BYTE* pbyFirst, DWORD* pdwResult)
         return FALSE;
     }
     job.m_cbWant = 1;
-    JOBWAIT wait = job.Run(HTTP_READ, StepWaitMs());
+    JOBWAIT wait = job.Run(HTTP_READ, StepWaitMs(job));
     if (wait == JOBWAIT::CANCELLED) {
         *pdwResult = ERROR_CANCELLED;
         return FALSE;
@@ -790,7 +789,7 @@ PASS HttpPass(const HTTPTRANSFER& t, bool bAskRange, DWORD* pdwResult)
     ULONGLONG ullLeft = bKnownSize ? ullSize - ullDone : 0;
     DWORD cbBlock = (ullLeft != 0 && ullLeft < HTTP_BLOCK_SIZE) ? static_cast<DWORD>(ullLeft)
                                                                 : HTTP_BLOCK_SIZE;
-    CJobSource body(job, HTTP_READ, StepWaitMs(), 0, L"DownloadHTMLFile");
+    CJobSource body(job, HTTP_READ, StepWaitMs(job), 0, L"DownloadHTMLFile");
     auto observer = MakeBlockObserver(
         [](DWORD cbWant, DWORD cbRead, BOOL bOk, ULONGLONG) {
             DebugTrace(L"DownloadHTMLFile()->InternetReadFile(BUFLEN=%d BytesRead=%d)=%d", cbWant,
@@ -844,7 +843,7 @@ DWORD FtpStepFailure(const CFtpJob& job, JOBWAIT wait, LPCWSTR szCall)
     if (wait == JOBWAIT::CANCELLED)
         return ERROR_CANCELLED;
     if (wait == JOBWAIT::STALLED) {
-        DebugTrace(L"DownloadFTPFile()->No answer within %u ms", g_dwStallLimitMs);
+        DebugTrace(L"DownloadFTPFile()->No answer within %u ms", job.StallMs());
         return ReportLastError(szCall, ERROR_INTERNET_TIMEOUT);
     }
     return ReportLastError(szCall, job.m_dwError);
@@ -904,7 +903,7 @@ BOOL FollowRedirect(LPCWSTR szLocation, HTTPPLACE& place)
 // range that is of no use). *pPass tells whether it redirects.
 DWORD TransferFrom(const HTTPPLACE& place, LPCWSTR szUser, LPCWSTR szPassword, LPCWSTR szFile,
                    LPCWSTR szFolder, DWORD dwConnectFlags, BOOL bResume, ULONGLONG ullExpectedSize,
-                   WCHAR* szRedirect, PASS* pPass)
+                   DWORD dwStallMs, WCHAR* szRedirect, PASS* pPass)
 {
     *pPass = PASS::DONE;
     DWORD dwResult = 0;
@@ -913,7 +912,7 @@ DWORD TransferFrom(const HTTPPLACE& place, LPCWSTR szUser, LPCWSTR szPassword, L
     if (!pApi) {
         dwResult = ReportLastError(L"LoadLibrary", GetLastError());
     } else if (!IsCancelled()) {
-        pJob = new (std::nothrow) CHttpJob(pApi);
+        pJob = new (std::nothrow) CHttpJob(pApi, dwStallMs);
         if (!pJob || !pJob->Start()) {
             dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_OUTOFMEMORY);
         } else {
@@ -975,7 +974,7 @@ DWORD GetHttpStatusCode(HINTERNET hRequest, DWORD* pdwError)
 
 DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
                        LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags, BOOL bSecure,
-                       BOOL bResume, ULONGLONG ullExpectedSize)
+                       BOOL bResume, ULONGLONG ullExpectedSize, DWORD dwStallMs)
 {
     ReadAbsentAsEmpty({&szServer, &szUser, &szPassword, &szUrlPath});
     WCHAR szFile[PATH_CCH], szFolder[PATH_CCH];
@@ -1000,7 +999,7 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
         for (DWORD dwRedirects = 0;; ++dwRedirects) {
             PASS pass = PASS::DONE;
             dwResult = TransferFrom(place, szUser, szPassword, szFile, szFolder, dwConnectFlags,
-                                    bResume, ullExpectedSize, redirect.data(), &pass);
+                                    bResume, ullExpectedSize, dwStallMs, redirect.data(), &pass);
             if (pass != PASS::REDIRECT)
                 break;
             if (dwRedirects == HTTP_MAX_REDIRECTS) {
@@ -1024,7 +1023,7 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
 
 DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD wPort,
                       LPCWSTR szUrlPath, LPCWSTR szTarget, DWORD dwConnectFlags,
-                      ULONGLONG ullExpectedSize)
+                      ULONGLONG ullExpectedSize, DWORD dwStallMs)
 {
     ReadAbsentAsEmpty({&szServer, &szUser, &szPassword, &szUrlPath});
     WCHAR szFile[PATH_CCH], szFolder[PATH_CCH];
@@ -1045,7 +1044,7 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     ULONGLONG ullReceived = 0;
     JOBWAIT wait = JOBWAIT::DONE;
     // FTP has no time-out of its own everywhere: the wait is the limit.
-    const DWORD dwWaitMs = g_dwStallLimitMs;
+    const DWORD dwWaitMs = dwStallMs;
 
     if (!bPath) {
         dwResult = ReportLastError(L"DownloadFTPFile", ERROR_FILENAME_EXCED_RANGE);
@@ -1057,7 +1056,8 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
     }
     if (IsCancelled())
         goto End;
-    pJob = new (std::nothrow) CFtpJob(pApi, szServer, szUser, szPassword, wPort, szUrlPath, dwConnectFlags);
+    pJob = new (std::nothrow)
+        CFtpJob(pApi, szServer, szUser, szPassword, wPort, szUrlPath, dwConnectFlags, dwStallMs);
     if (!pJob || !pJob->Start()) {
         dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_OUTOFMEMORY);
         goto End;
@@ -1168,13 +1168,8 @@ End:
     return dwResult;
 }
 
-void SetDownloadStallLimit(DWORD dwMilliseconds)
-{
-    g_dwStallLimitMs = dwMilliseconds ? dwMilliseconds : DOWNLOAD_STALL_LIMIT_MS;
-}
-
 DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWSTR szTarget,
-                   BOOL bResume, ULONGLONG ullExpectedSize)
+                   BOOL bResume, ULONGLONG ullExpectedSize, DWORD dwStallMs)
 {
     WCHAR szHost[URL_HOST_CCH], szPath[URL_PATH_CCH], szUser[URL_USER_CCH], szPwd[URL_PASSWORD_CCH];
     int iScheme = SPLITURL_SCHEME_UNKNOWN;
@@ -1197,13 +1192,13 @@ DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWST
         switch (iScheme) {
         case INTERNET_SCHEME_FTP:
             dwResult = DownloadFTPFile(szHost, szUser, szPwd, wPort, szPath, szTarget,
-                                       INTERNET_FLAG_PASSIVE, ullExpectedSize);
+                                       INTERNET_FLAG_PASSIVE, ullExpectedSize, dwStallMs);
             break;
         case INTERNET_SCHEME_HTTP:
         case INTERNET_SCHEME_HTTPS:
             dwResult = DownloadHTMLFile(szHost, szUser, szPwd, wPort, szPath, szTarget,
                                         INTERNET_FLAG_PASSIVE, iScheme == INTERNET_SCHEME_HTTPS,
-                                        bResume, ullExpectedSize);
+                                        bResume, ullExpectedSize, dwStallMs);
             break;
         case INTERNET_SCHEME_FILE: {
             WCHAR szFile[PATH_CCH], szFolder[PATH_CCH];

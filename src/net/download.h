@@ -29,26 +29,26 @@ enum : DWORD {
     DOWNLOAD_STALL_LIMIT_MS = 60000,
 };
 
-// The silence after which a transfer fails (DOWNLOAD_STALL_LIMIT_MS unless
-// changed; tests shorten it). 0 restores the default.
-void SetDownloadStallLimit(DWORD dwMilliseconds);
-
 // szTarget is a file path; ending in "\" it names a folder that receives
 // the URL's file name. User name and password, when not empty, replace
 // those of the URL. ullExpectedSize, when not 0, is the size the file must
-// have (the payload table's): another size fails with 323. 0 or a Win32 /
-// WinINet error code.
+// have (the payload table's): another size fails with 323. A server that
+// stays silent for dwStallMs fails the transfer; what arrived stays. 0 or a
+// Win32 / WinINet error code.
 [[nodiscard]] DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword,
-                                 LPCWSTR szTarget, BOOL bResume, ULONGLONG ullExpectedSize = 0);
+                                 LPCWSTR szTarget, BOOL bResume, ULONGLONG ullExpectedSize = 0,
+                                 DWORD dwStallMs = DOWNLOAD_STALL_LIMIT_MS);
 
 [[nodiscard]] DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword,
                                      WORD wPort, LPCWSTR szUrlPath, LPCWSTR szTarget,
                                      DWORD dwConnectFlags, BOOL bSecure, BOOL bResume,
-                                     ULONGLONG ullExpectedSize = 0);
+                                     ULONGLONG ullExpectedSize = 0,
+                                     DWORD dwStallMs = DOWNLOAD_STALL_LIMIT_MS);
 
 [[nodiscard]] DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword,
                                     WORD wPort, LPCWSTR szUrlPath, LPCWSTR szTarget,
-                                    DWORD dwConnectFlags, ULONGLONG ullExpectedSize = 0);
+                                    DWORD dwConnectFlags, ULONGLONG ullExpectedSize = 0,
+                                    DWORD dwStallMs = DOWNLOAD_STALL_LIMIT_MS);
 
 // The request's HTTP status; 500 with *pdwError set when it can not be read.
 [[nodiscard]] DWORD GetHttpStatusCode(HINTERNET hRequest, DWORD* pdwError);

@@ -9,13 +9,14 @@ const DWORD POLL_MS = 100;
 
 }  // namespace
 
-CInetJob::CInetJob(const INETAPI* pApi)
+CInetJob::CInetJob(const INETAPI* pApi, DWORD dwStallMs)
     : m_cbWant(0),
       m_cbEnough(0),
       m_bOk(TRUE),
       m_dwError(0),
       m_bEnded(FALSE),
       m_pApi(pApi),
+      m_dwStallMs(dwStallMs),
       m_hWake(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_hDone(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       m_iStep(0),

@@ -43,6 +43,8 @@ public:
 
     // For calls the transfer makes itself between steps.
     const INETAPI* Api() const { return m_pApi; }
+    // The silence after which the transfer fails.
+    DWORD StallMs() const { return m_dwStallMs; }
 
     // Set by the transfer before a step: how many bytes a read step is to
     // bring at most, and with how many it may return early. Set by the
@@ -55,7 +57,7 @@ public:
     BOOL m_bEnded;
 
 protected:
-    explicit CInetJob(const INETAPI* pApi);
+    CInetJob(const INETAPI* pApi, DWORD dwStallMs);
     virtual ~CInetJob();
     CInetJob(const CInetJob&) = delete;
     CInetJob& operator=(const CInetJob&) = delete;
@@ -77,6 +79,7 @@ protected:
     const INETAPI* const m_pApi;
 
 private:
+    const DWORD m_dwStallMs;
     static DWORD WINAPI ThreadProc(LPVOID pParam);
     void Loop();
 

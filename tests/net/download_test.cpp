@@ -169,7 +169,6 @@ protected:
     void TearDown() override
     {
         g_bCancel = 0;
-        SetDownloadStallLimit(0);
         ForgetConnectionCheck();
         // A transfer given up on may still hold its file: what stays is
         // below the temporary folder.
@@ -523,7 +522,7 @@ TEST_F(Download, CancelStopsAStalledTransfer)
     // client hangs up first. A blocked read can not be woken on every
     // system: it ends at the stall limit, shortened here, and the
     // connection closes then, long before the server's own time is up.
-    SetDownloadStallLimit(3000);
+    const DWORD dwStallMs = 3000;
     std::wstring target = dir_ + L"\\stall.bin";
     std::wstring path = L"/stall/100000/30000";
     std::string before = netservers::RequestLog();
@@ -540,7 +539,9 @@ TEST_F(Download, CancelStopsAStalledTransfer)
         return GetTickCount() - dwSeen >= 300;
     });
     DWORD start = GetTickCount();
-    EXPECT_EQ(DownloadFile(netservers::FaultUrl(path).c_str(), L"", L"", target.c_str(), FALSE), 1223u);
+    EXPECT_EQ(DownloadFile(netservers::FaultUrl(path).c_str(), L"", L"", target.c_str(), FALSE, 0,
+                           dwStallMs),
+              1223u);
     DWORD elapsed = GetTickCount() - start;
     canceller.join();
     printf("stalled transfer ended %lu ms after it began\n", static_cast<unsigned long>(elapsed));
@@ -580,7 +581,7 @@ TEST_F(Download, ASilentServerIsAwaitedOrCancelled)
 // here), over HTTP and FTP alike; what arrived before stays.
 TEST_F(Download, StallsFailAndKeepWhatArrived)
 {
-    SetDownloadStallLimit(2000);
+    const DWORD dwStallMs = 2000;
     netservers::ServeFile(L"ftpstall\\8192\\held.bin", 100000, kServedDate, 2);
     const struct {
         const char* name;
@@ -602,7 +603,8 @@ TEST_F(Download, StallsFailAndKeepWhatArrived)
         tracesink::Clear();
         std::wstring target = dir_ + L"\\stalled.bin";
         DeleteFileW(target.c_str());
-        EXPECT_EQ(DownloadFile(c.url.c_str(), L"", L"", target.c_str(), FALSE), c.result) << tracesink::Dump();
+        EXPECT_EQ(DownloadFile(c.url.c_str(), L"", L"", target.c_str(), FALSE, 0, dwStallMs), c.result)
+            << tracesink::Dump();
         EXPECT_TRUE(tracesink::Contains(c.line)) << tracesink::Dump();
         if (c.kept == ~0ULL) {
             EXPECT_FALSE(Exists(target));
