@@ -1,5 +1,5 @@
 #include "common/errors.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <memory>
 #include "common/sysdll.h"
 #include "common/trace.h"
@@ -74,7 +74,8 @@ void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError)
                        FORMAT_MESSAGE_IGNORE_INSERTS,
                    nullptr, dwError, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&szSystem), 0,
                    nullptr);
-    StringCchPrintfW(szBuffer, cchBuffer, L"(%d) %s", dwError, szSystem ? szSystem : L"");
+    // A system message is only shown or traced: cut when long.
+    (void)StringCchPrintfW(szBuffer, cchBuffer, L"(%d) %s", dwError, szSystem ? szSystem : L"");
     TrimTrailingBlanks(szBuffer);
     if (szSystem)
         LocalFree(szSystem);

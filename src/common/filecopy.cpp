@@ -1,7 +1,7 @@
 #include "common/filecopy.h"
 #include "common/safefile.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/blockcopy.h"
 #include "common/capacity.h"
 #include "common/cancel.h"
@@ -310,9 +310,11 @@ DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)
         return 0;
     PathRemoveFileSpecW(szFolder);
     if (!szFolder[0])
-        StringCchCopyW(szFolder, PATH_CCH, L".");
+        // Fits.
+        (void)StringCchCopyW(szFolder, PATH_CCH, L".");
     WCHAR szPrefix[4];
-    StringCchCopyNW(szPrefix, ARRAYSIZE(szPrefix), PathFindFileNameW(szFile), 3);
+    // Three characters fit.
+    (void)StringCchCopyNW(szPrefix, ARRAYSIZE(szPrefix), PathFindFileNameW(szFile), 3);
     WCHAR szTemp[PATH_CCH];
     if (!GetTempFileNameW(szFolder, szPrefix, 0, szTemp))
         return 0;

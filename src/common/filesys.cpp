@@ -1,7 +1,7 @@
 #include "common/filesys.h"
 #include "common/safefile.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/cancel.h"
 #include "common/capacity.h"
 #include "common/errors.h"
@@ -248,15 +248,16 @@ bool SplitPattern(LPCWSTR szPattern, WCHAR (&szFolder)[PATH_CCH], WCHAR (&szName
         return false;
     WCHAR* pSlash = wcsrchr(szFolder, L'\\');
     if (!pSlash) {
-        StringCchCopyW(szName, PATH_CCH, szFolder);
+        // Parts of a PATH_CCH path fit.
+        (void)StringCchCopyW(szName, PATH_CCH, szFolder);
         szFolder[0] = L'\0';
         return true;
     }
-    StringCchCopyW(szName, PATH_CCH, pSlash + 1);
+    (void)StringCchCopyW(szName, PATH_CCH, pSlash + 1);
     *pSlash = L'\0';
     // "\name" lies in the root of the current drive.
     if (szFolder[0] == L'\0')
-        StringCchCopyW(szFolder, PATH_CCH, L"\\");
+        (void)StringCchCopyW(szFolder, PATH_CCH, L"\\");
     return true;
 }
 

@@ -1,5 +1,5 @@
 #include "common/osversion.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/trace.h"
 
 OSVERSIONRECORD g_OsVersion;
@@ -17,8 +17,9 @@ typedef BOOL(WINAPI* PFN_ISWOW64PROCESS)(HANDLE, PBOOL);
 
 void SetRow(OSVERSIONRECORD& rec, LPCWSTR szCode, LPCWSTR szName)
 {
-    StringCchCopyW(rec.szOsCode, OSCODE_CCH, szCode);
-    StringCchCopyW(rec.szOsName, OSNAME_CCH, szName);
+    // The table's codes and names fit their fields.
+    (void)StringCchCopyW(rec.szOsCode, OSCODE_CCH, szCode);
+    (void)StringCchCopyW(rec.szOsName, OSNAME_CCH, szName);
     DebugTrace(L"GetOSVersion()->%s", rec.szOsName);
 }
 
@@ -33,24 +34,25 @@ void DescribeWindows9x(const OSVERSIONINFOEXW& osvi, OSVERSIONRECORD& rec, WCHAR
         rec.bWin95 = 1;
         SetRow(rec, L"1A0", L"Windows 95");
         if (chRelease == L'C') {
-            StringCchCopyW(szSP, OSSP_CCH, L"C");
+            // One letter fits.
+            (void)StringCchCopyW(szSP, OSSP_CCH, L"C");
             rec.dwServicePack = 2;
         } else if (chRelease == L'B') {
-            StringCchCopyW(szSP, OSSP_CCH, L"B");
+            (void)StringCchCopyW(szSP, OSSP_CCH, L"B");
             rec.dwServicePack = 1;
         } else {
-            StringCchCopyW(szSP, OSSP_CCH, L"A");
+            (void)StringCchCopyW(szSP, OSSP_CCH, L"A");
         }
         DebugTrace(L"GetOSVersion()->Version %s", szSP);
     } else if (osvi.dwMinorVersion == 10) {
         rec.bWin98 = 1;
         SetRow(rec, L"2A0", L"Windows 98");
         if (chRelease == L'A') {
-            StringCchCopyW(szSP, OSSP_CCH, L"2");
+            (void)StringCchCopyW(szSP, OSSP_CCH, L"2");
             rec.dwServicePack = 1;
             DebugTraceA("GetOSVersion()->Version SE ");
         } else {
-            StringCchCopyW(szSP, OSSP_CCH, L"1");
+            (void)StringCchCopyW(szSP, OSSP_CCH, L"1");
             DebugTraceA("GetOSVersion()->Version FE ");
         }
     } else if (osvi.dwMinorVersion == 90) {
@@ -132,7 +134,8 @@ void DescribeWindowsNT(const OSVERSIONINFOEXW& osvi, BOOL bWin64, OSVERSIONRECOR
     }
 
     rec.dwServicePack = osvi.wServicePackMajor;
-    StringCchPrintfW(szSP, OSSP_CCH, L"%d", static_cast<int>(osvi.wServicePackMajor));
+    // Service packs above 999 are cut to three digits, as SP filters read them.
+    (void)StringCchPrintfW(szSP, OSSP_CCH, L"%d", static_cast<int>(osvi.wServicePackMajor));
     DebugTrace(L"GetOSVersion()->Service Pack=%s (Minor=%d) (Build %d)", szSP,
                static_cast<int>(osvi.wServicePackMinor), dwBuild);
 
@@ -152,8 +155,9 @@ void DescribeWindowsNT(const OSVERSIONINFOEXW& osvi, BOOL bWin64, OSVERSIONRECOR
         if (*p == L'B')
             *p = L'C';
     WCHAR szName[OSNAME_CCH];
-    StringCchCopyW(szName, OSNAME_CCH, rec.szOsName);
-    StringCchCatW(szName, OSNAME_CCH, L" 64");
+    // A table name and " 64" fit.
+    (void)StringCchCopyW(szName, OSNAME_CCH, rec.szOsName);
+    (void)StringCchCatW(szName, OSNAME_CCH, L" 64");
     SetRow(rec, rec.szOsCode, szName);
 }
 
@@ -214,7 +218,8 @@ BOOL GetOSVersion()
     WCHAR szSP[OSSP_CCH];
     DescribeOSVersion(osvi, bWin64, rec, szSP);
     g_OsVersion = rec;
-    StringCchCopyW(g_szSP, OSSP_CCH, szSP);
+    // Same capacity.
+    (void)StringCchCopyW(g_szSP, OSSP_CCH, szSP);
     return TRUE;
 }
 

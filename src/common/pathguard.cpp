@@ -1,7 +1,7 @@
 #include "common/pathguard.h"
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <string>
 #include <vector>
 #include "common/capacity.h"
@@ -114,7 +114,8 @@ void MakeLong(PATHBUF& szPath)
     PATHBUF szLong;
     DWORD cch = GetLongPathNameW(szPath, szLong, PATH_CCH);
     if (cch && cch < PATH_CCH) {
-        StringCchCopyW(szPath, PATH_CCH, szLong);
+        // Shorter than PATH_CCH, checked above.
+        (void)StringCchCopyW(szPath, PATH_CCH, szLong);
         return;
     }
     WCHAR* pSlash = wcsrchr(szPath, L'\\');
@@ -127,7 +128,8 @@ void MakeLong(PATHBUF& szPath)
         return;
     std::wstring joined = std::wstring(szLong) + L"\\" + (pSlash + 1);
     if (joined.size() < PATH_CCH)
-        StringCchCopyW(szPath, PATH_CCH, joined.c_str());
+        // Shorter than PATH_CCH, checked above.
+        (void)StringCchCopyW(szPath, PATH_CCH, joined.c_str());
 }
 
 // Where an existing path really leads when a link lies on the way; FALSE
@@ -425,7 +427,8 @@ std::wstring PatternFolderRefusal(LPCWSTR szNormal)
 void SetReason(LPWSTR szReason, size_t cchReason, const std::wstring& reason)
 {
     if (szReason && cchReason)
-        StringCchCopyW(szReason, cchReason, reason.c_str());
+        // A reason is only shown.
+        (void)StringCchCopyW(szReason, cchReason, reason.c_str());
 }
 
 }  // namespace
@@ -456,7 +459,8 @@ BOOL NormalisePath(LPCWSTR szPath, LPWSTR szOut)
     if (StartsWithNoCase(szFull, L"\\\\.\\") || StartsWithNoCase(szFull, L"\\\\?\\"))
         return FALSE;
     PATHBUF szWork;
-    StringCchCopyW(szWork, PATH_CCH, szFull);
+    // Shorter than PATH_CCH, checked above.
+    (void)StringCchCopyW(szWork, PATH_CCH, szFull);
     if (!HasWildcard(szWork))
         MakeLong(szWork);
     size_t cchWork = wcslen(szWork);

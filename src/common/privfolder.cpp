@@ -1,7 +1,7 @@
 #include "common/privfolder.h"
 #include "common/safefile.h"
 #include <aclapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <vector>
 #include "common/capacity.h"
 #include "common/filesys.h"

@@ -1,7 +1,7 @@
 #include "common/process.h"
 #include <shellapi.h>
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <tlhelp32.h>
 #include <winternl.h>
 #include "common/cancel.h"

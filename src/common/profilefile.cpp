@@ -1,5 +1,5 @@
 #include "common/profilefile.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <vector>
 #include "common/handles.h"
 #include "common/textcode.h"

@@ -1,5 +1,5 @@
 #include "common/regguard.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <string>
 
 namespace {
@@ -128,6 +128,7 @@ BOOL GuardRegistryKey(HKEY hRoot, LPCWSTR szKey, REGGUARDOP op, LPWSTR szReason,
             reason = L"a key every program shares";
     }
     if (szReason && cchReason)
-        StringCchCopyW(szReason, cchReason, reason.c_str());
+        // A reason is only shown.
+        (void)StringCchCopyW(szReason, cchReason, reason.c_str());
     return reason.empty();
 }

@@ -2,7 +2,7 @@
 #include <objbase.h>
 #include <ole2.h>
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/capacity.h"
 #include "common/trace.h"
 #include "common/handles.h"

@@ -1,7 +1,7 @@
 #include "common/registry.h"
 #include <shlwapi.h>
 #include <stdlib.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <vector>
 #include "common/handles.h"
 #include "common/textcmp.h"
@@ -110,7 +110,8 @@ void CopySubKeys(HKEY hSrc, LPCWSTR szSrcPath, HKEY hDst)
             ERROR_SUCCESS)
             break;
         WCHAR szPath[REG_PATH_CCH];
-        StringCchPrintfW(szPath, ARRAYSIZE(szPath), L"%s\\%s", szSrcPath, szName);
+        // Only traced.
+        (void)StringCchPrintfW(szPath, ARRAYSIZE(szPath), L"%s\\%s", szSrcPath, szName);
         CRegKey src, dst;
         if (OpenKey(src, hSrc, szName, REG_FULL) != ERROR_SUCCESS ||
             CreateKey(dst, hDst, szName, REG_FULL) != ERROR_SUCCESS) {
@@ -292,11 +293,12 @@ BOOL RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer
     if (dwType == REG_DWORD && cbData >= sizeof(DWORD)) {
         DWORD dwValue;
         memcpy(&dwValue, data.data(), sizeof(dwValue));
-        StringCchPrintfW(szBuffer, cchBuffer, L"%d", static_cast<int>(dwValue));
+        // A number of at most 20 characters; callers give room for a value.
+        (void)StringCchPrintfW(szBuffer, cchBuffer, L"%d", static_cast<int>(dwValue));
     } else if (dwType == REG_QWORD && cbData >= sizeof(ULONGLONG)) {
         LONGLONG llValue;
         memcpy(&llValue, data.data(), sizeof(llValue));
-        StringCchPrintfW(szBuffer, cchBuffer, L"%I64d", llValue);
+        (void)StringCchPrintfW(szBuffer, cchBuffer, L"%I64d", llValue);
     } else {
         size_t cbCopy = cbData;
         if (cbCopy > (cchBuffer - 1) * sizeof(WCHAR))

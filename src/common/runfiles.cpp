@@ -1,6 +1,6 @@
 #include "common/runfiles.h"
 #include "common/safefile.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <algorithm>
 #include <map>
 #include <set>

@@ -1,5 +1,5 @@
 #include "common/sysdll.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/capacity.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32

@@ -1,6 +1,6 @@
 #include "common/trace.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <stdarg.h>
 #include <string.h>
 #include "common/capacity.h"
@@ -201,7 +201,8 @@ void EmitTrace(TRACECACHE& cache, const WCHAR* szRawMessage)
         WCHAR szPath[PATH_CCH];
         DWORD cch = GetModuleFileNameW(nullptr, szPath, PATH_CCH);
         szPath[cch < PATH_CCH ? cch : PATH_CCH - 1] = L'\0';
-        StringCchCopyW(cache.szModulePath, PATH_CCH, szPath);
+        // Same capacity.
+        (void)StringCchCopyW(cache.szModulePath, PATH_CCH, szPath);
         cache.pszModuleName = PathFindFileNameW(cache.szModulePath);
     }
     const WCHAR* pszModule = cache.pszModuleName ? cache.pszModuleName : L"";
@@ -209,7 +210,8 @@ void EmitTrace(TRACECACHE& cache, const WCHAR* szRawMessage)
     HWND hMonitor = cache.hMonitor;
     if (hMonitor != NOT_FOUND) {
         WCHAR szLine[TRACE_LINE_CCH];
-        StringCchPrintfW(szLine, TRACE_LINE_CCH, L"[%s] %s", pszModule, szMessage);
+        // A trace line that does not fit is cut: it is only read.
+        (void)StringCchPrintfW(szLine, TRACE_LINE_CCH, L"[%s] %s", pszModule, szMessage);
         // The monitor takes 8-bit text; a double-byte code page may need
         // two bytes per character. The line is only read by a person: a
         // character the code page lacks shows as "?", never as a look-alike
@@ -226,7 +228,8 @@ void EmitTrace(TRACECACHE& cache, const WCHAR* szRawMessage)
     // The log file takes the monitor's line, stamped with the time.
     if (IsTraceLogOpen()) {
         WCHAR szLine[TRACE_LINE_CCH];
-        StringCchPrintfW(szLine, TRACE_LINE_CCH, L"[%s] %s", pszModule, szMessage);
+        // A trace line that does not fit is cut: it is only read.
+        (void)StringCchPrintfW(szLine, TRACE_LINE_CCH, L"[%s] %s", pszModule, szMessage);
         WriteTraceLog(szLine);
     }
 
@@ -238,7 +241,9 @@ void EmitTrace(TRACECACHE& cache, const WCHAR* szRawMessage)
         if (!GetTimeFormatW(USER_DEFAULT_LOCALE, TIME_FLAGS, &st, nullptr, szTime, TRACE_TIME_CCH))
             szTime[0] = L'\0';
         WCHAR szLine[TRACE_LINE_CCH];
-        StringCchPrintfW(szLine, TRACE_LINE_CCH, L"%s> [%s] %s", szTime, pszModule, szMessage);
+        // A trace line that does not fit is cut: it is only read.
+        (void)StringCchPrintfW(szLine, TRACE_LINE_CCH, L"%s> [%s] %s", szTime, pszModule,
+                               szMessage);
         HWND hList = GetDlgItem(hDbs, LIST_CONTROL_ID);
         if (hList)
             SendOrDrop(hList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(szLine), true);
@@ -257,7 +262,8 @@ void DebugTrace(const wchar_t* fmt, ...)
         szMessage[0] = L'\0';
         va_list args;
         va_start(args, fmt);
-        StringCchVPrintfW(szMessage, TRACE_MESSAGE_CCH, fmt, args);
+        // A trace line that does not fit is cut: it is only read.
+        (void)StringCchVPrintfW(szMessage, TRACE_MESSAGE_CCH, fmt, args);
         va_end(args);
         EmitTrace(g_TraceW, szMessage);
     }

@@ -1,5 +1,5 @@
 #include "common/tracelog.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/capacity.h"
 
 namespace {
@@ -65,9 +65,11 @@ void WriteTraceLog(LPCWSTR szLine)
     GetLocalTime(&st);
     WCHAR szStamped[(TRACE_LINE_CCH + STAMP_CCH) * 2];
     // The process id tells apart two runs that write one log.
-    StringCchPrintfW(szStamped, ARRAYSIZE(szStamped), L"%04u-%02u-%02u %02u:%02u:%02u.%03u %lu ",
-                     st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
-                     st.wMilliseconds, GetCurrentProcessId());
+    // The stamp fits the doubled line.
+    (void)StringCchPrintfW(szStamped, ARRAYSIZE(szStamped),
+                           L"%04u-%02u-%02u %02u:%02u:%02u.%03u %lu ", st.wYear, st.wMonth, st.wDay,
+                           st.wHour, st.wMinute, st.wSecond, st.wMilliseconds,
+                           GetCurrentProcessId());
     // One trace line, one line of the file: line breaks inside a message
     // (a box's text) are written as \r and \n.
     size_t cch = wcslen(szStamped);

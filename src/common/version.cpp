@@ -1,6 +1,6 @@
 #include "common/version.h"
 #include <stdlib.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <memory>
 #include <new>
 #include "common/sysdll.h"
@@ -81,7 +81,8 @@ BOOL QueryVersionString(const VERSIONAPI& api, const void* pBlock, LPCWSTR szNam
         return FALSE;
 
     // The characters without the terminator, cut to the output.
-    StringCchCopyNW(szOut, cchOut, pValue, cchValue - 1);
+    // A resource text is shown; a longer one is cut.
+    (void)StringCchCopyNW(szOut, cchOut, pValue, cchValue - 1);
     return TRUE;
 }
 
@@ -157,7 +158,8 @@ DWORD VersionTextToID(LPCWSTR szVersion)
     WCHAR szText[VERSION_TEXT_CCH];
     szText[0] = L'\0';
     if (szVersion)
-        StringCchCopyW(szText, VERSION_TEXT_CCH, szVersion);
+        // The numbers come first: a cut drops only what follows them.
+        (void)StringCchCopyW(szText, VERSION_TEXT_CCH, szVersion);
     for (WCHAR* p = szText; *p; ++p)
         if (*p == L',')
             *p = L'.';
@@ -180,7 +182,8 @@ DWORD VerNumToID(DWORD dwMajor, DWORD dwMinor, DWORD dwBuild)
     // Written as hexadecimal digits and read back: for a minor below 256 and
     // a build below 65536 this is major:8 minor:8 build:16 bits.
     WCHAR szID[VERSION_ID_CCH];
-    StringCchPrintfW(szID, VERSION_ID_CCH, L"%0#2x%02x%04x", dwMajor, dwMinor, dwBuild);
+    // Four hexadecimal numbers fit.
+    (void)StringCchPrintfW(szID, VERSION_ID_CCH, L"%0#2x%02x%04x", dwMajor, dwMinor, dwBuild);
     DWORD dwID = wcstoul(szID, nullptr, 16);
     DebugTrace(L"VerNumToID(%d, %d, %d)->%d", dwMajor, dwMinor, dwBuild, dwID);
     return dwID;

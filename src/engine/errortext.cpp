@@ -1,6 +1,6 @@
 #include "engine/errortext.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <wininet.h>
 #include <initializer_list>
 #include "common/capacity.h"
@@ -52,7 +52,8 @@ void FormatMegabytes(DWORD dwLangId, ULONGLONG ullBytes, LPWSTR szText, size_t c
     if (ullMb == 0)
         ullMb = 1;
     WCHAR szDigits[NUMBER_CCH];
-    StringCchPrintfW(szDigits, ARRAYSIZE(szDigits), L"%I64u", ullMb);
+    // A number fits.
+    (void)StringCchPrintfW(szDigits, ARRAYSIZE(szDigits), L"%I64u", ullMb);
     LCID lcid = MAKELCID(static_cast<LANGID>(dwLangId), SORT_DEFAULT);
     WCHAR szThousand[SEPARATOR_CCH] = L",";
     WCHAR szDecimal[SEPARATOR_CCH] = L".";
@@ -65,7 +66,7 @@ void FormatMegabytes(DWORD dwLangId, ULONGLONG ullBytes, LPWSTR szText, size_t c
     format.lpThousandSep = szThousand;
     format.NegativeOrder = 1;
     if (!GetNumberFormatW(lcid, 0, szDigits, &format, szText, static_cast<int>(cchText)))
-        StringCchCopyW(szText, cchText, szDigits);
+        (void)StringCchCopyW(szText, cchText, szDigits);
 }
 
 // The line under the message: the code, and the system's words for it
@@ -73,11 +74,12 @@ void FormatMegabytes(DWORD dwLangId, ULONGLONG ullBytes, LPWSTR szText, size_t c
 void AppendCodeLine(ERRORKIND kind, DWORD dwCode, LPWSTR szText, size_t cchText)
 {
     WCHAR szCode[NUMBER_CCH];
-    StringCchPrintfW(szCode, ARRAYSIZE(szCode), L"%u", dwCode);
+    (void)StringCchPrintfW(szCode, ARRAYSIZE(szCode), L"%u", dwCode);
     LPCWSTR args[] = {szCode};
     WCHAR szLine[TITLE_TEXT_CCH];
     if (!FormatUiText(IDS_ERROR_CODE, szLine, ARRAYSIZE(szLine), args, ARRAYSIZE(args)))
-        StringCchCopyW(szLine, ARRAYSIZE(szLine), szCode);
+        // The box text: what does not fit is cut.
+        (void)StringCchCopyW(szLine, ARRAYSIZE(szLine), szCode);
     if (kind == ERRORKIND_OTHER || kind == ERRORKIND_TARGET) {
         LPWSTR pszSystem = nullptr;
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -87,15 +89,15 @@ void AppendCodeLine(ERRORKIND kind, DWORD dwCode, LPWSTR szText, size_t cchText)
         if (pszSystem) {
             TrimTrailingBlanks(pszSystem);
             if (*pszSystem) {
-                StringCchCatW(szLine, ARRAYSIZE(szLine), L" (");
-                StringCchCatW(szLine, ARRAYSIZE(szLine), pszSystem);
-                StringCchCatW(szLine, ARRAYSIZE(szLine), L")");
+                (void)StringCchCatW(szLine, ARRAYSIZE(szLine), L" (");
+                (void)StringCchCatW(szLine, ARRAYSIZE(szLine), pszSystem);
+                (void)StringCchCatW(szLine, ARRAYSIZE(szLine), L")");
             }
             LocalFree(pszSystem);
         }
     }
-    StringCchCatW(szText, cchText, L"\n\n");
-    StringCchCatW(szText, cchText, szLine);
+    (void)StringCchCatW(szText, cchText, L"\n\n");
+    (void)StringCchCatW(szText, cchText, szLine);
 }
 
 }  // namespace
@@ -146,7 +148,8 @@ void BuildErrorText(ERRORKIND kind, const FAILUREINFO& failure, const RUNCONTEXT
     if (kind == ERRORKIND_DISK_FULL)
         DriveOf(failure.szPath, szPlace, ARRAYSIZE(szPlace));
     else
-        StringCchCopyW(szPlace, ARRAYSIZE(szPlace), failure.szPath ? failure.szPath : L"");
+        // A path in the box text: what does not fit is cut.
+        (void)StringCchCopyW(szPlace, ARRAYSIZE(szPlace), failure.szPath ? failure.szPath : L"");
     WCHAR szMegabytes[NUMBER_CCH];
     FormatMegabytes(ChosenLanguageId(ctx), failure.ullNeedBytes, szMegabytes,
                     ARRAYSIZE(szMegabytes));

@@ -1,7 +1,7 @@
 #include "engine/run.h"
 #include <objbase.h>
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <memory>
 #include <new>
 #include <vector>
@@ -137,7 +137,8 @@ void RunInstallScript(WorkerRun& run)
     // The script is the file of that name in the scratch folder; the
     // configuration itself stays as it was read.
     WCHAR szScript[PATH_CCH];
-    StringCchCopyW(szScript, ARRAYSIZE(szScript), run.ctx.project.szScriptFile);
+    // Same capacity.
+    (void)StringCchCopyW(szScript, ARRAYSIZE(szScript), run.ctx.project.szScriptFile);
     PathStripPathW(szScript);
     RunScriptFile(run, szScript);
 }
@@ -284,7 +285,8 @@ void LaunchOrRestart(WorkerRun& run)
         return;
     LPCWSTR szVerb = (run.ctx.project.uiLaunchOptions != 0 && IsVistaOrMore()) ? L"RunAs" : L"open";
     WCHAR szDir[PATH_CCH];
-    StringCchCopyW(szDir, ARRAYSIZE(szDir), run.ctx.szExeFile);
+    // Same capacity.
+    (void)StringCchCopyW(szDir, ARRAYSIZE(szDir), run.ctx.szExeFile);
     PathRemoveFileSpecW(szDir);
     std::vector<WCHAR> cmdLine(CMDLINE_CCH, L'\0');
     DWORD dwFit = BuildCommandLine(run.setup, cmdLine.data(), CMDLINE_CCH);

@@ -1,5 +1,5 @@
 #include "launcher/cmdline.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <wchar.h>
 #include <vector>
 #include "common/capacity.h"

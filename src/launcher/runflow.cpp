@@ -1,7 +1,7 @@
 #include "launcher/runflow.h"
 #include <objbase.h>
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <vector>
 #include "common/errors.h"
 #include "common/faultguard.h"
@@ -155,12 +155,20 @@ void TraceArgument(void*, LPCWSTR szText, size_t cchText, BOOL bKnown)
         DebugTrace(L"WinMain()->Argument: %.*s (not an option of the package: ignored)", cch, szText);
 }
 
-void CopyCommandLine(RunState& run, LPCWSTR lpCmdLine)
+// FALSE when the line is longer than the run keeps: cut, an option's value
+// would name another folder or file.
+BOOL CopyCommandLine(RunState& run, LPCWSTR lpCmdLine)
 {
-    StringCchCopyW(run.ctx.szCmdLine, CMDLINE_CCH, lpCmdLine ? lpCmdLine : L"");
+    if (FAILED(StringCchCopyW(run.ctx.szCmdLine, CMDLINE_CCH, lpCmdLine ? lpCmdLine : L""))) {
+        run.ctx.szCmdLine[0] = L'\0';
+        DebugTrace(L"WinMain()->The command line is longer than %u characters: nothing done",
+                   static_cast<unsigned>(CMDLINE_CCH - 1));
+        return FALSE;
+    }
     DebugTrace(L"WinMain()->CmdLine=%s", run.ctx.szCmdLine);
     // How the line was read, one argument at a time.
     SplitCommandLine(run.ctx.szCmdLine, TraceArgument, nullptr);
+    return TRUE;
 }
 
 // Options for a run that nobody watches, read before the first box.
@@ -243,7 +251,8 @@ BOOL FindConfigNamedBeside(RunState& run)
     PathCombineW(run.szExpectedConfig, run.ctx.szModulePath, PathFindFileNameW(szName));
     DebugTrace(L"WinMain()->Configuration expected beside the package: %s", run.szExpectedConfig);
     if (FileExists(run.szExpectedConfig))
-        StringCchCopyW(run.ctx.szConfigFile, PATH_CCH, run.szExpectedConfig);
+        // Same capacity.
+        (void)StringCchCopyW(run.ctx.szConfigFile, PATH_CCH, run.szExpectedConfig);
     else
         run.bConfigMissing = TRUE;
     return TRUE;
@@ -253,12 +262,17 @@ void ReadConfiguration(RunState& run)
 {
     InitProjectInfo(run.ctx);
     if (!FileExists(run.ctx.szConfigFile)) {
-        StringCchCopyW(run.szExpectedConfig, PATH_CCH, run.ctx.szConfigFile);
-        StringCchPrintfW(run.ctx.szConfigFile, PATH_CCH, L"%s\\setup.cfg", run.ctx.szTempTRV);
-        if (!ExtractRes(hInstance, IDR_CFG, L"CFG", run.ctx.szConfigFile))
+        // Same capacity.
+        (void)StringCchCopyW(run.szExpectedConfig, PATH_CCH, run.ctx.szConfigFile);
+        if (FAILED(StringCchPrintfW(run.ctx.szConfigFile, PATH_CCH, L"%s\\setup.cfg",
+                                    run.ctx.szTempTRV))) {
+            run.ctx.szConfigFile[0] = L'\0';  // a cut name is another file
             run.bNoConfig = TRUE;
-        else
+        } else if (!ExtractRes(hInstance, IDR_CFG, L"CFG", run.ctx.szConfigFile)) {
+            run.bNoConfig = TRUE;
+        } else {
             FindConfigNamedBeside(run);
+        }
     }
     // A package whose configuration is missing still names itself and its
     // languages beside that file's name, for the message that says so.
@@ -320,21 +334,32 @@ Next CreateDataFolder(RunState& run)
 {
     if (UsesResumeFolders(run)) {
         WCHAR szResume[PATH_CCH];
-        StringCchPrintfW(szResume, PATH_CCH, L"%s\\%s", run.ctx.szFolders[PV_TEMP],
-                         run.ctx.project.szGuid);
-        if (!TakeResumeFolder(szResume)) {
+        if (FAILED(StringCchPrintfW(szResume, PATH_CCH, L"%s\\%s", run.ctx.szFolders[PV_TEMP],
+                                    run.ctx.project.szGuid)) ||
+            !TakeResumeFolder(szResume)) {
             DebugTrace(L"WinMain()->Resume mode off: '%s' is not the run's own", szResume);
             run.ctx.project.bResumeSetup = 0;
         }
     }
     // A package without a GUID gets a folder of its own, never the scratch
     // folder itself.
+    HRESULT hr;
     if (UsesResumeFolders(run))
-        StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s\\%s", run.ctx.szFolders[PV_TEMP],
-                         run.ctx.project.szGuid, run.ctx.project.szGuid);
+        hr = StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s\\%s",
+                              run.ctx.szFolders[PV_TEMP], run.ctx.project.szGuid,
+                              run.ctx.project.szGuid);
     else
-        StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
-                         run.ctx.project.szGuid[0] ? run.ctx.project.szGuid : TRV_DEFAULT_GUID);
+        hr =
+            StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
+                             run.ctx.project.szGuid[0] ? run.ctx.project.szGuid : TRV_DEFAULT_GUID);
+    if (FAILED(hr)) {
+        // A cut name is another folder: none is made, and none removed.
+        run.ctx.szDataPath[0] = L'\0';
+        DebugTrace(L"WinMain()->The data folder's path is longer than %u characters!",
+                   static_cast<unsigned>(PATH_CCH - 1));
+        SetExitCode(ERROR_FILENAME_EXCED_RANGE);
+        return Next::Shutdown;
+    }
     if (!CreateAllDirectory(run.ctx.szDataPath)) {
         DWORD dwError = GetLastError();
         DebugTrace(L"WinMain()->Error create directory (%s)->%d!", run.ctx.szDataPath, dwError);
@@ -398,9 +423,13 @@ Next LoadLanguageLibrary(RunState& run)
     if (dwPack != ERROR_SUCCESS && dwPack != ERROR_RESOURCE_TYPE_NOT_FOUND)
         return StopForLanguagePack(run, dwPack);
     HMODULE hLib = nullptr;
-    if (*run.ctx.project.szLangFileName) {
-        StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
-                         PathFindFileNameW(run.ctx.project.szLangFileName));
+    if (*run.ctx.project.szLangFileName &&
+        FAILED(StringCchPrintfW(run.szLangLibrary, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
+                                PathFindFileNameW(run.ctx.project.szLangFileName)))) {
+        // Too long to name: the program's own strings serve.
+        DebugTrace(L"WinMain()->The language library's path is too long: not loaded");
+        run.szLangLibrary[0] = L'\0';
+    } else if (*run.ctx.project.szLangFileName) {
         // Only the library this run unpacked: a file someone put there is
         // removed, and the program's own strings serve. A damaged one is
         // checked out too and falls back to the program's own English.
@@ -418,7 +447,8 @@ Next LoadLanguageLibrary(RunState& run)
 void SetTitle(RunState& run)
 {
     if (*run.ctx.project.szProductName)
-        StringCchCopyW(run.ctx.szTitle, TITLE_CCH, run.ctx.project.szProductName);
+        // A title is only shown.
+        (void)StringCchCopyW(run.ctx.szTitle, TITLE_CCH, run.ctx.project.szProductName);
     else  // else no title
         (void)GetLocalVersionInfo(run.hInst, L"ProductName", run.ctx.szTitle, TITLE_CCH);
     DebugTrace(L"WinMain()->Title=%s", run.ctx.szTitle);
@@ -543,7 +573,8 @@ DWORD PrepareExtractFolder(LPCWSTR szCurrentDir, LPCWSTR szValue, LPWSTR szFolde
         return ERROR_FILENAME_EXCED_RANGE;
     WCHAR szJoined[PATH_CCH];
     if (!PathIsRelativeW(szValue))
-        StringCchCopyW(szJoined, PATH_CCH, szValue);
+        // Shorter than PATH_CCH, checked above.
+        (void)StringCchCopyW(szJoined, PATH_CCH, szValue);
     else if (!PathCombineW(szJoined, szCurrentDir, szValue))
         return ERROR_FILENAME_EXCED_RANGE;
     WCHAR szFull[PATH_CCH];
@@ -566,7 +597,8 @@ DWORD PrepareExtractFolder(LPCWSTR szCurrentDir, LPCWSTR szValue, LPWSTR szFolde
     }
     if (!FolderExists(szFull))
         return ERROR_DIRECTORY;
-    StringCchCopyW(szFolder, PATH_CCH, szFull);
+    // Same capacity.
+    (void)StringCchCopyW(szFolder, PATH_CCH, szFull);
     return 0;
 }
 
@@ -603,22 +635,32 @@ Next CheckConfiguration(const RunState& run)
                        PathFindFileNameW(run.szExpectedConfig));
 }
 
-void ResolveTargetFolder(RunState& run)
+Next ResolveTargetFolder(RunState& run)
 {
     run.setup.bOwnTarget = FALSE;
     if (*run.ctx.project.szTgdFolder && !run.ctx.project.bCopyToTemp)
-        return;
+        return Next::Continue;
     if (!run.setup.payload.Any()) {
-        StringCchCopyW(run.ctx.project.szTgdFolder, PATH_CCH, run.ctx.szModulePath);
-        return;
+        // Same capacity.
+        (void)StringCchCopyW(run.ctx.project.szTgdFolder, PATH_CCH, run.ctx.szModulePath);
+        return Next::Continue;
     }
-    if (UsesResumeFolders(run))
-        StringCchPrintfW(run.ctx.project.szTgdFolder, PATH_CCH, L"%s\\%s\\%s",
-                         run.ctx.szFolders[PV_TEMP], run.ctx.project.szGuid, TRV_EXTRACT_FOLDER);
-    else
-        StringCchPrintfW(run.ctx.project.szTgdFolder, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
-                         TRV_EXTRACT_FOLDER);
+    LPWSTR szTgd = run.ctx.project.szTgdFolder;
+    HRESULT hr =
+        UsesResumeFolders(run)
+            ? StringCchPrintfW(szTgd, PATH_CCH, L"%s\\%s\\%s", run.ctx.szFolders[PV_TEMP],
+                               run.ctx.project.szGuid, TRV_EXTRACT_FOLDER)
+            : StringCchPrintfW(szTgd, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV, TRV_EXTRACT_FOLDER);
+    if (FAILED(hr)) {
+        // A cut name is another folder: nothing goes there, nothing is removed.
+        szTgd[0] = L'\0';
+        run.ctx.project.bDelFiles = 0;
+        DebugTrace(L"WinMain()->The extraction folder's path is longer than %u characters!",
+                   static_cast<unsigned>(PATH_CCH - 1));
+        return FailStartUp(run, ERROR_FILENAME_EXCED_RANGE, ERRORKIND_TARGET, run.ctx.szTempTRV);
+    }
     run.setup.bOwnTarget = TRUE;
+    return Next::Continue;
 }
 
 // The target folder of the package's configuration, when it is one that
@@ -634,8 +676,9 @@ Next CheckTargetFolder(RunState& run)
     WCHAR szReason[GUARD_REASON_CCH] = L"";
     DWORD dwError = ERROR_SUCCESS;
     if (run.ctx.project.szTgdEmptyVars[0]) {
-        StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing",
-                         run.ctx.project.szTgdEmptyVars);
+        // A reason is only shown.
+        (void)StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing",
+                               run.ctx.project.szTgdEmptyVars);
         dwError = ERROR_ENVVAR_NOT_FOUND;
     } else if (run.ctx.project.bDelFiles) {
         WCHAR szFull[PATH_CCH];
@@ -661,7 +704,8 @@ void ResolveExeFile(RunState& run)
     else if (PathIsRelativeW(run.ctx.project.szExeFileName))
         PathCombineW(run.ctx.szExeFile, run.ctx.project.szTgdFolder, run.ctx.project.szExeFileName);
     else
-        StringCchCopyW(run.ctx.szExeFile, PATH_CCH, run.ctx.project.szExeFileName);
+        // Same capacity.
+        (void)StringCchCopyW(run.ctx.szExeFile, PATH_CCH, run.ctx.project.szExeFileName);
     DebugTrace(L"WinMain()->ExeFile=%s", run.ctx.szExeFile);
 }
 
@@ -708,7 +752,8 @@ LPCWSTR KeptForRestart(const RunState& run, WCHAR (&szName)[PATH_CCH])
     if (!run.setup.bRunOnceWritten || !cchScratch ||
         _wcsnicmp(szTgd, run.ctx.szTempTRV, cchScratch) != 0 || szTgd[cchScratch] != L'\\')
         return nullptr;
-    StringCchCopyW(szName, PATH_CCH, szTgd + cchScratch + 1);
+    // Part of a PATH_CCH path.
+    (void)StringCchCopyW(szName, PATH_CCH, szTgd + cchScratch + 1);
     WCHAR* pSlash = wcschr(szName, L'\\');
     if (pSlash)
         *pSlash = L'\0';
@@ -788,7 +833,10 @@ Next StartUp(RunState& run)
 {
     OpenLogIfAsked(run.lpCmdLine);
     Begin(run);
-    CopyCommandLine(run, run.lpCmdLine);
+    if (!CopyCommandLine(run, run.lpCmdLine)) {
+        SetExitCode(ERROR_FILENAME_EXCED_RANGE, EXITCODE_OUTCOME);
+        return Next::ReturnError;
+    }
     ReadUnattendedOptions(run);
     run.bHelp = HasOption(run, L"?");
     ReadLanguageAndCmdLineOptions(run);
@@ -834,7 +882,8 @@ Next StartUp(RunState& run)
         return Next::Shutdown;
     if (CheckConfiguration(run) == Next::Shutdown)
         return Next::Shutdown;
-    ResolveTargetFolder(run);
+    if (ResolveTargetFolder(run) == Next::Shutdown)
+        return Next::Shutdown;
     if (CheckTargetFolder(run) == Next::Shutdown)
         return Next::Shutdown;
     ResolveExeFile(run);
@@ -862,17 +911,18 @@ void BuildInformationText(const RUNCONTEXT& ctx, LPWSTR szText, size_t cchText)
 {
     // The product, its version, then the languages, each under the name
     // its speakers give it.
-    StringCchCopyW(szText, cchText, ctx.szTitle);
+    // The /INFO text: what does not fit is cut.
+    (void)StringCchCopyW(szText, cchText, ctx.szTitle);
     WCHAR szLine[PATH_CCH + 16];
     LPCWSTR args[] = {ctx.szProductVersion};
     if (*ctx.szProductVersion &&
         FormatUiText(IDS_INFO_VERSION, szLine, ARRAYSIZE(szLine), args, ARRAYSIZE(args))) {
-        StringCchCatW(szText, cchText, L"\n");
-        StringCchCatW(szText, cchText, szLine);
+        (void)StringCchCatW(szText, cchText, L"\n");
+        (void)StringCchCatW(szText, cchText, szLine);
     }
-    StringCchCatW(szText, cchText, L"\n\n");
+    (void)StringCchCatW(szText, cchText, L"\n\n");
     if (LoadUiText(IDS_INFO_LANGUAGES, szLine, ARRAYSIZE(szLine)))
-        StringCchCatW(szText, cchText, szLine);
+        (void)StringCchCatW(szText, cchText, szLine);
     std::vector<DWORD> ids;
     for (const LanguageEntry& entry : ctx.languages)
         ids.push_back(entry.lcID);
@@ -881,8 +931,8 @@ void BuildInformationText(const RUNCONTEXT& ctx, LPWSTR szText, size_t cchText)
     for (DWORD lcID : ids) {
         WCHAR szName[PATH_CCH];
         LanguageDisplayName(lcID, szName, ARRAYSIZE(szName));
-        StringCchPrintfW(szLine, ARRAYSIZE(szLine), L"\n%u - %s", lcID, szName);
-        StringCchCatW(szText, cchText, szLine);
+        (void)StringCchPrintfW(szLine, ARRAYSIZE(szLine), L"\n%u - %s", lcID, szName);
+        (void)StringCchCatW(szText, cchText, szLine);
     }
 }
 

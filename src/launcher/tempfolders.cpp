@@ -1,7 +1,7 @@
 #include "launcher/tempfolders.h"
 #include "common/safefile.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/filesys.h"
 #include "common/handles.h"
 #include "common/privfolder.h"
@@ -128,7 +128,8 @@ DWORD TakeScratchFolder(LPCWSTR szTemp, WCHAR (&szScratch)[PATH_CCH], HANDLE* ph
             return ERROR_FILENAME_EXCED_RANGE;
         dwError = ClaimFolder(szPrivate, phLock);
         if (dwError == ERROR_SUCCESS)
-            StringCchCopyW(szScratch, PATH_CCH, szPrivate);
+            // Same capacity.
+            (void)StringCchCopyW(szScratch, PATH_CCH, szPrivate);
     }
     // Every name taken by someone else: not "already running" (183), which
     // means another copy of the same package.

@@ -1,6 +1,6 @@
 #include "net/connectivity.h"
 #include <winsock.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/sysdll.h"
@@ -175,9 +175,10 @@ void StartConnectionCheck(LPCWSTR szHostName, LPCWSTR szPublicHost)
         return;
     g_RunCheck.bStarted = TRUE;
     g_RunCheck.bNullHost = szHostName == nullptr;
-    StringCchCopyW(g_RunCheck.szHostName, URL_HOST_CCH, szHostName ? szHostName : L"");
+    // A host of SplitURL or the built-in one fits.
+    (void)StringCchCopyW(g_RunCheck.szHostName, URL_HOST_CCH, szHostName ? szHostName : L"");
     g_RunCheck.bNoPublicHost = szPublicHost == nullptr;
-    StringCchCopyW(g_RunCheck.szPublicHost, URL_HOST_CCH, szPublicHost ? szPublicHost : L"");
+    (void)StringCchCopyW(g_RunCheck.szPublicHost, URL_HOST_CCH, szPublicHost ? szPublicHost : L"");
     g_RunCheck.hThread = CreateThread(nullptr, 0, RunCheckThread, nullptr, 0, nullptr);
     DebugTrace(L"StartConnectionCheck(%s)->%s", HostForTrace(szHostName),
                g_RunCheck.hThread ? L"checking beside the run" : L"checking now");

@@ -2,7 +2,7 @@
 #include "common/errors.h"
 #include "common/handles.h"
 #include "common/filecopy.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <cwchar>
 #include <new>
 #include <initializer_list>
@@ -87,7 +87,8 @@ BOOL BuildTargetPath(LPCWSTR szTarget, LPCWSTR szUrlPath, LPWSTR szFile, LPWSTR 
     size_t cchFolder = pSep ? static_cast<size_t>(pSep - szTarget) : 0;
     if (cchFolder >= PATH_CCH)
         return FALSE;
-    StringCchCopyNW(szFolder, PATH_CCH, szTarget, cchFolder);
+    // Shorter than PATH_CCH, checked above.
+    (void)StringCchCopyNW(szFolder, PATH_CCH, szTarget, cchFolder);
     if (!pName[0])
         pName = UrlFileName(szUrlPath);
     HRESULT hr = S_OK;
@@ -556,7 +557,8 @@ DWORD SendRequest(const HTTPTRANSFER& t, LPCWSTR szHeaders)
     DWORD dwTimeout = job.StallMs();
     pApi->pInternetSetOptionW(job.m_hRequest.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout,
                               sizeof(dwTimeout));
-    StringCchCopyW(job.m_szHeaders, RANGE_HEADERS_CCH, szHeaders);
+    // Built in a buffer of the same capacity.
+    (void)StringCchCopyW(job.m_szHeaders, RANGE_HEADERS_CCH, szHeaders);
     DWORD dwStart = GetTickCount();
     JOBWAIT wait = job.Run(HTTP_SEND, StepWaitMs(job));
     BOOL bSent = wait == JOBWAIT::DONE && job.m_bOk;
@@ -991,8 +993,9 @@ DWORD DownloadHTMLFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WOR
     } else {
         // The first place, then where each redirect leads, HTTP_MAX_REDIRECTS at most.
         HTTPPLACE place = {};
-        StringCchCopyW(place.szServer, ARRAYSIZE(place.szServer), szServer);
-        StringCchCopyW(place.szPath, ARRAYSIZE(place.szPath), szUrlPath);
+        // Parts of SplitURL fit the place.
+        (void)StringCchCopyW(place.szServer, ARRAYSIZE(place.szServer), szServer);
+        (void)StringCchCopyW(place.szPath, ARRAYSIZE(place.szPath), szUrlPath);
         place.wPort = wPort;
         place.bSecure = bSecure;
         std::vector<WCHAR> redirect(REDIRECT_CCH, L'\0');
@@ -1176,9 +1179,10 @@ DWORD DownloadFile(LPCWSTR szURL, LPCWSTR szUserName, LPCWSTR szPassword, LPCWST
     WORD wPort = 0;
     SplitURL(szURL, szHost, szPath, szUser, szPwd, &iScheme, &wPort);
     if (szUserName && szUserName[0])
-        StringCchCopyW(szUser, URL_USER_CCH, szUserName);
+        // A longer login is cut, and the server refuses it.
+        (void)StringCchCopyW(szUser, URL_USER_CCH, szUserName);
     if (szPassword && szPassword[0])
-        StringCchCopyW(szPwd, URL_PASSWORD_CCH, szPassword);
+        (void)StringCchCopyW(szPwd, URL_PASSWORD_CCH, szPassword);
     WCHAR szLogUrl[TRACE_MESSAGE_CCH];
     MaskUrlPassword(szURL, szLogUrl, ARRAYSIZE(szLogUrl));
     DebugTrace(L"DownloadFile()->Url=%s, HostName=%s, UrlPath=%s, Login=%s, Password=%s, Scheme=%d, Resume=%d",

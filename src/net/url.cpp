@@ -1,5 +1,5 @@
 #include "net/url.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/trace.h"
 #include "net/inetapi.h"
 
@@ -14,10 +14,17 @@ enum : unsigned {
     CRACK_EXTRA_CCH = 1024,
 };
 
+// FALSE when the part is longer than its output: a cut host or path would
+// name another server or another file.
+bool PartFits(LPCWSTR szIn, size_t cchOut)
+{
+    return wcslen(szIn) < cchOut;
+}
+
 void CopyPart(LPWSTR szOut, size_t cchOut, LPCWSTR szIn)
 {
     if (szOut)
-        StringCchCopyW(szOut, cchOut, szIn);  // longer parts are cut
+        (void)StringCchCopyW(szOut, cchOut, szIn);  // fits: checked by PartFits
 }
 
 // True when the authority of the URL writes a port: InternetCrackUrl fills
@@ -87,12 +94,13 @@ void MaskUrlPassword(LPCWSTR szURL, LPWSTR szOut, size_t cchOut)
             pColon = p;
     }
     if (!pColon || pColon + 1 == pAt) {
-        StringCchCopyW(szOut, cchOut, szURL);
+        // Only traced.
+        (void)StringCchCopyW(szOut, cchOut, szURL);
         return;
     }
-    StringCchCopyNW(szOut, cchOut, szURL, static_cast<size_t>(pColon + 1 - szURL));
-    StringCchCatW(szOut, cchOut, TRACE_SECRET);
-    StringCchCatW(szOut, cchOut, pAt);
+    (void)StringCchCopyNW(szOut, cchOut, szURL, static_cast<size_t>(pColon + 1 - szURL));
+    (void)StringCchCatW(szOut, cchOut, TRACE_SECRET);
+    (void)StringCchCatW(szOut, cchOut, pAt);
 }
 
 LPCWSTR UrlFileName(LPCWSTR szUrlPath)
@@ -150,7 +158,8 @@ void PercentDecode(LPWSTR szText, size_t cchText)
     if (cch <= 0 || static_cast<size_t>(cch) >= cchText)
         return;
     szDecoded[cch] = L'\0';
-    StringCchCopyW(szText, cchText, szDecoded);
+    // Shorter than cchText, checked above.
+    (void)StringCchCopyW(szText, cchText, szDecoded);
 }
 
 }  // namespace
@@ -198,23 +207,29 @@ int SplitURL(LPCWSTR szURL, LPWSTR szHostName, LPWSTR szUrlPath, LPWSTR szUserNa
             pSep = wcschr(szURL, L'\\');
         if (pSep) {
             size_t cchHost = static_cast<size_t>(pSep - szURL);
-            if (cchHost >= URL_HOST_CCH)
-                cchHost = URL_HOST_CCH - 1;
             WCHAR szPartHost[URL_HOST_CCH] = L"";
-            StringCchCopyNW(szPartHost, URL_HOST_CCH, szURL, cchHost);
-            if (wcschr(szPartHost, L'.')) {
+            // A host or a path too long for its field is no partial URL.
+            if (SUCCEEDED(StringCchCopyNW(szPartHost, URL_HOST_CCH, szURL, cchHost)) &&
+                cchHost < URL_HOST_CCH && wcschr(szPartHost, L'.') &&
+                SUCCEEDED(StringCchCopyNW(szPath, URL_PATH_CCH, pSep, wcscspn(pSep, L"?")))) {
                 iScheme = SPLITURL_SCHEME_PARTIAL;
-                StringCchCopyW(szHost, CRACK_HOST_CCH, szPartHost);
-                StringCchCopyNW(szPath, URL_PATH_CCH, pSep, wcscspn(pSep, L"?"));
+                (void)StringCchCopyW(szHost, CRACK_HOST_CCH, szPartHost);  // fits: a bigger field
                 WCHAR szLogUrl[CRACK_EXTRA_CCH];
                 MaskUrlPassword(szURL, szLogUrl, ARRAYSIZE(szLogUrl));
                 DebugTrace(L"SplitURL()-> Trying URL = (%s), predicted bad URL)", szLogUrl);
             } else {
-                szHost[0] = L'\0';
+                szHost[0] = szPath[0] = L'\0';
             }
         }
     }
 
+    if (!PartFits(szHost, URL_HOST_CCH) || !PartFits(szPath, URL_PATH_CCH) ||
+        !PartFits(szUser, URL_USER_CCH) || !PartFits(szPwd, URL_PASSWORD_CCH)) {
+        DebugTrace(L"SplitURL()->A part of the URL is longer than its field: not used");
+        szHost[0] = szPath[0] = szUser[0] = szPwd[0] = L'\0';
+        iScheme = SPLITURL_SCHEME_UNKNOWN;
+        wPort = 0;
+    }
     CopyPart(szHostName, URL_HOST_CCH, szHost);
     CopyPart(szUrlPath, URL_PATH_CCH, szPath);
     CopyPart(szUserName, URL_USER_CCH, szUser);
@@ -226,8 +241,9 @@ int SplitURL(LPCWSTR szURL, LPWSTR szHostName, LPWSTR szUrlPath, LPWSTR szUserNa
 
     WCHAR szLogHost[URL_HOST_CCH], szLogPath[URL_PATH_CCH], szLogUser[URL_USER_CCH];
     MaskUrlPassword(szHost, szLogHost, URL_HOST_CCH);  // a partial URL may carry a login
-    StringCchCopyW(szLogPath, URL_PATH_CCH, szPath);
-    StringCchCopyW(szLogUser, URL_USER_CCH, szUser);
+    // Only traced.
+    (void)StringCchCopyW(szLogPath, URL_PATH_CCH, szPath);
+    (void)StringCchCopyW(szLogUser, URL_USER_CCH, szUser);
     DebugTrace(L"SplitURL()->HostName=%s UrlPath=%s UserName=%s Password=%s Scheme=%d Port=%d",
                szLogHost, szLogPath, szLogUser, MaskPassword(szPwd), iScheme, static_cast<int>(wPort));
     return iScheme;

@@ -1,5 +1,5 @@
 #include "payload/archive.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/capacity.h"
 #include "common/errors.h"
 #include "common/filesys.h"

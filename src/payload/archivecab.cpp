@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <fdi.h>
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <string>
 #include <vector>
 #include "common/cancel.h"
@@ -214,7 +214,8 @@ BOOL FdiPathToWide(LPCSTR pszFile, std::wstring& path)
     LPCSTR pszName = pszFile + cbFolder;
     WCHAR wszName[PATH_CCH];
     if (strcmp(pszName, FDI_FIRST) == 0) {
-        StringCchCopyW(wszName, PATH_CCH, g_CabContext.wszCabinetName);
+        // Same capacity.
+        (void)StringCchCopyW(wszName, PATH_CCH, g_CabContext.wszCabinetName);
     } else if (!HeaderNameToWide(pszName, wszName, PATH_CCH) || IsUnsafeEntryName(wszName) ||
                EntryFileName(wszName) != wszName) {
         return FALSE;
@@ -547,7 +548,9 @@ FNFDINOTIFY(FdiNotify)
         // The first report of a copy is about the cabinet it was asked for.
         if (!g_CabContext.bCabinetInfoSeen) {
             g_CabContext.bCabinetInfoSeen = TRUE;
-            StringCchCopyA(g_CabContext.szNextCabinet, PATH_CCH, pfdin->psz1 ? pfdin->psz1 : "");
+            // FDI's names are shorter than PATH_CCH.
+            (void)StringCchCopyA(g_CabContext.szNextCabinet, PATH_CCH,
+                                 pfdin->psz1 ? pfdin->psz1 : "");
         }
         return 0;
     case fdintPARTIAL_FILE:
@@ -655,9 +658,10 @@ DWORD CopyCabinet(const FDIAPI* pApi, LPCWSTR szCabinet)
 
     // Cabinet name and the folder that holds it (and the rest of its set).
     LPCWSTR pszName = EntryFileName(szCabinet);
-    StringCchCopyNW(g_CabContext.wszCabinetFolder, PATH_CCH, szCabinet,
-                    static_cast<size_t>(pszName - szCabinet));
-    StringCchCopyW(g_CabContext.wszCabinetName, PATH_CCH, pszName);
+    // Parts of a PATH_CCH path.
+    (void)StringCchCopyNW(g_CabContext.wszCabinetFolder, PATH_CCH, szCabinet,
+                          static_cast<size_t>(pszName - szCabinet));
+    (void)StringCchCopyW(g_CabContext.wszCabinetName, PATH_CCH, pszName);
     DebugTrace(L"UnPackCABFile()->CabinetPath=%s CabinetName=%s", g_CabContext.wszCabinetFolder,
                g_CabContext.wszCabinetName);
     DebugTrace(L"UnPackCABFile()->TargetDir=%s", g_CabContext.wszTargetDir);
@@ -666,12 +670,14 @@ DWORD CopyCabinet(const FDIAPI* pApi, LPCWSTR szCabinet)
     // that runs on into the next one is followed there); the members that
     // start in the later cabinets of a set need a call of their own.
     char szCurrent[PATH_CCH];
-    StringCchCopyA(szCurrent, PATH_CCH, FDI_FIRST);
+    // Fits.
+    (void)StringCchCopyA(szCurrent, PATH_CCH, FDI_FIRST);
     for (DWORD dwPart = 0; dwPart < MAX_CABINETS_IN_SET; ++dwPart) {
         g_CabContext.szNextCabinet[0] = '\0';
         g_CabContext.bCabinetInfoSeen = FALSE;
         char szFdiFolder[sizeof(FDI_FOLDER)];
-        StringCchCopyA(szFdiFolder, ARRAYSIZE(szFdiFolder), FDI_FOLDER);
+        // Fits.
+        (void)StringCchCopyA(szFdiFolder, ARRAYSIZE(szFdiFolder), FDI_FOLDER);
         BOOL bCopied = pApi->pfnCopy(hfdi, szCurrent, szFdiFolder, 0, FdiNotify, nullptr, nullptr);
         if (bCopied && (g_bCancel || g_CabContext.dwFailure)) {
             // The last member failed after the decoder had nothing left to read.
@@ -702,7 +708,8 @@ DWORD CopyCabinet(const FDIAPI* pApi, LPCWSTR szCabinet)
             pApi->pfnDestroy(hfdi);
             return ERROR_FILE_NOT_FOUND;
         }
-        StringCchCopyA(szCurrent, PATH_CCH, g_CabContext.szNextCabinet);
+        // Same capacity.
+        (void)StringCchCopyA(szCurrent, PATH_CCH, g_CabContext.szNextCabinet);
     }
     DWORD dwResult = 0;
     if (!pApi->pfnDestroy(hfdi)) {
@@ -724,11 +731,16 @@ DWORD UnPackCabinet(LPCWSTR szCabinet, LPCWSTR szTargetDir, LPCWSTR szFileToExtr
 {
     g_CabContext = CABCONTEXT();
     g_CabContext.bRestoreFolders = bRestoreFolders;
-    StringCchCopyW(g_CabContext.wszFileToExtract, PATH_CCH, szFileToExtract);
-    StringCchCopyW(g_CabContext.wszTargetDir, PATH_CCH, szTargetDir);
-    size_t cchTarget = wcslen(g_CabContext.wszTargetDir);
-    if (cchTarget == 0 || g_CabContext.wszTargetDir[cchTarget - 1] != L'\\')
-        StringCchCatW(g_CabContext.wszTargetDir, PATH_CCH, L"\\");
+    // A member name or a target folder cut short would write elsewhere.
+    WCHAR* szTarget = g_CabContext.wszTargetDir;
+    if (FAILED(StringCchCopyW(g_CabContext.wszFileToExtract, PATH_CCH, szFileToExtract)) ||
+        FAILED(StringCchCopyW(szTarget, PATH_CCH, szTargetDir)) ||
+        ((!szTarget[0] || szTarget[wcslen(szTarget) - 1] != L'\\') &&
+         FAILED(StringCchCatW(szTarget, PATH_CCH, L"\\")))) {
+        DebugTrace(L"UnPackCABFile()->%s or %s is too long: nothing unpacked", szTargetDir,
+                   szFileToExtract);
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
 
     const FDIAPI* pApi = GetFdi();
     if (!pApi) {

@@ -4,7 +4,7 @@
 #include "payload/archivepac.h"
 #include "common/handles.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <string.h>
 #include "common/capacity.h"
 #include "common/filecopy.h"
@@ -96,7 +96,8 @@ DWORD UnPacArchive(LPCWSTR szArchive, LPCWSTR szTargetDir, LPCWSTR szLibraryFold
         wcslen(szArchive) >= PATH_CCH || wcslen(szTargetDir) >= PATH_CCH)
         return ERROR_INVALID_PARAMETER;
     WCHAR wszTarget[PATH_CCH];
-    StringCchCopyW(wszTarget, PATH_CCH, szTargetDir);
+    // Shorter than PATH_CCH, checked above.
+    (void)StringCchCopyW(wszTarget, PATH_CCH, szTargetDir);
     size_t cchTarget = wcslen(wszTarget);
     if (wszTarget[cchTarget - 1] != L'\\' && FAILED(StringCchCatW(wszTarget, PATH_CCH, L"\\")))
         return ERROR_FILENAME_EXCED_RANGE;

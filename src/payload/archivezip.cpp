@@ -4,7 +4,7 @@
 #include <unzip.h>
 // iowin32.h needs the declarations of unzip.h first.
 #include <iowin32.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <algorithm>
 #include <string>
 #include <vector>

@@ -4,7 +4,7 @@
 #include "common/filecopy.h"
 #include "common/safefile.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <memory>
 #include <new>
 #include "common/cancel.h"
@@ -62,7 +62,8 @@ void SetPhaseText(UINT uStringID)
 void NoteFailure(EXTRACTFAILURE& failure, DWORD dwStep, LPCWSTR szPath)
 {
     failure.dwStep = dwStep;
-    StringCchCopyW(failure.szPath, PATH_CCH, szPath ? szPath : L"");
+    // A path of the run, shown in the failure.
+    (void)StringCchCopyW(failure.szPath, PATH_CCH, szPath ? szPath : L"");
 }
 
 DATAFILEINFO NewEntry()
@@ -199,8 +200,9 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
         plan.TotSizeFilesToExtract = SatAdd(plan.TotSizeFilesToExtract, info.FileSize);
         plan.TotDataSize = SatAdd(plan.TotDataSize, info.FileSize);
         DATAFILEINFO unpack = NewEntry();
-        StringCchCopyW(unpack.szFile, PATH_CCH, extract.szTgdFile);
-        StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
+        // PATH_CCH paths into PATH_CCH fields.
+        (void)StringCchCopyW(unpack.szFile, PATH_CCH, extract.szTgdFile);
+        (void)StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
         unpack.FileSize = info.FileSize;
         unpack.bDeleteSrc = !plan.bResume;
         if (!AppendEntry(plan, plan.vFilesToUncompress, unpack))
@@ -229,7 +231,7 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
         if (SUCCEEDED(StringCchCopyW(szAlternate, PATH_CCH, plan.szLauncherDir)) &&
             PathAppendW(szAlternate, plan.szLauncherName) &&
             PathRenameExtensionW(szAlternate, PathFindExtensionW(info.szTgdFile)))
-            StringCchCopyW(szSource, PATH_CCH, szAlternate);
+            (void)StringCchCopyW(szSource, PATH_CCH, szAlternate);
     }
     WCHAR szTarget[PATH_CCH];
     if (byType & TF_STORED) {
@@ -242,7 +244,7 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
     DATAFILEINFO fetch = NewEntry();
     fetch.dwRecord = dwIndex;
     fetch.FileSize = info.FileSize;
-    StringCchCopyW(fetch.szTgdFile, PATH_CCH, szTarget);
+    (void)StringCchCopyW(fetch.szTgdFile, PATH_CCH, szTarget);
     if ((byType & TF_WEB) && (!IsExistingFile(szSource) || plan.bForceDownload)) {
         if (!JoinWebUrl(fetch.szFile, PATH_CCH, plan.pCtx->project.szWebDownloadUrl,
                         info.szTgdFile)) {
@@ -255,7 +257,7 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
             return;
         plan.TotSizeFilesToDownload = SatAdd(plan.TotSizeFilesToDownload, info.FileSize);
     } else {
-        StringCchCopyW(fetch.szFile, PATH_CCH, szSource);
+        (void)StringCchCopyW(fetch.szFile, PATH_CCH, szSource);
         if (!AppendEntry(plan, plan.vFilesToCopy, fetch))
             return;
         plan.TotSizeFilesToCopy = SatAdd(plan.TotSizeFilesToCopy, info.FileSize);
@@ -264,8 +266,8 @@ void SortRecord(PLAN& plan, const PAYLOADRECORD& record, DWORD dwIndex)
 
     if (!(byType & TF_STORED)) {
         DATAFILEINFO unpack = NewEntry();
-        StringCchCopyW(unpack.szFile, PATH_CCH, szTarget);
-        StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
+        (void)StringCchCopyW(unpack.szFile, PATH_CCH, szTarget);
+        (void)StringCchCopyW(unpack.szTgdFile, PATH_CCH, plan.pszTgdFolder);
         unpack.FileSize = info.FileSize;
         unpack.bDeleteSrc = FALSE;
         if (!AppendEntry(plan, plan.vFilesToUncompress, unpack))
@@ -642,8 +644,9 @@ BOOL AppendUrlText(LPWSTR szUrl, size_t cchUrl, LPCWSTR szText)
             return FALSE;
         for (int i = 0; i < cb; ++i) {
             WCHAR szEscape[4];
-            StringCchPrintfW(szEscape, ARRAYSIZE(szEscape), L"%%%02X",
-                             static_cast<unsigned>(static_cast<BYTE>(szUtf8[i])));
+            // Three characters fit.
+            (void)StringCchPrintfW(szEscape, ARRAYSIZE(szEscape), L"%%%02X",
+                                   static_cast<unsigned>(static_cast<BYTE>(szUtf8[i])));
             if (FAILED(StringCchCatW(szUrl, cchUrl, szEscape)))
                 return FALSE;
         }
@@ -709,11 +712,15 @@ DWORD ReadDataStruct(const RUNCONTEXT& ctx, LPCWSTR szFile, DWORD dwSignOffset, 
     if (!plan) {
         DebugTrace(L"ReadDataStruct()->Catch Error!");
         dwResult = ERROR_OUTOFMEMORY;
+    } else if (FAILED(StringCchCopyW(plan->szLauncherDir, PATH_CCH, szFile))) {
+        // Files beside the package are looked for in its folder: never in a cut one.
+        DebugTrace(L"ReadDataStruct()->%s is too long", szFile);
+        dwResult = ERROR_FILENAME_EXCED_RANGE;
     } else {
         plan->pCtx = &ctx;
-        StringCchCopyW(plan->szLauncherDir, PATH_CCH, szFile);
         PathRemoveFileSpecW(plan->szLauncherDir);
-        StringCchCopyW(plan->szLauncherName, PATH_CCH, PathFindFileNameW(szFile));
+        // Fits: part of the path above.
+        (void)StringCchCopyW(plan->szLauncherName, PATH_CCH, PathFindFileNameW(szFile));
         plan->pszTgdFolder = szTgdFolder ? szTgdFolder : L"";
         plan->pszDataFolder = szDataFolder ? szDataFolder : L"";
         plan->bForceDownload = bForceDownload;

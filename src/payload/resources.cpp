@@ -1,6 +1,6 @@
 #include "payload/resources.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/blockcopy.h"
 #include "common/capacity.h"
 #include "common/checkedmath.h"
@@ -40,7 +40,8 @@ int ReadCorvelFrame(LPCWSTR szTheme)
     WCHAR szFrameName[PATH_CCH];
     GetPrivateProfileStringW(L"Dialog", L"FrameShape", L"Dialog.inf", szFrameName, PATH_CCH, szTheme);
     WCHAR szFrame[PATH_CCH];
-    StringCchCopyW(szFrame, PATH_CCH, szTheme);
+    // Same capacity.
+    (void)StringCchCopyW(szFrame, PATH_CCH, szTheme);
     PathRemoveFileSpecW(szFrame);
     if (!PathAppendW(szFrame, PathFindFileNameW(szFrameName)))
         return 0;
@@ -75,7 +76,8 @@ const WCHAR CT_FOLDER[] = L"CT";
 void GetCopyFolder(const RUNCONTEXT& ctx, LPWSTR szFolder, DWORD cchFolder)
 {
     if (ctx.zkTools.bZkcts && ctx.project.szTgdFolder[0])
-        StringCchCopyW(szFolder, cchFolder, ctx.project.szTgdFolder);
+        // Same capacity.
+        (void)StringCchCopyW(szFolder, cchFolder, ctx.project.szTgdFolder);
     else if (!PathCombineW(szFolder, ctx.szTempTRV, CT_FOLDER))
         szFolder[0] = L'\0';
 }
@@ -343,9 +345,10 @@ DWORD ExtractBinaryRes(RUNCONTEXT& ctx)
         // the configured name does.
         WCHAR szMember[PATH_CCH];
         WCHAR szBase[PATH_CCH];
-        StringCchCopyW(szMember, PATH_CCH, PathFindFileNameW(ctx.project.szLangFileName));
+        // Parts of a PATH_CCH path.
+        (void)StringCchCopyW(szMember, PATH_CCH, PathFindFileNameW(ctx.project.szLangFileName));
         PathRemoveExtensionW(szMember);
-        StringCchCopyW(szBase, PATH_CCH, szMember);
+        (void)StringCchCopyW(szBase, PATH_CCH, szMember);
         if (SUCCEEDED(StringCchCatW(szMember, PATH_CCH, PACK_EXTENSION)))
             dwCode = UnpackMember(ctx, szBinary, szMember, ctx.szTempTRV, FALSE);
         if (dwCode == ERROR_SUCCESS && szCopyFolder[0] &&
@@ -359,7 +362,8 @@ DWORD ExtractBinaryRes(RUNCONTEXT& ctx)
     WCHAR szLicense[PATH_CCH];
     if (!PathCombineW(szLicense, ctx.szTempTRV, PathFindFileNameW(ctx.project.szLicenseFile)))
         szLicense[0] = L'\0';
-    StringCchCopyW(ctx.project.szLicenseFile, PATH_CCH, szLicense);
+    // Same capacity.
+    (void)StringCchCopyW(ctx.project.szLicenseFile, PATH_CCH, szLicense);
     ctx.project.bLicense = ctx.project.szLicenseFile[0] && FileExists(ctx.project.szLicenseFile);
     DebugTrace(L"ExtractBinaryRes()->License=%d LicenseFile=%s", ctx.project.bLicense,
                ctx.project.szLicenseFile);

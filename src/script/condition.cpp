@@ -1,6 +1,6 @@
 #include "script/condition.h"
 #include <stdlib.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/trace.h"
@@ -71,7 +71,8 @@ void AddLabel(SCRIPTRUN& run, LPCWSTR szLabel)
     // A label that would not fit whole is left out.
     if (wcslen(run.szCondition) + wcslen(szLabel) >= ARRAYSIZE(run.szCondition))
         return;
-    StringCchCatW(run.szCondition, ARRAYSIZE(run.szCondition), szLabel);
+    // Checked above.
+    (void)StringCchCatW(run.szCondition, ARRAYSIZE(run.szCondition), szLabel);
 }
 
 // Reads the operator, the operand and the labels of a reading test and
@@ -91,7 +92,8 @@ void EvaluateReading(CScriptFields& fields, BOOL bComplete, LPCWSTR szValue, LPW
     BOOL bKnown;
     BOOL bHolds = CompareValue(szValue, szOperator, szOperand, &bKnown);
     if (bKnown)
-        StringCchCopyW(szLabel, SCRIPT_TEXT_CCH, bHolds ? szTrue : szFalse);
+        // Same capacity.
+        (void)StringCchCopyW(szLabel, SCRIPT_TEXT_CCH, bHolds ? szTrue : szFalse);
 }
 
 // Reads the expectation and the labels of an existence test.
@@ -113,7 +115,7 @@ void EvaluateExistence(CScriptFields& fields, BOOL bComplete, BOOL bExpandRest, 
     if (!bComplete || !fields.Valid())
         return;
     BOOL bExpected = ScriptCompareNoCase(szExpected, L"<TRUE>") == 0;
-    StringCchCopyW(szLabel, SCRIPT_TEXT_CCH, (!bExists == !bExpected) ? szTrue : szFalse);
+    (void)StringCchCopyW(szLabel, SCRIPT_TEXT_CCH, (!bExists == !bExpected) ? szTrue : szFalse);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "script/fields.h"
 #include <stdlib.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/trace.h"
 #include "state/pathvar.h"
 #include "state/state.h"
@@ -8,7 +8,8 @@
 BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, LPWSTR szTail,
                  size_t cchTail)
 {
-    StringCchCopyW(szHead, cchHead, szSource);
+    // A head that does not fit is refused by the caller.
+    (void)StringCchCopyW(szHead, cchHead, szSource);
     if (cchTail)
         szTail[0] = 0;
     LPWSTR pSep = wcschr(szHead, chSep);
@@ -17,14 +18,16 @@ BOOL SplitAtChar(LPCWSTR szSource, WCHAR chSep, LPWSTR szHead, size_t cchHead, L
     // Cut the head at the separator and hand the text after it to the tail,
     // taken from the source so that a head cut short loses nothing.
     *pSep = 0;
-    StringCchCopyW(szTail, cchTail, szSource + (pSep - szHead) + 1);
+    // Same capacity.
+    (void)StringCchCopyW(szTail, cchTail, szSource + (pSep - szHead) + 1);
     return TRUE;
 }
 
 void SetScriptResult(SCRIPTRUN& run, int iResult)
 {
-    StringCchPrintfW(run.ctx.szFunctionRetCode, ARRAYSIZE(run.ctx.szFunctionRetCode), L"%d",
-                     iResult);
+    // A number fits.
+    (void)StringCchPrintfW(run.ctx.szFunctionRetCode, ARRAYSIZE(run.ctx.szFunctionRetCode), L"%d",
+                           iResult);
 }
 
 long ScriptNumber(LPCWSTR szField)
@@ -47,7 +50,8 @@ BOOL CScriptFields::Next(LPWSTR szField, size_t cchField)
         m_bOverflow = TRUE;
     WCHAR szTail[SCRIPT_TEXT_CCH];
     BOOL bSplit = SplitAtChar(m_szRest, L',', szField, cchField, szTail, ARRAYSIZE(szTail));
-    StringCchCopyW(m_szRest, ARRAYSIZE(m_szRest), szTail);
+    // Same capacity.
+    (void)StringCchCopyW(m_szRest, ARRAYSIZE(m_szRest), szTail);
     return bSplit;
 }
 
@@ -115,7 +119,9 @@ BOOL ScriptPathAllowed(LPCWSTR szHandler, const SCRIPTPATH& path, GUARDOP op, BO
     WCHAR szFull[PATH_CCH];
     WCHAR szReason[GUARD_REASON_CCH];
     if (path.szEmptyVars[0])
-        StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing", path.szEmptyVars);
+        // A reason is only shown.
+        (void)StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing",
+                               path.szEmptyVars);
     else if (GuardPath(path.sz, op, bRecursive, szFull, szReason, ARRAYSIZE(szReason)))
         return TRUE;
     DebugTrace(L"%s(%s)->Refused: %s", szHandler, path.sz, szReason);

@@ -2,7 +2,7 @@
 #include "common/filecopy.h"
 #include <shlwapi.h>
 #include <stdlib.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/cancel.h"
 #include "common/filesys.h"
 #include "common/trace.h"
@@ -72,7 +72,8 @@ const ATTRTOKEN g_Attributes[] = {
 DWORD ParseOptions(LPCWSTR szText, unsigned uCommand, DWORD dwStart)
 {
     WCHAR szUpper[SCRIPT_TEXT_CCH];
-    StringCchCopyW(szUpper, ARRAYSIZE(szUpper), szText);
+    // Same capacity.
+    (void)StringCchCopyW(szUpper, ARRAYSIZE(szUpper), szText);
     ScriptUpper(szUpper);
     DWORD dwFlags = dwStart;
     for (const OPTIONTOKEN& option : g_Options)
@@ -84,7 +85,8 @@ DWORD ParseOptions(LPCWSTR szText, unsigned uCommand, DWORD dwStart)
 DWORD ParseAttributes(LPCWSTR szText)
 {
     WCHAR szUpper[SCRIPT_TEXT_CCH];
-    StringCchCopyW(szUpper, ARRAYSIZE(szUpper), szText);
+    // Same capacity.
+    (void)StringCchCopyW(szUpper, ARRAYSIZE(szUpper), szText);
     ScriptUpper(szUpper);
     DWORD dwAttributes = 0;
     for (const ATTRTOKEN& attribute : g_Attributes)
@@ -109,7 +111,8 @@ UINT CreateDirCommand(SCRIPTRUN& run, LPCWSTR szHandler, LPCWSTR szParams)
         return 0;
 
     WCHAR szPath[PATH_CCH];
-    StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
+    // Same capacity.
+    (void)StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
     UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && CreateAllDirectory(szPath);
     SetScriptResult(run, uResult);
     DebugTrace(L"%s(%s)->%d", szHandler, folder.sz, uResult);
@@ -148,7 +151,7 @@ UINT ChangeDir(SCRIPTRUN& run, LPCWSTR szParams)
         return 0;
 
     WCHAR szPath[PATH_CCH];
-    StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
+    (void)StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
     UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && SetCurrentDirectoryW(szPath);
     SetScriptResult(run, uResult);
     DebugTrace(L"ChangeDir(%s)->%d", folder.sz, uResult);
@@ -243,7 +246,7 @@ UINT ScriptCopyDir(SCRIPTRUN& run, LPCWSTR szParams)
     LPCWSTR szDestFolder = destFolder.sz;
     RemoveTrailingBackslash(szSource);
     WCHAR szDest[PATH_CCH], szPattern[PATH_CCH];
-    StringCchCopyW(szDest, ARRAYSIZE(szDest), szDestFolder);
+    (void)StringCchCopyW(szDest, ARRAYSIZE(szDest), szDestFolder);
     RemoveTrailingBackslash(szDest);
     BOOL bFits = SUCCEEDED(StringCchPrintfW(szDest, ARRAYSIZE(szDest), L"%s\\%s", szDest,
                                             PathFindFileNameW(szSource))) &&
@@ -329,7 +332,7 @@ UINT WriteIniFile(SCRIPTRUN& run, LPCWSTR szParams)
         WCHAR szCurrentDir[EXPAND_WORK_CCH] = L"<CURRENTDIR>";
         ExpandPathVar(run.ctx, szCurrentDir, ARRAYSIZE(szCurrentDir));
         WCHAR szRelative[PATH_CCH];
-        StringCchCopyW(szRelative, ARRAYSIZE(szRelative), szIni);
+        (void)StringCchCopyW(szRelative, ARRAYSIZE(szRelative), szIni);
         if (FAILED(StringCchPrintfW(szIni, ARRAYSIZE(ini.sz), L"%s\\%s", szCurrentDir,
                                     szRelative)))
             fields.Refuse();
@@ -437,18 +440,19 @@ void MaskDownLoadParams(LPCWSTR szParams, LPWSTR szOut, size_t cchOut)
     for (int iField = 0;; ++iField) {
         size_t cch = wcscspn(p, L",");
         WCHAR szField[SCRIPT_TEXT_CCH];
-        StringCchCopyNW(szField, ARRAYSIZE(szField), p, cch);
+        // Only traced.
+        (void)StringCchCopyNW(szField, ARRAYSIZE(szField), p, cch);
         WCHAR szMasked[SCRIPT_TEXT_CCH];
         if (iField == FIELD_URL)
             MaskUrlPassword(szField, szMasked, ARRAYSIZE(szMasked));
         else if (iField == FIELD_PASSWORD)
-            StringCchCopyW(szMasked, ARRAYSIZE(szMasked), MaskPassword(szField));
+            (void)StringCchCopyW(szMasked, ARRAYSIZE(szMasked), MaskPassword(szField));
         else
-            StringCchCopyW(szMasked, ARRAYSIZE(szMasked), szField);
-        StringCchCatW(szOut, cchOut, szMasked);
+            (void)StringCchCopyW(szMasked, ARRAYSIZE(szMasked), szField);
+        (void)StringCchCatW(szOut, cchOut, szMasked);
         if (!p[cch])
             break;
-        StringCchCatW(szOut, cchOut, L",");
+        (void)StringCchCatW(szOut, cchOut, L",");
         p += cch + 1;
     }
 }

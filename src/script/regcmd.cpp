@@ -1,6 +1,6 @@
 #include "script/regcmd.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/registry.h"
 #include "common/regguard.h"
 #include "common/trace.h"
@@ -26,7 +26,9 @@ BOOL KeyAllowed(LPCWSTR szHandler, HKEY hRoot, LPCWSTR szRoot, const SCRIPTKEY& 
 {
     WCHAR szReason[REGGUARD_REASON_CCH];
     if (key.szEmptyVars[0])
-        StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing", key.szEmptyVars);
+        // A reason is only shown.
+        (void)StringCchPrintfW(szReason, ARRAYSIZE(szReason), L"%s stood for nothing",
+                               key.szEmptyVars);
     else if (GuardRegistryKey(hRoot, key.sz, op, szReason, ARRAYSIZE(szReason)))
         return TRUE;
     DebugTrace(L"%s(%s,%s)->Refused: %s", szHandler, szRoot, key.sz, szReason);

@@ -1,6 +1,6 @@
 #include "script/script.h"
 #include <vector>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/cancel.h"
 #include "common/handles.h"
 #include "common/textcode.h"
@@ -69,7 +69,8 @@ void ParamsForTrace(LPCWSTR szName, LPCWSTR szParams, LPWSTR szOut, size_t cchOu
             return;
         }
     }
-    StringCchCopyW(szOut, cchOut, szParams);
+    // Only traced.
+    (void)StringCchCopyW(szOut, cchOut, szParams);
 }
 
 // Owns the open script file.

@@ -3,7 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <stdlib.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/errors.h"
 #include "common/filesys.h"
 #include "common/handles.h"
@@ -62,12 +62,13 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
     // Shortcut file: the file-name part of the name, with ".lnk" unless it
     // already ends so.
     WCHAR szFile[PATH_CCH];
-    StringCchCopyW(szFile, ARRAYSIZE(szFile), PathFindFileNameW(szName));
+    // Parts of a PATH_CCH path.
+    (void)StringCchCopyW(szFile, ARRAYSIZE(szFile), PathFindFileNameW(szName));
     if (ScriptCompareNoCase(PathFindExtensionW(szFile), L".lnk") != 0 &&
         FAILED(StringCchCatW(szFile, ARRAYSIZE(szFile), L".lnk")))
         return FALSE;
     WCHAR szDir[PATH_CCH], szPath[PATH_CCH];
-    StringCchCopyW(szDir, ARRAYSIZE(szDir), szFolder);
+    (void)StringCchCopyW(szDir, ARRAYSIZE(szDir), szFolder);
     RemoveTrailingBackslash(szDir);
     if (FAILED(StringCchPrintfW(szPath, ARRAYSIZE(szPath), L"%s\\%s", szDir, szFile))) {
         DebugTrace(L"CreateShortCut->Path too long!");
@@ -122,7 +123,8 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
 BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName)
 {
     WCHAR szDir[PATH_CCH], szPath[PATH_CCH];
-    StringCchCopyW(szDir, ARRAYSIZE(szDir), szFolder);
+    // Part of a PATH_CCH path.
+    (void)StringCchCopyW(szDir, ARRAYSIZE(szDir), szFolder);
     RemoveTrailingBackslash(szDir);
     LPCWSTR szExt = PathFindExtensionW(szName);
     HRESULT hr;
@@ -283,7 +285,8 @@ UINT ScriptExecuteFile(SCRIPTRUN& run, LPCWSTR szParams)
 
     // The options and everything after them, upper-cased.
     WCHAR szUpper[SCRIPT_TEXT_CCH * 2];
-    StringCchPrintfW(szUpper, ARRAYSIZE(szUpper), L"%s,%s", szOptions, fields.Rest());
+    // Room for both.
+    (void)StringCchPrintfW(szUpper, ARRAYSIZE(szUpper), L"%s,%s", szOptions, fields.Rest());
     ScriptUpper(szUpper);
     BOOL bNoWait = wcsstr(szUpper, L"<NOWAIT>") != nullptr;
     int nShowCmd = wcsstr(szUpper, L"<SW_HIDE>") ? SW_HIDE : SW_SHOWNORMAL;
@@ -291,14 +294,16 @@ UINT ScriptExecuteFile(SCRIPTRUN& run, LPCWSTR szParams)
                szVerb, szOptions, bNoWait);
     DebugTraceA("ScriptExecuteFile()->Show=%d", nShowCmd);
     if (!szVerb[0])
-        StringCchCopyW(szVerb, ARRAYSIZE(szVerb),
-                       g_OsVersion.dwMajorVersion < 6 ? L"open" : L"RunAs");
+        // Fits.
+        (void)StringCchCopyW(szVerb, ARRAYSIZE(szVerb),
+                             g_OsVersion.dwMajorVersion < 6 ? L"open" : L"RunAs");
     DebugTrace(L"FullFileName=%s", szFile);
     if (!ScriptLineRuns(fields))
         return 0;
 
     if (!szDir[0]) {
-        StringCchCopyW(szDir, ARRAYSIZE(szDir), szFile);
+        // Same capacity.
+        (void)StringCchCopyW(szDir, ARRAYSIZE(szDir), szFile);
         PathRemoveFileSpecW(szDir);
     }
     DWORD dwExitCode = 0;

@@ -1,6 +1,6 @@
 #include "state/config.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <stdlib.h>
 #include <vector>
 #include "common/profilefile.h"
@@ -33,7 +33,8 @@ void ReadText(LPCWSTR szSection, LPCWSTR szKey, LPWSTR szField, DWORD cchField, 
 {
     WCHAR szDefault[PATH_CCH] = L"";
     if (bKeepCurrent)
-        StringCchCopyW(szDefault, PATH_CCH, szField);
+        // Same capacity.
+        (void)StringCchCopyW(szDefault, PATH_CCH, szField);
     GetPrivateProfileStringW(szSection, szKey, szDefault, szField, cchField, szFile);
 }
 
@@ -67,7 +68,8 @@ void ReadTextAsWritten(LPCWSTR szSection, LPCWSTR szKey, LPWSTR szField, DWORD c
         while (cchValue && (pValue[cchValue - 1] == L' ' || pValue[cchValue - 1] == L'\t'))
             --cchValue;
         // A value longer than its field is cut, as the profile functions do.
-        StringCchCopyNW(szField, cchField, pValue, cchValue);
+        // A value longer than its field is cut, as the profile functions do.
+        (void)StringCchCopyNW(szField, cchField, pValue, cchValue);
         return;
     }
 }
@@ -104,7 +106,8 @@ void InitProjectInfo(RUNCONTEXT& ctx)
 {
     PROJECTINFO& pi = ctx.project;
     ZeroMemory(&pi, sizeof(pi));
-    StringCchCopyW(pi.szGuid, GUID_CCH, TRV_DEFAULT_GUID);
+    // Fits.
+    (void)StringCchCopyW(pi.szGuid, GUID_CCH, TRV_DEFAULT_GUID);
     pi.bCompress = 1;
     pi.uiCompressType = 0;
     pi.bDelFiles = 1;
@@ -197,7 +200,8 @@ BOOL ReadConfigFile(RUNCONTEXT& ctx, LPCWSTR szConfigFile, WORD wLangParam)
     if (ReadLanguages(f, ctx.languages) > 0) {
         int index = ChooseLanguage(ctx.languages, wLangParam, lcIDUser, pi.uiLanguageDefault);
         if (index >= 0) {
-            StringCchCopyW(pi.szLangFileName, PATH_CCH, ctx.languages[index].szFileName);
+            // Same capacity.
+            (void)StringCchCopyW(pi.szLangFileName, PATH_CCH, ctx.languages[index].szFileName);
             pi.uiLangIndex = static_cast<DWORD>(index);
         }
     }

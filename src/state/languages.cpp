@@ -1,6 +1,6 @@
 #include "state/languages.h"
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <stdlib.h>
 #include <memory>
 #include "common/trace.h"
@@ -44,7 +44,8 @@ DWORD ReadLanguages(LPCWSTR szConfigFile, std::vector<LanguageEntry>& languages)
             LanguageEntry entry = {};
             LPCWSTR pszEqual = wcschr(pszLine, L'=');
             if (pszEqual) {
-                StringCchCopyW(entry.szFileName, PATH_CCH, pszEqual + 1);
+                // A longer name is no file of the pack: it is not found.
+                (void)StringCchCopyW(entry.szFileName, PATH_CCH, pszEqual + 1);
                 StrTrimW(entry.szFileName, L" \t");
             }
             entry.lcID = ParseLangID(pszLine);
@@ -171,9 +172,11 @@ BOOL FormatUiText(UINT uID, LPWSTR szText, size_t cchText, const LPCWSTR* pArgs,
                 *pszOut++ = *psz;
         }
         *pszOut = L'\0';
-        StringCchCopyW(szText, cchText, pszFormatted);
+        // Shown texts: what does not fit is cut.
+        (void)StringCchCopyW(szText, cchText, pszFormatted);
     } else {
-        StringCchCopyW(szText, cchText, szFormat);  // a text the system would not format: as written
+        (void)StringCchCopyW(szText, cchText,
+                             szFormat);  // a text the system would not format: as written
     }
     if (pszFormatted)
         LocalFree(pszFormatted);
@@ -190,8 +193,9 @@ void LanguageDisplayName(DWORD lcID, LPWSTR szName, size_t cchName)
     WCHAR szCountry[PATH_CCH];
     if (!lcID || !GetLocaleInfoW(lcid, LOCALE_SNATIVELANGNAME, szLanguage, ARRAYSIZE(szLanguage)))
         return;
+    // A shown name: what does not fit is cut.
     if (GetLocaleInfoW(lcid, LOCALE_SNATIVECTRYNAME, szCountry, ARRAYSIZE(szCountry)) && *szCountry)
-        StringCchPrintfW(szName, cchName, L"%s (%s)", szLanguage, szCountry);
+        (void)StringCchPrintfW(szName, cchName, L"%s (%s)", szLanguage, szCountry);
     else
-        StringCchCopyW(szName, cchName, szLanguage);
+        (void)StringCchCopyW(szName, cchName, szLanguage);
 }

@@ -1,7 +1,7 @@
 #include "state/pathvar.h"
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <memory>
 #include <new>
 #include "common/filesys.h"
@@ -262,9 +262,10 @@ void InitPathVar(RUNCONTEXT& ctx)
     if (CheckWinNT()) {
         if (szWindows[0] && FAILED(StringCchPrintfW(szSystem16, PATH_CCH, L"%s\\system", szWindows)))
             szSystem16[0] = L'\0';
-        StringCchCopyW(szSystem32, PATH_CCH, ctx.szFolders[PV_SYSTEM]);
+        // Same capacity.
+        (void)StringCchCopyW(szSystem32, PATH_CCH, ctx.szFolders[PV_SYSTEM]);
     } else {
-        StringCchCopyW(szSystem16, PATH_CCH, ctx.szFolders[PV_SYSTEM]);
+        (void)StringCchCopyW(szSystem16, PATH_CCH, ctx.szFolders[PV_SYSTEM]);
         if (szWindows[0] && FAILED(StringCchPrintfW(szSystem32, PATH_CCH, L"%s\\system32", szWindows)))
             szSystem32[0] = L'\0';
     }
@@ -273,19 +274,20 @@ void InitPathVar(RUNCONTEXT& ctx)
     FillKnownFolders(ctx);
     // Before the known folders existed, downloads went to the desktop.
     if (!ctx.szFolders[PV_DOWNLOAD_ALLUSERS][0])
-        StringCchCopyW(ctx.szFolders[PV_DOWNLOAD_ALLUSERS], PATH_CCH,
-                       ctx.szFolders[PV_DESKTOP_ALLUSERS]);
+        (void)StringCchCopyW(ctx.szFolders[PV_DOWNLOAD_ALLUSERS], PATH_CCH,
+                             ctx.szFolders[PV_DESKTOP_ALLUSERS]);
     if (!ctx.szFolders[PV_DOWNLOAD_USER][0])
-        StringCchCopyW(ctx.szFolders[PV_DOWNLOAD_USER], PATH_CCH, ctx.szFolders[PV_DESKTOP_USER]);
+        (void)StringCchCopyW(ctx.szFolders[PV_DOWNLOAD_USER], PATH_CCH,
+                             ctx.szFolders[PV_DESKTOP_USER]);
 
     DWORD cch = GetModuleFileNameW(nullptr, ctx.szModuleFile, PATH_CCH);
     if (cch == 0 || cch >= PATH_CCH)
         ctx.szModuleFile[0] = L'\0';
-    StringCchCopyW(ctx.szModulePath, PATH_CCH, ctx.szModuleFile);
+    (void)StringCchCopyW(ctx.szModulePath, PATH_CCH, ctx.szModuleFile);
     PathRemoveFileSpecW(ctx.szModulePath);
-    StringCchCopyW(ctx.szModuleFileName, PATH_CCH, ctx.szModuleFile);
+    (void)StringCchCopyW(ctx.szModuleFileName, PATH_CCH, ctx.szModuleFile);
     PathStripPathW(ctx.szModuleFileName);
-    StringCchCopyW(ctx.szConfigFile, PATH_CCH, ctx.szModuleFile);
+    (void)StringCchCopyW(ctx.szConfigFile, PATH_CCH, ctx.szModuleFile);
     if (ctx.szConfigFile[0] && !PathRenameExtensionW(ctx.szConfigFile, L".cfg"))
         ctx.szConfigFile[0] = L'\0';
 
@@ -351,7 +353,8 @@ BOOL ExpandPathVar(const RUNCONTEXT& ctx, LPWSTR szText, DWORD cchText, LPWSTR s
     if (!buffer)
         return FALSE;  // out of memory: the text stays as it was
     WCHAR* szWork = buffer.get();
-    StringCchCopyNW(szWork, cchWork, szText, cchOriginal);
+    // The work buffer is larger than the text.
+    (void)StringCchCopyNW(szWork, cchWork, szText, cchOriginal);
 
     WCHAR szNumber[NUMBER_CCH];
     for (const PLACEHOLDER& entry : PLACEHOLDERS) {
@@ -368,7 +371,8 @@ BOOL ExpandPathVar(const RUNCONTEXT& ctx, LPWSTR szText, DWORD cchText, LPWSTR s
         case VS_EXITCODE:
             if (!wcsstr(szWork, entry.szName))
                 continue;
-            StringCchPrintfW(szNumber, NUMBER_CCH, L"%d", static_cast<int>(ExitCode()));
+            // A number fits.
+            (void)StringCchPrintfW(szNumber, NUMBER_CCH, L"%d", static_cast<int>(ExitCode()));
             szValue = szNumber;
             break;
         case VS_HWND:
@@ -377,8 +381,8 @@ BOOL ExpandPathVar(const RUNCONTEXT& ctx, LPWSTR szText, DWORD cchText, LPWSTR s
             // Eight hex digits from either launcher: window handles fit in 32
             // bits on 64-bit Windows too, and a setup program of either
             // architecture reads the same text.
-            StringCchPrintfW(szNumber, NUMBER_CCH, L"%08X",
-                             static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_hStatusWnd)));
+            (void)StringCchPrintfW(szNumber, NUMBER_CCH, L"%08X",
+                                   static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_hStatusWnd)));
             szValue = szNumber;
             break;
         case VS_SETUPZK:
@@ -386,15 +390,17 @@ BOOL ExpandPathVar(const RUNCONTEXT& ctx, LPWSTR szText, DWORD cchText, LPWSTR s
                 continue;
             szNumber[0] = L'\0';
             if (IsVistaOrMore())
-                StringCchPrintfW(szNumber, SETUPZK_CCH, L"/SETUPZK:%u",
-                                 static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_hStatusWnd)));
+                (void)StringCchPrintfW(
+                    szNumber, SETUPZK_CCH, L"/SETUPZK:%u",
+                    static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_hStatusWnd)));
             szValue = szNumber;
             break;
         }
         if (szEmptyVars && !*szValue && wcsstr(szWork, entry.szName)) {
             if (*szEmptyVars)
-                StringCchCatW(szEmptyVars, cchEmptyVars, L" ");
-            StringCchCatW(szEmptyVars, cchEmptyVars, entry.szName);
+                // Only named in a refusal.
+                (void)StringCchCatW(szEmptyVars, cchEmptyVars, L" ");
+            (void)StringCchCatW(szEmptyVars, cchEmptyVars, entry.szName);
         }
         ReplaceAll(szWork, cchWork, entry.szName, szValue, 0);
     }
@@ -404,6 +410,7 @@ BOOL ExpandPathVar(const RUNCONTEXT& ctx, LPWSTR szText, DWORD cchText, LPWSTR s
         return FALSE;
     if (cchResult >= cchText)
         DebugTrace(L"ExpandPathVar()->text cut to %u characters", static_cast<unsigned>(cchText - 1));
-    StringCchCopyNW(szText, cchText, szWork, cchResult);
+    // A cut is traced above.
+    (void)StringCchCopyNW(szText, cchText, szWork, cchResult);
     return TRUE;
 }

@@ -1,6 +1,6 @@
 #include "ui/htmltext.h"
 #include <shellapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/trace.h"
 
 namespace {
@@ -21,6 +21,7 @@ struct HTMLLINK {
     WCHAR szTarget[HTML_LINK_TARGET_CCH];
     int nId;
     BOOL bVisited;
+    BOOL bCut;  // the target did not fit: cut short it would open another page
 };
 
 // Per control: its links (recorded at the first paint) and its previous
@@ -359,13 +360,15 @@ void CHtmlRenderer::StartLink(const WCHAR* p, const WCHAR* end)
             HTMLLINK& link = m_pLinks->links[m_iLink];
             SetRectEmpty(&link.rc);
             link.bVisited = FALSE;
+            link.bCut = FALSE;
             link.nId = 0;
             link.szTarget[0] = L'\0';
             if (IsNumber(pTarget, end)) {
                 link.nId = _wtoi(pTarget);
             } else if (pTarget < end) {
                 size_t cch = static_cast<size_t>(end - pTarget);
-                StringCchCopyNW(link.szTarget, HTML_LINK_TARGET_CCH, pTarget, cch);
+                link.bCut =
+                    FAILED(StringCchCopyNW(link.szTarget, HTML_LINK_TARGET_CCH, pTarget, cch));
             }
         }
         PushColor(LINK_COLOR);
@@ -439,8 +442,8 @@ void CHtmlRenderer::OnWord(const WCHAR* p, int cch)
             int cchTarget = cch;
             while (cchTarget > 0 && IsHtmlSpace(p[cchTarget - 1]))
                 --cchTarget;
-            StringCchCopyNW(link.szTarget, HTML_LINK_TARGET_CCH, p,
-                            static_cast<size_t>(cchTarget));
+            link.bCut = FAILED(StringCchCopyNW(link.szTarget, HTML_LINK_TARGET_CCH, p,
+                                               static_cast<size_t>(cchTarget)));
         }
     }
 
@@ -544,6 +547,12 @@ LRESULT EraseThroughParent(HWND hWnd, HTMLLINKSTATE* pState, WPARAM wParam, LPAR
 void ClickLink(HWND hWnd, HTMLLINKSTATE* pState, int iLink)
 {
     HTMLLINK& link = pState->links[iLink];
+    if (link.bCut) {
+        DebugTrace(
+            L"HTMLControl()->Link %d: its target is longer than %u characters, nothing opened",
+            iLink + 1, static_cast<unsigned>(HTML_LINK_TARGET_CCH - 1));
+        return;
+    }
     NMHTMLLINK nm = {};
     nm.hdr.hwndFrom = hWnd;
     nm.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(hWnd));

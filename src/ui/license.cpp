@@ -1,7 +1,7 @@
 #include "ui/license.h"
 #include <commdlg.h>
 #include <richedit.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include <vector>
 #include "common/handles.h"
 #include "common/textcode.h"

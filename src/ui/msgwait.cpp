@@ -1,5 +1,5 @@
 #include "ui/msgwait.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/cancel.h"
 #include "common/trace.h"
 #include "state/state.h"
@@ -185,8 +185,9 @@ HWND OpenMsgWait(HINSTANCE hInst, LPCWSTR szTitle, LPCWSTR szMessage, DWORD dwFl
     }
     pRequest->hInst = hInst;
     pRequest->dwFlags = dwFlags;
-    StringCchCopyW(pRequest->szTitle, TITLE_CCH, szTitle ? szTitle : L"");
-    StringCchCopyW(pRequest->szMessage, TITLE_CCH, szMessage ? szMessage : L"");
+    // Only shown.
+    (void)StringCchCopyW(pRequest->szTitle, TITLE_CCH, szTitle ? szTitle : L"");
+    (void)StringCchCopyW(pRequest->szMessage, TITLE_CCH, szMessage ? szMessage : L"");
     pRequest->hReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
     DWORD dwThreadId = 0;

@@ -1,6 +1,6 @@
 #include "ui/progress.h"
 #include <commctrl.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/osversion.h"
 #include "common/trace.h"
 
@@ -90,7 +90,8 @@ void CSetupProgress::SendPercent(HWND hText, SHOWNVALUE& shown, int iPercent)
     if (IsShown(shown, hText, static_cast<DWORD>(iPercent)))
         return;
     WCHAR szPercent[PERCENT_CCH];
-    StringCchPrintfW(szPercent, PERCENT_CCH, L"%d%%", iPercent);
+    // A percentage fits.
+    (void)StringCchPrintfW(szPercent, PERCENT_CCH, L"%d%%", iPercent);
     SendMessageW(hText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(szPercent));
 }
 

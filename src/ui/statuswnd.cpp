@@ -1,7 +1,7 @@
 #include "ui/statuswnd.h"
 #include <shellapi.h>
 #include <shlwapi.h>
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/cancel.h"
 #include "common/osversion.h"
 #include "common/trace.h"
@@ -325,7 +325,8 @@ void OnSetupLaunch(HWND hDlg)
     if (!PathFileExistsW(szFile))
         return;
     WCHAR szDir[PATH_CCH];
-    StringCchCopyW(szDir, ARRAYSIZE(szDir), szFile);
+    // Same capacity.
+    (void)StringCchCopyW(szDir, ARRAYSIZE(szDir), szFile);
     PathRemoveFileSpecW(szDir);
     LaunchForSetupProgram(hDlg, szFile, L"", szDir, L"open", FALSE,
                           static_cast<int>(ParamOf(hDlg)->pCtx->project.uiExeWinDisplay));
@@ -355,11 +356,12 @@ void OnLaunchRequest(HWND hDlg, const COPYDATASTRUCT* pCds)
     DebugTrace(L"StatusProc()->WM_COPYDATA - File=%s", pData->szFile);
     if (PathFileExistsW(pData->szFile)) {
         if (!*pData->szDirectory) {
-            StringCchCopyW(pData->szDirectory, PATH_CCH, pData->szFile);
+            (void)StringCchCopyW(pData->szDirectory, PATH_CCH, pData->szFile);
             PathRemoveFileSpecW(pData->szDirectory);
         }
         if (!*pData->szVerb || (!lstrcmpiW(pData->szVerb, L"runas") && !IsVistaOrMore()))
-            StringCchCopyW(pData->szVerb, PATH_CCH, L"open");
+            // Fits.
+            (void)StringCchCopyW(pData->szVerb, PATH_CCH, L"open");
         int nShow = pData->dwShowCmd ? static_cast<int>(pData->dwShowCmd) : SHOW_NORMAL_DEFAULT;
         LaunchForSetupProgram(hDlg, pData->szFile, pData->szCmdLine, pData->szDirectory,
                               pData->szVerb, pData->dwWait != 0, nShow);

@@ -1,5 +1,5 @@
 #include "ui/tray.h"
-#include <strsafe.h>
+#include "common/boundedtext.h"
 #include "common/trace.h"
 
 #define TRAY_WINDOW_CLASS L"TrayIconClass"
@@ -18,7 +18,8 @@ void CopyField(WCHAR (&szField)[N], LPCWSTR szText)
 {
     szField[0] = L'\0';
     if (szText)
-        StringCchCopyW(szField, N, szText);
+        // The shell shows what fits its field.
+        (void)StringCchCopyW(szField, N, szText);
 }
 
 }  // namespace

@@ -146,6 +146,18 @@ class CommandLineTest(unittest.TestCase):
         with open(existing) as f:
             self.assertEqual(f.read(), "not a folder\n")
 
+    def test_a_command_line_longer_than_the_run_keeps_runs_nothing(self):
+        # Cut at 7999 characters, /X: would name another folder: nothing is
+        # extracted or started, and the code says why (206).
+        folder = harness.win_path(os.path.join(self.work, "out"))
+        args = '/S /SUPPRESSMSGBOXES /X:"%s" /CMDLINE:"%s"' % (folder, "a" * 8000)
+        code, run = self.run_line(args)
+        self.assertEqual(code, 206, run.messages()[-20:])
+        self.assertIn("WinMain()->The command line is longer than 7999 characters: nothing done",
+                      run.messages())
+        self.assertFalse(os.path.exists(runkit.linux_path(folder)))
+        self.assertFalse(os.path.exists(self.record))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -29,10 +29,11 @@ TEST(SplitURL, TableOfUrls)
     const std::wstring longUser = L"ftp://" + std::wstring(40, L'u') + L":" + std::wstring(40, L'p') +
                                   L"@ftp.example.com/f.bin";
     const std::wstring longPartial = longHost + L"/x.bin";
-    const std::wstring cutPath = (L"/" + longName).substr(0, URL_PATH_CCH - 1);
-    const std::wstring cutUser(URL_USER_CCH - 1, L'u');
-    const std::wstring cutPassword(URL_PASSWORD_CCH - 1, L'p');
-    const std::wstring cutHost = longHost.substr(0, URL_HOST_CCH - 1);
+    const std::wstring fitPath = (L"/" + longName).substr(0, URL_PATH_CCH - 1);
+    const std::wstring fitUser(URL_USER_CCH - 1, L'u');
+    const std::wstring fitPassword(URL_PASSWORD_CCH - 1, L'p');
+    const std::wstring fitPathUrl = L"http://example.com" + fitPath;
+    const std::wstring fitUserUrl = L"ftp://" + fitUser + L":" + fitPassword + L"@ftp.example.com/f.bin";
     const SplitCase cases[] = {
         // Every scheme, with and without login and port.
         {L"http://www.example.com/pub/setup.exe", L"www.example.com", L"/pub/setup.exe", L"", L"", 3, 0},
@@ -61,11 +62,14 @@ TEST(SplitURL, TableOfUrls)
         {L"no-dot-host/path/file.exe", L"", L"", L"", L"", -1, 0},
         {L"", L"", L"", L"", L"", -1, 0},
         {L"/only/a/path", L"", L"", L"", L"", -1, 0},
-        // Longer parts are cut to their capacities.
-        {longPath.c_str(), L"example.com", cutPath.c_str(), L"", L"",
-         3, 0},
-        {longUser.c_str(), L"ftp.example.com", L"/f.bin", cutUser.c_str(), cutPassword.c_str(), 1, 0},
-        {longPartial.c_str(), cutHost.c_str(), L"/x.bin", L"", L"", -2, 0},
+        // A part longer than its field is not used at all: cut, it would
+        // name another file, server or account (the trace says so).
+        {longPath.c_str(), L"", L"", L"", L"", -1, 0},
+        {longUser.c_str(), L"", L"", L"", L"", -1, 0},
+        {longPartial.c_str(), L"", L"", L"", L"", -1, 0},
+        // The longest parts that fit are kept whole.
+        {fitPathUrl.c_str(), L"example.com", fitPath.c_str(), L"", L"", 3, 0},
+        {fitUserUrl.c_str(), L"ftp.example.com", L"/f.bin", fitUser.c_str(), fitPassword.c_str(), 1, 0},
     };
     for (const SplitCase& c : cases) {
         SCOPED_TRACE(Narrow(c.url));
@@ -142,6 +146,14 @@ TEST(MaskUrlPassword, OnlyThePasswordIsHidden)
     EXPECT_STREQ(MaskPassword(L"secret"), L"***");
     EXPECT_STREQ(MaskPassword(L""), L"");
     EXPECT_STREQ(MaskPassword(nullptr), L"");
+}
+
+TEST(SplitURL, APartTooLongIsRefusedInTheTrace)
+{
+    tracesink::Clear();
+    const std::wstring url = L"http://example.com/" + std::wstring(300, L'a');
+    EXPECT_EQ(SplitURL(url.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+    EXPECT_TRUE(tracesink::Contains("SplitURL()->A part of the URL is longer than its field: not used"));
 }
 
 TEST(SplitURL, EveryOutputMayBeNull)

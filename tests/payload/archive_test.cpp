@@ -370,6 +370,18 @@ TEST_F(ArchiveTest, OneMemberOfACabinet)
     EXPECT_EQ(Tree(Path(L"ansi")), std::vector<std::wstring>{L"setup.ini"});
 }
 
+// A target of 259 characters leaves no room for the backslash that its
+// members' names follow: cut, they would land beside it. Nothing is written.
+TEST_F(ArchiveTest, ATargetWithoutRoomForItsBackslashUnpacksNothing)
+{
+    std::wstring cab = MakeCab(L"room.cab");
+    std::wstring target = Path(L"r");
+    target += std::wstring(PATH_CCH - 1 - target.size(), L'r');
+    EXPECT_EQ(UnPackCABFile(cab.c_str(), target.c_str(), L"", FALSE),
+              static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_FALSE(FolderExists(target.c_str()));
+}
+
 TEST_F(ArchiveTest, ReadOnlyTargetsAreReplacedLockedOnesFailTheArchive)
 {
     std::wstring cab = MakeCab(L"data.cab");
