@@ -65,21 +65,22 @@ DWORD ReportLastError(LPCWSTR szOperation, DWORD dwError)
     return dwError;
 }
 
-void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError)
+void SystemErrorText(DWORD dwError, LPWSTR szBuffer, size_t cchBuffer)
 {
     if (!szBuffer || cchBuffer == 0)
         return;
+    szBuffer[0] = L'\0';
     LPWSTR szSystem = nullptr;
     FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                        FORMAT_MESSAGE_IGNORE_INSERTS,
                    nullptr, dwError, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&szSystem), 0,
                    nullptr);
-    // A system message is only shown or traced: cut when long.
-    (void)StringCchPrintfW(szBuffer, cchBuffer, L"(%d) %s", dwError, szSystem ? szSystem : L"");
-    TrimTrailingBlanks(szBuffer);
-    if (szSystem)
-        LocalFree(szSystem);
-    DebugTrace(L"%s", szBuffer);
+    if (!szSystem)
+        return;
+    TrimTrailingBlanks(szSystem);
+    // A system message is only shown: cut when long.
+    (void)StringCchCopyW(szBuffer, cchBuffer, szSystem);
+    LocalFree(szSystem);
 }
 
 void TrimTrailingBlanks(LPWSTR szText)

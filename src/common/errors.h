@@ -10,9 +10,9 @@ DWORD ReportLastError(LPCWSTR szOperation, DWORD dwError);
 // never reads as success.
 [[nodiscard]] DWORD LastErrorOr(DWORD dwFallback);
 
-// "(code) system text" for a Win32 error code, without the line end the
-// system puts after its text; also traced.
-void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError);
+// The system's words for a Win32 error code, without the line end it puts
+// after them; empty when it has none. Only shown: cut to the buffer.
+void SystemErrorText(DWORD dwError, LPWSTR szBuffer, size_t cchBuffer);
 
 // Cuts blanks, tabs and line ends off the end of a text shown to the user.
 void TrimTrailingBlanks(LPWSTR szText);

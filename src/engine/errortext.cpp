@@ -81,19 +81,12 @@ void AppendCodeLine(ERRORKIND kind, DWORD dwCode, LPWSTR szText, size_t cchText)
         // The box text: what does not fit is cut.
         (void)StringCchCopyW(szLine, ARRAYSIZE(szLine), szCode);
     if (kind == ERRORKIND_OTHER || kind == ERRORKIND_TARGET) {
-        LPWSTR pszSystem = nullptr;
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, dwCode, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&pszSystem), 0,
-                       nullptr);
-        if (pszSystem) {
-            TrimTrailingBlanks(pszSystem);
-            if (*pszSystem) {
-                (void)StringCchCatW(szLine, ARRAYSIZE(szLine), L" (");
-                (void)StringCchCatW(szLine, ARRAYSIZE(szLine), pszSystem);
-                (void)StringCchCatW(szLine, ARRAYSIZE(szLine), L")");
-            }
-            LocalFree(pszSystem);
+        WCHAR szSystem[TITLE_TEXT_CCH];
+        SystemErrorText(dwCode, szSystem, ARRAYSIZE(szSystem));
+        if (*szSystem) {
+            (void)StringCchCatW(szLine, ARRAYSIZE(szLine), L" (");
+            (void)StringCchCatW(szLine, ARRAYSIZE(szLine), szSystem);
+            (void)StringCchCatW(szLine, ARRAYSIZE(szLine), L")");
         }
     }
     (void)StringCchCatW(szText, cchText, L"\n\n");

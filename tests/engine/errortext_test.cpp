@@ -163,8 +163,8 @@ TEST_F(ErrorTextTest, NoBoxIsOnlyTheSystemsText)
                 SCOPED_TRACE(Utf8(lib.file) + " " + std::to_string(code));
                 std::wstring text = Text(ErrorKindOf(code, download), code, L"C:\\Target", 1 << 20);
                 WCHAR szSystem[MESSAGE_TEXT_CCH];
-                FormatSystemError(szSystem, ARRAYSIZE(szSystem), code);
-                EXPECT_NE(szSystem, text);
+                SystemErrorText(code, szSystem, ARRAYSIZE(szSystem));
+                EXPECT_NE(L"(" + std::to_wstring(code) + L") " + szSystem, text);
                 EXPECT_NE(L'(', text[0]) << Utf8(text);
                 EXPECT_NE(std::wstring::npos, text.find(kProduct)) << Utf8(text);
                 EXPECT_GT(text.find(L"\n"), 20u) << Utf8(text);
