@@ -16,6 +16,8 @@
 #include "common/runfiles.h"
 #include "common/trace.h"
 #include "engine/errortext.h"
+#include "net/connectivity.h"
+#include "net/url.h"
 #include "payload/itemcheck.h"
 #include "payload/plan.h"
 #include "payload/resources.h"
@@ -58,6 +60,19 @@ bool GoingOn(const WorkerRun& run)
 BOOL LoadUiString(UINT uId, LPWSTR szBuffer, size_t cchBuffer)
 {
     return LoadStringEx(hInstRes, uId, szBuffer, static_cast<int>(cchBuffer), 0);
+}
+
+// The connection check runs beside the rest of the run, for the host the
+// package's web files come from; whatever needs it waits for its answer.
+// It starts with the run rather than before the status window: loading the
+// Internet library would hold up the window's creation.
+void StartConnectionCheckForPackage(const RUNCONTEXT& ctx)
+{
+    WCHAR szHostName[URL_HOST_CCH] = L"";
+    if (*ctx.project.szWebDownloadUrl)
+        SplitURL(ctx.project.szWebDownloadUrl, szHostName, nullptr, nullptr, nullptr, nullptr,
+                 nullptr);
+    StartConnectionCheck(szHostName[0] ? szHostName : nullptr);
 }
 
 void ExtractPayload(WorkerRun& run)
@@ -357,6 +372,7 @@ DWORD RunSetup(IRunView& view, SETUPRUN& setup)
     WorkerRun run(view, setup);
     // The shell calls of the launch want COM on the calling thread.
     HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    StartConnectionCheckForPackage(run.ctx);
     run.view.Begin();
     ExtractPayload(run);
     // A failed or cancelled extraction leaves a folder that was not the

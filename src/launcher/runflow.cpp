@@ -23,7 +23,6 @@
 #include "state/runcontext.h"
 #include "state/state.h"
 #include "net/connectivity.h"
-#include "net/url.h"
 #include "payload/archive.h"
 #include "payload/resources.h"
 #include "payload/trailer.h"
@@ -281,17 +280,6 @@ void ReadConfiguration(RunState& run)
     // A file that is not there leaves the defaults; the checks above and
     // CheckConfiguration say what that means for the run.
     (void)ReadConfigFile(run.ctx, run.ctx.szConfigFile, run.wLangParam);
-}
-
-// The connection check runs beside the rest of the run, for the host the
-// package's web files come from; whatever needs it waits for its answer.
-void StartConnectionCheckForPackage(const RunState& run)
-{
-    WCHAR szHostName[URL_HOST_CCH] = L"";
-    if (*run.ctx.project.szWebDownloadUrl)
-        SplitURL(run.ctx.project.szWebDownloadUrl, szHostName, nullptr, nullptr, nullptr, nullptr,
-                 nullptr);
-    StartConnectionCheck(szHostName[0] ? szHostName : nullptr);
 }
 
 // The GUID names a mutex and folders: anything but GUID form is not used.
@@ -860,7 +848,6 @@ Next StartUp(RunState& run)
         return Next::Shutdown;
     }
     CheckGuid(run);
-    StartConnectionCheckForPackage(run);
     if (TakeProjectMutex(run) == Next::Shutdown)
         return Next::Shutdown;
     ApplyNoResume(run);
