@@ -297,7 +297,7 @@ DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)
     }
     OSVERSIONINFOEXW osvi;
     BOOL bExtended = FALSE;
-    if (!QueryOSVersion(osvi, &bExtended)) {
+    if (QueryOSVersion(osvi, &bExtended) != ERROR_SUCCESS) {
         DebugTraceA("ReadLockedFiles()->OSVERSIONINFOEX failed");
         return 0;
     }

@@ -458,7 +458,7 @@ BOOL RemoveAtRestart(LPCWSTR szPath)
         return FALSE;
     OSVERSIONINFOEXW osvi;
     BOOL bExtended = FALSE;
-    if (!QueryOSVersion(osvi, &bExtended)) {
+    if (QueryOSVersion(osvi, &bExtended) != ERROR_SUCCESS) {
         DebugTraceA("ReadLockedFiles()->OSVERSIONINFOEX failed");
         return FALSE;
     }

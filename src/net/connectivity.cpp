@@ -120,7 +120,7 @@ DWORD WinsockLevelForVersion(DWORD dwMajor, DWORD dwMinor)
 DWORD GetWinsockLevel()
 {
     DWORD dwMajor = 0, dwMinor = 0;
-    if (!GetOSVersion(&dwMajor, &dwMinor))
+    if (GetOSVersion(&dwMajor, &dwMinor) != ERROR_SUCCESS)
         return 0;
     return WinsockLevelForVersion(dwMajor, dwMinor);
 }
