@@ -268,11 +268,11 @@ BOOL WalkFolder(LPCWSTR szFolder, LPCWSTR szName, BOOL bRecursive, IFolderVisito
 
 DWORD CodePagePathOf(LPCWSTR szPath, LPSTR szOut, int cbOut)
 {
-    if (WideToCodePage(szPath, szOut, cbOut, CP_ACP))
+    if (WideToCodePage(szPath, szOut, cbOut, CP_ACP) == ERROR_SUCCESS)
         return ERROR_SUCCESS;
     WCHAR szShort[PATH_CCH];
     DWORD cch = GetShortPathNameW(szPath, szShort, PATH_CCH);
-    if (cch > 0 && cch < PATH_CCH && WideToCodePage(szShort, szOut, cbOut, CP_ACP))
+    if (cch > 0 && cch < PATH_CCH && WideToCodePage(szShort, szOut, cbOut, CP_ACP) == ERROR_SUCCESS)
         return ERROR_SUCCESS;
     return ERROR_NO_UNICODE_TRANSLATION;
 }

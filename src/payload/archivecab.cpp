@@ -200,7 +200,7 @@ BOOL HeaderNameToWide(LPCSTR szName, LPWSTR szOut, int cchOut)
 {
     const BYTE* p = reinterpret_cast<const BYTE*>(szName ? szName : "");
     UINT uCodePage = IsValidUtf8(p, strlen(szName ? szName : "")) ? CP_UTF8 : CP_ACP;
-    return NameToWide(szName, szOut, cchOut, uCodePage);
+    return NameToWide(szName, szOut, cchOut, uCodePage) == ERROR_SUCCESS;
 }
 
 // The wide path behind a path the decoder hands back: our folder and the
@@ -339,7 +339,7 @@ HFDI CreateFdi(const FDIAPI* pApi, ERF* pErf)
 BOOL EntryNameW(const FDINOTIFICATION* pfdin, WCHAR (&wszName)[PATH_CCH])
 {
     UINT uCodePage = (pfdin->attribs & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
-    return NameToWide(pfdin->psz1, wszName, PATH_CCH, uCodePage);
+    return NameToWide(pfdin->psz1, wszName, PATH_CCH, uCodePage) == ERROR_SUCCESS;
 }
 
 // Where a member lands, or FALSE when its name is refused. The path may
@@ -773,9 +773,10 @@ DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract
     WCHAR wszCabinet[PATH_CCH];
     WCHAR wszTargetDir[PATH_CCH];
     WCHAR wszFileToExtract[PATH_CCH];
-    if (!szCabinet || !szTargetDir || !NameToWide(szCabinet, wszCabinet, PATH_CCH, CP_ACP) ||
-        !NameToWide(szTargetDir, wszTargetDir, PATH_CCH, CP_ACP) ||
-        !NameToWide(szFileToExtract, wszFileToExtract, PATH_CCH, CP_ACP))
+    if (!szCabinet || !szTargetDir ||
+        NameToWide(szCabinet, wszCabinet, PATH_CCH, CP_ACP) != ERROR_SUCCESS ||
+        NameToWide(szTargetDir, wszTargetDir, PATH_CCH, CP_ACP) != ERROR_SUCCESS ||
+        NameToWide(szFileToExtract, wszFileToExtract, PATH_CCH, CP_ACP) != ERROR_SUCCESS)
         return ERROR_INVALID_PARAMETER;
     return UnPackCABFile(wszCabinet, wszTargetDir, wszFileToExtract, bRestoreFolders);
 }

@@ -62,7 +62,7 @@ BOOL CurrentEntry(unzFile zip, unz_file_info64& info, WCHAR (&wszName)[PATH_CCH]
         return FALSE;
     szName[info.size_filename] = '\0';
     UINT uCodePage = (info.flag & ZIP_FLAG_UTF8) ? CP_UTF8 : CP_OEMCP;
-    return NameToWide(szName, wszName, PATH_CCH, uCodePage);
+    return NameToWide(szName, wszName, PATH_CCH, uCodePage) == ERROR_SUCCESS;
 }
 
 // The code of a minizip failure: memory, else damage.
