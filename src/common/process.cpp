@@ -83,8 +83,9 @@ BOOL IsSpared(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, const SPARE* pSpare)
     WCHAR szPath[PATH_CCH];
     WCHAR szImage[PATH_CCH];
     WCHAR szSpare[PATH_CCH];
-    if (!ProcessImagePath(pSnapshot, dwPid, szPath, ARRAYSIZE(szPath)) || !NormalisePath(szPath, szImage) ||
-        !NormalisePath(pSpare->szSpare, szSpare))
+    if (!ProcessImagePath(pSnapshot, dwPid, szPath, ARRAYSIZE(szPath)) ||
+        NormalisePath(szPath, szImage) != ERROR_SUCCESS ||
+        NormalisePath(pSpare->szSpare, szSpare) != ERROR_SUCCESS)
         return FALSE;
     if (_wcsnicmp(szImage, szSpare, wcslen(szSpare)) != 0)
         return FALSE;
@@ -239,7 +240,7 @@ DWORD FindProcessByImage(LPCWSTR szImage)
         WCHAR szPath[PATH_CCH];
         WCHAR szNormal[PATH_CCH];
         if (ProcessImagePath(pSnapshot, pe.th32ProcessID, szPath, ARRAYSIZE(szPath)) &&
-            NormalisePath(szPath, szNormal) && lstrcmpiW(szNormal, szImage) == 0)
+            NormalisePath(szPath, szNormal) == ERROR_SUCCESS && lstrcmpiW(szNormal, szImage) == 0)
             return pe.th32ProcessID;
     }
     return 0;
@@ -363,7 +364,8 @@ BOOL KillModule(LPCWSTR szProgram, LPCWSTR szSpare, LPCWSTR szOwn)
 BOOL KillModuleByPath(LPCWSTR szImage)
 {
     WCHAR szNormal[PATH_CCH];
-    DWORD dwPid = NormalisePath(szImage, szNormal) ? FindProcessByImage(szNormal) : 0;
+    DWORD dwPid =
+        NormalisePath(szImage, szNormal) == ERROR_SUCCESS ? FindProcessByImage(szNormal) : 0;
     if (!dwPid) {
         DebugTrace(L"KillModule(%s)->No process to end", szImage);
         return FALSE;
