@@ -133,8 +133,11 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
                 bResume = FALSE;
             } else {
                 ullDone = static_cast<ULONGLONG>(liSize.QuadPart);
-                if (!SeekToEnd(hTarget.Get()) || !SeekTo(hSource.Get(), ullDone)) {
-                    ReportLastError(L"SetFilePointerEx", GetLastError());
+                DWORD dwSeek = SeekToEnd(hTarget.Get());
+                if (dwSeek == ERROR_SUCCESS)
+                    dwSeek = SeekTo(hSource.Get(), ullDone);
+                if (dwSeek != ERROR_SUCCESS) {
+                    ReportLastError(L"SetFilePointerEx", dwSeek);
                     bResume = FALSE;
                 }
             }
@@ -178,8 +181,9 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
         }
         NoteRunFile(szTo);
         SetFileTime(hTarget.Get(), &ftSource, nullptr, &ftSource);
-        if (!SeekTo(hSource.Get(), 0))
-            return ReportLastError(L"SetFilePointerEx", GetLastError());
+        DWORD dwSeek = SeekTo(hSource.Get(), 0);
+        if (dwSeek != ERROR_SUCCESS)
+            return ReportLastError(L"SetFilePointerEx", dwSeek);
     }
 
     if (bResume)
@@ -255,12 +259,10 @@ public:
             m_dwLast = ERROR_FILENAME_EXCED_RANGE;
             return TRUE;
         }
-        if (!CreateAllDirectory(szFolder)) {
-            // No folder, no copy: that is a failure, not "nothing copied".
-            DWORD dwError = GetLastError();
-            m_dwLast = dwError ? dwError : ERROR_PATH_NOT_FOUND;
+        // No folder, no copy: that is a failure, not "nothing copied".
+        m_dwLast = CreateAllDirectory(szFolder);
+        if (m_dwLast != ERROR_SUCCESS)
             return TRUE;
-        }
         m_dwLast = XCopyFile(szPath, szTo, m_dwFlags);
         return TRUE;
     }

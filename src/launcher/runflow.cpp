@@ -84,7 +84,7 @@ BOOL GetOptionValue(const RunState& run, LPCWSTR szName, LPWSTR szValue, size_t 
 
 void RemoveFolder(LPCWSTR szPath)
 {
-    BOOL bRemoved = RemoveDirectoryTree(szPath, REMOVE_CONTENTS);
+    BOOL bRemoved = RemoveDirectoryTree(szPath, REMOVE_CONTENTS) == ERROR_SUCCESS;
     DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szPath, bRemoved);
 }
 
@@ -335,12 +335,12 @@ Next CreateDataFolder(RunState& run)
     else
         StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
                          run.ctx.project.szGuid[0] ? run.ctx.project.szGuid : TRV_DEFAULT_GUID);
-    if (!CreateAllDirectory(run.ctx.szDataPath)) {
-        DWORD dwError = GetLastError();
+    DWORD dwError = CreateAllDirectory(run.ctx.szDataPath);
+    if (dwError != ERROR_SUCCESS) {
         DebugTrace(L"WinMain()->Error create directory (%s)->%d!", run.ctx.szDataPath, dwError);
         if (dwError != ERROR_ALREADY_EXISTS) {
             RemoveFolder(run.ctx.szDataPath);
-            SetExitCode(dwError ? dwError : ERROR_PATH_NOT_FOUND);
+            SetExitCode(dwError);
             return Next::Shutdown;
         }
     }
@@ -558,8 +558,8 @@ DWORD PrepareExtractFolder(LPCWSTR szCurrentDir, LPCWSTR szValue, LPWSTR szFolde
     // into: 267, never the 183 of a second run.
     if (FileExists(szFull))
         return ERROR_DIRECTORY;
-    if (!CreateAllDirectory(szFull)) {
-        DWORD dwError = LastErrorOr(ERROR_PATH_NOT_FOUND);
+    DWORD dwError = CreateAllDirectory(szFull);
+    if (dwError != ERROR_SUCCESS) {
         // The levels made before the failure go again.
         UndoRunFolder(szFull);
         return dwError == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : dwError;
@@ -727,9 +727,10 @@ void RemoveFolders(RunState& run)
     run.hScratchLock = INVALID_HANDLE_VALUE;
     if (FolderExists(run.ctx.szDataPath)) {
         // In resume mode the data stays for the next run; only an empty folder goes.
-        BOOL bRemoved = run.ctx.project.bResumeSetup
-                            ? RemoveDirectoryW(run.ctx.szDataPath)
-                            : RemoveDirectoryTree(run.ctx.szDataPath, REMOVE_CONTENTS);
+        BOOL bRemoved =
+            run.ctx.project.bResumeSetup
+                ? RemoveDirectoryW(run.ctx.szDataPath)
+                : RemoveDirectoryTree(run.ctx.szDataPath, REMOVE_CONTENTS) == ERROR_SUCCESS;
         DebugTrace(L"WinMain()->Remove folder '%s' (%d)", run.ctx.szDataPath, bRemoved);
     }
     LPCWSTR szTgd = run.ctx.project.szTgdFolder;

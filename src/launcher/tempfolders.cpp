@@ -62,7 +62,7 @@ DWORD ClaimFolder(LPCWSTR szFolder, HANDLE* phLock)
             return ERROR_ALREADY_EXISTS;
         }
         // What an ended run left behind goes first: nothing of it is used.
-        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR);
+        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR) == ERROR_SUCCESS;
         DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szFolder, bRemoved);
         if (!bRemoved) {
             DebugTrace(L"WinMain()->Folder '%s' not used: it can not be cleared", szFolder);
@@ -101,7 +101,7 @@ void EmptyScratchFolder(LPCWSTR szScratch, LPCWSTR szKeep)
             continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szPath,
-                       RemoveDirectoryTree(szPath, FS_INCLUDE_SUBDIR));
+                       RemoveDirectoryTree(szPath, FS_INCLUDE_SUBDIR) == ERROR_SUCCESS);
         } else {
             // The file itself, never what a link there points to.
             DebugTrace(L"DeleteFile(%s)->%d", szPath, DeleteFileNoLink(szPath) == ERROR_SUCCESS);
@@ -197,14 +197,14 @@ void ReleaseScratchFolder(LPCWSTR szScratch, HANDLE hLock, LPCWSTR szKeep, LPCWS
     }
     if (hLock != INVALID_HANDLE_VALUE)
         CloseHandle(hLock);
-    BOOL bRemoved = RemoveDirectoryTree(szScratch, FS_INCLUDE_SUBDIR);
+    BOOL bRemoved = RemoveDirectoryTree(szScratch, FS_INCLUDE_SUBDIR) == ERROR_SUCCESS;
     DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szScratch, bRemoved);
 }
 
 void RemoveTargetFolder(LPCWSTR szFolder, BOOL bOwn)
 {
     if (bOwn || IsRunFolder(szFolder)) {
-        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR);
+        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR) == ERROR_SUCCESS;
         DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szFolder, bRemoved);
         return;
     }

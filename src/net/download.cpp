@@ -101,9 +101,10 @@ BOOL BuildTargetPath(LPCWSTR szTarget, LPCWSTR szUrlPath, LPWSTR szFile, LPWSTR 
 // The folder the file goes into: ERROR_SUCCESS once it is there.
 DWORD CreateTargetFolder(LPCWSTR szFolder)
 {
-    if (!szFolder[0] || FolderExists(szFolder) || CreateAllDirectory(szFolder))
+    if (!szFolder[0] || FolderExists(szFolder))
         return ERROR_SUCCESS;
-    return ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
+    DWORD dwError = CreateAllDirectory(szFolder);
+    return dwError == ERROR_SUCCESS ? ERROR_SUCCESS : ReportLastError(L"CreateDirectory", dwError);
 }
 
 // Decimal text to a 64-bit number; false on anything else or an overflow.

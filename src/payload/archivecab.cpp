@@ -366,7 +366,7 @@ void CreateFolderOfMember(const std::wstring& target)
     std::wstring folder = target.substr(0, slash);
     if (!g_CabContext.lastFolder.empty() && lstrcmpiW(folder.c_str(), g_CabContext.lastFolder.c_str()) == 0)
         return;
-    if (CreateAllDirectoryLong(folder.c_str()))
+    if (CreateAllDirectoryLong(folder.c_str()) == ERROR_SUCCESS)
         g_CabContext.lastFolder = folder;
     else
         g_CabContext.lastFolder.clear();
@@ -400,7 +400,7 @@ INT_PTR OnFolderEntry(LPCWSTR wszName)
         return FDI_FAILED;
     }
     std::wstring target = JoinEntryPath(g_CabContext.wszTargetDir, wszName);
-    BOOL bMade = CreateAllDirectoryLong(target.c_str());
+    BOOL bMade = CreateAllDirectoryLong(target.c_str()) == ERROR_SUCCESS;
     DebugTrace(L"fdintCOPY_FILE: Folder %s (%d)", target.c_str(), bMade);
     return 0;
 }

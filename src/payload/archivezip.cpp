@@ -154,8 +154,9 @@ DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
     unzFile zip = reader.Get();
     if (!zip)
         return ERROR_INVALID_DATA;
-    if (!CreateAllDirectory(szTargetDir))
-        return LastErrorOr(ERROR_PATH_NOT_FOUND);
+    DWORD dwMade = CreateAllDirectory(szTargetDir);
+    if (dwMade != ERROR_SUCCESS)
+        return dwMade;
 
     unz_global_info64 global;
     if (unzGetGlobalInfo64(zip, &global) != UNZ_OK)

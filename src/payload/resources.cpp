@@ -93,8 +93,8 @@ DWORD UnpackMember(const RUNCONTEXT& ctx, LPCWSTR szBinary, LPCWSTR szMember, LP
     DWORD dwCode = UnPackCABFile(szBinary, ctx.szTempTRV, szMember, FALSE);
     if (dwCode == ERROR_FILE_NOT_FOUND && !FileExists(szPack))
         return ERROR_SUCCESS;  // not in this package
-    if (dwCode == ERROR_SUCCESS && bCreateTarget && !CreateAllDirectory(szTarget))
-        dwCode = LastErrorOr(ERROR_PATH_NOT_FOUND);
+    if (dwCode == ERROR_SUCCESS && bCreateTarget)
+        dwCode = CreateAllDirectory(szTarget);
     if (dwCode == ERROR_SUCCESS)
         dwCode = UnCompressFile(szPack, szTarget, FALSE, ctx.szTempTRV);
     if (dwCode != ERROR_SUCCESS)
@@ -181,8 +181,8 @@ DWORD ExtractDATARes(const RUNCONTEXT& ctx, HGLOBAL hResData, DWORD dwSize,
     } else {
         Progress().DefineStep(DATARES_WRITE_END, DATARES_UNPACK_END, dwSize);
         if (GetFileAttributesW(ctx.project.szTgdFolder) == INVALID_FILE_ATTRIBUTES &&
-            !CreateAllDirectory(ctx.project.szTgdFolder))
-            dwCode = ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
+            (dwCode = CreateAllDirectory(ctx.project.szTgdFolder)) != ERROR_SUCCESS)
+            dwCode = ReportLastError(L"CreateDirectory", dwCode);
         else
             dwCode = UnCompressFile(szStaged, ctx.project.szTgdFolder, ctx.project.bRestoreTree,
                                     ctx.szTempTRV);

@@ -97,8 +97,9 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
 
             if (!PathIsDirectoryW(szDir)) {
                 DebugTrace(L"CreateShortCut->'%s' doesn't exist!", szDir);
-                if (!CreateAllDirectory(szDir))
-                    hr = HRESULT_FROM_WIN32(LastErrorOr(ERROR_PATH_NOT_FOUND));
+                DWORD dwMade = CreateAllDirectory(szDir);
+                if (dwMade != ERROR_SUCCESS)
+                    hr = HRESULT_FROM_WIN32(dwMade);
             }
             if (SUCCEEDED(hr))
                 hr = pLink->QueryInterface(IID_IPersistFile, pFile.Out());

@@ -64,7 +64,7 @@ TEST_F(RunFilesTest, AFolderThatWasThereLosesOnlyWhatTheRunMade)
     Write(P(L"source.txt"));
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"target\\app.exe").c_str(), 0), 0u);
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"target\\user.doc.new").c_str(), 0), 0u);
-    ASSERT_TRUE(CreateAllDirectory(P(L"target\\run\\deep").c_str()));
+    ASSERT_EQ(CreateAllDirectory(P(L"target\\run\\deep").c_str()), 0u);
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"target\\run\\deep\\x.dll").c_str(), 0), 0u);
     EXPECT_TRUE(IsRunFile(P(L"TARGET\\APP.EXE").c_str()));
     EXPECT_TRUE(IsRunFolder(P(L"target\\run\\").c_str()));
@@ -81,7 +81,7 @@ TEST_F(RunFilesTest, AFolderThatWasThereLosesOnlyWhatTheRunMade)
 
 TEST_F(RunFilesTest, AFolderOfTheRunKeepsNothingElse)
 {
-    ASSERT_TRUE(CreateAllDirectory(P(L"extract\\sub").c_str()));
+    ASSERT_EQ(CreateAllDirectory(P(L"extract\\sub").c_str()), 0u);
     Write(P(L"source.txt"));
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"extract\\setup.exe").c_str(), 0), 0u);
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"extract\\sub\\data.cab").c_str(), 0), 0u);
