@@ -219,10 +219,12 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
             run.dwError = ERROR_FILENAME_EXCED_RANGE;
             return;
         }
-        if (!RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, run.ctx.project.szProductName, REG_SZ,
-                              text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR))) {
+        DWORD dwWritten = RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY,
+                                           run.ctx.project.szProductName, REG_SZ, text.data(),
+                                           REBOOT_TEXT_CCH * sizeof(WCHAR));
+        if (dwWritten != ERROR_SUCCESS) {
             // Nothing would run after the restart: a 3010 would say otherwise.
-            run.dwError = LastErrorOr(ERROR_CAN_NOT_COMPLETE);
+            run.dwError = dwWritten;
             DebugTrace(L"ThreadUnCompressDATA()->The command for after the restart was not "
                        L"registered (%d)", run.dwError);
             return;
