@@ -214,7 +214,7 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
         if (dwFlags & CLEAR_FILE_ATTR)
             (void)SetAttributesNoLink(szTo, FILE_ATTRIBUTE_NORMAL);  // a copy made, whatever its attributes
         // A copy that was to be registered and is not has not done its job.
-        if ((dwFlags & XCOPY_REGISTER) && !RegisterFile(szTo, L"", 1))
+        if ((dwFlags & XCOPY_REGISTER) && RegisterFile(szTo, L"", 1) != ERROR_SUCCESS)
             dwResult = ERROR_FUNCTION_FAILED;
     }
     hSource.Close();

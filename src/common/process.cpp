@@ -263,17 +263,15 @@ BOOL CALLBACK PostCloseToWindow(HWND hWnd, LPARAM lParam)
 
 }  // namespace
 
-BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPCWSTR szVerb,
-                 BOOL bWait, int nShowCmd, DWORD* pdwExitCode, HANDLE* phProcess)
+DWORD ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPCWSTR szVerb,
+                  BOOL bWait, int nShowCmd, DWORD* pdwExitCode, HANDLE* phProcess)
 {
     DebugTrace(L"ExecuteFile(%s, %s, %s, %d (Wait=1), %d (ShowWindow))->Begin", OrEmpty(szFile),
                OrEmpty(szParams), OrEmpty(szVerb), bWait, nShowCmd);
     if (phProcess)
         *phProcess = nullptr;
-    if (!szFile || !*szFile || !PathFileExistsW(szFile)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!szFile || !*szFile || !PathFileExistsW(szFile))
+        return ERROR_FILE_NOT_FOUND;
 
     SHELLEXECUTEINFOW sei = {};
     sei.cbSize = sizeof(sei);
@@ -304,8 +302,8 @@ BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPC
         CloseHandle(hProcess);
     DebugTrace(L"ExecuteFile()->End(%d - %#x)", bResult, dwExitCode);
     if (!bResult)
-        SetLastError(dwError ? dwError : ERROR_FILE_NOT_FOUND);
-    return bResult;
+        return dwError ? dwError : ERROR_FILE_NOT_FOUND;
+    return ERROR_SUCCESS;
 }
 
 BOOL FindModule(LPCWSTR szProgram)

@@ -254,8 +254,10 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
     HANDLE hProcess = nullptr;
     DWORD dwProgramCode = 0;
     HWND hOwner = run.view.Owner();
-    if (ExecuteFile(hOwner, run.ctx.szExeFile, szCmdLine, szDir, szVerb, bWait,
-                    static_cast<int>(run.ctx.project.uiExeWinDisplay), &dwProgramCode, &hProcess)) {
+    DWORD dwLaunch = ExecuteFile(hOwner, run.ctx.szExeFile, szCmdLine, szDir, szVerb, bWait,
+                                 static_cast<int>(run.ctx.project.uiExeWinDisplay),
+                                 &dwProgramCode, &hProcess);
+    if (dwLaunch == ERROR_SUCCESS) {
         // Its files stay while it runs, even when the run is cancelled.
         if (bWait)
             KeepLaunchedProgram(hProcess);
@@ -264,8 +266,7 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
         if (hOwner)
             ShowWindow(hOwner, SW_HIDE);
     } else {
-        DWORD dwError = GetLastError();
-        run.dwError = dwError ? dwError : ERROR_FILE_NOT_FOUND;
+        run.dwError = dwLaunch;
         run.bLaunchFailed = TRUE;
         DebugTrace(L"ThreadUnCompressDATA()->Launch failed (%d)", run.dwError);
     }
@@ -435,7 +436,8 @@ void LaunchForSetupProgram(HWND hOwner, LPCWSTR szFile, LPCWSTR szCmdLine, LPCWS
     // for, or cut short, leaves the run's as it was.
     DWORD dwBefore = ExitCode();
     DWORD dwCode = dwBefore;
-    if (ExecuteFile(hOwner, szFile, szCmdLine, szDir, szVerb, bWait, nShowCmd, &dwCode, nullptr) &&
+    if (ExecuteFile(hOwner, szFile, szCmdLine, szDir, szVerb, bWait, nShowCmd, &dwCode,
+                    nullptr) == ERROR_SUCCESS &&
         dwCode != dwBefore)
         SetExitCode(dwCode, EXITCODE_OUTCOME);
 }

@@ -757,9 +757,12 @@ void RestartElevatedIfNeeded(RunState& run)
         run.hMutex = nullptr;
     }
     // Refused elevation ends the run with the reason (1223).
-    if (run.bNeedToRunAsAdmin && !ExecuteFile(nullptr, run.ctx.szModuleFile, run.lpCmdLine, L"",
-                                              L"Runas", FALSE, run.nCmdShow, nullptr, nullptr))
-        SetExitCode(LastErrorOr(ERROR_CAN_NOT_COMPLETE));
+    if (!run.bNeedToRunAsAdmin)
+        return;
+    DWORD dwError = ExecuteFile(nullptr, run.ctx.szModuleFile, run.lpCmdLine, L"", L"Runas",
+                                FALSE, run.nCmdShow, nullptr, nullptr);
+    if (dwError != ERROR_SUCCESS)
+        SetExitCode(dwError);
 }
 
 DWORD Shutdown(RunState& run)

@@ -304,7 +304,7 @@ UINT ScriptExecuteFile(SCRIPTRUN& run, LPCWSTR szParams)
     }
     DWORD dwExitCode = 0;
     BOOL bResult = ExecuteFile(g_hStatusWnd, szFile, szArgs, szDir, szVerb, !bNoWait, nShowCmd,
-                               &dwExitCode, nullptr);
+                               &dwExitCode, nullptr) == ERROR_SUCCESS;
     if (!bResult || bNoWait)
         dwExitCode = 0;
     SetScriptResult(run, static_cast<int>(dwExitCode));
@@ -360,7 +360,7 @@ UINT ScriptRegisterFile(SCRIPTRUN& run, LPCWSTR szParams)
 
     TrimBlanks(szMode);
     BOOL bRegister = wcscmp(szMode, L"0") != 0;
-    UINT uResult = RegisterFile(szFile, szExtra, bRegister);
+    UINT uResult = RegisterFile(szFile, szExtra, bRegister) == ERROR_SUCCESS ? 1 : 0;
     SetScriptResult(run, static_cast<int>(uResult));
     DebugTrace(L"ScriptRegisterFile(%s,%s,%d)->%d", szFile, szExtra, bRegister, uResult);
     return uResult;
