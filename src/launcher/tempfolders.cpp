@@ -69,10 +69,9 @@ DWORD ClaimFolder(LPCWSTR szFolder, HANDLE* phLock)
             return ERROR_ALREADY_EXISTS;
         }
     }
-    if (!CreatePrivateFolder(szFolder)) {
-        DWORD dwError = GetLastError();
-        return dwError ? dwError : ERROR_CANNOT_MAKE;
-    }
+    DWORD dwMade = CreatePrivateFolder(szFolder);
+    if (dwMade != ERROR_SUCCESS)
+        return dwMade;
     HANDLE hLock = LockFolder(szFolder);
     if (hLock == INVALID_HANDLE_VALUE) {
         // Another run cleared it in between: take another.
@@ -150,7 +149,7 @@ BOOL TakeResumeFolder(LPCWSTR szFolder)
         dwAttributes = INVALID_FILE_ATTRIBUTES;
     }
     if (dwAttributes == INVALID_FILE_ATTRIBUTES)
-        return CreatePrivateFolder(szFolder);
+        return CreatePrivateFolder(szFolder) == ERROR_SUCCESS;
     LPCWSTR szWhy = ForeignFolderReason(szFolder);
     if (szWhy) {
         DebugTrace(L"WinMain()->Folder '%s' not used: %s", szFolder, szWhy);
@@ -160,7 +159,7 @@ BOOL TakeResumeFolder(LPCWSTR szFolder)
     // write there, and no link inside leads out. A link that can not be
     // removed keeps the run out of the folder, and so does a list that
     // can not be replaced: others might still write there.
-    if (!MakeFolderPrivate(szFolder)) {
+    if (MakeFolderPrivate(szFolder) != ERROR_SUCCESS) {
         DebugTrace(L"WinMain()->Folder '%s' not used: its access list can not be made private",
                    szFolder);
         return FALSE;

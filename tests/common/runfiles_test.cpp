@@ -227,7 +227,7 @@ TEST_F(RunFilesTest, PrivateFoldersAreTheUsersSystemsAndAdministratorsOnly)
     LocalFree(pAcl);
 
     // The folder made with it grants nothing to anyone else.
-    ASSERT_TRUE(CreatePrivateFolder(P(L"private").c_str()));
+    ASSERT_EQ(CreatePrivateFolder(P(L"private").c_str()), 0u);
     EXPECT_TRUE(IsRunFolder(P(L"private").c_str()));
     PACL pDacl = nullptr;
     PSECURITY_DESCRIPTOR pSD = nullptr;
@@ -238,8 +238,7 @@ TEST_F(RunFilesTest, PrivateFoldersAreTheUsersSystemsAndAdministratorsOnly)
         EXPECT_TRUE(sid == UserSid() || sid == "S-1-5-18" || sid == "S-1-5-32-544") << sid;
     LocalFree(pSD);
     // An existing one is never taken as created.
-    EXPECT_FALSE(CreatePrivateFolder(P(L"private").c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(CreatePrivateFolder(P(L"private").c_str()), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 
     // What stands where a folder of the run's own should be.
     Write(P(L"afile"));
