@@ -255,7 +255,7 @@ void ReadConfiguration(RunState& run)
     if (!FileExists(run.ctx.szConfigFile)) {
         StringCchCopyW(run.szExpectedConfig, PATH_CCH, run.ctx.szConfigFile);
         StringCchPrintfW(run.ctx.szConfigFile, PATH_CCH, L"%s\\setup.cfg", run.ctx.szTempTRV);
-        if (!ExtractRes(hInstance, IDR_CFG, L"CFG", run.ctx.szConfigFile))
+        if (ExtractRes(hInstance, IDR_CFG, L"CFG", run.ctx.szConfigFile) != ERROR_SUCCESS)
             run.bNoConfig = TRUE;
         else
             FindConfigNamedBeside(run);

@@ -274,12 +274,12 @@ FNWRITE(FdiWrite)
     if (MustStop())
         return 0;
     DWORD cbWritten = 0;
-    if (!WriteAll(FromFdiHandle(hf), pv, cb, &cbWritten)) {
+    DWORD dwError = WriteAll(FromFdiHandle(hf), pv, cb, &cbWritten);
+    if (dwError != ERROR_SUCCESS) {
         // The decoder does not look at what a write returns: the failure is
         // kept and the next read stops it.
-        DWORD dwError = GetLastError();
         DebugTrace(L"FNWRITE: %s not written (%d)", g_CabContext.current.c_str(), dwError);
-        Fail(dwError ? WriteErrorCode(dwError) : ERROR_WRITE_FAULT);
+        Fail(WriteErrorCode(dwError));
         return static_cast<UINT>(-1);
     }
     if (hf == g_CabContext.hCurrent)

@@ -109,8 +109,9 @@ DWORD ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::w
         if (cbRead == 0)
             break;
         DWORD cbWritten = 0;
-        if (!WriteAll(hFile.Get(), chunk, static_cast<DWORD>(cbRead), &cbWritten)) {
-            dwResult = WriteErrorCode(LastErrorOr(ERROR_WRITE_FAULT));
+        DWORD dwWrite = WriteAll(hFile.Get(), chunk, static_cast<DWORD>(cbRead), &cbWritten);
+        if (dwWrite != ERROR_SUCCESS) {
+            dwResult = WriteErrorCode(dwWrite);
             DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), dwResult);
             break;
         }
