@@ -116,10 +116,12 @@ void OpenLogIfAsked(LPCWSTR lpCmdLine)
     std::vector<WCHAR> path(CMDLINE_CCH, L'\0');
     if ((FindOptionValue(lpCmdLine, L"-LOG:", path.data(), CMDLINE_CCH) ||
          FindOptionValue(lpCmdLine, L"/LOG:", path.data(), CMDLINE_CCH)) &&
-        wcslen(path.data()) < PATH_CCH)
-        if (!OpenTraceLog(path.data()))
+        wcslen(path.data()) < PATH_CCH) {
+        DWORD dwError = OpenTraceLog(path.data());
+        if (dwError != ERROR_SUCCESS)
             DebugTrace(L"WinMain()->Log file %s could not be opened (%d): no log", path.data(),
-                       GetLastError());
+                       dwError);
+    }
 }
 
 // ---- bootstrap ---------------------------------------------------------

@@ -184,7 +184,8 @@ void ReleaseScratchFolder(LPCWSTR szScratch, HANDLE hLock, LPCWSTR szKeep, LPCWS
         WCHAR szNote[PATH_CCH];
         // The value is named after the product: the note keeps every
         // character of it.
-        if (JoinName(szNote, szScratch, RESTART_NOTE) && CreateUnicodeProfile(szNote)) {
+        if (JoinName(szNote, szScratch, RESTART_NOTE) &&
+            CreateUnicodeProfile(szNote) == ERROR_SUCCESS) {
             WritePrivateProfileStringW(L"Restart", L"Value", szRunOnceValue ? szRunOnceValue : L"",
                                        szNote);
             WritePrivateProfileStringW(nullptr, nullptr, nullptr, szNote);
