@@ -243,7 +243,7 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
     // No is the default: a run nobody answers must not restart the machine
     // by itself; its exit code (3010) asks for the restart instead.
     if (run.view.Ask(szText, szCaption, MB_YESNO | MB_DEFBUTTON2) == IDYES)
-        run.bRestarting = RebootSystem();
+        run.bRestarting = RebootSystem() == ERROR_SUCCESS;
 }
 
 // The program's exit code becomes the run's once the program has ended; a
@@ -377,21 +377,26 @@ DWORD RunSetup(IRunView& view, SETUPRUN& setup)
     return 0;
 }
 
-BOOL RebootSystem()
+DWORD RebootSystem()
 {
     HANDLE hToken = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken))
-        return FALSE;
+        return LastErrorOr(ERROR_ACCESS_DENIED);
     TOKEN_PRIVILEGES tp = {};
     tp.PrivilegeCount = 1;
     tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    BOOL bAdjusted = LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &tp.Privileges[0].Luid) &&
-                     AdjustTokenPrivileges(hToken, FALSE, &tp, 0, nullptr, nullptr) &&
-                     GetLastError() == ERROR_SUCCESS;
+    // A privilege the account lacks is "adjusted" with 1300 as the last error.
+    DWORD dwError = ERROR_SUCCESS;
+    if (!LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &tp.Privileges[0].Luid) ||
+        !AdjustTokenPrivileges(hToken, FALSE, &tp, 0, nullptr, nullptr) ||
+        GetLastError() != ERROR_SUCCESS)
+        dwError = LastErrorOr(ERROR_PRIVILEGE_NOT_HELD);
     CloseHandle(hToken);
-    if (!bAdjusted)
-        return FALSE;
-    return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0))
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    return ERROR_SUCCESS;
 }
 
 namespace {
