@@ -461,8 +461,9 @@ private:
     BOOL Fill(DWORD cbAsk, DWORD cbEnough)
     {
         m_cbHeld = m_cbGiven = 0;
-        if (!m_job.SetBufferSize(cbAsk)) {
-            SetLastError(ERROR_OUTOFMEMORY);
+        DWORD dwGrown = m_job.SetBufferSize(cbAsk);
+        if (dwGrown != ERROR_SUCCESS) {
+            SetLastError(dwGrown);  // where a failed Read leaves its reason
             return FALSE;
         }
         m_job.m_cbWant = cbAsk;
@@ -584,8 +585,9 @@ DWORD SendRequest(const HTTPTRANSFER& t, LPCWSTR szHeaders)
 BOOL ReadFirstByte(CHttpJob& job, BYTE* pbyFirst, DWORD* pdwResult)
 {
     *pdwResult = 0;
-    if (!job.SetBufferSize(1)) {
-        *pdwResult = ReportLastError(L"HeapAlloc", ERROR_OUTOFMEMORY);
+    DWORD dwGrown = job.SetBufferSize(1);
+    if (dwGrown != ERROR_SUCCESS) {
+        *pdwResult = ReportLastError(L"HeapAlloc", dwGrown);
         return FALSE;
     }
     job.m_cbWant = 1;
@@ -914,8 +916,9 @@ DWORD TransferFrom(const HTTPPLACE& place, LPCWSTR szUser, LPCWSTR szPassword, L
         dwResult = ReportLastError(L"LoadLibrary", GetLastError());
     } else if (!IsCancelled()) {
         pJob = new (std::nothrow) CHttpJob(pApi, dwStallMs);
-        if (!pJob || !pJob->Start()) {
-            dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_OUTOFMEMORY);
+        DWORD dwStarted = pJob ? pJob->Start() : ERROR_OUTOFMEMORY;
+        if (dwStarted != ERROR_SUCCESS) {
+            dwResult = ReportLastError(L"CreateThread", dwStarted);
         } else {
             pJob->m_hInternet.Reset(pApi->pInternetOpenW(L"DownloadHTMLFile", INTERNET_OPEN_TYPE_DIRECT,
                                                          nullptr, nullptr, 0));
@@ -1059,8 +1062,9 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         goto End;
     pJob = new (std::nothrow)
         CFtpJob(pApi, szServer, szUser, szPassword, wPort, szUrlPath, dwConnectFlags, dwStallMs);
-    if (!pJob || !pJob->Start()) {
-        dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_OUTOFMEMORY);
+    dwResult = pJob ? pJob->Start() : ERROR_OUTOFMEMORY;
+    if (dwResult != ERROR_SUCCESS) {
+        dwResult = ReportLastError(L"CreateThread", dwResult);
         goto End;
     }
     wait = pJob->Run(FTP_CONNECT, dwWaitMs);
