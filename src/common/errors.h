@@ -10,6 +10,11 @@ DWORD ReportLastError(LPCWSTR szOperation, DWORD dwError);
 // never reads as success.
 [[nodiscard]] DWORD LastErrorOr(DWORD dwFallback);
 
+// The Win32 code of a failed COM call: the one it carries, else 1627
+// (ERROR_FUNCTION_FAILED). S_OK gives 0; any other success code is a
+// failure too.
+[[nodiscard]] DWORD ErrorOfHresult(HRESULT hr);
+
 // "(code) system text" for a Win32 error code, without the line end the
 // system puts after its text; also traced.
 void FormatSystemError(LPWSTR szBuffer, size_t cchBuffer, DWORD dwError);

@@ -62,9 +62,7 @@ DWORD RegisterDll(LPCWSTR szFile, BOOL bRegister)
                 } else {
                     DebugTrace(L"RegisterFile()->%s %s failed! (%x)", szFile, szName,
                                static_cast<unsigned>(hr));
-                    dwResult = HRESULT_FACILITY(hr) == FACILITY_WIN32 && HRESULT_CODE(hr)
-                                   ? static_cast<DWORD>(HRESULT_CODE(hr))
-                                   : ERROR_FUNCTION_FAILED;
+                    dwResult = ErrorOfHresult(hr);
                 }
             }
         }
