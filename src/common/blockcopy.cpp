@@ -1,5 +1,6 @@
 #include "common/blockcopy.h"
 #include "common/cancel.h"
+#include "common/errors.h"
 
 namespace {
 
@@ -92,14 +93,14 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
             break;
         }
         DWORD cbWritten = 0;
-        bOk = WriteAll(hTarget, buffer.Get(), cbRead, &cbWritten);
-        DWORD dwWriteError = GetLastError();
+        DWORD dwWriteError = WriteAll(hTarget, buffer.Get(), cbRead, &cbWritten);
+        bOk = dwWriteError == ERROR_SUCCESS;
         ullCopied += cbWritten;
         if (pullCopied)
             *pullCopied = ullCopied;
         observer.OnWrite(cbWritten, bOk, ullLeft);
         if (!bOk) {
-            SetLastError(dwWriteError ? dwWriteError : ERROR_WRITE_FAULT);
+            SetLastError(dwWriteError);  // where the callers read the reason
             result = COPYRESULT::WRITE_FAILED;
             break;
         }
@@ -107,17 +108,16 @@ COPYRESULT CopyBlocks(IBlockSource& source, HANDLE hTarget, ULONGLONG ullSize, D
     return result;
 }
 
-BOOL WriteAll(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbWritten)
+DWORD WriteAll(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbWritten)
 {
     DWORD cbWritten = 0;
     BOOL bOk = WriteFile(hFile, pData, cb, &cbWritten, nullptr);
+    DWORD dwError = bOk ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
     if (pcbWritten)
         *pcbWritten = cbWritten;
-    if (bOk && cbWritten != cb) {
-        SetLastError(ERROR_DISK_FULL);
-        bOk = FALSE;
-    }
-    return bOk;
+    if (bOk && cbWritten != cb)
+        dwError = ERROR_DISK_FULL;
+    return dwError;
 }
 
 BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize, SHA256CONTEXT* pFirstHash)

@@ -85,9 +85,9 @@ enum class COPYRESULT {
 // part that provably matches its source is kept. The first file's bytes go
 // into pFirstHash when given.
 // WriteFile of all cb bytes. A write that takes fewer without an error is a
-// full disk (112): the system's write stops short only there. FALSE with the
-// thread's last error set; *pcbWritten says how much went out.
-[[nodiscard]] BOOL WriteAll(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbWritten);
+// full disk (112): the system's write stops short only there. 0, or the
+// reason; *pcbWritten says how much went out.
+[[nodiscard]] DWORD WriteAll(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbWritten);
 
 [[nodiscard]] BOOL SameBlocks(HANDLE hFirst, HANDLE hSecond, ULONGLONG ullSize,
                               SHA256CONTEXT* pFirstHash = nullptr);

@@ -92,6 +92,15 @@ void TrimTrailingBlanks(LPWSTR szText)
         szText[--cch] = L'\0';
 }
 
+DWORD ErrorOfHresult(HRESULT hr)
+{
+    if (hr == S_OK)
+        return ERROR_SUCCESS;
+    if (HRESULT_FACILITY(hr) == FACILITY_WIN32 && HRESULT_CODE(hr))
+        return static_cast<DWORD>(HRESULT_CODE(hr));
+    return ERROR_FUNCTION_FAILED;
+}
+
 DWORD LastErrorOr(DWORD dwFallback)
 {
     DWORD dwError = GetLastError();

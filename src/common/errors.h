@@ -14,5 +14,10 @@ DWORD ReportLastError(LPCWSTR szOperation, DWORD dwError);
 // after them; empty when it has none. Only shown: cut to the buffer.
 void SystemErrorText(DWORD dwError, LPWSTR szBuffer, size_t cchBuffer);
 
+// The Win32 code of a failed COM call: the one it carries, else 1627
+// (ERROR_FUNCTION_FAILED). S_OK gives 0; any other success code is a
+// failure too.
+[[nodiscard]] DWORD ErrorOfHresult(HRESULT hr);
+
 // Cuts blanks, tabs and line ends off the end of a text shown to the user.
 void TrimTrailingBlanks(LPWSTR szText);

@@ -133,8 +133,11 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
                 bResume = FALSE;
             } else {
                 ullDone = static_cast<ULONGLONG>(liSize.QuadPart);
-                if (!SeekToEnd(hTarget.Get()) || !SeekTo(hSource.Get(), ullDone)) {
-                    ReportLastError(L"SetFilePointerEx", GetLastError());
+                DWORD dwSeek = SeekToEnd(hTarget.Get());
+                if (dwSeek == ERROR_SUCCESS)
+                    dwSeek = SeekTo(hSource.Get(), ullDone);
+                if (dwSeek != ERROR_SUCCESS) {
+                    ReportLastError(L"SetFilePointerEx", dwSeek);
                     bResume = FALSE;
                 }
             }
@@ -178,8 +181,9 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
         }
         NoteRunFile(szTo);
         SetFileTime(hTarget.Get(), &ftSource, nullptr, &ftSource);
-        if (!SeekTo(hSource.Get(), 0))
-            return ReportLastError(L"SetFilePointerEx", GetLastError());
+        DWORD dwSeek = SeekTo(hSource.Get(), 0);
+        if (dwSeek != ERROR_SUCCESS)
+            return ReportLastError(L"SetFilePointerEx", dwSeek);
     }
 
     if (bResume)
@@ -210,7 +214,7 @@ DWORD XCopyFile(LPCWSTR szFrom, LPCWSTR szTo, DWORD dwFlags, SHA256CONTEXT* pHas
         if (dwFlags & CLEAR_FILE_ATTR)
             (void)SetAttributesNoLink(szTo, FILE_ATTRIBUTE_NORMAL);  // a copy made, whatever its attributes
         // A copy that was to be registered and is not has not done its job.
-        if ((dwFlags & XCOPY_REGISTER) && !RegisterFile(szTo, L"", 1))
+        if ((dwFlags & XCOPY_REGISTER) && RegisterFile(szTo, L"", 1) != ERROR_SUCCESS)
             dwResult = ERROR_FUNCTION_FAILED;
     }
     hSource.Close();
@@ -255,12 +259,10 @@ public:
             m_dwLast = ERROR_FILENAME_EXCED_RANGE;
             return TRUE;
         }
-        if (!CreateAllDirectory(szFolder)) {
-            // No folder, no copy: that is a failure, not "nothing copied".
-            DWORD dwError = GetLastError();
-            m_dwLast = dwError ? dwError : ERROR_PATH_NOT_FOUND;
+        // No folder, no copy: that is a failure, not "nothing copied".
+        m_dwLast = CreateAllDirectory(szFolder);
+        if (m_dwLast != ERROR_SUCCESS)
             return TRUE;
-        }
         m_dwLast = XCopyFile(szPath, szTo, m_dwFlags);
         return TRUE;
     }
@@ -297,7 +299,7 @@ DWORD ReadLockedFiles(LPCWSTR szFile, LPCWSTR szTarget)
     }
     OSVERSIONINFOEXW osvi;
     BOOL bExtended = FALSE;
-    if (!QueryOSVersion(osvi, &bExtended)) {
+    if (QueryOSVersion(osvi, &bExtended) != ERROR_SUCCESS) {
         DebugTraceA("ReadLockedFiles()->OSVERSIONINFOEX failed");
         return 0;
     }

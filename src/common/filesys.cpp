@@ -58,7 +58,7 @@ void ClearReadOnly(LPCWSTR szPath, DWORD dwAttributes)
 
 // Deletes one file itself, read-only or not, never what a link points to;
 // hands it to the restart list when it is locked and the caller allows it.
-BOOL DeleteOneFile(LPCWSTR szPath, DWORD dwFlags)
+DWORD DeleteOneFile(LPCWSTR szPath, DWORD dwFlags)
 {
     DWORD dwError = DeleteFileNoLink(szPath);
     BOOL bDeleted = dwError == ERROR_SUCCESS;
@@ -66,8 +66,7 @@ BOOL DeleteOneFile(LPCWSTR szPath, DWORD dwFlags)
     // Traced; the file is not deleted now either way.
     if (!bDeleted && dwError != ERROR_CANT_ACCESS_FILE && (dwFlags & LOCKEDFILE))
         (void)RemoveAtRestart(szPath);
-    SetLastError(dwError);
-    return bDeleted;
+    return dwError;
 }
 
 BOOL RemoveFolderLink(LPCWSTR szPath)
@@ -165,11 +164,11 @@ public:
     explicit CRemoveFiles(DWORD dwFlags) : m_dwFlags(dwFlags) {}
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
     {
-        m_bLast = DeleteOneFile(szPath, m_dwFlags);
+        m_dwLast = DeleteOneFile(szPath, m_dwFlags);
         return TRUE;
     }
     DWORD m_dwFlags;
-    BOOL m_bLast = FALSE;
+    DWORD m_dwLast = ERROR_FILE_NOT_FOUND;  // nothing matched
 };
 
 // Empties a folder tree: files, links to folders (the link only) and, after
@@ -181,7 +180,7 @@ public:
     BOOL TakesLongPaths() const override { return TRUE; }
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW& fd) override
     {
-        DeleteOneFile(szPath, m_dwFlags);
+        (void)DeleteOneFile(szPath, m_dwFlags);  // traced; the folder's removal tells
         return TRUE;
     }
     BOOL OnFolderLink(LPCWSTR szPath, const WIN32_FIND_DATAW& fd) override
@@ -203,13 +202,11 @@ public:
     explicit CSetAttributes(DWORD dwAttributes) : m_dwAttributes(dwAttributes) {}
     BOOL OnFile(LPCWSTR szPath, LPCWSTR, const WIN32_FIND_DATAW&) override
     {
-        DWORD dwError = SetAttributesNoLink(szPath, m_dwAttributes);
-        m_bLast = dwError == ERROR_SUCCESS;
-        SetLastError(dwError);
+        m_dwLast = SetAttributesNoLink(szPath, m_dwAttributes);
         return TRUE;
     }
     DWORD m_dwAttributes;
-    BOOL m_bLast = FALSE;
+    DWORD m_dwLast = ERROR_FILE_NOT_FOUND;  // nothing matched
 };
 
 DWORD g_dwCountFiles;
@@ -269,11 +266,11 @@ BOOL WalkFolder(LPCWSTR szFolder, LPCWSTR szName, BOOL bRecursive, IFolderVisito
 
 DWORD CodePagePathOf(LPCWSTR szPath, LPSTR szOut, int cbOut)
 {
-    if (WideToCodePage(szPath, szOut, cbOut, CP_ACP))
+    if (WideToCodePage(szPath, szOut, cbOut, CP_ACP) == ERROR_SUCCESS)
         return ERROR_SUCCESS;
     WCHAR szShort[PATH_CCH];
     DWORD cch = GetShortPathNameW(szPath, szShort, PATH_CCH);
-    if (cch > 0 && cch < PATH_CCH && WideToCodePage(szShort, szOut, cbOut, CP_ACP))
+    if (cch > 0 && cch < PATH_CCH && WideToCodePage(szShort, szOut, cbOut, CP_ACP) == ERROR_SUCCESS)
         return ERROR_SUCCESS;
     return ERROR_NO_UNICODE_TRANSLATION;
 }
@@ -314,37 +311,41 @@ DWORD CreateFolderOf(LPCWSTR szFile)
     PATHBUF szFolder;
     if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szFile)))
         return ReportLastError(L"CreateDirectory", ERROR_FILENAME_EXCED_RANGE);
-    if (PathRemoveFileSpecW(szFolder) && szFolder[0] && !CreateAllDirectory(szFolder))
-        return ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
-    return ERROR_SUCCESS;
+    if (!PathRemoveFileSpecW(szFolder) || !szFolder[0])
+        return ERROR_SUCCESS;
+    DWORD dwError = CreateAllDirectory(szFolder);
+    return dwError == ERROR_SUCCESS ? ERROR_SUCCESS : ReportLastError(L"CreateDirectory", dwError);
 }
 
-BOOL SeekTo(HANDLE hFile, ULONGLONG ullOffset)
+DWORD SeekTo(HANDLE hFile, ULONGLONG ullOffset)
 {
     LARGE_INTEGER li;
     li.QuadPart = static_cast<LONGLONG>(ullOffset);
-    return SetFilePointerEx(hFile, li, nullptr, FILE_BEGIN);
+    if (!SetFilePointerEx(hFile, li, nullptr, FILE_BEGIN))
+        return LastErrorOr(ERROR_SEEK);
+    return ERROR_SUCCESS;
 }
 
-BOOL SeekToEnd(HANDLE hFile)
+DWORD SeekToEnd(HANDLE hFile)
 {
     LARGE_INTEGER li;
     li.QuadPart = 0;
-    return SetFilePointerEx(hFile, li, nullptr, FILE_END);
+    if (!SetFilePointerEx(hFile, li, nullptr, FILE_END))
+        return LastErrorOr(ERROR_SEEK);
+    return ERROR_SUCCESS;
 }
 
 namespace {
 
 // Creates every missing level of folder, which ends without "\\".
-BOOL CreateLevels(std::wstring& folder)
+DWORD CreateLevels(std::wstring& folder)
 {
     DWORD dwAttributes = GetFileAttributesW(LongPathForm(folder).c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
         if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            return TRUE;
+            return ERROR_SUCCESS;
         // A file of that name: the folder can not exist.
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
+        return ERROR_ALREADY_EXISTS;
     }
 
     size_t slash = folder.rfind(L'\\');
@@ -352,92 +353,94 @@ BOOL CreateLevels(std::wstring& folder)
         folder[slash] = L'\0';
         std::wstring parent(folder.c_str());
         folder[slash] = L'\\';
-        if (!CreateLevels(parent))
-            return FALSE;
+        DWORD dwError = CreateLevels(parent);
+        if (dwError != ERROR_SUCCESS)
+            return dwError;
     }
     BOOL bCreated = CreateDirectoryW(LongPathForm(folder).c_str(), nullptr);
-    DWORD dwError = GetLastError();
+    DWORD dwError = bCreated ? ERROR_SUCCESS : LastErrorOr(ERROR_PATH_NOT_FOUND);
     DebugTrace(L"CreateAllDirectory(%s)->%d", folder.c_str(), bCreated);
     if (bCreated)
         NoteRunFolder(folder.c_str());
-    SetLastError(dwError);
-    return bCreated;
+    return dwError;
 }
 
-BOOL CreateFolderTree(LPCWSTR szPath, size_t cchMax)
+DWORD CreateFolderTree(LPCWSTR szPath, size_t cchMax)
 {
     if (!szPath || !szPath[0])
-        return TRUE;
+        return ERROR_SUCCESS;
     size_t cch = wcslen(szPath);
-    if (cch >= cchMax) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return FALSE;
-    }
+    if (cch >= cchMax)
+        return ERROR_FILENAME_EXCED_RANGE;
     std::wstring folder(szPath, cch);
     if (folder.back() == L'\\')
         folder.pop_back();
-    if (folder.empty()) {
-        SetLastError(ERROR_INVALID_NAME);
-        return FALSE;
-    }
+    if (folder.empty())
+        return ERROR_INVALID_NAME;
     return CreateLevels(folder);
 }
 
 }  // namespace
 
-BOOL CreateAllDirectory(LPCWSTR szPath)
+DWORD CreateAllDirectory(LPCWSTR szPath)
 {
     return CreateFolderTree(szPath, PATH_CCH);
 }
 
-BOOL CreateAllDirectoryLong(LPCWSTR szPath)
+DWORD CreateAllDirectoryLong(LPCWSTR szPath)
 {
     return CreateFolderTree(szPath, LONG_PATH_CCH);
 }
 
 
-BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags)
+DWORD RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags)
 {
     PATHBUF szFolder;
-    if (!szPath || !szPath[0] || FAILED(StringCchCopyW(szFolder, PATH_CCH, szPath)))
-        return FALSE;
+    if (!szPath || !szPath[0])
+        return ERROR_INVALID_NAME;
+    if (FAILED(StringCchCopyW(szFolder, PATH_CCH, szPath)))
+        return ERROR_FILENAME_EXCED_RANGE;
     if (!Guarded(L"RemoveDirectoryTree", szFolder, GUARD_REMOVE_FOLDER, FALSE))
-        return FALSE;
+        return ERROR_ACCESS_DENIED;
     RemoveTrailingBackslash(szFolder);
     DWORD dwAttributes = GetFileAttributesW(szFolder);
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return FALSE;
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        return LastErrorOr(ERROR_PATH_NOT_FOUND);
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_DIRECTORY;
     if (IsFolderLink(dwAttributes))
-        return RemoveFolderLink(szFolder);
+        return RemoveFolderLink(szFolder) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
     if (dwFlags & FS_INCLUDE_SUBDIR) {
         CRemoveTree remover(dwFlags);
         WalkFolder(szFolder, L"*", TRUE, remover);
     }
-    return RemoveEmptyFolder(szFolder, dwAttributes, dwFlags);
+    if (!RemoveEmptyFolder(szFolder, dwAttributes, dwFlags))
+        return LastErrorOr(ERROR_DIR_NOT_EMPTY);
+    return ERROR_SUCCESS;
 }
 
-BOOL RemoveFiles(LPCWSTR szPattern, DWORD dwFlags)
+DWORD RemoveFiles(LPCWSTR szPattern, DWORD dwFlags)
 {
     PATHBUF szFolder;
     PATHBUF szName;
     CRemoveFiles remover(dwFlags);
     if (!Guarded(L"RemoveFiles", szPattern, GUARD_REMOVE_FILES, (dwFlags & FS_INCLUDE_SUBDIR) != 0))
-        return FALSE;
+        return ERROR_ACCESS_DENIED;
     if (SplitPattern(szPattern, szFolder, szName) && szName[0])
         WalkFolder(szFolder, szName, (dwFlags & FS_INCLUDE_SUBDIR) != 0, remover);
-    return remover.m_bLast;
+    return remover.m_dwLast;
 }
 
-BOOL SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive)
+DWORD SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive)
 {
     PATHBUF szFolder;
     PATHBUF szName;
     CSetAttributes setter(dwAttributes);
     if (!Guarded(L"SetFilesAttributes", szPattern, GUARD_SET_ATTRIBUTES, bRecursive))
-        return FALSE;
+        return ERROR_ACCESS_DENIED;
     if (SplitPattern(szPattern, szFolder, szName) && szName[0])
         WalkFolder(szFolder, szName, bRecursive, setter);
-    return setter.m_bLast;
+    return setter.m_dwLast;
 }
 
 DWORD CountFiles(LPCWSTR szPattern, BOOL bRecursive, BOOL bReset)
@@ -453,23 +456,25 @@ DWORD CountFiles(LPCWSTR szPattern, BOOL bRecursive, BOOL bReset)
     return g_dwCountFiles;
 }
 
-BOOL RemoveAtRestart(LPCWSTR szPath)
+DWORD RemoveAtRestart(LPCWSTR szPath)
 {
     if (!szPath || !szPath[0])
-        return FALSE;
+        return ERROR_INVALID_NAME;
     OSVERSIONINFOEXW osvi;
     BOOL bExtended = FALSE;
-    if (!QueryOSVersion(osvi, &bExtended)) {
+    DWORD dwError = QueryOSVersion(osvi, &bExtended);
+    if (dwError != ERROR_SUCCESS) {
         DebugTraceA("ReadLockedFiles()->OSVERSIONINFOEX failed");
-        return FALSE;
+        return dwError;
     }
     // The older family's WinInit.ini has no counterpart on the systems we
     // target: only the NT family's delayed move is used.
     if (osvi.dwPlatformId != VER_PLATFORM_WIN32_NT)
-        return FALSE;
+        return ERROR_NOT_SUPPORTED;
     BOOL bMoved = MoveFileExW(szPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    dwError = bMoved ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
     DebugTrace(L"MoveFileEx(%s, %s)=>%d", szPath, L"", bMoved);
-    return bMoved;
+    return dwError;
 }
 
 BOOL IsSameFile(HANDLE hFile, LPCWSTR szPath)

@@ -13,34 +13,37 @@ enum : DWORD {
     LOCKEDFILE = 0x100,       // what can not be removed or replaced now is, at restart
 };
 
-// Creates a folder and every missing parent. 1 when the folder exists
-// afterwards (an empty path gives 1); on 0 the last error tells why.
-[[nodiscard]] BOOL CreateAllDirectory(LPCWSTR szPath);
+// Creates a folder and every missing parent. 0 when the folder exists
+// afterwards (an empty path gives 0), or the reason: 183
+// (ERROR_ALREADY_EXISTS) when a file holds its name.
+[[nodiscard]] DWORD CreateAllDirectory(LPCWSTR szPath);
 // The same for a path that may be longer than PATH_CCH (an archive member's
 // folder); used where the archive decides the length.
-[[nodiscard]] BOOL CreateAllDirectoryLong(LPCWSTR szPath);
+[[nodiscard]] DWORD CreateAllDirectoryLong(LPCWSTR szPath);
 
 // Removes a folder; with FS_INCLUDE_SUBDIR its contents first, read-only
 // items included; with LOCKEDFILE what can not go now goes at restart.
-// Nonzero when the folder itself was removed.
-[[nodiscard]] BOOL RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags);
+// 0 when the folder itself was removed, or the reason: 5
+// (ERROR_ACCESS_DENIED) when the path guard refuses it.
+[[nodiscard]] DWORD RemoveDirectoryTree(LPCWSTR szPath, DWORD dwFlags);
 
 // Deletes the files matching a pattern (folder plus a wildcard name), with
-// FS_INCLUDE_SUBDIR in every sub-folder too. Result of the last deletion
-// attempted, 0 when nothing matched.
-[[nodiscard]] BOOL RemoveFiles(LPCWSTR szPattern, DWORD dwFlags);
+// FS_INCLUDE_SUBDIR in every sub-folder too. 0, or the reason the last
+// deletion attempted failed; 2 (ERROR_FILE_NOT_FOUND) when nothing matched.
+[[nodiscard]] DWORD RemoveFiles(LPCWSTR szPattern, DWORD dwFlags);
 
 // Sets the attributes of the matching files to exactly dwAttributes.
-// Result of the last change, 0 when nothing matched.
-[[nodiscard]] BOOL SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive);
+// 0, or the reason the last change failed; 2 (ERROR_FILE_NOT_FOUND) when
+// nothing matched.
+[[nodiscard]] DWORD SetFilesAttributes(LPCWSTR szPattern, DWORD dwAttributes, BOOL bRecursive);
 
 // Counts the matching files into a process-wide counter (reset first when
 // asked) and returns it. Not for two threads at once.
 [[nodiscard]] DWORD CountFiles(LPCWSTR szPattern, BOOL bRecursive, BOOL bReset);
 
 // Asks the system to delete szPath (a file, or an empty folder) at the next
-// restart. FALSE when it would not take the request.
-[[nodiscard]] BOOL RemoveAtRestart(LPCWSTR szPath);
+// restart. 0, or the reason it would not take the request.
+[[nodiscard]] DWORD RemoveAtRestart(LPCWSTR szPath);
 
 // folder + "\" + name; an empty folder gives the name alone. False when the
 // result does not fit: a cut path would name another file.
@@ -73,8 +76,9 @@ void RemoveLinkAt(LPCWSTR szPath);
 // afterwards (a bare name needs none), else the reason (traced).
 [[nodiscard]] DWORD CreateFolderOf(LPCWSTR szFile);
 // Moves a file's pointer to an offset from its start, or to its end.
-[[nodiscard]] BOOL SeekTo(HANDLE hFile, ULONGLONG ullOffset);
-[[nodiscard]] BOOL SeekToEnd(HANDLE hFile);
+// 0, or the reason.
+[[nodiscard]] DWORD SeekTo(HANDLE hFile, ULONGLONG ullOffset);
+[[nodiscard]] DWORD SeekToEnd(HANDLE hFile);
 
 // What a folder walk reports. Every callback returns FALSE to stop the walk.
 class IFolderVisitor {

@@ -1,5 +1,6 @@
 #include "common/osversion.h"
 #include "common/boundedtext.h"
+#include "common/errors.h"
 #include "common/trace.h"
 
 OSVERSIONRECORD g_OsVersion;
@@ -163,7 +164,7 @@ void DescribeWindowsNT(const OSVERSIONINFOEXW& osvi, BOOL bWin64, OSVERSIONRECOR
 
 }  // namespace
 
-BOOL QueryOSVersion(OSVERSIONINFOEXW& osvi, BOOL* pbExtended)
+DWORD QueryOSVersion(OSVERSIONINFOEXW& osvi, BOOL* pbExtended)
 {
     ZeroMemory(&osvi, sizeof(osvi));
     osvi.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXW);
@@ -171,10 +172,12 @@ BOOL QueryOSVersion(OSVERSIONINFOEXW& osvi, BOOL* pbExtended)
     if (pbExtended)
         *pbExtended = bExtended;
     if (bExtended)
-        return TRUE;
+        return ERROR_SUCCESS;
     ZeroMemory(&osvi, sizeof(osvi));
     osvi.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
-    return GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&osvi));
+    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&osvi)))
+        return LastErrorOr(ERROR_NOT_SUPPORTED);
+    return ERROR_SUCCESS;
 }
 
 void DescribeOSVersion(const OSVERSIONINFOEXW& osvi, BOOL bWin64, OSVERSIONRECORD& rec,
@@ -202,15 +205,15 @@ void DescribeOSVersion(const OSVERSIONINFOEXW& osvi, BOOL bWin64, OSVERSIONRECOR
     }
 }
 
-BOOL GetOSVersion()
+DWORD GetOSVersion()
 {
     OSVERSIONINFOEXW osvi;
     BOOL bExtended = FALSE;
-    BOOL bRead = QueryOSVersion(osvi, &bExtended);
+    DWORD dwRead = QueryOSVersion(osvi, &bExtended);
     if (!bExtended)
         DebugTraceA("GetOSVersion()->OSVERSIONINFOEX failed");
-    if (!bRead)
-        return FALSE;
+    if (dwRead != ERROR_SUCCESS)
+        return dwRead;
 
     // The emulation layer only exists on the NT platform.
     BOOL bWin64 = osvi.dwPlatformId == VER_PLATFORM_WIN32_NT && IsWindows64();
@@ -220,32 +223,32 @@ BOOL GetOSVersion()
     g_OsVersion = rec;
     // Same capacity.
     (void)StringCchCopyW(g_szSP, OSSP_CCH, szSP);
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
-BOOL GetOSVersion(DWORD* pdwMajor, DWORD* pdwMinor)
+DWORD GetOSVersion(DWORD* pdwMajor, DWORD* pdwMinor)
 {
     OSVERSIONINFOEXW osvi;
     BOOL bExtended = FALSE;
-    BOOL bRead = QueryOSVersion(osvi, &bExtended);
+    DWORD dwRead = QueryOSVersion(osvi, &bExtended);
     if (!bExtended)
         DebugTraceA("GetOSVersion()->OSVERSIONINFOEX failed");
-    if (!bRead)
-        return FALSE;
+    if (dwRead != ERROR_SUCCESS)
+        return dwRead;
     if (pdwMajor)
         *pdwMajor = osvi.dwMajorVersion;
     if (pdwMinor)
         *pdwMinor = osvi.dwMinorVersion;
     DebugTrace(L"GetOSVersion()->MajorVersion=%d MinorVersion=%d",
                static_cast<int>(osvi.dwMajorVersion), static_cast<int>(osvi.dwMinorVersion));
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
 BOOL CheckWinNT()
 {
     OSVERSIONINFOEXW osvi;
     BOOL bExtended = FALSE;
-    BOOL bRead = QueryOSVersion(osvi, &bExtended);
+    BOOL bRead = QueryOSVersion(osvi, &bExtended) == ERROR_SUCCESS;
     if (!bExtended)
         DebugTraceA("CheckWinNT()->OSVERSIONINFOEX failed");
     return bRead && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT;
@@ -254,7 +257,7 @@ BOOL CheckWinNT()
 BOOL IsVistaOrMore()
 {
     OSVERSIONINFOEXW osvi;
-    if (!QueryOSVersion(osvi, nullptr))
+    if (QueryOSVersion(osvi, nullptr) != ERROR_SUCCESS)
         return FALSE;
     DebugTrace(L"IsVistaOrMore()->MajorVersion=%d", static_cast<int>(osvi.dwMajorVersion));
     return osvi.dwMajorVersion >= 6;
@@ -263,7 +266,7 @@ BOOL IsVistaOrMore()
 BOOL IsSevenOrMore()
 {
     OSVERSIONINFOEXW osvi;
-    if (!QueryOSVersion(osvi, nullptr))
+    if (QueryOSVersion(osvi, nullptr) != ERROR_SUCCESS)
         return FALSE;
     DebugTraceA("IsSevenOrMore()->MajorVersion=%d osvi.dwMinorVersion=%d",
                 static_cast<int>(osvi.dwMajorVersion), static_cast<int>(osvi.dwMinorVersion));

@@ -33,11 +33,11 @@ struct OSVERSIONRECORD {
 extern OSVERSIONRECORD g_OsVersion;  // filled by GetOSVersion()
 extern WCHAR g_szSP[OSSP_CCH];       // service pack: "1", or "A"/"B"/"C" on 95
 
-// Detects the running system into g_OsVersion and g_szSP. 1 when the
-// version could be read, else 0 (record untouched).
-[[nodiscard]] BOOL GetOSVersion();
-// The system's major and minor version numbers.
-[[nodiscard]] BOOL GetOSVersion(DWORD* pdwMajor, DWORD* pdwMinor);
+// Detects the running system into g_OsVersion and g_szSP. 0, or the reason
+// the version could not be read (record untouched).
+[[nodiscard]] DWORD GetOSVersion();
+// The system's major and minor version numbers. 0, or the reason.
+[[nodiscard]] DWORD GetOSVersion(DWORD* pdwMajor, DWORD* pdwMinor);
 
 // Fills a record and service-pack text from a version query and the 64-bit
 // flag (which only counts on the NT platform); logs like GetOSVersion().
@@ -46,7 +46,8 @@ void DescribeOSVersion(const OSVERSIONINFOEXW& osvi, BOOL bWin64, OSVERSIONRECOR
 
 // Extended version query, else the basic one. pbExtended tells which one
 // answered (the edition and service-pack fields exist only in the extended).
-[[nodiscard]] BOOL QueryOSVersion(OSVERSIONINFOEXW& osvi, BOOL* pbExtended);
+// 0, or the reason neither answered.
+[[nodiscard]] DWORD QueryOSVersion(OSVERSIONINFOEXW& osvi, BOOL* pbExtended);
 
 [[nodiscard]] BOOL CheckWinNT();
 [[nodiscard]] BOOL IsVistaOrMore();

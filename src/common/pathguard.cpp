@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "common/capacity.h"
+#include "common/errors.h"
 #include "common/handles.h"
 #include "common/sysdll.h"
 
@@ -150,7 +151,7 @@ BOOL FinalPathOf(LPCWSTR szPath, PATHBUF& szFinal)
     DWORD cch = pGetFinal(hFile.Get(), szRaw, ARRAYSIZE(szRaw), 0);
     if (!cch || cch >= ARRAYSIZE(szRaw))
         return FALSE;
-    return NormalisePath(szRaw, szFinal);
+    return NormalisePath(szRaw, szFinal) == ERROR_SUCCESS;
 }
 
 // The folders every profile has, protected in every user's profile as
@@ -230,7 +231,7 @@ public:
         if (!AddNew(m_added, szFolder))
             return;
         PATHBUF szNormal;
-        if (!szFolder || !szFolder[0] || !NormalisePath(szFolder, szNormal))
+        if (!szFolder || !szFolder[0] || NormalisePath(szFolder, szNormal) != ERROR_SUCCESS)
             return;
         AddNormal(szNormal);
         PATHBUF szFinal;
@@ -270,7 +271,7 @@ public:
     void AddProfiles(LPCWSTR szFolder)
     {
         PATHBUF szNormal;
-        if (!szFolder || !szFolder[0] || !NormalisePath(szFolder, szNormal))
+        if (!szFolder || !szFolder[0] || NormalisePath(szFolder, szNormal) != ERROR_SUCCESS)
             return;
         // In line with the other folders, so that the reasons keep their order.
         Add(szFolder);
@@ -433,11 +434,11 @@ void SetReason(LPWSTR szReason, size_t cchReason, const std::wstring& reason)
 
 }  // namespace
 
-BOOL NormalisePath(LPCWSTR szPath, LPWSTR szOut)
+DWORD NormalisePath(LPCWSTR szPath, LPWSTR szOut)
 {
     szOut[0] = 0;
     if (!szPath || !szPath[0])
-        return FALSE;
+        return ERROR_INVALID_NAME;
     std::wstring path(szPath);
     // "\\?\" and "\??\" hand a path to the system unchanged: unwrap the drive
     // and share forms, refuse every other device.
@@ -448,16 +449,18 @@ BOOL NormalisePath(LPCWSTR szPath, LPWSTR szOut)
         else if (rest.size() >= 2 && rest[1] == L':')
             path = rest;
         else
-            return FALSE;
+            return ERROR_INVALID_NAME;
     }
     if (StartsWithNoCase(path.c_str(), L"\\\\.\\"))
-        return FALSE;
+        return ERROR_INVALID_NAME;
     WCHAR szFull[PATH_CCH * 2];
     DWORD cch = GetFullPathNameW(path.c_str(), ARRAYSIZE(szFull), szFull, nullptr);
-    if (!cch || cch >= PATH_CCH)
-        return FALSE;
+    if (!cch)
+        return LastErrorOr(ERROR_INVALID_NAME);
+    if (cch >= PATH_CCH)
+        return ERROR_FILENAME_EXCED_RANGE;
     if (StartsWithNoCase(szFull, L"\\\\.\\") || StartsWithNoCase(szFull, L"\\\\?\\"))
-        return FALSE;
+        return ERROR_INVALID_NAME;
     PATHBUF szWork;
     // Shorter than PATH_CCH, checked above.
     (void)StringCchCopyW(szWork, PATH_CCH, szFull);
@@ -467,13 +470,16 @@ BOOL NormalisePath(LPCWSTR szPath, LPWSTR szOut)
     if (cchWork > 3 && szWork[cchWork - 1] == L'\\')
         szWork[cchWork - 1] = 0;
     // A share keeps no trailing backslash either: "\\server\share".
-    return SUCCEEDED(StringCchCopyW(szOut, PATH_CCH, szWork));
+    if (FAILED(StringCchCopyW(szOut, PATH_CCH, szWork)))
+        return ERROR_FILENAME_EXCED_RANGE;
+    return ERROR_SUCCESS;
 }
 
 BOOL IsSameOrBelowPath(LPCWSTR szOuter, LPCWSTR szInner)
 {
     PATHBUF szA, szB;
-    if (!NormalisePath(szOuter, szA) || !NormalisePath(szInner, szB))
+    if (NormalisePath(szOuter, szA) != ERROR_SUCCESS ||
+        NormalisePath(szInner, szB) != ERROR_SUCCESS)
         return FALSE;
     size_t cchA = wcslen(szA);
     if (_wcsnicmp(szA, szB, cchA) != 0)
@@ -490,7 +496,7 @@ BOOL GuardPath(LPCWSTR szPath, GUARDOP op, BOOL bRecursive, LPWSTR szFull, LPWST
         SetReason(szReason, cchReason, L"empty path");
         return FALSE;
     }
-    if (!NormalisePath(szPath, szFull)) {
+    if (NormalisePath(szPath, szFull) != ERROR_SUCCESS) {
         SetReason(szReason, cchReason, L"not a usable path");
         return FALSE;
     }

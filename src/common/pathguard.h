@@ -43,9 +43,9 @@ void ResetProtectedFolders();
 
 // The absolute form of a path as the guard compares it: "\\?\" forms
 // unwrapped, "." and ".." resolved, slashes turned, short names made long,
-// no trailing backslash except after a drive root. FALSE when it can not be
-// made or does not fit PATH_CCH characters.
-[[nodiscard]] BOOL NormalisePath(LPCWSTR szPath, LPWSTR szOut);
+// no trailing backslash except after a drive root. 0, or the reason: 123
+// (ERROR_INVALID_NAME) for a device, 206 when it does not fit PATH_CCH.
+[[nodiscard]] DWORD NormalisePath(LPCWSTR szPath, LPWSTR szOut);
 
 // TRUE when szInner is szOuter or lies below it (normalised paths).
 [[nodiscard]] BOOL IsSameOrBelowPath(LPCWSTR szOuter, LPCWSTR szInner);

@@ -4,6 +4,7 @@
 #include "common/boundedtext.h"
 #include <vector>
 #include "common/capacity.h"
+#include "common/errors.h"
 #include "common/filesys.h"
 #include "common/handles.h"
 #include "common/runfiles.h"
@@ -139,7 +140,7 @@ PACL NewPrivateAcl()
     return pAcl;
 }
 
-BOOL CreatePrivateFolder(LPCWSTR szFolder)
+DWORD CreatePrivateFolder(LPCWSTR szFolder)
 {
     CPrivateAcl acl;
     SECURITY_DESCRIPTOR sd;
@@ -151,28 +152,26 @@ BOOL CreatePrivateFolder(LPCWSTR szFolder)
     if (!sa.lpSecurityDescriptor) {
         // Without the list the folder would take TEMP's: not private.
         DebugTrace(L"CreatePrivateFolder(%s)->No access list", szFolder);
-        SetLastError(ERROR_INVALID_SECURITY_DESCR);
-        return FALSE;
+        return ERROR_INVALID_SECURITY_DESCR;
     }
     BOOL bCreated = CreateDirectoryW(szFolder, &sa);
-    DWORD dwError = GetLastError();
+    DWORD dwError = bCreated ? ERROR_SUCCESS : LastErrorOr(ERROR_CANNOT_MAKE);
     DebugTrace(L"CreatePrivateFolder(%s)->%d", szFolder, bCreated);
     if (bCreated)
         NoteRunFolder(szFolder);
-    SetLastError(dwError);
-    return bCreated;
+    return dwError;
 }
 
-BOOL MakeFolderPrivate(LPCWSTR szFolder)
+DWORD MakeFolderPrivate(LPCWSTR szFolder)
 {
     CPrivateAcl acl;
     if (!acl.Get())
-        return FALSE;
+        return ERROR_INVALID_SECURITY_DESCR;
     DWORD dwResult = SetNamedSecurityInfoW(const_cast<LPWSTR>(szFolder), SE_FILE_OBJECT,
                                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                            nullptr, nullptr, acl.Get(), nullptr);
     DebugTrace(L"MakeFolderPrivate(%s)->%d", szFolder, dwResult);
-    return dwResult == ERROR_SUCCESS;
+    return dwResult;
 }
 
 LPCWSTR ForeignFolderReason(LPCWSTR szFolder)

@@ -6,9 +6,9 @@
 #include <windows.h>
 
 // Creates one folder level with the private access list and notes it as
-// the run's own. FALSE when it exists already or can not be made (the last
-// error says why).
-[[nodiscard]] BOOL CreatePrivateFolder(LPCWSTR szFolder);
+// the run's own. 0, or the reason: 183 (ERROR_ALREADY_EXISTS) when it is
+// there already, 1338 (ERROR_INVALID_SECURITY_DESCR) without the list.
+[[nodiscard]] DWORD CreatePrivateFolder(LPCWSTR szFolder);
 
 // The private access list: SYSTEM and Administrators full control, the
 // user full control too, or only reading when the run is elevated (so that
@@ -18,8 +18,8 @@
 [[nodiscard]] PACL NewPrivateAcl();
 
 // Gives a folder of ours the private access list again, replacing whatever
-// list it had.
-[[nodiscard]] BOOL MakeFolderPrivate(LPCWSTR szFolder);
+// list it had. 0, or the reason.
+[[nodiscard]] DWORD MakeFolderPrivate(LPCWSTR szFolder);
 
 // Why an existing folder can not be taken as the run's own: "a file", "a
 // link", "owned by someone else"; null when it is a real folder of this

@@ -83,8 +83,9 @@ BOOL IsSpared(PFN_CREATESNAPSHOT pSnapshot, DWORD dwPid, const SPARE* pSpare)
     WCHAR szPath[PATH_CCH];
     WCHAR szImage[PATH_CCH];
     WCHAR szSpare[PATH_CCH];
-    if (!ProcessImagePath(pSnapshot, dwPid, szPath, ARRAYSIZE(szPath)) || !NormalisePath(szPath, szImage) ||
-        !NormalisePath(pSpare->szSpare, szSpare))
+    if (!ProcessImagePath(pSnapshot, dwPid, szPath, ARRAYSIZE(szPath)) ||
+        NormalisePath(szPath, szImage) != ERROR_SUCCESS ||
+        NormalisePath(pSpare->szSpare, szSpare) != ERROR_SUCCESS)
         return FALSE;
     if (_wcsnicmp(szImage, szSpare, wcslen(szSpare)) != 0)
         return FALSE;
@@ -239,7 +240,7 @@ DWORD FindProcessByImage(LPCWSTR szImage)
         WCHAR szPath[PATH_CCH];
         WCHAR szNormal[PATH_CCH];
         if (ProcessImagePath(pSnapshot, pe.th32ProcessID, szPath, ARRAYSIZE(szPath)) &&
-            NormalisePath(szPath, szNormal) && lstrcmpiW(szNormal, szImage) == 0)
+            NormalisePath(szPath, szNormal) == ERROR_SUCCESS && lstrcmpiW(szNormal, szImage) == 0)
             return pe.th32ProcessID;
     }
     return 0;
@@ -262,17 +263,15 @@ BOOL CALLBACK PostCloseToWindow(HWND hWnd, LPARAM lParam)
 
 }  // namespace
 
-BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPCWSTR szVerb,
-                 BOOL bWait, int nShowCmd, DWORD* pdwExitCode, HANDLE* phProcess)
+DWORD ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPCWSTR szVerb,
+                  BOOL bWait, int nShowCmd, DWORD* pdwExitCode, HANDLE* phProcess)
 {
     DebugTrace(L"ExecuteFile(%s, %s, %s, %d (Wait=1), %d (ShowWindow))->Begin", OrEmpty(szFile),
                OrEmpty(szParams), OrEmpty(szVerb), bWait, nShowCmd);
     if (phProcess)
         *phProcess = nullptr;
-    if (!szFile || !*szFile || !PathFileExistsW(szFile)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!szFile || !*szFile || !PathFileExistsW(szFile))
+        return ERROR_FILE_NOT_FOUND;
 
     SHELLEXECUTEINFOW sei = {};
     sei.cbSize = sizeof(sei);
@@ -303,8 +302,8 @@ BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir, LPC
         CloseHandle(hProcess);
     DebugTrace(L"ExecuteFile()->End(%d - %#x)", bResult, dwExitCode);
     if (!bResult)
-        SetLastError(dwError ? dwError : ERROR_FILE_NOT_FOUND);
-    return bResult;
+        return dwError ? dwError : ERROR_FILE_NOT_FOUND;
+    return ERROR_SUCCESS;
 }
 
 BOOL FindModule(LPCWSTR szProgram)
@@ -363,7 +362,8 @@ BOOL KillModule(LPCWSTR szProgram, LPCWSTR szSpare, LPCWSTR szOwn)
 BOOL KillModuleByPath(LPCWSTR szImage)
 {
     WCHAR szNormal[PATH_CCH];
-    DWORD dwPid = NormalisePath(szImage, szNormal) ? FindProcessByImage(szNormal) : 0;
+    DWORD dwPid =
+        NormalisePath(szImage, szNormal) == ERROR_SUCCESS ? FindProcessByImage(szNormal) : 0;
     if (!dwPid) {
         DebugTrace(L"KillModule(%s)->No process to end", szImage);
         return FALSE;

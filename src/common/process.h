@@ -13,11 +13,11 @@
 // hWnd's messages, stops early when g_bCancel is set, and stores the exit
 // code in *pdwExitCode. *phProcess, when given, receives the process
 // handle (or null) and the caller closes it; without phProcess the handle
-// is closed here. Returns TRUE when the shell started the file; FALSE with
-// the reason as the last error (2 when the file is missing).
-[[nodiscard]] BOOL ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir,
-                               LPCWSTR szVerb, BOOL bWait, int nShowCmd, DWORD* pdwExitCode,
-                               HANDLE* phProcess);
+// is closed here. 0 when the shell started the file, or the reason (2 when
+// the file is missing).
+[[nodiscard]] DWORD ExecuteFile(HWND hWnd, LPCWSTR szFile, LPCWSTR szParams, LPCWSTR szDir,
+                                LPCWSTR szVerb, BOOL bWait, int nShowCmd, DWORD* pdwExitCode,
+                                HANDLE* phProcess);
 
 // Waits for a started process while dispatching hWnd's messages, until it
 // ends or the cancel flag is set; stores its exit code in *pdwExitCode once

@@ -1,6 +1,7 @@
 #include "common/profilefile.h"
 #include "common/boundedtext.h"
 #include <vector>
+#include "common/errors.h"
 #include "common/handles.h"
 #include "common/textcode.h"
 #include "common/trace.h"
@@ -77,11 +78,16 @@ DWORD WriteProfileCopy(LPCWSTR szSource, LPCWSTR szTarget)
     return ERROR_SUCCESS;
 }
 
-BOOL CreateUnicodeProfile(LPCWSTR szPath)
+DWORD CreateUnicodeProfile(LPCWSTR szPath)
 {
     CFileHandle hFile(CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    return hFile.IsValid() && WriteAll(hFile.Get(), UTF16LE_MARK, sizeof(UTF16LE_MARK));
+    if (!hFile.IsValid())
+        return LastErrorOr(ERROR_CANNOT_MAKE);
+    SetLastError(ERROR_SUCCESS);  // a short write leaves none
+    if (!WriteAll(hFile.Get(), UTF16LE_MARK, sizeof(UTF16LE_MARK)))
+        return LastErrorOr(ERROR_WRITE_FAULT);
+    return ERROR_SUCCESS;
 }
 
 CProfileFile::CProfileFile(LPCWSTR szFile, LPCWSTR szCopyFolder, LPCWSTR szTraceName)

@@ -26,8 +26,8 @@ enum PROFILETEXT {
 [[nodiscard]] DWORD WriteProfileCopy(LPCWSTR szSource, LPCWSTR szTarget);
 
 // Creates szPath empty, as UTF-16LE with its mark: the profile functions
-// then write every character to it as it is.
-[[nodiscard]] BOOL CreateUnicodeProfile(LPCWSTR szPath);
+// then write every character to it as it is. 0, or the reason.
+[[nodiscard]] DWORD CreateUnicodeProfile(LPCWSTR szPath);
 
 // The file to hand the profile functions for szFile: the file itself, or
 // when it needs one a UTF-16 copy in szCopyFolder (a folder only this run

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 #include "common/boundedtext.h"
 #include "common/capacity.h"
+#include "common/errors.h"
 #include "common/trace.h"
 #include "common/handles.h"
 #include "common/textcmp.h"
@@ -36,17 +37,20 @@ HMODULE LoadLibraryBesideItself(LPCWSTR szFile)
     return h;
 }
 
-BOOL RegisterDll(LPCWSTR szFile, BOOL bRegister)
+// 0, or the reason: the library's own when it says a Win32 code, else 1627
+// (ERROR_FUNCTION_FAILED).
+DWORD RegisterDll(LPCWSTR szFile, BOOL bRegister)
 {
     LPCSTR szFunction = bRegister ? "DllRegisterServer" : "DllUnregisterServer";
     LPCWSTR szName = bRegister ? L"DllRegisterServer" : L"DllUnregisterServer";
-    BOOL bResult = FALSE;
+    DWORD dwResult = ERROR_PROC_NOT_FOUND;
     HRESULT hrInit = OleInitialize(nullptr);
     {
         CModule library(LoadLibraryBesideItself(szFile));
         if (!library.Get()) {
+            dwResult = LastErrorOr(ERROR_MOD_NOT_FOUND);
             DebugTrace(L"RegisterFile()->LoadLibrary(%s) failed (%d)", szFile,
-                       static_cast<int>(GetLastError()));
+                       static_cast<int>(dwResult));
         } else {
             auto pfn = reinterpret_cast<PFN_DLLREGISTER>(
                 reinterpret_cast<void*>(GetProcAddress(library.Get(), szFunction)));
@@ -54,26 +58,27 @@ BOOL RegisterDll(LPCWSTR szFile, BOOL bRegister)
                 HRESULT hr = pfn();
                 if (hr == S_OK) {
                     DebugTrace(L"RegisterFile()->%s %s successfully!", szFile, szName);
-                    bResult = TRUE;
+                    dwResult = ERROR_SUCCESS;
                 } else {
                     DebugTrace(L"RegisterFile()->%s %s failed! (%x)", szFile, szName,
                                static_cast<unsigned>(hr));
+                    dwResult = ErrorOfHresult(hr);
                 }
             }
         }
     }
     if (SUCCEEDED(hrInit))
         OleUninitialize();
-    return bResult;
+    return dwResult;
 }
 
 }  // namespace
 
-BOOL RegisterFile(LPCWSTR szFile, LPCWSTR szParams, BOOL bRegister)
+DWORD RegisterFile(LPCWSTR szFile, LPCWSTR szParams, BOOL bRegister)
 {
     if (!PathFileExistsW(szFile)) {
         DebugTrace(L"RegisterFile(%s, %s, %d)->File doesn't exits!", szFile, szParams, bRegister);
-        return FALSE;
+        return ERROR_FILE_NOT_FOUND;
     }
     LPCWSTR szExt = PathFindExtensionW(szFile);
     if (ScriptCompareNoCase(szExt, L".exe") == 0) {
@@ -83,7 +88,7 @@ BOOL RegisterFile(LPCWSTR szFile, LPCWSTR szParams, BOOL bRegister)
                                  bRegister ? L" /regserver" : L" /unregserver"))) {
             DebugTrace(L"RegisterFile(%s, %s, %d)->Parameters too long!", szFile, szParams,
                        bRegister);
-            return FALSE;
+            return ERROR_FILENAME_EXCED_RANGE;
         }
         DWORD dwExitCode = 0;
         return ExecuteFile(nullptr, szFile, szCmdLine, nullptr, L"open", TRUE, SW_HIDE,
@@ -92,5 +97,5 @@ BOOL RegisterFile(LPCWSTR szFile, LPCWSTR szParams, BOOL bRegister)
     if (ScriptCompareNoCase(szExt, L".dll") == 0)
         return RegisterDll(szFile, bRegister);
     DebugTrace(L"RegisterFile(%s, %s, %d)->File not supported!", szFile, szParams, bRegister);
-    return FALSE;
+    return ERROR_NOT_SUPPORTED;
 }

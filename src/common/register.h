@@ -4,6 +4,6 @@
 #include <windows.h>
 
 // Registers (bRegister nonzero) or unregisters szFile. szParams goes first
-// on the command line of a program. 1 (or the launch result for a program)
-// on success, 0 on failure or for an unsupported file type.
-[[nodiscard]] BOOL RegisterFile(LPCWSTR szFile, LPCWSTR szParams, BOOL bRegister);
+// on the command line of a program. 0, or the reason: the launch's for a
+// program, 50 (ERROR_NOT_SUPPORTED) for a file type that registers neither way.
+[[nodiscard]] DWORD RegisterFile(LPCWSTR szFile, LPCWSTR szParams, BOOL bRegister);

@@ -148,26 +148,28 @@ BOOL IsSameOrInside(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDs
     return bInside && (cchSrc == 0 || szDstKey[cchSrc] == L'\\');
 }
 
-BOOL CopyKey(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey, BOOL bTree,
-             LPCWSTR szCaller)
+DWORD CopyKey(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey, BOOL bTree,
+              LPCWSTR szCaller)
 {
     if (IsSameOrInside(hSrcRoot, szSrcKey, hDstRoot, szDstKey, bTree)) {
         DebugTrace(L"%s(%s, %s)->Destination inside the source, refused!", szCaller, szSrcKey,
                    szDstKey);
-        return FALSE;
+        return ERROR_INVALID_PARAMETER;
     }
     CRegKey src, dst;
-    if (OpenKey(src, hSrcRoot, szSrcKey, REG_FULL) != ERROR_SUCCESS ||
-        CreateKey(dst, hDstRoot, szDstKey, REG_FULL) != ERROR_SUCCESS) {
+    LONG lResult = OpenKey(src, hSrcRoot, szSrcKey, REG_FULL);
+    if (lResult == ERROR_SUCCESS)
+        lResult = CreateKey(dst, hDstRoot, szDstKey, REG_FULL);
+    if (lResult != ERROR_SUCCESS) {
         DebugTrace(L"%s(%s, %s)->0", szCaller, szSrcKey, szDstKey);
-        return FALSE;
+        return static_cast<DWORD>(lResult);
     }
     DeleteAllValues(dst.Get());
     RegCreateValues(src.Get(), szSrcKey, dst.Get());
     if (bTree)
         CopySubKeys(src.Get(), szSrcKey, dst.Get());
     DebugTrace(L"%s(%s, %s)->1", szCaller, szSrcKey, szDstKey);
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -203,22 +205,21 @@ DWORD GetRegType(LPCWSTR szToken)
     return REG_SZ;
 }
 
-BOOL RegDBCreateKey(HKEY hRoot, LPCWSTR szKey)
+DWORD RegDBCreateKey(HKEY hRoot, LPCWSTR szKey)
 {
     CRegKey key;
-    BOOL bResult = CreateKey(key, hRoot, szKey, KEY_CREATE_SUB_KEY) == ERROR_SUCCESS;
-    DebugTrace(L"RegDBCreateKey(%s)->%d", szKey, bResult);
-    return bResult;
+    LONG lResult = CreateKey(key, hRoot, szKey, KEY_CREATE_SUB_KEY);
+    DebugTrace(L"RegDBCreateKey(%s)->%d", szKey, lResult == ERROR_SUCCESS);
+    return static_cast<DWORD>(lResult);
 }
 
-BOOL RegDBSetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, DWORD dwType, LPCWSTR szData,
-                      DWORD cbData)
+DWORD RegDBSetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, DWORD dwType, LPCWSTR szData,
+                       DWORD cbData)
 {
-    BOOL bResult = FALSE;
     int iLogged = static_cast<int>(cbData);
     CRegKey key;
-    if (CreateKey(key, hRoot, szKey, REG_READWRITE) == ERROR_SUCCESS) {
-        LONG lResult;
+    LONG lResult = CreateKey(key, hRoot, szKey, REG_READWRITE);
+    if (lResult == ERROR_SUCCESS) {
         if (dwType == REG_DWORD) {
             DWORD dwValue = static_cast<DWORD>(wcstol(szData, nullptr, 10));
             iLogged = static_cast<int>(dwValue);
@@ -250,46 +251,49 @@ BOOL RegDBSetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, DWORD dwType, L
             lResult = RegSetValueExW(key.Get(), szName, 0, dwType,
                                      reinterpret_cast<const BYTE*>(szData), cbData);
         }
-        bResult = lResult == ERROR_SUCCESS;
     }
     // A number is logged as itself, other data by its byte count.
-    DebugTrace(L"RegDBSetKeyValue(%s, %s, %d)->%d", szKey, szName, iLogged, bResult);
-    return bResult;
+    DebugTrace(L"RegDBSetKeyValue(%s, %s, %d)->%d", szKey, szName, iLogged,
+               lResult == ERROR_SUCCESS);
+    return static_cast<DWORD>(lResult);
 }
 
-BOOL RegDBDeleteValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName)
+DWORD RegDBDeleteValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName)
 {
     CRegKey key;
-    BOOL bResult = OpenKey(key, hRoot, szKey, KEY_SET_VALUE) == ERROR_SUCCESS &&
-                   RegDeleteValueW(key.Get(), szName) == ERROR_SUCCESS;
-    DebugTrace(L"RegDBDeleteValue(%s, %s)->%d", szKey, szName, bResult);
-    return bResult;
+    LONG lResult = OpenKey(key, hRoot, szKey, KEY_SET_VALUE);
+    if (lResult == ERROR_SUCCESS)
+        lResult = RegDeleteValueW(key.Get(), szName);
+    DebugTrace(L"RegDBDeleteValue(%s, %s)->%d", szKey, szName, lResult == ERROR_SUCCESS);
+    return static_cast<DWORD>(lResult);
 }
 
-BOOL RegDBDeleteKey(HKEY hRoot, LPCWSTR szKey)
+DWORD RegDBDeleteKey(HKEY hRoot, LPCWSTR szKey)
 {
     // An empty path would name the root itself.
-    BOOL bResult = szKey[0] && SHDeleteKeyW(hRoot, szKey) == ERROR_SUCCESS;
-    DebugTrace(L"RegDBDeleteKey(%s)->%d", szKey, bResult);
-    return bResult;
+    LONG lResult = szKey[0] ? SHDeleteKeyW(hRoot, szKey) : ERROR_INVALID_PARAMETER;
+    DebugTrace(L"RegDBDeleteKey(%s)->%d", szKey, lResult == ERROR_SUCCESS);
+    return static_cast<DWORD>(lResult);
 }
 
-BOOL RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer,
-                      DWORD cchBuffer)
+DWORD RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer,
+                       DWORD cchBuffer)
 {
     if (cchBuffer == 0)
-        return FALSE;
+        return ERROR_INSUFFICIENT_BUFFER;
     szBuffer[0] = 0;
     CRegKey key;
     DWORD dwType = 0;
     DWORD cbData = 0;
-    if (OpenKey(key, hRoot, szKey, REG_READONLY) != ERROR_SUCCESS ||
-        RegQueryValueExW(key.Get(), szName, nullptr, &dwType, nullptr, &cbData) != ERROR_SUCCESS)
-        return FALSE;
+    LONG lResult = OpenKey(key, hRoot, szKey, REG_READONLY);
+    if (lResult == ERROR_SUCCESS)
+        lResult = RegQueryValueExW(key.Get(), szName, nullptr, &dwType, nullptr, &cbData);
+    if (lResult != ERROR_SUCCESS)
+        return static_cast<DWORD>(lResult);
     std::vector<BYTE> data(cbData + sizeof(WCHAR));
-    if (RegQueryValueExW(key.Get(), szName, nullptr, &dwType, data.data(), &cbData) !=
-        ERROR_SUCCESS)
-        return FALSE;
+    lResult = RegQueryValueExW(key.Get(), szName, nullptr, &dwType, data.data(), &cbData);
+    if (lResult != ERROR_SUCCESS)
+        return static_cast<DWORD>(lResult);
     if (dwType == REG_DWORD && cbData >= sizeof(DWORD)) {
         DWORD dwValue;
         memcpy(&dwValue, data.data(), sizeof(dwValue));
@@ -306,7 +310,7 @@ BOOL RegDBGetKeyValue(HKEY hRoot, LPCWSTR szKey, LPCWSTR szName, LPWSTR szBuffer
         memcpy(szBuffer, data.data(), cbCopy);
         szBuffer[cbCopy / sizeof(WCHAR)] = 0;
     }
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
 BOOL RegDBKeyExist(HKEY hRoot, LPCWSTR szKey)
@@ -315,12 +319,12 @@ BOOL RegDBKeyExist(HKEY hRoot, LPCWSTR szKey)
     return OpenKey(key, hRoot, szKey, REG_READONLY) == ERROR_SUCCESS;
 }
 
-BOOL RegCopyKeyValues(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey)
+DWORD RegCopyKeyValues(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey)
 {
     return CopyKey(hSrcRoot, szSrcKey, hDstRoot, szDstKey, FALSE, L"RegCopyKeyValues");
 }
 
-BOOL RegCopyKeyTree(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey)
+DWORD RegCopyKeyTree(HKEY hSrcRoot, LPCWSTR szSrcKey, HKEY hDstRoot, LPCWSTR szDstKey)
 {
     return CopyKey(hSrcRoot, szSrcKey, hDstRoot, szDstKey, TRUE, L"RegCopyKeyTree");
 }

@@ -1,5 +1,6 @@
 #include "common/textcode.h"
 #include <string.h>
+#include "common/errors.h"
 
 namespace {
 
@@ -126,52 +127,56 @@ std::vector<WCHAR> DecodeText(const BYTE* pData, size_t cbData, TEXTENCODING* pE
     return text;
 }
 
-BOOL NameToWide(LPCSTR szName, LPWSTR szOut, int cchOut, UINT uCodePage)
+DWORD NameToWide(LPCSTR szName, LPWSTR szOut, int cchOut, UINT uCodePage)
 {
     if (cchOut <= 0)
-        return FALSE;
+        return ERROR_INSUFFICIENT_BUFFER;
     szOut[0] = L'\0';
     if (!szName || !szName[0])
-        return TRUE;
+        return ERROR_SUCCESS;
     // A malformed UTF-8 name would come out with replacement characters:
     // another name than the one stored.
     DWORD dwFlags = uCodePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
     int cch = MultiByteToWideChar(uCodePage, dwFlags, szName, -1, szOut, cchOut);
     if (cch <= 0) {
+        DWORD dwError = LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
         szOut[0] = L'\0';
-        return FALSE;
+        return dwError;
     }
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
-BOOL WideToUtf8(LPCWSTR szText, LPSTR szOut, int cbOut)
+DWORD WideToUtf8(LPCWSTR szText, LPSTR szOut, int cbOut)
 {
     if (cbOut <= 0)
-        return FALSE;
+        return ERROR_INSUFFICIENT_BUFFER;
     szOut[0] = '\0';
     if (!szText || !szText[0])
-        return TRUE;
+        return ERROR_SUCCESS;
     int cb = WideCharToMultiByte(CP_UTF8, 0, szText, -1, szOut, cbOut, nullptr, nullptr);
     if (cb <= 0) {
+        DWORD dwError = LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
         szOut[0] = '\0';
-        return FALSE;
+        return dwError;
     }
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
-BOOL WideToCodePage(LPCWSTR szText, LPSTR szOut, int cbOut, UINT uCodePage)
+DWORD WideToCodePage(LPCWSTR szText, LPSTR szOut, int cbOut, UINT uCodePage)
 {
     if (cbOut <= 0)
-        return FALSE;
+        return ERROR_INSUFFICIENT_BUFFER;
     szOut[0] = '\0';
     if (!szText || !szText[0])
-        return TRUE;
+        return ERROR_SUCCESS;
     BOOL bDefaultUsed = FALSE;
     int cb = WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, szText, -1, szOut, cbOut,
                                  nullptr, &bDefaultUsed);
     if (cb <= 0 || bDefaultUsed) {
+        DWORD dwError = cb <= 0 ? LastErrorOr(ERROR_NO_UNICODE_TRANSLATION)
+                                : ERROR_NO_UNICODE_TRANSLATION;
         szOut[0] = '\0';
-        return FALSE;
+        return dwError;
     }
-    return TRUE;
+    return ERROR_SUCCESS;
 }

@@ -37,14 +37,16 @@ LPCWSTR TextEncodingName(TEXTENCODING encoding);
 [[nodiscard]] std::vector<WCHAR> DecodeText(const BYTE* pData, size_t cbData,
                                             TEXTENCODING* pEncoding);
 
-// A stored name (zero-terminated bytes) in UTF-16, bounded. FALSE when it
-// does not fit, or when UTF-8 bytes are not well-formed.
-[[nodiscard]] BOOL NameToWide(LPCSTR szName, LPWSTR szOut, int cchOut, UINT uCodePage);
+// A stored name (zero-terminated bytes) in UTF-16, bounded. 0, or the
+// reason: it does not fit (122), or UTF-8 bytes are not well-formed (1113).
+[[nodiscard]] DWORD NameToWide(LPCSTR szName, LPWSTR szOut, int cchOut, UINT uCodePage);
 
-// The UTF-8 form, bounded; FALSE when it does not fit.
-[[nodiscard]] BOOL WideToUtf8(LPCWSTR szText, LPSTR szOut, int cbOut);
+// The UTF-8 form, bounded. 0, or 122 (ERROR_INSUFFICIENT_BUFFER) when it
+// does not fit.
+[[nodiscard]] DWORD WideToUtf8(LPCWSTR szText, LPSTR szOut, int cbOut);
 
-// The code-page form that stands for exactly the same text, bounded. FALSE
-// when a character has no form of its own there (no best fit, no default
-// character) or the result does not fit.
-[[nodiscard]] BOOL WideToCodePage(LPCWSTR szText, LPSTR szOut, int cbOut, UINT uCodePage);
+// The code-page form that stands for exactly the same text, bounded. 0, or
+// the reason: 1113 (ERROR_NO_UNICODE_TRANSLATION) when a character has no
+// form of its own there (no best fit, no default character), 122 when the
+// result does not fit.
+[[nodiscard]] DWORD WideToCodePage(LPCWSTR szText, LPSTR szOut, int cbOut, UINT uCodePage);

@@ -25,31 +25,35 @@ void CloseLocked()
 
 }  // namespace
 
-BOOL OpenTraceLog(LPCWSTR szPath)
+DWORD OpenTraceLog(LPCWSTR szPath)
 {
     if (InterlockedCompareExchange(&g_bLockReady, 1, 0) == 0)
         InitializeCriticalSection(&g_csLog);
     CloseTraceLog();
     if (!szPath || !*szPath)
-        return FALSE;
+        return ERROR_INVALID_NAME;
     // Shared for reading and appending: a viewer, or a second run writing
     // to the same log, must not lose lines.
     HANDLE hLog = CreateFileW(szPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hLog == INVALID_HANDLE_VALUE)
-        return FALSE;
+    if (hLog == INVALID_HANDLE_VALUE) {
+        // Not LastErrorOr: common/errors traces through this file.
+        DWORD dwError = GetLastError();
+        return dwError ? dwError : ERROR_OPEN_FAILED;
+    }
     LARGE_INTEGER liSize;
     if (GetFileSizeEx(hLog, &liSize) && liSize.QuadPart == 0) {
         DWORD cbWritten = 0;
         if (!WriteFile(hLog, UTF8_BOM, sizeof(UTF8_BOM), &cbWritten, nullptr)) {
+            DWORD dwError = GetLastError();
             CloseHandle(hLog);
-            return FALSE;
+            return dwError ? dwError : ERROR_WRITE_FAULT;
         }
     }
     EnterCriticalSection(&g_csLog);
     g_hLog = hLog;
     LeaveCriticalSection(&g_csLog);
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
 BOOL IsTraceLogOpen()

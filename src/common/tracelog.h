@@ -5,9 +5,9 @@
 #include <windows.h>
 
 // Opens szPath for appending, creating it (with a UTF-8 byte order mark)
-// when missing. FALSE when it cannot be opened; tracing then goes on
+// when missing. 0, or the reason it cannot be opened; tracing then goes on
 // without a file.
-[[nodiscard]] BOOL OpenTraceLog(LPCWSTR szPath);
+[[nodiscard]] DWORD OpenTraceLog(LPCWSTR szPath);
 
 // TRUE while lines go to a log file.
 BOOL IsTraceLogOpen();

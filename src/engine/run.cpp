@@ -235,10 +235,12 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
             run.dwError = ERROR_FILENAME_EXCED_RANGE;
             return;
         }
-        if (!RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY, run.ctx.project.szProductName, REG_SZ,
-                              text.data(), REBOOT_TEXT_CCH * sizeof(WCHAR))) {
+        DWORD dwWritten = RegDBSetKeyValue(HKEY_CURRENT_USER, RUNONCE_KEY,
+                                           run.ctx.project.szProductName, REG_SZ, text.data(),
+                                           REBOOT_TEXT_CCH * sizeof(WCHAR));
+        if (dwWritten != ERROR_SUCCESS) {
             // Nothing would run after the restart: a 3010 would say otherwise.
-            run.dwError = LastErrorOr(ERROR_CAN_NOT_COMPLETE);
+            run.dwError = dwWritten;
             DebugTrace(L"ThreadUnCompressDATA()->The command for after the restart was not "
                        L"registered (%d)", run.dwError);
             return;
@@ -257,7 +259,7 @@ void RegisterRestart(WorkerRun& run, LPCWSTR szCmdLine)
     // No is the default: a run nobody answers must not restart the machine
     // by itself; its exit code (3010) asks for the restart instead.
     if (run.view.Ask(szText, szCaption, MB_YESNO | MB_DEFBUTTON2) == IDYES)
-        run.bRestarting = RebootSystem();
+        run.bRestarting = RebootSystem() == ERROR_SUCCESS;
 }
 
 // The program's exit code becomes the run's once the program has ended; a
@@ -268,8 +270,10 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
     HANDLE hProcess = nullptr;
     DWORD dwProgramCode = 0;
     HWND hOwner = run.view.Owner();
-    if (ExecuteFile(hOwner, run.ctx.szExeFile, szCmdLine, szDir, szVerb, bWait,
-                    static_cast<int>(run.ctx.project.uiExeWinDisplay), &dwProgramCode, &hProcess)) {
+    DWORD dwLaunch = ExecuteFile(hOwner, run.ctx.szExeFile, szCmdLine, szDir, szVerb, bWait,
+                                 static_cast<int>(run.ctx.project.uiExeWinDisplay),
+                                 &dwProgramCode, &hProcess);
+    if (dwLaunch == ERROR_SUCCESS) {
         // Its files stay while it runs, even when the run is cancelled.
         if (bWait)
             KeepLaunchedProgram(hProcess);
@@ -278,8 +282,7 @@ void LaunchSetupProgram(WorkerRun& run, LPCWSTR szCmdLine, LPCWSTR szVerb, LPCWS
         if (hOwner)
             ShowWindow(hOwner, SW_HIDE);
     } else {
-        DWORD dwError = GetLastError();
-        run.dwError = dwError ? dwError : ERROR_FILE_NOT_FOUND;
+        run.dwError = dwLaunch;
         run.bLaunchFailed = TRUE;
         DebugTrace(L"ThreadUnCompressDATA()->Launch failed (%d)", run.dwError);
     }
@@ -392,21 +395,26 @@ DWORD RunSetup(IRunView& view, SETUPRUN& setup)
     return 0;
 }
 
-BOOL RebootSystem()
+DWORD RebootSystem()
 {
     HANDLE hToken = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken))
-        return FALSE;
+        return LastErrorOr(ERROR_ACCESS_DENIED);
     TOKEN_PRIVILEGES tp = {};
     tp.PrivilegeCount = 1;
     tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    BOOL bAdjusted = LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &tp.Privileges[0].Luid) &&
-                     AdjustTokenPrivileges(hToken, FALSE, &tp, 0, nullptr, nullptr) &&
-                     GetLastError() == ERROR_SUCCESS;
+    // A privilege the account lacks is "adjusted" with 1300 as the last error.
+    DWORD dwError = ERROR_SUCCESS;
+    if (!LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &tp.Privileges[0].Luid) ||
+        !AdjustTokenPrivileges(hToken, FALSE, &tp, 0, nullptr, nullptr) ||
+        GetLastError() != ERROR_SUCCESS)
+        dwError = LastErrorOr(ERROR_PRIVILEGE_NOT_HELD);
     CloseHandle(hToken);
-    if (!bAdjusted)
-        return FALSE;
-    return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0))
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    return ERROR_SUCCESS;
 }
 
 namespace {
@@ -451,7 +459,8 @@ void LaunchForSetupProgram(HWND hOwner, LPCWSTR szFile, LPCWSTR szCmdLine, LPCWS
     // for, or cut short, leaves the run's as it was.
     DWORD dwBefore = ExitCode();
     DWORD dwCode = dwBefore;
-    if (ExecuteFile(hOwner, szFile, szCmdLine, szDir, szVerb, bWait, nShowCmd, &dwCode, nullptr) &&
+    if (ExecuteFile(hOwner, szFile, szCmdLine, szDir, szVerb, bWait, nShowCmd, &dwCode,
+                    nullptr) == ERROR_SUCCESS &&
         dwCode != dwBefore)
         SetExitCode(dwCode, EXITCODE_OUTCOME);
 }

@@ -42,5 +42,6 @@ DWORD RunSetup(IRunView& view, SETUPRUN& setup);
 void LaunchForSetupProgram(HWND hOwner, LPCWSTR szFile, LPCWSTR szCmdLine, LPCWSTR szDir,
                            LPCWSTR szVerb, BOOL bWait, int nShowCmd);
 
-// Enables the shutdown privilege and restarts the machine (forced).
-[[nodiscard]] BOOL RebootSystem();
+// Enables the shutdown privilege and restarts the machine (forced). 0, or
+// the reason: 1300 (ERROR_NOT_ALL_ASSIGNED) when the account lacks the right.
+[[nodiscard]] DWORD RebootSystem();

@@ -83,7 +83,7 @@ BOOL GetOptionValue(const RunState& run, LPCWSTR szName, LPWSTR szValue, size_t 
 
 void RemoveFolder(LPCWSTR szPath)
 {
-    BOOL bRemoved = RemoveDirectoryTree(szPath, REMOVE_CONTENTS);
+    BOOL bRemoved = RemoveDirectoryTree(szPath, REMOVE_CONTENTS) == ERROR_SUCCESS;
     DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szPath, bRemoved);
 }
 
@@ -115,10 +115,12 @@ void OpenLogIfAsked(LPCWSTR lpCmdLine)
     std::vector<WCHAR> path(CMDLINE_CCH, L'\0');
     if ((FindOptionValue(lpCmdLine, L"-LOG:", path.data(), CMDLINE_CCH) ||
          FindOptionValue(lpCmdLine, L"/LOG:", path.data(), CMDLINE_CCH)) &&
-        wcslen(path.data()) < PATH_CCH)
-        if (!OpenTraceLog(path.data()))
+        wcslen(path.data()) < PATH_CCH) {
+        DWORD dwError = OpenTraceLog(path.data());
+        if (dwError != ERROR_SUCCESS)
             DebugTrace(L"WinMain()->Log file %s could not be opened (%d): no log", path.data(),
-                       GetLastError());
+                       dwError);
+    }
 }
 
 // ---- bootstrap ---------------------------------------------------------
@@ -267,7 +269,7 @@ void ReadConfiguration(RunState& run)
                                     run.ctx.szTempTRV))) {
             run.ctx.szConfigFile[0] = L'\0';  // a cut name is another file
             run.bNoConfig = TRUE;
-        } else if (!ExtractRes(hInstance, IDR_CFG, L"CFG", run.ctx.szConfigFile)) {
+        } else if (ExtractRes(hInstance, IDR_CFG, L"CFG", run.ctx.szConfigFile) != ERROR_SUCCESS) {
             run.bNoConfig = TRUE;
         } else {
             FindConfigNamedBeside(run);
@@ -337,9 +339,9 @@ Next CreateDataFolder(RunState& run)
                               run.ctx.szFolders[PV_TEMP], run.ctx.project.szGuid,
                               run.ctx.project.szGuid);
     else
-        hr =
-            StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
-                             run.ctx.project.szGuid[0] ? run.ctx.project.szGuid : TRV_DEFAULT_GUID);
+        hr = StringCchPrintfW(run.ctx.szDataPath, PATH_CCH, L"%s\\%s", run.ctx.szTempTRV,
+                              run.ctx.project.szGuid[0] ? run.ctx.project.szGuid
+                                                        : TRV_DEFAULT_GUID);
     if (FAILED(hr)) {
         // A cut name is another folder: none is made, and none removed.
         run.ctx.szDataPath[0] = L'\0';
@@ -348,12 +350,12 @@ Next CreateDataFolder(RunState& run)
         SetExitCode(ERROR_FILENAME_EXCED_RANGE);
         return Next::Shutdown;
     }
-    if (!CreateAllDirectory(run.ctx.szDataPath)) {
-        DWORD dwError = GetLastError();
+    DWORD dwError = CreateAllDirectory(run.ctx.szDataPath);
+    if (dwError != ERROR_SUCCESS) {
         DebugTrace(L"WinMain()->Error create directory (%s)->%d!", run.ctx.szDataPath, dwError);
         if (dwError != ERROR_ALREADY_EXISTS) {
             RemoveFolder(run.ctx.szDataPath);
-            SetExitCode(dwError ? dwError : ERROR_PATH_NOT_FOUND);
+            SetExitCode(dwError);
             return Next::Shutdown;
         }
     }
@@ -577,8 +579,8 @@ DWORD PrepareExtractFolder(LPCWSTR szCurrentDir, LPCWSTR szValue, LPWSTR szFolde
     // into: 267, never the 183 of a second run.
     if (FileExists(szFull))
         return ERROR_DIRECTORY;
-    if (!CreateAllDirectory(szFull)) {
-        DWORD dwError = LastErrorOr(ERROR_PATH_NOT_FOUND);
+    DWORD dwError = CreateAllDirectory(szFull);
+    if (dwError != ERROR_SUCCESS) {
         // The levels made before the failure go again.
         UndoRunFolder(szFull);
         return dwError == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : dwError;
@@ -760,9 +762,10 @@ void RemoveFolders(RunState& run)
     run.hScratchLock = INVALID_HANDLE_VALUE;
     if (FolderExists(run.ctx.szDataPath)) {
         // In resume mode the data stays for the next run; only an empty folder goes.
-        BOOL bRemoved = run.ctx.project.bResumeSetup
-                            ? RemoveDirectoryW(run.ctx.szDataPath)
-                            : RemoveDirectoryTree(run.ctx.szDataPath, REMOVE_CONTENTS);
+        BOOL bRemoved =
+            run.ctx.project.bResumeSetup
+                ? RemoveDirectoryW(run.ctx.szDataPath)
+                : RemoveDirectoryTree(run.ctx.szDataPath, REMOVE_CONTENTS) == ERROR_SUCCESS;
         DebugTrace(L"WinMain()->Remove folder '%s' (%d)", run.ctx.szDataPath, bRemoved);
     }
     LPCWSTR szTgd = run.ctx.project.szTgdFolder;
@@ -789,9 +792,12 @@ void RestartElevatedIfNeeded(RunState& run)
         run.hMutex = nullptr;
     }
     // Refused elevation ends the run with the reason (1223).
-    if (run.bNeedToRunAsAdmin && !ExecuteFile(nullptr, run.ctx.szModuleFile, run.lpCmdLine, L"",
-                                              L"Runas", FALSE, run.nCmdShow, nullptr, nullptr))
-        SetExitCode(LastErrorOr(ERROR_CAN_NOT_COMPLETE));
+    if (!run.bNeedToRunAsAdmin)
+        return;
+    DWORD dwError = ExecuteFile(nullptr, run.ctx.szModuleFile, run.lpCmdLine, L"", L"Runas",
+                                FALSE, run.nCmdShow, nullptr, nullptr);
+    if (dwError != ERROR_SUCCESS)
+        SetExitCode(dwError);
 }
 
 DWORD Shutdown(RunState& run)

@@ -62,17 +62,16 @@ DWORD ClaimFolder(LPCWSTR szFolder, HANDLE* phLock)
             return ERROR_ALREADY_EXISTS;
         }
         // What an ended run left behind goes first: nothing of it is used.
-        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR);
+        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR) == ERROR_SUCCESS;
         DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szFolder, bRemoved);
         if (!bRemoved) {
             DebugTrace(L"WinMain()->Folder '%s' not used: it can not be cleared", szFolder);
             return ERROR_ALREADY_EXISTS;
         }
     }
-    if (!CreatePrivateFolder(szFolder)) {
-        DWORD dwError = GetLastError();
-        return dwError ? dwError : ERROR_CANNOT_MAKE;
-    }
+    DWORD dwMade = CreatePrivateFolder(szFolder);
+    if (dwMade != ERROR_SUCCESS)
+        return dwMade;
     HANDLE hLock = LockFolder(szFolder);
     if (hLock == INVALID_HANDLE_VALUE) {
         // Another run cleared it in between: take another.
@@ -101,7 +100,7 @@ void EmptyScratchFolder(LPCWSTR szScratch, LPCWSTR szKeep)
             continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szPath,
-                       RemoveDirectoryTree(szPath, FS_INCLUDE_SUBDIR));
+                       RemoveDirectoryTree(szPath, FS_INCLUDE_SUBDIR) == ERROR_SUCCESS);
         } else {
             // The file itself, never what a link there points to.
             DebugTrace(L"DeleteFile(%s)->%d", szPath, DeleteFileNoLink(szPath) == ERROR_SUCCESS);
@@ -151,7 +150,7 @@ BOOL TakeResumeFolder(LPCWSTR szFolder)
         dwAttributes = INVALID_FILE_ATTRIBUTES;
     }
     if (dwAttributes == INVALID_FILE_ATTRIBUTES)
-        return CreatePrivateFolder(szFolder);
+        return CreatePrivateFolder(szFolder) == ERROR_SUCCESS;
     LPCWSTR szWhy = ForeignFolderReason(szFolder);
     if (szWhy) {
         DebugTrace(L"WinMain()->Folder '%s' not used: %s", szFolder, szWhy);
@@ -161,7 +160,7 @@ BOOL TakeResumeFolder(LPCWSTR szFolder)
     // write there, and no link inside leads out. A link that can not be
     // removed keeps the run out of the folder, and so does a list that
     // can not be replaced: others might still write there.
-    if (!MakeFolderPrivate(szFolder)) {
+    if (MakeFolderPrivate(szFolder) != ERROR_SUCCESS) {
         DebugTrace(L"WinMain()->Folder '%s' not used: its access list can not be made private",
                    szFolder);
         return FALSE;
@@ -186,7 +185,8 @@ void ReleaseScratchFolder(LPCWSTR szScratch, HANDLE hLock, LPCWSTR szKeep, LPCWS
         WCHAR szNote[PATH_CCH];
         // The value is named after the product: the note keeps every
         // character of it.
-        if (JoinName(szNote, szScratch, RESTART_NOTE) && CreateUnicodeProfile(szNote)) {
+        if (JoinName(szNote, szScratch, RESTART_NOTE) &&
+            CreateUnicodeProfile(szNote) == ERROR_SUCCESS) {
             WritePrivateProfileStringW(L"Restart", L"Value", szRunOnceValue ? szRunOnceValue : L"",
                                        szNote);
             WritePrivateProfileStringW(nullptr, nullptr, nullptr, szNote);
@@ -198,14 +198,14 @@ void ReleaseScratchFolder(LPCWSTR szScratch, HANDLE hLock, LPCWSTR szKeep, LPCWS
     }
     if (hLock != INVALID_HANDLE_VALUE)
         CloseHandle(hLock);
-    BOOL bRemoved = RemoveDirectoryTree(szScratch, FS_INCLUDE_SUBDIR);
+    BOOL bRemoved = RemoveDirectoryTree(szScratch, FS_INCLUDE_SUBDIR) == ERROR_SUCCESS;
     DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szScratch, bRemoved);
 }
 
 void RemoveTargetFolder(LPCWSTR szFolder, BOOL bOwn)
 {
     if (bOwn || IsRunFolder(szFolder)) {
-        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR);
+        BOOL bRemoved = RemoveDirectoryTree(szFolder, FS_INCLUDE_SUBDIR) == ERROR_SUCCESS;
         DebugTrace(L"WinMain()->Remove folder '%s' (%d)", szFolder, bRemoved);
         return;
     }

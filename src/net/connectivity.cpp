@@ -56,7 +56,7 @@ bool Resolve(PFN_GETHOSTBYNAME pGetHostByName, LPCWSTR szHostName)
     const char* pszName = nullptr;
     if (szHostName) {
         // A look-alike of the name would ask for another host.
-        if (!WideToCodePage(szHostName, szAnsi, sizeof(szAnsi), CP_ACP))
+        if (WideToCodePage(szHostName, szAnsi, sizeof(szAnsi), CP_ACP) != ERROR_SUCCESS)
             return false;
         pszName = szAnsi;
     }
@@ -120,7 +120,7 @@ DWORD WinsockLevelForVersion(DWORD dwMajor, DWORD dwMinor)
 DWORD GetWinsockLevel()
 {
     DWORD dwMajor = 0, dwMinor = 0;
-    if (!GetOSVersion(&dwMajor, &dwMinor))
+    if (GetOSVersion(&dwMajor, &dwMinor) != ERROR_SUCCESS)
         return 0;
     return WinsockLevelForVersion(dwMajor, dwMinor);
 }

@@ -102,9 +102,10 @@ BOOL BuildTargetPath(LPCWSTR szTarget, LPCWSTR szUrlPath, LPWSTR szFile, LPWSTR 
 // The folder the file goes into: ERROR_SUCCESS once it is there.
 DWORD CreateTargetFolder(LPCWSTR szFolder)
 {
-    if (!szFolder[0] || FolderExists(szFolder) || CreateAllDirectory(szFolder))
+    if (!szFolder[0] || FolderExists(szFolder))
         return ERROR_SUCCESS;
-    return ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
+    DWORD dwError = CreateAllDirectory(szFolder);
+    return dwError == ERROR_SUCCESS ? ERROR_SUCCESS : ReportLastError(L"CreateDirectory", dwError);
 }
 
 // Decimal text to a 64-bit number; false on anything else or an overflow.
@@ -461,8 +462,9 @@ private:
     BOOL Fill(DWORD cbAsk, DWORD cbEnough)
     {
         m_cbHeld = m_cbGiven = 0;
-        if (!m_job.SetBufferSize(cbAsk)) {
-            SetLastError(ERROR_OUTOFMEMORY);
+        DWORD dwGrown = m_job.SetBufferSize(cbAsk);
+        if (dwGrown != ERROR_SUCCESS) {
+            SetLastError(dwGrown);  // where a failed Read leaves its reason
             return FALSE;
         }
         m_job.m_cbWant = cbAsk;
@@ -585,8 +587,9 @@ DWORD SendRequest(const HTTPTRANSFER& t, LPCWSTR szHeaders)
 BOOL ReadFirstByte(CHttpJob& job, BYTE* pbyFirst, DWORD* pdwResult)
 {
     *pdwResult = 0;
-    if (!job.SetBufferSize(1)) {
-        *pdwResult = ReportLastError(L"HeapAlloc", ERROR_OUTOFMEMORY);
+    DWORD dwGrown = job.SetBufferSize(1);
+    if (dwGrown != ERROR_SUCCESS) {
+        *pdwResult = ReportLastError(L"HeapAlloc", dwGrown);
         return FALSE;
     }
     job.m_cbWant = 1;
@@ -915,8 +918,9 @@ DWORD TransferFrom(const HTTPPLACE& place, LPCWSTR szUser, LPCWSTR szPassword, L
         dwResult = ReportLastError(L"LoadLibrary", GetLastError());
     } else if (!IsCancelled()) {
         pJob = new (std::nothrow) CHttpJob(pApi, dwStallMs);
-        if (!pJob || !pJob->Start()) {
-            dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_OUTOFMEMORY);
+        DWORD dwStarted = pJob ? pJob->Start() : ERROR_OUTOFMEMORY;
+        if (dwStarted != ERROR_SUCCESS) {
+            dwResult = ReportLastError(L"CreateThread", dwStarted);
         } else {
             pJob->m_hInternet.Reset(pApi->pInternetOpenW(L"DownloadHTMLFile", INTERNET_OPEN_TYPE_DIRECT,
                                                          nullptr, nullptr, 0));
@@ -1061,8 +1065,9 @@ DWORD DownloadFTPFile(LPCWSTR szServer, LPCWSTR szUser, LPCWSTR szPassword, WORD
         goto End;
     pJob = new (std::nothrow)
         CFtpJob(pApi, szServer, szUser, szPassword, wPort, szUrlPath, dwConnectFlags, dwStallMs);
-    if (!pJob || !pJob->Start()) {
-        dwResult = ReportLastError(L"CreateThread", pJob ? GetLastError() : ERROR_OUTOFMEMORY);
+    dwResult = pJob ? pJob->Start() : ERROR_OUTOFMEMORY;
+    if (dwResult != ERROR_SUCCESS) {
+        dwResult = ReportLastError(L"CreateThread", dwResult);
         goto End;
     }
     wait = pJob->Run(FTP_CONNECT, dwWaitMs);

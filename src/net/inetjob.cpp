@@ -1,5 +1,6 @@
 #include "net/inetjob.h"
 #include "common/cancel.h"
+#include "common/errors.h"
 #include "common/lock.h"
 
 namespace {
@@ -42,16 +43,16 @@ CInetJob::~CInetJob()
     DeleteCriticalSection(&m_cs);
 }
 
-BOOL CInetJob::Start()
+DWORD CInetJob::Start()
 {
     if (!m_hWake || !m_hDone)
-        return FALSE;
+        return ERROR_NOT_ENOUGH_MEMORY;
     HANDLE hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
     if (!hThread)
-        return FALSE;
+        return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
     CloseHandle(hThread);
     m_bStarted = TRUE;
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
 DWORD WINAPI CInetJob::ThreadProc(LPVOID pParam)
@@ -137,18 +138,18 @@ BOOL CInetJob::IsGivenUp()
     return m_givenUp != JOBWAIT::DONE;
 }
 
-BOOL CInetJob::SetBufferSize(DWORD cb)
+DWORD CInetJob::SetBufferSize(DWORD cb)
 {
     if (cb <= m_cbBuffer)
-        return TRUE;
+        return ERROR_SUCCESS;
     BYTE* p = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, cb));
     if (!p)
-        return FALSE;
+        return ERROR_OUTOFMEMORY;
     if (m_pBuffer)
         HeapFree(GetProcessHeap(), 0, m_pBuffer);
     m_pBuffer = p;
     m_cbBuffer = cb;
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
 DWORD CInetJob::Filled()

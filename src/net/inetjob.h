@@ -21,8 +21,8 @@ enum class JOBWAIT {
 
 class CInetJob {
 public:
-    // Starts the job's thread; FALSE (last error set) when it can not.
-    [[nodiscard]] BOOL Start();
+    // Starts the job's thread. 0, or the reason it can not.
+    [[nodiscard]] DWORD Start();
     // Runs Step(iStep) on the job's thread and waits for it. The stall clock
     // starts again whenever the step reports data (AddFilled). After
     // CANCELLED or STALLED the job is given up: later steps are not run and
@@ -36,8 +36,8 @@ public:
     BOOL IsGivenUp();
     // The read buffer: each step starts it empty and fills it from the
     // start; the caller reads Filled() bytes once the step is over (or
-    // given up).
-    [[nodiscard]] BOOL SetBufferSize(DWORD cb);
+    // given up). 0, or 14 (ERROR_OUTOFMEMORY) when it can not grow.
+    [[nodiscard]] DWORD SetBufferSize(DWORD cb);
     BYTE* Buffer() const { return m_pBuffer; }
     DWORD Filled();
 

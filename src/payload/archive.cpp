@@ -54,8 +54,8 @@ DWORD UnCompressFile(LPCWSTR szArchive, LPCWSTR szTargetDir, BOOL bRestoreFolder
     BOOL bPac = !bCab && !bZip && IsaPacFile(szArchive);
     if (!bCab && !bZip && !bPac)
         DebugTrace(L"UnCompressFile()->Unknown format!");
-    else if (!CreateAllDirectory(szTargetDir))
-        dwResult = ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
+    else if ((dwResult = CreateAllDirectory(szTargetDir)) != ERROR_SUCCESS)
+        dwResult = ReportLastError(L"CreateDirectory", dwResult);
     else if (bCab)
         dwResult = UnPackCABFile(szArchive, szTargetDir, L"", bRestoreFolders);
     else if (bZip)

@@ -200,7 +200,7 @@ BOOL HeaderNameToWide(LPCSTR szName, LPWSTR szOut, int cchOut)
 {
     const BYTE* p = reinterpret_cast<const BYTE*>(szName ? szName : "");
     UINT uCodePage = IsValidUtf8(p, strlen(szName ? szName : "")) ? CP_UTF8 : CP_ACP;
-    return NameToWide(szName, szOut, cchOut, uCodePage);
+    return NameToWide(szName, szOut, cchOut, uCodePage) == ERROR_SUCCESS;
 }
 
 // The wide path behind a path the decoder hands back: our folder and the
@@ -275,12 +275,12 @@ FNWRITE(FdiWrite)
     if (MustStop())
         return 0;
     DWORD cbWritten = 0;
-    if (!WriteAll(FromFdiHandle(hf), pv, cb, &cbWritten)) {
+    DWORD dwError = WriteAll(FromFdiHandle(hf), pv, cb, &cbWritten);
+    if (dwError != ERROR_SUCCESS) {
         // The decoder does not look at what a write returns: the failure is
         // kept and the next read stops it.
-        DWORD dwError = GetLastError();
         DebugTrace(L"FNWRITE: %s not written (%d)", g_CabContext.current.c_str(), dwError);
-        Fail(dwError ? WriteErrorCode(dwError) : ERROR_WRITE_FAULT);
+        Fail(WriteErrorCode(dwError));
         return static_cast<UINT>(-1);
     }
     if (hf == g_CabContext.hCurrent)
@@ -340,7 +340,7 @@ HFDI CreateFdi(const FDIAPI* pApi, ERF* pErf)
 BOOL EntryNameW(const FDINOTIFICATION* pfdin, WCHAR (&wszName)[PATH_CCH])
 {
     UINT uCodePage = (pfdin->attribs & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
-    return NameToWide(pfdin->psz1, wszName, PATH_CCH, uCodePage);
+    return NameToWide(pfdin->psz1, wszName, PATH_CCH, uCodePage) == ERROR_SUCCESS;
 }
 
 // Where a member lands, or FALSE when its name is refused. The path may
@@ -367,7 +367,7 @@ void CreateFolderOfMember(const std::wstring& target)
     std::wstring folder = target.substr(0, slash);
     if (!g_CabContext.lastFolder.empty() && lstrcmpiW(folder.c_str(), g_CabContext.lastFolder.c_str()) == 0)
         return;
-    if (CreateAllDirectoryLong(folder.c_str()))
+    if (CreateAllDirectoryLong(folder.c_str()) == ERROR_SUCCESS)
         g_CabContext.lastFolder = folder;
     else
         g_CabContext.lastFolder.clear();
@@ -401,7 +401,7 @@ INT_PTR OnFolderEntry(LPCWSTR wszName)
         return FDI_FAILED;
     }
     std::wstring target = JoinEntryPath(g_CabContext.wszTargetDir, wszName);
-    BOOL bMade = CreateAllDirectoryLong(target.c_str());
+    BOOL bMade = CreateAllDirectoryLong(target.c_str()) == ERROR_SUCCESS;
     DebugTrace(L"fdintCOPY_FILE: Folder %s (%d)", target.c_str(), bMade);
     return 0;
 }
@@ -785,9 +785,10 @@ DWORD UnPackCABFile(LPCSTR szCabinet, LPCSTR szTargetDir, LPCSTR szFileToExtract
     WCHAR wszCabinet[PATH_CCH];
     WCHAR wszTargetDir[PATH_CCH];
     WCHAR wszFileToExtract[PATH_CCH];
-    if (!szCabinet || !szTargetDir || !NameToWide(szCabinet, wszCabinet, PATH_CCH, CP_ACP) ||
-        !NameToWide(szTargetDir, wszTargetDir, PATH_CCH, CP_ACP) ||
-        !NameToWide(szFileToExtract, wszFileToExtract, PATH_CCH, CP_ACP))
+    if (!szCabinet || !szTargetDir ||
+        NameToWide(szCabinet, wszCabinet, PATH_CCH, CP_ACP) != ERROR_SUCCESS ||
+        NameToWide(szTargetDir, wszTargetDir, PATH_CCH, CP_ACP) != ERROR_SUCCESS ||
+        NameToWide(szFileToExtract, wszFileToExtract, PATH_CCH, CP_ACP) != ERROR_SUCCESS)
         return ERROR_INVALID_PARAMETER;
     return UnPackCABFile(wszCabinet, wszTargetDir, wszFileToExtract, bRestoreFolders);
 }

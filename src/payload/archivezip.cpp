@@ -62,7 +62,7 @@ BOOL CurrentEntry(unzFile zip, unz_file_info64& info, WCHAR (&wszName)[PATH_CCH]
         return FALSE;
     szName[info.size_filename] = '\0';
     UINT uCodePage = (info.flag & ZIP_FLAG_UTF8) ? CP_UTF8 : CP_OEMCP;
-    return NameToWide(szName, wszName, PATH_CCH, uCodePage);
+    return NameToWide(szName, wszName, PATH_CCH, uCodePage) == ERROR_SUCCESS;
 }
 
 // The code of a minizip failure: memory, else damage.
@@ -109,8 +109,9 @@ DWORD ExtractCurrentEntry(unzFile zip, const unz_file_info64& info, const std::w
         if (cbRead == 0)
             break;
         DWORD cbWritten = 0;
-        if (!WriteAll(hFile.Get(), chunk, static_cast<DWORD>(cbRead), &cbWritten)) {
-            dwResult = WriteErrorCode(LastErrorOr(ERROR_WRITE_FAULT));
+        DWORD dwWrite = WriteAll(hFile.Get(), chunk, static_cast<DWORD>(cbRead), &cbWritten);
+        if (dwWrite != ERROR_SUCCESS) {
+            dwResult = WriteErrorCode(dwWrite);
             DebugTrace(L"UnZipFile()->%s not written (%d)", target.c_str(), dwResult);
             break;
         }
@@ -154,8 +155,9 @@ DWORD UnZipArchive(LPCWSTR szArchive, LPCWSTR szTargetDir)
     unzFile zip = reader.Get();
     if (!zip)
         return ERROR_INVALID_DATA;
-    if (!CreateAllDirectory(szTargetDir))
-        return LastErrorOr(ERROR_PATH_NOT_FOUND);
+    DWORD dwMade = CreateAllDirectory(szTargetDir);
+    if (dwMade != ERROR_SUCCESS)
+        return dwMade;
 
     unz_global_info64 global;
     if (unzGetGlobalInfo64(zip, &global) != UNZ_OK)

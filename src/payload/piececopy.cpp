@@ -49,15 +49,19 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
             bResume = FALSE;
         } else {
             ullDone = static_cast<ULONGLONG>(liSize.QuadPart);
-            if (!SeekTo(hTarget.Get(), 0) || !SeekTo(hSource, ullOffset)) {
-                ReportLastError(L"SetFilePointerEx", GetLastError());
+            DWORD dwSeek = SeekTo(hTarget.Get(), 0);
+            if (dwSeek == ERROR_SUCCESS)
+                dwSeek = SeekTo(hSource, ullOffset);
+            if (dwSeek != ERROR_SUCCESS) {
+                ReportLastError(L"SetFilePointerEx", dwSeek);
                 bResume = FALSE;
             } else if (!SameBlocks(hSource, hTarget.Get(), ullDone, pHash)) {
                 DebugTrace(L"ExtractPieceOfFile()->%s is not the start of the piece: extracted again",
                            szTarget);
                 bResume = FALSE;
-            } else if (!SeekToEnd(hTarget.Get()) || !SeekTo(hSource, ullOffset + ullDone)) {
-                ReportLastError(L"SetFilePointerEx", GetLastError());
+            } else if ((dwSeek = SeekToEnd(hTarget.Get())) != ERROR_SUCCESS ||
+                       (dwSeek = SeekTo(hSource, ullOffset + ullDone)) != ERROR_SUCCESS) {
+                ReportLastError(L"SetFilePointerEx", dwSeek);
                 bResume = FALSE;
             }
         }
@@ -78,8 +82,9 @@ DWORD ExtractPieceOfFile(HANDLE hSource, LPCWSTR szSource, ULONGLONG ullOffset, 
         if (!hTarget.IsValid())
             return ReportLastError(L"CreateFile", GetLastError());
         NoteRunFile(szTarget);
-        if (!SeekTo(hSource, ullOffset))
-            return ReportLastError(L"SetFileSeek64", GetLastError());
+        DWORD dwSeek = SeekTo(hSource, ullOffset);
+        if (dwSeek != ERROR_SUCCESS)
+            return ReportLastError(L"SetFileSeek64", dwSeek);
     }
 
     if (bResume)

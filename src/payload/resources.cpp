@@ -95,8 +95,8 @@ DWORD UnpackMember(const RUNCONTEXT& ctx, LPCWSTR szBinary, LPCWSTR szMember, LP
     DWORD dwCode = UnPackCABFile(szBinary, ctx.szTempTRV, szMember, FALSE);
     if (dwCode == ERROR_FILE_NOT_FOUND && !FileExists(szPack))
         return ERROR_SUCCESS;  // not in this package
-    if (dwCode == ERROR_SUCCESS && bCreateTarget && !CreateAllDirectory(szTarget))
-        dwCode = LastErrorOr(ERROR_PATH_NOT_FOUND);
+    if (dwCode == ERROR_SUCCESS && bCreateTarget)
+        dwCode = CreateAllDirectory(szTarget);
     if (dwCode == ERROR_SUCCESS)
         dwCode = UnCompressFile(szPack, szTarget, FALSE, ctx.szTempTRV);
     if (dwCode != ERROR_SUCCESS)
@@ -109,8 +109,11 @@ DWORD UnpackMember(const RUNCONTEXT& ctx, LPCWSTR szBinary, LPCWSTR szMember, LP
 BOOL WriteStagedData(HANDLE hFile, const BYTE* pData, DWORD dwSize, DWORD dwChunk)
 {
     DWORD dwWritten = 0;
-    if (dwSize <= dwChunk)
-        return WriteAll(hFile, pData, dwSize, &dwWritten);
+    if (dwSize <= dwChunk) {
+        DWORD dwError = WriteAll(hFile, pData, dwSize, &dwWritten);
+        SetLastError(dwError);  // where the caller reads the reason
+        return dwError == ERROR_SUCCESS;
+    }
     ULONGLONG ullTotal = 0;
     auto observer = MakeBlockObserver(
         [](DWORD, DWORD, BOOL, ULONGLONG) {},
@@ -183,8 +186,8 @@ DWORD ExtractDATARes(const RUNCONTEXT& ctx, HGLOBAL hResData, DWORD dwSize,
     } else {
         Progress().DefineStep(DATARES_WRITE_END, DATARES_UNPACK_END, dwSize);
         if (GetFileAttributesW(ctx.project.szTgdFolder) == INVALID_FILE_ATTRIBUTES &&
-            !CreateAllDirectory(ctx.project.szTgdFolder))
-            dwCode = ReportLastError(L"CreateDirectory", LastErrorOr(ERROR_PATH_NOT_FOUND));
+            (dwCode = CreateAllDirectory(ctx.project.szTgdFolder)) != ERROR_SUCCESS)
+            dwCode = ReportLastError(L"CreateDirectory", dwCode);
         else
             dwCode = UnCompressFile(szStaged, ctx.project.szTgdFolder, ctx.project.bRestoreTree,
                                     ctx.szTempTRV);
@@ -212,7 +215,7 @@ HMODULE SetCorvelThm(const RUNCONTEXT& ctx, DWORD* pdwError, int* pnFrameTop)
         !PathCombineW(szLibrary, ctx.szTempTRV, CORVEL_DLL) ||
         !PathCombineW(szTheme, ctx.szTempTRV, CORVEL_THM))
         return nullptr;
-    if (!ExtractRes(hInstance, IDR_CORVEL, L"CORVEL", szPack)) {
+    if (ExtractRes(hInstance, IDR_CORVEL, L"CORVEL", szPack) != ERROR_SUCCESS) {
         (void)DeleteFileNoLink(szPack);  // a pack is unpacked once
         return nullptr;
     }
@@ -285,19 +288,19 @@ void FreeCorvelThm(HMODULE hCorvel)
     DebugTrace(L"WinMain()->unload Corvel->%d", bFreed);
 }
 
-BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget)
+DWORD ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget)
 {
     HRSRC hRes = FindResourceW(hModule, MAKEINTRESOURCEW(uResId), szResType);
     HGLOBAL hData = hRes ? LoadResource(hModule, hRes) : nullptr;
     const BYTE* pData = hData ? static_cast<const BYTE*>(LockResource(hData)) : nullptr;
     if (!pData)
-        return FALSE;
+        return LastErrorOr(ERROR_WRITE_FAULT);
     DWORD dwSize = SizeofResource(hModule, hRes);
 
     CFileHandle file(CreateFileNoLink(szTarget, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     DebugTrace(L"ExtractRes(%s)->LgData=%d oct", szTarget, dwSize);
     if (!file.IsValid())
-        return FALSE;
+        return LastErrorOr(ERROR_WRITE_FAULT);
     NoteRunFile(szTarget);
 
     if (dwSize <= RESOURCE_CHUNK) {
@@ -315,8 +318,10 @@ BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarge
             Progress().NewStep(ullDone);
         });
     CMemorySource source(pData, dwSize);
-    return CopyBlocks(source, file.Get(), dwSize, RESOURCE_CHUNK, &observer, nullptr) ==
-           COPYRESULT::DONE;
+    if (CopyBlocks(source, file.Get(), dwSize, RESOURCE_CHUNK, &observer, nullptr) !=
+        COPYRESULT::DONE)
+        return LastErrorOr(ERROR_WRITE_FAULT);  // a cancel leaves none of its own
+    return ERROR_SUCCESS;
 }
 
 DWORD ExtractBinaryRes(RUNCONTEXT& ctx)
@@ -326,8 +331,9 @@ DWORD ExtractBinaryRes(RUNCONTEXT& ctx)
     WCHAR szBinary[PATH_CCH];
     if (!PathCombineW(szBinary, ctx.szTempTRV, BINARY_TMP))
         return ERROR_FILENAME_EXCED_RANGE;
-    if (!ExtractRes(hInstance, IDR_BINARY, L"BINARY", szBinary)) {
-        DWORD dwError = WriteErrorCode(LastErrorOr(ERROR_WRITE_FAULT));
+    DWORD dwError = ExtractRes(hInstance, IDR_BINARY, L"BINARY", szBinary);
+    if (dwError != ERROR_SUCCESS) {
+        dwError = WriteErrorCode(dwError);
         DebugTrace(L"ExtractBinaryRes()->%s could not be written (%d)", szBinary, dwError);
         (void)DeleteFileNoLink(szBinary);  // the language pack, unpacked or not
         return dwError;

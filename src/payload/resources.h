@@ -33,8 +33,10 @@ enum : DWORD {
 void FreeCorvelThm(HMODULE hCorvel);
 
 // Writes resource uResId of type szResType in hModule to szTarget, in
-// RESOURCE_CHUNK blocks when it is larger. TRUE when all of it was written.
-[[nodiscard]] BOOL ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType, LPCWSTR szTarget);
+// RESOURCE_CHUNK blocks when it is larger. 0 when all of it was written, or
+// the reason.
+[[nodiscard]] DWORD ExtractRes(HMODULE hModule, UINT uResId, LPCWSTR szResType,
+                               LPCWSTR szTarget);
 
 // Unpacks the chosen language library, the neutral files and the license
 // file from the language pack into the scratch folder; sets szLicenseFile and

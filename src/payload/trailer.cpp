@@ -79,7 +79,7 @@ void TraceRecordName(LPCWSTR szFormat, const char* szName, BYTE byTypeOfFile)
     WCHAR szWide[PATH_CCH];
     // A name that reads in neither form shows empty.
     if (!RecordNameToWide(szName, byTypeOfFile, szWide) &&
-        !NameToWide(szName, szWide, PATH_CCH, CP_ACP))
+        NameToWide(szName, szWide, PATH_CCH, CP_ACP) != ERROR_SUCCESS)
         szWide[0] = L'\0';
     DebugTrace(szFormat, szWide);
 }
@@ -391,7 +391,7 @@ BOOL TableAddsUp(HANDLE hFile, ULONGLONG ullTableStart,
 BOOL RecordNameToWide(const char* szName, BYTE byTypeOfFile, LPWSTR szOut)
 {
     UINT uCodePage = (byTypeOfFile & TF_UTF8_NAMES) ? CP_UTF8 : CP_ACP;
-    return NameToWide(szName, szOut, PATH_CCH, uCodePage);
+    return NameToWide(szName, szOut, PATH_CCH, uCodePage) == ERROR_SUCCESS;
 }
 
 DWORD ReadPayloadTable(HANDLE hFile, DWORD dwSignatureOffset, IPayloadTableSink& sink)

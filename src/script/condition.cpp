@@ -191,8 +191,8 @@ UINT ScriptIF(SCRIPTRUN& run, LPCWSTR szParams)
                         fields.NextExpanded(szKey, ARRAYSIZE(szKey)) &&
                         fields.NextExpanded(szName, ARRAYSIZE(szName));
             if (bComplete && fields.Valid() &&
-                !RegDBGetKeyValue(GetRootKey(szRoot, TRUE), szKey, szName, szValue,
-                                  ARRAYSIZE(szValue)))
+                RegDBGetKeyValue(GetRootKey(szRoot, TRUE), szKey, szName, szValue,
+                                 ARRAYSIZE(szValue)) != ERROR_SUCCESS)
                 szValue[0] = 0;
             EvaluateReading(fields, bComplete, szValue, szLabel);
             break;
@@ -208,14 +208,16 @@ UINT ScriptIF(SCRIPTRUN& run, LPCWSTR szParams)
                 HKEY hRoot = GetRootKey(szRoot, TRUE);
                 if (kind == IF_FILEKEY) {
                     WCHAR szPath[PATH_CCH];
-                    if (!RegDBGetKeyValue(hRoot, szKey, szName, szPath, ARRAYSIZE(szPath)))
+                    if (RegDBGetKeyValue(hRoot, szKey, szName, szPath, ARRAYSIZE(szPath)) !=
+                        ERROR_SUCCESS)
                         szPath[0] = 0;
                     bExists = PathExists(szPath);
                 } else if (!szName[0]) {
                     bExists = RegDBKeyExist(hRoot, szKey);
                 } else {
                     WCHAR szValue[SCRIPT_TEXT_CCH];
-                    bExists = RegDBGetKeyValue(hRoot, szKey, szName, szValue, ARRAYSIZE(szValue));
+                    bExists = RegDBGetKeyValue(hRoot, szKey, szName, szValue,
+                                               ARRAYSIZE(szValue)) == ERROR_SUCCESS;
                 }
             }
             EvaluateExistence(fields, bComplete, TRUE, bExists, szLabel);

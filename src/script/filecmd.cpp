@@ -113,7 +113,8 @@ UINT CreateDirCommand(SCRIPTRUN& run, LPCWSTR szHandler, LPCWSTR szParams)
     WCHAR szPath[PATH_CCH];
     // Same capacity.
     (void)StringCchCopyW(szPath, ARRAYSIZE(szPath), folder.sz);
-    UINT uResult = AppendBackslash(szPath, ARRAYSIZE(szPath)) && CreateAllDirectory(szPath);
+    UINT uResult =
+        AppendBackslash(szPath, ARRAYSIZE(szPath)) && CreateAllDirectory(szPath) == ERROR_SUCCESS;
     SetScriptResult(run, uResult);
     DebugTrace(L"%s(%s)->%d", szHandler, folder.sz, uResult);
     return uResult;
@@ -172,7 +173,7 @@ UINT ScriptRemoveDir(SCRIPTRUN& run, LPCWSTR szParams)
         !ScriptPathAllowed(L"ScriptRemoveDir", folder, GUARD_REMOVE_FOLDER))
         return 0;
 
-    UINT uResult = RemoveDirectoryTree(folder.sz, dwFlags) ? 1 : 0;
+    UINT uResult = RemoveDirectoryTree(folder.sz, dwFlags) == ERROR_SUCCESS ? 1 : 0;
     SetScriptResult(run, uResult);
     DebugTrace(L"ScriptRemoveDir(%s, %d)->%d", folder.sz, dwFlags, uResult);
     return uResult;
@@ -192,7 +193,7 @@ UINT RemoveFile(SCRIPTRUN& run, LPCWSTR szParams)
                            (dwFlags & SCRIPT_INCLUDE_SUBDIR) != 0))
         return 0;
 
-    UINT uResult = RemoveFiles(pattern.sz, dwFlags) ? 1 : 0;
+    UINT uResult = RemoveFiles(pattern.sz, dwFlags) == ERROR_SUCCESS ? 1 : 0;
     SetScriptResult(run, uResult);
     DebugTrace(L"RemoveFile(%s, %d)->%d", pattern.sz, dwFlags, uResult);
     return uResult;
@@ -259,7 +260,7 @@ UINT ScriptCopyDir(SCRIPTRUN& run, LPCWSTR szParams)
         // The copy would walk into its own output without end.
         DebugTrace(L"ScriptCopyDir(%s, %s)->Destination inside the source, refused!", szSource,
                    szDest);
-    } else if (CreateAllDirectory(szDest)) {
+    } else if (CreateAllDirectory(szDest) == ERROR_SUCCESS) {
         dwResult = CopyMatchingFiles(szPattern, szDest, dwFlags);
     }
     SetScriptResult(run, static_cast<int>(dwResult));
@@ -310,7 +311,8 @@ UINT ScriptSetFileAttributes(SCRIPTRUN& run, LPCWSTR szParams)
         return 0;
 
     DWORD dwAttributes = ParseAttributes(szAttributes);
-    UINT uResult = SetFilesAttributes(pattern.sz, dwAttributes, bRecursive) ? 1 : 0;
+    UINT uResult =
+        SetFilesAttributes(pattern.sz, dwAttributes, bRecursive) == ERROR_SUCCESS ? 1 : 0;
     SetScriptResult(run, uResult);
     DebugTrace(L"ScriptSetFileAttributes(%s, %d)->%d", pattern.sz, dwAttributes, uResult);
     return uResult;

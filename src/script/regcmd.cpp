@@ -67,11 +67,11 @@ UINT ScriptCreateKey(SCRIPTRUN& run, LPCWSTR szParams)
             size_t cb = wcslen(szData) * sizeof(WCHAR);
             cbData = static_cast<DWORD>(cb < CREATEKEY_DATA_CB ? cb : static_cast<size_t>(CREATEKEY_DATA_CB));
         }
-        bResult = RegDBSetKeyValue(hRoot, szKey, szName, dwType, szData, cbData);
+        bResult = RegDBSetKeyValue(hRoot, szKey, szName, dwType, szData, cbData) == ERROR_SUCCESS;
         SetScriptResult(run, bResult);
     } else {
         // Only the key: the last result stays "0".
-        bResult = RegDBCreateKey(hRoot, szKey);
+        bResult = RegDBCreateKey(hRoot, szKey) == ERROR_SUCCESS;
     }
     DebugTrace(L"ScriptCreateKey(%s,%s,%s,%s,%s)->%d", szRoot, szKey, szName, szType, szData,
                bResult);
@@ -97,7 +97,9 @@ UINT ScriptRemoveKey(SCRIPTRUN& run, LPCWSTR szParams)
     if (!KeyAllowed(L"ScriptRemoveKey", hRoot, szRoot, key,
                     szName[0] ? REGGUARD_DELETE_VALUE : REGGUARD_DELETE_KEY))
         return 0;
-    BOOL bResult = szName[0] ? RegDBDeleteValue(hRoot, szKey, szName) : RegDBDeleteKey(hRoot, szKey);
+    DWORD dwResult =
+        szName[0] ? RegDBDeleteValue(hRoot, szKey, szName) : RegDBDeleteKey(hRoot, szKey);
+    BOOL bResult = dwResult == ERROR_SUCCESS;
     SetScriptResult(run, bResult);
     DebugTrace(L"ScriptRemoveKey(%s,%s)->%d", szRoot, szKey, bResult);
     return bResult;
@@ -125,8 +127,9 @@ UINT ScriptCopyRegistry(SCRIPTRUN& run, LPCWSTR szParams)
     if (!KeyAllowed(L"ScriptCopyRegistry", hDst, szDstRoot, dst, REGGUARD_COPY_INTO))
         return 0;
     TrimBlanks(szMode);
-    BOOL bResult = szMode[0] == L'0' ? RegCopyKeyTree(hSrc, szSrcKey, hDst, szDstKey)
-                                     : RegCopyKeyValues(hSrc, szSrcKey, hDst, szDstKey);
+    DWORD dwResult = szMode[0] == L'0' ? RegCopyKeyTree(hSrc, szSrcKey, hDst, szDstKey)
+                                       : RegCopyKeyValues(hSrc, szSrcKey, hDst, szDstKey);
+    BOOL bResult = dwResult == ERROR_SUCCESS;
     SetScriptResult(run, bResult);
     DebugTrace(L"ScriptCopyRegistry(%s, %s, %s, %s)->%d", szSrcRoot, szSrcKey, szDstRoot, szDstKey,
                bResult);

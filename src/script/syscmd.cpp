@@ -46,17 +46,17 @@ DWORD ClampWait(DWORD dwWait)
 
 }  // namespace
 
-BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR szArguments,
-                    LPCWSTR szDescription, int nShowCmd, LPCWSTR szWorkingDir,
-                    LPCWSTR szIconFile, int iIconIndex)
+DWORD CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR szArguments,
+                     LPCWSTR szDescription, int nShowCmd, LPCWSTR szWorkingDir,
+                     LPCWSTR szIconFile, int iIconIndex)
 {
     if (!szFolder[0] || !szName[0] || !szTarget[0] || nShowCmd < 0 || iIconIndex < 0) {
         DebugTrace(L"CreateShortCut->Bad parameters!");
-        return FALSE;
+        return ERROR_INVALID_PARAMETER;
     }
     if (!PathFileExistsW(szTarget)) {
         DebugTrace(L"CreateShortCut->'%s' doesn't exist!", szTarget);
-        return FALSE;
+        return ERROR_FILE_NOT_FOUND;
     }
 
     // Shortcut file: the file-name part of the name, with ".lnk" unless it
@@ -66,16 +66,16 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
     (void)StringCchCopyW(szFile, ARRAYSIZE(szFile), PathFindFileNameW(szName));
     if (ScriptCompareNoCase(PathFindExtensionW(szFile), L".lnk") != 0 &&
         FAILED(StringCchCatW(szFile, ARRAYSIZE(szFile), L".lnk")))
-        return FALSE;
+        return ERROR_FILENAME_EXCED_RANGE;
     WCHAR szDir[PATH_CCH], szPath[PATH_CCH];
     (void)StringCchCopyW(szDir, ARRAYSIZE(szDir), szFolder);
     RemoveTrailingBackslash(szDir);
     if (FAILED(StringCchPrintfW(szPath, ARRAYSIZE(szPath), L"%s\\%s", szDir, szFile))) {
         DebugTrace(L"CreateShortCut->Path too long!");
-        return FALSE;
+        return ERROR_FILENAME_EXCED_RANGE;
     }
 
-    BOOL bResult = FALSE;
+    DWORD dwResult = ERROR_FUNCTION_FAILED;
     HRESULT hrInit = CoInitialize(nullptr);
     {
         CComPtr<IShellLinkW> pLink;
@@ -84,6 +84,7 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
                                       IID_IShellLinkW, pLink.Out());
         if (FAILED(hr)) {
             DebugTrace(L"CreateShortCut->CoCreateInstance failed (%#x)", static_cast<unsigned>(hr));
+            dwResult = ErrorOfHresult(hr);
         } else {
             pLink->SetPath(szTarget);
             pLink->SetArguments(szArguments);
@@ -98,8 +99,9 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
 
             if (!PathIsDirectoryW(szDir)) {
                 DebugTrace(L"CreateShortCut->'%s' doesn't exist!", szDir);
-                if (!CreateAllDirectory(szDir))
-                    hr = HRESULT_FROM_WIN32(LastErrorOr(ERROR_PATH_NOT_FOUND));
+                DWORD dwMade = CreateAllDirectory(szDir);
+                if (dwMade != ERROR_SUCCESS)
+                    hr = HRESULT_FROM_WIN32(dwMade);
             }
             if (SUCCEEDED(hr))
                 hr = pLink->QueryInterface(IID_IPersistFile, pFile.Out());
@@ -109,18 +111,18 @@ BOOL CreateShortCut(LPCWSTR szFolder, LPCWSTR szName, LPCWSTR szTarget, LPCWSTR 
             if (SUCCEEDED(hr))
                 hr = pFile->Save(szPath, TRUE);
             DebugTrace(L"CreateShortCut->PersistFile->Save(%s)->%d", szPath, static_cast<int>(hr));
-            bResult = hr == S_OK;
-            if (bResult)
+            dwResult = ErrorOfHresult(hr);
+            if (dwResult == ERROR_SUCCESS)
                 NoteRunFile(szPath);
         }
     }
     if (SUCCEEDED(hrInit))
         CoUninitialize();
-    DebugTrace(L"CreateShortCut->End(%d)", bResult);
-    return bResult;
+    DebugTrace(L"CreateShortCut->End(%d)", dwResult == ERROR_SUCCESS);
+    return dwResult;
 }
 
-BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName)
+DWORD RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName)
 {
     WCHAR szDir[PATH_CCH], szPath[PATH_CCH];
     // Part of a PATH_CCH path.
@@ -130,7 +132,7 @@ BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName)
     HRESULT hr;
     if (*szExt) {
         if (ScriptCompareNoCase(szExt, L".lnk") != 0)
-            return FALSE;
+            return ERROR_INVALID_NAME;
         // A full path stands for itself; a bare name lives in the folder,
         // as CreateShortCut put it there (never in the current directory).
         if (!PathIsRelativeW(szName))
@@ -143,10 +145,10 @@ BOOL RemoveShortCut(LPCWSTR szFolder, LPCWSTR szName)
                               PathFindFileNameW(szName));
     }
     if (FAILED(hr))
-        return FALSE;
-    BOOL bResult = DeleteFileNoLink(szPath) == ERROR_SUCCESS;
-    DebugTrace(L"RemoveShortCut(%s)->%d", szPath, bResult);
-    return bResult;
+        return ERROR_FILENAME_EXCED_RANGE;
+    DWORD dwResult = DeleteFileNoLink(szPath);
+    DebugTrace(L"RemoveShortCut(%s)->%d", szPath, dwResult == ERROR_SUCCESS);
+    return dwResult;
 }
 
 BOOL WaitForServiceToReachState(SC_HANDLE hService, DWORD dwDesiredState,
@@ -179,25 +181,30 @@ BOOL WaitForServiceToReachState(SC_HANDLE hService, DWORD dwDesiredState,
     return FALSE;
 }
 
-BOOL StopService(LPCWSTR szService)
+DWORD StopService(LPCWSTR szService)
 {
     CServiceHandle hManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!hManager.Get()) {
+        DWORD dwError = LastErrorOr(ERROR_ACCESS_DENIED);
         DebugTrace(L"StopService()->OpenSCManager failed");
-        return FALSE;
+        return dwError;
     }
     CServiceHandle hService(OpenServiceW(hManager.Get(), szService,
                                          SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE));
     if (!hService.Get()) {
+        DWORD dwError = LastErrorOr(ERROR_SERVICE_DOES_NOT_EXIST);
         DebugTrace(L"StopService()->OpenService failed");
-        return FALSE;
+        return dwError;
     }
     SERVICE_STATUS status = {};
     if (!ControlService(hService.Get(), SERVICE_CONTROL_STOP, &status)) {
+        DWORD dwError = LastErrorOr(ERROR_SERVICE_NOT_ACTIVE);
         DebugTrace(L"StopService()->ControlService failed");
-        return FALSE;
+        return dwError;
     }
-    return WaitForServiceToReachState(hService.Get(), SERVICE_STOPPED, &status);
+    if (!WaitForServiceToReachState(hService.Get(), SERVICE_STOPPED, &status))
+        return ERROR_SERVICE_REQUEST_TIMEOUT;
+    return ERROR_SUCCESS;
 }
 
 UINT ScriptCreateIcon(SCRIPTRUN& run, LPCWSTR szParams)
@@ -235,7 +242,7 @@ UINT ScriptCreateIcon(SCRIPTRUN& run, LPCWSTR szParams)
     int nShowCmd = static_cast<int>(ScriptNumber(szShow));
     int iIconIndex = static_cast<int>(ScriptNumber(szIconIndex));
     UINT uResult = CreateShortCut(szFolder, szName, szTarget, szArguments, szDescription, nShowCmd,
-                                  szWorkingDir, szIconFile, iIconIndex)
+                                  szWorkingDir, szIconFile, iIconIndex) == ERROR_SUCCESS
                        ? 1
                        : 0;
     SetScriptResult(run, uResult);
@@ -258,7 +265,7 @@ UINT ScriptRemoveIcon(SCRIPTRUN& run, LPCWSTR szParams)
         (name.szEmptyVars[0] && !ScriptPathAllowed(L"ScriptRemoveIcon", name, GUARD_WRITE)))
         return 0;
 
-    UINT uResult = RemoveShortCut(szFolder, szName) ? 1 : 0;
+    UINT uResult = RemoveShortCut(szFolder, szName) == ERROR_SUCCESS ? 1 : 0;
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     SetScriptResult(run, uResult);
     DebugTrace(L"ScriptRemoveIcon(%s, %s)->%d", szFolder, szName, uResult);
@@ -308,7 +315,7 @@ UINT ScriptExecuteFile(SCRIPTRUN& run, LPCWSTR szParams)
     }
     DWORD dwExitCode = 0;
     BOOL bResult = ExecuteFile(g_hStatusWnd, szFile, szArgs, szDir, szVerb, !bNoWait, nShowCmd,
-                               &dwExitCode, nullptr);
+                               &dwExitCode, nullptr) == ERROR_SUCCESS;
     if (!bResult || bNoWait)
         dwExitCode = 0;
     SetScriptResult(run, static_cast<int>(dwExitCode));
@@ -346,7 +353,7 @@ UINT ScriptStopService(SCRIPTRUN& run, LPCWSTR szParams)
     if (!ScriptLineRuns(fields))
         return 0;
 
-    UINT uResult = StopService(szService) ? 1 : 0;
+    UINT uResult = StopService(szService) == ERROR_SUCCESS ? 1 : 0;
     SetScriptResult(run, uResult);
     return uResult;
 }
@@ -364,7 +371,7 @@ UINT ScriptRegisterFile(SCRIPTRUN& run, LPCWSTR szParams)
 
     TrimBlanks(szMode);
     BOOL bRegister = wcscmp(szMode, L"0") != 0;
-    UINT uResult = RegisterFile(szFile, szExtra, bRegister);
+    UINT uResult = RegisterFile(szFile, szExtra, bRegister) == ERROR_SUCCESS ? 1 : 0;
     SetScriptResult(run, static_cast<int>(uResult));
     DebugTrace(L"ScriptRegisterFile(%s,%s,%d)->%d", szFile, szExtra, bRegister, uResult);
     return uResult;

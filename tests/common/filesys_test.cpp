@@ -207,10 +207,8 @@ TEST_F(FileSysTest, CreateAllDirectoryCreatesEveryMissingLevel)
     };
     for (const auto& c : cases) {
         tracesink::Clear();
-        SetLastError(0);
-        BOOL bResult = CreateAllDirectory(c.path.c_str());
-        DWORD dwError = GetLastError();
-        EXPECT_EQ(bResult, c.result) << c.what;
+        DWORD dwError = CreateAllDirectory(c.path.c_str());
+        EXPECT_EQ(dwError == ERROR_SUCCESS, c.result) << c.what;
         if (!c.result) {
             EXPECT_EQ(dwError, c.error) << c.what;
         }
@@ -230,16 +228,15 @@ TEST_F(FileSysTest, LongPathsAreCreatedAndRemoved)
     for (wchar_t c : {L'a', L'b', L'c', L'd'})
         deep += L"\\" + std::wstring(80, c);
     ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
-    EXPECT_FALSE(CreateAllDirectory(deep.c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-    EXPECT_TRUE(CreateAllDirectoryLong(deep.c_str()));
+    EXPECT_EQ(CreateAllDirectory(deep.c_str()), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(CreateAllDirectoryLong(deep.c_str()), 0u);
     std::wstring file = deep + L"\\" + std::wstring(200, L'f') + L".txt";
     HANDLE h = CreateFileW(LongPathForm(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_READONLY, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
 
-    EXPECT_TRUE(RemoveDirectoryTree(Path(L"t").c_str(), FS_INCLUDE_SUBDIR));
+    EXPECT_EQ(RemoveDirectoryTree(Path(L"t").c_str(), FS_INCLUDE_SUBDIR), 0u);
     EXPECT_FALSE(Exists(L"t"));
     EXPECT_TRUE(tracesink::Contains("DeleteFile(" + Narrow(file) + ")->1")) << tracesink::Dump();
 }
@@ -309,7 +306,7 @@ TEST_F(FileSysTest, RemoveDirectoryTreeRemovesReadOnlyContent)
     MakeFile(L"t\\sub\\two.txt", "2", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     MakeDir(L"t\\sub\\empty");
 
-    EXPECT_TRUE(RemoveDirectoryTree(Path(L"t").c_str(), FS_INCLUDE_SUBDIR));
+    EXPECT_EQ(RemoveDirectoryTree(Path(L"t").c_str(), FS_INCLUDE_SUBDIR), 0u);
     EXPECT_FALSE(Exists(L"t"));
     for (const std::string& line : {
              "DeleteFile(" + NPath(L"t\\one.txt") + ")->1",
@@ -350,7 +347,8 @@ TEST_F(FileSysTest, RemoveDirectoryTreeRefusals)
     };
     for (const auto& c : cases) {
         tracesink::Clear();
-        EXPECT_EQ(RemoveDirectoryTree(c.path.c_str(), c.flags), c.result) << c.what;
+        EXPECT_EQ(RemoveDirectoryTree(c.path.c_str(), c.flags) == ERROR_SUCCESS, c.result)
+            << c.what;
         EXPECT_EQ(tracesink::Lines(), c.log) << c.what;
     }
     EXPECT_TRUE(Exists(L"full\\keep.txt"));
@@ -374,7 +372,7 @@ TEST_F(FileSysTest, RemoveDirectoryTreeLeavesLockedItemsToTheRestart)
     };
     for (const auto& c : cases) {
         tracesink::Clear();
-        EXPECT_FALSE(RemoveDirectoryTree(Path(L"t").c_str(), c.flags)) << c.what;
+        EXPECT_NE(RemoveDirectoryTree(Path(L"t").c_str(), c.flags), 0u) << c.what;
         EXPECT_TRUE(Exists(L"t\\locked.dll")) << c.what;
         EXPECT_FALSE(Exists(L"t\\free.txt")) << c.what;
         EXPECT_TRUE(tracesink::Contains("DeleteFile(" + NPath(L"t\\locked.dll") + ")->0")) << c.what;
@@ -416,7 +414,7 @@ TEST_F(FileSysTest, RemoveDirectoryTreeDoesNotFollowFolderLinks)
     if (!bLinked)
         GTEST_SKIP() << "this system can not make folder links (" << GetLastError() << ")";
 
-    EXPECT_TRUE(RemoveDirectoryTree(Path(L"t").c_str(), FS_INCLUDE_SUBDIR));
+    EXPECT_EQ(RemoveDirectoryTree(Path(L"t").c_str(), FS_INCLUDE_SUBDIR), 0u);
     EXPECT_FALSE(Exists(L"t"));
     EXPECT_TRUE(Exists(L"outside\\precious.txt"));
 }
@@ -459,7 +457,7 @@ TEST_F(FileTreeTest, RemoveFilesAppliesTheNameInEverySubFolder)
          {L"b.txt", L"s1\\s2\\f.txt"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(RemoveFiles(c.pattern.c_str(), c.flags), c.result) << c.what;
+        EXPECT_EQ(RemoveFiles(c.pattern.c_str(), c.flags) == ERROR_SUCCESS, c.result) << c.what;
         for (const std::wstring& rel : c.gone)
             EXPECT_FALSE(Exists(rel)) << c.what << ": " << Narrow(rel);
         for (const std::wstring& rel : c.kept)
@@ -472,7 +470,7 @@ TEST_F(FileTreeTest, RemoveFilesReportsTheLastDeletion)
 {
     Lock(L"s1\\s2\\f.txt");
     // The locked file is the last one tried: the result says it failed.
-    EXPECT_FALSE(RemoveFiles(Path(L"*.txt").c_str(), FS_INCLUDE_SUBDIR | LOCKEDFILE));
+    EXPECT_NE(RemoveFiles(Path(L"*.txt").c_str(), FS_INCLUDE_SUBDIR | LOCKEDFILE), 0u);
     EXPECT_FALSE(Exists(L"b.txt"));
     EXPECT_FALSE(Exists(L"s1\\d.txt"));
     EXPECT_TRUE(Exists(L"s1\\s2\\f.txt"));
@@ -508,7 +506,8 @@ TEST_F(FileTreeTest, SetFilesAttributesSetsExactlyTheGivenBits)
          {{L"s1\\c.tmp", FILE_ATTRIBUTE_NORMAL}}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SetFilesAttributes(c.pattern.c_str(), c.attributes, c.recursive), c.result) << c.what;
+        DWORD dwResult = SetFilesAttributes(c.pattern.c_str(), c.attributes, c.recursive);
+        EXPECT_EQ(dwResult == ERROR_SUCCESS, c.result) << c.what;
         for (const auto& file : c.expected)
             EXPECT_EQ(WithoutArchive(GetFileAttributesW(Path(file.first).c_str())), WithoutArchive(file.second))
                 << c.what << ": " << Narrow(file.first);

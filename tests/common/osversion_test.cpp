@@ -235,7 +235,7 @@ TEST(DescribeOSVersion, ServicePack6aHotfixIsLogged)
 TEST(GetOSVersion, RunningSystemIsSeven64UnderWine)
 {
     tracesink::Clear();
-    ASSERT_TRUE(GetOSVersion());
+    ASSERT_EQ(GetOSVersion(), 0u);
     EXPECT_EQ(Narrow(g_OsVersion.szOsCode), "9C0");
     EXPECT_EQ(Narrow(g_OsVersion.szOsName), "Windows Seven 64");
     EXPECT_EQ(Narrow(g_szSP), "1");
@@ -253,7 +253,7 @@ TEST(GetOSVersion, PredicatesAskTheSystem)
     tracesink::Clear();
     DWORD dwMajor = 0;
     DWORD dwMinor = 0;
-    EXPECT_TRUE(GetOSVersion(&dwMajor, &dwMinor));
+    EXPECT_EQ(GetOSVersion(&dwMajor, &dwMinor), 0u);
     EXPECT_EQ(dwMajor, 6u);
     EXPECT_EQ(dwMinor, 1u);
     EXPECT_TRUE(CheckWinNT());

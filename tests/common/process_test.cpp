@@ -49,8 +49,8 @@ TEST_F(ExecuteFileTest, WaitsAndTakesTheExitCode)
         std::wstring params = L"--record \"" + record + L"\" " + c.args;
         tracesink::Clear();
         HANDLE hProcess = INVALID_HANDLE_VALUE;
-        ASSERT_TRUE(ExecuteFile(nullptr, FakeSetup().c_str(), params.c_str(), dir.Path().c_str(),
-                                c.verb, TRUE, SW_HIDE, &exitCode_, &hProcess));
+        ASSERT_EQ(ExecuteFile(nullptr, FakeSetup().c_str(), params.c_str(), dir.Path().c_str(),
+                              c.verb, TRUE, SW_HIDE, &exitCode_, &hProcess), 0u);
         EXPECT_EQ(c.expectedExit, exitCode_);
         ASSERT_NE(nullptr, hProcess);
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 0));
@@ -78,8 +78,8 @@ TEST_F(ExecuteFileTest, WithoutWaitLeavesTheExitCodeAndHandsOverTheProcess)
     std::wstring params = L"--exit 5";
     HANDLE hProcess = nullptr;
     exitCode_ = 1234;
-    ASSERT_TRUE(ExecuteFile(nullptr, FakeSetup().c_str(), params.c_str(), nullptr, L"open", FALSE,
-                            SW_HIDE, &exitCode_, &hProcess));
+    ASSERT_EQ(ExecuteFile(nullptr, FakeSetup().c_str(), params.c_str(), nullptr, L"open", FALSE,
+                          SW_HIDE, &exitCode_, &hProcess), 0u);
     EXPECT_EQ(1234u, exitCode_);
     ASSERT_NE(nullptr, hProcess);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 30000));
@@ -97,8 +97,8 @@ TEST_F(ExecuteFileTest, MissingFileFailsBeforeTheShell)
     std::wstring missing = dir.File(L"nothere.exe");
     HANDLE hProcess = INVALID_HANDLE_VALUE;
     exitCode_ = 77;
-    EXPECT_FALSE(ExecuteFile(nullptr, missing.c_str(), L"", nullptr, L"open", TRUE, SW_HIDE,
-                             &exitCode_, &hProcess));
+    EXPECT_NE(ExecuteFile(nullptr, missing.c_str(), L"", nullptr, L"open", TRUE, SW_HIDE,
+                           &exitCode_, &hProcess), 0u);
     EXPECT_EQ(77u, exitCode_);
     EXPECT_EQ(nullptr, hProcess);
     EXPECT_TRUE(tracesink::Contains("ExecuteFile(" + Utf8(missing) +
@@ -114,8 +114,8 @@ TEST_F(ExecuteFileTest, ShellRefusalReturnsFalse)
     std::wstring file = dir.File(L"data.unknownext");
     uitest::WriteFileBytes(file, "x");
     HANDLE hProcess = INVALID_HANDLE_VALUE;
-    EXPECT_FALSE(ExecuteFile(nullptr, file.c_str(), L"", nullptr, L"noSuchVerb", TRUE, SW_HIDE,
-                             &exitCode_, &hProcess));
+    EXPECT_NE(ExecuteFile(nullptr, file.c_str(), L"", nullptr, L"noSuchVerb", TRUE, SW_HIDE,
+                           &exitCode_, &hProcess), 0u);
     EXPECT_EQ(nullptr, hProcess);
     EXPECT_EQ(1u, exitCode_);
     EXPECT_TRUE(tracesink::Contains("ExecuteFile()->End(0 - 0x1)")) << tracesink::Dump();
@@ -134,8 +134,8 @@ TEST_F(ExecuteFileTest, CancelEndsTheWaitWhileTheProgramRuns)
 {
     HANDLE hProcess = nullptr;
     HANDLE hCanceller = CreateThread(nullptr, 0, CancelWhileWaiting, nullptr, 0, nullptr);
-    ASSERT_TRUE(ExecuteFile(nullptr, FakeSetup().c_str(), L"--sleep 60000", nullptr, L"open",
-                            TRUE, SW_HIDE, &exitCode_, &hProcess));
+    ASSERT_EQ(ExecuteFile(nullptr, FakeSetup().c_str(), L"--sleep 60000", nullptr, L"open",
+                          TRUE, SW_HIDE, &exitCode_, &hProcess), 0u);
     WaitForSingleObject(hCanceller, INFINITE);
     CloseHandle(hCanceller);
     // The program still runs: it has no exit code yet, and STILL_ACTIVE is

@@ -64,7 +64,7 @@ TEST_F(RunFilesTest, AFolderThatWasThereLosesOnlyWhatTheRunMade)
     Write(P(L"source.txt"));
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"target\\app.exe").c_str(), 0), 0u);
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"target\\user.doc.new").c_str(), 0), 0u);
-    ASSERT_TRUE(CreateAllDirectory(P(L"target\\run\\deep").c_str()));
+    ASSERT_EQ(CreateAllDirectory(P(L"target\\run\\deep").c_str()), 0u);
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"target\\run\\deep\\x.dll").c_str(), 0), 0u);
     EXPECT_TRUE(IsRunFile(P(L"TARGET\\APP.EXE").c_str()));
     EXPECT_TRUE(IsRunFolder(P(L"target\\run\\").c_str()));
@@ -81,7 +81,7 @@ TEST_F(RunFilesTest, AFolderThatWasThereLosesOnlyWhatTheRunMade)
 
 TEST_F(RunFilesTest, AFolderOfTheRunKeepsNothingElse)
 {
-    ASSERT_TRUE(CreateAllDirectory(P(L"extract\\sub").c_str()));
+    ASSERT_EQ(CreateAllDirectory(P(L"extract\\sub").c_str()), 0u);
     Write(P(L"source.txt"));
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"extract\\setup.exe").c_str(), 0), 0u);
     ASSERT_EQ(XCopyFile(P(L"source.txt").c_str(), P(L"extract\\sub\\data.cab").c_str(), 0), 0u);
@@ -227,7 +227,7 @@ TEST_F(RunFilesTest, PrivateFoldersAreTheUsersSystemsAndAdministratorsOnly)
     LocalFree(pAcl);
 
     // The folder made with it grants nothing to anyone else.
-    ASSERT_TRUE(CreatePrivateFolder(P(L"private").c_str()));
+    ASSERT_EQ(CreatePrivateFolder(P(L"private").c_str()), 0u);
     EXPECT_TRUE(IsRunFolder(P(L"private").c_str()));
     PACL pDacl = nullptr;
     PSECURITY_DESCRIPTOR pSD = nullptr;
@@ -238,8 +238,7 @@ TEST_F(RunFilesTest, PrivateFoldersAreTheUsersSystemsAndAdministratorsOnly)
         EXPECT_TRUE(sid == UserSid() || sid == "S-1-5-18" || sid == "S-1-5-32-544") << sid;
     LocalFree(pSD);
     // An existing one is never taken as created.
-    EXPECT_FALSE(CreatePrivateFolder(P(L"private").c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(CreatePrivateFolder(P(L"private").c_str()), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 
     // What stands where a folder of the run's own should be.
     Write(P(L"afile"));

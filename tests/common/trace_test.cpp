@@ -326,7 +326,7 @@ TEST(TraceLog, TheLogHoldsTheMonitorsLinesStampedInUtf8)
 {
     std::wstring path = TempLog(L"lines.log");
     DeleteFileW(path.c_str());
-    ASSERT_TRUE(OpenTraceLog(path.c_str()));
+    ASSERT_EQ(OpenTraceLog(path.c_str()), 0u);
     EXPECT_TRUE(IsTraceLogOpen());
     tracesink::Clear();
     DebugTrace(L"wide %s %d", L"one", 1);
@@ -369,7 +369,7 @@ TEST(TraceLog, TheLogHoldsTheMonitorsLinesStampedInUtf8)
               std::string::npos);
 
     // Opened again, it grows: no second byte order mark.
-    ASSERT_TRUE(OpenTraceLog(path.c_str()));
+    ASSERT_EQ(OpenTraceLog(path.c_str()), 0u);
     DebugTraceA("second run");
     CloseTraceLog();
     text = ReadAll(path);
@@ -387,7 +387,7 @@ TEST(TraceLog, ALogThatCannotBeOpenedLeavesTheTraceAsItWas)
                                   folder + L"\\bad|name.log"};
     for (const std::wstring& path : paths) {
         tracesink::Clear();
-        EXPECT_FALSE(OpenTraceLog(path.c_str())) << support::Utf8(path);
+        EXPECT_NE(OpenTraceLog(path.c_str()), 0u) << support::Utf8(path);
         EXPECT_FALSE(IsTraceLogOpen());
         DebugTrace(L"still traced %d", 3);
         EXPECT_EQ(tracesink::RawLines(), std::vector<std::string>{kModule + "still traced 3"});

@@ -141,7 +141,7 @@ TEST_F(TempFoldersTest, AFolderKeptForARestartStaysUntilItsCommandRan)
     HANDLE hLock = INVALID_HANDLE_VALUE;
     ASSERT_EQ(TakeScratchFolder(TestRun().szFolders[PV_TEMP], TestRun().szTempTRV, &hLock), 0u);
     std::wstring keep = std::wstring(TestRun().szTempTRV) + L"\\" + TRV_EXTRACT_FOLDER;
-    ASSERT_TRUE(CreateAllDirectory(keep.c_str()));
+    ASSERT_EQ(CreateAllDirectory(keep.c_str()), 0u);
     Write(keep + L"\\setup.exe");
     Write(std::wstring(TestRun().szTempTRV) + L"\\EnglishUS.lng");
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, RUNONCE_KEY, kRunOnceValue, REG_SZ, L"x", 4),
@@ -167,7 +167,7 @@ TEST_F(TempFoldersTest, TheTargetFolderLosesOnlyWhatTheRunMade)
     // files go.
     std::wstring made = m_temp + L"\\made";
     std::wstring there = m_temp + L"\\there";
-    ASSERT_TRUE(CreateAllDirectory(made.c_str()));
+    ASSERT_EQ(CreateAllDirectory(made.c_str()), 0u);
     ASSERT_TRUE(CreateDirectoryW(there.c_str(), nullptr));
     Write(there + L"\\users-own.txt");
     for (const std::wstring& folder : {made, there}) {

@@ -163,7 +163,7 @@ protected:
         dir_ = std::wstring(temp) + L"stowaway-net-" + std::to_wstring(GetCurrentProcessId()) + L"\\" +
                std::wstring(ti->name(), ti->name() + strlen(ti->name()));
         (void)RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);  // left by a killed run, if any
-        ASSERT_TRUE(CreateAllDirectory(dir_.c_str()));
+        ASSERT_EQ(CreateAllDirectory(dir_.c_str()), 0u);
         tracesink::Clear();
     }
     void TearDown() override

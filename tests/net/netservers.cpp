@@ -295,7 +295,7 @@ std::wstring ServeFile(const std::wstring& name, DWORD size, const SYSTEMTIME& s
     std::wstring path = Get().wwwDir + L"\\" + name;
     size_t slash = path.find_last_of(L'\\');
     // No folder, no file: the caller sees an empty path.
-    if (!CreateAllDirectory(path.substr(0, slash).c_str()))
+    if (CreateAllDirectory(path.substr(0, slash).c_str()) != ERROR_SUCCESS)
         return L"";
     std::vector<BYTE> data(size);
     for (DWORD i = 0; i < size; ++i)

@@ -45,7 +45,7 @@ protected:
         GetTempPathW(MAX_PATH, temp);
         dir_ = std::wstring(temp) + L"stowaway-secure-" + std::to_wstring(GetCurrentProcessId());
         (void)RemoveDirectoryTree(dir_.c_str(), FS_INCLUDE_SUBDIR);  // left by a killed run, if any
-        ASSERT_TRUE(CreateAllDirectory(dir_.c_str()));
+        ASSERT_EQ(CreateAllDirectory(dir_.c_str()), 0u);
         tracesink::Clear();
     }
     void TearDown() override

@@ -562,7 +562,7 @@ TEST_F(ArchiveTest, MembersBeyondMaxPathAreWrittenAndRemoved)
         EXPECT_EQ(ReadBytes(LongPathForm(file)), "long");
         std::wstring other = out + L"\\" + Widen(bRestore ? deep : longName);
         EXPECT_EQ(ReadBytes(LongPathForm(other)), bRestore ? "deep" : "long");
-        EXPECT_TRUE(RemoveDirectoryTree(out.c_str(), FS_INCLUDE_SUBDIR)) << tracesink::Dump();
+        EXPECT_EQ(RemoveDirectoryTree(out.c_str(), FS_INCLUDE_SUBDIR), 0u) << tracesink::Dump();
         EXPECT_FALSE(Exists(out));
     }
 }

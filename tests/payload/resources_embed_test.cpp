@@ -95,7 +95,7 @@ TEST_F(Packaging, ThePackageCarriesWhatTheLauncherReads)
         CreateDirectoryW(temp.c_str(), nullptr);
         StringCchCopyW(TestRun().szTempTRV, PATH_CCH, temp.c_str());
         std::wstring cfg = temp + L"\\setup.cfg";
-        ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()));
+        ASSERT_EQ(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()), 0u);
         InitProjectInfo(TestRun());
         ASSERT_TRUE(ReadConfigFile(TestRun(), cfg.c_str(), c.param));
         EXPECT_STREQ(TestRun().project.szLangFileName, c.library);
@@ -213,7 +213,7 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     CreateDirectoryW(temp.c_str(), nullptr);
     StringCchCopyW(TestRun().szTempTRV, PATH_CCH, temp.c_str());
     std::wstring cfg = temp + L"\\setup.cfg";
-    ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()));
+    ASSERT_EQ(ExtractRes(package, IDR_CFG, L"CFG", cfg.c_str()), 0u);
     InitProjectInfo(TestRun());
     ASSERT_TRUE(ReadConfigFile(TestRun(), cfg.c_str(), 1036));
     EXPECT_STREQ(TestRun().project.szWebDownloadUrl, L"http://127.0.0.1:8123/web/");
@@ -243,7 +243,7 @@ TEST_F(Packaging, PackerEmbedsTheLanguagesAndTheConfiguration)
     package = LoadLibraryExW(pkg2.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(package);
     std::wstring named = temp + L"\\named.cfg";
-    ASSERT_TRUE(ExtractRes(package, IDR_CFG, L"CFG", named.c_str()));
+    ASSERT_EQ(ExtractRes(package, IDR_CFG, L"CFG", named.c_str()), 0u);
     FreeLibrary(package);
     WCHAR szName[PATH_CCH] = L"";
     GetPrivateProfileStringW(L"Package", L"ConfigFile", L"", szName, PATH_CCH, named.c_str());

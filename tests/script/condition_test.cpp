@@ -28,18 +28,19 @@ protected:
         m_ini = m_dir + L"\\setup.ini";
         WritePrivateProfileStringW(L"Sec", L"Key", L"Value", m_ini.c_str());
         WritePrivateProfileStringW(nullptr, nullptr, nullptr, m_ini.c_str());
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Text", REG_SZ, L"hello", 2048));
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Number", REG_DWORD, L"42", 2048));
-        ASSERT_TRUE(
-            RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Path", REG_SZ, m_file.c_str(), 2048));
-        ASSERT_TRUE(
-            RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Dir", REG_SZ, m_dir.c_str(), 2048));
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Gone", REG_SZ,
-                                     L"C:\\no\\such\\file", 2048));
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Text", REG_SZ, L"hello", 2048), 0u);
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Number", REG_DWORD, L"42", 2048),
+                  0u);
+        ASSERT_EQ(
+            RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Path", REG_SZ, m_file.c_str(), 2048), 0u);
+        ASSERT_EQ(
+            RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Dir", REG_SZ, m_dir.c_str(), 2048), 0u);
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kIfKey, L"Gone", REG_SZ,
+                                     L"C:\\no\\such\\file", 2048), 0u);
     }
     void TearDown() override
     {
-        EXPECT_TRUE(RegDBDeleteKey(HKEY_CURRENT_USER, kIfKey));
+        EXPECT_EQ(RegDBDeleteKey(HKEY_CURRENT_USER, kIfKey), 0u);
         ScriptTest::TearDown();
     }
     // Replaces {file}, {dir}, {ini} in a case's parameters.

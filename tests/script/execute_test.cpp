@@ -38,7 +38,7 @@ protected:
 std::wstring HelperValue(const wchar_t* name)
 {
     WCHAR sz[512] = L"";
-    if (!RegDBGetKeyValue(HKEY_CURRENT_USER, kExeKey, name, sz, ARRAYSIZE(sz)))
+    if (RegDBGetKeyValue(HKEY_CURRENT_USER, kExeKey, name, sz, ARRAYSIZE(sz)) != ERROR_SUCCESS)
         return L"";
     return sz;
 }

@@ -218,10 +218,10 @@ TEST_F(RegistryTest, RemoveKeyTable)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.params));
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Sub\\Deeper",
-                                     L"V", REG_SZ, L"v", 2048));
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Sub", L"Val",
-                                     REG_SZ, L"v", 2048));
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Sub\\Deeper",
+                                     L"V", REG_SZ, L"v", 2048), 0u);
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Sub", L"Val",
+                                     REG_SZ, L"v", 2048), 0u);
         RunLine(L"REMOVEKEY", c.params);
         EXPECT_EQ(LastResult(), c.lastResult);
         EXPECT_EQ(ReadValue(L"Software\\StowawayTestReg\\Sub", L"Val").type == REG_SZ, c.valueLeft);
@@ -255,15 +255,15 @@ TEST_F(RegistryTest, CopyRegistryTable)
         SCOPED_TRACE(Narrow(c.params));
         SHDeleteKeyW(HKEY_CURRENT_USER, kKey);
         const wchar_t* src = L"Software\\StowawayTestReg\\Src";
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"S", REG_SZ, L"text", 2048));
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"D", REG_DWORD, L"7", 2048));
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child",
-                                     L"C", REG_SZ, L"child", 2048));
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER,
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"S", REG_SZ, L"text", 2048), 0u);
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, src, L"D", REG_DWORD, L"7", 2048), 0u);
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child",
+                                     L"C", REG_SZ, L"child", 2048), 0u);
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER,
                                      L"Software\\StowawayTestReg\\Src\\Child\\Grand", L"G", REG_SZ,
-                                     L"grand", 2048));
-        ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst", L"Stale",
-                                     REG_SZ, L"old", 2048));
+                                     L"grand", 2048), 0u);
+        ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst", L"Stale",
+                                     REG_SZ, L"old", 2048), 0u);
         tracesink::Clear();
         RunLine(L"COPYREGISTRY", c.params);
         EXPECT_EQ(LastResult(), c.lastResult);
@@ -290,22 +290,22 @@ TEST_F(RegistryTest, CopyRegistryTable)
 
 TEST_F(RegistryTest, CopyTreeAddsToExistingSubkeys)
 {
-    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C",
-                                 REG_SZ, L"child", 2048));
-    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst\\Child",
-                                 L"Mine", REG_SZ, L"kept", 2048));
-    EXPECT_TRUE(RegCopyKeyTree(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src",
-                               HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst"));
+    ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C",
+                                 REG_SZ, L"child", 2048), 0u);
+    ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst\\Child",
+                                 L"Mine", REG_SZ, L"kept", 2048), 0u);
+    EXPECT_EQ(RegCopyKeyTree(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src",
+                               HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Dst"), 0u);
     EXPECT_EQ(ReadValue(L"Software\\StowawayTestReg\\Dst\\Child", L"Mine").data, Bytes(L"kept", 1));
     EXPECT_EQ(ReadValue(L"Software\\StowawayTestReg\\Dst\\Child", L"C").data, Bytes(L"child", 1));
 }
 
 TEST_F(RegistryTest, CopyIntoItselfIsRefused)
 {
-    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src", L"S", REG_SZ,
-                                 L"text", 2048));
-    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C",
-                                 REG_SZ, L"child", 2048));
+    ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src", L"S", REG_SZ,
+                                 L"text", 2048), 0u);
+    ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src\\Child", L"C",
+                                 REG_SZ, L"child", 2048), 0u);
     struct Case {
         BOOL tree;
         const wchar_t* dst;
@@ -318,41 +318,44 @@ TEST_F(RegistryTest, CopyIntoItselfIsRefused)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.dst));
-        BOOL result = c.tree ? RegCopyKeyTree(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src",
-                                              HKEY_CURRENT_USER, c.dst)
-                             : RegCopyKeyValues(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src",
-                                                HKEY_CURRENT_USER, c.dst);
-        EXPECT_FALSE(result);
+        const HKEY hCU = HKEY_CURRENT_USER;
+        LPCWSTR szSrc = L"Software\\StowawayTestReg\\Src";
+        DWORD result = c.tree ? RegCopyKeyTree(hCU, szSrc, hCU, c.dst)
+                              : RegCopyKeyValues(hCU, szSrc, hCU, c.dst);
+        EXPECT_NE(result, 0u);
         EXPECT_EQ(ReadValue(L"Software\\StowawayTestReg\\Src", L"S").data, Bytes(L"text", 1));
         EXPECT_FALSE(KeyExists(L"Software\\StowawayTestReg\\Src\\Child\\Copy"));
     }
     // A sibling whose name starts like the source is not inside it.
-    EXPECT_TRUE(RegCopyKeyTree(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src",
-                               HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src2"));
+    EXPECT_EQ(RegCopyKeyTree(HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src",
+                               HKEY_CURRENT_USER, L"Software\\StowawayTestReg\\Src2"), 0u);
 }
 
 TEST_F(RegistryTest, StringValuesEndAtTheirTerminator)
 {
     // 2048 bytes hold 1023 characters and the terminator; no padding.
     std::wstring longText(1500, L'x');
-    EXPECT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Long", REG_SZ, longText.c_str(), 2048));
+    EXPECT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Long", REG_SZ, longText.c_str(), 2048),
+              0u);
     EXPECT_EQ(ReadValue(kKey, L"Long").data, Bytes(longText.substr(0, 1023), 1));
     WCHAR buffer[1024] = L"short";
-    EXPECT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Short", REG_SZ, buffer, sizeof(buffer)));
+    EXPECT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Short", REG_SZ, buffer, sizeof(buffer)),
+              0u);
     EXPECT_EQ(ReadValue(kKey, L"Short").data, Bytes(L"short", 1));
     EXPECT_TRUE(Traced("RegDBSetKeyValue(Software\\StowawayTestReg, Short, 2048)->1"));
-    EXPECT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Raw", REG_BINARY, buffer, 4));
+    EXPECT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Raw", REG_BINARY, buffer, 4), 0u);
     EXPECT_EQ(ReadValue(kKey, L"Raw").data, Bytes(L"sh", 0));
-    EXPECT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Num", REG_DWORD, L"12", 2048));
+    EXPECT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Num", REG_DWORD, L"12", 2048), 0u);
     EXPECT_TRUE(Traced("RegDBSetKeyValue(Software\\StowawayTestReg, Num, 12)->1"));
 }
 
 TEST_F(RegistryTest, ReadersTable)
 {
-    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Str", REG_SZ, L"hello", 2048));
-    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Neg", REG_DWORD, L"-3", 2048));
+    ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Str", REG_SZ, L"hello", 2048), 0u);
+    ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Neg", REG_DWORD, L"-3", 2048), 0u);
     EXPECT_TRUE(Traced("RegDBSetKeyValue(Software\\StowawayTestReg, Neg, -3)->1"));
-    ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Big", REG_QWORD, L"8589934592", 2048));
+    ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, kKey, L"Big", REG_QWORD, L"8589934592", 2048),
+              0u);
     struct Case {
         const wchar_t* name;
         DWORD cch;
@@ -368,15 +371,16 @@ TEST_F(RegistryTest, ReadersTable)
     };
     for (const Case& c : cases) {
         WCHAR buffer[64] = L"junk";
-        EXPECT_EQ(RegDBGetKeyValue(HKEY_CURRENT_USER, kKey, c.name, buffer, c.cch), c.result)
+        EXPECT_EQ(RegDBGetKeyValue(HKEY_CURRENT_USER, kKey, c.name, buffer, c.cch) == ERROR_SUCCESS,
+                  c.result)
             << Narrow(c.name);
         EXPECT_STREQ(buffer, c.text);
     }
     EXPECT_TRUE(RegDBKeyExist(HKEY_CURRENT_USER, kKey));
     EXPECT_FALSE(RegDBKeyExist(HKEY_CURRENT_USER, L"Software\\StowawayTestRegNone"));
-    EXPECT_TRUE(RegDBDeleteValue(HKEY_CURRENT_USER, kKey, L"Str"));
-    EXPECT_FALSE(RegDBDeleteValue(HKEY_CURRENT_USER, kKey, L"Str"));
-    EXPECT_FALSE(RegDBDeleteKey(HKEY_CURRENT_USER, L""));
+    EXPECT_EQ(RegDBDeleteValue(HKEY_CURRENT_USER, kKey, L"Str"), 0u);
+    EXPECT_NE(RegDBDeleteValue(HKEY_CURRENT_USER, kKey, L"Str"), 0u);
+    EXPECT_NE(RegDBDeleteKey(HKEY_CURRENT_USER, L""), 0u);
 }
 
 

@@ -104,7 +104,7 @@ void ScriptTest::SetUp()
 {
     static bool initialised = false;
     if (!initialised) {
-        ASSERT_TRUE(GetOSVersion());
+        ASSERT_EQ(GetOSVersion(), 0u);
         InitPathVar(TestRun());
         initialised = true;
     }

@@ -469,7 +469,7 @@ TEST_F(SystemCommandTest, ServiceStartAndStop)
 std::wstring HelperValue(const wchar_t* key, const wchar_t* name)
 {
     WCHAR sz[512] = L"";
-    if (!RegDBGetKeyValue(HKEY_CURRENT_USER, key, name, sz, ARRAYSIZE(sz)))
+    if (RegDBGetKeyValue(HKEY_CURRENT_USER, key, name, sz, ARRAYSIZE(sz)) != ERROR_SUCCESS)
         return L"";
     return sz;
 }
@@ -505,9 +505,10 @@ TEST_F(SystemCommandTest, RegisterFileTable)
         SCOPED_TRACE(Narrow(c.params));
         SHDeleteKeyW(HKEY_CURRENT_USER, comKey);
         if (c.dllResult) {
-            ASSERT_TRUE(RegDBSetKeyValue(HKEY_CURRENT_USER, comKey, L"Result", REG_DWORD,
-                                         std::to_wstring(static_cast<int>(c.dllResult)).c_str(),
-                                         2048));
+            ASSERT_EQ(RegDBSetKeyValue(HKEY_CURRENT_USER, comKey, L"Result", REG_DWORD,
+                                       std::to_wstring(static_cast<int>(c.dllResult)).c_str(),
+                                       2048),
+                      0u);
         }
         tracesink::Clear();
         RunLine(L"REGISTERFILE", c.params);

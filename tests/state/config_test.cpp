@@ -590,7 +590,7 @@ TEST_F(ExtractResTest, WritesSmallResourcesAtOnceAndLargeOnesInBlocks)
     for (const Case& c : cases) {
         std::wstring target = dir_ / (L"out" + std::to_wstring(c.id) + L".bin");
         tracesink::Clear();
-        EXPECT_TRUE(ExtractRes(module.get(), c.id, c.type, target.c_str())) << c.id;
+        EXPECT_EQ(ExtractRes(module.get(), c.id, c.type, target.c_str()), 0u) << c.id;
         EXPECT_TRUE(fixture::ReadBytes(target) == *c.data) << c.id;
         std::vector<std::string> lines = fixture::LinesWithPrefix(tracesink::Lines(), "ExtractRes(");
         ASSERT_FALSE(lines.empty());
@@ -605,13 +605,13 @@ TEST_F(ExtractResTest, FailsWithoutResourceTargetOrWhenCancelled)
     fixture::ResourceModule module(dir_ / L"module.dll", {{L"BLOB", 2, Pattern(3 * 1048576)}});
     ASSERT_TRUE(module.get());
     std::wstring target = dir_ / L"out.bin";
-    EXPECT_FALSE(ExtractRes(module.get(), 99, L"BLOB", target.c_str()));
+    EXPECT_NE(ExtractRes(module.get(), 99, L"BLOB", target.c_str()), 0u);
     EXPECT_FALSE(fixture::FileExists(target));
-    EXPECT_FALSE(ExtractRes(module.get(), 2, L"BLOB", (dir_ / L"no\\such\\folder.bin").c_str()));
+    EXPECT_NE(ExtractRes(module.get(), 2, L"BLOB", (dir_ / L"no\\such\\folder.bin").c_str()), 0u);
     // A cancelled write leaves an incomplete file, and says so.
     g_bCancel = 1;
     tracesink::Clear();
-    EXPECT_FALSE(ExtractRes(module.get(), 2, L"BLOB", target.c_str()));
+    EXPECT_NE(ExtractRes(module.get(), 2, L"BLOB", target.c_str()), 0u);
     EXPECT_TRUE(fixture::LinesWithPrefix(tracesink::Lines(), "ExtractRes()-> WriteFile").empty());
 }
 

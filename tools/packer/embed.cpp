@@ -254,7 +254,8 @@ void EmbedResources(const std::wstring& packageCopy, const PROJECT& project,
         std::wstring besideName = BesideConfigName(project.output);
         // A name beyond ASCII (the file's or the product's) goes in UTF-16,
         // which keeps every character.
-        if ((!IdentityIsAscii(besideName, project.config) && !CreateUnicodeProfile(marker.c_str())) ||
+        if ((!IdentityIsAscii(besideName, project.config) &&
+             CreateUnicodeProfile(marker.c_str()) != ERROR_SUCCESS) ||
             !WritePrivateProfileStringW(L"Package", L"ConfigFile",
                                         besideName.c_str(), marker.c_str()))
             throw Failure{L"cannot write " + marker};

@@ -217,7 +217,7 @@ int wmain(int argc, wchar_t** argv)
         DebugTrace(L"after close");
     } else if (scenario == L"logonly" && argc >= 3) {
         // No window, but a log: the lines are formatted for the file.
-        if (!OpenTraceLog(argv[2]))
+        if (OpenTraceLog(argv[2]) != ERROR_SUCCESS)
             return 4;
         DebugTrace(L"wide %d", 1);
         DebugTraceA("narrow %d", 2);
