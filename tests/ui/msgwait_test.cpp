@@ -74,7 +74,7 @@ TEST_F(MsgWaitTest, OpensClosesAndOpensAgain)
     HWND hFirst = Opened(hReturned, L"Sample Product");
     ASSERT_NE(hFirst, nullptr);
     EXPECT_TRUE(IsWindow(hFirst));
-    EXPECT_TRUE(IsWindowVisible(hFirst));
+    EXPECT_TRUE(ShownSoon(hFirst));
     EXPECT_NE(GetWindowThreadProcessId(hFirst, nullptr), GetCurrentThreadId());
     EXPECT_EQ(WindowText(hFirst), L"Sample Product");
     EXPECT_EQ(WindowText(GetDlgItem(hFirst, 1003)), L"Please wait while we look around.");
